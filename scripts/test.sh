@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test. Usage: scripts/test.sh [--sanitize]
+#   --sanitize  build in build-asan/ with AddressSanitizer and UBSan and run the tests there
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+build=build
+flags=()
+if [ "${1:-}" = "--sanitize" ]; then
+  build=build-asan
+  flags+=(-DZM_SANITIZE=ON)
+  export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1
+fi
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${flags[@]}"
+cmake --build "$build" -j "$(nproc)"
+export QT_QPA_PLATFORM=offscreen
+cd "$build"
+ctest --output-on-failure -j "$(nproc)" --timeout 600
