@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+// The eight option slots in command-line order.
+struct OptionSlots {
+    QString videoCodec;
+    QString videoBitRate;
+    QString frameSize;
+    QString frameRate;
+    QString audioCodec;
+    QString sampleRate;
+    QString audioBitRate;
+    QString channels;
+};
+
+namespace ConverterCommand {
+
+// The formatter's limit: 1024 characters including the terminating NUL.
+inline constexpr qsizetype MaxCharacters = 1023;
+// The runner's buffer: 2000 bytes including the terminating NUL.
+inline constexpr qsizetype MaxBytes = 1999;
+
+// Text of a path placed between double quotes: a literal " is written as """, which the
+// runner's splitting turns back into one quote.
+QString QuotedText(const QString &path);
+
+// vv -i "<input>" -y <eight option slots, each followed by one blank> "<output>"
+QString Build(const QString &inputPath, const OptionSlots &options, const QString &outputPath);
+
+// True when the line fits both buffers (characters and UTF-8 bytes). A line that does not
+// fit is never truncated: that file fails.
+bool Fits(const QString &commandLine);
+
+} // namespace ConverterCommand

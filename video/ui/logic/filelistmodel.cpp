@@ -1,0 +1,89 @@
+#include "filelistmodel.h"
+
+FileListModel::FileListModel(QObject *parent) : QAbstractTableModel(parent) {}
+
+int FileListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : Count();
+}
+
+int FileListModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant FileListModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= Count() || index.column() >= ColumnCount)
+        return {};
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+        return {};
+    const Row &row = m_rows.at(index.row());
+    return index.column() == PathColumn ? row.path : row.status;
+}
+
+QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    switch (section) {
+    case PathColumn: return QStringLiteral("文件名");
+    case StatusColumn: return QStringLiteral("状态显示");
+    default: return {};
+    }
+}
+
+void FileListModel::InsertAt(int row, const QString &path, const QString &status)
+{
+    row = std::clamp(row, 0, Count());
+    beginInsertRows({}, row, row);
+    m_rows.insert(row, Row{path, status});
+    endInsertRows();
+}
+
+bool FileListModel::RemoveAt(int row)
+{
+    if (row < 0 || row >= Count())
+        return false;
+    beginRemoveRows({}, row, row);
+    m_rows.remove(row);
+    endRemoveRows();
+    return true;
+}
+
+void FileListModel::Clear()
+{
+    if (m_rows.isEmpty())
+        return;
+    beginResetModel();
+    m_rows.clear();
+    endResetModel();
+}
+
+QString FileListModel::Path(int row) const
+{
+    return row >= 0 && row < Count() ? m_rows.at(row).path : QString();
+}
+
+QString FileListModel::Status(int row) const
+{
+    return row >= 0 && row < Count() ? m_rows.at(row).status : QString();
+}
+
+void FileListModel::SetStatus(int row, const QString &status)
+{
+    if (row < 0 || row >= Count() || m_rows.at(row).status == status)
+        return;
+    m_rows[row].status = status;
+    const QModelIndex cell = index(row, StatusColumn);
+    emit dataChanged(cell, cell, {Qt::DisplayRole});
+}
+
+QStringList FileListModel::Paths() const
+{
+    QStringList paths;
+    paths.reserve(Count());
+    for (const Row &r : m_rows)
+        paths << r.path;
+    return paths;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QString>
+#include <QVector>
+
+// The file list of the main dialog: column 0 the full path of an input file, column 1 its
+// status text. Rows are plain values, so long lists stay cheap.
+class FileListModel final : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Column { PathColumn = 0, StatusColumn = 1, ColumnCount };
+
+    explicit FileListModel(QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    int Count() const { return static_cast<int>(m_rows.size()); }
+    // Inserts before `row` (clamped to 0..Count()).
+    void InsertAt(int row, const QString &path, const QString &status = QString());
+    // False (and nothing changes) when `row` is out of range.
+    bool RemoveAt(int row);
+    void Clear();
+    QString Path(int row) const;
+    QString Status(int row) const;
+    void SetStatus(int row, const QString &status);
+    QStringList Paths() const;
+
+private:
+    struct Row {
+        QString path;
+        QString status;
+    };
+    QVector<Row> m_rows;
+};

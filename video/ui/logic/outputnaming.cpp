@@ -1,0 +1,30 @@
+#include "outputnaming.h"
+
+namespace OutputNaming {
+
+QString BaseName(const QString &inputPath)
+{
+    const QString name = inputPath.mid(inputPath.lastIndexOf(QLatin1Char('/')) + 1);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? name : name.left(dot);
+}
+
+QString Join(const QString &folder, const QString &base, const QString &ext,
+             const QString &prefix)
+{
+    QString path = folder;
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path + prefix + base + QLatin1Char('.') + ext;
+}
+
+QString RenamedPath(const QString &folder, const QString &base, const QString &ext,
+                    const std::function<bool(const QString &)> &exists)
+{
+    QString path = Join(folder, base, ext, RenamePrefix);
+    for (int n = 2; exists(path); ++n)
+        path = Join(folder, base + QStringLiteral(" (%1)").arg(n), ext, RenamePrefix);
+    return path;
+}
+
+} // namespace OutputNaming

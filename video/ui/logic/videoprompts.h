@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Every message box and file chooser of the video dialog goes through this interface, so
+// tests can answer them without a modal window.
+class VideoPrompts
+{
+public:
+    virtual ~VideoPrompts() = default;
+
+    // A message with an OK button. `owned`: the box belongs to the dialog (false: no owner).
+    virtual void Message(const QString &text, const QString &caption, bool owned) = 0;
+    // A question with OK and Cancel; true only for OK.
+    virtual bool AskOkCancel(const QString &text, const QString &caption) = 0;
+    // Open-file dialog; `filters` are "label (patterns)" entries, the first preselected.
+    // Empty when cancelled.
+    virtual QString OpenFile(const QString &title, const QStringList &filters) = 0;
+    // Folder browser; empty when cancelled.
+    virtual QString ChooseFolder(const QString &title, const QString &start) = 0;
+};
