@@ -1,0 +1,253 @@
+#include "audio_encoder.h"
+#include "errors.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <opencore-amrnb/interf_enc.h>
+}
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstdlib>
+#include <vector>
+
+namespace zmconv {
+
+namespace {
+
+constexpr std::array<int, 8> kAmrRates = {4750, 5150, 5900, 6700, 7400, 7950, 10200, 12200};
+constexpr int kAmrFrame = 160;
+
+bool is_amr_name(const std::string& name)
+{
+    return name == "libopencore_amrnb" || name == "amr_nb" || name == "amrnb";
+}
+
+int wanted_channels(const AudioEncoderSettings& s, const AudioSourceFormat& src)
+{
+    int n = s.channels > 0 ? s.channels : (src.channels > 0 ? src.channels : 2);
+    if (s.max_channels > 0)
+        n = std::min(n, s.max_channels);
+    return n;
+}
+
+AVSampleFormat choose_sample_format(const AVCodec* codec, AVSampleFormat source)
+{
+    const AVSampleFormat* list = codec->sample_fmts;
+    if (!list || list[0] == AV_SAMPLE_FMT_NONE)
+        return source != AV_SAMPLE_FMT_NONE ? source : AV_SAMPLE_FMT_S16;
+    for (const AVSampleFormat* f = list; *f != AV_SAMPLE_FMT_NONE; ++f)
+        if (*f == source)
+            return *f;
+    // The same sample type in the other (planar/packed) arrangement loses nothing.
+    const AVSampleFormat packed = av_get_packed_sample_fmt(source);
+    for (const AVSampleFormat* f = list; *f != AV_SAMPLE_FMT_NONE; ++f)
+        if (source != AV_SAMPLE_FMT_NONE && av_get_packed_sample_fmt(*f) == packed)
+            return *f;
+    return list[0];
+}
+
+void choose_layout(const AVCodec* codec, int channels, AVChannelLayout* out)
+{
+    const AVChannelLayout* list = codec->ch_layouts;
+    if (list && list[0].nb_channels != 0) {
+        const AVChannelLayout* best = nullptr;
+        for (const AVChannelLayout* l = list; l->nb_channels != 0; ++l) {
+            if (!best || std::abs(l->nb_channels - channels) < std::abs(best->nb_channels - channels))
+                best = l;
+            if (l->nb_channels == channels)
+                break;
+        }
+        av_channel_layout_copy(out, best);
+        return;
+    }
+    av_channel_layout_default(out, channels);
+}
+
+const AVCodec* find_audio_encoder(const std::string& name)
+{
+    const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
+    if (!codec) {
+        if (const AVCodecDescriptor* d = avcodec_descriptor_get_by_name(name.c_str()))
+            codec = avcodec_find_encoder(d->id);
+    }
+    if (codec && (codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL)) {
+        if (const AVCodec* stable = avcodec_find_encoder(codec->id);
+            stable && !(stable->capabilities & AV_CODEC_CAP_EXPERIMENTAL))
+            codec = stable;
+    }
+    return codec;
+}
+
+std::string container_name(const OutputFile& out)
+{
+    return out.format()->name;
+}
+
+// FFmpeg's own encoders.
+class LavcAudioEncoder final : public AudioEncoder {
+public:
+    LavcAudioEncoder(const AVCodec* codec, const AudioEncoderSettings& s,
+                     const AudioSourceFormat& src, OutputFile& out)
+        : AudioEncoder(out), m_packet(make_packet())
+    {
+        m_ctx.reset(avcodec_alloc_context3(codec));
+        if (!m_ctx)
+            throw ConvError(Failure::Codec, "out of memory");
+        m_format = choose_sample_format(codec, src.sample_format);
+        const int want_rate = s.sample_rate > 0 ? s.sample_rate
+                                                : (src.sample_rate > 0 ? src.sample_rate : 44100);
+        m_rate = nearest_sample_rate(codec->supported_samplerates, want_rate);
+        choose_layout(codec, wanted_channels(s, src), &m_layout);
+
+        m_ctx->sample_fmt = m_format;
+        m_ctx->sample_rate = m_rate;
+        check(av_channel_layout_copy(&m_ctx->ch_layout, &m_layout), Failure::Codec, "channel layout");
+        m_ctx->time_base = AVRational{1, m_rate};
+        if (s.bit_rate > 0)
+            m_ctx->bit_rate = s.bit_rate;
+        m_ctx->thread_count = 0;
+        if (out.wants_global_header())
+            m_ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        check(avcodec_open2(m_ctx.get(), codec, nullptr), Failure::Codec,
+              std::string("cannot open the ") + codec->name + " encoder");
+        m_frame_size = (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) ? 0
+                                                                                 : m_ctx->frame_size;
+
+        m_stream = out.add_stream();
+        m_stream->time_base = m_ctx->time_base;
+        check(avcodec_parameters_from_context(m_stream->codecpar, m_ctx.get()), Failure::Codec,
+              "cannot describe the audio stream");
+    }
+    ~LavcAudioEncoder() override { av_channel_layout_uninit(&m_layout); }
+
+    void encode(const AVFrame* frame) override
+    {
+        check(avcodec_send_frame(m_ctx.get(), frame), Failure::Codec, "audio encoding failed");
+        for (;;) {
+            const int ret = avcodec_receive_packet(m_ctx.get(), m_packet.get());
+            if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
+                return;
+            check(ret, Failure::Codec, "audio encoding failed");
+            m_packet->stream_index = m_stream->index;
+            m_out.write(m_packet.get(), m_ctx->time_base);
+            av_packet_unref(m_packet.get());
+        }
+    }
+
+private:
+    CodecContextPtr m_ctx;
+    PacketPtr m_packet;
+};
+
+// AMR-NB through opencore-amrnb: 160 mono 16-bit samples at 8000 Hz per frame, one packet each.
+class AmrNbEncoder final : public AudioEncoder {
+public:
+    AmrNbEncoder(const AudioEncoderSettings& s, OutputFile& out)
+        : AudioEncoder(out), m_packet(make_packet())
+    {
+        if (!out.can_store(AV_CODEC_ID_AMR_NB))
+            throw ConvError(Failure::Usage,
+                            "AMR-NB audio cannot be stored in the " + container_name(out) + " format");
+        m_mode = amr_nb_mode(s.bit_rate);
+        m_format = AV_SAMPLE_FMT_S16;
+        m_rate = 8000;
+        av_channel_layout_default(&m_layout, 1);
+        m_frame_size = kAmrFrame;
+        m_state = Encoder_Interface_init(0);
+        if (!m_state)
+            throw ConvError(Failure::Codec, "cannot open the AMR-NB encoder");
+
+        m_stream = out.add_stream();
+        m_stream->time_base = AVRational{1, m_rate};
+        AVCodecParameters* par = m_stream->codecpar;
+        par->codec_type = AVMEDIA_TYPE_AUDIO;
+        par->codec_id = AV_CODEC_ID_AMR_NB;
+        par->sample_rate = m_rate;
+        av_channel_layout_default(&par->ch_layout, 1);
+        par->bit_rate = kAmrRates[static_cast<size_t>(m_mode)];
+        par->frame_size = kAmrFrame;
+    }
+    ~AmrNbEncoder() override
+    {
+        if (m_state)
+            Encoder_Interface_exit(m_state);
+        av_channel_layout_uninit(&m_layout);
+    }
+
+    void encode(const AVFrame* frame) override
+    {
+        if (!frame)
+            return; // no delay: nothing to drain
+        if (frame->format != AV_SAMPLE_FMT_S16 || frame->nb_samples > kAmrFrame
+            || frame->nb_samples <= 0)
+            throw ConvError(Failure::Codec, "AMR-NB encoder got a frame it cannot take");
+        std::array<short, kAmrFrame> speech{};
+        std::copy_n(reinterpret_cast<const short*>(frame->data[0]), frame->nb_samples,
+                    speech.begin());
+        std::array<unsigned char, 64> bytes{};
+        const int n = Encoder_Interface_Encode(m_state, static_cast<Mode>(m_mode), speech.data(),
+                                               bytes.data(), 0);
+        if (n <= 0)
+            throw ConvError(Failure::Codec, "AMR-NB encoding failed");
+        check(av_new_packet(m_packet.get(), n), Failure::Codec, "out of memory");
+        std::copy_n(bytes.data(), n, m_packet->data);
+        m_packet->pts = m_packet->dts = frame->pts;
+        m_packet->duration = kAmrFrame;
+        m_packet->stream_index = m_stream->index;
+        m_out.write(m_packet.get(), AVRational{1, m_rate});
+        av_packet_unref(m_packet.get());
+    }
+
+private:
+    void* m_state = nullptr;
+    int m_mode = 7;
+    PacketPtr m_packet;
+};
+
+} // namespace
+
+int nearest_sample_rate(const int* supported, int wanted)
+{
+    if (!supported || supported[0] == 0)
+        return wanted;
+    int best = supported[0];
+    for (const int* r = supported; *r != 0; ++r) {
+        const long long d = std::llabs(static_cast<long long>(*r) - wanted);
+        const long long bd = std::llabs(static_cast<long long>(best) - wanted);
+        if (d < bd || (d == bd && *r > best))
+            best = *r;
+    }
+    return best;
+}
+
+int amr_nb_mode(int64_t bit_rate)
+{
+    if (bit_rate <= 0)
+        return 7;
+    int best = 0;
+    for (int i = 1; i < static_cast<int>(kAmrRates.size()); ++i) {
+        if (std::llabs(kAmrRates[static_cast<size_t>(i)] - bit_rate)
+            < std::llabs(kAmrRates[static_cast<size_t>(best)] - bit_rate))
+            best = i;
+    }
+    return best;
+}
+
+std::unique_ptr<AudioEncoder> make_audio_encoder(const AudioEncoderSettings& settings,
+                                                 const AudioSourceFormat& source, OutputFile& out)
+{
+    if (is_amr_name(settings.encoder))
+        return std::make_unique<AmrNbEncoder>(settings, out);
+    const AVCodec* codec = find_audio_encoder(settings.encoder);
+    if (!codec || codec->type != AVMEDIA_TYPE_AUDIO)
+        throw ConvError(Failure::Usage, "unknown audio encoder: " + settings.encoder);
+    if (!out.can_store(codec->id))
+        throw ConvError(Failure::Usage, std::string("audio codec ") + codec->name
+                                            + " cannot be stored in the " + container_name(out)
+                                            + " format");
+    return std::make_unique<LavcAudioEncoder>(codec, settings, source, out);
+}
+
+} // namespace zmconv

@@ -1,0 +1,72 @@
+// Audio encoders writing into an OutputFile stream. make_audio_encoder() picks the encoder by
+// name (FFmpeg's encoders, plus "libopencore_amrnb"/"amr_nb" which calls opencore-amrnb
+// directly because Debian's libavcodec has none), chooses the sample format, rate and channel
+// layout the encoder supports closest to the request, opens it, and adds its stream to the
+// output. Several encoders (and a video stream of the caller) may share one output; packets go
+// through OutputFile::write, which interleaves them.
+#pragma once
+
+#include "av_owner.h"
+#include "output_file.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace zmconv {
+
+struct AudioEncoderSettings {
+    std::string encoder;      // encoder name, e.g. "libmp3lame", "wmav1", "libopencore_amrnb"
+    int64_t bit_rate = 0;     // bits/s; 0 = the encoder's default
+    int sample_rate = 0;      // 0 = keep the input's rate (nearest the encoder supports)
+    int channels = 0;         // 0 = keep the input's channel count (nearest supported)
+    int max_channels = 0;     // 0 = no extra limit; caps the channel count (e.g. 2 for WMA v1)
+};
+
+// What the decoder delivers; used for the "keep the input's value" choices.
+struct AudioSourceFormat {
+    int sample_rate = 0;
+    int channels = 0;
+    AVSampleFormat sample_format = AV_SAMPLE_FMT_NONE;
+};
+
+class AudioEncoder {
+public:
+    virtual ~AudioEncoder() = default;
+
+    AVSampleFormat sample_format() const { return m_format; }
+    int sample_rate() const { return m_rate; }
+    const AVChannelLayout& channel_layout() const { return m_layout; }
+    // Samples per frame the encoder needs; 0 = any size. Only the last frame may be shorter.
+    int frame_size() const { return m_frame_size; }
+    AVStream* stream() const { return m_stream; }
+    // The time base of frame and packet timestamps (1 / sample rate).
+    AVRational time_base() const { return AVRational{1, m_rate}; }
+
+    // Encodes one frame (pts in time_base()); null drains the encoder. Every packet produced
+    // is written to the output. Throws ConvError(Failure::Codec).
+    virtual void encode(const AVFrame* frame) = 0;
+
+protected:
+    AudioEncoder(OutputFile& out) : m_out(out) {}
+    OutputFile& m_out;
+    AVStream* m_stream = nullptr;
+    AVSampleFormat m_format = AV_SAMPLE_FMT_NONE;
+    int m_rate = 0;
+    AVChannelLayout m_layout{};
+    int m_frame_size = 0;
+};
+
+// Throws ConvError(Failure::Usage) for an unknown encoder or one the container cannot hold,
+// ConvError(Failure::Codec) when the encoder refuses its settings.
+std::unique_ptr<AudioEncoder> make_audio_encoder(const AudioEncoderSettings& settings,
+                                                 const AudioSourceFormat& source,
+                                                 OutputFile& out);
+
+// Choosing helpers (exposed for tests): the supported value nearest the wanted one; ties go to
+// the higher value. An empty list (0-terminated, may be null) means "anything": wanted is kept.
+int nearest_sample_rate(const int* supported, int wanted);
+// AMR-NB mode (0 = 4.75k ... 7 = 12.2k) whose rate is nearest bit_rate; 0 = default 12.2k.
+int amr_nb_mode(int64_t bit_rate);
+
+} // namespace zmconv

@@ -1,0 +1,59 @@
+// One audio stream from demuxed packets to muxed packets:
+//   decode -> cut to the wanted range (sample-accurate) -> resample/convert -> frames of the
+//   encoder's size -> encode -> OutputFile.
+// The caller owns the read loop (so it can interleave a video path on the same output): it
+// hands every packet of the stream to send_packet() and calls finish() once at the end.
+#pragma once
+
+#include "audio_encoder.h"
+#include "av_owner.h"
+#include "input_file.h"
+#include "output_file.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace zmconv {
+
+// A range of the input, in microseconds from the file's start. length_us < 0 = to the end.
+struct TimeRange {
+    int64_t start_us = 0;
+    int64_t length_us = -1;
+};
+
+class AudioPath {
+public:
+    // Opens the decoder of in's stream stream_index (threads on), creates the encoder and its
+    // stream on out. Call before out.write_header().
+    AudioPath(InputFile& in, int stream_index, const AudioEncoderSettings& settings,
+              OutputFile& out, TimeRange range = {});
+    ~AudioPath();
+    AudioPath(const AudioPath&) = delete;
+    AudioPath& operator=(const AudioPath&) = delete;
+
+    int stream_index() const { return m_stream_index; }
+    AudioEncoder& encoder() { return *m_encoder; }
+
+    // Decodes and encodes one packet of the stream. Returns false once the end of the range
+    // has been reached (the caller may stop reading). Broken packets are skipped like the
+    // FFmpeg CLI does; throws ConvError(Failure::Codec) on encoder or muxer failure.
+    bool send_packet(const AVPacket* pkt);
+    // Drains decoder, resampler and encoder. Throws ConvError(Failure::Codec).
+    void finish();
+
+    // Seconds of audio handed to the encoder so far (the position within the range).
+    double seconds_done() const;
+    bool range_done() const { return m_range_done; }
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+    std::unique_ptr<AudioEncoder> m_encoder;
+    int m_stream_index;
+    bool m_range_done = false;
+    void handle_decoded(AVFrame* frame);
+    void push_samples(const uint8_t* const* data, int count);
+    void emit_frames(bool flush);
+};
+
+} // namespace zmconv

@@ -1,0 +1,44 @@
+// Error reporting of the converters. Every failure is thrown as one ConvError carrying its class
+// (which becomes the exit code) and one human-readable line; main() prints that line on stderr.
+// FFmpeg's own log output is captured instead of printed, so the error line is the only text on
+// stderr; the last captured library message can be appended to an error for detail.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace zmconv {
+
+// Exit codes of the converters, one per class of failure. 0 is success.
+enum class Failure : int {
+    Usage = 2,       // unknown option, missing or bad value, missing output name
+    Input = 3,       // input missing, unreadable, not media, no usable stream
+    Output = 4,      // output folder missing or not writable, output exists without -y
+    Codec = 5,       // decoder, encoder, filter or muxer failure
+    Interrupted = 6, // SIGINT / SIGTERM / SIGHUP received; the partial output is removed
+};
+
+class ConvError : public std::runtime_error {
+public:
+    ConvError(Failure kind, const std::string& message)
+        : std::runtime_error(message), m_kind(kind) {}
+    Failure kind() const noexcept { return m_kind; }
+    int exit_code() const noexcept { return static_cast<int>(m_kind); }
+
+private:
+    Failure m_kind;
+};
+
+// Text of an FFmpeg error code ("Invalid data found when processing input").
+std::string av_error_text(int errnum);
+
+// Throws ConvError(kind, what + ": " + av_error_text(ret) [+ library detail]) when ret < 0;
+// returns ret otherwise.
+int check(int ret, Failure kind, const std::string& what);
+
+// Routes FFmpeg's log into an in-memory slot instead of stderr. Call once at start-up.
+void capture_library_log();
+// The last error-level message FFmpeg logged since the previous call (trimmed), or "".
+std::string take_library_message();
+
+} // namespace zmconv

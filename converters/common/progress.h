@@ -1,0 +1,43 @@
+// Progress reporting shared by the converters: a throttle that passes on at most a few updates
+// per second (plus the final one), and writing of text to a file descriptor that ignores a
+// closed pipe. Signal set-up: SIGPIPE ignored (a front-end that went away must not stop the
+// conversion), SIGINT/SIGTERM/SIGHUP turned into a flag the read loops poll, so the partial
+// output can be removed.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string_view>
+
+namespace zmconv {
+
+class ProgressThrottle {
+public:
+    using Clock = std::chrono::steady_clock;
+    using Report = std::function<void(double seconds)>;
+
+    ProgressThrottle(Report report, std::chrono::milliseconds interval);
+    // Reports when at least interval has passed since the last report.
+    void update(double seconds);
+    // Always reports (the final value).
+    void finish(double seconds);
+    // For tests: the clock is given.
+    void update_at(double seconds, Clock::time_point now);
+
+private:
+    Report m_report;
+    std::chrono::milliseconds m_interval;
+    Clock::time_point m_last{};
+    bool m_any = false;
+};
+
+// Writes all of text to fd, retrying on EINTR; errors (EPIPE, closed fd) are ignored.
+void write_text(int fd, std::string_view text);
+
+// Ignores SIGPIPE; makes SIGINT, SIGTERM and SIGHUP set the stop flag.
+void install_signal_handlers();
+bool stop_requested();
+// Throws ConvError(Failure::Interrupted) when a stop signal arrived.
+void throw_if_stopped();
+
+} // namespace zmconv

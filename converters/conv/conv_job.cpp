@@ -1,0 +1,213 @@
+#include "conv_job.h"
+
+#include "errors.h"
+#include "input_file.h"
+#include "options.h"
+#include "output_file.h"
+#include "progress.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cinttypes>
+#include <cstdio>
+
+namespace conv {
+
+using zmconv::ConvError;
+using zmconv::Failure;
+
+namespace {
+
+enum Opt { Input, Start, Length, Overwrite, NoOverwrite, NoVideo, BitRate, Rate, Channels, Codec,
+           Metadata, Ignored };
+
+constexpr std::array<zmconv::OptionSpec, 17> kOptions = {{
+    {"i", true, Input},
+    {"ss", true, Start},
+    {"t", true, Length},
+    {"y", false, Overwrite},
+    {"n", false, NoOverwrite},
+    {"vn", false, NoVideo},
+    {"ab", true, BitRate},
+    {"b:a", true, BitRate},
+    {"ar", true, Rate},
+    {"ac", true, Channels},
+    {"acodec", true, Codec},
+    {"c:a", true, Codec},
+    {"codec:a", true, Codec},
+    {"map_meta_data", true, Metadata},
+    {"map_metadata", true, Metadata},
+    {"hide_banner", false, Ignored},
+    {"nostdin", false, Ignored},
+}};
+
+constexpr std::array<OutputKind, 8> kKinds = {{
+    {".mp3", "mp3", "libmp3lame", 0, 0, 2},
+    {".wma", "asf", "wmav1", 0, 0, 2},
+    {".ogg", "ogg", "libvorbis", 0, 0, 0},
+    {".wav", "wav", "pcm_s16le", 0, 0, 0},
+    {".flac", "flac", "flac", 0, 0, 0},
+    {".ac3", "ac3", "ac3", 0, 0, 0},
+    {".aac", "adts", "aac", 0, 0, 0},
+    {".amr", "amr", "libopencore_amrnb", 8000, 1, 1},
+}};
+
+// Seek this far before a cut's start: audio packets of an interleaved file may lie before the
+// video key frame the demuxer seeks to; the decoder then trims to the exact sample.
+constexpr int64_t kSeekMarginUs = 500000;
+constexpr auto kProgressInterval = std::chrono::milliseconds(300);
+
+} // namespace
+
+const OutputKind* output_kind_for(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    const auto dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return nullptr;
+    std::string ext = path.substr(dot);
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (const OutputKind& k : kKinds)
+        if (ext == k.extension)
+            return &k;
+    return nullptr;
+}
+
+Job parse_command_line(std::span<const std::string> args)
+{
+    const zmconv::ParsedCommandLine cl = zmconv::tokenize(args, kOptions);
+    Job job;
+    bool have_input = false;
+    for (const zmconv::ParsedOption& o : cl.options) {
+        switch (o.id) {
+        case Input:
+            if (have_input)
+                throw ConvError(Failure::Usage, "only one input file (-i) is supported");
+            if (o.value.empty())
+                throw ConvError(Failure::Usage, "empty input file name for -i");
+            job.input = o.value;
+            have_input = true;
+            break;
+        case Start:
+            job.range.start_us = zmconv::parse_seconds(o.name, o.value);
+            break;
+        case Length:
+            job.range.length_us = zmconv::parse_seconds(o.name, o.value);
+            break;
+        case Overwrite:
+            job.overwrite = true;
+            break;
+        case NoOverwrite:
+            job.overwrite = false;
+            break;
+        case BitRate:
+            job.bit_rate = zmconv::parse_bit_rate(o.name, o.value);
+            break;
+        case Rate:
+            job.sample_rate = zmconv::parse_int(o.name, o.value, 1000, 384000);
+            break;
+        case Channels:
+            job.channels = zmconv::parse_int(o.name, o.value, 1, 8);
+            break;
+        case Codec:
+            if (o.value.empty())
+                throw ConvError(Failure::Usage, "missing value for -" + o.name);
+            job.encoder = o.value;
+            break;
+        case Metadata:
+            // The argument ("IN":"OUT" or a stream map) only ever means "copy the input's tags".
+            job.copy_metadata = true;
+            break;
+        default:
+            break;
+        }
+    }
+    if (!have_input)
+        throw ConvError(Failure::Usage, "no input file given (-i)");
+    if (cl.positional.empty())
+        throw ConvError(Failure::Usage, "no output file given");
+    if (cl.positional.size() > 1)
+        throw ConvError(Failure::Usage, "more than one output file given: \"" + cl.positional[0]
+                                            + "\" and \"" + cl.positional[1] + "\"");
+    job.output = cl.positional.front();
+    if (!output_kind_for(job.output))
+        throw ConvError(Failure::Usage, "unsupported output format \"" + job.output
+                                            + "\" (use .mp3 .wma .ogg .wav .flac .ac3 .aac .amr)");
+    if (job.range.length_us == 0)
+        throw ConvError(Failure::Usage, "invalid value \"0\" for -t: the length must be positive");
+    return job;
+}
+
+std::string progress_line(double seconds, int64_t bytes)
+{
+    char buf[128];
+    const double kbits = seconds > 0 ? bytes * 8.0 / seconds / 1000.0 : 0.0;
+    std::snprintf(buf, sizeof buf, "size=%" PRId64 "kB time=%.2f bitrate=%.1fkbits/s\n",
+                  (bytes + 1023) / 1024, seconds, kbits);
+    return buf;
+}
+
+void run(const Job& job, const TextSink& progress)
+{
+    const OutputKind* kind = output_kind_for(job.output);
+    if (!kind)
+        throw ConvError(Failure::Usage, "unsupported output format: " + job.output);
+
+    zmconv::InputFile in(job.input);
+    progress(zmconv::describe_input(in) + "\n");
+
+    const int audio = in.best_stream(AVMEDIA_TYPE_AUDIO);
+    if (audio < 0)
+        throw ConvError(Failure::Input, "the input has no audio stream: " + job.input);
+    in.keep_only(audio);
+
+    zmconv::OutputFile out({job.output, kind->muxer, job.overwrite, job.input});
+
+    zmconv::AudioEncoderSettings settings;
+    settings.encoder = job.encoder.empty() ? kind->encoder : job.encoder;
+    settings.bit_rate = job.bit_rate;
+    settings.sample_rate = kind->fixed_rate ? kind->fixed_rate : job.sample_rate;
+    settings.channels = kind->fixed_channels ? kind->fixed_channels : job.channels;
+    settings.max_channels = kind->max_channels;
+    zmconv::AudioPath path(in, audio, settings, out, job.range);
+
+    if (job.copy_metadata) {
+        out.set_metadata(in.context()->metadata);
+        // Ogg keeps its tags in the stream's comment header, not in a file-level place.
+        if (std::string_view(kind->muxer) == "ogg" && in.context()->metadata)
+            av_dict_copy(&path.encoder().stream()->metadata, in.context()->metadata, 0);
+    }
+    out.write_header();
+
+    if (job.range.start_us > kSeekMarginUs)
+        in.seek_before(job.range.start_us - kSeekMarginUs);
+
+    zmconv::ProgressThrottle throttle(
+        [&](double seconds) { progress(progress_line(seconds, out.bytes_written())); },
+        kProgressInterval);
+
+    zmconv::PacketPtr pkt = zmconv::make_packet();
+    while (in.read(pkt.get())) {
+        zmconv::throw_if_stopped();
+        if (pkt->stream_index != audio)
+            continue;
+        const bool more = path.send_packet(pkt.get());
+        throttle.update(path.seconds_done());
+        if (!more)
+            break;
+    }
+    zmconv::throw_if_stopped();
+    path.finish();
+    if (path.seconds_done() <= 0.0) {
+        throw ConvError(Failure::Input, job.range.start_us > 0
+                                            ? "nothing to convert: the start offset lies past "
+                                              "the end of the input's audio"
+                                            : "nothing to convert: the input's audio is empty");
+    }
+    out.finish();
+    throttle.finish(path.seconds_done());
+}
+
+} // namespace conv

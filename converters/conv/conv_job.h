@@ -1,0 +1,58 @@
+// The audio converter conv: its command line, the table of output formats chosen by the output
+// file's extension, and the conversion run itself (input -> one audio stream -> output file).
+//
+//   conv -i IN [-ss S] [-t T] [-y] [-vn] [-ab RATE] [-ar HZ] [-ac N] [-acodec NAME]
+//        [-map_meta_data ANY] OUT
+//
+// Progress goes to standard output: "Duration: HH:MM:SS.cc, start: ..., bitrate: ..." once the
+// input is open, then "size=...kB time=SECONDS.cc bitrate=..." lines a few times a second and
+// once at the end.
+#pragma once
+
+#include "audio_path.h"
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+namespace conv {
+
+struct Job {
+    std::string input;
+    std::string output;
+    zmconv::TimeRange range;   // -ss / -t
+    bool overwrite = false;    // -y
+    bool copy_metadata = false; // -map_meta_data / -map_metadata
+    std::string encoder;       // -acodec; "" = the format's own
+    int64_t bit_rate = 0;      // -ab
+    int sample_rate = 0;       // -ar
+    int channels = 0;          // -ac
+};
+
+// One output format, picked by the extension of the output file (case-insensitive).
+struct OutputKind {
+    const char* extension; // with the dot, lower case
+    const char* muxer;     // libavformat muxer name
+    const char* encoder;   // default encoder
+    int fixed_rate;        // 0 = free
+    int fixed_channels;    // 0 = free
+    int max_channels;      // 0 = encoder's own limit
+};
+
+// Throws zmconv::ConvError(Failure::Usage) on any problem with the arguments.
+Job parse_command_line(std::span<const std::string> args);
+
+// The kind for the output path's extension, or nullptr for an unsupported one.
+const OutputKind* output_kind_for(const std::string& path);
+
+// Receives every progress text (already ending in a newline).
+using TextSink = std::function<void(const std::string&)>;
+
+// Converts; throws zmconv::ConvError on failure, in which case no output file is left.
+void run(const Job& job, const TextSink& progress);
+
+// Progress line for a position (seconds) and an output size (bytes).
+std::string progress_line(double seconds, int64_t bytes);
+
+} // namespace conv
