@@ -1,0 +1,416 @@
+#include "cvideodlg.h"
+
+#include "dialogunits.h"
+#include "filefilters.h"
+#include "progressfile.h"
+#include "qtvideoprompts.h"
+#include "videoskin.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+
+namespace {
+
+constexpr int MainFontPixels = 12; // "MS Shell Dlg", 9 points
+
+QFont DialogFont()
+{
+    QFont font(QStringLiteral("Noto Sans CJK SC"));
+    font.setFamilies({QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Noto Sans CJK JP"),
+                      QStringLiteral("DejaVu Sans")});
+    font.setPixelSize(MainFontPixels);
+    return font;
+}
+
+// The About button: shows its bitmap in every state.
+class BitmapPushButton final : public QPushButton
+{
+public:
+    BitmapPushButton(const QString &text, QPixmap pixmap, QWidget *parent)
+        : QPushButton(text, parent), m_pixmap(std::move(pixmap))
+    {
+        setFlat(true);
+        setFocusPolicy(Qt::TabFocus);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        if (m_pixmap.isNull()) {
+            QPushButton::paintEvent(event);
+            return;
+        }
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawPixmap(rect(), m_pixmap);
+    }
+
+private:
+    QPixmap m_pixmap;
+};
+
+} // namespace
+
+CvideoDlg::CvideoDlg(QWidget *parent) : CvideoDlg(Options(), parent) {}
+
+CvideoDlg::CvideoDlg(Options options, QWidget *parent)
+    : QDialog(parent),
+      m_appFolder(options.appFolder.isEmpty() ? QCoreApplication::applicationDirPath()
+                                              : options.appFolder),
+      m_settings([this] { return m_appFolder; })
+{
+    if (options.prompts) {
+        m_prompts = options.prompts;
+    } else {
+        m_ownPrompts = std::make_unique<QtVideoPrompts>(this);
+        m_prompts = m_ownPrompts.get();
+    }
+    VideoBatch::Config config;
+    config.appFolder = m_appFolder;
+    config.converter = options.converter;
+    config.tickMs = options.tickMs;
+    config.pauseMs = options.pauseMs;
+    m_batch = new VideoBatch(m_fileList, m_settings, *m_prompts, config, this);
+
+    // Template 102: title bar, system menu and minimize box, fixed size, a taskbar button.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint);
+    setWindowTitle(QStringLiteral("Vidrune 10.0.2"));
+    setFont(DialogFont());
+    setFixedSize(MainDialogUnits.X(455), MainDialogUnits.Y(260));
+    QPalette pal = palette();
+    pal.setColor(QPalette::WindowText, Qt::black);
+    setPalette(pal);
+
+    CreateControls();
+    setWindowIcon(QIcon(VideoSkin::IconPath()));
+    m_background = VideoSkin::Bitmap(137);
+
+    m_outputFolder->setText(options.outputFolder.isEmpty() ? QDir::homePath()
+                                                           : options.outputFolder);
+    m_settings.Initialise();
+    SyncCombos();
+
+    connect(m_batch, &VideoBatch::busyChanged, this, &CvideoDlg::SetBusy);
+    connect(m_batch, &VideoBatch::barChanged, m_progress, &QProgressBar::setValue);
+    qApp->installEventFilter(this);
+}
+
+CvideoDlg::~CvideoDlg()
+{
+    qApp->removeEventFilter(this);
+    delete m_batch; // ends a running converter before the list and settings go away
+    m_batch = nullptr;
+}
+
+QWidget *CvideoDlg::AddLabel(const QString &text, int x, int y, int w, int h)
+{
+    auto *label = new QLabel(text, this);
+    // Labels are transparent and show the background bitmap; a little room below keeps the
+    // CJK glyphs whole at this pixel size.
+    QRect r = MainDialogUnits.Rect(x, y, w, h);
+    r.setHeight(r.height() + 3);
+    r.setWidth(r.width() + 8);
+    label->setGeometry(r);
+    label->setAttribute(Qt::WA_TranslucentBackground);
+    return label;
+}
+
+QPushButton *CvideoDlg::AddButton(int id, const QString &text, int x, int y, int w, int h)
+{
+    auto *button = new QPushButton(text, this);
+    button->setGeometry(MainDialogUnits.Rect(x, y, w, h));
+    button->setAutoDefault(false);
+    button->setObjectName(QStringLiteral("c%1").arg(id));
+    m_controls.insert(id, button);
+    return button;
+}
+
+QComboBox *CvideoDlg::AddCombo(int id, int x, int y, int w)
+{
+    auto *combo = new QComboBox(this);
+    // The closed list is one line high; the template's height is that of the opened list.
+    combo->setGeometry(MainDialogUnits.Rect(x, y, w, 12));
+    combo->setObjectName(QStringLiteral("c%1").arg(id));
+    m_controls.insert(id, combo);
+    m_combos[static_cast<std::size_t>(id - FirstSettingList)] = combo;
+    connect(combo, &QComboBox::activated, this,
+            [this, id](int index) { OnSettingActivated(id, index); });
+    return combo;
+}
+
+void CvideoDlg::CreateControls()
+{
+    auto *about = new BitmapPushButton(QStringLiteral("关于"), VideoSkin::Bitmap(139), this);
+    about->setGeometry(MainDialogUnits.Rect(41, 2, 33, 12));
+    about->setObjectName(QStringLiteral("c1023"));
+    m_controls.insert(1023, about);
+    connect(about, &QPushButton::clicked, this, &CvideoDlg::OnAbout);
+
+    auto *band = new QWidget(this);
+    band->setGeometry(MainDialogUnits.Rect(4, 17, 447, 46));
+    band->setObjectName(QStringLiteral("c1026"));
+    m_controls.insert(1026, band);
+
+    AddLabel(QStringLiteral("第一步：加入视频文件"), 8, 71, 74, 8);
+    m_listView = new QTableView(this);
+    m_listView->setGeometry(MainDialogUnits.Rect(8, 89, 210, 102));
+    m_listView->setObjectName(QStringLiteral("c1019"));
+    m_listView->setModel(&m_fileList);
+    m_listView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_listView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_listView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_listView->setShowGrid(true);
+    m_listView->setWordWrap(false);
+    m_listView->setTextElideMode(Qt::ElideLeft);
+    m_listView->verticalHeader()->hide();
+    m_listView->verticalHeader()->setDefaultSectionSize(MainFontPixels + 6);
+    m_listView->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_listView->horizontalHeader()->setHighlightSections(false);
+    m_listView->setColumnWidth(FileListModel::PathColumn, 290);
+    m_listView->setColumnWidth(FileListModel::StatusColumn, 74);
+    m_listView->viewport()->installEventFilter(this);
+    m_controls.insert(1019, m_listView);
+
+    connect(AddButton(1000, QStringLiteral("添加"), 8, 194, 41, 15), &QPushButton::clicked, this,
+            &CvideoDlg::OnAddFile);
+    connect(AddButton(1001, QStringLiteral("删除"), 49, 194, 42, 15), &QPushButton::clicked,
+            this, &CvideoDlg::OnDeleteFile);
+    connect(AddButton(1002, QStringLiteral("清空"), 91, 194, 43, 15), &QPushButton::clicked,
+            this, &CvideoDlg::OnClearList);
+    connect(AddButton(1003, QStringLiteral("上移"), 133, 194, 42, 15), &QPushButton::clicked,
+            this, &CvideoDlg::OnMoveUp);
+    connect(AddButton(1004, QStringLiteral("下移"), 175, 194, 43, 15), &QPushButton::clicked,
+            this, &CvideoDlg::OnMoveDown);
+
+    AddLabel(QStringLiteral("第二步：选择输出格式"), 225, 71, 72, 8);
+    AddCombo(FormatList, 230, 89, 217);
+    AddLabel(QStringLiteral("视频参数设置"), 230, 109, 42, 8);
+    AddLabel(QStringLiteral("视频编码"), 230, 124, 28, 8);
+    AddCombo(VideoCodecList, 260, 122, 74);
+    AddLabel(QStringLiteral("画面质量"), 230, 139, 30, 8);
+    AddCombo(VideoBitRateList, 260, 136, 74);
+    AddLabel(QStringLiteral("视频大小"), 230, 153, 30, 8);
+    AddCombo(FrameSizeList, 260, 151, 74);
+    AddLabel(QStringLiteral("视频帧率"), 342, 124, 30, 8);
+    AddCombo(FrameRateList, 372, 122, 75);
+    AddLabel(QStringLiteral("屏幕比例"), 342, 139, 30, 8);
+    AddCombo(AspectList, 372, 136, 75);
+    AddLabel(QStringLiteral("音频参数设置"), 230, 169, 42, 8);
+    AddLabel(QStringLiteral("音频编码"), 230, 183, 28, 8);
+    AddCombo(AudioCodecList, 260, 181, 74);
+    AddLabel(QStringLiteral("声音质量"), 230, 197, 28, 8);
+    AddCombo(AudioBitRateList, 260, 195, 74);
+    AddLabel(QStringLiteral("声音频率"), 342, 183, 30, 8);
+    AddCombo(SampleRateList, 372, 181, 75);
+    AddLabel(QStringLiteral("音频声道"), 342, 199, 30, 8);
+    AddCombo(ChannelsList, 372, 195, 75);
+
+    AddLabel(QStringLiteral("第三步：选择输出目录"), 6, 215, 70, 8);
+    m_outputFolder = new QLineEdit(this);
+    m_outputFolder->setGeometry(MainDialogUnits.Rect(7, 227, 144, 15));
+    m_outputFolder->setObjectName(QStringLiteral("c1007"));
+    m_controls.insert(1007, m_outputFolder);
+    connect(AddButton(1005, QStringLiteral("设置输出目录"), 155, 226, 65, 17),
+            &QPushButton::clicked, this, &CvideoDlg::OnBrowseOutputFolder);
+
+    AddLabel(QStringLiteral("第四步：开始转换"), 225, 215, 56, 8);
+    connect(AddButton(1006, QStringLiteral("立即转换"), 301, 226, 62, 17), &QPushButton::clicked,
+            this, &CvideoDlg::OnConvert);
+
+    AddLabel(QStringLiteral("进度显示："), 6, 246, 35, 8);
+    m_progress = new QProgressBar(this);
+    m_progress->setGeometry(MainDialogUnits.Rect(43, 247, 402, 6));
+    m_progress->setObjectName(QStringLiteral("c1008"));
+    m_progress->setRange(0, ProgressFile::Complete);
+    m_progress->setValue(0);
+    m_progress->setTextVisible(false);
+    m_controls.insert(1008, m_progress);
+}
+
+QComboBox *CvideoDlg::SettingCombo(int id) const
+{
+    if (id < FirstSettingList || id >= FirstSettingList + SettingListCount)
+        return nullptr;
+    return m_combos[static_cast<std::size_t>(id - FirstSettingList)];
+}
+
+void CvideoDlg::OnSettingActivated(int id, int index)
+{
+    m_settings.Select(id, index);
+    SyncCombos();
+}
+
+void CvideoDlg::SyncCombos()
+{
+    for (int id = FirstSettingList; id < FirstSettingList + SettingListCount; ++id) {
+        QComboBox *combo = SettingCombo(id);
+        const ChoiceList &list = m_settings.List(id);
+        const QSignalBlocker block(combo);
+        QStringList shown;
+        for (int i = 0; i < combo->count(); ++i)
+            shown << combo->itemText(i);
+        if (shown != list.entries) {
+            combo->clear();
+            // Filled by position, so the entries keep their order.
+            for (int i = 0; i < list.entries.size(); ++i)
+                combo->insertItem(i, list.entries.at(i));
+        }
+        combo->setCurrentIndex(list.current);
+    }
+}
+
+void CvideoDlg::SetBusy(bool busy)
+{
+    m_outputFolder->setEnabled(!busy);
+    for (QComboBox *combo : m_combos)
+        combo->setEnabled(!busy);
+    for (int id = 1000; id <= 1006; ++id)
+        m_controls.value(id)->setEnabled(!busy);
+    m_listView->setEnabled(true);
+    if (!busy)
+        SyncCombos();
+}
+
+void CvideoDlg::OnAddFile()
+{
+    const QString path = m_prompts->OpenFile(
+        QStringLiteral("选择打开的文件"),
+        FileFilters::ToQtFilters(FileFilters::VideoEntries()));
+    if (path.isEmpty())
+        return;
+    m_fileList.InsertAt(0, path, QString());
+}
+
+void CvideoDlg::OnDeleteFile()
+{
+    // selectedIndex keeps its value: a second press deletes the item that moved into place.
+    m_fileList.RemoveAt(m_selectedIndex);
+}
+
+void CvideoDlg::OnClearList()
+{
+    m_fileList.Clear();
+}
+
+void CvideoDlg::SelectRow(int row)
+{
+    const QModelIndex index = m_fileList.index(row, FileListModel::PathColumn);
+    m_listView->selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void CvideoDlg::OnMoveUp()
+{
+    m_listView->setFocus();
+    // A remembered index past the end (after deleting the last item) names no item.
+    if (m_selectedIndex <= 0 || m_selectedIndex >= m_fileList.Count())
+        return;
+    const QString path = m_fileList.Path(m_selectedIndex);
+    const QString status = m_fileList.Status(m_selectedIndex);
+    m_fileList.RemoveAt(m_selectedIndex);
+    --m_selectedIndex;
+    m_fileList.InsertAt(m_selectedIndex, path, status);
+    SelectRow(m_selectedIndex);
+}
+
+void CvideoDlg::OnMoveDown()
+{
+    m_listView->setFocus();
+    if (m_selectedIndex < 0 || m_selectedIndex >= m_fileList.Count() - 1)
+        return;
+    const QString path = m_fileList.Path(m_selectedIndex);
+    const QString status = m_fileList.Status(m_selectedIndex);
+    m_fileList.RemoveAt(m_selectedIndex);
+    ++m_selectedIndex;
+    m_fileList.InsertAt(m_selectedIndex, path, status);
+    SelectRow(m_selectedIndex);
+}
+
+void CvideoDlg::OnFileListClick()
+{
+    int first = -1;
+    const QModelIndexList rows = m_listView->selectionModel()->selectedRows();
+    for (const QModelIndex &index : rows) {
+        if (first < 0 || index.row() < first)
+            first = index.row();
+    }
+    m_selectedIndex = first;
+}
+
+void CvideoDlg::OnBrowseOutputFolder()
+{
+    const QString folder =
+        m_prompts->ChooseFolder(QStringLiteral("请选择要打开的文件夹:"), m_outputFolder->text());
+    if (!folder.isEmpty())
+        m_outputFolder->setText(QDir::cleanPath(folder));
+}
+
+void CvideoDlg::OnConvert()
+{
+    m_batch->Start(m_outputFolder->text());
+}
+
+void CvideoDlg::OnAbout()
+{
+    // The About dialog comes with the skinned buttons.
+}
+
+void CvideoDlg::OnMinimizeButton()
+{
+    QTimer::singleShot(0, this, &QWidget::showMinimized);
+}
+
+void CvideoDlg::OnCloseButton()
+{
+    QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void CvideoDlg::done(int result)
+{
+    // Every way of closing (title bar, Escape, close button) ends a running converter first.
+    m_batch->Abort();
+    QDialog::done(result);
+}
+
+void CvideoDlg::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    if (!m_background.isNull()) {
+        painter.drawPixmap(rect(), m_background);
+    } else {
+        QLinearGradient fill(0, 0, 0, height());
+        fill.setColorAt(0, QColor(0xe9, 0xf1, 0xfa));
+        fill.setColorAt(1, QColor(0xc9, 0xdb, 0xee));
+        painter.fillRect(rect(), fill);
+    }
+}
+
+bool CvideoDlg::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && widget
+            && widget->window() == this) {
+            return true; // Enter neither presses a button nor closes the dialog
+        }
+    } else if (event->type() == QEvent::MouseButtonRelease && m_listView
+               && watched == m_listView->viewport()) {
+        // The view updates its selection on this event; read it afterwards.
+        QTimer::singleShot(0, this, &CvideoDlg::OnFileListClick);
+    }
+    return QDialog::eventFilter(watched, event);
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "filelistmodel.h"
+#include "presets.h"
+#include "videobatch.h"
+
+#include <QDialog>
+#include <QHash>
+#include <QPixmap>
+
+#include <array>
+#include <memory>
+
+class QComboBox;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTableView;
+class VideoPrompts;
+
+// The main dialog of `video`: the file list, the ten setting lists, the output folder and the
+// convert button; the batch itself runs in VideoBatch.
+class CvideoDlg final : public QDialog
+{
+    Q_OBJECT
+public:
+    struct Options {
+        QString appFolder;           // empty: the folder of the running executable
+        QString converter;           // empty: <appFolder>/vv
+        QString outputFolder;        // empty: the user's home folder
+        int tickMs = 1000;
+        int pauseMs = 1000;
+        VideoPrompts *prompts = nullptr; // null: real message boxes and file dialogs
+    };
+
+    explicit CvideoDlg(QWidget *parent = nullptr);
+    explicit CvideoDlg(Options options, QWidget *parent = nullptr);
+    ~CvideoDlg() override;
+
+    // Handlers.
+    void OnAddFile();
+    void OnDeleteFile();
+    void OnClearList();
+    void OnMoveUp();
+    void OnMoveDown();
+    void OnBrowseOutputFolder();
+    void OnConvert();
+    void OnAbout();
+    void OnMinimizeButton();
+    void OnCloseButton();
+    void OnFileListClick();
+
+    // Access for the application and for tests.
+    QWidget *Control(int id) const { return m_controls.value(id); }
+    FileListModel &FileList() { return m_fileList; }
+    VideoSettings &Settings() { return m_settings; }
+    VideoBatch &Batch() { return *m_batch; }
+    QTableView *FileListView() const { return m_listView; }
+    QComboBox *SettingCombo(int id) const;
+    QLineEdit *OutputFolderBox() const { return m_outputFolder; }
+    QProgressBar *ProgressBar() const { return m_progress; }
+    int SelectedIndex() const { return m_selectedIndex; }
+    QString AppFolder() const { return m_appFolder; }
+
+    void done(int result) override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void CreateControls();
+    QWidget *AddLabel(const QString &text, int x, int y, int w, int h);
+    QPushButton *AddButton(int id, const QString &text, int x, int y, int w, int h);
+    QComboBox *AddCombo(int id, int x, int y, int w);
+    void OnSettingActivated(int id, int index);
+    void SyncCombos();
+    void SetBusy(bool busy);
+    void SelectRow(int row);
+
+    std::unique_ptr<VideoPrompts> m_ownPrompts;
+    VideoPrompts *m_prompts = nullptr;
+    QString m_appFolder;
+    FileListModel m_fileList;
+    VideoSettings m_settings;
+    VideoBatch *m_batch = nullptr;
+    QHash<int, QWidget *> m_controls;
+    std::array<QComboBox *, SettingListCount> m_combos{};
+    QTableView *m_listView = nullptr;
+    QLineEdit *m_outputFolder = nullptr;
+    QProgressBar *m_progress = nullptr;
+    QPixmap m_background;
+    int m_selectedIndex = -1;
+};

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QPixmap>
+#include <QString>
+
+// Bitmaps of the dialogs by resource id (":/video/bmp<id>.png"); a missing bitmap gives a null
+// pixmap and the caller draws a plain fallback.
+namespace VideoSkin {
+QPixmap Bitmap(int id);
+QString IconPath();
+} // namespace VideoSkin
