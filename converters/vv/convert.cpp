@@ -1,0 +1,128 @@
+#include "convert.h"
+
+#include "video_path.h"
+
+#include "../common/audio_path.h"
+#include "../common/errors.h"
+#include "../common/input_file.h"
+#include "../common/output_file.h"
+#include "../common/progress.h"
+
+#include <algorithm>
+
+namespace vv {
+
+using zmconv::ConvError;
+using zmconv::Failure;
+
+std::string videoEncoderName(const std::string &requested, const AVOutputFormat *format)
+{
+    if (!requested.empty())
+        return requested;
+    const AVCodec *codec = avcodec_find_encoder(format->video_codec);
+    if (!codec)
+        throw ConvError(Failure::Usage, std::string("no video encoder for the ") + format->name
+                                            + " container; choose one with -vcodec");
+    return codec->name;
+}
+
+std::string audioEncoderName(const std::string &requested, const AVOutputFormat *format)
+{
+    if (!requested.empty())
+        return requested;
+    // libavcodec has no AMR-NB encoder here; the shared audio path calls opencore-amrnb.
+    if (format->audio_codec == AV_CODEC_ID_AMR_NB)
+        return "libopencore_amrnb";
+    const AVCodec *codec = avcodec_find_encoder(format->audio_codec);
+    if (!codec)
+        throw ConvError(Failure::Usage, std::string("no audio encoder for the ") + format->name
+                                            + " container; choose one with -acodec");
+    return codec->name;
+}
+
+namespace {
+
+int findVideoStream(const zmconv::InputFile &in)
+{
+    const int best = in.best_stream(AVMEDIA_TYPE_VIDEO);
+    if (best >= 0 && !(in.context()->streams[best]->disposition & AV_DISPOSITION_ATTACHED_PIC))
+        return best;
+    // A cover picture is not a video; look for a real one.
+    for (unsigned i = 0; i < in.context()->nb_streams; ++i) {
+        const AVStream *st = in.context()->streams[i];
+        if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO
+            && !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+} // namespace
+
+void convert(const Options &options, ProgressFile &progress)
+{
+    // The preset is read first: a missing preset file fails before any work is done.
+    VideoSettings video;
+    if (!options.presetFile.empty()) {
+        video.preset = readPresetFile(options.presetFile);
+        video.presetName = options.presetFile;
+    }
+
+    zmconv::InputFile in(options.input);
+    const int videoIndex = findVideoStream(in);
+    if (videoIndex < 0)
+        throw ConvError(Failure::Input, "the input " + options.input + " has no video stream");
+    const int audioIndex = in.best_stream(AVMEDIA_TYPE_AUDIO);
+    in.keep_only(videoIndex, audioIndex);
+
+    zmconv::OutputFile out(zmconv::OutputOptions{options.output, "", options.overwrite,
+                                                 options.input});
+
+    video.encoder = videoEncoderName(options.videoCodec, out.format());
+    video.bitRate = options.videoBitRate.value_or(0);
+    video.width = options.width.value_or(0);
+    video.height = options.height.value_or(0);
+    if (options.frameRate)
+        video.frameRate = *options.frameRate;
+    video.aspect = options.aspect;
+    video.strict = options.strict;
+    VideoPath videoPath(in, videoIndex, video, out);
+
+    std::unique_ptr<zmconv::AudioPath> audioPath;
+    if (audioIndex >= 0) {
+        zmconv::AudioEncoderSettings audio;
+        audio.encoder = audioEncoderName(options.audioCodec, out.format());
+        audio.bit_rate = options.audioBitRate.value_or(0);
+        audio.sample_rate = options.sampleRate.value_or(0);
+        audio.channels = options.channels.value_or(0);
+        audioPath = std::make_unique<zmconv::AudioPath>(in, audioIndex, audio, out);
+    }
+
+    out.write_header();
+    progress.flush();
+
+    const int64_t duration = in.duration_us();
+    const int64_t start = in.start_us();
+    zmconv::PacketPtr pkt = zmconv::make_packet();
+    while (in.read(pkt.get())) {
+        zmconv::throw_if_stopped();
+        const AVStream *st = in.context()->streams[pkt->stream_index];
+        int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+        if (pkt->stream_index == videoIndex)
+            videoPath.sendPacket(pkt.get());
+        else if (audioPath && pkt->stream_index == audioIndex)
+            audioPath->send_packet(pkt.get());
+        if (ts != AV_NOPTS_VALUE && duration > 0) {
+            const int64_t us = av_rescale_q(ts, st->time_base, AV_TIME_BASE_Q) - start;
+            progress.update(static_cast<double>(us) / static_cast<double>(duration));
+        }
+        av_packet_unref(pkt.get());
+    }
+    videoPath.finish();
+    if (audioPath)
+        audioPath->finish();
+    out.finish();
+    progress.finish();
+}
+
+} // namespace vv

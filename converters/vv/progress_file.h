@@ -1,0 +1,46 @@
+// progress.txt: the progress of the current conversion in tenths of a percent (0..1000),
+// as bare decimal digits, kept in the converter's own folder for the front end to poll.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+namespace vv {
+
+// Folder of the running executable (from /proc/self/exe); empty when it cannot be read.
+std::string executableFolder();
+
+class ProgressFile final {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // An empty path gives a writer that does nothing.
+    explicit ProgressFile(std::string path,
+                          Clock::duration minInterval = std::chrono::milliseconds(200));
+    ~ProgressFile();
+    ProgressFile(const ProgressFile &) = delete;
+    ProgressFile &operator=(const ProgressFile &) = delete;
+
+    // Reports progress as a fraction 0..1. The value shown stays below 1000 until finish();
+    // it never decreases; the file is rewritten at most once per interval.
+    void update(double fraction);
+    // A complete conversion: writes 1000 at once.
+    void finish();
+    // Writes the current value now (start of a conversion).
+    void flush();
+
+    int value() const { return m_value; }
+    bool writable() const { return m_fd >= 0; }
+
+private:
+    void write(int value);
+
+    std::string m_path;
+    Clock::duration m_minInterval;
+    int m_fd = -1;
+    int m_value = 0;
+    int m_written = -1;
+    Clock::time_point m_lastWrite{};
+};
+
+} // namespace vv

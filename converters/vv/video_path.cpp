@@ -1,0 +1,368 @@
+#include "video_path.h"
+
+#include "../common/errors.h"
+
+#include <array>
+#include <cstdio>
+
+extern "C" {
+#include <libavfilter/avfilter.h>
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace vv {
+
+using zmconv::check;
+using zmconv::ConvError;
+using zmconv::Failure;
+
+namespace {
+
+struct GraphFreer {
+    void operator()(AVFilterGraph *g) const { avfilter_graph_free(&g); }
+};
+struct InOutFreer {
+    void operator()(AVFilterInOut *io) const { avfilter_inout_free(&io); }
+};
+using GraphPtr = std::unique_ptr<AVFilterGraph, GraphFreer>;
+using InOutPtr = std::unique_ptr<AVFilterInOut, InOutFreer>;
+
+AVPixelFormat chooseEncoderFormat(const AVCodec *codec)
+{
+    if (!codec->pix_fmts)
+        return AV_PIX_FMT_YUV420P;
+    for (const AVPixelFormat *p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p)
+        if (*p == AV_PIX_FMT_YUV420P)
+            return *p;
+    return codec->pix_fmts[0];
+}
+
+std::string ratioText(AVRational r) { return std::to_string(r.num) + "/" + std::to_string(r.den); }
+
+} // namespace
+
+bool isH263Size(int width, int height)
+{
+    static constexpr std::array<std::pair<int, int>, 5> sizes{
+        {{128, 96}, {176, 144}, {352, 288}, {704, 576}, {1408, 1152}}};
+    for (const auto &[w, h] : sizes)
+        if (w == width && h == height)
+            return true;
+    return false;
+}
+
+Rational limitFrameRate(Rational rate)
+{
+    int num = 0, den = 0;
+    av_reduce(&num, &den, rate.num, rate.den, 65535);
+    return {num, den};
+}
+
+std::pair<int, int> outputSize(const VideoSettings &settings, int inWidth, int inHeight)
+{
+    if (settings.width > 0 && settings.height > 0)
+        return {settings.width, settings.height};
+    return {inWidth & ~1, inHeight & ~1};
+}
+
+struct VideoPath::Impl {
+    zmconv::OutputFile &out;
+    AVStream *inStream = nullptr;
+    AVStream *outStream = nullptr;
+    zmconv::CodecContextPtr decoder;
+    zmconv::CodecContextPtr encoder;
+    GraphPtr graph;
+    AVFilterContext *source = nullptr;
+    AVFilterContext *sink = nullptr;
+    zmconv::FramePtr decoded = zmconv::make_frame();
+    zmconv::FramePtr filtered = zmconv::make_frame();
+    zmconv::PacketPtr packet = zmconv::make_packet();
+    int64_t startPts = 0;           // the file's start in the input stream's time base
+    int graphWidth = 0, graphHeight = 0, graphFormat = -1;
+    AVRational graphSar{0, 1};
+    int outWidth = 0, outHeight = 0;
+    AVPixelFormat encoderFormat = AV_PIX_FMT_YUV420P;
+    AVRational frameRate{25, 1};
+    std::optional<Rational> aspect;
+    int64_t decodeErrors = 0;
+
+    explicit Impl(zmconv::OutputFile &o) : out(o) {}
+};
+
+VideoPath::VideoPath(zmconv::InputFile &in, int streamIndex, const VideoSettings &settings,
+                     zmconv::OutputFile &out)
+    : m_impl(std::make_unique<Impl>(out)), m_streamIndex(streamIndex)
+{
+    Impl &d = *m_impl;
+    d.inStream = in.context()->streams[streamIndex];
+    const AVCodecParameters *par = d.inStream->codecpar;
+
+    // Decoder.
+    const AVCodec *decoderCodec = avcodec_find_decoder(par->codec_id);
+    if (!decoderCodec)
+        throw ConvError(Failure::Input, std::string("no decoder for the input's video codec ")
+                                            + avcodec_get_name(par->codec_id));
+    d.decoder.reset(avcodec_alloc_context3(decoderCodec));
+    if (!d.decoder)
+        throw ConvError(Failure::Codec, "out of memory");
+    check(avcodec_parameters_to_context(d.decoder.get(), par), Failure::Input,
+          "cannot read the input's video parameters");
+    d.decoder->pkt_timebase = d.inStream->time_base;
+    d.decoder->thread_count = 0;
+    d.decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    check(avcodec_open2(d.decoder.get(), decoderCodec, nullptr), Failure::Input,
+          std::string("cannot open the video decoder ") + decoderCodec->name);
+    if (par->width <= 0 || par->height <= 0 || par->format < 0)
+        throw ConvError(Failure::Input, "the input's video frame size or pixel format is unknown");
+
+    const int64_t start = in.start_us();
+    d.startPts = av_rescale_q(start, AV_TIME_BASE_Q, d.inStream->time_base);
+
+    // Encoder.
+    const AVCodec *codec = avcodec_find_encoder_by_name(settings.encoder.c_str());
+    if (!codec)
+        throw ConvError(Failure::Usage, "unknown video encoder '" + settings.encoder + "'");
+    if (codec->type != AVMEDIA_TYPE_VIDEO)
+        throw ConvError(Failure::Usage, "'" + settings.encoder + "' is not a video encoder");
+    if (!out.can_store(codec->id))
+        throw ConvError(Failure::Usage, std::string("the ") + out.format()->name
+                                            + " container cannot hold " + codec->name
+                                            + " video");
+
+    std::tie(d.outWidth, d.outHeight) = outputSize(settings, par->width, par->height);
+    if (d.outWidth < 2 || d.outHeight < 2)
+        throw ConvError(Failure::Input, "the input's video frame is too small");
+    if (codec->id == AV_CODEC_ID_H263 && !isH263Size(d.outWidth, d.outHeight))
+        throw ConvError(Failure::Usage,
+                        "H.263 cannot encode " + std::to_string(d.outWidth) + "x"
+                            + std::to_string(d.outHeight)
+                            + " frames; it supports only 128x96, 176x144, 352x288, 704x576 "
+                              "and 1408x1152");
+
+    Rational rate = settings.frameRate;
+    if (rate.num <= 0) {
+        AVRational r = d.inStream->avg_frame_rate;
+        if (r.num <= 0 || r.den <= 0)
+            r = d.inStream->r_frame_rate;
+        if (r.num <= 0 || r.den <= 0 || av_q2d(r) > 240.0)
+            r = AVRational{25, 1};
+        rate = {r.num, r.den};
+    }
+    rate = limitFrameRate(rate);
+    d.frameRate = AVRational{rate.num, rate.den};
+    d.aspect = settings.aspect;
+    d.encoderFormat = chooseEncoderFormat(codec);
+
+    buildGraph(par->width, par->height, par->format, par->sample_aspect_ratio.num > 0
+                                                         ? par->sample_aspect_ratio
+                                                         : d.inStream->sample_aspect_ratio);
+
+    d.encoder.reset(avcodec_alloc_context3(codec));
+    if (!d.encoder)
+        throw ConvError(Failure::Codec, "out of memory");
+    AVCodecContext *enc = d.encoder.get();
+    enc->width = d.outWidth;
+    enc->height = d.outHeight;
+    enc->pix_fmt = d.encoderFormat;
+    enc->time_base = av_inv_q(d.frameRate);
+    enc->framerate = d.frameRate;
+    enc->sample_aspect_ratio = av_buffersink_get_sample_aspect_ratio(d.sink);
+    enc->thread_count = 0;
+    if (out.wants_global_header())
+        enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (!settings.strict.empty())
+        check(av_opt_set(enc, "strict", settings.strict.c_str(), 0), Failure::Usage,
+              "bad -strict value");
+
+    for (const auto &[key, value] : settings.preset) {
+        const int ret = av_opt_set(enc, key.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN);
+        if (ret == AVERROR_OPTION_NOT_FOUND)
+            throw ConvError(Failure::Usage, "preset file " + settings.presetName
+                                                + ": the encoder " + codec->name
+                                                + " has no option '" + key + "'");
+        if (ret < 0)
+            throw ConvError(Failure::Usage, "preset file " + settings.presetName
+                                                + ": bad value '" + value + "' for '" + key
+                                                + "': " + zmconv::av_error_text(ret));
+    }
+    // Explicit options win over the preset.
+    if (settings.bitRate > 0)
+        enc->bit_rate = settings.bitRate;
+
+    const int opened = avcodec_open2(enc, codec, nullptr);
+    if (opened < 0) {
+        std::string detail = zmconv::take_library_message();
+        throw ConvError(Failure::Codec,
+                        std::string("cannot open the video encoder ") + codec->name + " for "
+                            + std::to_string(d.outWidth) + "x" + std::to_string(d.outHeight)
+                            + " at " + ratioText(d.frameRate) + " fps: "
+                            + zmconv::av_error_text(opened)
+                            + (detail.empty() ? "" : " (" + detail + ")"));
+    }
+
+    d.outStream = out.add_stream();
+    check(avcodec_parameters_from_context(d.outStream->codecpar, enc), Failure::Codec,
+          "cannot set up the output video stream");
+    d.outStream->time_base = enc->time_base;
+    d.outStream->avg_frame_rate = d.frameRate;
+    d.outStream->r_frame_rate = d.frameRate;
+    d.outStream->sample_aspect_ratio = enc->sample_aspect_ratio;
+}
+
+VideoPath::~VideoPath() = default;
+
+void VideoPath::buildGraph(int width, int height, int format, AVRational sar)
+{
+    Impl &d = *m_impl;
+    d.graph.reset(avfilter_graph_alloc());
+    if (!d.graph)
+        throw ConvError(Failure::Codec, "out of memory");
+    if (sar.num <= 0 || sar.den <= 0)
+        sar = AVRational{1, 1};
+
+    char args[256];
+    std::snprintf(args, sizeof args,
+                  "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", width, height,
+                  format, d.inStream->time_base.num, d.inStream->time_base.den, sar.num, sar.den);
+    check(avfilter_graph_create_filter(&d.source, avfilter_get_by_name("buffer"), "in", args,
+                                       nullptr, d.graph.get()),
+          Failure::Codec, "cannot create the video filter source");
+    check(avfilter_graph_create_filter(&d.sink, avfilter_get_by_name("buffersink"), "out",
+                                       nullptr, nullptr, d.graph.get()),
+          Failure::Codec, "cannot create the video filter sink");
+
+    // Rate first: frames the rate change drops are never scaled.
+    std::string chain = "fps=fps=" + ratioText(d.frameRate);
+    if (width != d.outWidth || height != d.outHeight)
+        chain += ",scale=w=" + std::to_string(d.outWidth) + ":h=" + std::to_string(d.outHeight)
+                 + ":flags=bicubic";
+    if (d.aspect)
+        chain += ",setdar=dar=" + std::to_string(d.aspect->num) + "/"
+                 + std::to_string(d.aspect->den);
+    chain += std::string(",format=pix_fmts=") + av_get_pix_fmt_name(d.encoderFormat);
+
+    InOutPtr outputs(avfilter_inout_alloc());
+    InOutPtr inputs(avfilter_inout_alloc());
+    if (!outputs || !inputs)
+        throw ConvError(Failure::Codec, "out of memory");
+    outputs->name = av_strdup("in");
+    outputs->filter_ctx = d.source;
+    inputs->name = av_strdup("out");
+    inputs->filter_ctx = d.sink;
+    AVFilterInOut *in = inputs.release();
+    AVFilterInOut *outp = outputs.release();
+    const int parsed = avfilter_graph_parse_ptr(d.graph.get(), chain.c_str(), &in, &outp, nullptr);
+    avfilter_inout_free(&in);
+    avfilter_inout_free(&outp);
+    check(parsed, Failure::Codec, "cannot build the video filters '" + chain + "'");
+    check(avfilter_graph_config(d.graph.get(), nullptr), Failure::Codec,
+          "cannot configure the video filters '" + chain + "'");
+
+    d.graphWidth = width;
+    d.graphHeight = height;
+    d.graphFormat = format;
+    d.graphSar = sar;
+}
+
+void VideoPath::sendPacket(const AVPacket *pkt) { decodeAndFilter(pkt); }
+
+void VideoPath::decodeAndFilter(const AVPacket *pkt)
+{
+    Impl &d = *m_impl;
+    int ret = avcodec_send_packet(d.decoder.get(), pkt);
+    if (ret < 0 && ret != AVERROR_EOF) {
+        // A broken packet: skip it and go on, like the FFmpeg CLI.
+        ++d.decodeErrors;
+        if (pkt)
+            return;
+    }
+    for (;;) {
+        ret = avcodec_receive_frame(d.decoder.get(), d.decoded.get());
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
+            break;
+        if (ret < 0) {
+            ++d.decodeErrors;
+            if (ret == AVERROR(ENOMEM))
+                throw ConvError(Failure::Codec, "out of memory while decoding video");
+            continue;
+        }
+        filterFrame(d.decoded.get());
+        av_frame_unref(d.decoded.get());
+    }
+}
+
+void VideoPath::filterFrame(AVFrame *frame)
+{
+    Impl &d = *m_impl;
+    AVRational sar = frame->sample_aspect_ratio;
+    if (sar.num <= 0 || sar.den <= 0)
+        sar = AVRational{1, 1};
+    if (frame->width != d.graphWidth || frame->height != d.graphHeight
+        || frame->format != d.graphFormat || av_cmp_q(sar, d.graphSar) != 0) {
+        // The picture changed mid-stream: finish what the old graph holds, then start anew.
+        check(av_buffersrc_add_frame_flags(d.source, nullptr, 0), Failure::Codec,
+              "cannot flush the video filters");
+        pullFiltered();
+        buildGraph(frame->width, frame->height, frame->format, sar);
+    }
+    int64_t pts = frame->best_effort_timestamp;
+    if (pts == AV_NOPTS_VALUE)
+        pts = frame->pts;
+    frame->pts = pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : pts - d.startPts;
+    check(av_buffersrc_add_frame_flags(d.source, frame, AV_BUFFERSRC_FLAG_KEEP_REF),
+          Failure::Codec, "cannot filter a video frame");
+    pullFiltered();
+}
+
+void VideoPath::pullFiltered()
+{
+    Impl &d = *m_impl;
+    for (;;) {
+        const int ret = av_buffersink_get_frame(d.sink, d.filtered.get());
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
+            return;
+        check(ret, Failure::Codec, "video filtering failed");
+        AVFrame *f = d.filtered.get();
+        f->pts = av_rescale_q(f->pts, av_buffersink_get_time_base(d.sink), d.encoder->time_base);
+        f->pict_type = AV_PICTURE_TYPE_NONE;
+        encode(f);
+        av_frame_unref(f);
+    }
+}
+
+void VideoPath::encode(AVFrame *frame)
+{
+    Impl &d = *m_impl;
+    const int sent = avcodec_send_frame(d.encoder.get(), frame);
+    if (sent < 0 && !(frame == nullptr && sent == AVERROR_EOF))
+        check(sent, Failure::Codec,
+              std::string("video encoding failed (") + d.encoder->codec->name + ")");
+    if (frame)
+        ++m_framesEncoded;
+    for (;;) {
+        const int ret = avcodec_receive_packet(d.encoder.get(), d.packet.get());
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
+            return;
+        check(ret, Failure::Codec,
+              std::string("video encoding failed (") + d.encoder->codec->name + ")");
+        d.packet->stream_index = d.outStream->index;
+        d.out.write(d.packet.get(), d.encoder->time_base);
+    }
+}
+
+void VideoPath::finish()
+{
+    Impl &d = *m_impl;
+    decodeAndFilter(nullptr);
+    check(av_buffersrc_add_frame_flags(d.source, nullptr, 0), Failure::Codec,
+          "cannot flush the video filters");
+    pullFiltered();
+    if (m_framesEncoded == 0)
+        throw ConvError(Failure::Input, "no video frame could be decoded from the input");
+    encode(nullptr);
+}
+
+} // namespace vv

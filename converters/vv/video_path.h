@@ -1,0 +1,73 @@
+// One video stream from demuxed packets to muxed packets:
+//   decode (threads on) -> libavfilter: fps, scale, setdar, format -> encode -> OutputFile.
+// The frame rate is changed before scaling so dropped frames cost no scaling time; sizes,
+// rate and aspect all go through the filter graph, so timestamps stay those of the input and
+// the audio stays in sync.
+#pragma once
+
+#include "options.h"
+#include "preset.h"
+
+#include "../common/av_owner.h"
+#include "../common/input_file.h"
+#include "../common/output_file.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace vv {
+
+struct VideoSettings {
+    std::string encoder;             // FFmpeg encoder name, e.g. "mpeg4", "libx264"
+    long long bitRate = 0;           // bits/s; 0 = the encoder's default
+    int width = 0;                   // 0 = the input's (made even)
+    int height = 0;
+    Rational frameRate;              // num 0 = the input's
+    std::optional<Rational> aspect;  // display aspect; unset = keep the picture's
+    PresetEntries preset;            // encoder options (from -fpre)
+    std::string presetName;          // file name for messages
+    std::string strict;              // "-strict" value, empty = default
+};
+
+// Frame sizes the H.263 (1996) encoder can code.
+bool isH263Size(int width, int height);
+// Frame rate reduced to a denominator of at most 65535 (what MPEG-4 part 2 time bases hold).
+Rational limitFrameRate(Rational rate);
+// The frame size to encode: the requested one, else the input's rounded down to even numbers.
+std::pair<int, int> outputSize(const VideoSettings &settings, int inWidth, int inHeight);
+
+class VideoPath final {
+public:
+    // Opens the decoder, builds the filter graph and opens the encoder and its output stream.
+    // Call before out.write_header(). Throws zmconv::ConvError.
+    VideoPath(zmconv::InputFile &in, int streamIndex, const VideoSettings &settings,
+              zmconv::OutputFile &out);
+    ~VideoPath();
+    VideoPath(const VideoPath &) = delete;
+    VideoPath &operator=(const VideoPath &) = delete;
+
+    int streamIndex() const { return m_streamIndex; }
+    // Decodes, filters and encodes one packet. Broken packets are skipped as the FFmpeg CLI
+    // does. Throws zmconv::ConvError(Failure::Codec) on filter, encoder or muxer failure.
+    void sendPacket(const AVPacket *pkt);
+    // Drains decoder, filters and encoder. Throws when no frame at all could be encoded.
+    void finish();
+
+    int64_t framesEncoded() const { return m_framesEncoded; }
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+    int m_streamIndex;
+    int64_t m_framesEncoded = 0;
+
+    void buildGraph(int width, int height, int format, AVRational sar);
+    void decodeAndFilter(const AVPacket *pkt);
+    void filterFrame(AVFrame *frame);
+    void pullFiltered();
+    void encode(AVFrame *frame);
+};
+
+} // namespace vv

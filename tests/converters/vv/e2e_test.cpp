@@ -1,0 +1,570 @@
+// End-to-end tests of vv: media made here with the ffmpeg CLI, converted by a private copy of vv
+// (so parallel tests never share progress.txt), outputs checked with ffprobe.
+#include <QByteArray>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <map>
+#include <optional>
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Environment: one temporary folder per test process with media and a copy of vv.
+
+struct RunResult {
+    int exitCode = -1;
+    bool crashed = false;
+    QString err;
+};
+
+RunResult run(const QString &program, const QStringList &args, int timeoutMs = 120000)
+{
+    QProcess p;
+    p.setProgram(program);
+    p.setArguments(args);
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start();
+    RunResult r;
+    if (!p.waitForStarted()) {
+        r.err = "cannot start " + program;
+        return r;
+    }
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        r.err = "timed out";
+        return r;
+    }
+    r.crashed = p.exitStatus() != QProcess::NormalExit;
+    r.exitCode = p.exitCode();
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+class Env {
+public:
+    static Env &get()
+    {
+        static Env env;
+        return env;
+    }
+
+    QString app() const { return m_dir.path() + "/app"; }
+    QString vv() const { return app() + "/vv"; }
+    QString preset() const { return app() + "/h264.dat"; }
+    QString progressPath() const { return app() + "/progress.txt"; }
+    QString out(const QString &name) const { return m_dir.path() + "/out/" + name; }
+    QString root() const { return m_dir.path(); }
+
+    // Input media by name, made on first use.
+    QString media(const std::string &name)
+    {
+        const QString path = m_dir.path() + "/media/" + QString::fromStdString(name);
+        if (QFileInfo::exists(path))
+            return path;
+        static const std::map<std::string, QStringList> recipes = {
+            // 4:3, 25 fps, H.264 + stereo AAC 44100
+            {"43_25.mp4",
+             {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2", "-f", "lavfi",
+              "-i", "sine=frequency=440:sample_rate=44100:duration=2", "-ac", "2", "-c:v",
+              "libx264", "-preset", "ultrafast", "-c:a", "aac", "-shortest"}},
+            // 16:9, 29.97 fps, H.264 + stereo MP3 48000 in Matroska
+            {"169_2997.mkv",
+             {"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30000/1001:duration=2", "-f",
+              "lavfi", "-i", "sine=frequency=660:sample_rate=48000:duration=2", "-ac", "2",
+              "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "libmp3lame", "-shortest"}},
+            // odd size, no audio
+            {"odd_silent.avi",
+             {"-f", "lavfi", "-i", "testsrc=size=321x243:rate=25:duration=2", "-c:v", "mpeg4"}},
+            // small flv with mono AAC 22050
+            {"small.flv",
+             {"-f", "lavfi", "-i", "testsrc=size=176x144:rate=15:duration=2", "-f", "lavfi",
+              "-i", "sine=frequency=300:sample_rate=22050:duration=2", "-c:v", "flv", "-c:a",
+              "aac", "-shortest"}},
+            // sound only
+            {"sound.mp3",
+             {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=2", "-c:a",
+              "libmp3lame"}},
+            // long enough to watch the progress and to be killed half-way
+            {"long.mp4",
+             {"-f", "lavfi", "-i", "testsrc2=size=640x480:rate=25:duration=12", "-f", "lavfi",
+              "-i", "sine=frequency=440:sample_rate=44100:duration=12", "-ac", "2", "-c:v",
+              "libx264", "-preset", "ultrafast", "-c:a", "aac", "-shortest"}},
+        };
+        if (name == "corrupt.mp4") {
+            QFile f(path);
+            f.open(QIODevice::WriteOnly);
+            f.write("this is a text file, not a video\n");
+            return path;
+        }
+        const auto it = recipes.find(name);
+        if (it == recipes.end()) {
+            ADD_FAILURE() << "no recipe for " << name;
+            return path;
+        }
+        QStringList args{"-v", "error", "-nostdin", "-y"};
+        args += it->second;
+        args << path;
+        const RunResult r = run("ffmpeg", args);
+        EXPECT_EQ(r.exitCode, 0) << name << ": " << r.err.toStdString();
+        return path;
+    }
+
+private:
+    Env()
+    {
+        QDir(m_dir.path()).mkpath("app");
+        QDir(m_dir.path()).mkpath("media");
+        QDir(m_dir.path()).mkpath("out");
+        QFile::copy(VV_EXECUTABLE, vv());
+        QFile::copy(VV_H264_DAT, preset());
+        QFile::setPermissions(vv(), QFile::permissions(VV_EXECUTABLE));
+    }
+    QTemporaryDir m_dir{QDir::tempPath() + "/vv-e2e-XXXXXX"};
+};
+
+// ---------------------------------------------------------------------------------------------
+// ffprobe
+
+struct Probe {
+    bool ok = false;
+    QJsonObject format;
+    std::optional<QJsonObject> video;
+    std::optional<QJsonObject> audio;
+    int streams = 0;
+};
+
+Probe probe(const QString &file)
+{
+    QProcess p;
+    p.start("ffprobe", {"-v", "error", "-print_format", "json", "-show_format", "-show_streams",
+                        file});
+    p.waitForFinished(60000);
+    Probe r;
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return r;
+    const QJsonObject root = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+    r.format = root["format"].toObject();
+    const QJsonArray streams = root["streams"].toArray();
+    r.streams = streams.size();
+    for (const auto &s : streams) {
+        const QJsonObject o = s.toObject();
+        if (o["codec_type"] == "video" && !r.video)
+            r.video = o;
+        if (o["codec_type"] == "audio" && !r.audio)
+            r.audio = o;
+    }
+    r.ok = true;
+    return r;
+}
+
+double ratio(const QString &text)
+{
+    const QStringList parts = text.split('/');
+    if (parts.size() != 2 || parts[1].toDouble() == 0)
+        return text.toDouble();
+    return parts[0].toDouble() / parts[1].toDouble();
+}
+
+// The command line as the dialog builds it: the template filled with the eight option texts,
+// then split as the front end splits it.
+QStringList dialogArguments(const QString &in, const QStringList &optionTexts, const QString &out)
+{
+    QString line = "vv -i \"" + in + "\" -y";
+    for (const QString &t : optionTexts)
+        line += " " + t;
+    line += " \"" + out + "\"";
+    QStringList args = QProcess::splitCommand(line);
+    args.removeFirst();
+    return args;
+}
+
+QString h264Option() { return "-fpre \"" + Env::get().app() + "/h264.dat\" -vcodec libx264"; }
+
+// ---------------------------------------------------------------------------------------------
+// Conversions that must succeed.
+
+struct Conversion {
+    const char *name;
+    const char *input;
+    const char *ext;
+    QStringList options; // the eight option texts; "H264" stands for the H.264 text
+    // expectations
+    const char *brand;   // major brand prefix for MP4-family files, else the format name
+    const char *vcodec;
+    int width, height;
+    double fps;
+    const char *acodec; // nullptr: no audio stream
+    int sampleRate, channels;
+    double dar = 0;     // 0: not checked
+    const char *vtag = nullptr;
+};
+
+class Converts : public ::testing::TestWithParam<Conversion> {};
+
+TEST_P(Converts, ProducesTheChosenStreams)
+{
+    const Conversion &c = GetParam();
+    Env &env = Env::get();
+    const QString in = env.media(c.input);
+    const QString out = env.out(QString(c.name) + "." + c.ext);
+    QStringList options = c.options;
+    for (QString &o : options)
+        if (o == "H264")
+            o = h264Option();
+    const RunResult r = run(env.vv(), dialogArguments(in, options, out));
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_FALSE(r.crashed);
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+
+    const Probe p = probe(out);
+    ASSERT_TRUE(p.ok) << "ffprobe refused " << out.toStdString();
+    const QString formatName = p.format["format_name"].toString();
+    if (formatName.contains("mp4")) {
+        const QString brand = p.format["tags"].toObject()["major_brand"].toString();
+        EXPECT_TRUE(brand.startsWith(c.brand)) << brand.toStdString();
+    } else {
+        EXPECT_EQ(formatName, c.brand);
+    }
+    EXPECT_NEAR(p.format["duration"].toString().toDouble(), 2.0, 0.35);
+
+    ASSERT_TRUE(p.video);
+    const QJsonObject &v = *p.video;
+    EXPECT_EQ(v["codec_name"].toString(), c.vcodec);
+    EXPECT_EQ(v["width"].toInt(), c.width);
+    EXPECT_EQ(v["height"].toInt(), c.height);
+    const double fps = ratio(v["avg_frame_rate"].toString());
+    EXPECT_NEAR(fps, c.fps, c.fps * 0.03) << v["avg_frame_rate"].toString().toStdString();
+    if (c.dar > 0) {
+        EXPECT_NEAR(ratio(v["display_aspect_ratio"].toString().replace(':', '/')), c.dar, 0.02)
+            << v["display_aspect_ratio"].toString().toStdString();
+    }
+    if (c.vtag) {
+        EXPECT_EQ(v["codec_tag_string"].toString(), c.vtag);
+    }
+
+    if (!c.acodec) {
+        EXPECT_FALSE(p.audio);
+        EXPECT_EQ(p.streams, 1);
+        return;
+    }
+    ASSERT_TRUE(p.audio);
+    const QJsonObject &a = *p.audio;
+    EXPECT_EQ(a["codec_name"].toString(), c.acodec);
+    EXPECT_EQ(a["sample_rate"].toString().toInt(), c.sampleRate);
+    EXPECT_EQ(a["channels"].toInt(), c.channels);
+    EXPECT_EQ(p.streams, 2);
+}
+
+// The defaults of each format exactly as the dialog builds them at start.
+INSTANTIATE_TEST_SUITE_P(
+    DialogDefaults, Converts,
+    ::testing::Values(
+        Conversion{"Default3gp", "43_25.mp4", "3gp",
+                   {"-vcodec h263", "-b 256k", "-s 176x144 ", "-r 14.985",
+                    "-acodec libopencore_amrnb", "-ar 8000", "-ab 12.2k", "-ac 1"},
+                   "3gp", "h263", 176, 144, 14.985, "amr_nb", 8000, 1},
+        Conversion{"Default3g2", "43_25.mp4", "3g2",
+                   {"H264", "-b 512k", "-s 320x240 ", "-r 14.985",
+                    "-strict experimental -acodec aac", "-ar 44100", "-ab 112k", "-ac 2"},
+                   "3g2", "h264", 320, 240, 14.985, "aac", 44100, 2},
+        Conversion{"DefaultMp4", "43_25.mp4", "mp4",
+                   {"-vcodec  mpeg4", "-b 512k", "-s 320x240 ", "-r 23.976",
+                    "-strict experimental -acodec aac", "-ar 44100", "-ab 112k", "-ac 2"},
+                   "isom", "mpeg4", 320, 240, 23.976, "aac", 44100, 2},
+        Conversion{"DefaultAvi", "43_25.mp4", "avi",
+                   {"-vcodec  mpeg4", "-b 512k", "-s 320x240 ", "-r 23.976", "-acodec mp2",
+                    "-ar 22050", "-ab 128k", "-ac 2"},
+                   "avi", "mpeg4", 320, 240, 23.976, "mp2", 22050, 2},
+        Conversion{"DefaultFlv", "43_25.mp4", "flv",
+                   {"-vcodec flv", "-b 256k", "-s 320x240 ", "-r 14.985",
+                    "-acodec libmp3lame", "-ar 44100", "-ab 128k", "-ac 2"},
+                   "flv", "flv1", 320, 240, 14.985, "mp3", 44100, 2}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// Every other codec choice, sizes, rates, inputs of other shapes.
+INSTANTIATE_TEST_SUITE_P(
+    Alternatives, Converts,
+    ::testing::Values(
+        Conversion{"Gp3Mpeg4Aac", "169_2997.mkv", "3gp",
+                   {"-vcodec  mpeg4", "-b 80k", "-s 128x96", "-r 5",
+                    "-strict experimental -acodec aac", "-ar 22050", "-ab 32k", "-ac 1"},
+                   "3gp", "mpeg4", 128, 96, 5, "aac", 22050, 1},
+        Conversion{"Gp3H263Cif", "small.flv", "3gp",
+                   {"-vcodec h263", "-b 512k", "-s 352x288 ", "-r 30",
+                    "-acodec libopencore_amrnb", "-ar 8000", "-ab 4.75k", "-ac 1"},
+                   "3gp", "h263", 352, 288, 30, "amr_nb", 8000, 1},
+        Conversion{"G2Mpeg4Amr", "169_2997.mkv", "3g2",
+                   {"-vcodec  mpeg4", "-b 2000k", "-s 400x240", "-r 29.976",
+                    "-acodec libopencore_amrnb", "-ar 8000", "-ab 7.4k", "-ac 1"},
+                   "3g2", "mpeg4", 400, 240, 29.976, "amr_nb", 8000, 1},
+        Conversion{"Mp4H264", "169_2997.mkv", "mp4",
+                   {"H264", "-b 1000k", "-s 480x272", "-r 25", "-strict experimental -acodec aac",
+                    "-ar 16000", "-ab 64k", "-ac 1"},
+                   "isom", "h264", 480, 272, 25, "aac", 16000, 1},
+        Conversion{"AviH264Mp3Low", "43_25.mp4", "avi",
+                   {"H264", "-b 768k", "-s 176x120 ", "-r 12", "-acodec libmp3lame",
+                    "-ar 8000", "-ab 320k", "-ac 1"},
+                   "avi", "h264", 176, 120, 12, "mp3", 8000, 1},
+        Conversion{"AviXvidAspectPcm", "169_2997.mkv", "avi",
+                   {"-vcodec libxvid -aspect 4:3", "-b 1500k", "-s 640x480 ", "-r 20",
+                    "-acodec pcm_s16le", "-ar 48000", "-ab 128k", "-ac 2"},
+                   "avi", "mpeg4", 640, 480, 20, "pcm_s16le", 48000, 2, 4.0 / 3, "xvid"},
+        Conversion{"AviMp2Mono32k", "small.flv", "avi",
+                   {"-vcodec  mpeg4", "-b 4000k", "-s 720x576 ", "-r 6", "-acodec mp2",
+                    "-ar 32000", "-ab 64k", "-ac 1"},
+                   "avi", "mpeg4", 720, 576, 6, "mp2", 32000, 1},
+        Conversion{"FlvDvd", "169_2997.mkv", "flv",
+                   {"-vcodec flv", "-b 320k", "-s 720x480 ", "-r 29.976", "-acodec libmp3lame",
+                    "-ar 22050", "-ab 32k", "-ac 1"},
+                   "flv", "flv1", 720, 480, 29.976, "mp3", 22050, 1},
+        // The picture keeps its shape when only the size changes: 16:9 stays 16:9.
+        Conversion{"WideKeepsAspect", "169_2997.mkv", "mp4",
+                   {"-vcodec  mpeg4", "-b 512k", "-s 320x240 ", "-r 23.976",
+                    "-strict experimental -acodec aac", "-ar 44100", "-ab 112k", "-ac 2"},
+                   "isom", "mpeg4", 320, 240, 23.976, "aac", 44100, 2, 16.0 / 9},
+        // Odd input size, no sound: a video-only file.
+        Conversion{"OddSizeSilent", "odd_silent.avi", "mp4",
+                   {"-vcodec  mpeg4", "-b 512k", "-s 848x480 ", "-r 8",
+                    "-strict experimental -acodec aac", "-ar 44100", "-ab 112k", "-ac 2"},
+                   "isom", "mpeg4", 848, 480, 8, nullptr, 0, 0},
+        Conversion{"OddSizeKeptEven", "odd_silent.avi", "avi", {"-vcodec  mpeg4"},
+                   "avi", "mpeg4", 320, 242, 25, nullptr, 0, 0}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
+// Failures: one clear line, the documented exit code, nothing left behind.
+
+struct Failing {
+    const char *name;
+    const char *input; // media name
+    const char *ext;
+    QStringList options;
+    int exitCode;
+    const char *message;
+};
+
+class Fails : public ::testing::TestWithParam<Failing> {};
+
+TEST_P(Fails, WithOneClearLineAndNoOutput)
+{
+    const Failing &c = GetParam();
+    Env &env = Env::get();
+    const QString in = QString(c.input).startsWith("/") ? QString(c.input) : env.media(c.input);
+    const QString out = env.out(QString("fail_") + c.name + "." + c.ext);
+    QStringList options = c.options;
+    for (QString &o : options)
+        if (o == "H264")
+            o = h264Option();
+    const RunResult r = run(env.vv(), dialogArguments(in, options, out));
+    EXPECT_FALSE(r.crashed);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+    EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.startsWith("vv: ")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(out)) << "partial output left";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, Fails,
+    ::testing::Values(
+        Failing{"UnknownOption", "43_25.mp4", "mp4", {"-vcodec  mpeg4 -sharpen 3"}, 2,
+                "-sharpen"},
+        Failing{"BadSize", "43_25.mp4", "mp4", {"-s 320y240"}, 2, "-s"},
+        Failing{"MissingInput", "/nonexistent/in.mp4", "mp4", {"-vcodec  mpeg4"}, 3,
+                "nonexistent"},
+        Failing{"NotMedia", "corrupt.mp4", "mp4", {"-vcodec  mpeg4"}, 3, "corrupt.mp4"},
+        Failing{"NoVideo", "sound.mp3", "mp4", {"-vcodec  mpeg4"}, 3, "no video"},
+        Failing{"H263RefusesSize", "43_25.mp4", "3gp",
+                {"-vcodec h263", "-b 256k", "-s 320x240 ", "-r 14.985"}, 2, "H.263"},
+        Failing{"UnknownEncoder", "43_25.mp4", "avi", {"-vcodec divx9"}, 2, "divx9"},
+        Failing{"ContainerCannotHold", "43_25.mp4", "flv",
+                {"-vcodec flv", "-acodec libopencore_amrnb"}, 2, "flv"},
+        Failing{"UnknownExtension", "43_25.mp4", "xyz", {"-vcodec  mpeg4"}, 2, "xyz"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(Failures, MissingOutputFolder)
+{
+    Env &env = Env::get();
+    const QString out = env.root() + "/no such folder/a.mp4";
+    const RunResult r = run(env.vv(), {"-i", env.media("43_25.mp4"), "-y", out});
+    EXPECT_EQ(r.exitCode, 4) << r.err.toStdString();
+    EXPECT_EQ(r.err.count('\n'), 1);
+    EXPECT_FALSE(QFileInfo::exists(out));
+}
+
+TEST(Failures, ExistingOutputNeedsYes)
+{
+    Env &env = Env::get();
+    const QString out = env.out("exists.mp4");
+    {
+        QFile f(out);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("keep me");
+    }
+    RunResult r = run(env.vv(), {"-i", env.media("43_25.mp4"), "-vcodec", "mpeg4", out});
+    EXPECT_EQ(r.exitCode, 4) << r.err.toStdString();
+    {
+        QFile f(out);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), QByteArray("keep me")) << "the existing file was touched";
+    }
+    r = run(env.vv(), {"-i", env.media("43_25.mp4"), "-y", "-vcodec", "mpeg4", out});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(probe(out).ok);
+}
+
+TEST(Failures, OutputIsTheInput)
+{
+    Env &env = Env::get();
+    const QString in = env.out("self.mp4");
+    QFile::copy(env.media("43_25.mp4"), in);
+    const qint64 size = QFileInfo(in).size();
+    const RunResult r = run(env.vv(), {"-i", in, "-y", "-vcodec", "mpeg4", in});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_EQ(QFileInfo(in).size(), size) << "the input was damaged";
+}
+
+TEST(Failures, PresetFileMissingOrBad)
+{
+    Env &env = Env::get();
+    const QString bad = env.root() + "/bad.dat";
+    {
+        QFile f(bad);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("# a preset with an option libx264 does not have\nwarp_speed=9\n");
+    }
+    const struct {
+        QString preset;
+        int exitCode;
+        const char *message;
+    } rows[] = {{env.root() + "/missing.dat", 3, "missing.dat"}, {bad, 2, "warp_speed"}};
+    for (const auto &row : rows) {
+        const QString out = env.out("preset.mp4");
+        const RunResult r = run(env.vv(), {"-i", env.media("43_25.mp4"), "-y", "-fpre",
+                                           row.preset, "-vcodec", "libx264", out});
+        EXPECT_EQ(r.exitCode, row.exitCode) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(row.message)) << r.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(out));
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Paths the shell would mangle reach vv intact.
+
+TEST(Paths, SpacesQuotesNonAsciiAndShellCharacters)
+{
+    Env &env = Env::get();
+    const QString folder = env.root() + "/dir with 'quotes' & $HOME ü;";
+    QDir().mkpath(folder);
+    const QString in = folder + "/in \"put\" ä*.mp4";
+    ASSERT_TRUE(QFile::copy(env.media("43_25.mp4"), in));
+    const QString out = folder + "/out `x` é|.avi";
+    const RunResult r = run(env.vv(), {"-i", in, "-y", "-vcodec", "mpeg4", "-s", "176x144",
+                                       "-acodec", "mp2", out});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const Probe p = probe(out);
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ((*p.video)["width"].toInt(), 176);
+}
+
+// ---------------------------------------------------------------------------------------------
+// progress.txt over a conversion, and a kill from outside.
+
+QString readProgress()
+{
+    QFile f(Env::get().progressPath());
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLatin1(f.readAll());
+}
+
+TEST(Progress, RisesMonotonicallyAndEndsAt1000)
+{
+    Env &env = Env::get();
+    const QString in = env.media("long.mp4");
+    const QString out = env.out("progress.3g2");
+    {
+        QFile f(env.progressPath());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write("0");
+    }
+    QProcess p;
+    p.start(env.vv(), dialogArguments(in,
+                                      {h264Option(), "-b 512k", "-s 640x480 ", "-r 25",
+                                       "-strict experimental -acodec aac", "-ar 44100",
+                                       "-ab 112k", "-ac 2"},
+                                      out));
+    ASSERT_TRUE(p.waitForStarted());
+    std::vector<int> seen;
+    while (!p.waitForFinished(20)) {
+        const QString text = readProgress();
+        if (text.isEmpty())
+            continue; // met between truncation and write: allowed
+        bool ok = false;
+        const int v = text.toInt(&ok);
+        ASSERT_TRUE(ok) << "not a number: " << text.toStdString();
+        seen.push_back(v);
+    }
+    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_EQ(readProgress(), "1000");
+    for (size_t i = 1; i < seen.size(); ++i)
+        EXPECT_LE(seen[i - 1], seen[i]) << "progress went back";
+    for (const int v : seen)
+        EXPECT_TRUE(v >= 0 && v <= 1000) << v;
+    // Before the end, 1000 is never shown.
+    int before = 0;
+    for (const int v : seen)
+        if (v > 0 && v < 1000)
+            ++before;
+    EXPECT_GT(before, 0) << "no progress was shown while converting";
+}
+
+TEST(Progress, KilledMidwayLeavesWhatItWrote)
+{
+    Env &env = Env::get();
+    const QString in = env.media("long.mp4");
+    const QString out = env.out("killed.mp4");
+    {
+        QFile f(env.progressPath());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write("0");
+    }
+    QProcess p;
+    p.start(env.vv(), dialogArguments(in,
+                                      {h264Option(), "-b 2000k", "-s 1280x720 ", "-r 30",
+                                       "-strict experimental -acodec aac", "-ar 44100",
+                                       "-ab 112k", "-ac 2"},
+                                      out));
+    ASSERT_TRUE(p.waitForStarted());
+    QElapsedTimer t;
+    t.start();
+    while (readProgress().toInt() < 50 && t.elapsed() < 60000 && p.state() == QProcess::Running)
+        QThread::msleep(10);
+    ASSERT_EQ(p.state(), QProcess::Running) << "finished before it could be killed";
+    const qint64 pid = p.processId();
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
+    EXPECT_TRUE(QFileInfo::exists(out)) << "what it wrote was removed";
+    const int last = readProgress().toInt();
+    EXPECT_GT(last, 0);
+    EXPECT_LT(last, 1000);
+    // No process is left: vv starts none, and it is gone itself.
+    EXPECT_FALSE(QFileInfo::exists(QString("/proc/%1/status").arg(pid)));
+}
+
+} // namespace

@@ -1,0 +1,400 @@
+// Unit tests of vv's option parsing, preset reading, progress file and stream choices.
+#include "convert.h"
+#include "options.h"
+#include "preset.h"
+#include "progress_file.h"
+#include "video_path.h"
+
+#include "errors.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+using zmconv::ConvError;
+using zmconv::Failure;
+
+namespace {
+
+std::vector<std::string> words(const std::string &text)
+{
+    // Blank-separated words; the option texts of the dialog contain no quoted parts here.
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    std::string w;
+    while (in >> w)
+        out.push_back(w);
+    return out;
+}
+
+std::string readFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct TempDir {
+    std::string path;
+    TempDir()
+    {
+        char pattern[] = "/tmp/vv-unit-XXXXXX";
+        path = ::mkdtemp(pattern);
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Command lines the dialog sends, split into arguments the way the front end does.
+
+struct GoodLine {
+    const char *name;
+    const char *line; // after "vv"
+    const char *vcodec;
+    long long vbitrate;
+    int width, height;
+    vv::Rational rate;
+    const char *acodec;
+    long long abitrate;
+    int sampleRate, channels;
+    const char *preset;
+    std::optional<vv::Rational> aspect;
+};
+
+class ParseGood : public ::testing::TestWithParam<GoodLine> {};
+
+TEST_P(ParseGood, FillsEveryField)
+{
+    const GoodLine &c = GetParam();
+    const vv::Options o = vv::parseOptions(words(c.line));
+    EXPECT_EQ(o.input, "IN.flv");
+    EXPECT_EQ(o.output, "OUT.ext");
+    EXPECT_TRUE(o.overwrite);
+    EXPECT_EQ(o.videoCodec, c.vcodec);
+    EXPECT_EQ(o.videoBitRate.value_or(0), c.vbitrate);
+    EXPECT_EQ(o.width.value_or(0), c.width);
+    EXPECT_EQ(o.height.value_or(0), c.height);
+    ASSERT_TRUE(o.frameRate);
+    EXPECT_EQ(*o.frameRate, c.rate);
+    EXPECT_EQ(o.audioCodec, c.acodec);
+    EXPECT_EQ(o.audioBitRate.value_or(0), c.abitrate);
+    EXPECT_EQ(o.sampleRate.value_or(0), c.sampleRate);
+    EXPECT_EQ(o.channels.value_or(0), c.channels);
+    EXPECT_EQ(o.presetFile, c.preset);
+    EXPECT_EQ(o.aspect, c.aspect);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DialogLines, ParseGood,
+    ::testing::Values(
+        GoodLine{"Default3gp",
+                 "-i IN.flv -y -vcodec h263 -b 256k -s 176x144  -r 14.985 -acodec "
+                 "libopencore_amrnb -ar 8000 -ab 12.2k -ac 1 OUT.ext",
+                 "h263", 256000, 176, 144, {2997, 200}, "libopencore_amrnb", 12200, 8000, 1, "",
+                 std::nullopt},
+        GoodLine{"Default3g2",
+                 "-i IN.flv -y -fpre /opt/my/h264.dat -vcodec libx264 -b 512k -s 320x240  -r "
+                 "14.985 -strict experimental -acodec aac -ar 44100 -ab 112k -ac 2 OUT.ext",
+                 "libx264", 512000, 320, 240, {2997, 200}, "aac", 112000, 44100, 2,
+                 "/opt/my/h264.dat", std::nullopt},
+        GoodLine{"DefaultMp4DoubleBlank",
+                 "-i IN.flv -y -vcodec  mpeg4 -b 512k -s 320x240  -r 23.976 -strict "
+                 "experimental -acodec aac -ar 44100 -ab 112k -ac 2 OUT.ext",
+                 "mpeg4", 512000, 320, 240, {2997, 125}, "aac", 112000, 44100, 2, "",
+                 std::nullopt},
+        GoodLine{"DefaultAvi",
+                 "-i IN.flv -y -vcodec  mpeg4 -b 512k -s 320x240  -r 23.976 -acodec mp2 -ar "
+                 "22050 -ab 128k -ac 2 OUT.ext",
+                 "mpeg4", 512000, 320, 240, {2997, 125}, "mp2", 128000, 22050, 2, "",
+                 std::nullopt},
+        GoodLine{"XvidAspect",
+                 "-i IN.flv -y -vcodec libxvid -aspect 4:3 -b 4000k -s 720x576  -r 29.976 "
+                 "-acodec pcm_s16le -ar 48000 -ab 320k -ac 1 OUT.ext",
+                 "libxvid", 4000000, 720, 576, {3747, 125}, "pcm_s16le", 320000, 48000, 1, "",
+                 vv::Rational{4, 3}},
+        GoodLine{"FlvAmrModes",
+                 "-i IN.flv -y -vcodec flv -b 1500k -s 1280x720  -r 5 -acodec libmp3lame -ar "
+                 "8000 -ab 4.75k -ac 1 OUT.ext",
+                 "flv", 1500000, 1280, 720, {5, 1}, "libmp3lame", 4750, 8000, 1, "",
+                 std::nullopt},
+        GoodLine{"OptionsInAnyOrder",
+                 "-y -ac 2 -ar 32000 -ab 5.9k -acodec mp2 -r 30 -s 128x96 -b 80k -vcodec h263 "
+                 "-i IN.flv OUT.ext",
+                 "h263", 80000, 128, 96, {30, 1}, "mp2", 5900, 32000, 2, "", std::nullopt}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(ParseOptions, FrameRatesOfTheDialog)
+{
+    const struct {
+        const char *text;
+        vv::Rational rate;
+    } rows[] = {{"5", {5, 1}},          {"6", {6, 1}},           {"8", {8, 1}},
+                {"10", {10, 1}},        {"12", {12, 1}},         {"14.985", {2997, 200}},
+                {"15", {15, 1}},        {"20", {20, 1}},         {"23.976", {2997, 125}},
+                {"25", {25, 1}},        {"29.976", {3747, 125}}, {"30", {30, 1}},
+                {"30000/1001", {30000, 1001}}};
+    for (const auto &r : rows)
+        EXPECT_EQ(vv::parseFrameRate(r.text), r.rate) << r.text;
+}
+
+TEST(ParseOptions, WithoutYesAndOptionalValues)
+{
+    const vv::Options o = vv::parseOptions({"-i", "in file.mp4", "out file.avi"});
+    EXPECT_FALSE(o.overwrite);
+    EXPECT_EQ(o.input, "in file.mp4");
+    EXPECT_EQ(o.output, "out file.avi");
+    EXPECT_TRUE(o.videoCodec.empty());
+    EXPECT_FALSE(o.videoBitRate || o.width || o.frameRate || o.sampleRate || o.channels);
+}
+
+struct BadLine {
+    const char *line;
+    const char *message; // part of the error text
+};
+
+class ParseBad : public ::testing::TestWithParam<BadLine> {};
+
+TEST_P(ParseBad, IsAUsageErrorNamingTheProblem)
+{
+    const BadLine &c = GetParam();
+    try {
+        vv::parseOptions(words(c.line));
+        FAIL() << "accepted: " << c.line;
+    } catch (const ConvError &e) {
+        EXPECT_EQ(e.kind(), Failure::Usage) << c.line;
+        EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
+            << c.line << " -> " << e.what();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, ParseBad,
+    ::testing::Values(BadLine{"-i a.mp4 -y -foo 1 b.avi", "-foo"},
+                      BadLine{"-i a.mp4 -y b.avi -b", "-b"},
+                      BadLine{"-y b.avi", "-i"},
+                      BadLine{"-i a.mp4 -y", "output"},
+                      BadLine{"-i a.mp4 -y b.avi c.avi", "b.avi"},
+                      BadLine{"-i a.mp4 -i c.mp4 b.avi", "one input"},
+                      BadLine{"-i a.mp4 -s 176 b.avi", "-s"},
+                      BadLine{"-i a.mp4 -s 175x144 b.avi", "even"},
+                      BadLine{"-i a.mp4 -s 0x0 b.avi", "-s"},
+                      BadLine{"-i a.mp4 -s 320y240 b.avi", "-s"},
+                      BadLine{"-i a.mp4 -s 320x240x2 b.avi", "-s"},
+                      BadLine{"-i a.mp4 -s x240 b.avi", "-s"},
+                      BadLine{"-i a.mp4 -s huge b.avi", "-s"},
+                      BadLine{"-i a.mp4 -s 99999x99999 b.avi", "8192"},
+                      BadLine{"-i a.mp4 -r abc b.avi", "-r"},
+                      BadLine{"-i a.mp4 -r 0 b.avi", "-r"},
+                      BadLine{"-i a.mp4 -r 1000 b.avi", "-r"},
+                      BadLine{"-i a.mp4 -b -256k b.avi", "-b"},
+                      BadLine{"-i a.mp4 -b 256q b.avi", "-b"},
+                      BadLine{"-i a.mp4 -ab fast b.avi", "-ab"},
+                      BadLine{"-i a.mp4 -ar 44.1k b.avi", "-ar"},
+                      BadLine{"-i a.mp4 -ar 0 b.avi", "-ar"},
+                      BadLine{"-i a.mp4 -ac 0 b.avi", "-ac"},
+                      BadLine{"-i a.mp4 -ac 9 b.avi", "-ac"},
+                      BadLine{"-i a.mp4 -aspect 4:0 b.avi", "-aspect"},
+                      BadLine{"-i a.mp4 -aspect wide b.avi", "-aspect"},
+                      BadLine{"-i a.mp4 -strict sloppy b.avi", "-strict"}));
+
+TEST(ParseOptions, SizeNames)
+{
+    EXPECT_EQ(vv::parseFrameSize("qcif"), (std::pair<int, int>{176, 144}));
+    EXPECT_EQ(vv::parseFrameSize("1280x720"), (std::pair<int, int>{1280, 720}));
+}
+
+TEST(ParseOptions, AspectTexts)
+{
+    EXPECT_EQ(vv::parseAspect("4:3"), (vv::Rational{4, 3}));
+    EXPECT_EQ(vv::parseAspect("16:9"), (vv::Rational{16, 9}));
+    EXPECT_EQ(vv::parseAspect("1.5"), (vv::Rational{3, 2}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Preset files.
+
+TEST(Preset, ParsesKeysValuesAndComments)
+{
+    const vv::PresetEntries e = vv::parsePreset(
+        "# comment\n\n  profile = baseline \r\npreset=veryfast\n\t# indented comment\n"
+        "x264-params=keyint=60:min-keyint=30\nempty=\n",
+        "p.dat");
+    const vv::PresetEntries want = {{"profile", "baseline"},
+                                    {"preset", "veryfast"},
+                                    {"x264-params", "keyint=60:min-keyint=30"},
+                                    {"empty", ""}};
+    EXPECT_EQ(e, want);
+}
+
+TEST(Preset, BadFilesAreClearErrors)
+{
+    TempDir dir;
+    const std::string binary = dir.path + "/binary.dat";
+    {
+        std::ofstream f(binary, std::ios::binary);
+        f << "profile=baseline\n" << std::string(1, '\0') << "x";
+    }
+    const std::string big = dir.path + "/big.dat";
+    {
+        std::ofstream f(big);
+        for (int i = 0; i < 10000; ++i)
+            f << "# padding padding padding\n";
+    }
+    const struct {
+        std::string text;  // for parsePreset, or a path for readPresetFile when isPath
+        bool isPath;
+        const char *message;
+    } rows[] = {
+        {"profile baseline\n", false, "line 1"},
+        {"# ok\n=value\n", false, "line 2"},
+        {dir.path + "/missing.dat", true, "No such file"},
+        {dir.path, true, "not a regular file"},
+        {binary, true, "not a text file"},
+        {big, true, "too large"},
+    };
+    for (const auto &r : rows) {
+        try {
+            if (r.isPath)
+                vv::readPresetFile(r.text);
+            else
+                vv::parsePreset(r.text, "p.dat");
+            ADD_FAILURE() << "accepted " << r.text;
+        } catch (const ConvError &e) {
+            EXPECT_EQ(e.kind(), Failure::Input);
+            EXPECT_NE(std::string(e.what()).find(r.message), std::string::npos) << e.what();
+        }
+    }
+}
+
+TEST(Preset, ShippedFileIsValidForLibx264)
+{
+    const vv::PresetEntries e = vv::readPresetFile(VV_H264_DAT);
+    ASSERT_FALSE(e.empty());
+    bool baseline = false;
+    for (const auto &[k, v] : e)
+        baseline |= (k == "profile" && v == "baseline");
+    EXPECT_TRUE(baseline);
+}
+
+// ---------------------------------------------------------------------------------------------
+// progress.txt
+
+TEST(ProgressFile, NeverDecreasesStaysBelow1000AndEndsAt1000)
+{
+    TempDir dir;
+    const std::string path = dir.path + "/progress.txt";
+    {
+        std::ofstream f(path);
+        f << "1000"; // left from an earlier run: must be replaced whole, not patched
+    }
+    vv::ProgressFile p(path, std::chrono::milliseconds(0));
+    p.flush();
+    EXPECT_EQ(readFile(path), "0");
+    const struct {
+        double fraction;
+        const char *shown;
+    } steps[] = {{0.0123, "12"}, {0.5, "500"}, {0.4, "500"}, {-1.0, "500"},
+                 {0.9999, "999"}, {1.0, "999"}, {2.5, "999"}, {std::nan(""), "999"}};
+    for (const auto &s : steps) {
+        p.update(s.fraction);
+        EXPECT_EQ(readFile(path), s.shown) << s.fraction;
+    }
+    p.finish();
+    EXPECT_EQ(readFile(path), "1000");
+}
+
+TEST(ProgressFile, ThrottlesRewrites)
+{
+    TempDir dir;
+    const std::string path = dir.path + "/progress.txt";
+    vv::ProgressFile p(path, std::chrono::hours(1));
+    p.flush();
+    p.update(0.5);
+    EXPECT_EQ(readFile(path), "0"); // within the interval: not written yet
+    EXPECT_EQ(p.value(), 500);
+    p.finish();
+    EXPECT_EQ(readFile(path), "1000"); // the end is always written
+}
+
+TEST(ProgressFile, UnwritableFolderIsHarmless)
+{
+    vv::ProgressFile p("/nonexistent-folder/progress.txt");
+    EXPECT_FALSE(p.writable());
+    p.update(0.5);
+    p.finish();
+    EXPECT_EQ(p.value(), 1000);
+}
+
+TEST(ProgressFile, ExecutableFolderIsThisTestsFolder)
+{
+    const std::string folder = vv::executableFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_EQ(access((folder + "/vv_unit_tests").c_str(), X_OK), 0) << folder;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Stream choices.
+
+TEST(VideoChoices, H263SizesRatesAndEvenSizes)
+{
+    const struct {
+        int w, h;
+        bool ok;
+    } sizes[] = {{128, 96, true},    {176, 144, true},  {352, 288, true}, {704, 576, true},
+                 {1408, 1152, true}, {320, 240, false}, {176, 120, false}, {96, 128, false}};
+    for (const auto &s : sizes)
+        EXPECT_EQ(vv::isH263Size(s.w, s.h), s.ok) << s.w << "x" << s.h;
+
+    EXPECT_EQ(vv::limitFrameRate({2997, 200}), (vv::Rational{2997, 200}));
+    EXPECT_EQ(vv::limitFrameRate({50, 2}), (vv::Rational{25, 1}));
+    const vv::Rational odd = vv::limitFrameRate({1000000, 33367});
+    EXPECT_LE(odd.den, 65535);
+    EXPECT_NEAR(double(odd.num) / odd.den, 1000000.0 / 33367, 1e-6);
+
+    vv::VideoSettings keep;
+    EXPECT_EQ(vv::outputSize(keep, 321, 243), (std::pair<int, int>{320, 242}));
+    EXPECT_EQ(vv::outputSize(keep, 640, 360), (std::pair<int, int>{640, 360}));
+    vv::VideoSettings given;
+    given.width = 176;
+    given.height = 144;
+    EXPECT_EQ(vv::outputSize(given, 1281, 721), (std::pair<int, int>{176, 144}));
+}
+
+TEST(VideoChoices, DefaultEncodersFollowTheContainer)
+{
+    const struct {
+        const char *ext;
+        const char *video;
+        const char *audio;
+    } rows[] = {{"a.3gp", "h263", "libopencore_amrnb"},
+                {"a.3g2", "h263", "libopencore_amrnb"},
+                {"a.mp4", "libx264", "aac"},
+                {"a.avi", "mpeg4", "libmp3lame"},
+                {"a.flv", "flv", "libmp3lame"}};
+    for (const auto &r : rows) {
+        const AVOutputFormat *f = av_guess_format(nullptr, r.ext, nullptr);
+        ASSERT_NE(f, nullptr) << r.ext;
+        EXPECT_EQ(vv::videoEncoderName("", f), r.video) << r.ext;
+        EXPECT_EQ(vv::audioEncoderName("", f), r.audio) << r.ext;
+        EXPECT_EQ(vv::videoEncoderName("libxvid", f), "libxvid");
+        EXPECT_EQ(vv::audioEncoderName("mp2", f), "mp2");
+    }
+}
