@@ -1,0 +1,116 @@
+#include "commandline.h"
+
+#include "../queue/getfile.h"
+
+namespace zm {
+
+const QStringList &formatItems()
+{
+    static const QStringList items{QStringLiteral("MP3"), QStringLiteral("WMA"), QStringLiteral("OGG"),
+                                   QStringLiteral("WAV"), QStringLiteral("FLAC"), QStringLiteral("AC3"),
+                                   QStringLiteral("AAC"), QStringLiteral("AMR")};
+    return items;
+}
+
+const QStringList &bitrateItems()
+{
+    static const QStringList items{QStringLiteral("32"),  QStringLiteral("48"),  QStringLiteral("56"),
+                                   QStringLiteral("64"),  QStringLiteral("80"),  QStringLiteral("96"),
+                                   QStringLiteral("112"), QStringLiteral("128"), QStringLiteral("192"),
+                                   QStringLiteral("224"), QStringLiteral("256"), QStringLiteral("320")};
+    return items;
+}
+
+const QStringList &sampleRateItems()
+{
+    static const QStringList items{QStringLiteral("48000"), QStringLiteral("44100"), QStringLiteral("32000"),
+                                   QStringLiteral("24000"), QStringLiteral("22050"), QStringLiteral("16000"),
+                                   QStringLiteral("12050"), QStringLiteral("8000")};
+    return items;
+}
+
+const QStringList &channelItems()
+{
+    static const QStringList items{QStringLiteral("Mono"), QStringLiteral("Stereo")};
+    return items;
+}
+
+QString formatExtension(int formatIndex)
+{
+    static const char *const ext[] = {".mp3", ".wma", ".ogg", ".wav", ".flac", ".ac3", ".aac", ".amr"};
+    if (formatIndex < 0 || formatIndex > 7)
+        return QString();
+    return QString::fromLatin1(ext[formatIndex]);
+}
+
+QString outputFolderWithSlash(const QString &txtPath)
+{
+    return txtPath.endsWith(QLatin1Char('/')) ? txtPath : txtPath + QLatin1Char('/');
+}
+
+QString outputPathFor(const CommandInputs &in)
+{
+    return outputFolderWithSlash(in.outputDir) + GetBaseName(in.inputPath) + formatExtension(in.formatIndex);
+}
+
+QString quoteArg(const QString &text)
+{
+    QString inner = text;
+    inner.replace(QLatin1Char('"'), QStringLiteral("\"\"\""));
+    return QLatin1Char('"') + inner + QLatin1Char('"');
+}
+
+QString BuildCommandLine(const CommandInputs &in, const QString &outputPath)
+{
+    const int f = in.formatIndex;
+    if (f < 0 || f > 7)
+        return QString();
+    QString exe = in.appDir + QStringLiteral("/data/conv");
+    // The executable path stays bare as designed; a folder with blanks or quotes in its name
+    // would split it into several arguments, so only such a path is quoted.
+    if (exe.contains(QLatin1Char(' ')) || exe.contains(QLatin1Char('"')) || exe.contains(QLatin1Char('\t')))
+        exe = quoteArg(exe);
+    const QString P = quoteArg(in.inputPath);
+    const QString O = quoteArg(outputPath);
+    const QString meta = P + QLatin1Char(':') + O + QLatin1Char(' ') + O;
+
+    QString line = exe + QStringLiteral(" -i ") + P;
+    if (in.cutterOn)
+        line += QStringLiteral(" -ss ") + QString::number(in.cutFrom) + QStringLiteral(" -t ") + QString::number(in.cutTo);
+    switch (f) {
+    case 0:
+        line += QStringLiteral(" -y -vn -ab ") + in.bitrate + QStringLiteral("k -ar ") + in.sampleRate +
+                QStringLiteral(" -ac ") + QString::number(in.channelIndex + 1) + QStringLiteral(" -map_meta_data ") + meta;
+        break;
+    case 1:
+        line += (in.cutterOn ? QStringLiteral(" -y -vn -acodec wmav1  -map_meta_data ")
+                             : QStringLiteral(" -y -vn -acodec wmav1 -map_meta_data ")) + meta;
+        break;
+    case 2:
+        line += (in.cutterOn ? QStringLiteral(" -y -vn -ac 2  -map_meta_data ")
+                             : QStringLiteral(" -y -vn -ac 2 -map_meta_data ")) + meta;
+        break;
+    case 3:
+        line += QStringLiteral(" -y -vn -acodec pcm_s16le ") + O;
+        break;
+    case 7:
+        line += QStringLiteral(" -y -vn -ar 8000 -ab 7.4k -ac 1 ") + O;
+        break;
+    default: // FLAC, AC3, AAC
+        line += QStringLiteral(" -y -vn ") + O;
+        break;
+    }
+    return line;
+}
+
+QString numberedPath(const QString &path, int n)
+{
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    const int dot = path.lastIndexOf(QLatin1Char('.'));
+    const QString suffix = QStringLiteral(" (") + QString::number(n) + QLatin1Char(')');
+    if (dot > slash)
+        return path.left(dot) + suffix + path.mid(dot);
+    return path + suffix;
+}
+
+} // namespace zm

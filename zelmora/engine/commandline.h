@@ -1,0 +1,49 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+namespace zm {
+
+// Items of the four selectors of the main window, by index.
+const QStringList &formatItems();     // cmbOF: "MP3" ... "AMR"
+const QStringList &bitrateItems();    // cmbBR: "32" ... "320"
+const QStringList &sampleRateItems(); // cmbR: "48000" ... "8000"
+const QStringList &channelItems();    // cmbChannel: "Mono", "Stereo"
+
+// Extension with its dot (".mp3"), empty for an index outside the list.
+QString formatExtension(int formatIndex);
+
+// Everything one converter command line is made of.
+struct CommandInputs {
+    QString appDir;     // folder of the program, without a trailing "/"
+    QString inputPath;  // head of the queue
+    QString outputDir;  // text of txtPath
+    int formatIndex = 1;
+    QString bitrate = QStringLiteral("192");
+    QString sampleRate = QStringLiteral("44100");
+    int channelIndex = 1;
+    bool cutterOn = false;
+    qint32 cutFrom = 0;
+    qint32 cutTo = 0;
+};
+
+// The output folder with exactly one "/" at its end.
+QString outputFolderWithSlash(const QString &txtPath);
+
+// D + B + extension: where the converter writes the file for this input.
+QString outputPathFor(const CommandInputs &in);
+
+// One quoted run of the command line; a double quote inside is written as three.
+QString quoteArg(const QString &text);
+
+// The converter command line, writing to `outputPath`; empty for an unknown format.
+QString BuildCommandLine(const CommandInputs &in, const QString &outputPath);
+inline QString BuildCommandLine(const CommandInputs &in)
+{
+    return BuildCommandLine(in, outputPathFor(in));
+}
+
+// "base.ext" -> "base (n).ext" (n >= 2), applied to the file-name part only.
+QString numberedPath(const QString &path, int n);
+
+} // namespace zm

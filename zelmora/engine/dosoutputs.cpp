@@ -1,0 +1,221 @@
+#include "dosoutputs.h"
+
+#include "seams.h"
+#include "waitabletimer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStringDecoder>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace zm {
+
+namespace {
+
+constexpr int kChunk = 1024;
+
+void reapInBackground(pid_t pid)
+{
+    std::thread([pid] {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+}
+
+} // namespace
+
+DOSOutputs::DOSOutputs(MessageBoxes *boxes, QObject *parent) : QObject(parent), m_boxes(boxes)
+{
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &DOSOutputs::abandon);
+}
+
+DOSOutputs::~DOSOutputs()
+{
+    if (m_pid > 0)
+        reapInBackground(m_pid);
+}
+
+void DOSOutputs::fail(const QString &text)
+{
+    if (m_boxes)
+        m_boxes->show(MsgIcon::Error, QString::fromLatin1(kAppTitle), text);
+}
+
+bool DOSOutputs::reap(bool block)
+{
+    if (m_pid <= 0)
+        return true;
+    int status = 0;
+    pid_t r;
+    do {
+        r = ::waitpid(m_pid, &status, block ? 0 : WNOHANG);
+    } while (r < 0 && errno == EINTR);
+    if (r == 0)
+        return false;
+    if (r == m_pid) {
+        m_ending.known = true;
+        if (WIFEXITED(status))
+            m_ending.exitCode = WEXITSTATUS(status);
+        else if (WIFSIGNALED(status))
+            m_ending.signal = WTERMSIG(status);
+    }
+    m_pid = -1;
+    return true;
+}
+
+bool DOSOutputs::IsProcessRunning(const QString &name)
+{
+    const QString wanted = name.toLower();
+    bool found = false;
+    const QDir proc(QStringLiteral("/proc"));
+    const QStringList entries = proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        if (entry.isEmpty() || !entry.at(0).isDigit())
+            continue;
+        QFile stat(QStringLiteral("/proc/") + entry + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (comm) S ...": comm may itself hold blanks and parentheses.
+        const QByteArray line = stat.read(512);
+        const int open = line.indexOf('(');
+        const int close = line.lastIndexOf(')');
+        if (open < 0 || close < open || close + 2 >= line.size())
+            continue;
+        const char state = line.at(close + 2);
+        if (state == 'Z' || state == 'X')
+            continue; // a finished process that nobody has reaped yet does not run
+        if (QString::fromUtf8(line.mid(open + 1, close - open - 1)).toLower() == wanted)
+            found = true;
+    }
+    return found;
+}
+
+QString DOSOutputs::ExecuteCommand(const QString &argument)
+{
+    if (!argument.isEmpty())
+        m_commandLine = argument;
+    if (m_commandLine.isEmpty()) {
+        fail(QStringLiteral("Command Line empty"));
+        return QString();
+    }
+    if (m_pid > 0) // a child of an earlier, abandoned command
+        reapInBackground(m_pid), m_pid = -1;
+
+    const QStringList args = QProcess::splitCommand(m_commandLine);
+    int fds[2];
+    if (args.isEmpty() || ::pipe2(fds, O_CLOEXEC) != 0) {
+        const int err = args.isEmpty() ? EINVAL : errno;
+        if (args.isEmpty()) {
+            fail(QStringLiteral("File or command not found"));
+            return QString();
+        }
+        fail(QStringLiteral("CreatePipe failed. Error: ") + QString::number(err));
+        return QString();
+    }
+
+    std::vector<QByteArray> storage;
+    storage.reserve(args.size());
+    std::vector<char *> argv;
+    for (const QString &a : args) {
+        storage.push_back(a.toLocal8Bit());
+        argv.push_back(storage.back().data());
+    }
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+    pid_t pid = -1;
+    const int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        fail(QStringLiteral("File or command not found"));
+        return QString();
+    }
+
+    // Only the child holds the write end now, so the pipe reports its end when the child (and
+    // anything that inherited the end from it) is gone.
+    ::close(fds[1]);
+    const int readFd = fds[0];
+    m_pid = pid;
+    m_ending = Ending{};
+    m_ending.started = true;
+    m_outputs.clear();
+    m_running = true;
+    m_abandon = false;
+
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    char buffer[kChunk];
+    clsWaitableTimer timer;
+    bool polling = true;
+    while (polling && !m_abandon) {
+        reap(false);
+        pollfd p{readFd, POLLIN, 0};
+        int ready;
+        do {
+            ready = ::poll(&p, 1, 0);
+        } while (ready < 0 && errno == EINTR);
+        if (ready != 0) {
+            ssize_t n;
+            do {
+                n = ::read(readFd, buffer, kChunk);
+            } while (n < 0 && errno == EINTR);
+            if (n <= 0) {
+                polling = false;
+                const QString tail = decoder.decode(QByteArrayView()); // flush a cut character
+                if (!tail.isEmpty()) {
+                    m_outputs += tail;
+                    emit ReceiveOutputs(tail);
+                }
+            } else {
+                const QString text = decoder.decode(QByteArrayView(buffer, n));
+                if (!text.isEmpty()) {
+                    m_outputs += text;
+                    emit ReceiveOutputs(text);
+                }
+            }
+        } else if (!IsProcessRunning(m_watchedName)) {
+            polling = false;
+        }
+        QCoreApplication::processEvents();
+        if (polling && !m_abandon)
+            timer.Wait(50);
+    }
+    ::close(readFd);
+
+    if (m_abandon) {
+        m_running = false;
+        if (m_pid > 0)
+            reapInBackground(m_pid), m_pid = -1;
+        return m_outputs;
+    }
+
+    // The pipe has ended; the child normally exits at the same moment. Give it a short while,
+    // then leave it to a background reaper so the window never hangs on it.
+    for (int i = 0; i < 50 && !reap(false); ++i)
+        timer.Wait(10);
+    if (m_pid > 0)
+        reapInBackground(m_pid), m_pid = -1;
+    m_running = false;
+    emit CommandOver();
+    return m_outputs;
+}
+
+} // namespace zm

@@ -1,0 +1,24 @@
+#pragma once
+#include <QString>
+#include <QStringView>
+#include <optional>
+
+namespace zm {
+
+inline constexpr float kFullBarTwips = 5415.0f; // 361 pixels
+
+struct ProgressDisplay {
+    float widthTwips = 0; // width of imgPB
+    QString caption;      // text of lblPB
+};
+
+// Reads one chunk of converter text. Sets `totalSeconds` while it is 0 (from the "Duration: "
+// value, or from the cutter's To time when the cutter is on) and returns the new display when
+// the chunk holds "time=", nothing otherwise.
+std::optional<ProgressDisplay> parseProgressChunk(QStringView chunk, qint32 &totalSeconds, bool cutterOn,
+                                                  qint32 cutTo);
+
+// The percentage caption for a fraction f (0 <= f < 1): "33.3%", "7.5%", "0.25%".
+QString percentCaption(double f);
+
+} // namespace zm

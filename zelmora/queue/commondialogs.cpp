@@ -1,0 +1,67 @@
+#include "commondialogs.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+
+namespace zm {
+
+QString CCommonDialogs::upToNul(const QString &s)
+{
+    const qsizetype nul = s.indexOf(QChar(0));
+    return nul < 0 ? s : s.left(nul);
+}
+
+QString CCommonDialogs::toQtFilter(const QString &pipeFilter)
+{
+    const QStringList parts = pipeFilter.split(QLatin1Char('|'));
+    QStringList out;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString desc = parts[i];
+        QStringList patterns;
+        for (const QString &p : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            const QString t = p.trimmed();
+            for (const QString &v : {t, t.toLower(), t.toUpper()})
+                if (!patterns.contains(v))
+                    patterns << v;
+        }
+        // The description already names its pattern ("FLV Files(*.FLV)"); Qt reads the patterns
+        // from the last pair of parentheses, so give it the full list there.
+        QString shown = desc;
+        const qsizetype open = shown.lastIndexOf(QLatin1Char('('));
+        if (open > 0 && shown.endsWith(QLatin1Char(')')))
+            shown = shown.left(open).trimmed();
+        out << shown + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+    }
+    return out.join(QStringLiteral(";;"));
+}
+
+bool CCommonDialogs::ShowOpen()
+{
+    if (!m_backend)
+        return false;
+    const QString chosen = m_backend->openFile(m_owner, Title(), QDir::currentPath(), toQtFilter(m_filter));
+    if (chosen.isEmpty())
+        return false;
+    const QFileInfo info(chosen);
+    m_fileName = chosen;
+    m_fileTitle = info.fileName();
+    const qsizetype slash = chosen.lastIndexOf(QLatin1Char('/'));
+    m_path = slash < 0 ? QString() : chosen.left(slash);
+    if (!m_path.isEmpty())
+        QDir::setCurrent(m_path);
+    return true;
+}
+
+bool CCommonDialogs::ShowFolder()
+{
+    if (!m_backend)
+        return false;
+    const QString chosen = m_backend->chooseFolder(m_owner, Title());
+    if (chosen.isEmpty())
+        return false;
+    m_path = chosen;
+    return true;
+}
+
+} // namespace zm

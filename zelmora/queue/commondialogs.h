@@ -1,0 +1,57 @@
+#pragma once
+#include <QObject>
+#include <QString>
+
+namespace zm {
+
+// What the common dialogs need from the desktop; the window passes QFileDialog-based code,
+// tests pass a scripted answer. An empty result means the user cancelled.
+class FileDialogBackend {
+public:
+    virtual ~FileDialogBackend() = default;
+    // `filters` is in Qt's ";;" form; the first entry is preselected.
+    virtual QString openFile(QObject *owner, const QString &title, const QString &folder, const QString &filters) = 0;
+    virtual QString chooseFolder(QObject *owner, const QString &prompt) = 0;
+};
+
+// The dialogs wrapper of the main window: set Title, Filter and FileName, call ShowOpen, read
+// FileName back. Only the dialogs the program uses are here.
+class CCommonDialogs final {
+public:
+    explicit CCommonDialogs(FileDialogBackend *backend) : m_backend(backend) {}
+    Q_DISABLE_COPY_MOVE(CCommonDialogs)
+
+    void Init(QObject *owner) { m_owner = owner; }
+
+    QString Title() const { return upToNul(m_title); }
+    void setTitle(const QString &v) { m_title = v; }
+    QString DefExt() const { return m_defExt; }
+    void setDefExt(const QString &v) { m_defExt = v; }
+    QString Path() const { return upToNul(m_path); }
+    void setPath(const QString &v) { m_path = v; }
+    QString FileTitle() const { return upToNul(m_fileTitle); }
+    void setFileTitle(const QString &v) { m_fileTitle = v; }
+    QString Filter() const { return m_filter; }
+    void setFilter(const QString &v) { m_filter = v; }
+    QString FileName() const { return upToNul(m_fileName); }
+    void setFileName(const QString &v) { m_fileName = v; }
+
+    // Single-file open dialog starting in the process's current folder; on success FileName,
+    // FileTitle and Path are set and the current folder becomes the chosen file's folder.
+    bool ShowOpen();
+    // Folder browser with `Title` as its prompt; on success Path holds the folder.
+    bool ShowFolder();
+
+    // "desc|pattern|desc|pattern" -> Qt's "desc (patterns);;..." form. Patterns match both
+    // letter cases, as they do on the system the filter was written for.
+    static QString toQtFilter(const QString &pipeFilter);
+
+private:
+    static QString upToNul(const QString &s);
+
+    FileDialogBackend *m_backend;
+    QObject *m_owner = nullptr;
+    QString m_fileTitle, m_path, m_filter, m_fileName, m_title, m_defExt;
+};
+
+} // namespace zm

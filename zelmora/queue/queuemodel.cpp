@@ -1,0 +1,93 @@
+#include "queuemodel.h"
+
+namespace zm {
+
+QueueModel::QueueModel(QObject *parent) : QAbstractTableModel(parent) {}
+
+int QueueModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_paths.size());
+}
+
+int QueueModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QString QueueModel::formatCell(const QString &path)
+{
+    const QString t = path.trimmed();
+    return t.right(3).toUpper();
+}
+
+QVariant QueueModel::data(const QModelIndex &index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return QVariant();
+    const QString &path = m_paths.at(index.row());
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+        if (index.column() == FileName)
+            return path;
+        return role == Qt::DisplayRole ? QVariant(formatCell(path)) : QVariant(path);
+    }
+    if (role == Qt::EditRole && index.column() == FileName)
+        return path;
+    return QVariant();
+}
+
+QVariant QueueModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QVariant();
+    if (section == FileName)
+        return QStringLiteral("FileName");
+    if (section == Format)
+        return QStringLiteral("Format");
+    return QVariant();
+}
+
+Qt::ItemFlags QueueModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+void QueueModel::AddQueueEntry(const QString &path)
+{
+    const int row = count();
+    beginInsertRows(QModelIndex(), row, row);
+    m_paths.append(path);
+    endInsertRows();
+}
+
+void QueueModel::appendEntries(const QStringList &paths)
+{
+    if (paths.isEmpty())
+        return;
+    const int first = count();
+    beginInsertRows(QModelIndex(), first, first + int(paths.size()) - 1);
+    m_paths.append(paths);
+    endInsertRows();
+}
+
+bool QueueModel::removeAt(int row)
+{
+    if (row < 0 || row >= count())
+        return false;
+    beginRemoveRows(QModelIndex(), row, row);
+    m_paths.removeAt(row);
+    endRemoveRows();
+    return true;
+}
+
+void QueueModel::clear()
+{
+    if (m_paths.isEmpty())
+        return;
+    beginRemoveRows(QModelIndex(), 0, count() - 1);
+    m_paths.clear();
+    endRemoveRows();
+}
+
+} // namespace zm

@@ -1,0 +1,41 @@
+#pragma once
+#include <QAbstractTableModel>
+#include <QStringList>
+
+namespace zm {
+
+// The file queue: one list of full paths, seen by the window as the list view LV (columns
+// "FileName" and "Format") and by the batch as lstFile (row 0 is the head). Every change goes
+// through this model, so both names always hold the same paths in the same order.
+class QueueModel final : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Column { FileName = 0, Format = 1, ColumnCount = 2 };
+
+    explicit QueueModel(QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+    // The "Format" cell of a path: its last three characters (blanks around it ignored), upper-cased.
+    static QString formatCell(const QString &path);
+
+    int count() const { return int(m_paths.size()); }
+    bool isEmpty() const { return m_paths.isEmpty(); }
+    QString at(int row) const { return m_paths.value(row); }
+    const QStringList &paths() const { return m_paths; }
+
+    void AddQueueEntry(const QString &path);
+    void appendEntries(const QStringList &paths); // one insertion for many paths
+    bool removeAt(int row);
+    bool removeHead() { return removeAt(0); }
+    void clear();
+
+private:
+    QStringList m_paths;
+};
+
+} // namespace zm

@@ -1,0 +1,28 @@
+#pragma once
+#include <QString>
+#include <array>
+#include <functional>
+
+namespace zm {
+
+// The command words the popup menus write into the hidden box txtAction, in the order the
+// dispatcher tests them.
+inline constexpr std::array<const char *, 7> kCommandWords = {
+    "RemoveSelected", "A", "AddaFile", "menuAddaFolder", "menuExit", "menuHelp", "menuOption"};
+
+// Runs the handler of every word equal to `text` (exact, case-sensitive), in table order.
+// `handlers` has one entry per word of kCommandWords. Returns how many ran.
+inline int dispatchCommandWord(const std::function<QString()> &readText,
+                               const std::array<std::function<void()>, 7> &handlers)
+{
+    int ran = 0;
+    for (size_t i = 0; i < kCommandWords.size(); ++i) {
+        if (readText() == QLatin1String(kCommandWords[i]) && handlers[i]) {
+            handlers[i]();
+            ++ran;
+        }
+    }
+    return ran;
+}
+
+} // namespace zm

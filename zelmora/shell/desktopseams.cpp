@@ -1,0 +1,73 @@
+#include "desktopseams.h"
+
+#include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QSoundEffect>
+#include <QTimer>
+#include <QUrl>
+
+namespace zm {
+
+void QtMessageBoxes::show(MsgIcon icon, const QString &caption, const QString &text)
+{
+    QMessageBox::Icon qi = QMessageBox::NoIcon;
+    switch (icon) {
+    case MsgIcon::Error: qi = QMessageBox::Critical; break;
+    case MsgIcon::Warning: qi = QMessageBox::Warning; break;
+    case MsgIcon::Information: qi = QMessageBox::Information; break;
+    case MsgIcon::None: break;
+    }
+    QMessageBox box(qi, caption, text, QMessageBox::Ok, m_owner);
+    box.exec();
+}
+
+bool QtDesktopShell::open(const QString &pathOrUrl)
+{
+    const QUrl url = pathOrUrl.startsWith(QLatin1Char('/')) ? QUrl::fromLocalFile(pathOrUrl) : QUrl(pathOrUrl);
+    return url.isValid() && QDesktopServices::openUrl(url);
+}
+
+void QtSoundPlayer::playSync(const QString &wavPath)
+{
+    if (!QFileInfo(wavPath).isFile())
+        return;
+    QSoundEffect effect;
+    effect.setSource(QUrl::fromLocalFile(wavPath));
+    QEventLoop loop;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&effect, &QSoundEffect::playingChanged, &loop, [&] {
+        if (!effect.isPlaying() && effect.status() != QSoundEffect::Loading)
+            loop.quit();
+    });
+    QObject::connect(&effect, &QSoundEffect::statusChanged, &loop, [&] {
+        if (effect.status() == QSoundEffect::Ready)
+            effect.play();
+        else if (effect.status() == QSoundEffect::Error)
+            loop.quit();
+    });
+    if (effect.status() == QSoundEffect::Ready)
+        effect.play();
+    // No audio device, or a file that never loads: the batch is not held up for long.
+    guard.start(5000);
+    loop.exec();
+}
+
+QString QtFileDialogs::openFile(QObject *owner, const QString &title, const QString &folder, const QString &filters)
+{
+    const QString first = filters.section(QStringLiteral(";;"), 0, 0);
+    QString selected = first;
+    return QFileDialog::getOpenFileName(qobject_cast<QWidget *>(owner), title, folder, filters, &selected);
+}
+
+QString QtFileDialogs::chooseFolder(QObject *owner, const QString &prompt)
+{
+    return QFileDialog::getExistingDirectory(qobject_cast<QWidget *>(owner), prompt, QDir::homePath());
+}
+
+} // namespace zm

@@ -1,0 +1,44 @@
+#pragma once
+#include "engine/seams.h"
+#include "queue/commondialogs.h"
+
+#include <QPointer>
+#include <QWidget>
+
+namespace zm {
+
+// The real desktop behind the program's seams.
+class QtMessageBoxes final : public MessageBoxes {
+public:
+    void setOwner(QWidget *owner) { m_owner = owner; }
+    void show(MsgIcon icon, const QString &caption, const QString &text) override;
+
+private:
+    QPointer<QWidget> m_owner;
+};
+
+class QtDesktopShell final : public DesktopShell {
+public:
+    bool open(const QString &pathOrUrl) override;
+};
+
+class QtSoundPlayer final : public SoundPlayer {
+public:
+    void playSync(const QString &wavPath) override;
+};
+
+class QtFileDialogs final : public FileDialogBackend {
+public:
+    QString openFile(QObject *owner, const QString &title, const QString &folder, const QString &filters) override;
+    QString chooseFolder(QObject *owner, const QString &prompt) override;
+};
+
+// All the seams one window needs.
+struct UiSeams {
+    MessageBoxes *boxes = nullptr;
+    DesktopShell *shell = nullptr;
+    SoundPlayer *sound = nullptr;
+    FileDialogBackend *files = nullptr;
+};
+
+} // namespace zm

@@ -1,0 +1,522 @@
+#include "frmmain.h"
+
+#include "commandtable.h"
+#include "engine/commandline.h"
+#include "frmoptions.h"
+#include "hotspot.h"
+#include "skin.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCursor>
+#include <QDialog>
+#include <QDir>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPointer>
+#include <QTreeView>
+#include <QWindow>
+
+namespace zm {
+
+namespace {
+constexpr int kFullBarPixels = 361;
+const QString kDropCaption = QStringLiteral("Drag && Drop Files Here");
+const QString kMediaFilter = QStringLiteral(
+    "FLV Files(*.FLV)|*.FLV|AVI Files(*.avi)|*.avi|MPG Files(*.mpg)|*.mpg|WMV Files(*.wmv)|*.wmv|MP4 "
+    "Files(*.mp4)|*.mp4|QuickTime Format(*.mov)|*.mov|DVD VOB(*.vob)|*.vob|Real Video(*.rm)|*.rm|3GP "
+    "Video(*.3gp)|*.3gp|MP3 Audio(*.mp3)|*.mp3|WAVE Files(*.wav)|*.wav|WMA Audio(*.wma)|*.wma|All Media "
+    "Formats(*.*)|*.*");
+
+// A label caption with "&&" standing for one "&", as the user reads it.
+QString shownCaption(const QString &caption)
+{
+    QString s = caption;
+    s.replace(QStringLiteral("&&"), QStringLiteral("&"));
+    return s;
+}
+} // namespace
+
+QString webBase()
+{
+    QString base = qEnvironmentVariable("ZELMORA_WEB_BASE", QStringLiteral("https://zelmora.net"));
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    return base;
+}
+
+frmMain::frmMain(QString appDir, UiSeams seams, ProgramSettings &settings, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_appDir(std::move(appDir)), m_seams(seams),
+      m_settings(settings), m_dialogs(seams.files)
+{
+    runDialog = [](QDialog &d) { d.exec(); };
+    runPopup = [](QMenu &m, const QPoint &at) { m.exec(at); };
+    Form_Load();
+}
+
+frmMain::~frmMain()
+{
+    if (m_dos)
+        m_dos->abandon();
+}
+
+QComboBox *frmMain::makeBox(const QStringList &items, const QRect &geometry, const char *name)
+{
+    auto *box = new QComboBox(this);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setProperty("zmBox", true);
+    box->addItems(items);
+    box->setGeometry(geometry);
+    box->setFont(skinFont(12));
+    return box;
+}
+
+HotSpot *frmMain::makeArrow(QComboBox *box, const QRect &geometry, const QString &tip)
+{
+    auto *arrow = new HotSpot(this, geometry, tip);
+    arrow->setPicture(m_imgButton);
+    connect(arrow, &HotSpot::hovered, this, [this, arrow] { arrow->setPicture(m_imgButtonLight); });
+    connect(arrow, &HotSpot::clicked, box, &QComboBox::showPopup);
+    return arrow;
+}
+
+void frmMain::buildControls()
+{
+    m_imgButton = skinPixmap(QStringLiteral("arrow.png"));
+    m_imgButtonLight = skinPixmap(QStringLiteral("arrow_light.png"));
+    m_imgMinLight = skinPixmap(QStringLiteral("min_light.png"));
+    m_imgHelpLight = skinPixmap(QStringLiteral("help_light.png"));
+    m_imgExitLight = skinPixmap(QStringLiteral("exit_light.png"));
+    m_imgBrowseLight = skinPixmap(QStringLiteral("browse_light.png"));
+    m_imgBrowseDark = skinPixmap(QStringLiteral("browse_dark.png"));
+    m_imgConvertData = skinPixmap(QStringLiteral("convert_hover.png"));
+    m_progressFill = skinPixmap(QStringLiteral("progress.png"));
+    for (int i = 0; i < 3; ++i)
+        m_imgMenuData[size_t(i)] = skinPixmap(QStringLiteral("menu_hover_%1.png").arg(i));
+    for (int i : {0, 1, 2, 3, 4, 6})
+        m_imgButtonData[size_t(i)] = skinPixmap(QStringLiteral("toolbar_hover_%1.png").arg(i));
+
+    // The file list LV over the queue model.
+    m_LV = new QTreeView(this);
+    m_LV->setObjectName(QStringLiteral("LV"));
+    m_LV->setModel(&m_queue);
+    m_LV->setGeometry(17, 160, 455, 274);
+    m_LV->setRootIsDecorated(false);
+    m_LV->setUniformRowHeights(true);
+    m_LV->setItemsExpandable(false);
+    m_LV->setAlternatingRowColors(true);
+    m_LV->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_LV->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_LV->setTextElideMode(Qt::ElideMiddle);
+    m_LV->setFont(skinFont(12));
+    m_LV->header()->setStretchLastSection(true);
+    m_LV->header()->setSectionsMovable(false);
+    m_LV->setColumnWidth(QueueModel::FileName, kFullBarPixels);
+
+    // Drop hint over the list.
+    m_picText = new QWidget(this);
+    m_picText->setObjectName(QStringLiteral("picText"));
+    m_picText->setGeometry(164, 264, 163, 21);
+    m_lblText = new QLabel(shownCaption(kDropCaption), m_picText);
+    m_lblText->setObjectName(QStringLiteral("lblText"));
+    m_lblText->setGeometry(0, 0, 163, 21);
+    m_lblText->setAlignment(Qt::AlignCenter);
+    m_lblText->setFont(skinFont(12, true));
+    m_lblText->setStyleSheet(QStringLiteral("color: rgb(128,128,128); background: transparent;"));
+
+    m_cmbOF = makeBox(formatItems(), {488, 158, 189, 22}, "cmbOF");
+    m_cmbBR = makeBox(bitrateItems(), {488, 200, 189, 22}, "cmbBR");
+    m_cmbR = makeBox(sampleRateItems(), {488, 244, 189, 22}, "cmbR");
+    m_cmbChannel = makeBox(channelItems(), {488, 286, 189, 22}, "cmbChannel");
+    m_arrows[0] = makeArrow(m_cmbOF, {657, 160, 19, 19}, QStringLiteral("Output Format"));
+    m_arrows[1] = makeArrow(m_cmbBR, {657, 202, 19, 19}, QStringLiteral("MP3 Audio Bitrate"));
+    m_arrows[2] = makeArrow(m_cmbR, {657, 246, 19, 19}, QStringLiteral("MP3 Audio Rate"));
+    m_arrows[3] = makeArrow(m_cmbChannel, {657, 288, 19, 19}, QStringLiteral("MP3 Audio Channel(Stereo or Mono)"));
+
+    m_txtPath = new QLineEdit(this);
+    m_txtPath->setObjectName(QStringLiteral("txtPath"));
+    m_txtPath->setProperty("zmBox", true);
+    m_txtPath->setGeometry(488, 330, 143, 23);
+    m_txtPath->setToolTip(QStringLiteral("Select a Folder to Output"));
+    m_txtPath->setFont(skinFont(11));
+
+    m_txtAction = new QLineEdit(this);
+    m_txtAction->setObjectName(QStringLiteral("txtAction"));
+    m_txtAction->setGeometry(-200, -200, 10, 10);
+    m_txtAction->hide();
+    connect(m_txtAction, &QLineEdit::textChanged, this, &frmMain::txtAction_Change);
+
+    m_imgPB = new QLabel(this);
+    m_imgPB->setObjectName(QStringLiteral("imgPB"));
+    m_imgPB->setScaledContents(true);
+    m_imgPB->setPixmap(m_progressFill);
+    if (m_progressFill.isNull())
+        m_imgPB->setStyleSheet(QStringLiteral("background: #3b82d6;"));
+    m_imgPB->setGeometry(113, 447, 0, 13);
+    m_lblPB = new QLabel(QStringLiteral("0%"), this);
+    m_lblPB->setObjectName(QStringLiteral("lblPB"));
+    m_lblPB->setGeometry(214, 447, 157, 13);
+    m_lblPB->setAlignment(Qt::AlignCenter);
+    m_lblPB->setFont(skinFont(11, true));
+    m_lblPB->setStyleSheet(QStringLiteral("color: #14202e; background: transparent;"));
+    m_lblPB->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    const QCursor hand = skinCursor();
+    m_imgMin = new HotSpot(this, {652, 9, 14, 14}, QStringLiteral("Minimize Window"));
+    m_imgHelp = new HotSpot(this, {635, 8, 15, 15}, QStringLiteral("Help & Tutorial"));
+    m_imgExit = new HotSpot(this, {672, 10, 15, 15}, QStringLiteral("Exit"));
+    m_imgBrowse = new HotSpot(this, {635, 331, 42, 22}, QStringLiteral("Select an Output Folder"));
+    m_imgConvert = new HotSpot(this, {489, 371, 187, 91});
+    for (HotSpot *h : {m_imgMin, m_imgHelp, m_imgExit})
+        h->setCursor(hand);
+    connect(m_imgMin, &HotSpot::hovered, this, [this] { m_imgMin->setPicture(m_imgMinLight); });
+    connect(m_imgHelp, &HotSpot::hovered, this, [this] { m_imgHelp->setPicture(m_imgHelpLight); });
+    connect(m_imgExit, &HotSpot::hovered, this, [this] { m_imgExit->setPicture(m_imgExitLight); });
+    connect(m_imgBrowse, &HotSpot::hovered, this, [this] { m_imgBrowse->setPicture(m_imgBrowseLight); });
+    connect(m_imgBrowse, &HotSpot::pressed, this, [this] { m_imgBrowse->setPicture(m_imgBrowseDark); });
+    connect(m_imgConvert, &HotSpot::hovered, this, [this] { m_imgConvert->setPicture(m_imgConvertData); });
+    connect(m_imgConvert, &HotSpot::pressed, this, [this] { m_imgConvert->clearPicture(); });
+    connect(m_imgMin, &HotSpot::clicked, this, [this] {
+        showMinimized();
+        m_imgMin->clearPicture();
+    });
+    connect(m_imgHelp, &HotSpot::clicked, this, [this] {
+        imgHelp_Click();
+        m_imgHelp->clearPicture();
+    });
+    connect(m_imgExit, &HotSpot::clicked, this, &frmMain::imgExit_Click);
+    connect(m_imgBrowse, &HotSpot::clicked, this, &frmMain::imgBrowse_Click);
+    connect(m_imgConvert, &HotSpot::clicked, this, &frmMain::imgStart_Click);
+
+    m_lblFeed = new QLabel(QStringLiteral("Feedback"), this);
+    m_lblFeed->setObjectName(QStringLiteral("lblFeed"));
+    m_lblFeed->setGeometry(628, 477, 46, 13);
+    m_lblFeed->setFont(skinFont(11));
+    m_lblFeed->setToolTip(QStringLiteral("Send us your suggestion or question"));
+    m_lblFeed->setCursor(hand);
+    m_lblWeb = new QLabel(this);
+    m_lblWeb->setObjectName(QStringLiteral("lblWeb"));
+    m_lblWeb->setGeometry(18, 477, 203, 13);
+    m_lblWeb->setFont(skinFont(11));
+    m_lblWeb->setToolTip(webBase());
+    m_lblWeb->setCursor(hand);
+
+    static const QPoint toolbar[7] = {{16, 55}, {190, 55}, {277, 55}, {364, 55}, {451, 55}, {0, 0}, {103, 55}};
+    static const char *const toolbarTips[7] = {"Add a File", "Remove", "Options", "Help & Tutorial", "Exit",
+                                               nullptr, "Add a Folder"};
+    for (int i : {0, 6, 1, 2, 3, 4}) {
+        auto *h = new HotSpot(this, QRect(toolbar[i], QSize(86, 53)), QString::fromLatin1(toolbarTips[i]));
+        h->setObjectName(QStringLiteral("imgToolbar_%1").arg(i));
+        m_imgToolbar[size_t(i)] = h;
+        connect(h, &HotSpot::hovered, this, [this, i] {
+            for (HotSpot *t : m_imgToolbar)
+                if (t)
+                    t->clearPicture();
+            m_imgToolbar[size_t(i)]->setPicture(m_imgButtonData[size_t(i)]);
+        });
+        connect(h, &HotSpot::pressed, this, [this] {
+            for (HotSpot *t : m_imgToolbar)
+                if (t)
+                    t->clearPicture();
+        });
+        connect(h, &HotSpot::clicked, this, [this, i] { imgToolbar_Click(i); });
+    }
+    static const QRect menus[3] = {{18, 31, 40, 15}, {60, 31, 59, 15}, {122, 31, 51, 15}};
+    for (int i = 0; i < 3; ++i) {
+        auto *h = new HotSpot(this, menus[i]);
+        h->setObjectName(QStringLiteral("imgMenu_%1").arg(i));
+        m_imgMenu[size_t(i)] = h;
+        connect(h, &HotSpot::hovered, this, [this, i] {
+            for (HotSpot *m : m_imgMenu)
+                m->clearPicture();
+            m_imgMenu[size_t(i)]->setPicture(m_imgMenuData[size_t(i)]);
+        });
+        connect(h, &HotSpot::clicked, this, [this, i] {
+            QMenu *menu = i == 0 ? m_menuFile : i == 1 ? m_menuOptions : m_menuAbout;
+            const QRect r = m_imgMenu[size_t(i)]->geometry();
+            runPopup(*menu, mapToGlobal(QPoint(r.left(), r.bottom() + 1)));
+        });
+    }
+}
+
+void frmMain::buildMenus()
+{
+    // The popup menus write their command word into txtAction; "Remove All" works directly.
+    auto word = [this](QMenu *menu, const QString &caption, const QString &command) {
+        QAction *a = menu->addAction(caption);
+        connect(a, &QAction::triggered, this, [this, command] { m_txtAction->setText(command); });
+        return a;
+    };
+    m_menuFile = new QMenu(QStringLiteral("File"), this);
+    word(m_menuFile, QStringLiteral("Add a File(&A)"), QStringLiteral("AddaFile"));
+    word(m_menuFile, QStringLiteral("Add a Folder(&F)"), QStringLiteral("menuAddaFolder"));
+    m_menuFile->addSeparator();
+    word(m_menuFile, QStringLiteral("Exit(&E)"), QStringLiteral("menuExit"));
+    m_menuOptions = new QMenu(QStringLiteral("Options"), this);
+    word(m_menuOptions, QStringLiteral("Options(&O)"), QStringLiteral("menuOption"));
+    m_menuAbout = new QMenu(QStringLiteral("About"), this);
+    word(m_menuAbout, QStringLiteral("Help(&H)"), QStringLiteral("menuHelp"));
+    word(m_menuAbout, QStringLiteral("About(&A)"), QStringLiteral("A"));
+    m_menuRemove = new QMenu(QStringLiteral("Remove"), this);
+    word(m_menuRemove, QStringLiteral("Remove Selected"), QStringLiteral("RemoveSelected"));
+    QAction *all = m_menuRemove->addAction(QStringLiteral("Remove All"));
+    connect(all, &QAction::triggered, this, &frmMain::menuRemoveAll_Click);
+}
+
+void frmMain::Form_Load()
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QString::fromLatin1(kAppTitle));
+    setFixedSize(698, 496);
+    setMouseTracking(true);
+    setAcceptDrops(false);
+    m_dialogs.Init(this);
+    m_background = skinBackground(QStringLiteral("main.png"), QSize(700, 500));
+    ApplySkinColourKey(this, m_background);
+    buildControls();
+    buildMenus();
+
+    m_imgPB->resize(0, m_imgPB->height());
+    m_dos = new DOSOutputs(m_seams.boxes, this);
+    m_lblWeb->setStyleSheet(QStringLiteral("color: black; background: transparent;"));
+    m_lblWeb->setText(QString::fromLatin1(kAppTitle));
+
+    MainChoices c;
+    c.outputFolder = m_appDir + QStringLiteral("/output");
+    bool exists = false;
+    const QByteArray setup = readSettingsBytes(m_appDir + QStringLiteral("/setup.ini"), &exists);
+    if (exists)
+        applySetupIni(setup, c);
+    if (c.outputFolder.isEmpty())
+        c.outputFolder = m_appDir + QStringLiteral("/output");
+    m_cmbBR->setCurrentIndex(c.bitrateIndex);
+    m_cmbR->setCurrentIndex(c.rateIndex);
+    m_cmbChannel->setCurrentIndex(c.channelIndex);
+    m_txtPath->setText(c.outputFolder);
+    m_cmbOF->setCurrentIndex(c.formatIndex);
+
+    const QByteArray options = readSettingsBytes(m_appDir + QStringLiteral("/options.ini"), &exists);
+    if (!exists) {
+        m_settings.gSoundReminder = 0;
+        m_settings.gCutterOn = 0;
+    } else {
+        applyOptionsIni(options, m_settings);
+    }
+
+    BatchDriver::Seams bs{m_seams.boxes, m_seams.shell, m_seams.sound};
+    m_batch = new BatchDriver(m_queue, *m_dos, m_settings, m_appDir, bs, [this] { return selections(); }, this);
+    connect(m_batch, &BatchDriver::controlsLocked, this, &frmMain::lockControls);
+    connect(m_batch, &BatchDriver::progressChanged, this, &frmMain::showProgress);
+    applyHintRule();
+}
+
+MainChoices frmMain::choices() const
+{
+    MainChoices c;
+    c.bitrateIndex = m_cmbBR->currentIndex();
+    c.rateIndex = m_cmbR->currentIndex();
+    c.channelIndex = m_cmbChannel->currentIndex();
+    c.outputFolder = m_txtPath->text();
+    c.formatIndex = m_cmbOF->currentIndex();
+    return c;
+}
+
+Selections frmMain::selections() const
+{
+    Selections s;
+    s.formatIndex = m_cmbOF->currentIndex();
+    s.bitrate = m_cmbBR->currentText();
+    s.sampleRate = m_cmbR->currentText();
+    s.channelIndex = m_cmbChannel->currentIndex();
+    s.outputDir = m_txtPath->text();
+    return s;
+}
+
+void frmMain::AddQueueEntry(const QString &path)
+{
+    m_queue.AddQueueEntry(path);
+}
+
+void frmMain::applyHintRule()
+{
+    m_picText->setVisible(m_queue.isEmpty());
+}
+
+void frmMain::imgAdd_Click()
+{
+    m_dialogs.setFileName(QString());
+    m_dialogs.setFilter(kMediaFilter);
+    m_dialogs.setTitle(QStringLiteral("Open Files"));
+    if (!m_dialogs.ShowOpen())
+        return;
+    const QString path = m_dialogs.FileName();
+    if (!path.isEmpty())
+        AddQueueEntry(path);
+    applyHintRule();
+    update();
+}
+
+void frmMain::imgRemove_Click()
+{
+    if (!m_queue.isEmpty()) {
+        const QModelIndexList rows = m_LV->selectionModel()->selectedRows();
+        if (!rows.isEmpty())
+            m_queue.removeAt(rows.first().row());
+    }
+    if (m_queue.isEmpty())
+        m_picText->show();
+}
+
+void frmMain::menuRemoveAll_Click()
+{
+    // One removal for the whole list: the view updates once, however long the list is.
+    m_queue.clear();
+    QCoreApplication::processEvents();
+    m_picText->show();
+    m_lblText->setText(shownCaption(kDropCaption));
+}
+
+void frmMain::imgBrowse_Click()
+{
+    m_dialogs.setTitle(QStringLiteral("Please select a folder:"));
+    if (m_dialogs.ShowFolder() && !m_dialogs.Path().isEmpty())
+        m_txtPath->setText(m_dialogs.Path());
+    else
+        m_txtPath->setText(m_appDir + QStringLiteral("/output"));
+}
+
+void frmMain::imgExit_Click()
+{
+    writeSetupIni(m_appDir + QStringLiteral("/setup.ini"), choices());
+    close();
+    emit exitRequested();
+}
+
+void frmMain::imgToolbar_Click(int index)
+{
+    QPointer<frmMain> self(this);
+    repaint();
+    QCoreApplication::processEvents();
+    if (!self)
+        return;
+    switch (index) {
+    case 0: imgAdd_Click(); break;
+    case 1: runPopup(*m_menuRemove, QCursor::pos()); break;
+    case 2: showOptions(); break;
+    case 3: imgHelp_Click(); break;
+    case 4: imgExit_Click(); break;
+    default: break;
+    }
+}
+
+void frmMain::showOptions()
+{
+    frmOptions options(m_settings, m_appDir + QStringLiteral("/options.ini"), m_seams.boxes, this);
+    runDialog(options);
+}
+
+void frmMain::imgHelp_Click()
+{
+    const QString local = m_appDir + QStringLiteral("/help/tutorial.html");
+    if (m_seams.shell)
+        m_seams.shell->open(QFileInfo(local).isFile() ? local : webBase() + QStringLiteral("/tutorial.html"));
+}
+
+void frmMain::aboutBox()
+{
+    if (m_seams.boxes)
+        m_seams.boxes->show(MsgIcon::None, QString::fromLatin1(kAppTitle),
+                            webBase() + QStringLiteral(" 2026\r\nAll rights reserved.\r\n") + webBase());
+}
+
+void frmMain::txtAction_Change()
+{
+    if (m_txtAction->text().isEmpty())
+        return;
+    QPointer<frmMain> self(this);
+    const std::array<std::function<void()>, 7> handlers = {
+        [this] { imgRemove_Click(); },
+        [this] { aboutBox(); },
+        [this] { imgAdd_Click(); },
+        [this] { imgToolbar_Click(6); },
+        [this] { imgExit_Click(); },
+        [this] { imgHelp_Click(); },
+        [this] { imgToolbar_Click(2); },
+    };
+    dispatchCommandWord([this, self] { return self ? m_txtAction->text() : QString(); }, handlers);
+    if (self)
+        m_txtAction->clear();
+}
+
+void frmMain::lockControls(bool locked)
+{
+    for (HotSpot *t : m_imgToolbar)
+        if (t)
+            t->setEnabled(!locked);
+    for (HotSpot *m : m_imgMenu)
+        m->setEnabled(!locked);
+    m_imgConvert->setEnabled(!locked);
+    m_lblFeed->setEnabled(!locked);
+    if (!locked)
+        m_imgBrowse->setEnabled(true);
+}
+
+void frmMain::showProgress(float widthTwips, const QString &caption)
+{
+    const int px = qBound(0, qRound(widthTwips / 15.0f), kFullBarPixels);
+    m_imgPB->resize(px, m_imgPB->height());
+    m_lblPB->setText(caption);
+}
+
+void frmMain::resetHotSpots()
+{
+    QFont f = m_lblFeed->font();
+    f.setBold(false);
+    m_lblFeed->setFont(f);
+    m_imgHelp->clearPicture();
+    m_imgExit->clearPicture();
+    for (int i : {3, 2, 0, 1})
+        m_arrows[size_t(i)]->setPicture(m_imgButton);
+    m_imgBrowse->clearPicture();
+    m_imgMin->clearPicture();
+    for (HotSpot *t : m_imgToolbar)
+        if (t)
+            t->clearPicture();
+    for (HotSpot *m : m_imgMenu)
+        m->clearPicture();
+    m_imgConvert->clearPicture();
+}
+
+void frmMain::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.drawImage(0, 0, m_background);
+}
+
+void frmMain::mouseMoveEvent(QMouseEvent *event)
+{
+    resetHotSpots();
+    QWidget::mouseMoveEvent(event);
+}
+
+void frmMain::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && windowHandle())
+        windowHandle()->startSystemMove();
+    QWidget::mousePressEvent(event);
+}
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    // Unload: the running converter is left to finish on its own; we stop following it.
+    if (m_dos)
+        m_dos->abandon();
+    event->accept();
+}
+
+} // namespace zm

@@ -1,0 +1,129 @@
+#pragma once
+#include "desktopseams.h"
+#include "engine/batchdriver.h"
+#include "engine/dosoutputs.h"
+#include "engine/programsettings.h"
+#include "queue/commondialogs.h"
+#include "queue/queuemodel.h"
+#include "settingsfiles.h"
+
+#include <QImage>
+#include <QWidget>
+#include <array>
+#include <functional>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QTreeView;
+class QDialog;
+
+namespace zm {
+
+class HotSpot;
+
+// The main window: a borderless picture with the file list, the four selectors, the output
+// folder, the progress bar and the hot spots of the menu bar and toolbar drawn on it.
+class frmMain final : public QWidget {
+    Q_OBJECT
+public:
+    frmMain(QString appDir, UiSeams seams, ProgramSettings &settings, QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    // Routines of the window.
+    void AddQueueEntry(const QString &path);
+    void applyHintRule();
+    void imgAdd_Click();
+    void imgRemove_Click();
+    void menuRemoveAll_Click();
+    void imgBrowse_Click();
+    void imgStart_Click() { m_batch->imgStart_Click(); }
+    void imgExit_Click();
+    void imgToolbar_Click(int index);
+    void showOptions();
+    void imgHelp_Click();
+    void aboutBox();
+    void txtAction_Change();
+
+    // How modal windows and popups are run; tests replace these so nothing blocks.
+    std::function<void(QDialog &)> runDialog;
+    std::function<void(QMenu &, const QPoint &)> runPopup;
+
+    QString appDir() const { return m_appDir; }
+    MainChoices choices() const;
+    Selections selections() const;
+
+    QueueModel &queue() { return m_queue; }
+    DOSOutputs &objDOS() { return *m_dos; }
+    BatchDriver &batch() { return *m_batch; }
+    CCommonDialogs &dialogs() { return m_dialogs; }
+    QTreeView *LV() const { return m_LV; }
+    QComboBox *cmbOF() const { return m_cmbOF; }
+    QComboBox *cmbBR() const { return m_cmbBR; }
+    QComboBox *cmbR() const { return m_cmbR; }
+    QComboBox *cmbChannel() const { return m_cmbChannel; }
+    QLineEdit *txtPath() const { return m_txtPath; }
+    QLineEdit *txtAction() const { return m_txtAction; }
+    QLabel *imgPB() const { return m_imgPB; }
+    QLabel *lblPB() const { return m_lblPB; }
+    QWidget *picText() const { return m_picText; }
+    QLabel *lblText() const { return m_lblText; }
+    QLabel *lblFeed() const { return m_lblFeed; }
+    HotSpot *imgConvert() const { return m_imgConvert; }
+    HotSpot *imgToolbar(int i) const { return m_imgToolbar[size_t(i)]; }
+    HotSpot *imgMenu(int i) const { return m_imgMenu[size_t(i)]; }
+    QMenu *menuRemove() const { return m_menuRemove; }
+
+signals:
+    // The exit routine has saved the settings and closed the window: end the program.
+    void exitRequested();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void Form_Load();
+    void buildControls();
+    void buildMenus();
+    void resetHotSpots();
+    void lockControls(bool locked);
+    void showProgress(float widthTwips, const QString &caption);
+    QComboBox *makeBox(const QStringList &items, const QRect &geometry, const char *name);
+    HotSpot *makeArrow(QComboBox *box, const QRect &geometry, const QString &tip);
+
+    QString m_appDir;
+    UiSeams m_seams;
+    ProgramSettings &m_settings;
+    QueueModel m_queue;
+    CCommonDialogs m_dialogs;
+    DOSOutputs *m_dos = nullptr;
+    BatchDriver *m_batch = nullptr;
+    QImage m_background;
+
+    QTreeView *m_LV = nullptr;
+    QWidget *m_picText = nullptr;
+    QLabel *m_lblText = nullptr;
+    QComboBox *m_cmbOF = nullptr, *m_cmbBR = nullptr, *m_cmbR = nullptr, *m_cmbChannel = nullptr;
+    QLineEdit *m_txtPath = nullptr;
+    QLineEdit *m_txtAction = nullptr;
+    QLabel *m_imgPB = nullptr, *m_lblPB = nullptr, *m_lblFeed = nullptr, *m_lblWeb = nullptr;
+    HotSpot *m_imgMin = nullptr, *m_imgHelp = nullptr, *m_imgExit = nullptr, *m_imgBrowse = nullptr,
+            *m_imgConvert = nullptr;
+    std::array<HotSpot *, 4> m_arrows{};
+    std::array<HotSpot *, 7> m_imgToolbar{}; // index 5 is not used
+    std::array<HotSpot *, 3> m_imgMenu{};
+    std::array<QPixmap, 7> m_imgButtonData;
+    std::array<QPixmap, 3> m_imgMenuData;
+    QPixmap m_imgMinLight, m_imgHelpLight, m_imgExitLight, m_imgBrowseLight, m_imgBrowseDark, m_imgConvertData,
+        m_imgButton, m_imgButtonLight, m_progressFill;
+    QMenu *m_menuFile = nullptr, *m_menuOptions = nullptr, *m_menuAbout = nullptr, *m_menuRemove = nullptr;
+};
+
+// Address of the program's web site (ZELMORA_WEB_BASE overrides it), without a trailing "/".
+QString webBase();
+
+} // namespace zm

@@ -1,0 +1,40 @@
+#include "desktopseams.h"
+#include "frmmain.h"
+#include "skin.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLockFile>
+#include <QScreen>
+#include <QStandardPaths>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Zelmora"));
+
+    // One instance per user: a second start ends at once, silently.
+    QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (runtime.isEmpty())
+        runtime = QDir::tempPath();
+    QLockFile lock(runtime + QStringLiteral("/zelmora.lock"));
+    lock.setStaleLockTime(0);
+    if (!lock.tryLock(0))
+        return 0;
+
+    zm::SkinH_Attach(&app);
+    zm::QtMessageBoxes boxes;
+    zm::QtDesktopShell shell;
+    zm::QtSoundPlayer sound;
+    zm::QtFileDialogs files;
+    zm::ProgramSettings settings;
+    zm::frmMain window(QCoreApplication::applicationDirPath(), {&boxes, &shell, &sound, &files}, settings);
+    boxes.setOwner(&window);
+    QObject::connect(&window, &zm::frmMain::exitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    if (const QScreen *screen = window.screen())
+        window.move(screen->availableGeometry().center() - window.rect().center());
+    window.show();
+    const int rc = app.exec();
+    zm::SkinH_Detach(&app);
+    return rc;
+}
