@@ -1,0 +1,90 @@
+// A stand-in for the converter `vv`, built by the tests. It behaves according to words in the
+// input file name: "hang" never ends, "fail" exits 3 without output, "nooutput" exits 0 without
+// output, "slow" moves progress.txt from 0 to 1000 over FAKE_VV_SLOW_MS (default 1200 ms),
+// "over" writes 1005; anything else writes 500, the output file, 1000 and exits 0.
+// Beside itself it keeps progress.txt, "calls.log" (one input path per run) and "last_args"
+// (the arguments of the last run, each ended by a NUL byte).
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+std::string Folder()
+{
+    char buffer[4096];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0)
+        return ".";
+    std::string path(buffer, static_cast<std::size_t>(n));
+    return path.substr(0, path.rfind('/'));
+}
+
+void WriteProgress(const std::string &folder, int value)
+{
+    std::ofstream(folder + "/progress.txt", std::ios::trunc) << value;
+}
+
+void Sleep(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const std::string folder = Folder();
+    std::string input, output;
+    {
+        std::ofstream args(folder + "/last_args", std::ios::trunc | std::ios::binary);
+        for (int i = 0; i < argc; ++i)
+            args << argv[i] << '\0';
+    }
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], "-i") == 0)
+            input = argv[i + 1];
+    if (argc > 1)
+        output = argv[argc - 1];
+    std::ofstream(folder + "/calls.log", std::ios::app) << input << '\n';
+    std::ofstream(folder + "/pid", std::ios::trunc) << getpid();
+
+    const std::string name = input.substr(input.rfind('/') + 1);
+    auto has = [&](const char *word) { return name.find(word) != std::string::npos; };
+
+    if (has("hang")) {
+        WriteProgress(folder, 100);
+        for (;;)
+            Sleep(1000);
+    }
+    if (has("fail")) {
+        std::fprintf(stderr, "fake vv: failing as asked\n");
+        return 3;
+    }
+    if (has("slow")) {
+        const char *env = std::getenv("FAKE_VV_SLOW_MS");
+        const int total = env ? std::atoi(env) : 1200;
+        for (int step = 0; step <= 4; ++step) {
+            WriteProgress(folder, step * 250);
+            Sleep(total / 4);
+        }
+    } else if (has("over")) {
+        WriteProgress(folder, 1005);
+        Sleep(300);
+    } else {
+        WriteProgress(folder, 500);
+    }
+    if (!has("nooutput")) {
+        std::ofstream out(output, std::ios::trunc | std::ios::binary);
+        if (!out)
+            return 1;
+        out << "fake output of " << input << '\n';
+    }
+    WriteProgress(folder, 1000);
+    return 0;
+}

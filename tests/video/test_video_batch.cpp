@@ -1,0 +1,325 @@
+// The batch flow against the fake converter: statuses, bar, naming, failures, aborting.
+#include "filelistmodel.h"
+#include "presets.h"
+#include "progressfile.h"
+#include "videobatch.h"
+#include "videotestutil.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class BatchTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(app.IsValid());
+        settings.Initialise();
+        QDir().mkpath(Out());
+    }
+
+    // tickMs: a huge value lets a test drive the ticks itself.
+    VideoBatch &MakeBatch(int tickMs = 50, int pauseMs = 0, QString converter = QString())
+    {
+        VideoBatch::Config config{app.Path(), converter, tickMs, pauseMs};
+        batch = std::make_unique<VideoBatch>(list, settings, prompts, config);
+        return *batch;
+    }
+    QString In(const QString &name) const { return app.File("in/" + name); }
+    QString Out() const { return app.File("out"); }
+    // Adds files as the dialog does: each new one at the top.
+    void Add(const QStringList &namesBottomUp)
+    {
+        for (const QString &n : namesBottomUp) {
+            ASSERT_TRUE(Touch(In(n)));
+            list.InsertAt(0, In(n));
+        }
+    }
+    void ChooseFormat(const QString &format)
+    {
+        settings.Select(FormatList,
+                        static_cast<int>(settings.List(FormatList).entries.indexOf(format)));
+    }
+    bool WaitDone(int ms = 20000)
+    {
+        return WaitFor([&] { return !batch->IsBusy(); }, ms);
+    }
+    QStringList Statuses() const
+    {
+        QStringList s;
+        for (int i = 0; i < list.Count(); ++i)
+            s << list.Status(i);
+        return s;
+    }
+
+    FakeAppFolder app;
+    FileListModel list;
+    VideoSettings settings{[this] { return app.Path(); }};
+    ScriptedPrompts prompts;
+    std::unique_ptr<VideoBatch> batch;
+};
+
+} // namespace
+
+TEST_F(BatchTest, EmptyListOnlySaysSo)
+{
+    VideoBatch &b = MakeBatch();
+    EXPECT_FALSE(b.Start(Out()));
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages[0].text, "请添加要转换的视频");
+    EXPECT_EQ(prompts.messages[0].caption, "提示信息");
+    EXPECT_TRUE(prompts.messages[0].owned);
+    EXPECT_FALSE(b.IsBusy());
+    EXPECT_TRUE(app.Calls().isEmpty());
+}
+
+TEST_F(BatchTest, ThreeFilesTopToBottomWithStatusesWhileTheSecondConverts)
+{
+    qputenv("FAKE_VV_SLOW_MS", "1600");
+    Add({"c.flv", "slow-b.flv", "a.flv"}); // a at the top
+    VideoBatch &b = MakeBatch();
+    QList<bool> busy;
+    QObject::connect(&b, &VideoBatch::busyChanged, [&](bool v) { busy << v; });
+    ASSERT_TRUE(b.Start(Out()));
+    EXPECT_EQ(busy, QList<bool>{true});
+
+    bool seen = false;
+    ASSERT_TRUE(WaitFor([&] {
+        if (b.CurrentIndex() == 1 && list.Status(0) == "已完成" && list.Status(2) == "等待"
+            && list.Status(1).endsWith('%') && list.Status(1) != "--%") {
+            seen = true;
+        }
+        return !b.IsBusy();
+    }));
+    EXPECT_TRUE(seen) << "never saw 已完成 / n% / 等待 while the second file converted";
+    EXPECT_EQ(Statuses(), (QStringList{"已完成", "已完成", "已完成"}));
+    EXPECT_EQ(app.Calls(), (QStringList{In("a.flv"), In("slow-b.flv"), In("c.flv")}));
+    for (const char *n : {"a", "slow-b", "c"})
+        EXPECT_TRUE(QFile::exists(Out() + "/" + n + ".3gp")) << n;
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages[0].text, "转换完成");
+    EXPECT_EQ(prompts.messages[0].caption, "转换完成");
+    EXPECT_FALSE(prompts.messages[0].owned);
+    EXPECT_EQ(b.BarValue(), 1000);
+    EXPECT_EQ(busy, (QList<bool>{true, false}));
+    EXPECT_EQ(b.Failures(), 0);
+}
+
+TEST_F(BatchTest, FailedConversionsShowFailureAndAreCounted)
+{
+    struct Row {
+        const char *name;
+        const char *status;
+    } rows[] = {
+        {"ok.flv", "已完成"}, {"fail.flv", "失败"}, {"nooutput.flv", "失败"}, {"ok2.flv", "已完成"},
+    };
+    for (auto it = std::rbegin(rows); it != std::rend(rows); ++it)
+        Add({it->name});
+    VideoBatch &b = MakeBatch();
+    ASSERT_TRUE(b.Start(Out()));
+    ASSERT_TRUE(WaitDone());
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(list.Status(i), QString::fromUtf8(rows[i].status)) << rows[i].name;
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages[0].text, "转换完成，其中 2 个文件转换失败");
+    EXPECT_EQ(prompts.messages[0].caption, "转换完成");
+    EXPECT_EQ(b.Failures(), 2);
+}
+
+TEST_F(BatchTest, ConverterThatCannotStartFailsEveryFileAndTheBatchEnds)
+{
+    Add({"b.flv", "a.flv"});
+    VideoBatch &b = MakeBatch(50, 0, app.File("nowhere/vv"));
+    ASSERT_TRUE(b.Start(Out()));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(Statuses(), (QStringList{"失败", "失败"}));
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages[0].text, "转换完成，其中 2 个文件转换失败");
+}
+
+TEST_F(BatchTest, OutputNamesOfTheBatch)
+{
+    struct Row {
+        QString format;
+        QString input;       // relative to the app folder
+        QString folder;      // relative to the app folder
+        QStringList present; // outputs present before the batch
+        QList<bool> answers; // to the overwrite question
+        QString output;      // expected, relative to the app folder
+        int questions;
+    };
+    const QList<Row> rows{
+        {"3gpp2", "in/clip.flv", "out", {}, {}, "out/clip.3g2", 0},
+        {"mp4", "v/clip.mp4", "v", {}, {}, "v/新clip.mp4", 0},
+        {"mp4", "in/clip.mp4", "out", {"out/clip.mp4"}, {false}, "out/重命名clip.mp4", 1},
+        {"mp4", "in/clip.mp4", "out", {"out/clip.mp4"}, {true}, "out/clip.mp4", 1},
+        {"mp4", "in/clip.mp4", "out", {"out/clip.mp4", "out/重命名clip.mp4"}, {false},
+         "out/重命名clip (2).mp4", 1},
+        {"avi", "v1.0/clip", "out", {}, {}, "out/clip.avi", 0},
+        {"flv", "v1.0/clip.avi", "out/", {}, {}, "out/clip.flv", 0},
+    };
+    for (const Row &r : rows) {
+        FakeAppFolder fresh;
+        ASSERT_TRUE(fresh.IsValid());
+        FileListModel files;
+        VideoSettings s([&] { return fresh.Path(); });
+        s.Initialise();
+        s.Select(FormatList, static_cast<int>(s.List(FormatList).entries.indexOf(r.format)));
+        ScriptedPrompts p;
+        p.answers = r.answers;
+        ASSERT_TRUE(Touch(fresh.File(r.input)));
+        QDir().mkpath(fresh.File(r.folder));
+        for (const QString &f : r.present)
+            ASSERT_TRUE(Touch(fresh.File(f), "old"));
+        files.InsertAt(0, fresh.File(r.input));
+        VideoBatch b(files, s, p, {fresh.Path(), QString(), 50, 0});
+        ASSERT_TRUE(b.Start(fresh.File(r.folder)));
+        ASSERT_TRUE(WaitFor([&] { return !b.IsBusy(); }));
+        const std::string where = r.output.toStdString();
+        EXPECT_EQ(b.OutputPathOf(0), fresh.File(r.output)) << where;
+        EXPECT_EQ(fresh.LastArgs().value(fresh.LastArgs().size() - 1), fresh.File(r.output));
+        ASSERT_EQ(p.questions.size(), r.questions) << where;
+        if (r.questions) {
+            const QString base = r.input.section('/', -1).section('.', 0, 0);
+            EXPECT_EQ(p.questions[0].text,
+                      QStringLiteral("输出目录%1中，已经有%2.%3，是否要覆盖？")
+                          .arg(fresh.File(r.folder), base, s.Extension()));
+            EXPECT_EQ(p.questions[0].caption, "提示");
+        }
+        EXPECT_EQ(files.Status(0), "已完成") << where;
+        for (const QString &f : r.present) {
+            if (fresh.File(f) != fresh.File(r.output)) {
+                EXPECT_EQ(ReadAll(fresh.File(f)), "old") << "replaced " << f.toStdString();
+            }
+        }
+    }
+}
+
+TEST_F(BatchTest, OverlongCommandLineFailsThatFileOnly)
+{
+    // Five folders of 200 letters: a legal path, but the command line exceeds 1023 characters.
+    QString deep = "deep";
+    for (char c : {'v', 'w', 'x', 'y', 'z'})
+        deep += "/" + QString(200, QLatin1Char(c));
+    ASSERT_TRUE(Touch(app.File(deep + "/long.flv")));
+    Add({"after.flv"});
+    list.InsertAt(0, app.File(deep + "/long.flv"));
+    VideoBatch &b = MakeBatch();
+    ASSERT_TRUE(b.Start(Out()));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(Statuses(), (QStringList{"失败：命令行过长", "已完成"}));
+    EXPECT_EQ(app.Calls(), QStringList{In("after.flv")});
+    EXPECT_GT(b.CommandLineOf(0).size(), 1023);
+    EXPECT_EQ(b.Failures(), 1);
+}
+
+TEST_F(BatchTest, ProgressValuesMoveTheBarForwardOnly)
+{
+    Add({"hang.flv"});
+    VideoBatch &b = MakeBatch(3600 * 1000);
+    ASSERT_TRUE(b.Start(Out()));
+    ASSERT_TRUE(WaitFor([&] { return ReadAll(app.Progress()) == "100"; }));
+    struct Step {
+        const char *content;
+        const char *status;
+        int bar;
+    } steps[] = {
+        {"0", "0%", 0},       {"5", "0%", 5},       {"500", "50%", 500}, {"300", "30%", 500},
+        {"1001", "--%", 500}, {"-5", "--%", 500},   {"", "0%", 500},     {"999", "99%", 999},
+        {"1000", "100%", 1000},
+    };
+    for (const Step &s : steps) {
+        ASSERT_TRUE(Touch(app.Progress(), s.content));
+        b.OnTimer();
+        EXPECT_EQ(list.Status(0), QString::fromUtf8(s.status)) << s.content;
+        EXPECT_EQ(b.BarValue(), s.bar) << s.content;
+    }
+    const pid_t pid = b.CurrentPid();
+    ASSERT_TRUE(ProcessExists(pid));
+    b.Abort();
+    EXPECT_FALSE(ProcessExists(pid)) << "abort must end the converter";
+    EXPECT_FALSE(b.IsBusy());
+}
+
+TEST_F(BatchTest, ProgressFileIsResetBeforeEachFile)
+{
+    // A converter that never starts never writes: what is left is the dialog's own reset.
+    ASSERT_TRUE(Touch(app.Progress(), "1000 from the last file"));
+    Add({"a.flv"});
+    VideoBatch &b = MakeBatch(3600 * 1000, 0, app.File("nowhere/vv"));
+    ASSERT_TRUE(b.Start(Out()));
+    EXPECT_EQ(ReadAll(app.Progress()), "0");
+    b.Abort();
+}
+
+TEST_F(BatchTest, TicksDuringTheOverwriteQuestionOnlyRefresh)
+{
+    Add({"b.flv", "a.flv"});
+    ASSERT_TRUE(Touch(Out() + "/b.3gp", "old"));
+    VideoBatch &b = MakeBatch(3600 * 1000);
+    int ticks = 0;
+    prompts.onQuestion = [&] {
+        // The timer keeps running behind the modal box.
+        for (int i = 0; i < 3; ++i, ++ticks)
+            b.OnTimer();
+        EXPECT_EQ(b.CurrentIndex(), 1);
+        EXPECT_EQ(b.CurrentPid(), 0) << "no runner while the question is open";
+    };
+    prompts.answers = {false};
+    ASSERT_TRUE(b.Start(Out()));
+    // Drive the ticks until the batch ends.
+    ASSERT_TRUE(WaitFor([&] {
+        b.OnTimer();
+        return !b.IsBusy();
+    }));
+    EXPECT_EQ(ticks, 3);
+    EXPECT_EQ(Statuses(), (QStringList{"已完成", "已完成"}));
+    EXPECT_EQ(b.OutputPathOf(1), Out() + "/重命名b.3gp");
+    EXPECT_EQ(ReadAll(Out() + "/b.3gp"), "old");
+}
+
+TEST_F(BatchTest, AbortDuringTheOverwriteQuestionStartsNothing)
+{
+    Add({"a.flv"});
+    ASSERT_TRUE(Touch(Out() + "/a.3gp", "old"));
+    VideoBatch &b = MakeBatch();
+    prompts.onQuestion = [&] { b.Abort(); };
+    b.Start(Out());
+    EXPECT_FALSE(b.IsBusy());
+    QThread::msleep(200);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(app.Calls().isEmpty());
+    EXPECT_EQ(b.CurrentPid(), 0);
+}
+
+TEST_F(BatchTest, AudioChoicesAtConvertTime)
+{
+    ChooseFormat("3gpp2");
+    settings.Select(SampleRateList, static_cast<int>(settings.List(SampleRateList).entries.indexOf("22050 Hz")));
+    settings.Select(AudioCodecList, static_cast<int>(settings.List(AudioCodecList).entries.indexOf("AAC")));
+    Add({"a.flv"});
+    VideoBatch &b = MakeBatch();
+    ASSERT_TRUE(b.Start(Out()));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_TRUE(b.CommandLineOf(0).contains(" -ar 44100 ")) << b.CommandLineOf(0).toStdString();
+    EXPECT_TRUE(b.CommandLineOf(0).endsWith("/a.3g2\""));
+    const QStringList args = app.LastArgs();
+    EXPECT_EQ(args.mid(0, 4), (QStringList{"vv", "-i", In("a.flv"), "-y"}));
+    EXPECT_TRUE(args.contains("-fpre"));
+    EXPECT_EQ(args.value(args.indexOf("-fpre") + 1), app.Path() + "/h264.dat");
+}
+
+TEST_F(BatchTest, ASecondBatchConvertsTheListAsItStands)
+{
+    Add({"a.flv"});
+    VideoBatch &b = MakeBatch();
+    ASSERT_TRUE(b.Start(Out()));
+    ASSERT_TRUE(WaitDone());
+    Add({"b.flv"});
+    EXPECT_EQ(Statuses(), (QStringList{"", "已完成"}));
+    ASSERT_TRUE(b.Start(Out()));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(Statuses(), (QStringList{"已完成", "已完成"}));
+    EXPECT_EQ(app.Calls(), (QStringList{In("a.flv"), In("b.flv"), In("a.flv")}));
+}

@@ -1,0 +1,318 @@
+// The worker thread, the converter runner (against the fake converter) and the progress file.
+#include "commandline.h"
+#include "mirelffmpeg.h"
+#include "mirelthread.h"
+#include "progressfile.h"
+#include "videotestutil.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A thread whose Run sleeps for a while and then notes that it ran to its end.
+class SleepyThread final : public MirelThread
+{
+public:
+    SleepyThread(std::chrono::milliseconds runFor, std::atomic<int> *leftRun)
+        : m_runFor(runFor), m_leftRun(leftRun)
+    {
+        StartThread();
+    }
+    ~SleepyThread() { StopAndWait(); }
+
+protected:
+    void Run() override
+    {
+        std::this_thread::sleep_for(m_runFor);
+        m_leftRun->fetch_add(1);
+    }
+
+private:
+    std::chrono::milliseconds m_runFor;
+    std::atomic<int> *m_leftRun;
+};
+
+} // namespace
+
+TEST(MirelThread, StopAndWaitOnAFinishedObjectReturnsFalseAtOnce)
+{
+    std::atomic<int> left{0};
+    SleepyThread thread(0ms, &left);
+    while (thread.ThreadState() != MirelThread::Stopped)
+        std::this_thread::sleep_for(5ms);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(thread.StopAndWait());
+    EXPECT_LT(clock.elapsed(), 50);
+    EXPECT_EQ(left.load(), 1);
+}
+
+TEST(MirelThread, StopAndWaitPollsUntilRunHasReturned)
+{
+    std::atomic<int> left{0};
+    SleepyThread thread(250ms, &left);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(thread.StopAndWait());
+    const qint64 elapsed = clock.elapsed();
+    EXPECT_EQ(left.load(), 1) << "returned before Run had ended";
+    // Three sleeps of 100 ms at least: the third poll is the first to find the thread stopped.
+    EXPECT_GE(elapsed, 295);
+    EXPECT_LT(elapsed, 2000);
+    EXPECT_EQ(thread.ThreadState(), MirelThread::Stopped);
+}
+
+TEST(MirelThread, DestroyingRightAfterConstructionWaitsForTheThread)
+{
+    for (int round = 0; round < 20; ++round) {
+        std::atomic<int> left{0};
+        auto *thread = new SleepyThread(round % 2 ? 30ms : 0ms, &left);
+        EXPECT_EQ(thread->ThreadState(), MirelThread::Running)
+            << "a started but unscheduled thread must count as running";
+        delete thread; // must not return while the worker can still touch the object
+        EXPECT_EQ(left.load(), 1) << "round " << round;
+    }
+}
+
+class RunnerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(app.IsValid()); }
+
+    std::string Line(const QString &input, const QString &output)
+    {
+        OptionSlots o{"-vcodec h263", "-b 256k", "-s 176x144 ", "-r 14.985",
+                      "-acodec libopencore_amrnb", "-ar 8000", "-ab 12.2k", "-ac 1"};
+        return ConverterCommand::Build(input, o, output).toStdString();
+    }
+    static bool WaitFinished(MirelFFmpeg &runner, int ms = 10000)
+    {
+        QDeadlineTimer deadline(ms);
+        while (!runner.IsFinished()) {
+            if (deadline.hasExpired())
+                return false;
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    }
+
+    FakeAppFolder app;
+};
+
+TEST_F(RunnerTest, ConverterThatExitsAtOnce)
+{
+    const QString in = app.File("in/a.flv"), out = app.File("out/a.3gp");
+    ASSERT_TRUE(Touch(in));
+    QDir().mkpath(app.File("out"));
+    MirelFFmpeg runner(Line(in, out), app.Converter().toStdString());
+    ASSERT_TRUE(WaitFinished(runner));
+    const pid_t pid = runner.Pid();
+    EXPECT_GT(pid, 0);
+    EXPECT_FALSE(ProcessExists(pid)) << "the finished converter must have been reaped";
+    EXPECT_EQ(runner.Result().outcome, RunOutcome::Succeeded);
+    EXPECT_EQ(ReadAll(app.Progress()), "1000");
+    EXPECT_TRUE(QFile::exists(out));
+    EXPECT_EQ(app.Calls(), QStringList{in});
+}
+
+TEST_F(RunnerTest, DestroyingAFinishedRunnerWaitsAtMostOnePoll)
+{
+    const QString in = app.File("a.flv");
+    ASSERT_TRUE(Touch(in));
+    auto *runner = new MirelFFmpeg(Line(in, app.File("a.3gp")), app.Converter().toStdString());
+    ASSERT_TRUE(WaitFinished(*runner));
+    QElapsedTimer clock;
+    clock.start();
+    delete runner;
+    EXPECT_LT(clock.elapsed(), 150);
+}
+
+TEST_F(RunnerTest, DestroyingARunningConverterEndsItAndLeavesNoProcess)
+{
+    const QString in = app.File("hang.flv");
+    ASSERT_TRUE(Touch(in));
+    auto *runner = new MirelFFmpeg(Line(in, app.File("hang.3gp")), app.Converter().toStdString());
+    ASSERT_TRUE(WaitFor([&] { return ReadAll(app.Progress()) == "100"; }))
+        << "the fake converter did not start";
+    const pid_t pid = runner->Pid();
+    ASSERT_TRUE(ProcessExists(pid));
+    EXPECT_FALSE(runner->IsFinished());
+    delete runner;
+    EXPECT_FALSE(ProcessExists(pid)) << "converter still present (alive or unreaped)";
+}
+
+TEST_F(RunnerTest, ConverterThatCannotBeStarted)
+{
+    const QString notExecutable = app.File("plain");
+    ASSERT_TRUE(Touch(notExecutable));
+    const std::string programs[] = {app.File("missing/vv").toStdString(),
+                                    notExecutable.toStdString()};
+    for (const std::string &program : programs) {
+        MirelFFmpeg runner(Line(app.File("a.flv"), app.File("a.3gp")), program);
+        ASSERT_TRUE(WaitFinished(runner, 3000)) << program;
+        EXPECT_EQ(runner.Result().outcome, RunOutcome::StartFailed) << program;
+        EXPECT_NE(runner.Result().error, 0);
+        EXPECT_EQ(runner.Pid(), 0);
+    }
+}
+
+TEST_F(RunnerTest, OutcomesFollowTheConverterExit)
+{
+    struct Case {
+        const char *input;
+        RunOutcome outcome;
+        int exitCode;
+    } cases[] = {
+        {"ok.flv", RunOutcome::Succeeded, 0},
+        {"fail.flv", RunOutcome::Failed, 3},
+        {"nooutput.flv", RunOutcome::Succeeded, 0},
+    };
+    for (const Case &c : cases) {
+        const QString in = app.File(c.input);
+        ASSERT_TRUE(Touch(in));
+        MirelFFmpeg runner(Line(in, app.File(QString(c.input) + ".out")),
+                           app.Converter().toStdString());
+        ASSERT_TRUE(WaitFinished(runner)) << c.input;
+        EXPECT_EQ(runner.Result().outcome, c.outcome) << c.input;
+        EXPECT_EQ(runner.Result().exitCode, c.exitCode) << c.input;
+    }
+}
+
+TEST_F(RunnerTest, SlowProgressIsVisibleWhileItRuns)
+{
+    qputenv("FAKE_VV_SLOW_MS", "1200");
+    const QString in = app.File("slow.flv");
+    ASSERT_TRUE(Touch(in));
+    ASSERT_TRUE(ProgressFile::Reset(app.Progress()));
+    MirelFFmpeg runner(Line(in, app.File("slow.3gp")), app.Converter().toStdString());
+    QList<long long> seen;
+    while (!runner.IsFinished()) {
+        const long long v = ProgressFile::Read(app.Progress());
+        if (seen.isEmpty() || seen.last() != v)
+            seen << v;
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_GE(seen.size(), 3) << "expected intermediate values";
+    EXPECT_TRUE(seen.contains(500));
+    EXPECT_EQ(ProgressFile::Read(app.Progress()), 1000);
+}
+
+TEST_F(RunnerTest, ArgumentsReachTheConverterWhole)
+{
+    // Blanks, quotes, non-ASCII letters and shell characters must arrive as they are.
+    const QString folder = app.File("dir with 'odd' $chars; & \"quotes\" 目录");
+    const QString in = folder + "/in \"x\" $(echo no).flv";
+    const QString out = folder + "/出力 a.3gp";
+    ASSERT_TRUE(Touch(in));
+    MirelFFmpeg runner(Line(in, out), app.Converter().toStdString());
+    ASSERT_TRUE(WaitFinished(runner));
+    EXPECT_EQ(runner.Result().outcome, RunOutcome::Succeeded);
+    const QStringList args = app.LastArgs();
+    const QStringList expected{"vv", "-i", in, "-y", "-vcodec", "h263", "-b", "256k", "-s",
+                               "176x144", "-r", "14.985", "-acodec", "libopencore_amrnb",
+                               "-ar", "8000", "-ab", "12.2k", "-ac", "1", out};
+    EXPECT_EQ(args, expected);
+    EXPECT_TRUE(QFile::exists(out));
+}
+
+TEST_F(RunnerTest, OverlongCommandLineFailsWithoutStarting)
+{
+    const std::string line = "vv -i \"" + std::string(2100, 'a') + "\" \"out\"";
+    MirelFFmpeg runner(line, app.Converter().toStdString());
+    ASSERT_TRUE(WaitFinished(runner, 3000));
+    EXPECT_EQ(runner.Result().outcome, RunOutcome::CommandTooLong);
+    EXPECT_TRUE(app.Calls().isEmpty()) << "nothing may be started";
+}
+
+TEST(ProgressFile, ValuesAndTheirView)
+{
+    struct Case {
+        const char *content; // nullptr: no file
+        long long value;
+        const char *status;
+        bool valid;
+    } cases[] = {
+        {"0", 0, "0%", true},
+        {"5", 5, "0%", true},
+        {"999", 999, "99%", true},
+        {"1000", 1000, "100%", true},
+        {"1001", 1001, "--%", false},
+        {"-5", -5, "--%", false},
+        {"", 0, "0%", true},
+        {nullptr, 0, "0%", true},
+        {"abc", 0, "0%", true},
+        {"  42\n", 42, "4%", true},
+        {"+7", 7, "0%", true},
+        {"250 trailing text", 250, "25%", true},
+        {"99999999999999999999999", 1LL << 40, "--%", false},
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const Case &c : cases) {
+        const QString path = dir.filePath("progress.txt");
+        QFile::remove(path);
+        if (c.content) {
+            ASSERT_TRUE(Touch(path, c.content));
+        }
+        const long long v = ProgressFile::Read(path);
+        EXPECT_EQ(v, c.value) << (c.content ? c.content : "(missing)");
+        const ProgressFile::View view = ProgressFile::Interpret(v);
+        EXPECT_EQ(view.status, QString::fromUtf8(c.status)) << (c.content ? c.content : "-");
+        EXPECT_EQ(view.valid, c.valid);
+        if (c.valid) {
+            EXPECT_EQ(view.barValue, v);
+        }
+    }
+}
+
+TEST(ProgressFile, ResetWritesASingleZero)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("progress.txt");
+    ASSERT_TRUE(Touch(path, "1000 and more"));
+    ASSERT_TRUE(ProgressFile::Reset(path));
+    EXPECT_EQ(ReadAll(path), "0");
+    EXPECT_FALSE(ProgressFile::Reset(dir.filePath("no/such/folder/progress.txt")));
+}
+
+TEST(ConverterCommand, QuotedPathsSplitBackToTheSamePaths)
+{
+    const QStringList paths{
+        "/plain/a.flv",       "/with blank/a b.flv", "/quote\"inside/a.flv",
+        "/ends with quote\"", "\"starts/with.flv",   "/tab\tand\"\"two.flv",
+        "/中文/视频.flv",      "/shell/$(x);&|<>*.flv",
+    };
+    const OptionSlots o{"-vcodec  mpeg4", "-b 512k", "-s 320x240 ", "-r 23.976",
+                        "-acodec mp2", "-ar 22050", "-ab 128k", "-ac 2"};
+    for (const QString &p : paths) {
+        const QString line = ConverterCommand::Build(p, o, p + ".avi");
+        const QStringList args = QProcess::splitCommand(line);
+        ASSERT_GE(args.size(), 4) << line.toStdString();
+        EXPECT_EQ(args.at(2), p) << line.toStdString();
+        EXPECT_EQ(args.last(), p + ".avi") << line.toStdString();
+        EXPECT_EQ(args.size(), 21) << line.toStdString();
+    }
+}
+
+TEST(ConverterCommand, FitsBothBuffers)
+{
+    const OptionSlots o;
+    struct Case {
+        QString line;
+        bool fits;
+    } cases[] = {
+        {QString(1023, 'a'), true},
+        {QString(1024, 'a'), false},
+        {QString(666, QChar(0x4e2d)), true},   // 1998 bytes in UTF-8
+        {QString(667, QChar(0x4e2d)), false},  // 2001 bytes
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(ConverterCommand::Fits(c.line), c.fits) << c.line.size();
+}

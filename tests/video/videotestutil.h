@@ -1,0 +1,157 @@
+#pragma once
+
+// Helpers shared by the video tests: a private application folder with the fake converter,
+// a scripted replacement of the message boxes, and small file and process helpers.
+
+#include "videoprompts.h"
+
+#include <QDeadlineTimer>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <signal.h>
+#include <sys/types.h>
+
+#include <functional>
+#include <memory>
+#include <ostream>
+
+// Readable values in test failure messages.
+inline std::ostream &operator<<(std::ostream &os, const QString &s)
+{
+    return os << '"' << s.toStdString() << '"';
+}
+inline void PrintTo(const QString &s, std::ostream *os) { *os << s; }
+inline void PrintTo(const QStringList &l, std::ostream *os)
+{
+    *os << '{';
+    for (const QString &s : l)
+        *os << s << ' ';
+    *os << '}';
+}
+
+#ifndef FAKE_VV_PATH
+#error "FAKE_VV_PATH must name the fake converter"
+#endif
+
+// A temporary application folder holding a copy of the fake converter as "vv".
+class FakeAppFolder
+{
+public:
+    FakeAppFolder()
+    {
+        if (m_dir.isValid()) {
+            QFile::copy(QStringLiteral(FAKE_VV_PATH), Converter());
+            QFile::setPermissions(Converter(), QFile::ReadOwner | QFile::WriteOwner
+                                                   | QFile::ExeOwner);
+        }
+    }
+    bool IsValid() const { return m_dir.isValid() && QFile::exists(Converter()); }
+    QString Path() const { return m_dir.path(); }
+    QString Converter() const { return m_dir.filePath(QStringLiteral("vv")); }
+    QString Progress() const { return m_dir.filePath(QStringLiteral("progress.txt")); }
+    QString File(const QString &name) const { return m_dir.filePath(name); }
+
+    QStringList Calls() const
+    {
+        QFile log(File(QStringLiteral("calls.log")));
+        if (!log.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    QStringList LastArgs() const
+    {
+        QFile args(File(QStringLiteral("last_args")));
+        if (!args.open(QIODevice::ReadOnly))
+            return {};
+        QStringList list;
+        for (const QByteArray &a : args.readAll().split('\0'))
+            list << QString::fromUtf8(a);
+        if (!list.isEmpty())
+            list.removeLast(); // after the last NUL
+        return list;
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Creates a small file (an input for the fake converter).
+inline bool Touch(const QString &path, const QByteArray &content = "input")
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) >= 0;
+}
+
+inline QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// True while a process with this id exists (a zombie counts: it has not been reaped).
+inline bool ProcessExists(pid_t pid)
+{
+    return pid > 0 && QFile::exists(QStringLiteral("/proc/%1").arg(pid));
+}
+
+// Runs the event loop until `done` holds or `ms` have passed; returns `done()`.
+inline bool WaitFor(const std::function<bool()> &done, int ms = 10000)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+// Message boxes and file choosers answered from a script.
+class ScriptedPrompts final : public VideoPrompts
+{
+public:
+    struct Shown {
+        QString text;
+        QString caption;
+        bool owned;
+    };
+    QList<Shown> messages;
+    QList<Shown> questions;
+    QList<bool> answers;           // answers to AskOkCancel in order; OK when exhausted
+    QStringList filesToOpen;       // answers to OpenFile in order; cancel when exhausted
+    QStringList foldersToChoose;   // answers to ChooseFolder; cancel when exhausted
+    QStringList lastFilters;
+    QString lastTitle;
+    std::function<void()> onQuestion; // runs inside AskOkCancel (like a nested event loop)
+
+    void Message(const QString &text, const QString &caption, bool owned) override
+    {
+        messages.append({text, caption, owned});
+    }
+    bool AskOkCancel(const QString &text, const QString &caption) override
+    {
+        questions.append({text, caption, true});
+        if (onQuestion)
+            onQuestion();
+        return answers.isEmpty() ? true : answers.takeFirst();
+    }
+    QString OpenFile(const QString &title, const QStringList &filters) override
+    {
+        lastTitle = title;
+        lastFilters = filters;
+        return filesToOpen.isEmpty() ? QString() : filesToOpen.takeFirst();
+    }
+    QString ChooseFolder(const QString &title, const QString &) override
+    {
+        lastTitle = title;
+        return foldersToChoose.isEmpty() ? QString() : foldersToChoose.takeFirst();
+    }
+};
