@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFontMetricsF>
 #include <QPainterPath>
+#include <QtMath>
 
 namespace skin::zelmora {
 namespace {
@@ -78,7 +79,7 @@ void logoMark(QPainter &p, const QRect &r)
     fillRound(p, r, r.width() * 0.26, g);
     icons::waveBars(p, QRectF(r).adjusted(r.width() * 0.2, r.height() * 0.22, -r.width() * 0.2,
                                           -r.height() * 0.22),
-                    5, Qt::white, 0.9);
+                    r.width() < 20 ? 3 : 5, Qt::white, 0.9);
 }
 
 void helpGlyph(QPainter &p, const QRect &r, bool hot)
@@ -310,9 +311,15 @@ void paintOptions(QPainter &p, const SmallLook &s)
     smallFrame(p, QStringLiteral("Options"), kOptExit, s.exitHot);
     label(p, QRect(14, 33, 128, 22), QStringLiteral("Finish sound"));
     combo(p, QRect(145, 33, 165, 22), s.arrowHot);
-    text(p, QRectF(165, 61, 140, 19), Qt::AlignLeft | Qt::AlignVCenter,
-         QStringLiteral("Music Cutter"), latinFont(11, true), kText);
-    label(p, QRect(14, 61, 128, 19), QStringLiteral("Cut a part"), false, kTextSoft);
+    // The check box caption heads the two time rows, with a rule to the right.
+    {
+        const QFont f = latinFont(11, true);
+        const QString caption = QStringLiteral("Music Cutter");
+        text(p, QRectF(165, 61, 140, 19), Qt::AlignLeft | Qt::AlignVCenter, caption, f, kText);
+        const int end = 165 + qCeil(QFontMetricsF(f).horizontalAdvance(caption)) + 8;
+        hline(p, end, 309, 70, QColor(0xd9, 0xdb, 0xe7));
+        hline(p, 14, 138, 70, QColor(0xd9, 0xdb, 0xe7));
+    }
     static const char *const rows[2] = {"From", "To"};
     for (int i = 0; i < 2; ++i) {
         const int y = i == 0 ? 85 : 109;
