@@ -1,0 +1,373 @@
+// The main dialog offscreen, with the message boxes and file choosers replaced by a script.
+#include "cvideodlg.h"
+#include "videotestutil.h"
+
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+class DialogTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(app.IsValid());
+        CvideoDlg::Options o;
+        o.appFolder = app.Path();
+        o.outputFolder = app.File("out");
+        o.tickMs = 50;
+        o.pauseMs = 0;
+        o.prompts = &prompts;
+        QDir().mkpath(o.outputFolder);
+        dlg = std::make_unique<CvideoDlg>(o);
+        dlg->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+    }
+    void TearDown() override { dlg.reset(); }
+
+    QPushButton *Button(int id) { return qobject_cast<QPushButton *>(dlg->Control(id)); }
+    void AddFile(const QString &path)
+    {
+        prompts.filesToOpen << path;
+        Button(1000)->click();
+    }
+    void ClickRow(int row)
+    {
+        QTableView *view = dlg->FileListView();
+        const QRect r = view->visualRect(dlg->FileList().index(row, 0));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, r.center());
+        QCoreApplication::processEvents();
+    }
+    QStringList Paths() { return dlg->FileList().Paths(); }
+    QStringList Statuses()
+    {
+        QStringList s;
+        for (int i = 0; i < dlg->FileList().Count(); ++i)
+            s << dlg->FileList().Status(i);
+        return s;
+    }
+
+    FakeAppFolder app;
+    ScriptedPrompts prompts;
+    std::unique_ptr<CvideoDlg> dlg;
+};
+
+} // namespace
+
+TEST_F(DialogTest, TemplateControlsSitWhereTheUnitsPutThem)
+{
+    EXPECT_EQ(dlg->windowTitle(), "Vidrune 10.0.2");
+    EXPECT_EQ(dlg->size(), QSize(796, 454));
+    struct Row {
+        int id;
+        const char *text; // buttons only
+        QRect rect;
+    } rows[] = {
+        {1023, nullptr, {72, 4, 58, 21}},
+        {1026, nullptr, {7, 30, 782, 80}},
+        {1019, nullptr, {14, 156, 368, 178}},
+        {1000, "添加", {14, 340, 72, 26}},
+        {1001, "删除", {86, 340, 73, 26}},
+        {1002, "清空", {159, 340, 76, 26}},
+        {1003, "上移", {233, 340, 73, 26}},
+        {1004, "下移", {306, 340, 76, 26}},
+        {1009, nullptr, {403, 156, 379, 22}},
+        {1010, nullptr, {455, 214, 130, 22}},
+        {1011, nullptr, {455, 238, 130, 22}},
+        {1012, nullptr, {455, 264, 130, 22}},
+        {1013, nullptr, {651, 214, 131, 22}},
+        {1014, nullptr, {651, 238, 131, 22}},
+        {1015, nullptr, {455, 317, 130, 22}},
+        {1016, nullptr, {455, 341, 130, 22}},
+        {1017, nullptr, {651, 317, 131, 22}},
+        {1018, nullptr, {651, 341, 131, 22}},
+        {1007, nullptr, {12, 397, 252, 27}},
+        {1005, "设置输出目录", {271, 396, 114, 29}},
+        {1006, "立即转换", {527, 396, 108, 29}},
+        {1008, nullptr, {75, 432, 704, 11}},
+    };
+    for (const Row &r : rows) {
+        QWidget *w = dlg->Control(r.id);
+        ASSERT_NE(w, nullptr) << r.id;
+        EXPECT_EQ(w->geometry(), r.rect) << r.id;
+        EXPECT_TRUE(w->isVisible()) << r.id;
+        if (r.text) {
+            EXPECT_EQ(Button(r.id)->text(), QString::fromUtf8(r.text)) << r.id;
+        }
+    }
+    struct Label {
+        const char *text;
+        QPoint at;
+    } labels[] = {
+        {"第一步：加入视频文件", {14, 124}}, {"第二步：选择输出格式", {394, 124}},
+        {"视频参数设置", {403, 191}},        {"视频编码", {403, 217}},
+        {"画面质量", {403, 243}},            {"视频大小", {403, 268}},
+        {"视频帧率", {599, 217}},            {"屏幕比例", {599, 243}},
+        {"音频参数设置", {403, 296}},        {"音频编码", {403, 320}},
+        {"声音质量", {403, 345}},            {"声音频率", {599, 320}},
+        {"音频声道", {599, 348}},            {"第三步：选择输出目录", {11, 376}},
+        {"第四步：开始转换", {394, 376}},    {"进度显示：", {11, 431}},
+    };
+    const QList<QLabel *> all = dlg->findChildren<QLabel *>();
+    for (const Label &l : labels) {
+        const QString text = QString::fromUtf8(l.text);
+        auto it = std::find_if(all.begin(), all.end(),
+                               [&](QLabel *x) { return x->text() == text; });
+        ASSERT_NE(it, all.end()) << l.text;
+        EXPECT_EQ((*it)->pos(), l.at) << l.text;
+        EXPECT_FALSE((*it)->autoFillBackground()) << "labels must stay transparent";
+    }
+    EXPECT_EQ(dlg->ProgressBar()->maximum(), 1000);
+    auto *view = dlg->FileListView();
+    EXPECT_EQ(view->columnWidth(0), 290);
+    EXPECT_EQ(view->columnWidth(1), 74);
+    EXPECT_EQ(view->model()->headerData(0, Qt::Horizontal).toString(), "文件名");
+    EXPECT_EQ(view->model()->headerData(1, Qt::Horizontal).toString(), "状态显示");
+    EXPECT_TRUE(view->showGrid());
+    EXPECT_EQ(view->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(dlg->SelectedIndex(), -1);
+}
+
+TEST_F(DialogTest, SettingListsFollowTheChosenFormat)
+{
+    QComboBox *format = dlg->SettingCombo(FormatList);
+    EXPECT_EQ(format->count(), 5);
+    EXPECT_EQ(format->currentText(), "3gp");
+    EXPECT_EQ(dlg->SettingCombo(VideoCodecList)->currentText(), "H.263");
+    EXPECT_EQ(dlg->SettingCombo(AudioBitRateList)->currentText(), "12.2 kbps");
+    format->setCurrentIndex(3);
+    emit format->activated(3); // the user picks "avi"
+    QComboBox *codec = dlg->SettingCombo(VideoCodecList);
+    ASSERT_EQ(codec->count(), 3);
+    EXPECT_EQ(codec->itemText(2), "Xvid(mpeg4)");
+    EXPECT_EQ(codec->currentText(), "mpeg4");
+    EXPECT_EQ(dlg->SettingCombo(AudioCodecList)->currentText(), "MP2");
+    EXPECT_EQ(dlg->SettingCombo(AudioBitRateList)->count(), 9);
+    EXPECT_EQ(dlg->SettingCombo(AudioBitRateList)->currentText(), "128 kbps");
+    QComboBox *audio = dlg->SettingCombo(AudioCodecList);
+    audio->setCurrentIndex(0);
+    emit audio->activated(0); // "MP3"
+    EXPECT_EQ(dlg->SettingCombo(AudioBitRateList)->count(), 13);
+    EXPECT_EQ(dlg->SettingCombo(AudioBitRateList)->currentText(), "128 kbps");
+    EXPECT_EQ(dlg->Settings().Slots().audioCodec, "-acodec libmp3lame");
+}
+
+TEST_F(DialogTest, AddingPutsNewFilesAtTheTop)
+{
+    AddFile("/v/a.avi");
+    AddFile("/v/b.avi");
+    EXPECT_EQ(Paths(), (QStringList{"/v/b.avi", "/v/a.avi"}));
+    EXPECT_EQ(Statuses(), (QStringList{"", ""}));
+    EXPECT_EQ(prompts.lastTitle, "选择打开的文件");
+    ASSERT_EQ(prompts.lastFilters.size(), 8);
+    EXPECT_TRUE(prompts.lastFilters.at(0).startsWith(" ALL Files ("));
+    Button(1000)->click(); // cancelled
+    EXPECT_EQ(Paths().size(), 2);
+    AddFile("/v/a.avi"); // no duplicate check
+    EXPECT_EQ(Paths(), (QStringList{"/v/a.avi", "/v/b.avi", "/v/a.avi"}));
+}
+
+TEST_F(DialogTest, ClickRemembersTheItemAndKeyboardDoesNot)
+{
+    for (const char *p : {"/c", "/b", "/a"})
+        AddFile(p);
+    ClickRow(1);
+    EXPECT_EQ(dlg->SelectedIndex(), 1);
+    QTest::keyClick(dlg->FileListView(), Qt::Key_Down);
+    EXPECT_EQ(dlg->FileListView()->currentIndex().row(), 2);
+    EXPECT_EQ(dlg->SelectedIndex(), 1) << "keyboard selection must not update the index";
+    // A click on the empty area clears the selection: nothing remembered.
+    QTest::mouseClick(dlg->FileListView()->viewport(), Qt::LeftButton, {}, QPoint(10, 160));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dlg->SelectedIndex(), -1);
+}
+
+TEST_F(DialogTest, DeleteTwiceDeletesWhatMovedIntoThePlace)
+{
+    for (const char *p : {"/d", "/c", "/b", "/a"})
+        AddFile(p);
+    Button(1001)->click(); // nothing remembered yet
+    EXPECT_EQ(Paths().size(), 4);
+    ClickRow(1);
+    Button(1001)->click();
+    EXPECT_EQ(Paths(), (QStringList{"/a", "/c", "/d"}));
+    Button(1001)->click();
+    EXPECT_EQ(Paths(), (QStringList{"/a", "/d"}));
+    EXPECT_EQ(dlg->SelectedIndex(), 1);
+    Button(1001)->click();
+    Button(1001)->click(); // one past the end: nothing
+    EXPECT_EQ(Paths(), (QStringList{"/a"}));
+    Button(1002)->click();
+    EXPECT_EQ(Paths().size(), 0);
+    EXPECT_EQ(dlg->SelectedIndex(), 1) << "clearing keeps the remembered index";
+}
+
+TEST_F(DialogTest, MovingKeepsStatusSelectionAndFocus)
+{
+    struct Step {
+        int button;
+        QStringList paths;
+        int selected;
+    };
+    for (const char *p : {"/c", "/b", "/a"})
+        AddFile(p);
+    dlg->FileList().SetStatus(2, "已完成");
+    ClickRow(2);
+    const QList<Step> steps{
+        {1004, {"/a", "/b", "/c"}, 2}, // already last
+        {1003, {"/a", "/c", "/b"}, 1},
+        {1003, {"/c", "/a", "/b"}, 0},
+        {1003, {"/c", "/a", "/b"}, 0}, // already first
+        {1004, {"/a", "/c", "/b"}, 1},
+    };
+    for (const Step &s : steps) {
+        Button(s.button)->click();
+        EXPECT_EQ(Paths(), s.paths);
+        EXPECT_EQ(dlg->SelectedIndex(), s.selected);
+        EXPECT_EQ(dlg->FileList().Status(s.selected), "已完成") << "status travels with it";
+        const auto rows = dlg->FileListView()->selectionModel()->selectedRows();
+        ASSERT_EQ(rows.size(), 1);
+        EXPECT_EQ(rows[0].row(), s.selected);
+        EXPECT_EQ(dlg->FileListView()->currentIndex().row(), s.selected);
+    }
+    // A remembered index past the end after deleting moves nothing and adds nothing.
+    ClickRow(2);
+    Button(1001)->click();
+    Button(1003)->click();
+    Button(1004)->click();
+    EXPECT_EQ(Paths(), (QStringList{"/a", "/c"}));
+}
+
+TEST_F(DialogTest, OutputFolderFromTheBrowser)
+{
+    const QString before = dlg->OutputFolderBox()->text();
+    Button(1005)->click(); // cancelled
+    EXPECT_EQ(dlg->OutputFolderBox()->text(), before);
+    EXPECT_EQ(prompts.lastTitle, "请选择要打开的文件夹:");
+    prompts.foldersToChoose << "/media/输出 folder";
+    Button(1005)->click();
+    EXPECT_EQ(dlg->OutputFolderBox()->text(), "/media/输出 folder");
+}
+
+namespace {
+// Counts the key presses that reach a widget.
+class KeySpy final : public QObject
+{
+public:
+    int enters = 0;
+    int others = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            (key == Qt::Key_Return || key == Qt::Key_Enter ? enters : others)++;
+        }
+        return false;
+    }
+};
+} // namespace
+
+TEST_F(DialogTest, EnterIsSwallowedAndEmptyListIsReported)
+{
+    Button(1006)->setDefault(true); // even a default button must not be pressed by Enter
+    for (QWidget *target : {static_cast<QWidget *>(Button(1006)), dlg->Control(1007),
+                            dlg->Control(1019), static_cast<QWidget *>(dlg.get())}) {
+        KeySpy spy;
+        target->installEventFilter(&spy);
+        target->setFocus();
+        QTest::keyClick(target, Qt::Key_Return);
+        QTest::keyClick(target, Qt::Key_Enter);
+        QTest::keyClick(target, Qt::Key_A);
+        target->removeEventFilter(&spy);
+        EXPECT_EQ(spy.enters, 0) << target->objectName().toStdString();
+        EXPECT_EQ(spy.others, 1) << "other keys pass";
+    }
+    EXPECT_TRUE(dlg->isVisible()) << "Enter must not close the dialog";
+    EXPECT_TRUE(prompts.messages.isEmpty()) << "Enter must not press the convert button";
+    Button(1006)->click();
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages[0].text, "请添加要转换的视频");
+    EXPECT_EQ(prompts.messages[0].caption, "提示信息");
+    for (int id = 1000; id <= 1006; ++id)
+        EXPECT_TRUE(dlg->Control(id)->isEnabled()) << id;
+}
+
+TEST_F(DialogTest, ThreeFileBatchThroughTheDialog)
+{
+    qputenv("FAKE_VV_SLOW_MS", "1600");
+    for (const char *n : {"c.flv", "slow-b.flv", "a.flv"}) {
+        ASSERT_TRUE(Touch(app.File(QString("in/") + n)));
+        AddFile(app.File(QString("in/") + n));
+    }
+    Button(1006)->click();
+    ASSERT_TRUE(dlg->Batch().IsBusy());
+    const QList<int> locked{1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1009, 1010,
+                            1011, 1012, 1013, 1014, 1015, 1016, 1017, 1018};
+    for (int id : locked)
+        EXPECT_FALSE(dlg->Control(id)->isEnabled()) << id;
+    EXPECT_TRUE(dlg->Control(1019)->isEnabled());
+    EXPECT_TRUE(dlg->Control(1023)->isEnabled());
+    bool seen = false;
+    int lastBar = 0;
+    bool barBack = false;
+    ASSERT_TRUE(WaitFor([&] {
+        const QStringList s = Statuses();
+        if (dlg->Batch().CurrentIndex() == 1) {
+            if (s[0] == "已完成" && s[1].endsWith('%') && s[1] != "--%" && s[2] == "等待")
+                seen = true;
+            const int bar = dlg->ProgressBar()->value();
+            barBack = barBack || (bar < lastBar && bar != 0);
+            lastBar = bar;
+        }
+        return !dlg->Batch().IsBusy();
+    }));
+    EXPECT_TRUE(seen);
+    EXPECT_FALSE(barBack) << "the bar moved back while one file converted";
+    EXPECT_EQ(Statuses(), (QStringList{"已完成", "已完成", "已完成"}));
+    EXPECT_EQ(dlg->ProgressBar()->value(), 1000);
+    for (int id : locked)
+        EXPECT_TRUE(dlg->Control(id)->isEnabled()) << id;
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages[0].text, "转换完成");
+    // A file added after the batch shows an empty status, the others keep theirs.
+    AddFile(app.File("in/a.flv"));
+    EXPECT_EQ(Statuses(), (QStringList{"", "已完成", "已完成", "已完成"}));
+}
+
+TEST_F(DialogTest, ClosingByAnyPathEndsTheRunningConverter)
+{
+    enum How { CloseCall, Escape, CloseButton, Reject };
+    for (How how : {CloseCall, Escape, CloseButton, Reject}) {
+        if (!dlg) {
+            SetUp();
+        }
+        ASSERT_TRUE(Touch(app.File("in/hang.flv")));
+        AddFile(app.File("in/hang.flv"));
+        Button(1006)->click();
+        ASSERT_TRUE(WaitFor([&] { return dlg->Batch().CurrentPid() > 0; }));
+        ASSERT_TRUE(WaitFor([&] { return ReadAll(app.Progress()) == "100"; }));
+        const pid_t pid = dlg->Batch().CurrentPid();
+        ASSERT_TRUE(ProcessExists(pid));
+        switch (how) {
+        case CloseCall: dlg->close(); break;
+        case Escape: QTest::keyClick(dlg->FileListView(), Qt::Key_Escape); break;
+        case CloseButton:
+            dlg->OnCloseButton();
+            QCoreApplication::processEvents();
+            break;
+        case Reject: dlg->reject(); break;
+        }
+        EXPECT_FALSE(dlg->isVisible()) << how;
+        EXPECT_FALSE(ProcessExists(pid)) << "converter left behind, path " << how;
+        EXPECT_FALSE(dlg->Batch().IsBusy());
+        dlg.reset();
+    }
+}

@@ -89,7 +89,7 @@ CvideoDlg::CvideoDlg(Options options, QWidget *parent)
                    | Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("Vidrune 10.0.2"));
     setFont(DialogFont());
-    setFixedSize(MainDialogUnits.X(455), MainDialogUnits.Y(260));
+    setFixedSize(DialogUnits::MainWidth, DialogUnits::MainHeight);
     QPalette pal = palette();
     pal.setColor(QPalette::WindowText, Qt::black);
     setPalette(pal);
@@ -118,12 +118,12 @@ CvideoDlg::~CvideoDlg()
 QWidget *CvideoDlg::AddLabel(const QString &text, int x, int y, int w, int h)
 {
     auto *label = new QLabel(text, this);
-    // Labels are transparent and show the background bitmap; a little room below keeps the
-    // CJK glyphs whole at this pixel size.
-    QRect r = MainDialogUnits.Rect(x, y, w, h);
-    r.setHeight(r.height() + 3);
-    r.setWidth(r.width() + 8);
+    // Labels are transparent and show the background bitmap. The font's line is a little
+    // taller than the 8-unit rectangle; the label grows downwards so no glyph is cut.
+    QRect r = DialogUnits::Rect(x, y, w, h);
+    r.setHeight(std::max(r.height(), label->fontMetrics().height()));
     label->setGeometry(r);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setAttribute(Qt::WA_TranslucentBackground);
     return label;
 }
@@ -131,7 +131,7 @@ QWidget *CvideoDlg::AddLabel(const QString &text, int x, int y, int w, int h)
 QPushButton *CvideoDlg::AddButton(int id, const QString &text, int x, int y, int w, int h)
 {
     auto *button = new QPushButton(text, this);
-    button->setGeometry(MainDialogUnits.Rect(x, y, w, h));
+    button->setGeometry(DialogUnits::Rect(x, y, w, h));
     button->setAutoDefault(false);
     button->setObjectName(QStringLiteral("c%1").arg(id));
     m_controls.insert(id, button);
@@ -142,7 +142,9 @@ QComboBox *CvideoDlg::AddCombo(int id, int x, int y, int w)
 {
     auto *combo = new QComboBox(this);
     // The closed list is one line high; the template's height is that of the opened list.
-    combo->setGeometry(MainDialogUnits.Rect(x, y, w, 12));
+    QRect r = DialogUnits::Rect(x, y, w, 12);
+    r.setHeight(DialogUnits::ClosedListHeight);
+    combo->setGeometry(r);
     combo->setObjectName(QStringLiteral("c%1").arg(id));
     m_controls.insert(id, combo);
     m_combos[static_cast<std::size_t>(id - FirstSettingList)] = combo;
@@ -154,19 +156,19 @@ QComboBox *CvideoDlg::AddCombo(int id, int x, int y, int w)
 void CvideoDlg::CreateControls()
 {
     auto *about = new BitmapPushButton(QStringLiteral("关于"), VideoSkin::Bitmap(139), this);
-    about->setGeometry(MainDialogUnits.Rect(41, 2, 33, 12));
+    about->setGeometry(DialogUnits::Rect(41, 2, 33, 12));
     about->setObjectName(QStringLiteral("c1023"));
     m_controls.insert(1023, about);
     connect(about, &QPushButton::clicked, this, &CvideoDlg::OnAbout);
 
     auto *band = new QWidget(this);
-    band->setGeometry(MainDialogUnits.Rect(4, 17, 447, 46));
+    band->setGeometry(DialogUnits::Rect(4, 17, 447, 46));
     band->setObjectName(QStringLiteral("c1026"));
     m_controls.insert(1026, band);
 
     AddLabel(QStringLiteral("第一步：加入视频文件"), 8, 71, 74, 8);
     m_listView = new QTableView(this);
-    m_listView->setGeometry(MainDialogUnits.Rect(8, 89, 210, 102));
+    m_listView->setGeometry(DialogUnits::Rect(8, 89, 210, 102));
     m_listView->setObjectName(QStringLiteral("c1019"));
     m_listView->setModel(&m_fileList);
     m_listView->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -220,7 +222,7 @@ void CvideoDlg::CreateControls()
 
     AddLabel(QStringLiteral("第三步：选择输出目录"), 6, 215, 70, 8);
     m_outputFolder = new QLineEdit(this);
-    m_outputFolder->setGeometry(MainDialogUnits.Rect(7, 227, 144, 15));
+    m_outputFolder->setGeometry(DialogUnits::Rect(7, 227, 144, 15));
     m_outputFolder->setObjectName(QStringLiteral("c1007"));
     m_controls.insert(1007, m_outputFolder);
     connect(AddButton(1005, QStringLiteral("设置输出目录"), 155, 226, 65, 17),
@@ -232,7 +234,7 @@ void CvideoDlg::CreateControls()
 
     AddLabel(QStringLiteral("进度显示："), 6, 246, 35, 8);
     m_progress = new QProgressBar(this);
-    m_progress->setGeometry(MainDialogUnits.Rect(43, 247, 402, 6));
+    m_progress->setGeometry(DialogUnits::Rect(43, 247, 402, 6));
     m_progress->setObjectName(QStringLiteral("c1008"));
     m_progress->setRange(0, ProgressFile::Complete);
     m_progress->setValue(0);

@@ -2,20 +2,28 @@
 
 #include <QRect>
 
-// Dialog units to pixels, one rule for every control of a template: the dialog font's average
-// character width and height (base units) as x = dlu * baseX / 4, y = dlu * baseY / 8, rounded.
-struct DialogUnits {
-    int baseX;
-    int baseY;
+// Dialog units to pixels, one rule for every control of both templates: each edge of a
+// rectangle is converted on its own as px = (dlu * 7 + 2) / 4 (base units of 7 x 14 pixels:
+// the dialog font drawn at 12 px), and width and height are the differences of the edges.
+namespace DialogUnits {
 
-    constexpr int X(int dlu) const { return (dlu * baseX * 2 + 4) / 8; }
-    constexpr int Y(int dlu) const { return (dlu * baseY + 4) / 8; }
-    QRect Rect(int x, int y, int w, int h) const
-    {
-        return QRect(X(x), Y(y), X(x + w) - X(x), Y(y + h) - Y(y));
-    }
-};
+constexpr int Pixels(int dlu)
+{
+    return (dlu * 7 + 2) / 4;
+}
 
-// Template 102 ("MS Shell Dlg", 9 points): 455 x 260 units give the 796 x 455 client area
-// that background bitmap 137 was drawn for.
-inline constexpr DialogUnits MainDialogUnits{7, 14};
+inline QRect Rect(int x, int y, int w, int h)
+{
+    return QRect(Pixels(x), Pixels(y), Pixels(x + w) - Pixels(x), Pixels(y + h) - Pixels(y));
+}
+
+// A closed drop-down list is one line high (the template gives the opened list's height).
+inline constexpr int ClosedListHeight = 22;
+
+// Client areas are the sizes of the background bitmaps, drawn 1:1.
+inline constexpr int MainWidth = 796;
+inline constexpr int MainHeight = 454;
+inline constexpr int AboutWidth = 453;
+inline constexpr int AboutHeight = 220;
+
+} // namespace DialogUnits
