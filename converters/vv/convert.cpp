@@ -103,6 +103,7 @@ void convert(const Options &options, ProgressFile &progress)
 
     const int64_t duration = in.duration_us();
     const int64_t start = in.start_us();
+    const int64_t size = in.context()->pb ? avio_size(in.context()->pb) : -1;
     zmconv::PacketPtr pkt = zmconv::make_packet();
     while (in.read(pkt.get())) {
         zmconv::throw_if_stopped();
@@ -115,6 +116,10 @@ void convert(const Options &options, ProgressFile &progress)
         if (ts != AV_NOPTS_VALUE && duration > 0) {
             const int64_t us = av_rescale_q(ts, st->time_base, AV_TIME_BASE_Q) - start;
             progress.update(static_cast<double>(us) / static_cast<double>(duration));
+        } else if (duration <= 0 && size > 0) {
+            // Length unknown: the share of the file read so far.
+            progress.update(static_cast<double>(avio_tell(in.context()->pb))
+                            / static_cast<double>(size));
         }
         av_packet_unref(pkt.get());
     }

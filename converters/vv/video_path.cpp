@@ -2,6 +2,7 @@
 
 #include "../common/errors.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -88,6 +89,8 @@ struct VideoPath::Impl {
     AVRational frameRate{25, 1};
     std::optional<Rational> aspect;
     int64_t decodeErrors = 0;
+    int64_t lastPts = AV_NOPTS_VALUE;  // input time base
+    int64_t inputFrameTicks = 1;       // one input frame in the input time base
 
     explicit Impl(zmconv::OutputFile &o) : out(o) {}
 };
@@ -150,6 +153,15 @@ VideoPath::VideoPath(zmconv::InputFile &in, int streamIndex, const VideoSettings
         if (r.num <= 0 || r.den <= 0 || av_q2d(r) > 240.0)
             r = AVRational{25, 1};
         rate = {r.num, r.den};
+    }
+    {
+        AVRational inRate = d.inStream->avg_frame_rate;
+        if (inRate.num <= 0 || inRate.den <= 0)
+            inRate = d.inStream->r_frame_rate;
+        if (inRate.num <= 0 || inRate.den <= 0)
+            inRate = AVRational{25, 1};
+        d.inputFrameTicks = std::max<int64_t>(
+            1, av_rescale_q(1, av_inv_q(inRate), d.inStream->time_base));
     }
     rate = limitFrameRate(rate);
     d.frameRate = AVRational{rate.num, rate.den};
@@ -311,7 +323,12 @@ void VideoPath::filterFrame(AVFrame *frame)
     int64_t pts = frame->best_effort_timestamp;
     if (pts == AV_NOPTS_VALUE)
         pts = frame->pts;
-    frame->pts = pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : pts - d.startPts;
+    if (pts == AV_NOPTS_VALUE) {
+        // Streams without timestamps (raw elementary streams): one frame after the last.
+        pts = d.lastPts == AV_NOPTS_VALUE ? d.startPts : d.lastPts + d.inputFrameTicks;
+    }
+    d.lastPts = pts;
+    frame->pts = pts - d.startPts;
     check(av_buffersrc_add_frame_flags(d.source, frame, AV_BUFFERSRC_FLAG_KEEP_REF),
           Failure::Codec, "cannot filter a video frame");
     pullFiltered();

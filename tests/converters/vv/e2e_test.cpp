@@ -94,6 +94,10 @@ public:
              {"-f", "lavfi", "-i", "testsrc=size=176x144:rate=15:duration=2", "-f", "lavfi",
               "-i", "sine=frequency=300:sample_rate=22050:duration=2", "-c:v", "flv", "-c:a",
               "aac", "-shortest"}},
+            // a raw H.264 stream: no container, no timestamps
+            {"raw.h264",
+             {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2", "-c:v", "libx264",
+              "-preset", "ultrafast"}},
             // sound only
             {"sound.mp3",
              {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=2", "-c:a",
@@ -211,7 +215,10 @@ struct Conversion {
     int sampleRate, channels;
     double dar = 0;     // 0: not checked
     const char *vtag = nullptr;
+    const char *profile = nullptr; // H.264 profile the preset file asks for
 };
+
+void PrintTo(const Conversion &c, std::ostream *os) { *os << c.name; }
 
 class Converts : public ::testing::TestWithParam<Conversion> {};
 
@@ -255,6 +262,9 @@ TEST_P(Converts, ProducesTheChosenStreams)
     if (c.vtag) {
         EXPECT_EQ(v["codec_tag_string"].toString(), c.vtag);
     }
+    if (c.profile) {
+        EXPECT_EQ(v["profile"].toString(), c.profile);
+    }
 
     if (!c.acodec) {
         EXPECT_FALSE(p.audio);
@@ -267,6 +277,15 @@ TEST_P(Converts, ProducesTheChosenStreams)
     EXPECT_EQ(a["sample_rate"].toString().toInt(), c.sampleRate);
     EXPECT_EQ(a["channels"].toInt(), c.channels);
     EXPECT_EQ(p.streams, 2);
+    // Sound and picture start together and last as long as each other.
+    if (a.contains("start_time") && v.contains("start_time")) {
+        EXPECT_NEAR(a["start_time"].toString().toDouble(), v["start_time"].toString().toDouble(),
+                    0.1);
+    }
+    if (a.contains("duration") && v.contains("duration")) {
+        EXPECT_NEAR(a["duration"].toString().toDouble(), v["duration"].toString().toDouble(),
+                    0.25);
+    }
 }
 
 // The defaults of each format exactly as the dialog builds them at start.
@@ -280,7 +299,8 @@ INSTANTIATE_TEST_SUITE_P(
         Conversion{"Default3g2", "43_25.mp4", "3g2",
                    {"H264", "-b 512k", "-s 320x240 ", "-r 14.985",
                     "-strict experimental -acodec aac", "-ar 44100", "-ab 112k", "-ac 2"},
-                   "3g2", "h264", 320, 240, 14.985, "aac", 44100, 2},
+                   "3g2", "h264", 320, 240, 14.985, "aac", 44100, 2, 0, nullptr,
+                   "Constrained Baseline"},
         Conversion{"DefaultMp4", "43_25.mp4", "mp4",
                    {"-vcodec  mpeg4", "-b 512k", "-s 320x240 ", "-r 23.976",
                     "-strict experimental -acodec aac", "-ar 44100", "-ab 112k", "-ac 2"},
@@ -342,8 +362,38 @@ INSTANTIATE_TEST_SUITE_P(
                     "-strict experimental -acodec aac", "-ar 44100", "-ab 112k", "-ac 2"},
                    "isom", "mpeg4", 848, 480, 8, nullptr, 0, 0},
         Conversion{"OddSizeKeptEven", "odd_silent.avi", "avi", {"-vcodec  mpeg4"},
-                   "avi", "mpeg4", 320, 242, 25, nullptr, 0, 0}),
+                   "avi", "mpeg4", 320, 242, 25, nullptr, 0, 0},
+        // No timestamps and no known length in the input.
+        Conversion{"RawElementaryStream", "raw.h264", "3gp",
+                   {"-vcodec h263", "-b 256k", "-s 128x96", "-r 10"},
+                   "3gp", "h263", 128, 96, 10, nullptr, 0, 0}),
     [](const auto &info) { return std::string(info.param.name); });
+
+TEST(AmrModes, EachBitRateEntryPicksItsMode)
+{
+    // Bytes of one 20 ms AMR-NB frame (with its header) in each of the eight modes.
+    const struct {
+        const char *ab;
+        int frameBytes;
+    } modes[] = {{"4.75k", 13}, {"5.15k", 14}, {"5.9k", 16}, {"6.7k", 18},
+                 {"7.4k", 20},  {"7.95k", 21}, {"10.2k", 27}, {"12.2k", 32}};
+    Env &env = Env::get();
+    const QString in = env.media("small.flv");
+    for (const auto &m : modes) {
+        const QString out = env.out(QString("amr_%1.3gp").arg(m.ab));
+        const RunResult r = run(env.vv(), dialogArguments(in,
+                                                          {"-vcodec h263", "-b 80k", "-s 128x96",
+                                                           "-r 5", "-acodec libopencore_amrnb",
+                                                           "-ar 8000", QString("-ab ") + m.ab,
+                                                           "-ac 1"},
+                                                          out));
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        const Probe p = probe(out);
+        ASSERT_TRUE(p.ok && p.audio) << m.ab;
+        const double bitRate = (*p.audio)["bit_rate"].toString().toDouble();
+        EXPECT_NEAR(bitRate, m.frameBytes * 8 * 50, m.frameBytes * 8 * 50 * 0.08) << m.ab;
+    }
+}
 
 // ---------------------------------------------------------------------------------------------
 // Failures: one clear line, the documented exit code, nothing left behind.
@@ -356,6 +406,8 @@ struct Failing {
     int exitCode;
     const char *message;
 };
+
+void PrintTo(const Failing &c, std::ostream *os) { *os << c.name; }
 
 class Fails : public ::testing::TestWithParam<Failing> {};
 
