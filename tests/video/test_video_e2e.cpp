@@ -1,0 +1,130 @@
+// End to end: the dialog converts generated media with the real converter into all five
+// formats; ffprobe checks what came out.
+#include "cvideodlg.h"
+#include "progressfile.h"
+#include "videotestutil.h"
+
+#include <QComboBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <gtest/gtest.h>
+
+namespace {
+
+bool RunTool(const QString &program, const QStringList &args, QByteArray *out = nullptr)
+{
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(120000))
+        return false;
+    if (out)
+        *out = p.readAllStandardOutput();
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+struct Probe {
+    QString video, audio;
+    int width = 0, height = 0, sampleRate = 0, channels = 0;
+    double duration = 0;
+};
+
+Probe ProbeFile(const QString &path)
+{
+    QByteArray json;
+    Probe probe;
+    if (!RunTool("ffprobe", {"-v", "error", "-show_streams", "-show_format", "-of", "json", path},
+             &json))
+        return probe;
+    const QJsonObject root = QJsonDocument::fromJson(json).object();
+    for (const QJsonValue &v : root.value("streams").toArray()) {
+        const QJsonObject s = v.toObject();
+        if (s.value("codec_type").toString() == "video") {
+            probe.video = s.value("codec_name").toString();
+            probe.width = s.value("width").toInt();
+            probe.height = s.value("height").toInt();
+        } else if (s.value("codec_type").toString() == "audio") {
+            probe.audio = s.value("codec_name").toString();
+            probe.sampleRate = s.value("sample_rate").toString().toInt();
+            probe.channels = s.value("channels").toInt();
+        }
+    }
+    probe.duration = root.value("format").toObject().value("duration").toString().toDouble();
+    return probe;
+}
+
+} // namespace
+
+TEST(VideoEndToEnd, EveryFormatFromTheDialog)
+{
+    if (QStandardPaths::findExecutable("ffmpeg").isEmpty()
+        || QStandardPaths::findExecutable("ffprobe").isEmpty())
+        GTEST_SKIP() << "ffmpeg/ffprobe not installed";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // A private application folder: vv keeps its progress.txt beside itself.
+    const QString appFolder = dir.filePath("app");
+    QDir().mkpath(appFolder);
+    ASSERT_TRUE(QFile::copy(VV_PATH, appFolder + "/vv"));
+    QFile::setPermissions(appFolder + "/vv", QFile::ReadOwner | QFile::ExeOwner);
+    ASSERT_TRUE(QFile::copy(QStringLiteral(VV_DIR) + "/h264.dat", appFolder + "/h264.dat"));
+
+    const QString input = dir.filePath("输入 clip's/第一 clip.avi");
+    QDir().mkpath(QFileInfo(input).path());
+    ASSERT_TRUE(RunTool("ffmpeg", {"-v", "error", "-f", "lavfi", "-i",
+                               "testsrc=size=320x240:rate=25:duration=2", "-f", "lavfi", "-i",
+                               "sine=frequency=440:sample_rate=44100:duration=2", "-ac", "2",
+                               "-c:v", "mpeg4", "-c:a", "mp2", "-y", input}));
+
+    const QString out = dir.filePath("out folder");
+    QDir().mkpath(out);
+    ScriptedPrompts prompts;
+    CvideoDlg::Options o;
+    o.appFolder = appFolder;
+    o.outputFolder = out;
+    o.tickMs = 200;
+    o.pauseMs = 0;
+    o.prompts = &prompts;
+    CvideoDlg dlg(o);
+    prompts.filesToOpen << input;
+    qobject_cast<QPushButton *>(dlg.Control(1000))->click();
+
+    struct Row {
+        int formatIndex;
+        QString ext, video, audio;
+        int width, height, rate, channels;
+    };
+    const QList<Row> rows{
+        {0, "3gp", "h263", "amr_nb", 176, 144, 8000, 1},
+        {1, "3g2", "h264", "aac", 320, 240, 44100, 2},
+        {2, "mp4", "mpeg4", "aac", 320, 240, 44100, 2},
+        {3, "avi", "mpeg4", "mp2", 320, 240, 22050, 2},
+        {4, "flv", "flv1", "mp3", 320, 240, 44100, 2},
+    };
+    for (const Row &r : rows) {
+        QComboBox *format = dlg.SettingCombo(FormatList);
+        format->setCurrentIndex(r.formatIndex);
+        emit format->activated(r.formatIndex);
+        prompts.messages.clear();
+        qobject_cast<QPushButton *>(dlg.Control(1006))->click();
+        ASSERT_TRUE(WaitFor([&] { return !dlg.Batch().IsBusy(); }, 120000)) << r.ext;
+        ASSERT_EQ(prompts.messages.size(), 1);
+        EXPECT_EQ(prompts.messages[0].text, "转换完成") << r.ext;
+        EXPECT_EQ(dlg.FileList().Status(0), "已完成") << r.ext;
+        const QString output = out + "/第一 clip." + r.ext;
+        ASSERT_TRUE(QFile::exists(output)) << output.toStdString();
+        const Probe p = ProbeFile(output);
+        EXPECT_EQ(p.video, r.video) << r.ext;
+        EXPECT_EQ(p.audio, r.audio) << r.ext;
+        EXPECT_EQ(p.width, r.width) << r.ext;
+        EXPECT_EQ(p.height, r.height) << r.ext;
+        EXPECT_EQ(p.sampleRate, r.rate) << r.ext;
+        EXPECT_EQ(p.channels, r.channels) << r.ext;
+        EXPECT_NEAR(p.duration, 2.0, 0.3) << r.ext;
+    }
+    EXPECT_EQ(ProgressFile::Read(appFolder + "/progress.txt"), 1000);
+}
