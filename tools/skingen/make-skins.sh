@@ -1,8 +1,11 @@
 #!/bin/sh
 # Builds the skin generator, draws both skins into the source tree and checks
 # them. Run from anywhere; needs Qt 6 (Core, Gui), the DejaVu and Noto CJK fonts.
-#   tools/skingen/make-skins.sh            generate and verify
-#   tools/skingen/make-skins.sh sheet OUT  also write a contact sheet to OUT
+#   tools/skingen/make-skins.sh              generate and verify
+#   tools/skingen/make-skins.sh verify       only check the committed pictures
+#   tools/skingen/make-skins.sh sheet OUT    also write a contact sheet to OUT
+#   tools/skingen/make-skins.sh mock PREFIX  also write PREFIX-zelmora.png and
+#                                            PREFIX-video.png (controls laid over)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -13,8 +16,12 @@ cmake --build "$build" -j2 >/dev/null
 
 zdir="$root/zelmora/shell/skin"
 vdir="$root/video/ui/skin"
-"$build/skingen" generate "$zdir" "$vdir"
-"$build/skingen" verify "$zdir" "$vdir"
-if [ "${1:-}" = sheet ] && [ -n "${2:-}" ]; then
-    "$build/skingen" sheet "$zdir" "$vdir" "$2"
+if [ "${1:-}" != verify ]; then
+    "$build/skingen" generate "$zdir" "$vdir"
 fi
+"$build/skingen" verify "$zdir" "$vdir"
+case "${1:-}" in
+    sheet|mock)
+        [ -n "${2:-}" ] || { echo "make-skins.sh: $1 needs an output name" >&2; exit 2; }
+        "$build/skingen" "$1" "$zdir" "$vdir" "$2" ;;
+esac
