@@ -161,26 +161,28 @@ void convert(QPainter &p, const QRectF &box, const QColor &c)
     Grid g(p, box);
     p.setBrush(Qt::NoBrush);
     p.setPen(line(c, 2.0));
-    // Two curved arrows chasing each other.
-    QRectF arc(4, 4, 16, 16);
-    p.drawArc(arc, 200 * 16, -150 * 16);
-    p.drawArc(arc, 20 * 16, -150 * 16);
-    auto head = [&](qreal angleDeg, bool clockwiseTip) {
+    // Two curved arrows chasing each other round a circle.
+    const QRectF arc(4, 4, 16, 16);
+    p.drawArc(arc, 205 * 16, -135 * 16);
+    p.drawArc(arc, 25 * 16, -135 * 16);
+    auto head = [&](qreal angleDeg) {
         const qreal a = angleDeg * M_PI / 180.0;
-        const QPointF tip(12 + 8 * std::cos(a), 12 - 8 * std::sin(a));
-        // Tangent direction of clockwise motion.
-        QPointF t(std::sin(a), std::cos(a));
-        if (!clockwiseTip)
-            t = -t;
+        const QPointF at(12 + 8 * std::cos(a), 12 - 8 * std::sin(a));
+        const QPointF t(std::sin(a), std::cos(a)); // clockwise direction
         const QPointF n(-t.y(), t.x());
         QPainterPath h;
-        h.moveTo(tip - t * 3.4 + n * 3.0);
-        h.lineTo(tip + t * 0.4);
-        h.lineTo(tip - t * 3.4 - n * 3.0);
+        h.moveTo(at + t * 3.2);
+        h.lineTo(at - t * 1.0 + n * 3.1);
+        h.lineTo(at - t * 1.0 - n * 3.1);
+        h.closeSubpath();
+        p.save();
+        p.setPen(QPen(c, 0.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setBrush(c);
         p.drawPath(h);
+        p.restore();
     };
-    head(50, true);
-    head(230, true);
+    head(70);
+    head(250);
 }
 
 void folder(QPainter &p, const QRectF &box, const QColor &c)
