@@ -37,8 +37,12 @@ struct AudioPath::Impl {
     uint8_t** scratch = nullptr;
     int scratch_samples = 0;
 
+    bool have_position = false;
     int64_t next_position = 0; // expected input position (samples at in_rate) of the next frame
     int64_t samples_sent = 0;  // samples handed to the encoder
+
+    bool fill_gaps = false;
+    int64_t filled_to = 0;     // input position (samples at in_rate) the output has reached
 
     ~Impl()
     {
@@ -142,8 +146,10 @@ void AudioPath::handle_decoded(AVFrame* frame)
             d.swr.reset();
         }
         // Position is kept in samples of the input rate; rescale it on a rate change.
-        if (d.in_rate > 0 && d.in_rate != rate)
+        if (d.in_rate > 0 && d.in_rate != rate) {
             d.next_position = av_rescale(d.next_position, rate, d.in_rate);
+            d.filled_to = av_rescale(d.filled_to, rate, d.in_rate);
+        }
         d.in_rate = rate;
         d.in_format = static_cast<AVSampleFormat>(frame->format);
         av_channel_layout_uninit(&d.in_layout);
@@ -169,14 +175,20 @@ void AudioPath::handle_decoded(AVFrame* frame)
         }
     }
 
-    // Position of this frame in samples from the file's start.
+    // Position of this frame in samples from the file's start. Samples are counted on from the
+    // first timestamp; a later timestamp only counts when it jumps by more than rounding could
+    // explain (containers such as FLV store whole milliseconds), so cuts stay sample-exact.
     int64_t position = d.next_position;
     const int64_t ts = frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp
                                                                        : frame->pts;
     if (ts != AV_NOPTS_VALUE) {
-        position = av_rescale_q(ts, d.stream->time_base, AVRational{1, rate})
-                   - av_rescale(d.file_start_us, rate, AV_TIME_BASE);
+        const int64_t stamped = av_rescale_q(ts, d.stream->time_base, AVRational{1, rate})
+                                - av_rescale(d.file_start_us, rate, AV_TIME_BASE);
+        const int64_t slack = rate / 50; // 20 ms
+        if (!d.have_position || stamped > position + slack || stamped < position - slack)
+            position = stamped;
     }
+    d.have_position = true;
     const int n = frame->nb_samples;
     d.next_position = position + n;
 
@@ -202,6 +214,16 @@ void AudioPath::handle_decoded(AVFrame* frame)
             return;
     }
 
+    if (d.fill_gaps && !d.cutting) {
+        // Gaps up to 50 ms are left alone (timestamp jitter); they are caught up once they add
+        // up. A jump of more than ten minutes is a timestamp reset, not missing sound.
+        const int64_t gap = position - d.filled_to;
+        if (gap > rate / 20 && gap <= static_cast<int64_t>(rate) * 600)
+            push_silence(gap, static_cast<AVSampleFormat>(frame->format),
+                         frame->ch_layout.nb_channels);
+        d.filled_to = (gap > rate / 20 ? position : d.filled_to) + count;
+    }
+
     // Point into the kept part of the frame without copying.
     const int bps = av_get_bytes_per_sample(d.in_format);
     const int channels = frame->ch_layout.nb_channels;
@@ -214,6 +236,30 @@ void AudioPath::handle_decoded(AVFrame* frame)
         planes[p] = frame->extended_data[p] + static_cast<ptrdiff_t>(offset) * bps * (planar ? 1 : channels);
     push_samples(planes, count);
     emit_frames(false);
+}
+
+void AudioPath::set_fill_gaps(bool on)
+{
+    m_impl->fill_gaps = on;
+}
+
+void AudioPath::push_silence(int64_t count, AVSampleFormat format, int channels)
+{
+    constexpr int kChunk = 4096;
+    uint8_t** silence = nullptr;
+    check(av_samples_alloc_array_and_samples(&silence, nullptr, channels, kChunk, format, 0),
+          Failure::Codec, "out of memory");
+    std::unique_ptr<uint8_t*, void (*)(uint8_t**)> owner(silence, [](uint8_t** p) {
+        av_freep(&p[0]);
+        av_freep(&p);
+    });
+    av_samples_set_silence(silence, 0, kChunk, channels, format);
+    while (count > 0) {
+        const int n = static_cast<int>(std::min<int64_t>(count, kChunk));
+        push_samples(silence, n);
+        emit_frames(false);
+        count -= n;
+    }
 }
 
 void AudioPath::push_samples(const uint8_t* const* data, int count)

@@ -41,6 +41,11 @@ public:
     // Drains decoder, resampler and encoder. Throws ConvError(Failure::Codec).
     void finish();
 
+    // With gap filling on, silence fills where the input's timestamps jump ahead (a sound
+    // track that starts after the picture included), so the sound stays in step with a
+    // picture converted beside it. Off by default; only without a range.
+    void set_fill_gaps(bool on);
+
     // Seconds of audio handed to the encoder so far (the position within the range).
     double seconds_done() const;
     bool range_done() const { return m_range_done; }
@@ -54,6 +59,7 @@ private:
     void handle_decoded(AVFrame* frame);
     void push_samples(const uint8_t* const* data, int count);
     void emit_frames(bool flush);
+    void push_silence(int64_t count, AVSampleFormat format, int channels);
 };
 
 } // namespace zmconv

@@ -194,7 +194,8 @@ void run(const Job& job, const TextSink& progress)
         if (pkt->stream_index != audio)
             continue;
         const bool more = path.send_packet(pkt.get());
-        throttle.update(path.seconds_done());
+        if (path.seconds_done() > 0) // a first "time=0.00" tells the reader nothing
+            throttle.update(path.seconds_done());
         if (!more)
             break;
     }

@@ -1,0 +1,129 @@
+#!/usr/bin/env python3
+"""Times conv against the ffmpeg CLI doing the same audio extraction.
+
+For each of the eight output formats both programs convert the same input (default: a generated
+60 s 1280x720 H.264 video with stereo 44100 Hz AAC), alternating, several runs each. Prints the
+median wall time of each, the ratio conv/ffmpeg (target <= 1.0) and the peak resident memory of
+each (target: conv no higher). The ffmpeg CLI here has no AMR-NB encoder, so AMR is reported as
+conv's speed in multiples of real time.
+
+Usage: bench.py [--conv PATH] [--runs N] [--input FILE] [--markdown]
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+# format, conv's options (as zelmora sends them), ffmpeg CLI options for the same job
+JOBS = [
+    ("mp3", ["-ab", "192k", "-ar", "44100", "-ac", "2"],
+     ["-c:a", "libmp3lame", "-b:a", "192k", "-ar", "44100", "-ac", "2"]),
+    ("wma", ["-acodec", "wmav1"], ["-c:a", "wmav1"]),
+    ("ogg", ["-ac", "2"], ["-c:a", "libvorbis", "-ac", "2"]),
+    ("wav", ["-acodec", "pcm_s16le"], ["-c:a", "pcm_s16le"]),
+    ("flac", [], ["-c:a", "flac", "-sample_fmt", "s16"]),
+    ("ac3", [], ["-c:a", "ac3"]),
+    ("aac", [], ["-c:a", "aac"]),
+    ("amr", ["-ar", "8000", "-ab", "7.4k", "-ac", "1"], None),
+]
+
+
+def run_measured(args):
+    """Runs args (an argument list, no shell); returns (seconds, peak RSS in KiB)."""
+    start = time.monotonic()
+    proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(proc.pid, 0)
+    elapsed = time.monotonic() - start
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    err = proc.stderr.read().decode(errors="replace")
+    proc.stderr.close()
+    if proc.returncode != 0:
+        sys.exit(f"failed ({proc.returncode}): {' '.join(args)}\n{err}")
+    return elapsed, usage.ru_maxrss
+
+
+def make_input(folder):
+    path = os.path.join(folder, "bench input.mp4")
+    subprocess.run(["ffmpeg", "-v", "error", "-y",
+                    "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=25:duration=60",
+                    "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=60",
+                    "-ac", "2", "-c:v", "libx264", "-preset", "ultrafast", "-g", "50",
+                    "-c:a", "aac", "-b:a", "128k", path], check=True)
+    return path
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    default_conv = os.path.join(here, "..", "..", "build", "apps", "zelmora", "data", "conv")
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--conv", default=default_conv)
+    ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--input")
+    ap.add_argument("--markdown", action="store_true")
+    opts = ap.parse_args()
+    conv = os.path.abspath(opts.conv)
+    if not os.access(conv, os.X_OK):
+        sys.exit(f"conv not found at {conv} (build first or pass --conv)")
+    if not shutil.which("ffmpeg"):
+        sys.exit("the ffmpeg CLI is needed for the comparison")
+
+    with tempfile.TemporaryDirectory() as tmp:
+        src = opts.input or make_input(tmp)
+        probe = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "format=duration",
+                                "-of", "csv=p=0", src], capture_output=True, text=True, check=True)
+        length = float(probe.stdout.strip())
+        rows = []
+        for ext, conv_opts, cli_opts in JOBS:
+            out_conv = os.path.join(tmp, "conv." + ext)
+            out_cli = os.path.join(tmp, "cli." + ext)
+            conv_cmd = [conv, "-i", src, "-y", "-vn", *conv_opts, out_conv]
+            cli_cmd = (["ffmpeg", "-nostdin", "-v", "error", "-y", "-i", src, "-vn", *cli_opts,
+                        out_cli] if cli_opts else None)
+            times_c, mem_c, times_f, mem_f = [], [], [], []
+            for _ in range(opts.runs):  # alternate, so drift hits both alike
+                t, m = run_measured(conv_cmd)
+                times_c.append(t)
+                mem_c.append(m)
+                if cli_cmd:
+                    t, m = run_measured(cli_cmd)
+                    times_f.append(t)
+                    mem_f.append(m)
+            mc = statistics.median(times_c)
+            row = {"fmt": ext.upper(), "conv_s": mc, "conv_mb": max(mem_c) / 1024}
+            if cli_cmd:
+                mf = statistics.median(times_f)
+                row.update(cli_s=mf, ratio=mc / mf, cli_mb=max(mem_f) / 1024)
+            else:
+                row.update(realtime=length / mc)
+            rows.append(row)
+            print(f"  {ext}: done", file=sys.stderr)
+
+    if opts.markdown:
+        print(f"Input: {length:.0f} s, 1280x720 H.264 + stereo AAC 44100 Hz; median of {opts.runs} "
+              "alternating runs; peak RSS is the largest of the runs.\n")
+        print("| format | conv s | ffmpeg s | ratio conv/ffmpeg | conv peak MiB | ffmpeg peak MiB |")
+        print("|---|---|---|---|---|---|")
+        for r in rows:
+            if "ratio" in r:
+                print(f"| {r['fmt']} | {r['conv_s']:.3f} | {r['cli_s']:.3f} | {r['ratio']:.2f} "
+                      f"| {r['conv_mb']:.1f} | {r['cli_mb']:.1f} |")
+            else:
+                print(f"| {r['fmt']} | {r['conv_s']:.3f} | (no encoder) | {r['realtime']:.0f}x "
+                      f"real time | {r['conv_mb']:.1f} | - |")
+    else:
+        for r in rows:
+            if "ratio" in r:
+                print(f"{r['fmt']:5} conv {r['conv_s']:7.3f}s  ffmpeg {r['cli_s']:7.3f}s  "
+                      f"ratio {r['ratio']:5.2f}  mem {r['conv_mb']:6.1f} / {r['cli_mb']:6.1f} MiB")
+            else:
+                print(f"{r['fmt']:5} conv {r['conv_s']:7.3f}s  {r['realtime']:6.0f}x real time  "
+                      f"mem {r['conv_mb']:6.1f} MiB")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,578 @@
+// End-to-end tests of conv: real conversions of media made at test time, checked with ffprobe.
+#include "conv_test_support.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+#include <optional>
+
+using namespace convtest;
+
+namespace {
+
+QString quoted(const QString& path)
+{
+    // The runner's splitting rule: three double quotes inside a quoted run stand for one '"'.
+    QString p = path;
+    p.replace("\"", "\"\"\"");
+    return "\"" + p + "\"";
+}
+
+struct Choice {
+    QString bitrate = "192";
+    QString rate = "44100";
+    int channel_index = 1; // 0 Mono, 1 Stereo
+};
+
+// The command text zelmora forms for one file (application folder = two levels above conv),
+// split the way its runner splits it.
+QStringList zelmora_command(int format, const QString& in, const QString& out_folder,
+                            const Choice& c, std::optional<std::pair<int, int>> cut = {})
+{
+    static const char* ext[] = {".mp3", ".wma", ".ogg", ".wav", ".flac", ".ac3", ".aac", ".amr"};
+    const QString base = QFileInfo(in).fileName().section('.', 0, 0);
+    const QString out = out_folder + "/" + base + ext[format];
+    const QString meta = " -map_meta_data " + quoted(in) + ":" + quoted(out) + " " + quoted(out);
+    QString line = conv_path() + " -i " + quoted(in);
+    if (cut)
+        line += QString(" -ss %1 -t %2").arg(cut->first).arg(cut->second);
+    switch (format) {
+    case 0:
+        line += " -y -vn -ab " + c.bitrate + "k -ar " + c.rate + " -ac "
+                + QString::number(c.channel_index + 1) + meta;
+        break;
+    case 1:
+        line += QString(cut ? " -y -vn -acodec wmav1  -map_meta_data " : " -y -vn -acodec wmav1 -map_meta_data ")
+                + quoted(in) + ":" + quoted(out) + " " + quoted(out);
+        break;
+    case 2:
+        line += QString(cut ? " -y -vn -ac 2  -map_meta_data " : " -y -vn -ac 2 -map_meta_data ")
+                + quoted(in) + ":" + quoted(out) + " " + quoted(out);
+        break;
+    case 3:
+        line += " -y -vn -acodec pcm_s16le " + quoted(out);
+        break;
+    case 7:
+        line += " -y -vn -ar 8000 -ab 7.4k -ac 1 " + quoted(out);
+        break;
+    default:
+        line += " -y -vn " + quoted(out);
+        break;
+    }
+    return QProcess::splitCommand(line);
+}
+
+double decoded_length_of(const QString& file)
+{
+    const QString ref = file + ".decoded.wav";
+    const RunResult r = run("ffmpeg", {"-v", "error", "-nostdin", "-y", "-i", file, "-vn", "-c:a",
+                                       "pcm_s16le", ref});
+    const double length = r.exit_code == 0 ? probe(ref).duration : -1.0;
+    QFile::remove(ref);
+    return length;
+}
+
+RunResult run_split(const QStringList& command)
+{
+    return run(command.front(), command.mid(1));
+}
+
+int nearest(std::initializer_list<int> rates, int wanted)
+{
+    int best = *rates.begin();
+    for (int r : rates)
+        if (std::abs(r - wanted) < std::abs(best - wanted) || (std::abs(r - wanted) == std::abs(best - wanted) && r > best))
+            best = r;
+    return best;
+}
+
+struct InputRow {
+    const char* file;
+    int rate;
+    int channels;
+    Choice mp3;
+};
+
+const InputRow kInputs[] = {
+    {"av.flv", 44100, 2, {"192", "44100", 1}},
+    {"av.avi", 22050, 1, {"64", "22050", 0}},
+    {"av.mp4", 48000, 2, {"320", "48000", 1}},
+    {"tone.mp3", 32000, 2, {"32", "12050", 0}},
+    {"surround.wav", 48000, 6, {"128", "44100", 1}},
+};
+
+struct FormatRow {
+    int index;
+    const char* ext;
+    const char* codec;
+    // The decoded output may differ from the decoded input by this many codec frames of this
+    // many samples: formats without gapless signalling keep priming or padding (AAC in ADTS,
+    // AC3, AMR), WMA v1 loses its last partial frame and a cut Vorbis stream may lose up to a
+    // short block at its start when decoded (the FFmpeg CLI's outputs do the same).
+    int frame_samples;
+    double frames;
+};
+
+const FormatRow kFormats[] = {
+    {0, ".mp3", "mp3", 1, 1},      {1, ".wma", "wmav1", 2048, 1}, {2, ".ogg", "vorbis", 256, 1},
+    {3, ".wav", "pcm_s16le", 1, 1}, {4, ".flac", "flac", 1, 1},   {5, ".ac3", "ac3", 1536, 1},
+    {6, ".aac", "aac", 1024, 2},    {7, ".amr", "amr_nb", 160, 1},
+};
+
+double tolerance(const FormatRow& f, int rate)
+{
+    return f.frames * f.frame_samples / rate + 0.0005;
+}
+
+void expected_format(const FormatRow& f, const InputRow& in, int* rate, int* channels)
+{
+    switch (f.index) {
+    case 0:
+        *rate = nearest({44100, 48000, 32000, 22050, 24000, 16000, 11025, 12000, 8000}, in.mp3.rate.toInt());
+        *channels = in.mp3.channel_index + 1;
+        return;
+    case 1:
+        *rate = in.rate;
+        *channels = std::min(in.channels, 2);
+        return;
+    case 2:
+        *rate = in.rate;
+        *channels = 2;
+        return;
+    case 5:
+        *rate = nearest({48000, 44100, 32000}, in.rate);
+        *channels = in.channels;
+        return;
+    case 7:
+        *rate = 8000;
+        *channels = 1;
+        return;
+    default:
+        *rate = in.rate;
+        *channels = in.channels;
+    }
+}
+
+} // namespace
+
+// Every input kind into every output format, with the exact command texts zelmora sends.
+TEST(ConvFormats, EveryInputToEveryFormat)
+{
+    Media& m = Media::get();
+    for (const InputRow& in : kInputs) {
+        const Probe src = probe(m.path(in.file));
+        ASSERT_TRUE(src.ok) << in.file;
+        ASSERT_EQ(src.sample_rate, in.rate) << in.file;
+        const double length = m.decoded_length(in.file);
+        for (const FormatRow& f : kFormats) {
+            SCOPED_TRACE(std::string(in.file) + " -> " + f.ext);
+            const QString folder = m.fresh_folder();
+            const QStringList cmd = zelmora_command(f.index, m.path(in.file), folder, in.mp3);
+            const RunResult r = run_split(cmd);
+            ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
+            ASSERT_FALSE(r.crashed);
+            EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+            const QString out = cmd.back();
+            const Probe p = probe(out);
+            ASSERT_TRUE(p.ok) << "ffprobe cannot read " << out.toStdString();
+            int rate = 0, channels = 0;
+            expected_format(f, in, &rate, &channels);
+            EXPECT_EQ(p.codec, f.codec);
+            EXPECT_EQ(p.sample_rate, rate);
+            EXPECT_EQ(p.channels, channels);
+            // What a player gets: the output decoded, against the input decoded.
+            const double out_length = decoded_length_of(out);
+            EXPECT_NEAR(out_length, length, tolerance(f, rate));
+            // Nothing but the output is written into the folder.
+            EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 1);
+        }
+    }
+}
+
+// Options beyond the builder's: bit rates are honoured, AMR modes follow -ab.
+TEST(ConvFormats, BitRateChoices)
+{
+    Media& m = Media::get();
+    struct Row {
+        const char* ext;
+        QStringList options;
+        int min_kbps, max_kbps; // of the whole file
+    } rows[] = {
+        {".mp3", {"-ab", "64k", "-ar", "44100", "-ac", "2"}, 60, 70},
+        {".mp3", {"-ab", "320k", "-ar", "48000", "-ac", "2"}, 300, 330},
+        {".amr", {"-ab", "7.4k"}, 7, 9},
+        {".amr", {"-ab", "12.2k"}, 12, 14},
+        {".amr", {}, 12, 14}, // the default mode is 12.2 kbit/s
+        {".amr", {"-ab", "4.75k"}, 4, 6},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.ext) + " " + row.options.join(' ').toStdString());
+        const QString out = m.fresh_folder() + "/out" + row.ext;
+        const RunResult r = run_conv(QStringList{"-i", m.path("av.mp4"), "-y", "-vn"} + row.options + QStringList{out});
+        ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
+        const qint64 bytes = QFileInfo(out).size();
+        const double kbps = bytes * 8.0 / Media::kLength / 1000.0;
+        EXPECT_GE(kbps, row.min_kbps);
+        EXPECT_LE(kbps, row.max_kbps);
+    }
+}
+
+// -ss / -t: sample-accurate cut, length past the end stops at the end; with the exact samples
+// checked on an input whose sample n holds n mod 32768.
+TEST(ConvCut, SampleAccurate)
+{
+    Media& m = Media::get();
+    struct Row {
+        const char* input;
+        const char* ss;
+        const char* t;
+        qint64 first_index; // input sample index of the first output sample
+        qint64 count;       // samples expected
+    } rows[] = {
+        {"step.wav", "1", "1", 48000, 48000},
+        {"step.wav", "1.5", "0.5", 72000, 24000},
+        {"step.wav", "0", "0.25", 0, 12000},
+        {"step.wav", "0.25", "60", 12000, 144000 - 12000}, // past the end: stops at the end
+        {"step.wav", "00:00:02", "00:00:00.5", 96000, 24000}, // clock form
+        {"step.flac", "2.2", "0.3", 105600, 14400},
+        {"step.flac", "0.7", "5", 33600, 144000 - 33600},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.input) + " -ss " + row.ss + " -t " + row.t);
+        const QString out = m.fresh_folder() + "/cut.wav";
+        const RunResult r = run_conv({"-i", m.path(row.input), "-ss", row.ss, "-t", row.t, "-y",
+                                      "-vn", "-acodec", "pcm_s16le", out});
+        ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
+        const QVector<qint16> s = wav_samples(out);
+        ASSERT_EQ(s.size(), row.count);
+        EXPECT_EQ(s.front(), row.first_index % 32768);
+        EXPECT_EQ(s.back(), (row.first_index + row.count - 1) % 32768);
+    }
+}
+
+// Cuts of compressed inputs into every format keep the wanted length within codec framing.
+TEST(ConvCut, CompressedInputsAllFormats)
+{
+    Media& m = Media::get();
+    for (const char* input : {"av.mp4", "av.flv"}) {
+        for (const FormatRow& f : kFormats) {
+            SCOPED_TRACE(std::string(input) + " -> " + f.ext);
+            const QStringList cmd = zelmora_command(f.index, m.path(input), m.fresh_folder(),
+                                                    Choice{}, std::make_pair(1, 1));
+            const RunResult r = run_split(cmd);
+            ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
+            const Probe p = probe(cmd.back());
+            ASSERT_TRUE(p.ok);
+            EXPECT_NEAR(decoded_length_of(cmd.back()), 1.0, tolerance(f, p.sample_rate));
+        }
+    }
+}
+
+// -map_meta_data copies the input's global tags where the format carries tags; without it
+// none are copied.
+TEST(ConvMetadata, CopiesTags)
+{
+    Media& m = Media::get();
+    for (const char* ext : {".mp3", ".wma", ".ogg", ".flac", ".wav", ".ac3", ".aac", ".amr"}) {
+        const bool carries = QString(ext) != ".ac3" && QString(ext) != ".aac" && QString(ext) != ".amr";
+        for (bool copy : {true, false}) {
+            SCOPED_TRACE(std::string(ext) + (copy ? " with" : " without") + " -map_meta_data");
+            const QString out = m.fresh_folder() + "/tags" + ext;
+            QStringList args{"-i", m.path("av.mp4"), "-y", "-vn"};
+            if (copy)
+                args << "-map_meta_data" << ("\"" + m.path("av.mp4") + "\":\"" + out + "\"");
+            const RunResult r = run_conv(args << out);
+            ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
+            const Probe p = probe(out);
+            ASSERT_TRUE(p.ok);
+            if (copy && carries) {
+                EXPECT_EQ(p.tags.value("title"), QString("Tëst Title"));
+                EXPECT_EQ(p.tags.value("artist"), QString("Zelmora Tests"));
+            } else {
+                EXPECT_FALSE(p.tags.contains("title"));
+            }
+        }
+    }
+}
+
+// Paths with blanks, double quotes, non-ASCII letters and shell characters, passed through the
+// command text the way zelmora's runner splits it.
+TEST(ConvPaths, AwkwardNames)
+{
+    Media& m = Media::get();
+    const char* names[] = {
+        "with blanks  two.flv",
+        "quote\"inside.flv",
+        "ünïcödé 名前 ÄÖ.flv",
+        "shell $HOME `id` ;&|*?<>'x'.flv",
+        "-dash first.flv",
+        "many.dots.in.name.flv",
+    };
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        const QString folder = m.fresh_folder() + "/out folder 'ü' $x";
+        ASSERT_TRUE(QDir().mkpath(folder));
+        const QString in = m.dir() + "/in " + QString::number(qHash(QString(name))) + "/" + QString::fromUtf8(name);
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(in).path()));
+        QFile::remove(in);
+        ASSERT_TRUE(QFile::copy(m.path("av.flv"), in));
+        for (int format : {0, 3}) {
+            const QStringList cmd = zelmora_command(format, in, folder, Choice{});
+            const RunResult r = run_split(cmd);
+            ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
+            EXPECT_TRUE(probe(cmd.back()).ok) << cmd.back().toStdString();
+            EXPECT_EQ(QFileInfo(cmd.back()).path(), folder);
+        }
+    }
+}
+
+namespace {
+
+// What zelmora reads from one chunk of at most 1024 bytes: the "Duration: " value and the
+// "time=" value, each up to the next blank (the same rules its parser uses).
+struct Reading {
+    int total_seconds = 0;
+    std::vector<int> positions;
+};
+
+QString token_after(const QByteArray& chunk, const QByteArray& marker)
+{
+    QString token;
+    for (qsizetype i = 0; i + marker.size() < chunk.size(); ++i) {
+        if (chunk.mid(i, marker.size()) != marker)
+            continue;
+        qsizetype j = i + marker.size();
+        while (j < chunk.size() && chunk[j] != ' ')
+            token += QChar(chunk[j++]);
+    }
+    return token;
+}
+
+int leading_number(const QString& token)
+{
+    qsizetype n = 0;
+    bool dot = false;
+    while (n < token.size() && (token[n].isDigit() || (token[n] == '.' && !dot))) {
+        dot = dot || token[n] == '.';
+        ++n;
+    }
+    return static_cast<int>(std::nearbyint(token.left(n).toDouble()));
+}
+
+// Each line of conv is one write, read by zelmora as its own chunk when the writes are apart
+// in time (they are, a few per second), so the chunks here are the lines.
+Reading read_like_zelmora(const QByteArray& all)
+{
+    Reading r;
+    for (const QByteArray& line : all.split('\n')) {
+        const QByteArray chunk = line + '\n';
+        if (r.total_seconds == 0) {
+            QString d = token_after(chunk, "Duration: ");
+            if (d.endsWith(','))
+                d.chop(1);
+            const QStringList parts = d.split(':');
+            bool ok1 = false, ok2 = false, ok3 = false;
+            if (parts.size() >= 3) {
+                const double v = parts[0].toDouble(&ok1) * 3600 + parts[1].toDouble(&ok2) * 60
+                                 + parts[2].toDouble(&ok3);
+                if (ok1 && ok2 && ok3)
+                    r.total_seconds = static_cast<int>(std::nearbyint(v));
+            }
+        }
+        const QString t = token_after(chunk, "time=");
+        if (!t.isEmpty())
+            r.positions.push_back(leading_number(t));
+    }
+    return r;
+}
+
+} // namespace
+
+// Progress grammar: one "Duration: HH:MM:SS.cc," line first, then "time=SECONDS.cc " values,
+// rising, the last one at the end; all readable by zelmora's rules.
+TEST(ConvProgress, Grammar)
+{
+    Media& m = Media::get();
+    struct Row {
+        const char* input;
+        QStringList extra;
+        double expected_end;
+        int expected_total;
+    } rows[] = {
+        {"av.mp4", {}, 3.0, 3},
+        {"av.flv", {"-ss", "1", "-t", "1"}, 1.0, 3}, // time= counts from the cut start
+        {"step.wav", {"-ss", "2"}, 1.0, 3},
+    };
+    const QRegularExpression duration_re("^Duration: (\\d\\d):(\\d\\d):(\\d\\d)\\.(\\d\\d), ");
+    const QRegularExpression time_re("time=(\\d+\\.\\d\\d) ");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.input) + " " + row.extra.join(' ').toStdString());
+        const QString out = m.fresh_folder() + "/p.mp3";
+        const RunResult r = run_conv(QStringList{"-i", m.path(row.input)} + row.extra + QStringList{"-y", out});
+        ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
+        const QStringList lines = QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts);
+        ASSERT_GE(lines.size(), 2);
+        EXPECT_TRUE(duration_re.match(lines.front()).hasMatch()) << lines.front().toStdString();
+        EXPECT_EQ(QString::fromUtf8(r.out).count("Duration: "), 1);
+        double last = -1;
+        int times = 0;
+        for (const QString& line : lines.mid(1)) {
+            const auto match = time_re.match(line);
+            ASSERT_TRUE(match.hasMatch()) << line.toStdString();
+            const double v = match.captured(1).toDouble();
+            EXPECT_GE(v, last);
+            last = v;
+            ++times;
+        }
+        EXPECT_GE(times, 1);
+        EXPECT_NEAR(last, row.expected_end, 0.06);
+        const Reading z = read_like_zelmora(r.out);
+        EXPECT_EQ(z.total_seconds, row.expected_total);
+        ASSERT_FALSE(z.positions.empty());
+        EXPECT_EQ(z.positions.back(), static_cast<int>(std::nearbyint(row.expected_end)));
+    }
+}
+
+// Each class of failure: one line on stderr, its exit code, and no output file left behind.
+TEST(ConvErrors, OneLineAndNoOutput)
+{
+    Media& m = Media::get();
+    const QString folder = m.fresh_folder();
+    const QString out = folder + "/o.mp3";
+    const QString in = m.path("av.mp4");
+    const QString dir_input = m.fresh_folder();
+    struct Row {
+        QStringList args;
+        int code;
+        const char* message_part;
+    } rows[] = {
+        // usage
+        {{"-i", in, "-bogus", out}, 2, "unknown option -bogus"},
+        {{"-i", in, "-y", out, "-ar"}, 2, "missing value for -ar"},
+        {{"-i", in, "-ss", "-5", "-t", "3", "-y", out}, 2, "must not be negative"},
+        {{"-i", in, "-ss", "abc", "-y", out}, 2, "-ss"},
+        {{"-i", in, "-t", "1x", "-y", out}, 2, "-t"},
+        {{"-i", in, "-t", "0", "-y", out}, 2, "-t"},
+        {{"-i", in, "-ab", "fast", "-y", out}, 2, "-ab"},
+        {{"-i", in, "-ab", "0k", "-y", out}, 2, "-ab"},
+        {{"-i", in, "-ar", "0", "-y", out}, 2, "-ar"},
+        {{"-i", in, "-ac", "9", "-y", out}, 2, "-ac"},
+        {{"-y", out}, 2, "no input file"},
+        {{"-i", in, "-y"}, 2, "no output file"},
+        {{"-i", in, "-y", out, folder + "/second.mp3"}, 2, "more than one output"},
+        {{"-i", in, "-y", folder + "/o.xyz"}, 2, "unsupported output format"},
+        {{"-i", in, "-y", "-acodec", "nosuchcodec", out}, 2, "unknown audio encoder"},
+        // input
+        {{"-i", m.path("missing.flv"), "-y", out}, 3, "not found"},
+        {{"-i", dir_input, "-y", out}, 3, "folder"},
+        {{"-i", m.path("text.flv"), "-y", out}, 3, "not a media file"},
+        {{"-i", m.path("video-only.mp4"), "-y", out}, 3, "no audio stream"},
+        {{"-i", m.path("av.flv"), "-ss", "10", "-t", "5", "-y", out}, 3, "past the end"},
+        // output
+        {{"-i", in, "-y", folder + "/missing sub/o.mp3"}, 4, "does not exist"},
+        {{"-i", in, "-y", "/proc/zelmora-conv-test.mp3"}, 4, "/proc"},
+        {{"-i", m.path("step.wav"), "-y", m.path("step.wav")}, 4, "is the input"},
+        // encoder / muxer
+        {{"-i", in, "-y", "-acodec", "pcm_s16le", out}, 5, "output"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args.join(' ').toStdString());
+        const RunResult r = run_conv(row.args);
+        EXPECT_FALSE(r.crashed);
+        EXPECT_EQ(r.exit_code, row.code) << r.err.toStdString();
+        EXPECT_TRUE(r.err.endsWith('\n'));
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+        EXPECT_TRUE(r.err.startsWith("conv: "));
+        EXPECT_TRUE(r.err.contains(row.message_part)) << r.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(out));
+        EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
+    EXPECT_TRUE(QFileInfo(m.path("step.wav")).size() > 0); // the input refused as output is intact
+}
+
+// Without -y an existing output is an error and stays untouched; with -y it is replaced.
+TEST(ConvErrors, OverwriteRule)
+{
+    Media& m = Media::get();
+    const QString out = m.fresh_folder() + "/exists.wav";
+    struct Row {
+        bool y;
+        int code;
+        bool replaced;
+    } rows[] = {{false, 4, false}, {true, 0, true}};
+    for (const Row& row : rows) {
+        QFile f(out);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write("old contents");
+        f.close();
+        QStringList args{"-i", m.path("av.flv")};
+        if (row.y)
+            args << "-y";
+        const RunResult r = run_conv(args << out);
+        EXPECT_EQ(r.exit_code, row.code) << r.err.toStdString();
+        QFile check(out);
+        ASSERT_TRUE(check.open(QIODevice::ReadOnly));
+        EXPECT_EQ(check.readAll() != "old contents", row.replaced);
+    }
+}
+
+// A closed output pipe (the front-end went away) does not stop conv: the file is completed.
+TEST(ConvRobustness, ClosedPipeFinishesFile)
+{
+    Media& m = Media::get();
+    const QString out = m.fresh_folder() + "/pipe.ogg";
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(conv_path(), {"-i", m.path("av.mp4"), "-y", "-vn", "-ac", "2", out});
+    ASSERT_TRUE(p.waitForStarted());
+    p.closeReadChannel(QProcess::StandardOutput);
+    ASSERT_TRUE(p.waitForFinished(120000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0);
+    const Probe pr = probe(out);
+    ASSERT_TRUE(pr.ok);
+    EXPECT_NEAR(pr.duration, Media::kLength, 0.05);
+}
+
+// Asked to stop (SIGTERM), conv removes its partial output and says so.
+TEST(ConvRobustness, TerminatedRunLeavesNoPartialFile)
+{
+    Media& m = Media::get();
+    const QString folder = m.fresh_folder();
+    const QString long_input = folder + "/long.wav";
+    const RunResult made = run("ffmpeg", {"-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
+                                          "sine=frequency=300:sample_rate=48000:duration=120",
+                                          "-ac", "2", long_input});
+    ASSERT_EQ(made.exit_code, 0);
+    const QString out = folder + "/long.ogg";
+    QProcess p;
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(conv_path(), {"-i", long_input, "-y", "-vn", "-ac", "2", out});
+    ASSERT_TRUE(p.waitForStarted());
+    QByteArray seen;
+    while (!seen.contains("time=") && p.waitForReadyRead(30000))
+        seen += p.readAllStandardOutput();
+    ASSERT_TRUE(seen.contains("time="));
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 6);
+    EXPECT_FALSE(QFileInfo::exists(out));
+    QFile::remove(long_input);
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
