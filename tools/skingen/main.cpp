@@ -73,7 +73,7 @@ bool sheet(const QStringList &dirs, const QString &out)
             rowH = 0;
         }
         at.append(QPoint(x, y));
-        x += std::max(s.width(), 90) + pad;
+        x += std::max(s.width(), 170) + pad;
         rowH = std::max(rowH, s.height());
         width = std::max(width, x);
     }
