@@ -26,6 +26,20 @@ namespace {
 
 constexpr int kChunk = 1024;
 
+// The executable name (comm) of a process, empty when it is gone.
+QString processName(const QString &pid)
+{
+    QFile stat(QStringLiteral("/proc/") + pid + QStringLiteral("/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray line = stat.read(512);
+    const int open = line.indexOf('(');
+    const int close = line.lastIndexOf(')');
+    if (open < 0 || close < open)
+        return QString();
+    return QString::fromUtf8(line.mid(open + 1, close - open - 1));
+}
+
 void reapInBackground(pid_t pid)
 {
     std::thread([pid] {
@@ -74,6 +88,16 @@ bool DOSOutputs::reap(bool block)
     }
     m_pid = -1;
     return true;
+}
+
+bool DOSOutputs::childStillStarting() const
+{
+    // Right after the start the child may not carry the converter's name yet: until its exec
+    // has finished it is still named like this program.
+    if (m_pid <= 0)
+        return false;
+    const QString name = processName(QString::number(m_pid));
+    return !name.isEmpty() && name == processName(QStringLiteral("self"));
 }
 
 bool DOSOutputs::IsProcessRunning(const QString &name)
@@ -191,8 +215,12 @@ QString DOSOutputs::ExecuteCommand(const QString &argument)
                     emit ReceiveOutputs(text);
                 }
             }
-        } else if (!IsProcessRunning(m_watchedName)) {
-            polling = false;
+        } else if (!IsProcessRunning(m_watchedName) && !childStillStarting()) {
+            // The converter may have written its last words and ended between the two looks;
+            // what it left in the pipe is still read before the command counts as over.
+            pollfd again{readFd, POLLIN, 0};
+            if (::poll(&again, 1, 0) == 0)
+                polling = false;
         }
         QCoreApplication::processEvents();
         if (polling && !m_abandon)

@@ -55,6 +55,7 @@ signals:
 
 private:
     bool reap(bool block);
+    bool childStillStarting() const;
     void fail(const QString &text);
 
     MessageBoxes *m_boxes;

@@ -1,0 +1,278 @@
+#include "queue/getfile.h"
+#include "shell/hotspot.h"
+#include "windowutil.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTreeView>
+#include <QTest>
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+using namespace zm;
+using zmtest::Harness;
+
+namespace {
+
+QStringList okScript()
+{
+    return {QStringLiteral("err   Duration: 00:00:10.00, start: 0.000000"), QStringLiteral("sleep 60"),
+            QStringLiteral("raw size=1kB time=5.00 bitrate=1\\r"), QStringLiteral("sleep 60"), QStringLiteral("output")};
+}
+
+struct LogEntry {
+    bool start;
+    qint64 ms;
+    QStringList args;
+};
+
+std::vector<LogEntry> parseLog(const QStringList &lines)
+{
+    std::vector<LogEntry> out;
+    for (const QString &l : lines) {
+        const QStringList f = l.split(QLatin1Char('\t'));
+        out.push_back({f[0] == QLatin1String("start"), f.value(1).toLongLong(),
+                       f[0] == QLatin1String("start") ? f.value(2).split(QChar(0x1f)) : QStringList()});
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(Batch, ThreeFilesInOrder)
+{
+    Harness h;
+    h.open();
+    const QStringList inputs{h.app.script(QStringLiteral("one.flv"), okScript()),
+                             h.app.script(QStringLiteral("two.avi"), okScript()),
+                             h.app.script(QStringLiteral("three.mp4"), okScript())};
+    for (const QString &p : inputs)
+        h.window->AddQueueEntry(p);
+    QStringList captions;
+    QObject::connect(&h.window->batch(), &BatchDriver::progressChanged,
+                     [&](float, const QString &c) { captions << c; });
+    bool lockedDuring = false;
+    QObject::connect(&h.window->batch(), &BatchDriver::fileStarted,
+                     [&] { lockedDuring = !h.window->imgConvert()->isEnabled() && !h.window->imgToolbar(0)->isEnabled(); });
+    ASSERT_TRUE(h.runBatch());
+
+    const auto log = parseLog(h.app.logLines());
+    ASSERT_EQ(log.size(), 6u);
+    for (int i = 0; i < 3; ++i) {
+        const LogEntry &s = log[size_t(2 * i)];
+        ASSERT_TRUE(s.start);
+        EXPECT_EQ(s.args.value(1), inputs[i]);
+        EXPECT_EQ(s.args.last(), h.out(GetBaseName(inputs[i]) + QStringLiteral(".wma")));
+        if (i > 0)
+            EXPECT_GE(s.ms - log[size_t(2 * i - 1)].ms, 100) << "file " << i;
+    }
+    EXPECT_TRUE(lockedDuring);
+    EXPECT_EQ(h.window->queue().count(), 0);
+    EXPECT_EQ(h.window->LV()->model()->rowCount(), 0);
+    EXPECT_EQ(h.shell.opened, QStringList{h.app.path + QStringLiteral("/output")});
+    EXPECT_EQ(h.window->lblPB()->text(), QStringLiteral("Done."));
+    EXPECT_EQ(h.window->imgPB()->width(), 0);
+    EXPECT_TRUE(captions.contains(QStringLiteral("50%")));
+    EXPECT_EQ(h.sound.played, QStringList{h.app.path + QStringLiteral("/sound.wav")});
+    EXPECT_TRUE(h.boxes.boxes.empty());
+    EXPECT_TRUE(h.window->imgConvert()->isEnabled());
+    EXPECT_TRUE(h.window->imgToolbar(6)->isEnabled());
+    EXPECT_TRUE(h.window->lblFeed()->isEnabled());
+    for (const QString &p : inputs)
+        EXPECT_TRUE(QFile::exists(h.out(GetBaseName(p) + QStringLiteral(".wma"))));
+}
+
+TEST(Batch, BarFollowsTheConverter)
+{
+    Harness h;
+    h.open();
+    h.window->AddQueueEntry(h.app.script(QStringLiteral("bar.flv"),
+                                         {QStringLiteral("err Duration: 00:00:40.00, start"), QStringLiteral("sleep 80"),
+                                          QStringLiteral("raw time=3.00 \\r"), QStringLiteral("sleep 300"),
+                                          QStringLiteral("output")}));
+    int widthAt = -1;
+    QString captionAt;
+    QObject::connect(&h.window->batch(), &BatchDriver::progressChanged, [&](float, const QString &c) {
+        if (c == QLatin1String("7.5%")) {
+            widthAt = h.window->imgPB()->width();
+            captionAt = h.window->lblPB()->text();
+        }
+    });
+    ASSERT_TRUE(h.runBatch());
+    EXPECT_EQ(captionAt, QStringLiteral("7.5%"));
+    EXPECT_EQ(widthAt, 27); // 361 * 3 / 40
+}
+
+TEST(Batch, SoundOnlyWhenOn)
+{
+    for (const char *setting : {"0", "1"}) {
+        Harness h;
+        QFile f(h.app.path + QStringLiteral("/options.ini"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(setting) + "\r\n0\r\n0\r\n0\r\n");
+        f.close();
+        h.open();
+        h.window->AddQueueEntry(h.app.script(QStringLiteral("s.flv"), {QStringLiteral("output")}));
+        ASSERT_TRUE(h.runBatch());
+        EXPECT_EQ(h.sound.played.size(), setting[0] == '0' ? 1 : 0) << setting;
+    }
+}
+
+TEST(Batch, FileAddedDuringTheBatchIsConverted)
+{
+    Harness h;
+    h.open();
+    h.window->AddQueueEntry(h.app.script(QStringLiteral("first.flv"), okScript()));
+    const QString late = h.app.script(QStringLiteral("late.flv"), okScript());
+    bool added = false;
+    QObject::connect(&h.window->batch(), &BatchDriver::fileStarted, [&] {
+        if (!added) {
+            added = true;
+            QTimer::singleShot(30, [&] { h.window->AddQueueEntry(late); });
+        }
+    });
+    ASSERT_TRUE(h.runBatch());
+    const auto log = parseLog(h.app.logLines());
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[2].args.value(1), late);
+    EXPECT_EQ(h.shell.opened.size(), 1);
+}
+
+TEST(Batch, EmptyQueueAsksForAFile)
+{
+    Harness h;
+    h.open();
+    h.window->imgStart_Click();
+    ASSERT_EQ(h.boxes.boxes.size(), 1u);
+    EXPECT_EQ(h.boxes.boxes[0].text, QStringLiteral("Please add a file"));
+    EXPECT_EQ(h.boxes.boxes[0].caption, QStringLiteral("Add"));
+    EXPECT_EQ(h.boxes.boxes[0].icon, MsgIcon::Warning);
+    EXPECT_FALSE(h.window->batch().isRunning());
+    EXPECT_TRUE(h.window->imgConvert()->isEnabled());
+    EXPECT_FALSE(h.window->batch().Timer1().isActive());
+}
+
+TEST(Batch, MissingConverterGivesTheWindowBack)
+{
+    Harness h(false);
+    h.open();
+    h.window->AddQueueEntry(h.app.path + QStringLiteral("/in/a.flv"));
+    ASSERT_TRUE(h.runBatch());
+    ASSERT_EQ(h.boxes.boxes.size(), 1u);
+    EXPECT_EQ(h.boxes.boxes[0].text, QStringLiteral("File or command not found"));
+    EXPECT_EQ(h.window->queue().count(), 1);
+    EXPECT_FALSE(h.window->batch().isRunning());
+    EXPECT_TRUE(h.window->imgConvert()->isEnabled());
+    EXPECT_TRUE(h.window->imgToolbar(0)->isEnabled());
+    EXPECT_TRUE(h.shell.opened.isEmpty());
+}
+
+TEST(Batch, FailedFilesListedAfterDone)
+{
+    Harness h;
+    h.open();
+    const QString good = h.app.script(QStringLiteral("good.flv"), okScript());
+    const QString bad = h.app.script(QStringLiteral("bad.flv"), {QStringLiteral("err conv: no audio stream in input"),
+                                                                 QStringLiteral("exit 1")});
+    const QString silent = h.app.script(QStringLiteral("nofile.flv"), {QStringLiteral("out nothing written")});
+    for (const QString &p : {good, bad, silent})
+        h.window->AddQueueEntry(p);
+    QString captionAtBox;
+    h.boxes.onShow = [&] { captionAtBox = h.window->lblPB()->text(); };
+    ASSERT_TRUE(h.runBatch());
+    EXPECT_EQ(h.window->queue().count(), 0);
+    ASSERT_EQ(h.boxes.boxes.size(), 1u);
+    const zmtest::Box &box = h.boxes.boxes[0];
+    EXPECT_EQ(box.icon, MsgIcon::Warning);
+    EXPECT_EQ(captionAtBox, QStringLiteral("Done."));
+    EXPECT_TRUE(box.text.contains(bad));
+    EXPECT_TRUE(box.text.contains(QStringLiteral("conv: no audio stream in input")));
+    EXPECT_TRUE(box.text.contains(silent));
+    EXPECT_FALSE(box.text.contains(good));
+    ASSERT_EQ(h.window->batch().failures().size(), 2);
+}
+
+TEST(Batch, CollidingNamesNeverOverwriteThisBatch)
+{
+    Harness h;
+    QDir(h.app.path).mkpath(QStringLiteral("in/x"));
+    QDir(h.app.path).mkpath(QStringLiteral("in/y"));
+    QDir(h.app.path).mkpath(QStringLiteral("output"));
+    h.open();
+    // A file from an earlier run is replaced, as -y says.
+    QFile old(h.out(QStringLiteral("clip.wma")));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old");
+    old.close();
+    const QStringList inputs{h.app.script(QStringLiteral("x/clip.flv"), {QStringLiteral("output")}),
+                             h.app.script(QStringLiteral("y/clip.mp4"), {QStringLiteral("output")}),
+                             h.app.script(QStringLiteral("x/clip.part2.flv"), {QStringLiteral("output")})};
+    for (const QString &p : inputs)
+        h.window->AddQueueEntry(p);
+    ASSERT_TRUE(h.runBatch());
+    const auto log = parseLog(h.app.logLines());
+    ASSERT_EQ(log.size(), 6u);
+    EXPECT_EQ(log[0].args.last(), h.out(QStringLiteral("clip.wma")));
+    EXPECT_EQ(log[2].args.last(), h.out(QStringLiteral("clip (2).wma")));
+    EXPECT_EQ(log[4].args.last(), h.out(QStringLiteral("clip (3).wma")));
+    QFile first(h.out(QStringLiteral("clip.wma")));
+    ASSERT_TRUE(first.open(QIODevice::ReadOnly));
+    EXPECT_EQ(first.readAll(), QByteArray("converted audio\n"));
+}
+
+TEST(Batch, SelectionChangedDuringTheBatchAppliesToTheNextFile)
+{
+    Harness h;
+    h.open();
+    h.window->AddQueueEntry(h.app.script(QStringLiteral("a.flv"), okScript()));
+    h.window->AddQueueEntry(h.app.script(QStringLiteral("b.flv"), okScript()));
+    bool changed = false;
+    QObject::connect(&h.window->batch(), &BatchDriver::fileStarted, [&] {
+        if (!changed) {
+            changed = true;
+            h.window->cmbOF()->setCurrentIndex(0);
+        }
+    });
+    ASSERT_TRUE(h.runBatch());
+    const auto log = parseLog(h.app.logLines());
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_TRUE(log[0].args.last().endsWith(QStringLiteral("a.wma")));
+    EXPECT_TRUE(log[2].args.last().endsWith(QStringLiteral("b.mp3")));
+    EXPECT_TRUE(log[2].args.contains(QStringLiteral("-ab")));
+}
+
+TEST(Batch, CutterReachesTheConverter)
+{
+    Harness h;
+    QFile f(h.app.path + QStringLiteral("/options.ini"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("1\r\n1\r\n30\r\n60\r\n");
+    f.close();
+    h.open();
+    h.window->cmbOF()->setCurrentIndex(3);
+    h.window->AddQueueEntry(h.app.script(QStringLiteral("cut.flv"), {QStringLiteral("output")}));
+    ASSERT_TRUE(h.runBatch());
+    const auto log = parseLog(h.app.logLines());
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log[0].args.mid(2, 4), (QStringList{"-ss", "30", "-t", "60"}));
+}
+
+TEST(Batch, ClosingTheWindowDuringAConversion)
+{
+    Harness h;
+    h.open();
+    h.window->show();
+    h.window->AddQueueEntry(h.app.script(QStringLiteral("long.flv"), {QStringLiteral("out started"),
+                                                                      QStringLiteral("sleep 2500"), QStringLiteral("output")}));
+    QElapsedTimer t;
+    t.start();
+    QObject::connect(&h.window->batch(), &BatchDriver::fileStarted,
+                     [&] { QTimer::singleShot(200, h.window.get(), [&] { h.window->close(); }); });
+    h.runBatch(1500);
+    EXPECT_LT(t.elapsed(), 2000);
+    EXPECT_FALSE(h.window->objDOS().isRunning());
+    h.window.reset(); // the window goes away with the converter still running: no crash
+    QTest::qWait(50);
+}

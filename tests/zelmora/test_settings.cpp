@@ -1,0 +1,217 @@
+#include "shell/optionsrules.h"
+#include "shell/settingsfiles.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace zm;
+
+TEST(SettingsFields, ReadingRule)
+{
+    struct Row {
+        QByteArray data;
+        QStringList fields;
+    };
+    const Row rows[] = {
+        {"\"8\"\r\n\"1\"\r\n", {"8", "1"}},
+        {"  \"a, b\"\r\nx", {"a, b", "x"}},
+        {"1,2 , 3\n4", {"1", "2", "3", "4"}},
+        {"\"quoted\"junk,next\r\n", {"quoted", "next"}},
+        {"\"unterminated", {"unterminated"}},
+        {"lf only\nsecond\rthird", {"lf only", "second", "third"}},
+        {"", {}},
+    };
+    for (const Row &r : rows) {
+        SettingsFieldReader reader(r.data);
+        QStringList got;
+        while (auto f = reader.next())
+            got << *f;
+        EXPECT_EQ(got, r.fields) << r.data.toStdString();
+    }
+}
+
+TEST(SetupIni, FormatIsQuotedCrLf)
+{
+    MainChoices c;
+    c.bitrateIndex = 8;
+    c.rateIndex = 1;
+    c.channelIndex = 0;
+    c.outputFolder = QStringLiteral("/home/u/Music, Extracted");
+    c.formatIndex = 7;
+    EXPECT_EQ(formatSetupIni(c), QByteArray("\"8\"\r\n\"1\"\r\n\"0\"\r\n\"/home/u/Music, Extracted\"\r\n\"7\"\r\n"));
+}
+
+TEST(SetupIni, RoundTripAndBadFields)
+{
+    const QString def = QStringLiteral("/app/output");
+    struct Row {
+        const char *name;
+        QByteArray data;
+        MainChoices expected;
+    };
+    MainChoices base;
+    base.outputFolder = def;
+    auto with = [&](auto change) {
+        MainChoices c = base;
+        change(c);
+        return c;
+    };
+    MainChoices full;
+    full.bitrateIndex = 11;
+    full.rateIndex = 6;
+    full.channelIndex = 0;
+    full.outputFolder = QString::fromUtf8("/x/a,b \xc3\xbc");
+    full.formatIndex = 0;
+    const Row rows[] = {
+        {"round trip", formatSetupIni(full), full},
+        {"short file", "\"3\"\r\n\"2\"\r\n", with([](MainChoices &c) { c.bitrateIndex = 3, c.rateIndex = 2; })},
+        {"abc keeps default, later fields read", "\"abc\"\r\n\"0\"\r\n\"1\"\r\n\"/o\"\r\n\"4\"\r\n",
+         with([](MainChoices &c) { c.rateIndex = 0, c.outputFolder = QStringLiteral("/o"), c.formatIndex = 4; })},
+        {"out of range index", "\"12\"\r\n\"-1\"\r\n\"2\"\r\n\"/o\"\r\n\"8\"\r\n",
+         with([](MainChoices &c) { c.outputFolder = QStringLiteral("/o"); })},
+        {"empty folder line", "\"8\"\r\n\"1\"\r\n\"1\"\r\n\"\"\r\n\"1\"\r\n",
+         with([](MainChoices &c) { c.outputFolder.clear(); })},
+        {"garbage", QByteArray("\x01\x02\xff\xfe\x00zz", 7), base},
+        {"empty file", "", base},
+    };
+    for (const Row &r : rows) {
+        MainChoices c = base;
+        applySetupIni(r.data, c);
+        if (std::string(r.name) == "round trip")
+            EXPECT_EQ(c.outputFolder, QString::fromUtf8("/x/a,b \xc3\xbc")) << r.name;
+        EXPECT_EQ(c, r.expected) << r.name;
+    }
+}
+
+TEST(SetupIni, HugeLineAndMissingFile)
+{
+    QTemporaryDir dir;
+    const QString p = dir.path() + QStringLiteral("/setup.ini");
+    QFile f(p);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("\"5\"\r\n");
+    f.write(QByteArray(3 << 20, 'x')); // one 3 MiB line
+    f.close();
+    bool exists = false;
+    const QByteArray bytes = readSettingsBytes(p, &exists);
+    EXPECT_TRUE(exists);
+    EXPECT_LE(bytes.size(), kSettingsReadLimit);
+    MainChoices c;
+    applySetupIni(bytes, c);
+    EXPECT_EQ(c.bitrateIndex, 5);
+    EXPECT_EQ(c.rateIndex, 1); // the huge field is no index
+
+    readSettingsBytes(dir.path() + QStringLiteral("/none.ini"), &exists);
+    EXPECT_FALSE(exists);
+}
+
+TEST(OptionsIni, FormatAndReading)
+{
+    ProgramSettings s{1, 1, 90, -5};
+    EXPECT_EQ(formatOptionsIni(s), QByteArray("1\r\n1\r\n90\r\n-5\r\n"));
+    struct Row {
+        const char *name;
+        QByteArray data;
+        ProgramSettings start, expected;
+    };
+    const Row rows[] = {
+        {"round trip", formatOptionsIni(s), {}, s},
+        {"abc counts as 0", "1\r\nabc\r\n7\r\n8\r\n", {0, 1, 0, 0}, {1, 0, 7, 8}},
+        {"short file keeps the rest", "1\r\n", {0, 1, 30, 60}, {1, 1, 30, 60}},
+        {"leading numeric part, rounded", " 1.5x\r\n0\r\n2.5\r\n3.5e\r\n", {}, {2, 0, 2, 4}},
+        {"too big for 16 bits keeps the value", "70000\r\n1\r\n99999999999\r\n5\r\n", {1, 0, 3, 0}, {1, 1, 3, 5}},
+        {"garbage", QByteArray("\xff\x00\x01", 3), {0, 0, 0, 0}, {0, 0, 0, 0}},
+    };
+    for (const Row &r : rows) {
+        ProgramSettings got = r.start;
+        applyOptionsIni(r.data, got);
+        EXPECT_EQ(got, r.expected) << r.name;
+    }
+}
+
+TEST(OptionsIni, WritesFile)
+{
+    QTemporaryDir dir;
+    const QString p = dir.path() + QStringLiteral("/options.ini");
+    ASSERT_TRUE(writeOptionsIni(p, {0, 1, 3600, 120}));
+    QFile f(p);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("0\r\n1\r\n3600\r\n120\r\n"));
+    EXPECT_FALSE(writeOptionsIni(dir.path() + QStringLiteral("/no/such/dir/options.ini"), {}));
+}
+
+TEST(OptionsRules, Verdicts)
+{
+    struct Row {
+        const char *name;
+        bool cutter;
+        std::array<const char *, 6> times;
+        bool accepted;
+        const char *message;
+        int focus;
+        bool cutterAfter;
+        qint32 from, to;
+    };
+    const Row rows[] = {
+        {"1:30 and 2:00", true, {"0", "1", "30", "0", "2", "0"}, true, "", -1, true, 90, 120},
+        {"hours unlimited", true, {"1", "0", "0", "100", "0", "0"}, true, "", -1, true, 3600, 360000},
+        {"60 minutes", true, {"0", "60", "0", "0", "0", "0"}, false, "Minutes must less than 60", FromM, true, 0, 0},
+        {"75 seconds", true, {"0", "0", "0", "0", "1", "75"}, false, "Seconds must less than 60", ToS, true, 0, 0},
+        {"both wrong, minutes first", true, {"0", "61", "0", "0", "0", "99"}, false, "Minutes must less than 60", FromM,
+         true, 0, 0},
+        {"To minutes before From seconds", true, {"0", "0", "70", "0", "80", "0"}, false, "Minutes must less than 60",
+         ToM, true, 0, 0},
+        {"all zero unchecks", true, {"0", "0", "0", "0", "0", "0"}, true, "", -1, false, 0, 0},
+        {"1.5 minutes", true, {"0", "1.5", "0", "0", "0", "0"}, true, "", -1, true, 90, 0},
+        {"-5 passes", true, {"0", "0", "-5", "0", "0", "10"}, true, "", -1, true, -5, 10},
+        {"text counts 0", false, {"x", "1y", "", "0", "0", "2"}, true, "", -1, false, 60, 2},
+        {"59 is fine", true, {"0", "59", "59", "0", "59", "59"}, true, "", -1, true, 3599, 3599},
+        {"59.5 is above 59", true, {"0", "59.5", "0", "0", "0", "0"}, false, "Minutes must less than 60", FromM, true,
+         0, 0},
+    };
+    for (const Row &r : rows) {
+        OptionsForm form;
+        form.soundIndex = 1;
+        form.cutter = r.cutter;
+        for (int i = 0; i < 6; ++i)
+            form.times[size_t(i)] = QString::fromUtf8(r.times[size_t(i)]);
+        const OptionsVerdict v = judgeOptions(form);
+        EXPECT_EQ(v.accepted, r.accepted) << r.name;
+        EXPECT_EQ(v.message, QString::fromUtf8(r.message)) << r.name;
+        EXPECT_EQ(v.focusBox, r.focus) << r.name;
+        if (v.accepted) {
+            EXPECT_EQ(v.cutterChecked, r.cutterAfter) << r.name;
+            EXPECT_EQ(v.values.gCutterOn, r.cutterAfter ? 1 : 0) << r.name;
+            EXPECT_EQ(v.values.gSoundReminder, 1) << r.name;
+            EXPECT_EQ(v.values.gCutFrom, r.from) << r.name;
+            EXPECT_EQ(v.values.gCutTo, r.to) << r.name;
+        }
+    }
+}
+
+TEST(OptionsRules, BoxesShownForStoredTimes)
+{
+    struct Row {
+        qint32 seconds;
+        std::array<const char *, 3> boxes;
+    };
+    const Row rows[] = {{90, {"0", "1", "30"}}, {120, {"0", "2", "0"}}, {3600, {"1", "0", "0"}},
+                        {360061, {"100", "1", "1"}}, {0, {"0", "0", "0"}}, {-5, {"-1", "59", "55"}}};
+    for (const Row &r : rows) {
+        const auto t = timeBoxTexts(r.seconds);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(t[size_t(i)], QString::fromLatin1(r.boxes[size_t(i)])) << r.seconds;
+        // What the boxes show is stored again unchanged.
+        OptionsForm f;
+        f.cutter = true;
+        f.times = {t[0], t[1], t[2], t[0], t[1], t[2]};
+        if (r.seconds != 0)
+            EXPECT_EQ(judgeOptions(f).values.gCutFrom, r.seconds);
+    }
+    // A window opened with the cutter off shows zeros, whatever is stored.
+    const OptionsForm off = formFromSettings({0, 0, 90, 120});
+    EXPECT_FALSE(off.cutter);
+    for (const QString &t : off.times)
+        EXPECT_EQ(t, QStringLiteral("0"));
+}

@@ -1,0 +1,102 @@
+#pragma once
+// Shared pieces of the zelmora tests: a temporary application folder holding the fake
+// converter, and recorders standing in for message boxes, the shell, the sound and dialogs.
+#include "engine/seams.h"
+#include "queue/commondialogs.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <functional>
+#include <vector>
+
+namespace zmtest {
+
+struct Box {
+    zm::MsgIcon icon;
+    QString caption;
+    QString text;
+};
+
+class RecordingBoxes final : public zm::MessageBoxes {
+public:
+    void show(zm::MsgIcon icon, const QString &caption, const QString &text) override
+    {
+        boxes.push_back({icon, caption, text});
+        if (onShow)
+            onShow();
+    }
+    std::vector<Box> boxes;
+    std::function<void()> onShow;
+};
+
+class RecordingShell final : public zm::DesktopShell {
+public:
+    bool open(const QString &p) override
+    {
+        opened << p;
+        return true;
+    }
+    QStringList opened;
+};
+
+class RecordingSound final : public zm::SoundPlayer {
+public:
+    void playSync(const QString &p) override { played << p; }
+    QStringList played;
+};
+
+class ScriptedFiles final : public zm::FileDialogBackend {
+public:
+    QString openFile(QObject *, const QString &title, const QString &folder, const QString &filters) override
+    {
+        titles << title;
+        folders << folder;
+        lastFilters = filters;
+        return answers.isEmpty() ? QString() : answers.takeFirst();
+    }
+    QString chooseFolder(QObject *, const QString &prompt) override
+    {
+        titles << prompt;
+        return folderAnswers.isEmpty() ? QString() : folderAnswers.takeFirst();
+    }
+    QStringList answers, folderAnswers, titles, folders;
+    QString lastFilters;
+};
+
+// A temporary application folder: <dir>/data/conv is the fake converter (or absent).
+struct FakeApp {
+    QTemporaryDir dir;
+    QString path;
+    explicit FakeApp(bool withConverter = true)
+    {
+        path = dir.path();
+        QDir(path).mkpath(QStringLiteral("data"));
+        QDir(path).mkpath(QStringLiteral("in"));
+        if (withConverter)
+            QFile::copy(QStringLiteral(FAKECONV_PATH), path + QStringLiteral("/data/conv"));
+    }
+    QString conv() const { return path + QStringLiteral("/data/conv"); }
+    // Writes an input file acted out by the fake converter and returns its path.
+    QString script(const QString &name, const QStringList &lines) const
+    {
+        const QString p = path + QStringLiteral("/in/") + name;
+        QFile f(p);
+        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        f.write("#fake\n");
+        for (const QString &l : lines)
+            f.write(l.toUtf8() + '\n');
+        return p;
+    }
+    QString log() const { return path + QStringLiteral("/conv.log"); }
+    QStringList logLines() const
+    {
+        QFile f(log());
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+};
+
+} // namespace zmtest

@@ -1,0 +1,56 @@
+#pragma once
+// A main window on a temporary application folder with every desktop seam recorded.
+#include "shell/frmmain.h"
+#include "testutil.h"
+
+#include <QDialog>
+#include <QEventLoop>
+#include <QMenu>
+#include <QTimer>
+#include <memory>
+
+namespace zmtest {
+
+struct Harness {
+    explicit Harness(bool withConverter = true) : app(withConverter) { qputenv("FAKECONV_LOG", app.log().toUtf8()); }
+    void open()
+    {
+        window = std::make_unique<zm::frmMain>(app.path, zm::UiSeams{&boxes, &shell, &sound, &files}, settings);
+        window->runDialog = [this](QDialog &d) {
+            ++dialogs;
+            if (onDialog)
+                onDialog(d);
+        };
+        window->runPopup = [this](QMenu &m, const QPoint &) { popups << m.title(); };
+    }
+    // Presses Convert and waits until the batch is over (or `timeoutMs` passed).
+    bool runBatch(int timeoutMs = 20000)
+    {
+        QEventLoop loop;
+        bool finished = false;
+        QObject::connect(&window->batch(), &zm::BatchDriver::batchFinished, &loop, [&] {
+            finished = true;
+            loop.quit();
+        });
+        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        window->imgStart_Click();
+        if (!window->batch().isRunning())
+            return false;
+        loop.exec();
+        return finished;
+    }
+    QString out(const QString &name) const { return app.path + QStringLiteral("/output/") + name; }
+
+    FakeApp app;
+    RecordingBoxes boxes;
+    RecordingShell shell;
+    RecordingSound sound;
+    ScriptedFiles files;
+    zm::ProgramSettings settings;
+    std::unique_ptr<zm::frmMain> window;
+    int dialogs = 0;
+    std::function<void(QDialog &)> onDialog;
+    QStringList popups;
+};
+
+} // namespace zmtest
