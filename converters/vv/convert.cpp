@@ -96,6 +96,8 @@ void convert(const Options &options, ProgressFile &progress)
         audio.sample_rate = options.sampleRate.value_or(0);
         audio.channels = options.channels.value_or(0);
         audioPath = std::make_unique<zmconv::AudioPath>(in, audioIndex, audio, out);
+        // The picture keeps the input's timing, so the sound must too.
+        audioPath->set_fill_gaps(true);
     }
 
     out.write_header();

@@ -98,6 +98,12 @@ public:
             {"raw.h264",
              {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2", "-c:v", "libx264",
               "-preset", "ultrafast"}},
+            // the sound starts 0.8 s after the picture
+            {"late_sound.mp4",
+             {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2", "-itsoffset",
+              "0.8", "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=1.2",
+              "-map", "0:v", "-map", "1:a", "-c:v", "libx264", "-preset", "ultrafast", "-c:a",
+              "aac"}},
             // sound only
             {"sound.mp3",
              {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=2", "-c:a",
@@ -363,6 +369,12 @@ INSTANTIATE_TEST_SUITE_P(
                    "isom", "mpeg4", 848, 480, 8, nullptr, 0, 0},
         Conversion{"OddSizeKeptEven", "odd_silent.avi", "avi", {"-vcodec  mpeg4"},
                    "avi", "mpeg4", 320, 242, 25, nullptr, 0, 0},
+        // Sound starting late is preceded by silence, also where the container keeps no
+        // timestamps (avi).
+        Conversion{"LateSoundKeptInStep", "late_sound.mp4", "avi",
+                   {"-vcodec  mpeg4", "-b 512k", "-s 320x240 ", "-r 25", "-acodec mp2",
+                    "-ar 22050", "-ab 128k", "-ac 2"},
+                   "avi", "mpeg4", 320, 240, 25, "mp2", 22050, 2},
         // No timestamps and no known length in the input.
         Conversion{"RawElementaryStream", "raw.h264", "3gp",
                    {"-vcodec h263", "-b 256k", "-s 128x96", "-r 10"},
