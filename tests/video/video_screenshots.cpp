@@ -1,0 +1,104 @@
+// Makes the README pictures of the video dialog: idle with a filled list, and during a batch
+// (the second of three files converting). Not a test.
+//   video_screenshots <output folder> <folder holding vv and h264.dat>
+#include "cvideodlg.h"
+#include "videoprompts.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <functional>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdio>
+
+namespace {
+
+class SilentPrompts final : public VideoPrompts
+{
+public:
+    void Message(const QString &, const QString &, bool) override {}
+    bool AskOkCancel(const QString &, const QString &) override { return true; }
+    QString OpenFile(const QString &, const QStringList &) override { return {}; }
+    QString ChooseFolder(const QString &, const QString &) override { return {}; }
+};
+
+void Wait(const std::function<bool()> &done, int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(10);
+    }
+}
+
+bool MakeInput(const QString &path, int seconds)
+{
+    QProcess p;
+    p.start("ffmpeg", {"-v", "error", "-f", "lavfi", "-i",
+                       QString("testsrc2=size=640x480:rate=25:duration=%1").arg(seconds), "-f",
+                       "lavfi", "-i", QString("sine=frequency=330:duration=%1").arg(seconds),
+                       "-c:v", "mpeg4", "-q:v", "3", "-c:a", "mp2", "-y", path});
+    return p.waitForFinished(120000) && p.exitCode() == 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: video_screenshots <output folder> <vv folder>\n");
+        return 2;
+    }
+    const QString outDir = QString::fromLocal8Bit(argv[1]);
+    const QString vvDir = QString::fromLocal8Bit(argv[2]);
+    QTemporaryDir tmp;
+    const QString appFolder = tmp.filePath("app");
+    QDir().mkpath(appFolder);
+    QDir().mkpath(tmp.filePath("videos"));
+    QFile::copy(vvDir + "/vv", appFolder + "/vv");
+    QFile::setPermissions(appFolder + "/vv", QFile::ReadOwner | QFile::ExeOwner);
+    QFile::copy(vvDir + "/h264.dat", appFolder + "/h264.dat");
+    const QStringList names{"家庭聚会 2024.avi", "holiday-trip.avi", "会议记录.avi"};
+    const QList<int> seconds{4, 40, 6};
+    for (int i = 0; i < names.size(); ++i) {
+        if (!MakeInput(tmp.filePath("videos/" + names[i]), seconds[i])) {
+            std::fprintf(stderr, "ffmpeg failed\n");
+            return 1;
+        }
+    }
+    SilentPrompts prompts;
+    CvideoDlg::Options o;
+    o.appFolder = appFolder;
+    o.outputFolder = tmp.filePath("converted");
+    o.prompts = &prompts;
+    QDir().mkpath(o.outputFolder);
+    CvideoDlg dlg(o);
+    for (int i = names.size() - 1; i >= 0; --i)
+        dlg.FileList().InsertAt(0, tmp.filePath("videos/" + names[i]));
+    QComboBox *format = dlg.SettingCombo(FormatList);
+    format->setCurrentIndex(2);
+    emit format->activated(2); // mp4
+    dlg.OutputFolderBox()->setText("/home/user/视频/converted");
+    dlg.show();
+    Wait([] { return false; }, 800);
+    dlg.grab().save(outDir + "/video-idle.png");
+
+    o.outputFolder = tmp.filePath("converted");
+    dlg.OutputFolderBox()->setText(o.outputFolder);
+    dlg.OnConvert();
+    Wait([&] { return dlg.Batch().CurrentIndex() == 1 && dlg.ProgressBar()->value() >= 350; },
+         120000);
+    dlg.OutputFolderBox()->setText("/home/user/视频/converted"); // disabled box, shown only
+    Wait([] { return false; }, 300);
+    dlg.grab().save(outDir + "/video-batch.png");
+    dlg.close();
+    return 0;
+}
