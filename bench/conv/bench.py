@@ -33,7 +33,7 @@ JOBS = [
 
 
 def run_measured(args):
-    """Runs args (an argument list, no shell); returns (seconds, peak RSS in KiB)."""
+    """Runs args (an argument list, no shell); returns (wall s, peak RSS KiB, CPU s)."""
     start = time.monotonic()
     proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                             stderr=subprocess.PIPE)
@@ -44,7 +44,7 @@ def run_measured(args):
     proc.stderr.close()
     if proc.returncode != 0:
         sys.exit(f"failed ({proc.returncode}): {' '.join(args)}\n{err}")
-    return elapsed, usage.ru_maxrss
+    return elapsed, usage.ru_maxrss, usage.ru_utime + usage.ru_stime
 
 
 def make_input(folder):
@@ -62,7 +62,7 @@ def main():
     default_conv = os.path.join(here, "..", "..", "build", "apps", "zelmora", "data", "conv")
     ap = argparse.ArgumentParser()
     ap.add_argument("--conv", default=default_conv)
-    ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--runs", type=int, default=7)
     ap.add_argument("--input")
     ap.add_argument("--markdown", action="store_true")
     opts = ap.parse_args()
@@ -84,20 +84,23 @@ def main():
             conv_cmd = [conv, "-i", src, "-y", "-vn", *conv_opts, out_conv]
             cli_cmd = (["ffmpeg", "-nostdin", "-v", "error", "-y", "-i", src, "-vn", *cli_opts,
                         out_cli] if cli_opts else None)
-            times_c, mem_c, times_f, mem_f = [], [], [], []
+            times_c, mem_c, cpu_c, times_f, mem_f, cpu_f = [], [], [], [], [], []
             for _ in range(opts.runs):  # alternate, so drift hits both alike
-                t, m = run_measured(conv_cmd)
+                t, m, c = run_measured(conv_cmd)
                 times_c.append(t)
                 mem_c.append(m)
+                cpu_c.append(c)
                 if cli_cmd:
-                    t, m = run_measured(cli_cmd)
+                    t, m, c = run_measured(cli_cmd)
                     times_f.append(t)
                     mem_f.append(m)
+                    cpu_f.append(c)
             mc = statistics.median(times_c)
             row = {"fmt": ext.upper(), "conv_s": mc, "conv_mb": max(mem_c) / 1024}
             if cli_cmd:
                 mf = statistics.median(times_f)
-                row.update(cli_s=mf, ratio=mc / mf, cli_mb=max(mem_f) / 1024)
+                row.update(cli_s=mf, ratio=mc / mf, cli_mb=max(mem_f) / 1024,
+                           cpu_ratio=statistics.median(cpu_c) / statistics.median(cpu_f))
             else:
                 row.update(realtime=length / mc)
             rows.append(row)
@@ -105,21 +108,22 @@ def main():
 
     if opts.markdown:
         print(f"Input: {length:.0f} s, 1280x720 H.264 + stereo AAC 44100 Hz; median of {opts.runs} "
-              "alternating runs; peak RSS is the largest of the runs.\n")
-        print("| format | conv s | ffmpeg s | ratio conv/ffmpeg | conv peak MiB | ffmpeg peak MiB |")
-        print("|---|---|---|---|---|---|")
+              "alternating runs; peak RSS is the largest of the runs; CPU = user + system time.\n")
+        print("| format | conv s | ffmpeg s | wall ratio conv/ffmpeg | CPU ratio | conv peak MiB "
+              "| ffmpeg peak MiB |")
+        print("|---|---|---|---|---|---|---|")
         for r in rows:
             if "ratio" in r:
                 print(f"| {r['fmt']} | {r['conv_s']:.3f} | {r['cli_s']:.3f} | {r['ratio']:.2f} "
-                      f"| {r['conv_mb']:.1f} | {r['cli_mb']:.1f} |")
+                      f"| {r['cpu_ratio']:.2f} | {r['conv_mb']:.1f} | {r['cli_mb']:.1f} |")
             else:
                 print(f"| {r['fmt']} | {r['conv_s']:.3f} | (no encoder) | {r['realtime']:.0f}x "
-                      f"real time | {r['conv_mb']:.1f} | - |")
+                      f"real time | - | {r['conv_mb']:.1f} | - |")
     else:
         for r in rows:
             if "ratio" in r:
                 print(f"{r['fmt']:5} conv {r['conv_s']:7.3f}s  ffmpeg {r['cli_s']:7.3f}s  "
-                      f"ratio {r['ratio']:5.2f}  mem {r['conv_mb']:6.1f} / {r['cli_mb']:6.1f} MiB")
+                      f"ratio {r['ratio']:5.2f}  cpu ratio {r['cpu_ratio']:5.2f}  mem {r['conv_mb']:6.1f} / {r['cli_mb']:6.1f} MiB")
             else:
                 print(f"{r['fmt']:5} conv {r['conv_s']:7.3f}s  {r['realtime']:6.0f}x real time  "
                       f"mem {r['conv_mb']:6.1f} MiB")
