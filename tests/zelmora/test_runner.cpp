@@ -90,12 +90,18 @@ TEST(Runner, CharacterSplitAcrossReads)
 TEST(Runner, GrandchildHoldingThePipe)
 {
     FakeApp app;
+    // A name of its own, so converters of other programs running meanwhile do not keep the
+    // command alive.
+    const QString own = app.path + QStringLiteral("/data/zmfakeconv");
+    ASSERT_TRUE(QFile::copy(app.conv(), own));
     DOSOutputs dos(nullptr);
+    dos.setWatchedProcessName(QStringLiteral("ZMfakeconv"));
     QElapsedTimer t;
     t.start();
-    const Outcome r = execute(dos, lineFor(app, app.script(QStringLiteral("gc"), {QStringLiteral("out hello"),
+    const Outcome r = execute(dos, own + QStringLiteral(" -i \"") + app.script(QStringLiteral("gc"), {QStringLiteral("out hello"),
                                                                               QStringLiteral("grandchild 4000"),
-                                                                              QStringLiteral("exit 3")})));
+                                                                              QStringLiteral("exit 3")}) +
+                                        QStringLiteral("\""));
     EXPECT_LT(t.elapsed(), 3000) << "the command ends when conv is gone, not when the pipe closes";
     EXPECT_EQ(r.overs, 1);
     EXPECT_EQ(r.result, QStringLiteral("hello\n"));
@@ -174,25 +180,34 @@ TEST(Runner, EventLoopRunsWhileWaiting)
 TEST(Runner, OtherConvKeepsAnEmptyPipeAlive)
 {
     FakeApp app;
-    // A process named conv (any case) that is not ours: here the fake converter itself, started
-    // directly with its output going elsewhere.
-    QProcess other;
-    other.setProgram(app.conv());
-    other.setArguments({QStringLiteral("-i"), app.script(QStringLiteral("other"), {QStringLiteral("sleep 900")})});
-    other.start();
-    ASSERT_TRUE(other.waitForStarted());
-    EXPECT_TRUE(DOSOutputs::IsProcessRunning(QStringLiteral("CONV")));
+    // A process with the watched name (any letter case) that is not ours: a copy of the fake
+    // converter under a name no other program on the machine uses, started directly.
+    const QString other = app.path + QStringLiteral("/data/zmotherconv");
+    ASSERT_TRUE(QFile::copy(app.conv(), other));
+    QProcess proc;
+    proc.setProgram(other);
+    proc.setArguments({QStringLiteral("-i"), app.script(QStringLiteral("other"), {QStringLiteral("sleep 900")})});
+    proc.start();
+    ASSERT_TRUE(proc.waitForStarted());
+    EXPECT_TRUE(DOSOutputs::IsProcessRunning(QStringLiteral("ZMOTHERCONV")));
+    EXPECT_FALSE(DOSOutputs::IsProcessRunning(QStringLiteral("zmothercon")));
 
     DOSOutputs dos(nullptr);
-    dos.setWatchedProcessName(QStringLiteral("conv"));
+    dos.setWatchedProcessName(QStringLiteral("zmOtherConv"));
     QElapsedTimer t;
     t.start();
-    // sleep holds an empty pipe; only the other conv keeps the command going until it ends.
+    // sleep holds an empty pipe; only the other process keeps the command going until it ends.
     Outcome r = execute(dos, QStringLiteral("sleep 5"));
     EXPECT_GE(t.elapsed(), 300);
     EXPECT_LT(t.elapsed(), 4500);
     EXPECT_EQ(r.overs, 1);
-    other.waitForFinished(3000);
+    proc.waitForFinished(3000);
+
+    // Without it, the same command is over at the first look at the empty pipe.
+    t.restart();
+    r = execute(dos, QStringLiteral("sleep 5"));
+    EXPECT_LT(t.elapsed(), 1000);
+    EXPECT_EQ(r.overs, 1);
 }
 
 TEST(Runner, WaitKeepsTime)

@@ -113,6 +113,7 @@ void frmMain::buildControls()
     m_LV->setSelectionMode(QAbstractItemView::SingleSelection);
     m_LV->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_LV->setTextElideMode(Qt::ElideMiddle);
+    m_LV->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_LV->setFont(skinFont(12));
     m_LV->header()->setStretchLastSection(true);
     m_LV->header()->setSectionsMovable(false);
@@ -196,7 +197,8 @@ void frmMain::buildControls()
     m_lblFeed = new QLabel(QStringLiteral("Feedback"), this);
     m_lblFeed->setObjectName(QStringLiteral("lblFeed"));
     m_lblFeed->setGeometry(628, 477, 46, 13);
-    m_lblFeed->setFont(skinFont(11));
+    m_lblFeed->setFont(skinFont(10));
+    m_lblFeed->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_lblFeed->setToolTip(QStringLiteral("Send us your suggestion or question"));
     m_lblFeed->setCursor(hand);
     m_lblWeb = new QLabel(this);

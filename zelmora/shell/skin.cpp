@@ -9,10 +9,24 @@
 #include <QRegion>
 #include <QWidget>
 
+// The pictures are compiled into the static library of the windows; a static library's
+// resources must be registered by hand before the first use.
+static void initSkinResources()
+{
+#ifdef ZM_HAVE_SKIN
+    static const bool done = [] {
+        Q_INIT_RESOURCE(zelmora_skin);
+        return true;
+    }();
+    (void)done;
+#endif
+}
+
 namespace zm {
 
 QPixmap skinPixmap(const QString &name)
 {
+    initSkinResources();
     const QString base = QStringLiteral(":/skin/") + name;
     const qreal dpr = qApp ? qApp->devicePixelRatio() : 1.0;
     if (dpr > 1.0) {
@@ -33,6 +47,7 @@ QPixmap skinPixmap(const QString &name)
 
 QImage skinBackground(const QString &name, QSize size)
 {
+    initSkinResources();
     QImage img;
     const QString path = QStringLiteral(":/skin/") + name;
     if (QFile::exists(path) && img.load(path))
@@ -53,7 +68,7 @@ void ApplySkinColourKey(QWidget *window, const QImage &background1x)
     if (!window || background1x.isNull())
         return;
     const QImage clip = background1x.copy(QRect(QPoint(0, 0), window->size()));
-    const QBitmap keep = QBitmap::fromImage(clip.createMaskFromColor(qRgb(255, 0, 255), Qt::MaskOutColor));
+    const QBitmap keep = QBitmap::fromImage(clip.createMaskFromColor(qRgb(255, 0, 255), Qt::MaskInColor));
     window->setMask(QRegion(keep));
 }
 
@@ -62,7 +77,7 @@ QCursor skinCursor()
     const QPixmap p = skinPixmap(QStringLiteral("cursor.png"));
     if (p.isNull())
         return QCursor(Qt::PointingHandCursor);
-    return QCursor(p, 6, 1);
+    return QCursor(p, 12, 2); // hot spot in design pixels
 }
 
 QFont skinFont(int pixelSize, bool bold)
@@ -70,6 +85,7 @@ QFont skinFont(int pixelSize, bool bold)
     QFont f(QStringLiteral("Tahoma"));
     f.setStyleHint(QFont::SansSerif);
     f.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans")});
+    f.setHintingPreference(QFont::PreferNoHinting);
     f.setPixelSize(pixelSize);
     f.setBold(bold);
     return f;
@@ -77,22 +93,26 @@ QFont skinFont(int pixelSize, bool bold)
 
 namespace {
 const char *const kStyle = R"(
-QTreeView#LV { background: #fbfcfe; alternate-background-color: #f1f5fb; border: 1px solid #b9c6d8;
-  color: #1d2633; selection-background-color: #3b82d6; selection-color: white; outline: 0; }
-QTreeView#LV QHeaderView::section { background: #e3eaf4; color: #27364a; border: 0;
-  border-right: 1px solid #c7d2e2; border-bottom: 1px solid #b9c6d8; padding: 2px 6px; font-weight: bold; }
-QComboBox[zmBox="true"] { background: #fbfcfe; border: 1px solid #9fb0c7; border-radius: 3px; color: #1d2633;
-  padding: 1px 22px 1px 6px; }
+#frmMain QTreeView#LV { background: #FFFFFF; alternate-background-color: #F6F5FF; border: 0; color: #2B2E44;
+  selection-background-color: #6B5BF6; selection-color: white; outline: 0; }
+#frmMain QTreeView#LV::item { padding: 1px 2px; }
+#frmMain QTreeView#LV QHeaderView::section { background: #ECE9FF; color: #2B2E44; border: 0;
+  border-right: 1px solid #CCC4FF; border-bottom: 1px solid #CCC4FF; padding: 2px 6px; font-weight: bold; }
+QComboBox[zmBox="true"] { background: transparent; border: 0; color: #2B2E44; padding: 0 24px 0 6px; }
 QComboBox[zmBox="true"]::drop-down { width: 0; border: 0; }
-QComboBox[zmBox="true"]::down-arrow { image: none; }
-QComboBox[zmBox="true"] QAbstractItemView { background: white; selection-background-color: #3b82d6;
-  selection-color: white; border: 1px solid #9fb0c7; }
-QLineEdit[zmBox="true"] { background: #fbfcfe; border: 1px solid #9fb0c7; border-radius: 3px; color: #1d2633;
-  padding: 0 4px; }
-QLineEdit[zmBox="true"]:disabled { background: #e7ebf1; color: #8a96a6; }
+QComboBox[zmBox="true"]::down-arrow { image: none; width: 0; }
+QComboBox[zmBox="true"] QAbstractItemView { background: white; color: #2B2E44; border: 1px solid #C3C6D6;
+  selection-background-color: #6B5BF6; selection-color: white; outline: 0; }
+QLineEdit[zmBox="true"] { background: transparent; border: 0; color: #2B2E44; padding: 0 4px;
+  selection-background-color: #6B5BF6; }
+QLineEdit[zmBox="true"]:disabled { color: #A4A7BA; }
 QCheckBox#chkMC::indicator { width: 13px; height: 13px; }
 QCheckBox#chkMC { spacing: 40px; }
-QToolTip { background: #fffbe6; color: #1d2633; border: 1px solid #b8a770; }
+QToolTip { background: #2C2F4A; color: #DCDEF2; border: 1px solid #6B5BF6; padding: 2px; }
+QMenu { background: #FFFFFF; color: #2B2E44; border: 1px solid #C3C6D6; padding: 3px 0; }
+QMenu::item { padding: 4px 22px 4px 16px; }
+QMenu::item:selected { background: #ECE9FF; color: #2B2E44; }
+QMenu::separator { height: 1px; background: #E2E3EE; margin: 3px 8px; }
 )";
 }
 

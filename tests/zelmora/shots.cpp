@@ -1,0 +1,80 @@
+// Makes the screenshots of the README: zm_screenshots <output folder>. It fills the main
+// window's queue, starts a batch on a slow stand-in converter and grabs the window at half
+// way, then grabs the options window. Corners outside the window's shape stay transparent.
+#include "shell/frmoptions.h"
+#include "shell/skin.h"
+#include "windowutil.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QPainter>
+#include <QTreeView>
+#include <QComboBox>
+#include <QLineEdit>
+
+namespace {
+
+bool save(QWidget &w, const QString &file)
+{
+    const qreal dpr = w.devicePixelRatioF();
+    QImage img(w.size() * dpr, QImage::Format_ARGB32);
+    img.setDevicePixelRatio(dpr);
+    img.fill(Qt::transparent);
+    w.render(&img, QPoint(), QRegion(), QWidget::DrawChildren);
+    const QRegion shape = w.mask().isEmpty() ? QRegion(w.rect()) : w.mask();
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            if (!shape.contains(QPoint(int(x / dpr), int(y / dpr))))
+                img.setPixel(x, y, qRgba(0, 0, 0, 0));
+    return img.save(file);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    zm::SkinH_Attach(&app);
+    const QString outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
+    const QString suffix = app.devicePixelRatio() > 1 ? QStringLiteral("@2x") : QString();
+
+    zmtest::Harness h;
+    QDir videos(QStringLiteral("/tmp/zmshots/Videos"));
+    videos.removeRecursively();
+    videos.mkpath(QStringLiteral("."));
+    const QStringList names{QStringLiteral("Lisbon trip - tram 28.mp4"), QStringLiteral("Concert encore.flv"),
+                            QStringLiteral("Interview part 1.avi"), QStringLiteral("Interview part 2.avi"),
+                            QStringLiteral("Birthday song.mov"), QStringLiteral("Podcast 042.wmv")};
+    h.open();
+    h.window->cmbOF()->setCurrentIndex(0);
+    h.window->txtPath()->setText(QStringLiteral("/tmp/zmshots/Music"));
+    for (const QString &n : names) {
+        QFile f(videos.filePath(n));
+        f.open(QIODevice::WriteOnly);
+        f.write("#fake\nerr Duration: 00:04:00.00, start: 0\nsleep 100\nraw time=120.00 \\r\nsleep 4000\noutput\n");
+        f.close();
+        h.window->AddQueueEntry(videos.filePath(n));
+    }
+    h.window->applyHintRule();
+    h.window->show();
+    h.window->LV()->selectionModel()->select(h.window->LV()->model()->index(2, 0),
+                                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    bool shot = false;
+    QObject::connect(&h.window->batch(), &zm::BatchDriver::progressChanged, [&](float, const QString &caption) {
+        if (!shot && caption == QLatin1String("50%")) {
+            shot = true;
+            QTimer::singleShot(200, [&] {
+                save(*h.window, outDir + QStringLiteral("/zelmora-main") + suffix + QStringLiteral(".png"));
+                h.window->close();
+            });
+        }
+    });
+    h.runBatch(8000);
+
+    zm::ProgramSettings s{0, 1, 90, 120};
+    zm::frmOptions options(s, QStringLiteral("/tmp/zmshots/options.ini"), nullptr);
+    options.show();
+    QApplication::processEvents();
+    save(options, outDir + QStringLiteral("/zelmora-options") + suffix + QStringLiteral(".png"));
+    return shot ? 0 : 1;
+}
