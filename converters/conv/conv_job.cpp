@@ -56,6 +56,11 @@ constexpr std::array<OutputKind, 8> kKinds = {{
 // Seek this far before a cut's start: audio packets of an interleaved file may lie before the
 // video key frame the demuxer seeks to; the decoder then trims to the exact sample.
 constexpr int64_t kSeekMarginUs = 500000;
+// Containers that stamp audio coarser than one sample (FLV, Matroska: whole milliseconds) cannot
+// say exactly which sample a seek landed on; for starts up to this far in, conv decodes from the
+// beginning instead so the cut stays sample-exact. Beyond it, seeking is worth the error of
+// at most half a timestamp unit.
+constexpr int64_t kDecodeThroughUs = 300 * int64_t(AV_TIME_BASE);
 constexpr auto kProgressInterval = std::chrono::milliseconds(300);
 
 } // namespace
@@ -181,7 +186,10 @@ void run(const Job& job, const TextSink& progress)
     }
     out.write_header();
 
-    if (job.range.start_us > kSeekMarginUs)
+    const AVStream* st = in.context()->streams[audio];
+    const int rate = st->codecpar->sample_rate;
+    const bool exact_stamps = rate > 0 && av_cmp_q(st->time_base, AVRational{1, rate}) <= 0;
+    if (job.range.start_us > kSeekMarginUs && (exact_stamps || job.range.start_us > kDecodeThroughUs))
         in.seek_before(job.range.start_us - kSeekMarginUs);
 
     zmconv::ProgressThrottle throttle(

@@ -244,6 +244,8 @@ TEST(ConvCut, SampleAccurate)
         {"step.wav", "00:00:02", "00:00:00.5", 96000, 24000}, // clock form
         {"step.flac", "2.2", "0.3", 105600, 14400},
         {"step.flac", "0.7", "5", 33600, 144000 - 33600},
+        {"step.mkv", "1.5", "0.5", 72000, 24000},
+        {"step.mkv", "0.3331", "1", 15989, 48000},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.input) + " -ss " + row.ss + " -t " + row.t);

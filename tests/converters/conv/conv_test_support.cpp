@@ -156,6 +156,9 @@ Media::Media()
     const QString step = "aevalsrc=exprs='mod(n,32768)/32768':s=48000:d=" + len;
     make({"-f", "lavfi", "-i", step, "-c:a", "pcm_s16le", path("step.wav")});
     make({"-f", "lavfi", "-i", step, "-c:a", "flac", path("step.flac")});
+    // Matroska stamps audio in whole milliseconds: cutting must still be sample-exact.
+    make({"-f", "lavfi", "-i", video, "-f", "lavfi", "-i", step, "-c:v", "mpeg4", "-c:a",
+          "pcm_s16le", path("step.mkv")});
     QFile text(path("text.flv"));
     if (!text.open(QIODevice::WriteOnly) || text.write("this is not a video file\n") < 0)
         throw std::runtime_error("cannot write text.flv");
