@@ -1,6 +1,10 @@
 #include "cvideodlg.h"
 
+#include "ccontrolbutton.h"
+#include "cexplorer1.h"
+#include "dg3.h"
 #include "dialogunits.h"
+#include "videosite.h"
 #include "filefilters.h"
 #include "progressfile.h"
 #include "qtvideoprompts.h"
@@ -94,14 +98,21 @@ CvideoDlg::CvideoDlg(Options options, QWidget *parent)
     pal.setColor(QPalette::WindowText, Qt::black);
     setPalette(pal);
 
-    CreateControls();
+    CreateControls(options.browser);
     setWindowIcon(QIcon(VideoSkin::IconPath()));
     m_background = VideoSkin::Bitmap(137);
 
+    // The output folder starts at the given one (the last used) or the user's home folder.
     m_outputFolder->setText(options.outputFolder.isEmpty() ? QDir::homePath()
                                                            : options.outputFolder);
+    // The two skinned title buttons exist with their images although the template hides them.
+    m_minimize->SetBackground(137, 147);
+    m_minimize->LoadImages(145, 144, 146, 144);
+    m_close->SetBackground(137, 143);
+    m_close->LoadImages(141, 140, 142, 141);
     m_settings.Initialise();
     SyncCombos();
+    m_browser->Navigate2(VideoSite::PageUrl());
 
     connect(m_batch, &VideoBatch::busyChanged, this, &CvideoDlg::SetBusy);
     connect(m_batch, &VideoBatch::barChanged, m_progress, &QProgressBar::setValue);
@@ -153,7 +164,7 @@ QComboBox *CvideoDlg::AddCombo(int id, int x, int y, int w)
     return combo;
 }
 
-void CvideoDlg::CreateControls()
+void CvideoDlg::CreateControls(bool browser)
 {
     auto *about = new BitmapPushButton(QStringLiteral("关于"), VideoSkin::Bitmap(139), this);
     about->setGeometry(DialogUnits::Rect(41, 2, 33, 12));
@@ -161,10 +172,23 @@ void CvideoDlg::CreateControls()
     m_controls.insert(1023, about);
     connect(about, &QPushButton::clicked, this, &CvideoDlg::OnAbout);
 
-    auto *band = new QWidget(this);
-    band->setGeometry(DialogUnits::Rect(4, 17, 447, 46));
-    band->setObjectName(QStringLiteral("c1026"));
-    m_controls.insert(1026, band);
+    m_minimize = new CControlButton(QStringLiteral("最小"), this);
+    m_minimize->setGeometry(DialogUnits::Rect(407, 3, 20, 12));
+    m_minimize->setObjectName(QStringLiteral("c1024"));
+    m_minimize->hide();
+    m_controls.insert(1024, m_minimize);
+    connect(m_minimize, &QPushButton::clicked, this, &CvideoDlg::OnMinimizeButton);
+    m_close = new CControlButton(QStringLiteral("关闭"), this);
+    m_close->setGeometry(DialogUnits::Rect(429, 3, 20, 12));
+    m_close->setObjectName(QStringLiteral("c1025"));
+    m_close->hide();
+    m_controls.insert(1025, m_close);
+    connect(m_close, &QPushButton::clicked, this, &CvideoDlg::OnCloseButton);
+
+    m_browser = new CExplorer1(browser, this);
+    m_browser->setGeometry(DialogUnits::Rect(4, 17, 447, 46));
+    m_browser->setObjectName(QStringLiteral("c1026"));
+    m_controls.insert(1026, m_browser);
 
     AddLabel(QStringLiteral("第一步：加入视频文件"), 8, 71, 74, 8);
     m_listView = new QTableView(this);
@@ -367,7 +391,9 @@ void CvideoDlg::OnConvert()
 
 void CvideoDlg::OnAbout()
 {
-    // The About dialog comes with the skinned buttons.
+    // Modal; the batch timer keeps running behind it.
+    Dg3 about(this);
+    about.exec();
 }
 
 void CvideoDlg::OnMinimizeButton()

@@ -16,6 +16,8 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QTableView;
+class CControlButton;
+class CExplorer1;
 class VideoPrompts;
 
 // The main dialog of `video`: the file list, the ten setting lists, the output folder and the
@@ -31,6 +33,7 @@ public:
         int tickMs = 1000;
         int pauseMs = 1000;
         VideoPrompts *prompts = nullptr; // null: real message boxes and file dialogs
+        bool browser = true;             // false: the page band stays empty
     };
 
     explicit CvideoDlg(QWidget *parent = nullptr);
@@ -61,6 +64,9 @@ public:
     QProgressBar *ProgressBar() const { return m_progress; }
     int SelectedIndex() const { return m_selectedIndex; }
     QString AppFolder() const { return m_appFolder; }
+    CExplorer1 *Browser() const { return m_browser; }
+    CControlButton *MinimizeButton() const { return m_minimize; }
+    CControlButton *CloseButton() const { return m_close; }
 
     void done(int result) override;
 
@@ -69,7 +75,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void CreateControls();
+    void CreateControls(bool browser);
     QWidget *AddLabel(const QString &text, int x, int y, int w, int h);
     QPushButton *AddButton(int id, const QString &text, int x, int y, int w, int h);
     QComboBox *AddCombo(int id, int x, int y, int w);
@@ -90,5 +96,8 @@ private:
     QLineEdit *m_outputFolder = nullptr;
     QProgressBar *m_progress = nullptr;
     QPixmap m_background;
+    CExplorer1 *m_browser = nullptr;
+    CControlButton *m_minimize = nullptr;
+    CControlButton *m_close = nullptr;
     int m_selectedIndex = -1;
 };

@@ -4,6 +4,8 @@
 
 int main(int argc, char *argv[])
 {
+    // The page band's web view shares OpenGL contexts; this must precede the application.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("video"));
     CvideoApp theApp;

@@ -1,0 +1,24 @@
+#include "videosite.h"
+
+#include <QtGlobal>
+
+namespace VideoSite {
+
+QUrl PageUrl()
+{
+    const QString custom = qEnvironmentVariable(PageEnvironment);
+    if (!custom.isEmpty()) {
+        const QUrl url = QUrl::fromUserInput(custom);
+        if (url.isValid())
+            return url;
+    }
+    return QUrl(QString::fromLatin1(DefaultPage));
+}
+
+bool BrowserDisabled()
+{
+    const QByteArray value = qgetenv(NoBrowserEnvironment);
+    return !value.isEmpty() && value != "0";
+}
+
+} // namespace VideoSite
