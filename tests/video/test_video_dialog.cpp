@@ -26,6 +26,7 @@ protected:
         o.tickMs = 50;
         o.pauseMs = 0;
         o.prompts = &prompts;
+        o.browser = false;
         QDir().mkpath(o.outputFolder);
         dlg = std::make_unique<CvideoDlg>(o);
         dlg->show();

@@ -89,6 +89,7 @@ TEST(VideoEndToEnd, EveryFormatFromTheDialog)
     o.tickMs = 200;
     o.pauseMs = 0;
     o.prompts = &prompts;
+    o.browser = false;
     CvideoDlg dlg(o);
     prompts.filesToOpen << input;
     qobject_cast<QPushButton *>(dlg.Control(1000))->click();
