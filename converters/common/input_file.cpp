@@ -1,5 +1,6 @@
 #include "input_file.h"
 #include "errors.h"
+#include "progress.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -19,10 +20,15 @@ InputFile::InputFile(const std::string& path) : m_path(path)
     if (::access(path.c_str(), R_OK) != 0)
         throw ConvError(Failure::Input, "input file is not readable: " + path);
 
-    AVFormatContext* raw = nullptr;
-    const int ret = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw)
+        throw ConvError(Failure::Codec, "out of memory");
+    // A stop signal also ends a read that waits for data (a slow pipe or network file).
+    raw->interrupt_callback.callback = [](void*) -> int { return stop_requested() ? 1 : 0; };
+    const int ret = avformat_open_input(&raw, path.c_str(), nullptr, nullptr); // frees raw on failure
     if (ret < 0) {
         take_library_message();
+        throw_if_stopped();
         if (ret == AVERROR_INVALIDDATA)
             throw ConvError(Failure::Input, "input is not a media file FFmpeg can read: " + path);
         throw ConvError(Failure::Input, "cannot open input " + path + ": " + av_error_text(ret));
