@@ -2,6 +2,7 @@
 // (the second of three files converting). Not a test.
 //   video_screenshots <output folder> <folder holding vv and h264.dat>
 #include "cvideodlg.h"
+#include "dg3.h"
 #include "videoprompts.h"
 
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -28,6 +30,15 @@ public:
     QString OpenFile(const QString &, const QStringList &) override { return {}; }
     QString ChooseFolder(const QString &, const QString &) override { return {}; }
 };
+
+// The window as the screen shows it (includes the web view's own rendering).
+QPixmap Shot(QWidget &w)
+{
+    QScreen *screen = w.screen();
+    const QPixmap full = screen->grabWindow(0);
+    const QRect r(w.mapToGlobal(QPoint(0, 0)), w.size());
+    return full.copy(r);
+}
 
 void Wait(const std::function<bool()> &done, int ms)
 {
@@ -87,9 +98,18 @@ int main(int argc, char **argv)
     format->setCurrentIndex(2);
     emit format->activated(2); // mp4
     dlg.OutputFolderBox()->setText("/home/user/视频/converted");
+    dlg.move(40, 40);
     dlg.show();
-    Wait([] { return false; }, 800);
-    dlg.grab().save(outDir + "/video-idle.png");
+    Wait([] { return false; }, 4000); // the page band loads its page
+    Shot(dlg).save(outDir + "/video-idle.png");
+
+    {
+        Dg3 about(&dlg);
+        about.move(200, 150);
+        about.show();
+        Wait([] { return false; }, 800);
+        Shot(about).save(outDir + "/video-about.png");
+    }
 
     o.outputFolder = tmp.filePath("converted");
     dlg.OutputFolderBox()->setText(o.outputFolder);
@@ -98,7 +118,7 @@ int main(int argc, char **argv)
          120000);
     dlg.OutputFolderBox()->setText("/home/user/视频/converted"); // disabled box, shown only
     Wait([] { return false; }, 300);
-    dlg.grab().save(outDir + "/video-batch.png");
+    Shot(dlg).save(outDir + "/video-batch.png");
     dlg.close();
     return 0;
 }
