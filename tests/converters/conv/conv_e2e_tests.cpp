@@ -209,14 +209,17 @@ TEST(ConvFormats, BitRateChoices)
         const char* ext;
         QStringList options;
         int min_kbps, max_kbps; // of the whole file
+        int amr_mode;           // mode in every AMR frame header; -1 = not AMR
     } rows[] = {
-        {".mp3", {"-ab", "64k", "-ar", "44100", "-ac", "2"}, 60, 70},
-        {".mp3", {"-ab", "320k", "-ar", "48000", "-ac", "2"}, 300, 330},
-        {".amr", {"-ab", "7.4k"}, 7, 9},
-        {".amr", {"-ab", "12.2k"}, 12, 14},
-        {".amr", {}, 12, 14}, // the default mode is 12.2 kbit/s
-        {".amr", {"-ab", "4.75k"}, 4, 6},
+        {".mp3", {"-ab", "64k", "-ar", "44100", "-ac", "2"}, 60, 70, -1},
+        {".mp3", {"-ab", "320k", "-ar", "48000", "-ac", "2"}, 300, 330, -1},
+        {".amr", {"-ar", "8000", "-ab", "7.4k", "-ac", "1"}, 7, 9, 4},
+        {".amr", {"-ab", "12.2k"}, 12, 14, 7},
+        {".amr", {}, 12, 14, 7}, // the default mode is 12.2 kbit/s
+        {".amr", {"-ab", "4.75k"}, 4, 6, 0},
     };
+    // Size in bytes of an AMR-NB storage frame (header byte included) for each mode.
+    const int amr_frame_bytes[] = {13, 14, 16, 18, 20, 21, 27, 32};
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.ext) + " " + row.options.join(' ').toStdString());
         const QString out = m.fresh_folder() + "/out" + row.ext;
@@ -226,6 +229,17 @@ TEST(ConvFormats, BitRateChoices)
         const double kbps = bytes * 8.0 / Media::kLength / 1000.0;
         EXPECT_GE(kbps, row.min_kbps);
         EXPECT_LE(kbps, row.max_kbps);
+        if (row.amr_mode < 0)
+            continue;
+        QFile f(out);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray data = f.readAll();
+        ASSERT_TRUE(data.startsWith("#!AMR\n"));
+        int frames = 0;
+        for (qsizetype at = 6; at < data.size(); at += amr_frame_bytes[row.amr_mode], ++frames)
+            ASSERT_EQ((static_cast<unsigned char>(data[at]) >> 3) & 0x0f, row.amr_mode) << "frame " << frames;
+        EXPECT_EQ(6 + frames * amr_frame_bytes[row.amr_mode], data.size());
+        EXPECT_NEAR(frames * 0.02, Media::kLength, 0.041);
     }
 }
 
