@@ -3,8 +3,9 @@
 
 For the default preset of each output format (as the video dialog builds it at start), both
 programs convert the same 720p H.264/AAC input, alternating, several rounds. Printed: the median
-wall time of each, their ratio (vv / ffmpeg, target <= 1.0) and the peak resident memory of each
-(target: vv no higher). The ffmpeg side uses the same codecs, size, rate, bit rates and the x264
+wall time of each, their ratio (vv / ffmpeg, target <= 1.0), the ratio of CPU time (user + system;
+less sensitive to other load on the machine) and the peak resident memory of each (target: vv no
+higher). The ffmpeg side uses the same codecs, size, rate, bit rates and the x264
 settings of h264.dat. The CLI has no AMR-NB encoder: for 3gp it encodes AAC at 8000 Hz mono in
 its place (marked in the table).
 
@@ -68,7 +69,7 @@ def formats(h264_dat):
 
 
 def measure(argv):
-    """Runs argv; returns (wall seconds, peak RSS in MiB). Fails loudly on a non-zero exit."""
+    """Runs argv; returns (wall s, CPU s, peak RSS MiB). Fails loudly on a non-zero exit."""
     start = time.monotonic()
     proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                             stderr=subprocess.PIPE)
@@ -79,7 +80,7 @@ def measure(argv):
     proc.returncode = os.waitstatus_to_exitcode(status)
     if proc.returncode != 0:
         sys.exit(f"failed ({proc.returncode}): {' '.join(argv)}\n{err}")
-    return wall, usage.ru_maxrss / 1024.0
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0
 
 
 def main():
@@ -90,6 +91,7 @@ def main():
     ap.add_argument("--rounds", type=int, default=5)
     ap.add_argument("--seconds", type=int, default=60)
     ap.add_argument("--work", default=None, help="folder for the input and outputs")
+    ap.add_argument("--only", default=None, help="comma-separated formats (3gp,3gpp2,mp4,avi,flv)")
     a = ap.parse_args()
 
     vv = os.path.abspath(a.vv)
@@ -113,33 +115,40 @@ def main():
 
     rows = []
     for name, ext, vv_opts, cli_opts, note in formats(h264_dat):
+        if a.only and name not in a.only.split(","):
+            continue
         out_vv = os.path.join(work, f"vv.{ext}")
         out_cli = os.path.join(work, f"cli.{ext}")
         vv_argv = [vv, "-i", src, "-y"] + vv_opts + [out_vv]
         cli_argv = [ffmpeg, "-nostdin", "-v", "error", "-i", src, "-y"] + cli_opts + [out_cli]
-        tv, tc, mv, mc = [], [], [], []
+        tv, tc, cv, cc, mv, mc = [], [], [], [], [], []
         for r in range(a.rounds):
             # Alternate which one goes first so neither always gets the warm cache.
             order = [("vv", vv_argv), ("cli", cli_argv)]
             if r % 2:
                 order.reverse()
             for who, argv in order:
-                wall, rss = measure(argv)
+                wall, cpu, rss = measure(argv)
                 (tv if who == "vv" else tc).append(wall)
+                (cv if who == "vv" else cc).append(cpu)
                 (mv if who == "vv" else mc).append(rss)
-        row = (name, statistics.median(tv), statistics.median(tc), max(mv), max(mc), note)
+        row = (name, statistics.median(tv), statistics.median(tc), statistics.median(cv),
+               statistics.median(cc), max(mv), max(mc), note)
         rows.append(row)
         print(f"{name:6} vv {row[1]:6.2f} s  ffmpeg {row[2]:6.2f} s  ratio {row[1] / row[2]:.2f}"
-              f"  peak MiB vv {row[3]:.0f} ffmpeg {row[4]:.0f}", flush=True)
+              f"  CPU ratio {row[3] / row[4]:.2f}  peak MiB vv {row[5]:.0f} ffmpeg {row[6]:.0f}",
+              flush=True)
 
     print()
     print(f"Input: {a.seconds} s of 1280x720 29.97 fps H.264 + stereo AAC 44100 Hz; "
           f"{a.rounds} alternating rounds, medians; {os.cpu_count()} CPU(s).")
     print()
-    print("| format | vv (s) | ffmpeg (s) | ratio vv/ffmpeg | peak MiB vv | peak MiB ffmpeg | note |")
-    print("|---|---|---|---|---|---|---|")
-    for name, t_vv, t_cli, m_vv, m_cli, note in rows:
-        print(f"| {name} | {t_vv:.2f} | {t_cli:.2f} | {t_vv / t_cli:.2f} | {m_vv:.0f} | {m_cli:.0f} | {note} |")
+    print("| format | vv wall (s) | ffmpeg wall (s) | wall ratio | CPU ratio | peak MiB vv | "
+          "peak MiB ffmpeg | note |")
+    print("|---|---|---|---|---|---|---|---|")
+    for name, t_vv, t_cli, c_vv, c_cli, m_vv, m_cli, note in rows:
+        print(f"| {name} | {t_vv:.2f} | {t_cli:.2f} | {t_vv / t_cli:.2f} | {c_vv / c_cli:.2f} "
+              f"| {m_vv:.0f} | {m_cli:.0f} | {note} |")
     if not a.work:
         shutil.rmtree(work, ignore_errors=True)
 

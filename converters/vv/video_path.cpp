@@ -286,8 +286,11 @@ void VideoPath::decodeAndFilter(const AVPacket *pkt)
     Impl &d = *m_impl;
     int ret = avcodec_send_packet(d.decoder.get(), pkt);
     if (ret < 0 && ret != AVERROR_EOF) {
+        if (ret == AVERROR(ENOMEM))
+            throw ConvError(Failure::Codec, "out of memory while decoding video");
         // A broken packet: skip it and go on, like the FFmpeg CLI.
         ++d.decodeErrors;
+        zmconv::take_library_message();
         if (pkt)
             return;
     }

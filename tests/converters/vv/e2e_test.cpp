@@ -632,3 +632,31 @@ TEST(Progress, KilledMidwayLeavesWhatItWrote)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Progress, StoppedPolitelyRemovesThePartialOutput)
+{
+    Env &env = Env::get();
+    const QString out = env.out("terminated.mp4");
+    QProcess p;
+    p.start(env.vv(), dialogArguments(env.media("long.mp4"),
+                                      {h264Option(), "-b 2000k", "-s 1280x720 ", "-r 30",
+                                       "-strict experimental -acodec aac", "-ar 44100",
+                                       "-ab 112k", "-ac 2"},
+                                      out));
+    ASSERT_TRUE(p.waitForStarted());
+    QElapsedTimer t;
+    t.start();
+    while (!QFileInfo::exists(out) && t.elapsed() < 60000 && p.state() == QProcess::Running)
+        QThread::msleep(10);
+    ASSERT_EQ(p.state(), QProcess::Running) << "finished before it could be stopped";
+    p.terminate(); // SIGTERM
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 6) << p.readAllStandardError().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(out)) << "a stopped conversion left its partial output";
+    EXPECT_NE(readProgress(), "1000");
+}
+
+} // namespace
