@@ -10,7 +10,7 @@
 
 namespace zmconv {
 
-InputFile::InputFile(const std::string& path) : m_path(path)
+InputFile::InputFile(const std::string& path, AVMediaType only_type) : m_path(path)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
@@ -34,6 +34,14 @@ InputFile::InputFile(const std::string& path) : m_path(path)
         throw ConvError(Failure::Input, "cannot open input " + path + ": " + av_error_text(ret));
     }
     m_ctx.reset(raw);
+    if (only_type != AVMEDIA_TYPE_UNKNOWN && !(raw->ctx_flags & AVFMTCTX_NOHEADER)) {
+        bool have = false;
+        for (unsigned i = 0; i < raw->nb_streams; ++i)
+            have = have || raw->streams[i]->codecpar->codec_type == only_type;
+        for (unsigned i = 0; have && i < raw->nb_streams; ++i)
+            if (raw->streams[i]->codecpar->codec_type != only_type)
+                raw->streams[i]->discard = AVDISCARD_ALL;
+    }
     const int info = avformat_find_stream_info(m_ctx.get(), nullptr);
     if (info < 0) {
         take_library_message();

@@ -160,7 +160,7 @@ void run(const Job& job, const TextSink& progress)
     if (!kind)
         throw ConvError(Failure::Usage, "unsupported output format: " + job.output);
 
-    zmconv::InputFile in(job.input);
+    zmconv::InputFile in(job.input, AVMEDIA_TYPE_AUDIO);
     progress(zmconv::describe_input(in) + "\n");
 
     const int audio = in.best_stream(AVMEDIA_TYPE_AUDIO);
