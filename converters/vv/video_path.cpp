@@ -90,6 +90,7 @@ struct VideoPath::Impl {
     std::optional<Rational> aspect;
     int64_t decodeErrors = 0;
     int64_t lastPts = AV_NOPTS_VALUE;  // input time base
+    AVRational containerSar{0, 1};     // 0/1: the container states none
     int64_t inputFrameTicks = 1;       // one input frame in the input time base
 
     explicit Impl(zmconv::OutputFile &o) : out(o) {}
@@ -168,9 +169,13 @@ VideoPath::VideoPath(zmconv::InputFile &in, int streamIndex, const VideoSettings
     d.aspect = settings.aspect;
     d.encoderFormat = chooseEncoderFormat(codec);
 
-    buildGraph(par->width, par->height, par->format, par->sample_aspect_ratio.num > 0
-                                                         ? par->sample_aspect_ratio
-                                                         : d.inStream->sample_aspect_ratio);
+    // The container's pixel aspect, when it states one, wins over the bitstream's (as in the
+    // FFmpeg CLI); every frame gets it, so the encoder's aspect stays what it was opened with.
+    d.containerSar = d.inStream->sample_aspect_ratio;
+    if (d.containerSar.num <= 0 || d.containerSar.den <= 0)
+        d.containerSar = AVRational{0, 1};
+    buildGraph(par->width, par->height, par->format,
+               d.containerSar.num > 0 ? d.containerSar : par->sample_aspect_ratio);
 
     d.encoder.reset(avcodec_alloc_context3(codec));
     if (!d.encoder)
@@ -312,6 +317,8 @@ void VideoPath::decodeAndFilter(const AVPacket *pkt)
 void VideoPath::filterFrame(AVFrame *frame)
 {
     Impl &d = *m_impl;
+    if (d.containerSar.num > 0)
+        frame->sample_aspect_ratio = d.containerSar;
     AVRational sar = frame->sample_aspect_ratio;
     if (sar.num <= 0 || sar.den <= 0)
         sar = AVRational{1, 1};
