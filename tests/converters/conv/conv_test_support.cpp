@@ -159,6 +159,13 @@ Media::Media()
     // Matroska stamps audio in whole milliseconds: cutting must still be sample-exact.
     make({"-f", "lavfi", "-i", video, "-f", "lavfi", "-i", step, "-c:v", "mpeg4", "-c:a",
           "pcm_s16le", path("step.mkv")});
+    // Written to a pipe, Matroska cannot go back to store the length: "Duration: N/A".
+    const RunResult live = run("ffmpeg", {"-v", "error", "-nostdin", "-f", "lavfi", "-i", tone(44100),
+                                          "-c:a", "flac", "-f", "matroska", "-live", "1", "pipe:1"});
+    QFile live_file(path("no-length.mkv"));
+    if (live.exit_code != 0 || !live_file.open(QIODevice::WriteOnly) || live_file.write(live.out) != live.out.size())
+        throw std::runtime_error("cannot make no-length.mkv");
+    live_file.close();
     QFile text(path("text.flv"));
     if (!text.open(QIODevice::WriteOnly) || text.write("this is not a video file\n") < 0)
         throw std::runtime_error("cannot write text.flv");

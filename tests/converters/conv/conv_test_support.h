@@ -50,7 +50,8 @@ public:
 
     // flv (flv1 + mp3 44100 stereo), avi (mpeg4 + mp3 22050 mono), mp4 (h264 + aac 48000
     // stereo with tags), mp3-only (32000 stereo), 6-channel wav, video-only mp4, text as .flv,
-    // step wav, flac and mkv (sample n holds n mod 32768, 48000 Hz mono), all 3 s long.
+    // step wav, flac and mkv (sample n holds n mod 32768, 48000 Hz mono), a Matroska file
+    // without a stored length (no-length.mkv), all 3 s long.
     static constexpr double kLength = 3.0;
 
 private:
