@@ -10,6 +10,7 @@ extern "C" {
 #include <array>
 #include <climits>
 #include <cstdlib>
+#include <string_view>
 #include <vector>
 
 namespace zmconv {
@@ -18,6 +19,22 @@ namespace {
 
 constexpr std::array<int, 8> kAmrRates = {4750, 5150, 5900, 6700, 7400, 7950, 10200, 12200};
 constexpr int kAmrFrame = 160;
+
+// Limits of encoders that publish no list of rates or layouts but refuse values beyond them.
+struct EncoderLimit {
+    const char* name;
+    int max_rate;
+    int max_channels;
+};
+constexpr EncoderLimit kLimits[] = {{"wmav1", 48000, 2}, {"wmav2", 48000, 2}};
+
+const EncoderLimit* limit_of(const AVCodec* codec)
+{
+    for (const EncoderLimit& l : kLimits)
+        if (std::string_view(codec->name) == l.name)
+            return &l;
+    return nullptr;
+}
 
 bool is_amr_name(const std::string& name)
 {
@@ -99,7 +116,12 @@ public:
         const int want_rate = s.sample_rate > 0 ? s.sample_rate
                                                 : (src.sample_rate > 0 ? src.sample_rate : 44100);
         m_rate = nearest_sample_rate(codec->supported_samplerates, want_rate);
-        choose_layout(codec, wanted_channels(s, src), &m_layout);
+        int channels = wanted_channels(s, src);
+        if (const EncoderLimit* limit = limit_of(codec)) {
+            m_rate = std::min(m_rate, limit->max_rate);
+            channels = std::min(channels, limit->max_channels);
+        }
+        choose_layout(codec, channels, &m_layout);
 
         m_ctx->sample_fmt = m_format;
         m_ctx->sample_rate = m_rate;

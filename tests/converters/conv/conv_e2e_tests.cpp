@@ -243,6 +243,33 @@ TEST(ConvFormats, BitRateChoices)
     }
 }
 
+// Input rates and channel counts an encoder cannot take become the nearest it can.
+TEST(ConvFormats, RatesBeyondEncoders)
+{
+    Media& m = Media::get();
+    struct Row {
+        const char* input;
+        const char* ext;
+        int rate, channels;
+    } rows[] = {
+        {"hi96.wav", ".wma", 48000, 2},   {"hi96.wav", ".mp3", 48000, 2},
+        {"hi96.wav", ".ac3", 48000, 2},   {"hi96.wav", ".aac", 96000, 2},
+        {"hi96.wav", ".flac", 96000, 2},  {"hi96.wav", ".amr", 8000, 1},
+        {"lo8.wav", ".ac3", 32000, 1},    {"lo8.wav", ".wma", 8000, 1},
+        {"lo8.wav", ".ogg", 8000, 1},     {"surround.wav", ".wma", 48000, 2},
+        {"surround.wav", ".ac3", 48000, 6},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.input) + " -> " + row.ext);
+        const QString out = m.fresh_folder() + "/o" + row.ext;
+        const RunResult r = run_conv({"-i", m.path(row.input), "-y", out});
+        ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
+        const Probe p = probe(out);
+        EXPECT_EQ(p.sample_rate, row.rate);
+        EXPECT_EQ(p.channels, row.channels);
+    }
+}
+
 // -ss / -t: sample-accurate cut, length past the end stops at the end; with the exact samples
 // checked on an input whose sample n holds n mod 32768.
 TEST(ConvCut, SampleAccurate)

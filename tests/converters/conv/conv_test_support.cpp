@@ -152,6 +152,8 @@ Media::Media()
           "-metadata", "artist=Zelmora Tests", path("av.mp4")});
     make({"-f", "lavfi", "-i", tone(32000), "-ac", "2", "-c:a", "libmp3lame", path("tone.mp3")});
     make({"-f", "lavfi", "-i", tone(48000), "-ac", "6", "-c:a", "pcm_s16le", path("surround.wav")});
+    make({"-f", "lavfi", "-i", tone(96000), "-ac", "2", "-c:a", "pcm_s16le", path("hi96.wav")});
+    make({"-f", "lavfi", "-i", tone(8000), "-ac", "1", "-c:a", "pcm_s16le", path("lo8.wav")});
     make({"-f", "lavfi", "-i", video, "-c:v", "mpeg4", path("video-only.mp4")});
     const QString step = "aevalsrc=exprs='mod(n,32768)/32768':s=48000:d=" + len;
     make({"-f", "lavfi", "-i", step, "-c:a", "pcm_s16le", path("step.wav")});

@@ -49,7 +49,8 @@ public:
     double decoded_length(const QString& name);
 
     // flv (flv1 + mp3 44100 stereo), avi (mpeg4 + mp3 22050 mono), mp4 (h264 + aac 48000
-    // stereo with tags), mp3-only (32000 stereo), 6-channel wav, video-only mp4, text as .flv,
+    // stereo with tags), mp3-only (32000 stereo), 6-channel wav, 96 kHz stereo and 8 kHz mono
+    // wav, video-only mp4, text as .flv,
     // step wav, flac and mkv (sample n holds n mod 32768, 48000 Hz mono), a Matroska file
     // without a stored length (no-length.mkv), all 3 s long.
     static constexpr double kLength = 3.0;
