@@ -25,7 +25,7 @@ JOBS = [
     ("wma", ["-acodec", "wmav1"], ["-c:a", "wmav1"]),
     ("ogg", ["-ac", "2"], ["-c:a", "libvorbis", "-ac", "2"]),
     ("wav", ["-acodec", "pcm_s16le"], ["-c:a", "pcm_s16le"]),
-    ("flac", [], ["-c:a", "flac", "-sample_fmt", "s16"]),
+    ("flac", [], ["-c:a", "flac"]),
     ("ac3", [], ["-c:a", "ac3"]),
     ("aac", [], ["-c:a", "aac"]),
     ("amr", ["-ar", "8000", "-ab", "7.4k", "-ac", "1"], None),

@@ -54,15 +54,29 @@ AVSampleFormat choose_sample_format(const AVCodec* codec, AVSampleFormat source)
     const AVSampleFormat* list = codec->sample_fmts;
     if (!list || list[0] == AV_SAMPLE_FMT_NONE)
         return source != AV_SAMPLE_FMT_NONE ? source : AV_SAMPLE_FMT_S16;
+    if (source == AV_SAMPLE_FMT_NONE)
+        return list[0];
     for (const AVSampleFormat* f = list; *f != AV_SAMPLE_FMT_NONE; ++f)
         if (*f == source)
             return *f;
     // The same sample type in the other (planar/packed) arrangement loses nothing.
     const AVSampleFormat packed = av_get_packed_sample_fmt(source);
     for (const AVSampleFormat* f = list; *f != AV_SAMPLE_FMT_NONE; ++f)
-        if (source != AV_SAMPLE_FMT_NONE && av_get_packed_sample_fmt(*f) == packed)
+        if (av_get_packed_sample_fmt(*f) == packed)
             return *f;
-    return list[0];
+    // Otherwise the smallest sample at least as wide as the source (float 32 -> s32 rather than
+    // s16, so FLAC from AAC keeps 24 bits like the FFmpeg CLI does), else the widest there is.
+    const int want = av_get_bytes_per_sample(source);
+    AVSampleFormat best = AV_SAMPLE_FMT_NONE;
+    AVSampleFormat widest = list[0];
+    for (const AVSampleFormat* f = list; *f != AV_SAMPLE_FMT_NONE; ++f) {
+        const int bytes = av_get_bytes_per_sample(*f);
+        if (bytes > av_get_bytes_per_sample(widest))
+            widest = *f;
+        if (bytes >= want && (best == AV_SAMPLE_FMT_NONE || bytes < av_get_bytes_per_sample(best)))
+            best = *f;
+    }
+    return best != AV_SAMPLE_FMT_NONE ? best : widest;
 }
 
 void choose_layout(const AVCodec* codec, int channels, AVChannelLayout* out)

@@ -243,21 +243,24 @@ TEST(ConvFormats, BitRateChoices)
     }
 }
 
-// Input rates and channel counts an encoder cannot take become the nearest it can.
-TEST(ConvFormats, RatesBeyondEncoders)
+// Input rates, channel counts and sample formats an encoder cannot take become the nearest
+// it can (float sound into FLAC keeps 24 bits rather than 16).
+TEST(ConvFormats, ValuesBeyondEncoders)
 {
     Media& m = Media::get();
     struct Row {
         const char* input;
         const char* ext;
         int rate, channels;
+        const char* sample_format; // nullptr = not checked
     } rows[] = {
-        {"hi96.wav", ".wma", 48000, 2},   {"hi96.wav", ".mp3", 48000, 2},
-        {"hi96.wav", ".ac3", 48000, 2},   {"hi96.wav", ".aac", 96000, 2},
-        {"hi96.wav", ".flac", 96000, 2},  {"hi96.wav", ".amr", 8000, 1},
-        {"lo8.wav", ".ac3", 32000, 1},    {"lo8.wav", ".wma", 8000, 1},
-        {"lo8.wav", ".ogg", 8000, 1},     {"surround.wav", ".wma", 48000, 2},
-        {"surround.wav", ".ac3", 48000, 6},
+        {"hi96.wav", ".wma", 48000, 2, nullptr},   {"hi96.wav", ".mp3", 48000, 2, nullptr},
+        {"hi96.wav", ".ac3", 48000, 2, nullptr},   {"hi96.wav", ".aac", 96000, 2, nullptr},
+        {"hi96.wav", ".flac", 96000, 2, "s16"},    {"hi96.wav", ".amr", 8000, 1, nullptr},
+        {"lo8.wav", ".ac3", 32000, 1, nullptr},    {"lo8.wav", ".wma", 8000, 1, nullptr},
+        {"lo8.wav", ".ogg", 8000, 1, nullptr},     {"surround.wav", ".wma", 48000, 2, nullptr},
+        {"surround.wav", ".ac3", 48000, 6, nullptr}, {"av.mp4", ".flac", 48000, 2, "s32"},
+        {"av.mp4", ".wav", 48000, 2, "s16"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.input) + " -> " + row.ext);
@@ -267,6 +270,9 @@ TEST(ConvFormats, RatesBeyondEncoders)
         const Probe p = probe(out);
         EXPECT_EQ(p.sample_rate, row.rate);
         EXPECT_EQ(p.channels, row.channels);
+        if (row.sample_format) {
+            EXPECT_EQ(p.sample_format, row.sample_format);
+        }
     }
 }
 

@@ -69,6 +69,7 @@ Probe probe(const QString& path)
         pr.codec = s["codec_name"].toString();
         pr.sample_rate = s["sample_rate"].toString().toInt();
         pr.channels = s["channels"].toInt();
+        pr.sample_format = s["sample_fmt"].toString();
         if (s.contains("duration"))
             pr.duration = s["duration"].toString().toDouble();
         add_tags(s["tags"].toObject());

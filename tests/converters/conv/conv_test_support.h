@@ -28,6 +28,7 @@ struct Probe {
     QString codec;
     int sample_rate = 0;
     int channels = 0;
+    QString sample_format;
     double duration = 0; // seconds, from the audio stream (or the format when it has none)
     QMap<QString, QString> tags; // format and stream tags, keys lower case
 };
