@@ -530,6 +530,7 @@ TEST(ConvErrors, OneLineAndNoOutput)
         {{"-i", m.path("text.flv"), "-y", out}, 3, "not a media file"},
         {{"-i", m.path("video-only.mp4"), "-y", out}, 3, "no audio stream"},
         {{"-i", m.path("av.flv"), "-ss", "10", "-t", "5", "-y", out}, 3, "past the end"},
+        {{"-i", in, "-ss", "10", "-y", out}, 3, "past the end"}, // seeks (exact stamps)
         // output
         {{"-i", in, "-y", folder + "/missing sub/o.mp3"}, 4, "does not exist"},
         {{"-i", in, "-y", "/proc/zelmora-conv-test.mp3"}, 4, "/proc"},
