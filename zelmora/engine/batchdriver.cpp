@@ -31,6 +31,7 @@ BatchDriver::BatchDriver(QueueModel &queue, DOSOutputs &dos, const ProgramSettin
       m_seams(seams), m_selections(std::move(selections))
 {
     m_timer.setInterval(100);
+    m_timer.setTimerType(Qt::PreciseTimer); // a coarse timer may fire up to 5 % early
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &BatchDriver::Timer1_Tick);
     connect(&m_dos, &DOSOutputs::ReceiveOutputs, this, &BatchDriver::objDOS_ReceiveOutputs);

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSocketNotifier>
 #include <QStringDecoder>
 
 #include <cerrno>
@@ -88,6 +89,30 @@ bool DOSOutputs::reap(bool block)
     }
     m_pid = -1;
     return true;
+}
+
+namespace {
+bool writersGone(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR));
+}
+} // namespace
+
+void DOSOutputs::pause(clsWaitableTimer &timer, int readFd)
+{
+    // Once every writer has closed the pipe, what is left in it is read without pausing;
+    // otherwise the 50 ms wait runs, ended early only by that hang-up.
+    if (writersGone(readFd))
+        return;
+    QSocketNotifier hangup(readFd, QSocketNotifier::Read);
+    connect(&hangup, &QSocketNotifier::activated, this, [&] {
+        if (writersGone(readFd))
+            timer.Cancel();
+        else
+            hangup.setEnabled(false); // plain data waits for the next pass
+    });
+    timer.Wait(50);
 }
 
 bool DOSOutputs::childStillStarting() const
@@ -224,7 +249,7 @@ QString DOSOutputs::ExecuteCommand(const QString &argument)
         }
         QCoreApplication::processEvents();
         if (polling && !m_abandon)
-            timer.Wait(50);
+            pause(timer, readFd);
     }
     ::close(readFd);
 

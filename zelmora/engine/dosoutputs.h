@@ -6,6 +6,7 @@
 namespace zm {
 
 class MessageBoxes;
+class clsWaitableTimer;
 
 // Runs one console command line as a child process with standard output and standard error in
 // one pipe, hands the text to its owner chunk by chunk (ReceiveOutputs, at most 1024 characters
@@ -56,6 +57,7 @@ signals:
 private:
     bool reap(bool block);
     bool childStillStarting() const;
+    void pause(clsWaitableTimer &timer, int readFd);
     void fail(const QString &text);
 
     MessageBoxes *m_boxes;

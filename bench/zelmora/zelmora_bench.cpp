@@ -1,0 +1,176 @@
+// zelmora_bench [--conv PATH] [--files N] [--rounds R]
+// 1. Overhead: N one-second clips converted to MP3 by the batch driver (100 ms tick, 50 ms
+//    polls) against the same N conv runs started back to back; prints both, the ratio and the
+//    overhead per file.
+// 2. Responsiveness: the longest gap between two heartbeats (5 ms timer) while the batch runs.
+// 3. Queue scale: 100,000 paths appended one by one to the window's list, then Remove All;
+//    time of each, memory per entry, and how often the list repainted during Remove All.
+#include "engine/batchdriver.h"
+#include "engine/dosoutputs.h"
+#include "shell/frmmain.h"
+#include "shell/skin.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeView>
+#include <algorithm>
+#include <cstdio>
+
+using namespace zm;
+
+namespace {
+
+class NoBoxes final : public MessageBoxes {
+public:
+    void show(MsgIcon, const QString &, const QString &t) override { std::fprintf(stderr, "box: %s\n", qPrintable(t)); }
+};
+
+long rssKiB()
+{
+    QFile f(QStringLiteral("/proc/self/statm"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> parts = f.readAll().split(' ');
+    return parts.value(1).toLong() * 4;
+}
+
+double median(QList<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.isEmpty() ? 0 : v[v.size() / 2];
+}
+
+class PaintCounter final : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QString conv = QStringLiteral(ZM_DEFAULT_CONV);
+    int files = 20, rounds = 3;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        if (args[i] == QLatin1String("--conv"))
+            conv = args[++i];
+        else if (args[i] == QLatin1String("--files"))
+            files = args[++i].toInt();
+        else if (args[i] == QLatin1String("--rounds"))
+            rounds = args[++i].toInt();
+    }
+    QTemporaryDir dir;
+    const QString appDir = dir.path();
+    QDir().mkpath(appDir + QStringLiteral("/data"));
+    if (!QFile::copy(conv, appDir + QStringLiteral("/data/conv"))) {
+        std::fprintf(stderr, "no converter at %s\n", qPrintable(conv));
+        return 1;
+    }
+    QStringList inputs;
+    for (int i = 0; i < files; ++i) {
+        const QString in = appDir + QStringLiteral("/in%1.mp4").arg(i, 2, 10, QLatin1Char('0'));
+        QProcess p;
+        p.start(QStringLiteral("ffmpeg"), {"-v", "error", "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=1",
+                                           "-f", "lavfi", "-i", "testsrc=size=160x120:rate=15:duration=1", "-c:a", "aac",
+                                           "-c:v", "mpeg4", "-shortest", "-y", in});
+        p.waitForFinished(60000);
+        inputs << in;
+    }
+
+    QList<double> direct, batch;
+    qint64 longestGap = 0;
+    for (int r = 0; r < rounds; ++r) {
+        // conv directly, back to back, with the same command lines.
+        QElapsedTimer t;
+        t.start();
+        for (const QString &in : inputs) {
+            CommandInputs ci;
+            ci.appDir = appDir;
+            ci.inputPath = in;
+            ci.outputDir = appDir + QStringLiteral("/direct");
+            ci.formatIndex = 0;
+            QDir().mkpath(ci.outputDir);
+            const QStringList a = QProcess::splitCommand(BuildCommandLine(ci));
+            QProcess p;
+            p.setProcessChannelMode(QProcess::MergedChannels);
+            p.start(a.first(), a.mid(1));
+            p.waitForFinished(60000);
+            p.readAll();
+        }
+        direct << t.elapsed() / 1000.0;
+
+        // The batch driver.
+        QueueModel queue;
+        NoBoxes boxes;
+        DOSOutputs dos(&boxes);
+        ProgramSettings settings;
+        BatchDriver driver(queue, dos, settings, appDir, {&boxes, nullptr, nullptr}, [&] {
+            Selections s;
+            s.formatIndex = 0;
+            s.outputDir = appDir + QStringLiteral("/batch");
+            return s;
+        });
+        queue.appendEntries(inputs);
+        QElapsedTimer gap;
+        QTimer beat;
+        QObject::connect(&beat, &QTimer::timeout, [&] { longestGap = std::max(longestGap, gap.restart()); });
+        QEventLoop loop;
+        QObject::connect(&driver, &BatchDriver::batchFinished, &loop, &QEventLoop::quit);
+        t.restart();
+        gap.start();
+        beat.start(5);
+        driver.imgStart_Click();
+        loop.exec();
+        beat.stop();
+        batch << t.elapsed() / 1000.0;
+        if (!driver.failures().isEmpty())
+            std::fprintf(stderr, "%lld files failed\n", (long long)driver.failures().size());
+    }
+    const double d = median(direct), b = median(batch);
+    std::printf("overhead: %d files x 1 s, median of %d rounds\n", files, rounds);
+    std::printf("  conv directly   %.2f s\n  batch driver    %.2f s\n  ratio           %.2f\n  overhead/file   %.0f ms\n",
+                d, b, b / d, (b - d) * 1000.0 / files);
+    std::printf("responsiveness: longest event-loop gap during the batches %lld ms\n", (long long)longestGap);
+
+    // Queue scale through the window.
+    ProgramSettings settings;
+    NoBoxes boxes;
+    frmMain window(appDir, {&boxes, nullptr, nullptr, nullptr}, settings);
+    window.show();
+    QApplication::processEvents();
+    const int n = 100000;
+    const long before = rssKiB();
+    QElapsedTimer t;
+    t.start();
+    // Paths of 50 characters, made here so the memory figure includes the strings themselves.
+    for (int i = 0; i < n; ++i)
+        window.AddQueueEntry(QStringLiteral("/home/user/Videos/holiday/clip number %1.flv").arg(i, 6, 10, QLatin1Char('0')));
+    window.applyHintRule();
+    QApplication::processEvents();
+    const double addS = t.elapsed() / 1000.0;
+    const long after = rssKiB();
+    PaintCounter counter;
+    window.LV()->viewport()->installEventFilter(&counter);
+    t.restart();
+    window.menuRemoveAll_Click();
+    QApplication::processEvents();
+    const double removeS = t.elapsed() / 1000.0;
+    std::printf("queue: append %d paths (50 characters) %.3f s, remove all %.3f s, %.0f bytes per entry, "
+                "%d list repaints during remove all\n",
+                n, addS, removeS, (after - before) * 1024.0 / n, counter.paints);
+    return 0;
+}
