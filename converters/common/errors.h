@@ -15,7 +15,7 @@ enum class Failure : int {
     Input = 3,       // input missing, unreadable, not media, no usable stream
     Output = 4,      // output folder missing or not writable, output exists without -y
     Codec = 5,       // decoder, encoder, filter or muxer failure
-    Interrupted = 6, // SIGINT / SIGTERM / SIGHUP received; the partial output is removed
+    Interrupted = 6, // SIGINT / SIGTERM received; the partial output is removed
 };
 
 class ConvError : public std::runtime_error {

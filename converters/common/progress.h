@@ -1,8 +1,8 @@
 // Progress reporting shared by the converters: a throttle that passes on at most a few updates
 // per second (plus the final one), and writing of text to a file descriptor that ignores a
-// closed pipe. Signal set-up: SIGPIPE ignored (a front-end that went away must not stop the
-// conversion), SIGINT/SIGTERM/SIGHUP turned into a flag the read loops poll, so the partial
-// output can be removed.
+// closed pipe. Signal set-up: SIGPIPE and SIGHUP ignored (a front-end or terminal that went
+// away must not stop the conversion), SIGINT/SIGTERM turned into a flag the read loops poll, so
+// the partial output can be removed.
 #pragma once
 
 #include <chrono>
@@ -34,7 +34,7 @@ private:
 // Writes all of text to fd, retrying on EINTR; errors (EPIPE, closed fd) are ignored.
 void write_text(int fd, std::string_view text);
 
-// Ignores SIGPIPE; makes SIGINT, SIGTERM and SIGHUP set the stop flag.
+// Ignores SIGPIPE and SIGHUP; makes SIGINT and SIGTERM set the stop flag.
 void install_signal_handlers();
 bool stop_requested();
 // Throws ConvError(Failure::Interrupted) when a stop signal arrived.

@@ -621,8 +621,9 @@ TEST(ConvRobustness, ClosedPipeFinishesFile)
     EXPECT_NEAR(pr.duration, Media::kLength, 0.05);
 }
 
-// Asked to stop (SIGTERM), conv removes its partial output and says so.
-TEST(ConvRobustness, TerminatedRunLeavesNoPartialFile)
+// Asked to stop (SIGTERM, SIGINT), conv removes its partial output and says so; a hang-up
+// (the terminal or front-end went away) does not stop it: the file is completed.
+TEST(ConvRobustness, SignalsMidway)
 {
     Media& m = Media::get();
     const QString folder = m.fresh_folder();
@@ -631,20 +632,34 @@ TEST(ConvRobustness, TerminatedRunLeavesNoPartialFile)
                                           "sine=frequency=300:sample_rate=48000:duration=120",
                                           "-ac", "2", long_input});
     ASSERT_EQ(made.exit_code, 0);
-    const QString out = folder + "/long.ogg";
-    QProcess p;
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.start(conv_path(), {"-i", long_input, "-y", "-vn", "-ac", "2", out});
-    ASSERT_TRUE(p.waitForStarted());
-    QByteArray seen;
-    while (!seen.contains("time=") && p.waitForReadyRead(30000))
-        seen += p.readAllStandardOutput();
-    ASSERT_TRUE(seen.contains("time="));
-    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
-    ASSERT_TRUE(p.waitForFinished(60000));
-    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(p.exitCode(), 6);
-    EXPECT_FALSE(QFileInfo::exists(out));
+    struct Row {
+        int signal;
+        int code;
+        bool output_kept;
+    } rows[] = {{SIGTERM, 6, false}, {SIGINT, 6, false}, {SIGHUP, 0, true}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.signal);
+        const QString out = folder + "/long.ogg";
+        QFile::remove(out);
+        QProcess p;
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start(conv_path(), {"-i", long_input, "-y", "-vn", "-ac", "2", out});
+        ASSERT_TRUE(p.waitForStarted());
+        QByteArray seen;
+        while (!seen.contains("time=") && p.waitForReadyRead(30000))
+            seen += p.readAllStandardOutput();
+        ASSERT_TRUE(seen.contains("time="));
+        ::kill(static_cast<pid_t>(p.processId()), row.signal);
+        ASSERT_TRUE(p.waitForFinished(120000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), row.code);
+        EXPECT_EQ(QFileInfo::exists(out), row.output_kept);
+        if (row.output_kept) {
+            EXPECT_NEAR(probe(out).duration, 120.0, 0.05);
+        } else {
+            EXPECT_TRUE(p.readAllStandardError().startsWith("conv: interrupted"));
+        }
+    }
     QFile::remove(long_input);
 }
 
