@@ -2,7 +2,9 @@
 
 #include "commandtable.h"
 #include "engine/commandline.h"
+#include "feedback/frmsuggest.h"
 #include "frmoptions.h"
+#include "queue/filesearch.h"
 #include "hotspot.h"
 #include "skin.h"
 
@@ -17,6 +19,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
+#include <QDropEvent>
+#include <QUrl>
 #include <QPainter>
 #include <QPointer>
 #include <QTreeView>
@@ -129,6 +134,10 @@ void frmMain::buildControls()
     m_lblText->setAlignment(Qt::AlignCenter);
     m_lblText->setFont(skinFont(12, true));
     m_lblText->setStyleSheet(QStringLiteral("color: rgb(128,128,128); background: transparent;"));
+    for (QWidget *target : {static_cast<QWidget *>(m_LV->viewport()), m_picText, static_cast<QWidget *>(m_lblText)}) {
+        target->setAcceptDrops(true);
+        target->installEventFilter(this);
+    }
 
     m_cmbOF = makeBox(formatItems(), {488, 158, 189, 22}, "cmbOF");
     m_cmbBR = makeBox(bitrateItems(), {488, 200, 189, 22}, "cmbBR");
@@ -207,6 +216,10 @@ void frmMain::buildControls()
     m_lblWeb->setFont(skinFont(11));
     m_lblWeb->setToolTip(webBase());
     m_lblWeb->setCursor(hand);
+    for (QLabel *l : {m_lblFeed, m_lblWeb}) {
+        l->setMouseTracking(true);
+        l->installEventFilter(this);
+    }
 
     static const QPoint toolbar[7] = {{16, 55}, {190, 55}, {277, 55}, {364, 55}, {451, 55}, {0, 0}, {103, 55}};
     static const char *const toolbarTips[7] = {"Add a File", "Remove", "Options", "Help & Tutorial", "Exit",
@@ -412,6 +425,7 @@ void frmMain::imgToolbar_Click(int index)
     case 2: showOptions(); break;
     case 3: imgHelp_Click(); break;
     case 4: imgExit_Click(); break;
+    case 6: AddFolder(); break;
     default: break;
     }
 }
@@ -427,6 +441,108 @@ void frmMain::imgHelp_Click()
     const QString local = m_appDir + QStringLiteral("/help/tutorial.html");
     if (m_seams.shell)
         m_seams.shell->open(QFileInfo(local).isFile() ? local : webBase() + QStringLiteral("/tutorial.html"));
+}
+
+void frmMain::AddFolder()
+{
+    if (m_searching)
+        return; // one search at a time
+    m_dialogs.setTitle(QStringLiteral("Please select a folder:"));
+    const bool chosen = m_dialogs.ShowFolder();
+    m_picText->show();
+    m_lblText->setText(QStringLiteral("Searching Files..."));
+    QStringList lstAddFolder; // the scratch list of one search
+    if (chosen && !m_dialogs.Path().isEmpty()) {
+        m_searching = true;
+        QPointer<frmMain> self(this);
+        SearchFolder(m_dialogs.Path(), lstAddFolder, listFolder, [self] {
+            QCoreApplication::processEvents();
+            return self && !self->m_closing;
+        });
+        if (!self)
+            return;
+        m_searching = false;
+        m_queue.appendEntries(lstAddFolder);
+    }
+    lstAddFolder.clear();
+    m_lblText->setText(shownCaption(kDropCaption));
+    applyHintRule();
+}
+
+void frmMain::dropFiles(QDropEvent *event)
+{
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    const QMimeData *data = event->mimeData();
+    if (data && data->hasUrls()) {
+        QStringList paths;
+        for (const QUrl &url : data->urls())
+            if (url.isLocalFile())
+                paths << url.toLocalFile();
+        m_queue.appendEntries(paths);
+    }
+    if (m_queue.isEmpty())
+        return;
+    QPointer<frmMain> self(this);
+    QCoreApplication::processEvents();
+    if (self)
+        m_picText->hide();
+}
+
+bool frmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+        if (watched != m_lblFeed && watched != m_lblWeb) {
+            auto *e = static_cast<QDragMoveEvent *>(event);
+            e->setDropAction(Qt::CopyAction);
+            e->accept();
+            return true;
+        }
+        break;
+    case QEvent::Drop:
+        if (watched != m_lblFeed && watched != m_lblWeb) {
+            dropFiles(static_cast<QDropEvent *>(event));
+            return true;
+        }
+        break;
+    case QEvent::MouseMove:
+    case QEvent::Enter:
+        if (watched == m_lblFeed && m_lblFeed->isEnabled()) {
+            QFont f = m_lblFeed->font();
+            f.setBold(true);
+            m_lblFeed->setFont(f);
+        }
+        break;
+    case QEvent::MouseButtonRelease:
+        if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+            if (watched == m_lblFeed && m_lblFeed->isEnabled()) {
+                lblFeed_Click();
+                return true;
+            }
+            if (watched == m_lblWeb) {
+                lblWeb_Click();
+                return true;
+            }
+        }
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmMain::lblWeb_Click()
+{
+    if (m_seams.shell)
+        m_seams.shell->open(webBase() + QLatin1Char('/'));
+}
+
+void frmMain::lblFeed_Click()
+{
+    frmSuggest suggest(webBase(), this);
+    runDialog(suggest);
 }
 
 void frmMain::aboutBox()
@@ -516,6 +632,7 @@ void frmMain::mousePressEvent(QMouseEvent *event)
 void frmMain::closeEvent(QCloseEvent *event)
 {
     // Unload: the running converter is left to finish on its own; we stop following it.
+    m_closing = true;
     if (m_dos)
         m_dos->abandon();
     event->accept();

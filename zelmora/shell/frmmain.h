@@ -18,6 +18,7 @@ class QLineEdit;
 class QMenu;
 class QTreeView;
 class QDialog;
+class QDropEvent;
 
 namespace zm {
 
@@ -43,6 +44,12 @@ public:
     void imgToolbar_Click(int index);
     void showOptions();
     void imgHelp_Click();
+    void AddFolder();
+    void lblWeb_Click();
+    void lblFeed_Click();
+    // The drop routine of LV, picText and lblText: queues the dropped local files and folders.
+    void dropFiles(QDropEvent *event);
+    bool isSearching() const { return m_searching; }
     void aboutBox();
     void txtAction_Change();
 
@@ -84,6 +91,7 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void Form_Load();
@@ -120,6 +128,8 @@ private:
     std::array<QPixmap, 3> m_imgMenuData;
     QPixmap m_imgMinLight, m_imgHelpLight, m_imgExitLight, m_imgBrowseLight, m_imgBrowseDark, m_imgConvertData,
         m_imgButton, m_imgButtonLight, m_progressFill;
+    bool m_searching = false;
+    bool m_closing = false;
     QMenu *m_menuFile = nullptr, *m_menuOptions = nullptr, *m_menuAbout = nullptr, *m_menuRemove = nullptr;
 };
 

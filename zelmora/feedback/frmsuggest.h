@@ -1,0 +1,54 @@
+#pragma once
+#include <QDialog>
+#include <QImage>
+#include <QPointer>
+
+class QLabel;
+class QLineEdit;
+class QNetworkAccessManager;
+class QNetworkReply;
+
+namespace zm {
+
+class HotSpot;
+
+// The feedback window: name, e-mail and comment, sent once per opening as one HTTP GET to the
+// program's web site. "Sending..." until a page has come back, then "Finished.".
+class frmSuggest final : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmSuggest(QString webBase, QWidget *parent = nullptr);
+    ~frmSuggest() override;
+
+    void imgSend_Click();
+    void imgBack_Click() { reject(); }
+    void imgExit_Click() { reject(); }
+
+    QLineEdit *txtName() const { return m_txtName; }
+    QLineEdit *txtEMail() const { return m_txtEMail; }
+    QLineEdit *txtComment() const { return m_txtComment; }
+    QLabel *lblSending() const { return m_lblSending; }
+    HotSpot *imgSend() const { return m_imgSend; }
+
+signals:
+    void requestFinished();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+
+private:
+    void wb_DocumentComplete(QNetworkReply *reply);
+
+    QString m_base;
+    QImage m_background;
+    QLineEdit *m_txtName, *m_txtEMail, *m_txtComment;
+    QLabel *m_lblSending;
+    HotSpot *m_imgSend, *m_imgBack, *m_imgExit;
+    QPixmap m_sendLight, m_backLight, m_exitLight;
+    QNetworkAccessManager *m_wb;
+    QPointer<QNetworkReply> m_reply;
+};
+
+} // namespace zm

@@ -1,0 +1,64 @@
+#include "filesearch.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace zm {
+
+std::optional<std::vector<FolderEntry>> listFolder(const QString &folder)
+{
+    const QByteArray path = QFile::encodeName(folder);
+    DIR *dir = ::opendir(path.constData());
+    if (!dir)
+        return std::nullopt;
+    std::vector<FolderEntry> entries;
+    while (const dirent *e = ::readdir(dir)) {
+        const char *n = e->d_name;
+        if ((n[0] == '.' && n[1] == 0) || (n[0] == '.' && n[1] == '.' && n[2] == 0))
+            continue;
+        bool isDir = e->d_type == DT_DIR;
+        if (e->d_type == DT_UNKNOWN) {
+            struct stat st;
+            const QByteArray full = path + '/' + n;
+            isDir = ::lstat(full.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+        }
+        entries.push_back({QFile::decodeName(n), isDir});
+    }
+    ::closedir(dir);
+    return entries;
+}
+
+void SearchFolder(const QString &folder, QStringList &found, const FolderLister &lister,
+                  const std::function<bool()> &keepGoing, int yieldMs)
+{
+    QElapsedTimer sinceYield;
+    sinceYield.start();
+    // Folders still to search, the next one on top.
+    std::vector<QString> pending{folder};
+    while (!pending.empty()) {
+        const QString current = pending.back();
+        pending.pop_back();
+        const auto entries = lister(current);
+        if (!entries)
+            continue; // unreadable: contributes nothing, the siblings are still searched
+        const QString prefix = current.endsWith(QLatin1Char('/')) ? current : current + QLatin1Char('/');
+        std::vector<QString> subfolders;
+        for (const FolderEntry &e : *entries) {
+            if (e.isFolder)
+                subfolders.push_back(prefix + e.name);
+            else
+                found.append(prefix + e.name);
+        }
+        for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it)
+            pending.push_back(*it);
+        if (keepGoing && sinceYield.elapsed() >= yieldMs) {
+            if (!keepGoing())
+                return;
+            sinceYield.restart();
+        }
+    }
+}
+
+} // namespace zm
