@@ -111,16 +111,22 @@ TEST_F(BatchTest, FailedConversionsShowFailureAndAreCounted)
     struct Row {
         const char *name;
         const char *status;
+        const char *detail; // tool tip of the status cell
     } rows[] = {
-        {"ok.flv", "已完成"}, {"fail.flv", "失败"}, {"nooutput.flv", "失败"}, {"ok2.flv", "已完成"},
+        {"ok.flv", "已完成", ""},
+        {"fail.flv", "失败", "转换器出错退出（退出码 3）"},
+        {"nooutput.flv", "失败", "转换器没有写出输出文件"},
+        {"ok2.flv", "已完成", ""},
     };
     for (auto it = std::rbegin(rows); it != std::rend(rows); ++it)
         Add({it->name});
     VideoBatch &b = MakeBatch();
     ASSERT_TRUE(b.Start(Out()));
     ASSERT_TRUE(WaitDone());
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(list.Status(i), QString::fromUtf8(rows[i].status)) << rows[i].name;
+        EXPECT_EQ(list.Detail(i), QString::fromUtf8(rows[i].detail)) << rows[i].name;
+    }
     ASSERT_EQ(prompts.messages.size(), 1);
     EXPECT_EQ(prompts.messages[0].text, "转换完成，其中 2 个文件转换失败");
     EXPECT_EQ(prompts.messages[0].caption, "转换完成");
@@ -134,6 +140,7 @@ TEST_F(BatchTest, ConverterThatCannotStartFailsEveryFileAndTheBatchEnds)
     ASSERT_TRUE(b.Start(Out()));
     ASSERT_TRUE(WaitDone());
     EXPECT_EQ(Statuses(), (QStringList{"失败", "失败"}));
+    EXPECT_TRUE(list.Detail(0).startsWith("无法启动转换器：")) << list.Detail(0);
     ASSERT_EQ(prompts.messages.size(), 1);
     EXPECT_EQ(prompts.messages[0].text, "转换完成，其中 2 个文件转换失败");
 }
@@ -209,6 +216,7 @@ TEST_F(BatchTest, OverlongCommandLineFailsThatFileOnly)
     ASSERT_TRUE(b.Start(Out()));
     ASSERT_TRUE(WaitDone());
     EXPECT_EQ(Statuses(), (QStringList{"失败：命令行过长", "已完成"}));
+    EXPECT_EQ(list.Detail(0), "命令行超过 1023 个字符或 1999 字节");
     EXPECT_EQ(app.Calls(), QStringList{In("after.flv")});
     EXPECT_GT(b.CommandLineOf(0).size(), 1023);
     EXPECT_EQ(b.Failures(), 1);

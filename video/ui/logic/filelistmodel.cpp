@@ -19,7 +19,11 @@ QVariant FileListModel::data(const QModelIndex &index, int role) const
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
     const Row &row = m_rows.at(index.row());
-    return index.column() == PathColumn ? row.path : row.status;
+    if (index.column() == PathColumn)
+        return row.path;
+    if (role == Qt::ToolTipRole && !row.detail.isEmpty())
+        return row.detail;
+    return row.status;
 }
 
 QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -37,7 +41,7 @@ void FileListModel::InsertAt(int row, const QString &path, const QString &status
 {
     row = std::clamp(row, 0, Count());
     beginInsertRows({}, row, row);
-    m_rows.insert(row, Row{path, status});
+    m_rows.insert(row, Row{path, status, QString()});
     endInsertRows();
 }
 
@@ -77,6 +81,20 @@ void FileListModel::SetStatus(int row, const QString &status)
     m_rows[row].status = status;
     const QModelIndex cell = index(row, StatusColumn);
     emit dataChanged(cell, cell, {Qt::DisplayRole});
+}
+
+void FileListModel::SetDetail(int row, const QString &detail)
+{
+    if (row < 0 || row >= Count() || m_rows.at(row).detail == detail)
+        return;
+    m_rows[row].detail = detail;
+    const QModelIndex cell = index(row, StatusColumn);
+    emit dataChanged(cell, cell, {Qt::ToolTipRole});
+}
+
+QString FileListModel::Detail(int row) const
+{
+    return row >= 0 && row < Count() ? m_rows.at(row).detail : QString();
 }
 
 QStringList FileListModel::Paths() const

@@ -29,12 +29,16 @@ public:
     QString Path(int row) const;
     QString Status(int row) const;
     void SetStatus(int row, const QString &status);
+    // Why a file failed, shown as the status cell's tool tip (empty: the status itself).
+    void SetDetail(int row, const QString &detail);
+    QString Detail(int row) const;
     QStringList Paths() const;
 
 private:
     struct Row {
         QString path;
         QString status;
+        QString detail;
     };
     QVector<Row> m_rows;
 };

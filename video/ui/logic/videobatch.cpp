@@ -12,6 +12,8 @@
 #include <QPointer>
 #include <QThread>
 
+#include <cstring>
+
 const QString VideoBatch::StatusWaiting = QStringLiteral("等待");
 const QString VideoBatch::StatusDone = QStringLiteral("已完成");
 const QString VideoBatch::StatusFailed = QStringLiteral("失败");
@@ -72,6 +74,30 @@ QString VideoBatch::CompletionText(int failures)
     return QStringLiteral("转换完成，其中 %1 个文件转换失败").arg(failures);
 }
 
+QString VideoBatch::FailureDetail(const RunResult &result, bool outputWritten)
+{
+    switch (result.outcome) {
+    case RunOutcome::Succeeded:
+        return outputWritten ? QString() : QStringLiteral("转换器没有写出输出文件");
+    case RunOutcome::Failed:
+        return QStringLiteral("转换器出错退出（退出码 %1）").arg(result.exitCode);
+    case RunOutcome::Killed:
+        return QStringLiteral("转换器被信号 %1 结束").arg(result.signal);
+    case RunOutcome::StartFailed:
+        return QStringLiteral("无法启动转换器：%1")
+            .arg(QString::fromLocal8Bit(std::strerror(result.error)));
+    case RunOutcome::CommandTooLong:
+        return QStringLiteral("命令行超过 %1 个字符或 %2 字节")
+            .arg(ConverterCommand::MaxCharacters)
+            .arg(ConverterCommand::MaxBytes);
+    case RunOutcome::Cancelled:
+        return QStringLiteral("转换已取消");
+    case RunOutcome::Pending:
+        break;
+    }
+    return QString();
+}
+
 int VideoBatch::Failures() const
 {
     return static_cast<int>(m_states.count(FileState::Failed));
@@ -122,6 +148,9 @@ bool VideoBatch::Start(const QString &outputFolder)
     m_outputs = QVector<QString>(m_fileCount);
     m_commandLines = QVector<QString>(m_fileCount);
     m_failureTexts = QVector<QString>(m_fileCount);
+    m_failureDetails = QVector<QString>(m_fileCount);
+    for (int i = 0; i < m_fileCount; ++i)
+        m_list.SetDetail(i, QString());
 
     const quint64 generation = m_generation;
     QPointer<VideoBatch> self(this);
@@ -166,6 +195,9 @@ void VideoBatch::StartFile()
         // Never truncated: this file fails, the batch goes on at the next tick.
         m_startFailed = true;
         m_failureTexts[row] = StatusTooLong;
+        RunResult tooLong;
+        tooLong.outcome = RunOutcome::CommandTooLong;
+        m_failureDetails[row] = FailureDetail(tooLong, false);
         m_starting = false;
         return;
     }
@@ -183,8 +215,10 @@ void VideoBatch::FinishCurrent()
         const RunResult result = m_runner->Result();
         const QFileInfo out(m_outputs.value(row));
         ok = result.outcome == RunOutcome::Succeeded && out.isFile() && out.size() > 0;
-        if (!ok)
+        if (!ok) {
             m_failureTexts[row] = StatusFailed;
+            m_failureDetails[row] = FailureDetail(result, out.isFile() && out.size() > 0);
+        }
     }
     m_runner.reset();
     m_startFailed = false;
@@ -235,12 +269,14 @@ void VideoBatch::RefreshStatuses(bool batchComplete)
     const int count = std::min(m_fileCount, m_list.Count());
     for (int i = 0; i < count; ++i) {
         if (i < m_currentIndex || batchComplete) {
-            m_list.SetStatus(i, m_states.at(i) == FileState::Failed ? m_failureTexts.at(i)
-                                                                     : StatusDone);
+            const bool failed = m_states.at(i) == FileState::Failed;
+            m_list.SetStatus(i, failed ? m_failureTexts.at(i) : StatusDone);
+            m_list.SetDetail(i, failed ? m_failureDetails.at(i) : QString());
         } else if (i > m_currentIndex) {
             m_list.SetStatus(i, StatusWaiting);
         } else if (m_startFailed) {
             m_list.SetStatus(i, m_failureTexts.at(i));
+            m_list.SetDetail(i, m_failureDetails.at(i));
         } else if (m_runner) {
             const ProgressFile::View view =
                 ProgressFile::Interpret(ProgressFile::Read(ProgressFilePath()));

@@ -54,6 +54,8 @@ public:
     pid_t CurrentPid() const;
 
     static QString CompletionText(int failures);
+    // Why a run failed, in the dialog's language (empty for a success).
+    static QString FailureDetail(const RunResult &result, bool outputWritten);
     static const QString StatusWaiting;
     static const QString StatusDone;
     static const QString StatusFailed;
@@ -90,4 +92,5 @@ private:
     QVector<QString> m_outputs;
     QVector<QString> m_commandLines;
     QVector<QString> m_failureTexts;
+    QVector<QString> m_failureDetails;
 };
