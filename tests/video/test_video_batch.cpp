@@ -62,6 +62,22 @@ protected:
 
 } // namespace
 
+TEST_F(BatchTest, ConverterAndProgressFileFollowTheApplicationFolder)
+{
+    struct Row {
+        QString appFolder, converter, expectedConverter, expectedProgress;
+    };
+    const QList<Row> rows{
+        {"/opt/Tools", "", "/opt/Tools/vv", "/opt/Tools/progress.txt"},
+        {"/opt/my tools", "/elsewhere/vv", "/elsewhere/vv", "/opt/my tools/progress.txt"},
+    };
+    for (const Row &r : rows) {
+        VideoBatch b(list, settings, prompts, {r.appFolder, r.converter, 1000, 1000});
+        EXPECT_EQ(b.ConverterPath(), r.expectedConverter);
+        EXPECT_EQ(b.ProgressFilePath(), r.expectedProgress);
+    }
+}
+
 TEST_F(BatchTest, EmptyListOnlySaysSo)
 {
     VideoBatch &b = MakeBatch();

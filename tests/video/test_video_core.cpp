@@ -314,3 +314,10 @@ TEST(ConverterCommand, FitsBothBuffers)
     for (const Case &c : cases)
         EXPECT_EQ(ConverterCommand::Fits(c.line), c.fits) << c.line.size();
 }
+
+TEST(MirelFFmpeg, ConverterAndProgressFileLiveInTheApplicationFolder)
+{
+    const QString folder = QCoreApplication::applicationDirPath();
+    EXPECT_EQ(QString::fromStdString(MirelFFmpeg::ApplicationFolder()), folder);
+    EXPECT_EQ(QString::fromStdString(MirelFFmpeg::DefaultProgram()), folder + "/vv");
+}
