@@ -38,7 +38,13 @@ MirelFFmpeg::MirelFFmpeg(const std::string &line, std::string programFile)
         tooLong = true;
     else
         commandLine = line;
-    StartThread();
+    if (!StartThread()) {
+        // No worker thread: nothing was started, and the owner must still see an end.
+        MirelLockHolder hold(processLock);
+        result.outcome = RunOutcome::StartFailed;
+        result.error = EAGAIN;
+        finished = 1;
+    }
 }
 
 MirelFFmpeg::~MirelFFmpeg()

@@ -17,7 +17,7 @@ MirelThread::State MirelThread::ThreadState()
     return static_cast<State>(threadState);
 }
 
-void MirelThread::StartThread()
+bool MirelThread::StartThread()
 {
     {
         MirelLockHolder hold(*this);
@@ -25,12 +25,14 @@ void MirelThread::StartThread()
     }
     try {
         std::thread(&MirelThread::ThreadEntry, this).detach();
+        return true;
     } catch (const std::system_error &error) {
         // No thread could be made: nothing will ever run, so nothing must be waited for.
         std::fprintf(stderr, "video: cannot start a worker thread: %s\n", error.what());
         MirelLockHolder hold(*this);
         threadState = Stopped;
     }
+    return false;
 }
 
 void MirelThread::ThreadEntry(MirelThread *object)

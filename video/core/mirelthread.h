@@ -31,8 +31,9 @@ public:
 protected:
     // Starts the worker thread (fire and forget: no handle is kept). The state becomes Running
     // before the thread exists, so an object whose thread has not been scheduled yet still
-    // counts as running and is never freed under it.
-    void StartThread();
+    // counts as running and is never freed under it. False when no thread could be made
+    // (then Run() never runs and the state stays Stopped).
+    bool StartThread();
 
     virtual void Run() = 0;
 
