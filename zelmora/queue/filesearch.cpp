@@ -19,10 +19,19 @@ std::optional<std::vector<FolderEntry>> listFolder(const QString &folder)
         if ((n[0] == '.' && n[1] == 0) || (n[0] == '.' && n[1] == '.' && n[2] == 0))
             continue;
         bool isDir = e->d_type == DT_DIR;
-        if (e->d_type == DT_UNKNOWN) {
+        if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
             struct stat st;
             const QByteArray full = path + '/' + n;
-            isDir = ::lstat(full.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+            if (::lstat(full.constData(), &st) != 0)
+                continue;
+            if (S_ISLNK(st.st_mode)) {
+                // A link to a folder is not followed (no cycles, no second visit); a link to
+                // a file is a file.
+                struct stat target;
+                if (::stat(full.constData(), &target) == 0 && S_ISDIR(target.st_mode))
+                    continue;
+            }
+            isDir = S_ISDIR(st.st_mode);
         }
         entries.push_back({QFile::decodeName(n), isDir});
     }

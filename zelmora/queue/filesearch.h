@@ -17,8 +17,8 @@ struct FolderEntry {
 // folders even when they run with every permission.
 using FolderLister = std::function<std::optional<std::vector<FolderEntry>>(const QString &folder)>;
 
-// The system's listing: readdir order, "." and ".." left out, links to folders given as
-// plain entries (they are queued like files, never followed).
+// The system's listing: readdir order, "." and ".." left out, links to folders left out
+// (never followed), links to files kept as files.
 std::optional<std::vector<FolderEntry>> listFolder(const QString &folder);
 
 // Appends to `found` the full path of every file below `folder`: the files of a folder first,

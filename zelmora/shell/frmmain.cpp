@@ -514,6 +514,8 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
             f.setBold(true);
             m_lblFeed->setFont(f);
         }
+        if (event->type() == QEvent::MouseMove && (watched == m_lblFeed || watched == m_lblWeb))
+            return true; // a move over the labels is not a move over the background
         break;
     case QEvent::MouseButtonRelease:
         if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
