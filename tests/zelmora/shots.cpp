@@ -1,12 +1,16 @@
 // Makes the screenshots of the README: zm_screenshots <output folder>. It fills the main
 // window's queue, starts a batch on a slow stand-in converter and grabs the window at half
 // way, then grabs the options window. Corners outside the window's shape stay transparent.
+#include "feedback/frmsuggest.h"
 #include "shell/frmoptions.h"
+#include "shell/hotspot.h"
 #include "shell/skin.h"
 #include "windowutil.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QTreeView>
 #include <QComboBox>
@@ -14,7 +18,7 @@
 
 namespace {
 
-bool save(QWidget &w, const QString &file)
+QImage render(QWidget &w)
 {
     const qreal dpr = w.devicePixelRatioF();
     QImage img(w.size() * dpr, QImage::Format_ARGB32);
@@ -26,7 +30,12 @@ bool save(QWidget &w, const QString &file)
         for (int x = 0; x < img.width(); ++x)
             if (!shape.contains(QPoint(int(x / dpr), int(y / dpr))))
                 img.setPixel(x, y, qRgba(0, 0, 0, 0));
-    return img.save(file);
+    return img;
+}
+
+bool save(QWidget &w, const QString &file)
+{
+    return render(w).save(file);
 }
 
 } // namespace
@@ -70,6 +79,41 @@ int main(int argc, char **argv)
         }
     });
     h.runBatch(8000);
+
+    // Idle window: toolbar button "Remove" hovered with its menu open.
+    {
+        zmtest::Harness idle;
+        idle.open();
+        idle.window->txtPath()->setText(QStringLiteral("/tmp/zmshots/Music"));
+        for (const QString &n : names)
+            idle.window->AddQueueEntry(videos.filePath(n));
+        idle.window->applyHintRule();
+        idle.window->show();
+        QApplication::processEvents();
+        QMouseEvent hover(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(idle.window->imgToolbar(1), &hover);
+        QMenu *menu = idle.window->menuRemove();
+        menu->popup(QPoint(0, 0));
+        QApplication::processEvents();
+        QImage img = render(*idle.window);
+        const QImage menuImg = menu->grab().toImage();
+        menu->hide();
+        QPainter p(&img);
+        const QPoint at(idle.window->imgToolbar(1)->x() + 40, idle.window->imgToolbar(1)->y() + 44);
+        p.fillRect(QRect(at + QPoint(3, 3), menuImg.size() / menuImg.devicePixelRatio()), QColor(0, 0, 0, 40));
+        p.drawImage(at, menuImg);
+        p.end();
+        img.save(outDir + QStringLiteral("/zelmora-menu") + suffix + QStringLiteral(".png"));
+    }
+    {
+        zm::frmSuggest suggest(QStringLiteral("http://127.0.0.1:9"));
+        suggest.txtName()->setText(QStringLiteral("Ann"));
+        suggest.txtEMail()->setText(QStringLiteral("ann@example.org"));
+        suggest.txtComment()->setText(QStringLiteral("Great little tool, thank you!"));
+        suggest.show();
+        QApplication::processEvents();
+        save(suggest, outDir + QStringLiteral("/zelmora-feedback") + suffix + QStringLiteral(".png"));
+    }
 
     zm::ProgramSettings s{0, 1, 90, 120};
     zm::frmOptions options(s, QStringLiteral("/tmp/zmshots/options.ini"), nullptr);

@@ -206,7 +206,9 @@ void frmMain::buildControls()
     m_lblFeed = new QLabel(QStringLiteral("Feedback"), this);
     m_lblFeed->setObjectName(QStringLiteral("lblFeed"));
     m_lblFeed->setGeometry(628, 477, 46, 13);
-    m_lblFeed->setFont(skinFont(10));
+    QFont feedFont = skinFont(10);
+    feedFont.setLetterSpacing(QFont::PercentageSpacing, 94); // "Feedback" fits its 46 pixels, bold too
+    m_lblFeed->setFont(feedFont);
     m_lblFeed->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_lblFeed->setToolTip(QStringLiteral("Send us your suggestion or question"));
     m_lblFeed->setCursor(hand);
