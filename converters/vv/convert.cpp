@@ -1,5 +1,6 @@
 #include "convert.h"
 
+#include "audio_worker.h"
 #include "video_path.h"
 
 #include "../common/audio_path.h"
@@ -9,6 +10,7 @@
 #include "../common/progress.h"
 
 #include <algorithm>
+#include <mutex>
 
 namespace vv {
 
@@ -103,6 +105,14 @@ void convert(const Options &options, ProgressFile &progress)
     out.write_header();
     progress.flush();
 
+    // The sound is converted on a thread of its own, beside the picture.
+    std::mutex muxLock;
+    std::unique_ptr<AudioWorker> audioWorker;
+    if (audioPath) {
+        videoPath.setMuxLock(&muxLock);
+        audioWorker = std::make_unique<AudioWorker>(*audioPath, muxLock);
+    }
+
     const int64_t duration = in.duration_us();
     const int64_t start = in.start_us();
     const int64_t size = in.context()->pb ? avio_size(in.context()->pb) : -1;
@@ -113,8 +123,8 @@ void convert(const Options &options, ProgressFile &progress)
         int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
         if (pkt->stream_index == videoIndex)
             videoPath.sendPacket(pkt.get());
-        else if (audioPath && pkt->stream_index == audioIndex)
-            audioPath->send_packet(pkt.get());
+        else if (audioWorker && pkt->stream_index == audioIndex)
+            audioWorker->push(pkt.get());
         if (ts != AV_NOPTS_VALUE && duration > 0) {
             const int64_t us = av_rescale_q(ts, st->time_base, AV_TIME_BASE_Q) - start;
             progress.update(static_cast<double>(us) / static_cast<double>(duration));
@@ -126,8 +136,8 @@ void convert(const Options &options, ProgressFile &progress)
         av_packet_unref(pkt.get());
     }
     videoPath.finish();
-    if (audioPath)
-        audioPath->finish();
+    if (audioWorker)
+        audioWorker->finish();
     out.finish();
     progress.finish();
 }

@@ -91,6 +91,7 @@ struct VideoPath::Impl {
     int64_t decodeErrors = 0;
     int64_t lastPts = AV_NOPTS_VALUE;  // input time base
     AVRational containerSar{0, 1};     // 0/1: the container states none
+    std::mutex *muxLock = nullptr;
     int64_t inputFrameTicks = 1;       // one input frame in the input time base
 
     explicit Impl(zmconv::OutputFile &o) : out(o) {}
@@ -284,6 +285,8 @@ void VideoPath::buildGraph(int width, int height, int format, AVRational sar)
     d.graphSar = sar;
 }
 
+void VideoPath::setMuxLock(std::mutex *lock) { m_impl->muxLock = lock; }
+
 void VideoPath::sendPacket(const AVPacket *pkt) { decodeAndFilter(pkt); }
 
 void VideoPath::decodeAndFilter(const AVPacket *pkt)
@@ -376,7 +379,12 @@ void VideoPath::encode(AVFrame *frame)
         check(ret, Failure::Codec,
               std::string("video encoding failed (") + d.encoder->codec->name + ")");
         d.packet->stream_index = d.outStream->index;
-        d.out.write(d.packet.get(), d.encoder->time_base);
+        if (d.muxLock) {
+            std::lock_guard lock(*d.muxLock);
+            d.out.write(d.packet.get(), d.encoder->time_base);
+        } else {
+            d.out.write(d.packet.get(), d.encoder->time_base);
+        }
     }
 }
 

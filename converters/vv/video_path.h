@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -56,6 +57,8 @@ public:
     void finish();
 
     int64_t framesEncoded() const { return m_framesEncoded; }
+    // When another thread writes into the same output, every write happens under this lock.
+    void setMuxLock(std::mutex *lock);
 
 private:
     struct Impl;
