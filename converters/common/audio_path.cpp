@@ -9,13 +9,107 @@ extern "C" {
 
 #include <algorithm>
 #include <climits>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 namespace zmconv {
 
 namespace {
 // Frame size used for encoders that take any number of samples (PCM).
 constexpr int kFreeFrameSize = 4096;
+// Frames waiting for the encoder thread at most (well under a second of sound). The threads
+// wake each other in batches, not once per frame: the encoder thread when kWakeBatch frames
+// wait, the feeding thread when the queue has drained to half.
+constexpr size_t kQueuedFrames = 32;
+constexpr size_t kWakeBatch = 8;
 } // namespace
+
+// Runs the encoder (and so the muxer writes) on a thread of its own, fed through a short
+// queue; a null frame drains the encoder and ends the thread. An exception on the thread is
+// kept and thrown again to the feeding side.
+class AudioPath::EncodeWorker {
+public:
+    explicit EncodeWorker(AudioEncoder& encoder) : m_encoder(encoder), m_thread([this] { loop(); }) {}
+    ~EncodeWorker() { stop(); }
+
+    // Queues frame (null = drain and end). Throws what the thread failed with.
+    void push(FramePtr frame)
+    {
+        std::unique_lock lock(m_mutex);
+        m_feeder_waiting = true;
+        m_space.wait(lock, [this] { return m_queue.size() < kQueuedFrames || m_error || m_quit; });
+        m_feeder_waiting = false;
+        if (m_error)
+            std::rethrow_exception(m_error);
+        const bool last = !frame;
+        m_queue.push_back(std::move(frame));
+        if (last || m_queue.size() >= kWakeBatch)
+            m_items.notify_one();
+    }
+
+    // Waits for the thread to end after a drain; throws what it failed with.
+    void join()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_error)
+            std::rethrow_exception(m_error);
+    }
+
+    // Ends the thread without draining (after a failure elsewhere).
+    void stop()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_quit = true;
+        }
+        m_items.notify_all();
+        m_space.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    void loop()
+    {
+        for (;;) {
+            FramePtr frame;
+            {
+                std::unique_lock lock(m_mutex);
+                m_items.wait(lock, [this] { return !m_queue.empty() || m_quit; });
+                if (m_quit)
+                    return;
+                frame = std::move(m_queue.front());
+                m_queue.pop_front();
+                if (m_feeder_waiting && m_queue.size() <= kQueuedFrames / 2)
+                    m_space.notify_one();
+            }
+            try {
+                m_encoder.encode(frame.get());
+            } catch (...) {
+                std::lock_guard lock(m_mutex);
+                m_error = std::current_exception();
+                m_space.notify_all();
+                return;
+            }
+            if (!frame)
+                return;
+        }
+    }
+
+    AudioEncoder& m_encoder;
+    std::mutex m_mutex;
+    std::condition_variable m_items;
+    std::condition_variable m_space;
+    std::deque<FramePtr> m_queue;
+    std::exception_ptr m_error;
+    bool m_quit = false;
+    bool m_feeder_waiting = false;
+    std::thread m_thread; // last: starts once the rest is ready
+};
 
 struct AudioPath::Impl {
     AVStream* stream = nullptr;
@@ -92,7 +186,19 @@ AudioPath::AudioPath(InputFile& in, int stream_index, const AudioEncoderSettings
         throw ConvError(Failure::Codec, "out of memory");
 }
 
-AudioPath::~AudioPath() = default;
+AudioPath::~AudioPath()
+{
+    // The thread uses the encoder: it ends before any member goes.
+    m_worker.reset();
+}
+
+void AudioPath::set_encode_thread(bool on)
+{
+    if (on && !m_worker)
+        m_worker = std::make_unique<EncodeWorker>(*m_encoder);
+    else if (!on && m_worker)
+        m_worker.reset();
+}
 
 double AudioPath::seconds_done() const
 {
@@ -305,7 +411,9 @@ void AudioPath::emit_frames(bool flush)
         if (avail <= 0 || (avail < size && !flush))
             return;
         const int n = std::min(avail, size);
-        AVFrame* f = d.out_frame.get();
+        // A queued frame is owned by the encoder thread, so that path gets a new one each time.
+        FramePtr fresh = m_worker ? make_frame() : nullptr;
+        AVFrame* f = m_worker ? fresh.get() : d.out_frame.get();
         if (f->nb_samples != n || !f->buf[0]) {
             av_frame_unref(f);
             f->format = enc.sample_format();
@@ -321,7 +429,10 @@ void AudioPath::emit_frames(bool flush)
             throw ConvError(Failure::Codec, "audio buffer underrun");
         f->pts = d.samples_sent;
         d.samples_sent += n;
-        enc.encode(f);
+        if (m_worker)
+            m_worker->push(std::move(fresh));
+        else
+            enc.encode(f);
     }
 }
 
@@ -331,7 +442,13 @@ void AudioPath::finish()
         send_packet(nullptr);
     push_samples(nullptr, 0);
     emit_frames(true);
-    m_encoder->encode(nullptr);
+    if (m_worker) {
+        m_worker->push(nullptr);
+        m_worker->join();
+        m_worker.reset();
+    } else {
+        m_encoder->encode(nullptr);
+    }
 }
 
 } // namespace zmconv

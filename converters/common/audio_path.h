@@ -46,14 +46,21 @@ public:
     // picture converted beside it. Off by default; only without a range.
     void set_fill_gaps(bool on);
 
+    // With the encode thread on, encoding and muxing run on a thread of their own while the
+    // caller's thread reads and decodes on. Only for an output no other stream writes to (the
+    // muxer is not shared between threads); call before the first packet. Off by default.
+    void set_encode_thread(bool on);
+
     // Seconds of audio handed to the encoder so far (the position within the range).
     double seconds_done() const;
     bool range_done() const { return m_range_done; }
 
 private:
     struct Impl;
+    class EncodeWorker;
     std::unique_ptr<Impl> m_impl;
     std::unique_ptr<AudioEncoder> m_encoder;
+    std::unique_ptr<EncodeWorker> m_worker;
     int m_stream_index;
     bool m_range_done = false;
     void handle_decoded(AVFrame* frame);

@@ -117,6 +117,8 @@ void OutputFile::write(AVPacket* pkt, AVRational time_base)
     AVStream* st = m_ctx->streams[pkt->stream_index];
     av_packet_rescale_ts(pkt, time_base, st->time_base);
     check(av_interleaved_write_frame(m_ctx, pkt), Failure::Codec, "cannot write to the output");
+    if (m_ctx->pb)
+        m_bytes.store(std::max<int64_t>(0, avio_tell(m_ctx->pb)), std::memory_order_relaxed);
 }
 
 void OutputFile::finish()
@@ -131,7 +133,7 @@ void OutputFile::finish()
             check(m_ctx->pb->error, Failure::Output, "cannot write the output file " + m_path);
     }
     if (m_ctx->pb)
-        m_final_size = avio_tell(m_ctx->pb);
+        m_bytes.store(std::max<int64_t>(0, avio_tell(m_ctx->pb)), std::memory_order_relaxed);
     if (!(m_ctx->oformat->flags & AVFMT_NOFILE)) {
         const int ret = avio_closep(&m_ctx->pb);
         if (ret < 0)
@@ -142,9 +144,7 @@ void OutputFile::finish()
 
 int64_t OutputFile::bytes_written() const
 {
-    if (m_done)
-        return m_final_size;
-    return m_ctx->pb ? std::max<int64_t>(0, avio_tell(m_ctx->pb)) : 0;
+    return m_bytes.load(std::memory_order_relaxed);
 }
 
 } // namespace zmconv

@@ -7,6 +7,7 @@
 
 #include "av_owner.h"
 
+#include <atomic>
 #include <string>
 
 namespace zmconv {
@@ -48,7 +49,8 @@ public:
     // Flushes the interleaving queue, writes the trailer, closes the file; from now on the
     // output is complete and is kept.
     void finish();
-    // Bytes written so far (the final size once finished).
+    // Bytes written so far (the final size once finished). May be read from another thread
+    // than the one writing.
     int64_t bytes_written() const;
 
 private:
@@ -57,7 +59,7 @@ private:
     bool m_opened = false;
     bool m_header = false;
     bool m_done = false;
-    int64_t m_final_size = 0;
+    std::atomic<int64_t> m_bytes{0};
 };
 
 } // namespace zmconv

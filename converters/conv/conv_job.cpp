@@ -177,6 +177,9 @@ void run(const Job& job, const TextSink& progress)
     settings.channels = kind->fixed_channels ? kind->fixed_channels : job.channels;
     settings.max_channels = kind->max_channels;
     zmconv::AudioPath path(in, audio, settings, out, job.range);
+    // The output holds this one stream: encoding may overlap reading and decoding. PCM costs
+    // nothing to encode, so there a second thread would only add hand-over work.
+    path.set_encode_thread(settings.encoder.rfind("pcm_", 0) != 0);
 
     if (job.copy_metadata) {
         out.set_metadata(in.context()->metadata);

@@ -553,6 +553,24 @@ TEST(ConvErrors, OneLineAndNoOutput)
     EXPECT_TRUE(QFileInfo(m.path("step.wav")).size() > 0); // the input refused as output is intact
 }
 
+// A write failure part-way (the disk is full) is an error, and the partial output goes. The
+// output name is a link to /dev/full, which takes the header and fails once data is flushed.
+TEST(ConvErrors, DiskFull)
+{
+    Media& m = Media::get();
+    for (const char* ext : {".mp3", ".wav", ".aac", ".amr"}) {
+        SCOPED_TRACE(ext);
+        const QString folder = m.fresh_folder();
+        const QString out = folder + "/full" + ext;
+        ASSERT_TRUE(QFile::link("/dev/full", out));
+        const RunResult r = run_conv({"-i", m.path("av.mp4"), "-y", out});
+        EXPECT_EQ(r.exit_code, 5) << r.err.toStdString();
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("No space left")) << r.err.toStdString();
+        EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::System | QDir::Hidden).isEmpty());
+    }
+}
+
 // Without -y an existing output is an error and stays untouched; with -y it is replaced.
 TEST(ConvErrors, OverwriteRule)
 {
