@@ -61,6 +61,7 @@ constexpr int64_t kSeekMarginUs = 500000;
 // beginning instead so the cut stays sample-exact. Beyond it, seeking is worth the error of
 // at most half a timestamp unit.
 constexpr int64_t kDecodeThroughUs = 300 * int64_t(AV_TIME_BASE);
+constexpr int kThreadedFrameSize = 256;
 constexpr auto kProgressInterval = std::chrono::milliseconds(300);
 
 } // namespace
@@ -177,9 +178,10 @@ void run(const Job& job, const TextSink& progress)
     settings.channels = kind->fixed_channels ? kind->fixed_channels : job.channels;
     settings.max_channels = kind->max_channels;
     zmconv::AudioPath path(in, audio, settings, out, job.range);
-    // The output holds this one stream: encoding may overlap reading and decoding. PCM costs
-    // nothing to encode, so there a second thread would only add hand-over work.
-    path.set_encode_thread(settings.encoder.rfind("pcm_", 0) != 0);
+    // The output holds this one stream: encoding may overlap reading and decoding. Encoders of
+    // tiny frames (Vorbis takes 64 samples) or of any size (PCM, nothing to compute) would
+    // spend more on handing frames over than the overlap wins.
+    path.set_encode_thread(path.encoder().frame_size() >= kThreadedFrameSize);
 
     if (job.copy_metadata) {
         out.set_metadata(in.context()->metadata);
