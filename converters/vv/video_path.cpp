@@ -92,6 +92,7 @@ struct VideoPath::Impl {
     int64_t lastPts = AV_NOPTS_VALUE;  // input time base
     AVRational containerSar{0, 1};     // 0/1: the container states none
     std::mutex *muxLock = nullptr;
+    int64_t lastOutPts = AV_NOPTS_VALUE; // encoder time base
     int64_t inputFrameTicks = 1;       // one input frame in the input time base
 
     explicit Impl(zmconv::OutputFile &o) : out(o) {}
@@ -358,7 +359,12 @@ void VideoPath::pullFiltered()
         AVFrame *f = d.filtered.get();
         f->pts = av_rescale_q(f->pts, av_buffersink_get_time_base(d.sink), d.encoder->time_base);
         f->pict_type = AV_PICTURE_TYPE_NONE;
-        encode(f);
+        // After a rebuilt graph the first frames may repeat a time already sent: skip them, so
+        // the output's timestamps keep rising.
+        if (d.lastOutPts == AV_NOPTS_VALUE || f->pts > d.lastOutPts) {
+            d.lastOutPts = f->pts;
+            encode(f);
+        }
         av_frame_unref(f);
     }
 }
