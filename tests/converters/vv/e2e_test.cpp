@@ -457,7 +457,11 @@ INSTANTIATE_TEST_SUITE_P(
         Failing{"UnknownEncoder", "43_25.mp4", "avi", {"-vcodec divx9"}, 2, "divx9"},
         Failing{"ContainerCannotHold", "43_25.mp4", "flv",
                 {"-vcodec flv", "-acodec libopencore_amrnb"}, 2, "flv"},
-        Failing{"UnknownExtension", "43_25.mp4", "xyz", {"-vcodec  mpeg4"}, 2, "xyz"}),
+        Failing{"UnknownExtension", "43_25.mp4", "xyz", {"-vcodec  mpeg4"}, 2, "xyz"},
+        Failing{"EncoderRefusesSettings", "43_25.mp4", "avi",
+                {"-vcodec  mpeg4", "-acodec mp2", "-ar 22050", "-ab 320k"}, 5, "mp2"},
+        Failing{"VideoEncoderRefusesSize", "43_25.mp4", "avi",
+                {"-vcodec  mpeg4", "-s 8192x8192"}, 5, "mpeg4"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(Failures, MissingOutputFolder)
