@@ -83,17 +83,18 @@ TEST(FolderSearch, EverySubfolderAndNoCallStackDepth)
     ASSERT_EQ(found.size(), 250);
     EXPECT_EQ(found.last(), QStringLiteral("/w/s249/f"));
 
-    // 200,000 folders deep: a recursive walk would run out of stack.
-    const int depth = 200000;
-    FolderLister deep = [](const QString &folder) -> std::optional<std::vector<FolderEntry>> {
-        const int level = int(folder.count(QLatin1Char('/')));
-        if (level >= depth)
+    // 30,000 folders deep: far more than a call stack of search frames would hold.
+    const int depth = 30000;
+    int level = 0;
+    FolderLister deep = [&level](const QString &) -> std::optional<std::vector<FolderEntry>> {
+        if (++level >= depth)
             return std::vector<FolderEntry>{{"bottom.flv", false}};
         return std::vector<FolderEntry>{{"d", true}};
     };
     found.clear();
     SearchFolder(QStringLiteral("/d"), found, deep);
     ASSERT_EQ(found.size(), 1);
+    EXPECT_EQ(found[0].size(), 2 * depth + 11);
     EXPECT_TRUE(found[0].endsWith(QStringLiteral("/d/bottom.flv")));
 }
 
