@@ -193,10 +193,12 @@ double ratio(const QString &text)
 // then split as the front end splits it.
 QStringList dialogArguments(const QString &in, const QStringList &optionTexts, const QString &out)
 {
-    QString line = "vv -i \"" + in + "\" -y";
+    // A double quote inside a quoted path is written as three of them.
+    auto quoted = [](QString path) { return path.replace("\"", "\"\"\""); };
+    QString line = "vv -i \"" + quoted(in) + "\" -y";
     for (const QString &t : optionTexts)
         line += " " + t;
-    line += " \"" + out + "\"";
+    line += " \"" + quoted(out) + "\"";
     QStringList args = QProcess::splitCommand(line);
     args.removeFirst();
     return args;
@@ -547,6 +549,16 @@ TEST(Paths, SpacesQuotesNonAsciiAndShellCharacters)
     const Probe p = probe(out);
     ASSERT_TRUE(p.ok);
     EXPECT_EQ((*p.video)["width"].toInt(), 176);
+
+    // The same paths through the dialog's command line and its splitting.
+    const QString out2 = folder + "/out \"2\" `x` é|.3gp";
+    const RunResult r2 = run(env.vv(), dialogArguments(in,
+                                                       {"-vcodec h263", "-b 256k", "-s 176x144 ",
+                                                        "-r 14.985", "-acodec libopencore_amrnb",
+                                                        "-ar 8000", "-ab 12.2k", "-ac 1"},
+                                                       out2));
+    ASSERT_EQ(r2.exitCode, 0) << r2.err.toStdString();
+    EXPECT_TRUE(probe(out2).ok);
 }
 
 // ---------------------------------------------------------------------------------------------
