@@ -104,6 +104,12 @@ public:
               "0.8", "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=1.2",
               "-map", "0:v", "-map", "1:a", "-c:v", "libx264", "-preset", "ultrafast", "-c:a",
               "aac"}},
+            // sound with a cover picture, which is no video
+            {"cover.mp3",
+             {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=2", "-f",
+              "lavfi", "-i", "color=c=red:s=64x64:d=1", "-map", "0:a", "-map", "1:v",
+              "-frames:v", "1", "-c:v", "mjpeg", "-disposition:v", "attached_pic", "-c:a",
+              "libmp3lame"}},
             // sound only
             {"sound.mp3",
              {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=2", "-c:a",
@@ -454,6 +460,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "nonexistent"},
         Failing{"NotMedia", "corrupt.mp4", "mp4", {"-vcodec  mpeg4"}, 3, "corrupt.mp4"},
         Failing{"NoVideo", "sound.mp3", "mp4", {"-vcodec  mpeg4"}, 3, "no video"},
+        Failing{"CoverPictureIsNoVideo", "cover.mp3", "mp4", {"-vcodec  mpeg4"}, 3, "no video"},
         Failing{"H263RefusesSize", "43_25.mp4", "3gp",
                 {"-vcodec h263", "-b 256k", "-s 320x240 ", "-r 14.985"}, 2, "H.263"},
         Failing{"UnknownEncoder", "43_25.mp4", "avi", {"-vcodec divx9"}, 2, "divx9"},
