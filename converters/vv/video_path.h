@@ -34,7 +34,7 @@ struct VideoSettings {
 
 // Frame sizes the H.263 (1996) encoder can code.
 bool isH263Size(int width, int height);
-// Frame rate reduced to a denominator of at most 65535 (what MPEG-4 part 2 time bases hold).
+// Frame rate reduced to a denominator of at most 65535 (what MPEG-4 Visual time bases hold).
 Rational limitFrameRate(Rational rate);
 // The frame size to encode: the requested one, else the input's rounded down to even numbers.
 std::pair<int, int> outputSize(const VideoSettings &settings, int inWidth, int inHeight);
