@@ -6,6 +6,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QAudioDevice>
+#include <QMediaDevices>
 #include <QSoundEffect>
 #include <QTimer>
 #include <QUrl>
@@ -33,8 +35,8 @@ bool QtDesktopShell::open(const QString &pathOrUrl)
 
 void QtSoundPlayer::playSync(const QString &wavPath)
 {
-    if (!QFileInfo(wavPath).isFile())
-        return;
+    if (!QFileInfo(wavPath).isFile() || QMediaDevices::defaultAudioOutput().isNull())
+        return; // no sound and no error without a file or an audio device
     QSoundEffect effect;
     effect.setSource(QUrl::fromLocalFile(wavPath));
     QEventLoop loop;
@@ -53,8 +55,8 @@ void QtSoundPlayer::playSync(const QString &wavPath)
     });
     if (effect.status() == QSoundEffect::Ready)
         effect.play();
-    // No audio device, or a file that never loads: the batch is not held up for long.
-    guard.start(5000);
+    // A file that never loads or never ends: the batch is not held up for long.
+    guard.start(3000);
     loop.exec();
 }
 
