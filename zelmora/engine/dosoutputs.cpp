@@ -54,7 +54,8 @@ void reapInBackground(pid_t pid)
 
 DOSOutputs::DOSOutputs(MessageBoxes *boxes, QObject *parent) : QObject(parent), m_boxes(boxes)
 {
-    connect(qApp, &QCoreApplication::aboutToQuit, this, &DOSOutputs::abandon);
+    if (QCoreApplication::instance())
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &DOSOutputs::abandon);
 }
 
 DOSOutputs::~DOSOutputs()
