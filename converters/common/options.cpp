@@ -40,17 +40,17 @@ ParsedCommandLine tokenize(std::span<const std::string> args, std::span<const Op
             continue;
         }
         const std::string_view name = std::string_view(arg).substr(1);
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* def = nullptr;
         for (const OptionSpec& s : table) {
             if (s.name == name) {
-                spec = &s;
+                def = &s;
                 break;
             }
         }
-        if (!spec)
+        if (!def)
             throw ConvError(Failure::Usage, "unknown option " + arg);
-        ParsedOption opt{spec->id, std::string(name), {}};
-        if (spec->takes_value) {
+        ParsedOption opt{def->id, std::string(name), {}};
+        if (def->takes_value) {
             if (i + 1 >= args.size())
                 throw ConvError(Failure::Usage, "missing value for " + arg);
             opt.value = args[++i];
