@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QLockFile>
 #include <QScreen>
 #include <QStandardPaths>
@@ -23,6 +24,7 @@ int main(int argc, char *argv[])
         return 0;
 
     zm::SkinH_Attach(&app);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/skin/icon.png")));
     zm::QtMessageBoxes boxes;
     zm::QtDesktopShell shell;
     zm::QtSoundPlayer sound;

@@ -118,6 +118,7 @@ QMenu::separator { height: 1px; background: #E2E3EE; margin: 3px 8px; }
 
 void SkinH_Attach(QApplication *app)
 {
+    initSkinResources();
     if (app)
         app->setStyleSheet(QString::fromLatin1(kStyle));
 }
