@@ -265,13 +265,13 @@ TEST(Batch, ClosingTheWindowDuringAConversion)
     h.open();
     h.window->show();
     h.window->AddQueueEntry(h.app.script(QStringLiteral("long.flv"), {QStringLiteral("out started"),
-                                                                      QStringLiteral("sleep 2500"), QStringLiteral("output")}));
+                                                                      QStringLiteral("sleep 3500"), QStringLiteral("output")}));
     QElapsedTimer t;
     t.start();
     QObject::connect(&h.window->batch(), &BatchDriver::fileStarted,
                      [&] { QTimer::singleShot(200, h.window.get(), [&] { h.window->close(); }); });
-    h.runBatch(1500);
-    EXPECT_LT(t.elapsed(), 2000);
+    h.runBatch(3000);
+    EXPECT_LT(t.elapsed(), 3200) << "closing does not wait for the converter";
     EXPECT_FALSE(h.window->objDOS().isRunning());
     h.window.reset(); // the window goes away with the converter still running: no crash
     QTest::qWait(50);
