@@ -153,11 +153,18 @@ TEST_F(RunnerTest, ConverterThatCannotBeStarted)
     const std::string programs[] = {app.File("missing/vv").toStdString(),
                                     notExecutable.toStdString()};
     for (const std::string &program : programs) {
+        testing::internal::CaptureStdout();
         MirelFFmpeg runner(Line(app.File("a.flv"), app.File("a.3gp")), program);
-        ASSERT_TRUE(WaitFinished(runner, 3000)) << program;
+        const bool finished = WaitFinished(runner, 3000);
+        const std::string printed = testing::internal::GetCapturedStdout();
+        ASSERT_TRUE(finished) << program;
         EXPECT_EQ(runner.Result().outcome, RunOutcome::StartFailed) << program;
         EXPECT_NE(runner.Result().error, 0);
         EXPECT_EQ(runner.Pid(), 0);
+        // The only trace of the failure: one line on standard output with the error code.
+        EXPECT_EQ(printed, "CreateProcess failed (" + std::to_string(runner.Result().error)
+                               + ").\n")
+            << program;
     }
 }
 

@@ -153,8 +153,9 @@ void MirelFFmpeg::Run()
             const QStringList args = QProcess::splitCommand(QString::fromUtf8(commandLine));
             int rc = args.isEmpty() ? EINVAL : SpawnConverter(program, args, &child);
             if (rc != 0) {
-                std::printf("%s could not be started (%d: %s).\n", program.c_str(), rc,
-                            std::strerror(rc));
+                // The one trace of a failed start, on standard output (the user is not told;
+                // the dialog marks the file as failed).
+                std::printf("CreateProcess failed (%d).\n", rc);
                 std::fflush(stdout);
                 outcome.outcome = RunOutcome::StartFailed;
                 outcome.error = rc;
