@@ -185,6 +185,14 @@ TEST_F(DialogTest, ClickRemembersTheItemAndKeyboardDoesNot)
     QTest::keyClick(dlg->FileListView(), Qt::Key_Down);
     EXPECT_EQ(dlg->FileListView()->currentIndex().row(), 2);
     EXPECT_EQ(dlg->SelectedIndex(), 1) << "keyboard selection must not update the index";
+    // Only a left click counts: other buttons may move the selection but not the index.
+    for (Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
+        QTableView *view = dlg->FileListView();
+        const QRect r = view->visualRect(dlg->FileList().index(0, 0));
+        QTest::mouseClick(view->viewport(), button, {}, r.center());
+        QCoreApplication::processEvents();
+        EXPECT_EQ(dlg->SelectedIndex(), 1) << "button " << button;
+    }
     // A click on the empty area clears the selection: nothing remembered.
     QTest::mouseClick(dlg->FileListView()->viewport(), Qt::LeftButton, {}, QPoint(10, 160));
     QCoreApplication::processEvents();

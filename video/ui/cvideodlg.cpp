@@ -18,6 +18,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -436,8 +437,10 @@ bool CvideoDlg::eventFilter(QObject *watched, QEvent *event)
             return true; // Enter neither presses a button nor closes the dialog
         }
     } else if (event->type() == QEvent::MouseButtonRelease && m_listView
-               && watched == m_listView->viewport()) {
-        // The view updates its selection on this event; read it afterwards.
+               && watched == m_listView->viewport()
+               && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        // A click is the left button's; the view updates its selection on this event, so
+        // read it afterwards.
         QTimer::singleShot(0, this, &CvideoDlg::OnFileListClick);
     }
     return QDialog::eventFilter(watched, event);
