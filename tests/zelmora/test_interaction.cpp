@@ -216,6 +216,13 @@ TEST(Hover, PicturesFollowTheMouse)
     w.imgToolbar(2)->setEnabled(false);
     move(w.imgToolbar(2));
     EXPECT_FALSE(w.imgToolbar(2)->hasPicture());
+    // Qt delivers the entering of a disabled widget too: locked hot spots still stay plain.
+    for (HotSpot *locked : {w.imgToolbar(0), w.imgMenu(2), w.imgConvert()}) {
+        locked->setEnabled(false);
+        QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), locked->mapToGlobal(QPointF(2, 2)));
+        QCoreApplication::sendEvent(locked, &enter);
+        EXPECT_FALSE(locked->hasPicture()) << locked->objectName().toStdString();
+    }
 }
 
 TEST(Hover, LabelsAndHelp)

@@ -56,6 +56,29 @@ TEST(MainWindow, DesignedGeometry)
     for (const Row &r : rows)
         EXPECT_EQ(r.widget->geometry(), r.rect) << r.widget->objectName().toStdString();
     EXPECT_EQ(w.imgPB()->geometry(), QRect(113, 447, 0, 13));
+
+    // Tool tips: the four lists carry theirs; the drop-down arrows over them have none.
+    struct Tip {
+        const char *name;
+        const char *tip;
+    };
+    const Tip tips[] = {
+        {"cmbOF", "Output Format"},
+        {"cmbBR", "MP3 Audio Bitrate"},
+        {"cmbR", "MP3 Audio Rate"},
+        {"cmbChannel", "MP3 Audio Channel(Stereo or Mono)"},
+        {"picButtonOF", ""},
+        {"picButtonBR", ""},
+        {"picButtonR", ""},
+        {"picButtonChannel", ""},
+        {"txtPath", "Select a Folder to Output"},
+        {"lblFeed", "Send us your suggestion or question"},
+    };
+    for (const Tip &t : tips) {
+        const QWidget *c = w.findChild<QWidget *>(QString::fromLatin1(t.name));
+        ASSERT_NE(c, nullptr) << t.name;
+        EXPECT_EQ(c->toolTip(), QString::fromLatin1(t.tip)) << t.name;
+    }
 }
 
 TEST(MainWindow, FirstStartDefaults)

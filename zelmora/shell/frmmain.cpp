@@ -83,7 +83,10 @@ QComboBox *frmMain::makeBox(const QStringList &items, const QRect &geometry, con
 
 HotSpot *frmMain::makeArrow(QComboBox *box, const QRect &geometry, const QString &tip)
 {
-    auto *arrow = new HotSpot(this, geometry, tip);
+    // The tool tip belongs to the list; the arrow over its right end has none of its own.
+    box->setToolTip(tip);
+    auto *arrow = new HotSpot(this, geometry);
+    arrow->setObjectName(QStringLiteral("picButton") + box->objectName().mid(3));
     arrow->setPicture(m_imgButton);
     connect(arrow, &HotSpot::hovered, this, [this, arrow] { arrow->setPicture(m_imgButtonLight); });
     connect(arrow, &HotSpot::clicked, box, &QComboBox::showPopup);

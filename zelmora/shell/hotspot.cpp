@@ -40,7 +40,9 @@ void HotSpot::mouseMoveEvent(QMouseEvent *event)
 
 void HotSpot::enterEvent(QEnterEvent *event)
 {
-    emit hovered();
+    // Qt still delivers the entering of a disabled widget; a locked hot spot stays plain.
+    if (isEnabled())
+        emit hovered();
     QLabel::enterEvent(event);
 }
 
