@@ -219,6 +219,68 @@ TEST_F(BatchTest, OutputNamesOfTheBatch)
     }
 }
 
+TEST_F(BatchTest, SameBaseNameInOneBatchNeverReplacesThisBatchsOutput)
+{
+    // Three inputs named clip in three folders, all converted into one output folder.
+    struct Row {
+        QStringList present;   // in the output folder before the batch (an earlier run)
+        QList<bool> answers;   // to the overwrite questions, in order
+        QStringList questions; // "<name>.<ext>" each question names
+        QStringList outputs;   // expected output names, top to bottom
+    };
+    const QList<Row> rows{
+        {{}, {}, {}, {"clip.3gp", "clip (2).3gp", "clip (3).3gp"}},
+        {{"clip.3gp"}, {true}, {"clip.3gp"}, {"clip.3gp", "clip (2).3gp", "clip (3).3gp"}},
+        // A numbered name skips files of earlier runs instead of asking about them.
+        {{"clip (2).3gp"}, {}, {}, {"clip.3gp", "clip (3).3gp", "clip (4).3gp"}},
+        // Declined for the first file; the second meets the same earlier file and is asked
+        // again (that file is not this batch's).
+        {{"clip.3gp", "重命名clip.3gp"}, {false, true}, {"clip.3gp", "clip.3gp"},
+         {"重命名clip (2).3gp", "clip.3gp", "clip (2).3gp"}},
+    };
+    const QStringList inputs{"in/a/clip.avi", "in/b/clip.flv", "in/c/clip.mp4"};
+    for (const Row &r : rows) {
+        FakeAppFolder fresh;
+        ASSERT_TRUE(fresh.IsValid());
+        FileListModel files;
+        VideoSettings s([&] { return fresh.Path(); });
+        s.Initialise();
+        ScriptedPrompts p;
+        p.answers = r.answers;
+        const QString out = fresh.File("out");
+        QDir().mkpath(out);
+        for (const QString &f : r.present)
+            ASSERT_TRUE(Touch(out + "/" + f, "old"));
+        for (auto it = inputs.rbegin(); it != inputs.rend(); ++it) {
+            ASSERT_TRUE(Touch(fresh.File(*it)));
+            files.InsertAt(0, fresh.File(*it));
+        }
+        VideoBatch b(files, s, p, {fresh.Path(), QString(), 20, 0});
+        ASSERT_TRUE(b.Start(out));
+        ASSERT_TRUE(WaitFor([&] { return !b.IsBusy(); }));
+        const std::string where = r.present.join(", ").toStdString();
+        QStringList asked;
+        for (const auto &q : p.questions)
+            asked << q.text;
+        QStringList expectedQuestions;
+        for (const QString &q : r.questions)
+            expectedQuestions << QStringLiteral("输出目录%1中，已经有%2，是否要覆盖？").arg(out, q);
+        EXPECT_EQ(asked, expectedQuestions) << where;
+        for (int i = 0; i < inputs.size(); ++i) {
+            EXPECT_EQ(b.OutputPathOf(i), out + "/" + r.outputs.at(i)) << where << " row " << i;
+            // Each output holds the conversion of its own input.
+            EXPECT_EQ(ReadAll(out + "/" + r.outputs.at(i)),
+                      "fake output of " + fresh.File(inputs.at(i)).toUtf8() + "\n")
+                << where << " row " << i;
+        }
+        for (const QString &f : r.present) {
+            if (!r.outputs.contains(f)) {
+                EXPECT_EQ(ReadAll(out + "/" + f), "old") << "replaced " << f.toStdString();
+            }
+        }
+    }
+}
+
 TEST_F(BatchTest, OverlongCommandLineFailsThatFileOnly)
 {
     // Five folders of 200 letters: a legal path, but the command line exceeds 1023 characters.

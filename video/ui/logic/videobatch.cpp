@@ -171,20 +171,38 @@ void VideoBatch::StartFile()
 
     const QString input = m_list.Path(row);
     const QString base = OutputNaming::BaseName(input);
+    QString prefix;
     QString output = OutputNaming::Join(m_outputFolder, base, m_extension);
-    if (output == input)
-        output = OutputNaming::Join(m_outputFolder, base, m_extension, OutputNaming::NewPrefix);
+    if (output == input) {
+        prefix = OutputNaming::NewPrefix;
+        output = OutputNaming::Join(m_outputFolder, base, m_extension, prefix);
+    }
+    // Two files of one batch with the same base name: the later one never replaces what this
+    // batch has already written. It gets the first of " (2)", " (3)", ... that names no file
+    // at all, so the numbered name replaces nothing and needs no question.
+    QString name = base;
+    const auto takenInBatch = [&](const QString &path) {
+        return path == input || m_outputs.mid(0, row).contains(path);
+    };
+    if (takenInBatch(output)) {
+        for (int n = 2;; ++n) {
+            name = base + QStringLiteral(" (%1)").arg(n);
+            output = OutputNaming::Join(m_outputFolder, name, m_extension, prefix);
+            if (!takenInBatch(output) && !ExistsAtAll(output))
+                break;
+        }
+    }
     if (ExistsAsFile(output)) {
         const quint64 generation = m_generation;
         QPointer<VideoBatch> self(this);
         const bool overwrite = m_prompts.AskOkCancel(
             QStringLiteral("输出目录%1中，已经有%2.%3，是否要覆盖？")
-                .arg(m_outputFolder, base, m_extension),
+                .arg(m_outputFolder, name, m_extension),
             QStringLiteral("提示"));
         if (!self || generation != m_generation)
             return;
         if (!overwrite)
-            output = OutputNaming::RenamedPath(m_outputFolder, base, m_extension, ExistsAtAll);
+            output = OutputNaming::RenamedPath(m_outputFolder, name, m_extension, ExistsAtAll);
     }
     m_outputs[row] = output;
 
