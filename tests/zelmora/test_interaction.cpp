@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDropEvent>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -61,7 +62,10 @@ TEST(Drops, FilesFoldersAndOtherData)
         const char *name;
         QWidget *target;
     };
-    const Row targets[] = {{"list", w.LV()->viewport()}, {"hint box", w.picText()}, {"hint label", w.lblText()}};
+    const Row targets[] = {{"list", w.LV()->viewport()},
+                           {"list header", w.LV()->header()->viewport()},
+                           {"hint box", w.picText()},
+                           {"hint label", w.lblText()}};
     for (const Row &t : targets) {
         w.menuRemoveAll_Click();
         // Text is not a file: nothing changes, the hint stays.

@@ -10,6 +10,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
 #include <QTreeView>
 #include <gtest/gtest.h>
 
@@ -273,6 +274,17 @@ TEST(OptionsWindow, LoadEditOkAndBack)
     {
         frmOptions o(s, ini, nullptr);
         EXPECT_EQ(o.size(), QSize(324, 172));
+        const QRect screen = o.screen()->availableGeometry();
+        EXPECT_LE((o.geometry().center() - screen.center()).manhattanLength(), 1) << "opens centred on the screen";
+        // Over a main window that is not centred it still opens in the middle of the screen.
+        Harness h;
+        h.open();
+        h.window->move(0, 0);
+        h.window->show();
+        frmOptions owned(s, ini, nullptr, h.window.get());
+        owned.show();
+        EXPECT_LE((owned.geometry().center() - screen.center()).manhattanLength(), 1);
+        owned.hide();
         EXPECT_EQ(o.cmbSR()->currentText(), QStringLiteral("OFF"));
         EXPECT_TRUE(o.chkMC()->isChecked());
         const char *shown[6] = {"0", "1", "30", "0", "2", "0"};

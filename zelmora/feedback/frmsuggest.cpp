@@ -25,6 +25,7 @@ frmSuggest::frmSuggest(QString webBase, QWidget *parent)
     setMouseTracking(true);
     m_background = skinBackground(QStringLiteral("suggest.png"), QSize(330, 180));
     ApplySkinColourKey(this, m_background);
+    centreOnScreen(this); // on the screen, not over the main window
 
     auto field = [this](const char *name, const QRect &r, int max, const QString &tip) {
         auto *e = new QLineEdit(this);

@@ -137,7 +137,8 @@ void frmMain::buildControls()
     m_lblText->setAlignment(Qt::AlignCenter);
     m_lblText->setFont(skinFont(12, true));
     m_lblText->setStyleSheet(QStringLiteral("color: rgb(128,128,128); background: transparent;"));
-    for (QWidget *target : {static_cast<QWidget *>(m_LV->viewport()), m_picText, static_cast<QWidget *>(m_lblText)}) {
+    // The list takes drops on its rows and on its column header alike.
+    for (QWidget *target : {m_LV->viewport(), m_LV->header()->viewport(), m_picText, static_cast<QWidget *>(m_lblText)}) {
         target->setAcceptDrops(true);
         target->installEventFilter(this);
     }

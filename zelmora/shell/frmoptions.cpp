@@ -25,6 +25,7 @@ frmOptions::frmOptions(ProgramSettings &settings, QString optionsIniPath, Messag
     setMouseTracking(true);
     m_background = skinBackground(QStringLiteral("options.png"), QSize(330, 180));
     ApplySkinColourKey(this, m_background);
+    centreOnScreen(this); // on the screen, not over the main window
 
     m_cmbSR = new QComboBox(this);
     m_cmbSR->setObjectName(QStringLiteral("cmbSR"));

@@ -33,8 +33,7 @@ int main(int argc, char *argv[])
     zm::frmMain window(QCoreApplication::applicationDirPath(), {&boxes, &shell, &sound, &files}, settings);
     boxes.setOwner(&window);
     QObject::connect(&window, &zm::frmMain::exitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-    if (const QScreen *screen = window.screen())
-        window.move(screen->availableGeometry().center() - window.rect().center());
+    zm::centreOnScreen(&window);
     window.show();
     const int rc = app.exec();
     zm::SkinH_Detach(&app);

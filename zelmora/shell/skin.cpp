@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QRegion>
+#include <QScreen>
 #include <QWidget>
 
 // The pictures are compiled into the static library of the windows; a static library's
@@ -70,6 +71,17 @@ void ApplySkinColourKey(QWidget *window, const QImage &background1x)
     const QImage clip = background1x.copy(QRect(QPoint(0, 0), window->size()));
     const QBitmap keep = QBitmap::fromImage(clip.createMaskFromColor(qRgb(255, 0, 255), Qt::MaskInColor));
     window->setMask(QRegion(keep));
+}
+
+void centreOnScreen(QWidget *window)
+{
+    if (!window)
+        return;
+    const QScreen *screen = window->screen();
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (screen)
+        window->move(screen->availableGeometry().center() - window->rect().center());
 }
 
 QCursor skinCursor()

@@ -19,6 +19,9 @@ QImage skinBackground(const QString &name, QSize size);
 // Magenta pixels of the background become see-through: the window keeps only the rest.
 void ApplySkinColourKey(QWidget *window, const QImage &background1x);
 
+// Places a window so that it opens centred on its screen (the primary one before it is shown).
+void centreOnScreen(QWidget *window);
+
 // The pointer shown over clickable pictures.
 QCursor skinCursor();
 
