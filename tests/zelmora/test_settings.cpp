@@ -19,6 +19,9 @@ TEST(SettingsFields, ReadingRule)
         {"1,2 , 3\n4", {"1", "2", "3", "4"}},
         {"\"quoted\"junk,next\r\n", {"quoted", "next"}},
         {"\"unterminated", {"unterminated"}},
+        {"\"\"\r\n\"x\"\r\n", {"", "x"}},
+        {"\"/m/say \"\"hi\"\", ok\"\r\n\"7\"", {"/m/say \"hi\", ok", "7"}},
+        {"\"/m/end\"\"\"\r\n1", {"/m/end\"", "1"}},
         {"lf only\nsecond\rthird", {"lf only", "second", "third"}},
         {"", {}},
     };
@@ -63,8 +66,11 @@ TEST(SetupIni, RoundTripAndBadFields)
     full.channelIndex = 0;
     full.outputFolder = QString::fromUtf8("/x/a,b \xc3\xbc");
     full.formatIndex = 0;
+    MainChoices quotes = full;
+    quotes.outputFolder = QStringLiteral("/x/\"Live\", 2009 \"");
     const Row rows[] = {
         {"round trip", formatSetupIni(full), full},
+        {"round trip, double quotes in the folder", formatSetupIni(quotes), quotes},
         {"short file", "\"3\"\r\n\"2\"\r\n", with([](MainChoices &c) { c.bitrateIndex = 3, c.rateIndex = 2; })},
         {"abc keeps default, later fields read", "\"abc\"\r\n\"0\"\r\n\"1\"\r\n\"/o\"\r\n\"4\"\r\n",
          with([](MainChoices &c) { c.rateIndex = 0, c.outputFolder = QStringLiteral("/o"), c.formatIndex = 4; })},

@@ -18,11 +18,24 @@ std::optional<QString> SettingsFieldReader::next()
 
     QByteArray field;
     if (m_data[m_pos] == '"') {
-        const qsizetype start = m_pos + 1;
-        qsizetype end = m_data.indexOf('"', start);
-        if (end < 0)
-            end = n;
-        field = m_data.mid(start, end - start);
+        // A double quote inside the text is written twice, so a folder whose name holds one
+        // comes back whole; any other double quote ends the field.
+        qsizetype start = m_pos + 1;
+        qsizetype end;
+        for (;;) {
+            end = m_data.indexOf('"', start);
+            if (end < 0) {
+                end = n;
+                break;
+            }
+            if (end + 1 < n && m_data[end + 1] == '"') {
+                field += m_data.mid(start, end + 1 - start);
+                start = end + 2;
+                continue;
+            }
+            break;
+        }
+        field += m_data.mid(start, end - start);
         m_pos = end + 1;
         // Whatever follows the closing quote up to the next separator belongs to no field.
         while (m_pos < n && m_data[m_pos] != ',' && m_data[m_pos] != '\r' && m_data[m_pos] != '\n')
@@ -118,7 +131,9 @@ std::optional<int> listIndex(const QString &field, qsizetype itemCount)
 
 QByteArray quoted(const QString &s)
 {
-    return '"' + s.toUtf8() + "\"\r\n";
+    QByteArray text = s.toUtf8();
+    text.replace('"', "\"\"");
+    return '"' + text + "\"\r\n";
 }
 
 bool writeAll(const QString &path, const QByteArray &bytes)

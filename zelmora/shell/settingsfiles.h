@@ -8,7 +8,8 @@
 namespace zm {
 
 // Reads the fields of a settings file one by one: leading blanks are skipped; a field that
-// starts with a double quote runs to the next double quote (the quotes are removed); any other
+// starts with a double quote runs to the next double quote (the quotes are removed; two double
+// quotes in a row inside it stand for one, as they are written for a folder name holding one); any other
 // field runs to the next comma or line end. Garbage and huge lines are read without harm.
 class SettingsFieldReader final {
 public:
