@@ -158,7 +158,7 @@ TEST_F(DialogTest, SettingListsFollowTheChosenFormat)
     emit audio->activated(0); // "MP3"
     EXPECT_EQ(dlg->SettingCombo(AudioBitRateList)->count(), 13);
     EXPECT_EQ(dlg->SettingCombo(AudioBitRateList)->currentText(), "128 kbps");
-    EXPECT_EQ(dlg->Settings().Slots().audioCodec, "-acodec libmp3lame");
+    EXPECT_EQ(dlg->Settings().Slots().audioCodecOption, "-acodec libmp3lame");
 }
 
 TEST_F(DialogTest, AddingPutsNewFilesAtTheTop)

@@ -221,8 +221,8 @@ TEST(Presets, StartUpSlotsAndThe3gpCommandLine)
 {
     VideoSettings s = MakeSettings();
     const OptionSlots &o = s.Slots();
-    const QStringList inOrder{o.videoCodec, o.videoBitRate, o.frameSize, o.frameRate,
-                              o.audioCodec, o.sampleRate, o.audioBitRate, o.channels};
+    const QStringList inOrder{o.videoCodecOption, o.videoBitRateOption, o.frameSizeOption, o.frameRateOption,
+                              o.audioCodecOption, o.sampleRateOption, o.audioBitRateOption, o.channelsOption};
     EXPECT_EQ(inOrder, (QStringList{"-vcodec h263", "-b 256k", "-s 176x144 ", "-r 14.985",
                                     "-acodec libopencore_amrnb", "-ar 8000", "-ab 12.2k",
                                     "-ac 1"}));
@@ -278,13 +278,13 @@ TEST(Presets, CodecChangeLeavesAudioSlotsUntilTheNextRefresh)
     VideoSettings s = MakeSettings();
     ChooseFormat(s, "3gpp2");
     Choose(s, SampleRateList, "22050 Hz");
-    EXPECT_EQ(s.Slots().sampleRate, "-ar 22050");
+    EXPECT_EQ(s.Slots().sampleRateOption, "-ar 22050");
     Choose(s, AudioCodecList, "AAC");
     EXPECT_EQ(s.List(SampleRateList).CurrentText(), "44100 Hz");
-    EXPECT_EQ(s.Slots().sampleRate, "-ar 22050") << "the codec handler does not set 1017";
-    EXPECT_EQ(s.Slots().audioCodec, "-strict experimental -acodec aac");
+    EXPECT_EQ(s.Slots().sampleRateOption, "-ar 22050") << "the codec handler does not set 1017";
+    EXPECT_EQ(s.Slots().audioCodecOption, "-strict experimental -acodec aac");
     s.RefreshOptions(false); // the convert button
-    EXPECT_EQ(s.Slots().sampleRate, "-ar 44100");
+    EXPECT_EQ(s.Slots().sampleRateOption, "-ar 44100");
 }
 
 TEST(Presets, AspectNeverReachesTheCommandLine)
@@ -309,13 +309,13 @@ TEST(Presets, H264OptionNamesThePresetFileInTheCurrentApplicationFolder)
     s.Initialise();
     ChooseFormat(s, "mp4");
     Choose(s, VideoCodecList, "H.264");
-    EXPECT_EQ(s.Slots().videoCodec, "-fpre \"/opt/Tools/h264.dat\" -vcodec libx264");
+    EXPECT_EQ(s.Slots().videoCodecOption, "-fpre \"/opt/Tools/h264.dat\" -vcodec libx264");
     folder = "/home/u/my \"apps\"";
     s.RefreshOptions(false);
-    EXPECT_EQ(s.Slots().videoCodec,
+    EXPECT_EQ(s.Slots().videoCodecOption,
               "-fpre \"/home/u/my \"\"\"apps\"\"\"/h264.dat\" -vcodec libx264");
     Choose(s, VideoCodecList, "mpeg4");
-    EXPECT_EQ(s.Slots().videoCodec, "-vcodec  mpeg4");
+    EXPECT_EQ(s.Slots().videoCodecOption, "-vcodec  mpeg4");
 }
 
 TEST(Presets, ExtensionsOfTheFormats)

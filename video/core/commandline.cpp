@@ -12,10 +12,10 @@ QString QuotedText(const QString &path)
 QString Build(const QString &inputPath, const OptionSlots &options, const QString &outputPath)
 {
     return QStringLiteral("vv -i \"%1\" -y ").arg(QuotedText(inputPath))
-        + options.videoCodec + QLatin1Char(' ') + options.videoBitRate + QLatin1Char(' ')
-        + options.frameSize + QLatin1Char(' ') + options.frameRate + QLatin1Char(' ')
-        + options.audioCodec + QLatin1Char(' ') + options.sampleRate + QLatin1Char(' ')
-        + options.audioBitRate + QLatin1Char(' ') + options.channels + QLatin1Char(' ')
+        + options.videoCodecOption + QLatin1Char(' ') + options.videoBitRateOption + QLatin1Char(' ')
+        + options.frameSizeOption + QLatin1Char(' ') + options.frameRateOption + QLatin1Char(' ')
+        + options.audioCodecOption + QLatin1Char(' ') + options.sampleRateOption + QLatin1Char(' ')
+        + options.audioBitRateOption + QLatin1Char(' ') + options.channelsOption + QLatin1Char(' ')
         + QLatin1Char('"') + QuotedText(outputPath) + QLatin1Char('"');
 }
 

@@ -4,14 +4,14 @@
 
 // The eight option slots in command-line order.
 struct OptionSlots {
-    QString videoCodec;
-    QString videoBitRate;
-    QString frameSize;
-    QString frameRate;
-    QString audioCodec;
-    QString sampleRate;
-    QString audioBitRate;
-    QString channels;
+    QString videoCodecOption;
+    QString videoBitRateOption;
+    QString frameSizeOption;
+    QString frameRateOption;
+    QString audioCodecOption;
+    QString sampleRateOption;
+    QString audioBitRateOption;
+    QString channelsOption;
 };
 
 namespace ConverterCommand {

@@ -71,9 +71,9 @@ CvideoDlg::CvideoDlg(QWidget *parent) : CvideoDlg(Options(), parent) {}
 
 CvideoDlg::CvideoDlg(Options options, QWidget *parent)
     : QDialog(parent),
-      m_appFolder(options.appFolder.isEmpty() ? QCoreApplication::applicationDirPath()
-                                              : options.appFolder),
-      m_settings([this] { return m_appFolder; })
+      appFolder(options.appFolder.isEmpty() ? QCoreApplication::applicationDirPath()
+                                            : options.appFolder),
+      m_settings([this] { return appFolder; })
 {
     if (options.prompts) {
         m_prompts = options.prompts;
@@ -82,12 +82,20 @@ CvideoDlg::CvideoDlg(Options options, QWidget *parent)
         m_prompts = m_ownPrompts.get();
     }
     VideoBatch::Config config;
-    config.appFolder = m_appFolder;
+    config.appFolder = appFolder;
     config.converter = options.converter;
     config.tickMs = options.tickMs;
     config.pauseMs = options.pauseMs;
     m_batch = new VideoBatch(m_fileList, m_settings, *m_prompts, config, this);
+    OnInitDialog(options);
 
+    connect(m_batch, &VideoBatch::busyChanged, this, &CvideoDlg::SetBusy);
+    connect(m_batch, &VideoBatch::barChanged, m_progress, &QProgressBar::setValue);
+    qApp->installEventFilter(this);
+}
+
+void CvideoDlg::OnInitDialog(const Options &options)
+{
     // Template 102: title bar, system menu and minimize box, fixed size, a taskbar button.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
@@ -99,6 +107,7 @@ CvideoDlg::CvideoDlg(Options options, QWidget *parent)
     pal.setColor(QPalette::WindowText, Qt::black);
     setPalette(pal);
 
+    // The controls of the template, the file list's columns and the progress bar's range.
     CreateControls(options.browser);
     setWindowIcon(QIcon(VideoSkin::IconPath()));
     m_background = VideoSkin::Bitmap(137);
@@ -111,13 +120,10 @@ CvideoDlg::CvideoDlg(Options options, QWidget *parent)
     m_minimize->LoadImages(145, 144, 146, 144);
     m_close->SetBackground(137, 143);
     m_close->LoadImages(141, 140, 142, 141);
+    // "3gp" chosen with its preset, then the eight option slots.
     m_settings.Initialise();
     SyncCombos();
     m_browser->Navigate2(VideoSite::PageUrl());
-
-    connect(m_batch, &VideoBatch::busyChanged, this, &CvideoDlg::SetBusy);
-    connect(m_batch, &VideoBatch::barChanged, m_progress, &QProgressBar::setValue);
-    qApp->installEventFilter(this);
 }
 
 CvideoDlg::~CvideoDlg()
@@ -136,7 +142,7 @@ QWidget *CvideoDlg::AddLabel(const QString &text, int x, int y, int w, int h)
     r.setHeight(std::max(r.height(), label->fontMetrics().height()));
     label->setGeometry(r);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setAttribute(Qt::WA_TranslucentBackground);
+    OnCtlColor(label);
     return label;
 }
 
@@ -324,7 +330,7 @@ void CvideoDlg::OnAddFile()
 void CvideoDlg::OnDeleteFile()
 {
     // selectedIndex keeps its value: a second press deletes the item that moved into place.
-    m_fileList.RemoveAt(m_selectedIndex);
+    m_fileList.RemoveAt(selectedIndex);
 }
 
 void CvideoDlg::OnClearList()
@@ -343,27 +349,27 @@ void CvideoDlg::OnMoveUp()
 {
     m_listView->setFocus();
     // A remembered index past the end (after deleting the last item) names no item.
-    if (m_selectedIndex <= 0 || m_selectedIndex >= m_fileList.Count())
+    if (selectedIndex <= 0 || selectedIndex >= m_fileList.Count())
         return;
-    const QString path = m_fileList.Path(m_selectedIndex);
-    const QString status = m_fileList.Status(m_selectedIndex);
-    m_fileList.RemoveAt(m_selectedIndex);
-    --m_selectedIndex;
-    m_fileList.InsertAt(m_selectedIndex, path, status);
-    SelectRow(m_selectedIndex);
+    const QString path = m_fileList.Path(selectedIndex);
+    const QString status = m_fileList.Status(selectedIndex);
+    m_fileList.RemoveAt(selectedIndex);
+    --selectedIndex;
+    m_fileList.InsertAt(selectedIndex, path, status);
+    SelectRow(selectedIndex);
 }
 
 void CvideoDlg::OnMoveDown()
 {
     m_listView->setFocus();
-    if (m_selectedIndex < 0 || m_selectedIndex >= m_fileList.Count() - 1)
+    if (selectedIndex < 0 || selectedIndex >= m_fileList.Count() - 1)
         return;
-    const QString path = m_fileList.Path(m_selectedIndex);
-    const QString status = m_fileList.Status(m_selectedIndex);
-    m_fileList.RemoveAt(m_selectedIndex);
-    ++m_selectedIndex;
-    m_fileList.InsertAt(m_selectedIndex, path, status);
-    SelectRow(m_selectedIndex);
+    const QString path = m_fileList.Path(selectedIndex);
+    const QString status = m_fileList.Status(selectedIndex);
+    m_fileList.RemoveAt(selectedIndex);
+    ++selectedIndex;
+    m_fileList.InsertAt(selectedIndex, path, status);
+    SelectRow(selectedIndex);
 }
 
 void CvideoDlg::OnFileListClick()
@@ -374,7 +380,7 @@ void CvideoDlg::OnFileListClick()
         if (first < 0 || index.row() < first)
             first = index.row();
     }
-    m_selectedIndex = first;
+    selectedIndex = first;
 }
 
 void CvideoDlg::OnBrowseOutputFolder()
@@ -407,14 +413,38 @@ void CvideoDlg::OnCloseButton()
     QTimer::singleShot(0, this, &QWidget::close);
 }
 
+void CvideoDlg::OnClose()
+{
+    // Ends a running converter and waits for the runner's thread.
+    m_batch->Abort();
+}
+
 void CvideoDlg::done(int result)
 {
     // Every way of closing (title bar, Escape, close button) ends a running converter first.
-    m_batch->Abort();
+    OnClose();
     QDialog::done(result);
 }
 
+void CvideoDlg::OnCtlColor(QWidget *control)
+{
+    // Labels show the background bitmap through a transparent background, in black; edit
+    // boxes keep their own colours.
+    if (qobject_cast<QLineEdit *>(control))
+        return;
+    control->setAutoFillBackground(false);
+    control->setAttribute(Qt::WA_TranslucentBackground);
+    QPalette pal = control->palette();
+    pal.setColor(QPalette::WindowText, Qt::black);
+    control->setPalette(pal);
+}
+
 void CvideoDlg::paintEvent(QPaintEvent *)
+{
+    OnPaint();
+}
+
+void CvideoDlg::OnPaint()
 {
     QPainter painter(this);
     if (!m_background.isNull()) {

@@ -52,6 +52,8 @@ public:
     void OnMinimizeButton();
     void OnCloseButton();
     void OnFileListClick();
+    // Ends a running conversion; every way of closing the dialog passes here.
+    void OnClose();
 
     // Access for the application and for tests.
     QWidget *Control(int id) const { return m_controls.value(id); }
@@ -62,8 +64,8 @@ public:
     QComboBox *SettingCombo(int id) const;
     QLineEdit *OutputFolderBox() const { return m_outputFolder; }
     QProgressBar *ProgressBar() const { return m_progress; }
-    int SelectedIndex() const { return m_selectedIndex; }
-    QString AppFolder() const { return m_appFolder; }
+    int SelectedIndex() const { return selectedIndex; }
+    QString AppFolder() const { return appFolder; }
     CExplorer1 *Browser() const { return m_browser; }
     CControlButton *MinimizeButton() const { return m_minimize; }
     CControlButton *CloseButton() const { return m_close; }
@@ -75,6 +77,10 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void OnInitDialog(const Options &options);
+    void OnPaint();
+    // Colours of a control: labels transparent with black text.
+    static void OnCtlColor(QWidget *control);
     void CreateControls(bool browser);
     QWidget *AddLabel(const QString &text, int x, int y, int w, int h);
     QPushButton *AddButton(int id, const QString &text, int x, int y, int w, int h);
@@ -86,7 +92,7 @@ private:
 
     std::unique_ptr<VideoPrompts> m_ownPrompts;
     VideoPrompts *m_prompts = nullptr;
-    QString m_appFolder;
+    QString appFolder;
     FileListModel m_fileList;
     VideoSettings m_settings;
     VideoBatch *m_batch = nullptr;
@@ -99,5 +105,5 @@ private:
     CExplorer1 *m_browser = nullptr;
     CControlButton *m_minimize = nullptr;
     CControlButton *m_close = nullptr;
-    int m_selectedIndex = -1;
+    int selectedIndex = -1;
 };

@@ -50,7 +50,18 @@ Dg3::Dg3(QWidget *parent) : QDialog(parent)
         label->setGeometry(r);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        OnCtlColor(label);
     }
+}
+
+void Dg3::OnCtlColor(QWidget *control)
+{
+    // Every label shows the background bitmap through a transparent background, in black.
+    control->setAutoFillBackground(false);
+    control->setAttribute(Qt::WA_TranslucentBackground);
+    QPalette pal = control->palette();
+    pal.setColor(QPalette::WindowText, Qt::black);
+    control->setPalette(pal);
 }
 
 void Dg3::OnCloseButton()
@@ -59,6 +70,11 @@ void Dg3::OnCloseButton()
 }
 
 void Dg3::paintEvent(QPaintEvent *)
+{
+    OnPaint();
+}
+
+void Dg3::OnPaint()
 {
     QPainter painter(this);
     if (!m_background.isNull())

@@ -20,6 +20,9 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void OnPaint();
+    static void OnCtlColor(QWidget *control);
+
     CControlButton *m_close = nullptr;
     QPixmap m_background;
 };

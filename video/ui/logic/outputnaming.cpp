@@ -18,6 +18,11 @@ QString Join(const QString &folder, const QString &base, const QString &ext,
     return path + prefix + base + QLatin1Char('.') + ext;
 }
 
+QString BuildOutputPath(const QString &folder, const QString &inputPath, const QString &ext)
+{
+    return Join(folder, BaseName(inputPath), ext);
+}
+
 QString RenamedPath(const QString &folder, const QString &base, const QString &ext,
                     const std::function<bool(const QString &)> &exists)
 {

@@ -15,6 +15,9 @@ QString BaseName(const QString &inputPath);
 QString Join(const QString &folder, const QString &base, const QString &ext,
              const QString &prefix = QString());
 
+// The output of `inputPath`: "<folder>/<base name>.<ext>".
+QString BuildOutputPath(const QString &folder, const QString &inputPath, const QString &ext);
+
 // The name used when the user declines to overwrite: "重命名<base>.<ext>", and when that file
 // exists as well "重命名<base> (2).<ext>", " (3)", ... so no existing file is replaced.
 QString RenamedPath(const QString &folder, const QString &base, const QString &ext,

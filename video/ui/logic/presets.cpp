@@ -320,18 +320,18 @@ void VideoSettings::SetSlot(int id, QString &slot)
         slot = *text;
 }
 
-void VideoSettings::OnVideoCodecChange() { SetSlot(VideoCodecList, m_slots.videoCodec); }
-void VideoSettings::OnVideoBitRateChange() { SetSlot(VideoBitRateList, m_slots.videoBitRate); }
-void VideoSettings::OnFrameSizeChange() { SetSlot(FrameSizeList, m_slots.frameSize); }
-void VideoSettings::OnFrameRateChange() { SetSlot(FrameRateList, m_slots.frameRate); }
+void VideoSettings::OnVideoCodecChange() { SetSlot(VideoCodecList, m_slots.videoCodecOption); }
+void VideoSettings::OnVideoBitRateChange() { SetSlot(VideoBitRateList, m_slots.videoBitRateOption); }
+void VideoSettings::OnFrameSizeChange() { SetSlot(FrameSizeList, m_slots.frameSizeOption); }
+void VideoSettings::OnFrameRateChange() { SetSlot(FrameRateList, m_slots.frameRateOption); }
 void VideoSettings::OnAudioCodecChange()
 {
     ApplyAudioCodecRules();
-    SetSlot(AudioCodecList, m_slots.audioCodec);
+    SetSlot(AudioCodecList, m_slots.audioCodecOption);
 }
-void VideoSettings::OnAudioBitRateChange() { SetSlot(AudioBitRateList, m_slots.audioBitRate); }
-void VideoSettings::OnSampleRateChange() { SetSlot(SampleRateList, m_slots.sampleRate); }
-void VideoSettings::OnChannelsChange() { SetSlot(ChannelsList, m_slots.channels); }
+void VideoSettings::OnAudioBitRateChange() { SetSlot(AudioBitRateList, m_slots.audioBitRateOption); }
+void VideoSettings::OnSampleRateChange() { SetSlot(SampleRateList, m_slots.sampleRateOption); }
+void VideoSettings::OnChannelsChange() { SetSlot(ChannelsList, m_slots.channelsOption); }
 
 void VideoSettings::ApplyFormatPreset(const QString &format)
 {

@@ -49,7 +49,7 @@ VideoBatch::VideoBatch(FileListModel &list, VideoSettings &settings, VideoPrompt
 VideoBatch::~VideoBatch()
 {
     m_timer.stop();
-    m_runner.reset(); // ends a running converter and waits for its thread
+    runner.reset(); // ends a running converter and waits for its thread
 }
 
 QString VideoBatch::ProgressFilePath() const
@@ -64,7 +64,7 @@ QString VideoBatch::ConverterPath() const
 
 pid_t VideoBatch::CurrentPid() const
 {
-    return m_runner ? m_runner->Pid() : 0;
+    return runner ? runner->Pid() : 0;
 }
 
 QString VideoBatch::CompletionText(int failures)
@@ -142,14 +142,14 @@ bool VideoBatch::Start(const QString &outputFolder)
     m_outputFolder = outputFolder;
     m_extension = m_settings.Extension();
     SetBar(0);
-    m_fileCount = m_list.Count();
-    m_currentIndex = 0;
-    m_states = QVector<FileState>(m_fileCount, FileState::Waiting);
-    m_outputs = QVector<QString>(m_fileCount);
-    m_commandLines = QVector<QString>(m_fileCount);
-    m_failureTexts = QVector<QString>(m_fileCount);
-    m_failureDetails = QVector<QString>(m_fileCount);
-    for (int i = 0; i < m_fileCount; ++i)
+    fileCount = m_list.Count();
+    currentIndex = 0;
+    m_states = QVector<FileState>(fileCount, FileState::Waiting);
+    m_outputs = QVector<QString>(fileCount);
+    m_commandLines = QVector<QString>(fileCount);
+    m_failureTexts = QVector<QString>(fileCount);
+    m_failureDetails = QVector<QString>(fileCount);
+    for (int i = 0; i < fileCount; ++i)
         m_list.SetDetail(i, QString());
 
     const quint64 generation = m_generation;
@@ -164,7 +164,7 @@ bool VideoBatch::Start(const QString &outputFolder)
 
 void VideoBatch::StartFile()
 {
-    const int row = m_currentIndex;
+    const int row = currentIndex;
     m_starting = true;
     m_startFailed = false;
     m_states[row] = FileState::Converting;
@@ -172,7 +172,7 @@ void VideoBatch::StartFile()
     const QString input = m_list.Path(row);
     const QString base = OutputNaming::BaseName(input);
     QString prefix;
-    QString output = OutputNaming::Join(m_outputFolder, base, m_extension);
+    QString output = OutputNaming::BuildOutputPath(m_outputFolder, input, m_extension);
     if (output == input) {
         prefix = OutputNaming::NewPrefix;
         output = OutputNaming::Join(m_outputFolder, base, m_extension, prefix);
@@ -220,17 +220,17 @@ void VideoBatch::StartFile()
         return;
     }
     ProgressFile::Reset(ProgressFilePath());
-    m_runner = std::make_unique<MirelFFmpeg>(commandLine.toStdString(),
+    runner = std::make_unique<MirelFFmpeg>(commandLine.toStdString(),
                                              m_config.converter.toStdString());
     m_starting = false;
 }
 
 void VideoBatch::FinishCurrent()
 {
-    const int row = m_currentIndex;
+    const int row = currentIndex;
     bool ok = false;
-    if (!m_startFailed && m_runner) {
-        const RunResult result = m_runner->Result();
+    if (!m_startFailed && runner) {
+        const RunResult result = runner->Result();
         const QFileInfo out(m_outputs.value(row));
         ok = result.outcome == RunOutcome::Succeeded && out.isFile() && out.size() > 0;
         if (!ok) {
@@ -238,7 +238,7 @@ void VideoBatch::FinishCurrent()
             m_failureDetails[row] = FailureDetail(result, out.isFile() && out.size() > 0);
         }
     }
-    m_runner.reset();
+    runner.reset();
     m_startFailed = false;
     m_states[row] = ok ? FileState::Done : FileState::Failed;
 }
@@ -252,11 +252,11 @@ void VideoBatch::OnTimer()
         RefreshStatuses(false);
         return;
     }
-    if ((m_runner && m_runner->IsFinished()) || m_startFailed) {
+    if ((runner && runner->IsFinished()) || m_startFailed) {
         FinishCurrent();
-        if (m_currentIndex < m_fileCount - 1) {
+        if (currentIndex < fileCount - 1) {
             SetBar(ProgressFile::Complete);
-            ++m_currentIndex;
+            ++currentIndex;
             const quint64 generation = m_generation;
             QPointer<VideoBatch> self(this);
             StartFile();
@@ -275,7 +275,7 @@ void VideoBatch::OnTimer()
             const int failures = Failures();
             m_prompts.Message(CompletionText(failures), QStringLiteral("转换完成"), false);
             SetBar(ProgressFile::Complete);
-            emit completed(m_fileCount, failures);
+            emit completed(fileCount, failures);
             return;
         }
     }
@@ -284,18 +284,18 @@ void VideoBatch::OnTimer()
 
 void VideoBatch::RefreshStatuses(bool batchComplete)
 {
-    const int count = std::min(m_fileCount, m_list.Count());
+    const int count = std::min(fileCount, m_list.Count());
     for (int i = 0; i < count; ++i) {
-        if (i < m_currentIndex || batchComplete) {
+        if (i < currentIndex || batchComplete) {
             const bool failed = m_states.at(i) == FileState::Failed;
             m_list.SetStatus(i, failed ? m_failureTexts.at(i) : StatusDone);
             m_list.SetDetail(i, failed ? m_failureDetails.at(i) : QString());
-        } else if (i > m_currentIndex) {
+        } else if (i > currentIndex) {
             m_list.SetStatus(i, StatusWaiting);
         } else if (m_startFailed) {
             m_list.SetStatus(i, m_failureTexts.at(i));
             m_list.SetDetail(i, m_failureDetails.at(i));
-        } else if (m_runner) {
+        } else if (runner) {
             const ProgressFile::View view =
                 ProgressFile::Interpret(ProgressFile::Read(ProgressFilePath()));
             m_list.SetStatus(i, view.status);
@@ -309,7 +309,7 @@ void VideoBatch::Abort()
 {
     ++m_generation;
     m_timer.stop();
-    m_runner.reset(); // kills our own converter if it still runs, then waits for the thread
+    runner.reset(); // kills our own converter if it still runs, then waits for the thread
     m_starting = false;
     m_startFailed = false;
     if (m_busy) {

@@ -42,8 +42,8 @@ public:
 
     bool IsBusy() const { return m_busy; }
     int BarValue() const { return m_bar; }
-    int CurrentIndex() const { return m_currentIndex; }
-    int FileCount() const { return m_fileCount; }
+    int CurrentIndex() const { return currentIndex; }
+    int FileCount() const { return fileCount; }
     int Failures() const;
     FileState StateOf(int row) const;
     QString OutputPathOf(int row) const;
@@ -77,15 +77,15 @@ private:
     VideoPrompts &m_prompts;
     Config m_config;
     QTimer m_timer;
-    std::unique_ptr<MirelFFmpeg> m_runner;
+    std::unique_ptr<MirelFFmpeg> runner; // the conversion in progress; null when none
 
     bool m_busy = false;
     bool m_starting = false;        // inside StartFile (the overwrite question may be open)
     bool m_startFailed = false;     // the current file could not be given a runner
     QString m_outputFolder;
     QString m_extension;
-    int m_fileCount = 0;
-    int m_currentIndex = 0;
+    int fileCount = 0;              // number of list items when the batch started
+    int currentIndex = 0;           // list index of the file being converted
     int m_bar = 0;
     quint64 m_generation = 0;       // changes on Start and Abort: a nested loop can tell
     QVector<FileState> m_states;
