@@ -149,6 +149,20 @@ TEST_F(BatchTest, FailedConversionsShowFailureAndAreCounted)
     EXPECT_EQ(b.Failures(), 2);
 }
 
+TEST_F(BatchTest, MissingOutputFolderFailsEachFileAndSaysWhy)
+{
+    Add({"b.flv", "a.flv"});
+    const QString missing = app.File("no such folder");
+    VideoBatch &b = MakeBatch();
+    ASSERT_TRUE(b.Start(missing));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(Statuses(), (QStringList{"失败", "失败"}));
+    EXPECT_EQ(list.Detail(0), "输出目录不存在：" + missing);
+    EXPECT_FALSE(QFileInfo::exists(missing)) << "nothing creates the folder";
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages[0].text, "转换完成，其中 2 个文件转换失败");
+}
+
 TEST_F(BatchTest, ConverterThatCannotStartFailsEveryFileAndTheBatchEnds)
 {
     Add({"b.flv", "a.flv"});

@@ -7,6 +7,7 @@
 #include "progressfile.h"
 #include "videoprompts.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
@@ -236,6 +237,9 @@ void VideoBatch::FinishCurrent()
         if (!ok) {
             m_failureTexts[row] = StatusFailed;
             m_failureDetails[row] = FailureDetail(result, out.isFile() && out.size() > 0);
+            // Nothing checks the folder beforehand; when it is missing, that is the reason.
+            if (result.outcome != RunOutcome::StartFailed && !out.dir().exists())
+                m_failureDetails[row] = QStringLiteral("输出目录不存在：%1").arg(out.path());
         }
     }
     runner.reset();
