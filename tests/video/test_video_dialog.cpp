@@ -228,7 +228,8 @@ TEST_F(DialogTest, MovingKeepsStatusSelectionAndFocus)
     };
     for (const char *p : {"/c", "/b", "/a"})
         AddFile(p);
-    dlg->FileList().SetStatus(2, "已完成");
+    dlg->FileList().SetStatus(2, "失败");
+    dlg->FileList().SetDetail(2, "转换器出错退出（退出码 3）");
     ClickRow(2);
     const QList<Step> steps{
         {1004, {"/a", "/b", "/c"}, 2}, // already last
@@ -241,7 +242,9 @@ TEST_F(DialogTest, MovingKeepsStatusSelectionAndFocus)
         Button(s.button)->click();
         EXPECT_EQ(Paths(), s.paths);
         EXPECT_EQ(dlg->SelectedIndex(), s.selected);
-        EXPECT_EQ(dlg->FileList().Status(s.selected), "已完成") << "status travels with it";
+        EXPECT_EQ(dlg->FileList().Status(s.selected), "失败") << "status travels with it";
+        EXPECT_EQ(dlg->FileList().Detail(s.selected), "转换器出错退出（退出码 3）")
+            << "so does the reason of a failure";
         const auto rows = dlg->FileListView()->selectionModel()->selectedRows();
         ASSERT_EQ(rows.size(), 1);
         EXPECT_EQ(rows[0].row(), s.selected);

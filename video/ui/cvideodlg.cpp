@@ -353,9 +353,11 @@ void CvideoDlg::OnMoveUp()
         return;
     const QString path = m_fileList.Path(selectedIndex);
     const QString status = m_fileList.Status(selectedIndex);
+    const QString detail = m_fileList.Detail(selectedIndex); // why a failed file failed
     m_fileList.RemoveAt(selectedIndex);
     --selectedIndex;
     m_fileList.InsertAt(selectedIndex, path, status);
+    m_fileList.SetDetail(selectedIndex, detail);
     SelectRow(selectedIndex);
 }
 
@@ -366,9 +368,11 @@ void CvideoDlg::OnMoveDown()
         return;
     const QString path = m_fileList.Path(selectedIndex);
     const QString status = m_fileList.Status(selectedIndex);
+    const QString detail = m_fileList.Detail(selectedIndex); // why a failed file failed
     m_fileList.RemoveAt(selectedIndex);
     ++selectedIndex;
     m_fileList.InsertAt(selectedIndex, path, status);
+    m_fileList.SetDetail(selectedIndex, detail);
     SelectRow(selectedIndex);
 }
 
