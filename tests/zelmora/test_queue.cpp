@@ -74,7 +74,7 @@ TEST(CommonDialogs, ShowOpenSetsResultsAndFolder)
     EXPECT_EQ(d.FileName(), QString());
     EXPECT_EQ(a.title, QStringLiteral("Open Files"));
     EXPECT_EQ(a.startFolder, before);
-    EXPECT_EQ(a.qtFilters, QStringLiteral("FLV Files (*.FLV *.flv);;All Media Formats (*.*)"));
+    EXPECT_EQ(a.qtFilters, QStringLiteral("FLV Files (*.FLV *.flv);;All Media Formats (*)"));
 
     a.answer = dir.path() + QStringLiteral("/sub dir/clip.flv");
     EXPECT_TRUE(d.ShowOpen());
@@ -102,5 +102,11 @@ TEST(CommonDialogs, MediaFilterHasThirteenEntries)
     ASSERT_EQ(entries.size(), 13);
     EXPECT_EQ(entries.first(), QStringLiteral("FLV Files (*.FLV *.flv)"));
     EXPECT_EQ(entries[1], QStringLiteral("AVI Files (*.avi *.AVI)"));
-    EXPECT_EQ(entries.last(), QStringLiteral("All Media Formats (*.*)"));
+    EXPECT_EQ(entries.last(), QStringLiteral("All Media Formats (*)"));
+    // The catch-all shows every file, with or without a dot in its name.
+    const QString last = entries.last();
+    const qsizetype open = last.lastIndexOf(QLatin1Char('('));
+    const QStringList catchAll = last.mid(open + 1, last.size() - open - 2).split(QLatin1Char(' '));
+    for (const char *name : {"clip.flv", "notes.TXT", "recording", ".hidden"})
+        EXPECT_TRUE(QDir::match(catchAll, QString::fromLatin1(name))) << name;
 }

@@ -20,7 +20,9 @@ QString CCommonDialogs::toQtFilter(const QString &pipeFilter)
         const QString desc = parts[i];
         QStringList patterns;
         for (const QString &p : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-            const QString t = p.trimmed();
+            // "*.*" means every file where the filter was written; here it would skip names
+            // without a dot, so the catch-all becomes "*".
+            const QString t = p.trimmed() == QLatin1String("*.*") ? QStringLiteral("*") : p.trimmed();
             for (const QString &v : {t, t.toLower(), t.toUpper()})
                 if (!patterns.contains(v))
                     patterns << v;
