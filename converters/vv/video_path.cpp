@@ -1,9 +1,11 @@
 #include "video_path.h"
 
 #include "../common/errors.h"
+#include "../common/progress.h"
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdio>
 
 extern "C" {
@@ -40,6 +42,10 @@ AVPixelFormat chooseEncoderFormat(const AVCodec *codec)
             return *p;
     return codec->pix_fmts[0];
 }
+
+// Gaps in the picture up to this long are kept (the last picture repeats, as the sound fills
+// the same gap with silence); longer jumps of the timestamps are not followed.
+constexpr int64_t kMaxFrameGapSeconds = 600;
 
 std::string ratioText(AVRational r) { return std::to_string(r.num) + "/" + std::to_string(r.den); }
 
@@ -94,6 +100,7 @@ struct VideoPath::Impl {
     std::mutex *muxLock = nullptr;
     int64_t lastOutPts = AV_NOPTS_VALUE; // encoder time base
     int64_t inputFrameTicks = 1;       // one input frame in the input time base
+    int64_t maxJumpTicks = INT64_MAX;  // largest gap between two frames that is kept
 
     explicit Impl(zmconv::OutputFile &o) : out(o) {}
 };
@@ -166,6 +173,7 @@ VideoPath::VideoPath(zmconv::InputFile &in, int streamIndex, const VideoSettings
         d.inputFrameTicks = std::max<int64_t>(
             1, av_rescale_q(1, av_inv_q(inRate), d.inStream->time_base));
     }
+    d.maxJumpTicks = av_rescale_q(kMaxFrameGapSeconds, AVRational{1, 1}, d.inStream->time_base);
     rate = limitFrameRate(rate);
     d.frameRate = AVRational{rate.num, rate.den};
     d.aspect = settings.aspect;
@@ -337,7 +345,12 @@ void VideoPath::filterFrame(AVFrame *frame)
     int64_t pts = frame->best_effort_timestamp;
     if (pts == AV_NOPTS_VALUE)
         pts = frame->pts;
-    if (pts == AV_NOPTS_VALUE) {
+    // A frame stamped far ahead of the one before it carries a broken timestamp (a damaged
+    // file) or a reset; filling such a jump would repeat the last picture for hours. It is
+    // taken as the next frame instead, like a frame without a timestamp.
+    const bool jump = pts != AV_NOPTS_VALUE && d.lastPts != AV_NOPTS_VALUE
+                      && pts - d.lastPts > d.maxJumpTicks;
+    if (pts == AV_NOPTS_VALUE || jump) {
         // Streams without timestamps (raw elementary streams): one frame after the last.
         pts = d.lastPts == AV_NOPTS_VALUE ? d.startPts : d.lastPts + d.inputFrameTicks;
     }
@@ -356,6 +369,9 @@ void VideoPath::pullFiltered()
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
             return;
         check(ret, Failure::Codec, "video filtering failed");
+        // One input frame may turn into many output frames: a stop request is honoured
+        // between them, not only between packets.
+        zmconv::throw_if_stopped();
         AVFrame *f = d.filtered.get();
         f->pts = av_rescale_q(f->pts, av_buffersink_get_time_base(d.sink), d.encoder->time_base);
         f->pict_type = AV_PICTURE_TYPE_NONE;

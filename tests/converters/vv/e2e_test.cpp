@@ -104,6 +104,12 @@ public:
               "0.8", "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=1.2",
               "-map", "0:v", "-map", "1:a", "-c:v", "libx264", "-preset", "ultrafast", "-c:a",
               "aac"}},
+            // one picture stamped a day and more ahead of the others (a damaged file)
+            {"jump.mkv",
+             {"-f", "lavfi", "-i", "testsrc=size=176x144:rate=25:duration=2", "-f", "lavfi",
+              "-i", "sine=frequency=440:sample_rate=44100:duration=2", "-c:v", "mpeg4",
+              "-bsf:v", "setts=pts=if(eq(N\\,20)\\,PTS+100000000\\,PTS)", "-c:a",
+              "libmp3lame"}},
             // sound with a cover picture, which is no video
             {"cover.mp3",
              {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=2", "-f",
@@ -383,6 +389,11 @@ INSTANTIATE_TEST_SUITE_P(
                    {"-vcodec  mpeg4", "-b 512k", "-s 320x240 ", "-r 25", "-acodec mp2",
                     "-ar 22050", "-ab 128k", "-ac 2"},
                    "avi", "mpeg4", 320, 240, 25, "mp2", 22050, 2},
+        // A broken timestamp far ahead is not filled with copies of the last picture.
+        Conversion{"TimestampJumpNotFilled", "jump.mkv", "flv",
+                   {"-vcodec flv", "-b 256k", "-s 176x144 ", "-r 15", "-acodec libmp3lame",
+                    "-ar 22050", "-ab 64k", "-ac 1"},
+                   "flv", "flv1", 176, 144, 15, "mp3", 22050, 1},
         // No timestamps and no known length in the input.
         Conversion{"RawElementaryStream", "raw.h264", "3gp",
                    {"-vcodec h263", "-b 256k", "-s 128x96", "-r 10"},
