@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDropEvent>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -212,10 +213,13 @@ TEST(Hover, PicturesFollowTheMouse)
     move(w.lblFeed());
     EXPECT_TRUE(w.imgConvert()->hasPicture());
     EXPECT_TRUE(w.lblFeed()->font().bold());
+    EXPECT_LE(QFontMetrics(w.lblFeed()->font()).horizontalAdvance(w.lblFeed()->text()), w.lblFeed()->width())
+        << "the bold caption shows whole";
     move(&w); // the background resets everything
     EXPECT_FALSE(w.imgConvert()->hasPicture());
     EXPECT_FALSE(w.imgMenu(1)->hasPicture());
     EXPECT_FALSE(w.lblFeed()->font().bold());
+    EXPECT_LE(QFontMetrics(w.lblFeed()->font()).horizontalAdvance(w.lblFeed()->text()), w.lblFeed()->width());
     // Locked during a batch: no highlight.
     w.imgToolbar(2)->setEnabled(false);
     move(w.imgToolbar(2));

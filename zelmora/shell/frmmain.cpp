@@ -15,6 +15,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -37,6 +38,19 @@ const QString kMediaFilter = QStringLiteral(
     "Files(*.mp4)|*.mp4|QuickTime Format(*.mov)|*.mov|DVD VOB(*.vob)|*.vob|Real Video(*.rm)|*.rm|3GP "
     "Video(*.3gp)|*.3gp|MP3 Audio(*.mp3)|*.mp3|WAVE Files(*.wav)|*.wav|WMA Audio(*.wma)|*.wma|All Media "
     "Formats(*.*)|*.*");
+
+// The font of "Feedback" in its 46 pixels: the letters close up as far as needed for the whole
+// word to show, bold on hover too, whatever font stands in for Tahoma.
+QFont feedCaptionFont(bool bold)
+{
+    QFont f = skinFont(10, bold);
+    for (int spacing = 100; spacing >= 70; spacing -= 2) {
+        f.setLetterSpacing(QFont::PercentageSpacing, spacing);
+        if (QFontMetrics(f).horizontalAdvance(QStringLiteral("Feedback")) <= 45)
+            break;
+    }
+    return f;
+}
 
 // A label caption with "&&" standing for one "&", as the user reads it.
 QString shownCaption(const QString &caption)
@@ -210,9 +224,7 @@ void frmMain::buildControls()
     m_lblFeed = new QLabel(QStringLiteral("Feedback"), this);
     m_lblFeed->setObjectName(QStringLiteral("lblFeed"));
     m_lblFeed->setGeometry(628, 477, 46, 13);
-    QFont feedFont = skinFont(10);
-    feedFont.setLetterSpacing(QFont::PercentageSpacing, 94); // "Feedback" fits its 46 pixels, bold too
-    m_lblFeed->setFont(feedFont);
+    m_lblFeed->setFont(feedCaptionFont(false));
     m_lblFeed->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_lblFeed->setToolTip(QStringLiteral("Send us your suggestion or question"));
     m_lblFeed->setCursor(hand);
@@ -516,9 +528,7 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
     case QEvent::MouseMove:
     case QEvent::Enter:
         if (watched == m_lblFeed && m_lblFeed->isEnabled()) {
-            QFont f = m_lblFeed->font();
-            f.setBold(true);
-            m_lblFeed->setFont(f);
+            m_lblFeed->setFont(feedCaptionFont(true));
         }
         if (event->type() == QEvent::MouseMove && (watched == m_lblFeed || watched == m_lblWeb))
             return true; // a move over the labels is not a move over the background
@@ -601,9 +611,7 @@ void frmMain::showProgress(float widthTwips, const QString &caption)
 
 void frmMain::resetHotSpots()
 {
-    QFont f = m_lblFeed->font();
-    f.setBold(false);
-    m_lblFeed->setFont(f);
+    m_lblFeed->setFont(feedCaptionFont(false));
     m_imgHelp->clearPicture();
     m_imgExit->clearPicture();
     for (int i : {3, 2, 0, 1})
