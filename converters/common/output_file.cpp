@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -49,7 +50,9 @@ OutputFile::OutputFile(const OutputOptions& options) : m_path(options.path)
         if (!options.overwrite)
             throw ConvError(Failure::Output,
                             "output file already exists (use -y to overwrite): " + m_path);
+        m_replace = S_ISREG(out_st.st_mode);
     }
+    m_write_path = m_path;
 
     const char* name = options.format_name.empty() ? nullptr : options.format_name.c_str();
     const int ret = avformat_alloc_output_context2(&m_ctx, nullptr, name, m_path.c_str());
@@ -68,7 +71,7 @@ OutputFile::~OutputFile()
     if (m_opened && !(m_ctx->oformat->flags & AVFMT_NOFILE))
         avio_closep(&m_ctx->pb);
     if (m_opened && !m_done)
-        ::unlink(m_path.c_str());
+        ::unlink(m_write_path.c_str());
     avformat_free_context(m_ctx);
 }
 
@@ -100,7 +103,25 @@ void OutputFile::set_metadata(const AVDictionary* tags)
 void OutputFile::write_header()
 {
     if (!(m_ctx->oformat->flags & AVFMT_NOFILE)) {
-        const int ret = avio_open(&m_ctx->pb, m_path.c_str(), AVIO_FLAG_WRITE);
+        if (m_replace) {
+            // A fresh hidden name beside the old file (same file system, so the final rename
+            // is atomic), with the old file's permissions.
+            const auto slash = m_path.rfind('/');
+            const std::string folder = slash == std::string::npos ? "." : m_path.substr(0, slash);
+            const std::string name = slash == std::string::npos ? m_path : m_path.substr(slash + 1);
+            std::string temp = folder + "/." + name + ".partial-XXXXXX";
+            const int fd = ::mkstemp(temp.data());
+            if (fd < 0)
+                throw ConvError(Failure::Output, "cannot create a file in the output folder "
+                                                     + folder + ": " + std::strerror(errno));
+            struct stat old_st {};
+            if (::stat(m_path.c_str(), &old_st) == 0)
+                (void)::fchmod(fd, old_st.st_mode & 07777);
+            ::close(fd);
+            m_write_path = temp;
+            m_opened = true; // from here on the temporary file is removed on failure
+        }
+        const int ret = avio_open(&m_ctx->pb, m_write_path.c_str(), AVIO_FLAG_WRITE);
         if (ret < 0) {
             take_library_message();
             throw ConvError(Failure::Output,
@@ -139,6 +160,9 @@ void OutputFile::finish()
         if (ret < 0)
             check(ret, Failure::Output, "cannot close the output file " + m_path);
     }
+    if (m_write_path != m_path && ::rename(m_write_path.c_str(), m_path.c_str()) != 0)
+        throw ConvError(Failure::Output,
+                        "cannot replace the output file " + m_path + ": " + std::strerror(errno));
     m_done = true;
 }
 

@@ -2,7 +2,10 @@
 // added by the encoders, header, interleaved packet writing and checked trailer.
 // Until finish() succeeds the file counts as partial: the destructor closes and deletes it, so a
 // failed conversion never leaves a half-written file behind. An existing file is only replaced
-// when overwrite is set; the output may never be the input file itself.
+// when overwrite is set; the output may never be the input file itself. An existing regular
+// file is replaced only by a complete output: the new one is written under a hidden temporary
+// name beside it and renamed over it at the end, so a failed conversion leaves the old file as
+// it was.
 #pragma once
 
 #include "av_owner.h"
@@ -55,6 +58,8 @@ public:
 
 private:
     std::string m_path;
+    std::string m_write_path;    // where the bytes go: m_path, or the temporary name
+    bool m_replace = false;      // m_path is an existing regular file, replaced at finish()
     AVFormatContext* m_ctx = nullptr;
     bool m_opened = false;
     bool m_header = false;

@@ -571,29 +571,37 @@ TEST(ConvErrors, DiskFull)
     }
 }
 
-// Without -y an existing output is an error and stays untouched; with -y it is replaced.
+// Without -y an existing output is an error and stays untouched; with -y it is replaced, but
+// only by a complete output: a conversion that fails after it started leaves the old file.
 TEST(ConvErrors, OverwriteRule)
 {
     Media& m = Media::get();
-    const QString out = m.fresh_folder() + "/exists.wav";
+    const QString folder = m.fresh_folder();
+    const QString out = folder + "/exists.wav";
     struct Row {
-        bool y;
+        QStringList extra;
         int code;
         bool replaced;
-    } rows[] = {{false, 4, false}, {true, 0, true}};
+    } rows[] = {
+        {{}, 4, false},
+        {{"-y"}, 0, true},
+        {{"-y", "-ss", "10", "-t", "5"}, 3, false},       // starts past the end of the input
+        {{"-y", "-acodec", "pcm_s16le", "-ac", "2"}, 0, true},
+    };
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.extra.join(' ').toStdString());
         QFile f(out);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write("old contents");
         f.close();
-        QStringList args{"-i", m.path("av.flv")};
-        if (row.y)
-            args << "-y";
-        const RunResult r = run_conv(args << out);
+        const RunResult r = run_conv(QStringList{"-i", m.path("av.flv")} + row.extra << out);
         EXPECT_EQ(r.exit_code, row.code) << r.err.toStdString();
         QFile check(out);
         ASSERT_TRUE(check.open(QIODevice::ReadOnly));
         EXPECT_EQ(check.readAll() != "old contents", row.replaced);
+        // Nothing else is left in the folder (no temporary file).
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                  QStringList{"exists.wav"});
     }
 }
 
