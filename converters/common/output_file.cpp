@@ -109,7 +109,9 @@ void OutputFile::write_header()
             const auto slash = m_path.rfind('/');
             const std::string folder = slash == std::string::npos ? "." : m_path.substr(0, slash);
             const std::string name = slash == std::string::npos ? m_path : m_path.substr(slash + 1);
-            std::string temp = folder + "/." + name + ".partial-XXXXXX";
+            // A long name would make the temporary one too long for the file system.
+            std::string temp = folder + "/." + (name.size() <= 200 ? name + "." : std::string())
+                               + "partial-XXXXXX";
             const int fd = ::mkstemp(temp.data());
             if (fd < 0)
                 throw ConvError(Failure::Output, "cannot create a file in the output folder "

@@ -576,32 +576,35 @@ TEST(ConvErrors, DiskFull)
 TEST(ConvErrors, OverwriteRule)
 {
     Media& m = Media::get();
-    const QString folder = m.fresh_folder();
-    const QString out = folder + "/exists.wav";
-    struct Row {
-        QStringList extra;
-        int code;
-        bool replaced;
-    } rows[] = {
-        {{}, 4, false},
-        {{"-y"}, 0, true},
-        {{"-y", "-ss", "10", "-t", "5"}, 3, false},       // starts past the end of the input
-        {{"-y", "-acodec", "pcm_s16le", "-ac", "2"}, 0, true},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.extra.join(' ').toStdString());
-        QFile f(out);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write("old contents");
-        f.close();
-        const RunResult r = run_conv(QStringList{"-i", m.path("av.flv")} + row.extra << out);
-        EXPECT_EQ(r.exit_code, row.code) << r.err.toStdString();
-        QFile check(out);
-        ASSERT_TRUE(check.open(QIODevice::ReadOnly));
-        EXPECT_EQ(check.readAll() != "old contents", row.replaced);
-        // Nothing else is left in the folder (no temporary file).
-        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System),
-                  QStringList{"exists.wav"});
+    // A name near the file system's limit of 255 bytes is replaced as well.
+    for (const QString& name : {QString("exists.wav"), QString(246, 'n') + ".wav"}) {
+        const QString folder = m.fresh_folder();
+        const QString out = folder + "/" + name;
+        struct Row {
+            QStringList extra;
+            int code;
+            bool replaced;
+        } rows[] = {
+            {{}, 4, false},
+            {{"-y"}, 0, true},
+            {{"-y", "-ss", "10", "-t", "5"}, 3, false},       // starts past the end of the input
+            {{"-y", "-acodec", "pcm_s16le", "-ac", "2"}, 0, true},
+        };
+        for (const Row& row : rows) {
+            SCOPED_TRACE(row.extra.join(' ').toStdString());
+            QFile f(out);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write("old contents");
+            f.close();
+            const RunResult r = run_conv(QStringList{"-i", m.path("av.flv")} + row.extra << out);
+            EXPECT_EQ(r.exit_code, row.code) << r.err.toStdString();
+            QFile check(out);
+            ASSERT_TRUE(check.open(QIODevice::ReadOnly));
+            EXPECT_EQ(check.readAll() != "old contents", row.replaced);
+            // Nothing else is left in the folder (no temporary file).
+            EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                      QStringList{name});
+        }
     }
 }
 
