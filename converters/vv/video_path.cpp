@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 
 extern "C" {
 #include <libavfilter/avfilter.h>
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
+#include <libavutil/display.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
@@ -101,6 +103,8 @@ struct VideoPath::Impl {
     int64_t lastOutPts = AV_NOPTS_VALUE; // encoder time base
     int64_t inputFrameTicks = 1;       // one input frame in the input time base
     int64_t maxJumpTicks = INT64_MAX;  // largest gap between two frames that is kept
+    std::string rotation;              // filters that turn the picture upright, or ""
+    bool swapSides = false;            // the rotation swaps width and height
 
     explicit Impl(zmconv::OutputFile &o) : out(o) {}
 };
@@ -145,7 +149,25 @@ VideoPath::VideoPath(zmconv::InputFile &in, int streamIndex, const VideoSettings
                                             + " container cannot hold " + codec->name
                                             + " video");
 
-    std::tie(d.outWidth, d.outHeight) = outputSize(settings, par->width, par->height);
+    // A picture the container says to show turned (a phone held upright) is turned upright
+    // first, as players and the FFmpeg CLI do; its sides swap for a quarter turn.
+    if (const uint8_t *matrix =
+            av_stream_get_side_data(d.inStream, AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
+        double theta = -std::round(av_display_rotation_get(reinterpret_cast<const int32_t *>(matrix)));
+        theta -= 360 * std::floor(theta / 360 + 0.9 / 360);
+        if (std::fabs(theta - 90) < 1.0) {
+            d.rotation = "transpose=dir=clock";
+            d.swapSides = true;
+        } else if (std::fabs(theta - 180) < 1.0) {
+            d.rotation = "hflip,vflip";
+        } else if (std::fabs(theta - 270) < 1.0) {
+            d.rotation = "transpose=dir=cclock";
+            d.swapSides = true;
+        }
+    }
+    std::tie(d.outWidth, d.outHeight) =
+        d.swapSides ? outputSize(settings, par->height, par->width)
+                    : outputSize(settings, par->width, par->height);
     if (d.outWidth < 2 || d.outHeight < 2)
         throw ConvError(Failure::Input, "the input's video frame is too small");
     if (codec->id == AV_CODEC_ID_H263 && !isH263Size(d.outWidth, d.outHeight))
@@ -263,7 +285,11 @@ void VideoPath::buildGraph(int width, int height, int format, AVRational sar)
 
     // Rate first: frames the rate change drops are never scaled.
     std::string chain = "fps=fps=" + ratioText(d.frameRate);
-    if (width != d.outWidth || height != d.outHeight)
+    if (!d.rotation.empty())
+        chain += "," + d.rotation;
+    const int uprightWidth = d.swapSides ? height : width;
+    const int uprightHeight = d.swapSides ? width : height;
+    if (uprightWidth != d.outWidth || uprightHeight != d.outHeight)
         chain += ",scale=w=" + std::to_string(d.outWidth) + ":h=" + std::to_string(d.outHeight)
                  + ":flags=bicubic";
     if (d.aspect)

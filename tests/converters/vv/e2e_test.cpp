@@ -126,6 +126,15 @@ public:
               "-i", "sine=frequency=440:sample_rate=44100:duration=12", "-ac", "2", "-c:v",
               "libx264", "-preset", "ultrafast", "-c:a", "aac", "-shortest"}},
         };
+        if (name == "rotated.mp4") {
+            // 43_25.mp4 with a display matrix that shows it turned by a quarter (a phone
+            // video held upright); only a stream copy writes the matrix.
+            const RunResult r = run("ffmpeg", {"-v", "error", "-nostdin", "-y", "-i",
+                                               media("43_25.mp4"), "-c", "copy",
+                                               "-metadata:s:v:0", "rotate=90", path});
+            EXPECT_EQ(r.exitCode, 0) << name << ": " << r.err.toStdString();
+            return path;
+        }
         if (name == "corrupt.mp4") {
             QFile f(path);
             f.open(QIODevice::WriteOnly);
@@ -394,6 +403,9 @@ INSTANTIATE_TEST_SUITE_P(
                    {"-vcodec flv", "-b 256k", "-s 176x144 ", "-r 15", "-acodec libmp3lame",
                     "-ar 22050", "-ab 64k", "-ac 1"},
                    "flv", "flv1", 176, 144, 15, "mp3", 22050, 1},
+        // A picture stored turned is converted upright: its sides swap.
+        Conversion{"TurnedUpright", "rotated.mp4", "mp4", {"-vcodec  mpeg4"},
+                   "isom", "mpeg4", 240, 320, 25, "aac", 44100, 2},
         // No timestamps and no known length in the input.
         Conversion{"RawElementaryStream", "raw.h264", "3gp",
                    {"-vcodec h263", "-b 256k", "-s 128x96", "-r 10"},
