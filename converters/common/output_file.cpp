@@ -50,6 +50,10 @@ OutputFile::OutputFile(const OutputOptions& options) : m_path(options.path)
         if (!options.overwrite)
             throw ConvError(Failure::Output,
                             "output file already exists (use -y to overwrite): " + m_path);
+        // The file is replaced by a rename, which its own permissions would not stop: a file
+        // its owner made read-only stays protected.
+        if (::access(m_path.c_str(), W_OK) != 0)
+            throw ConvError(Failure::Output, "output file is not writable: " + m_path);
         m_replace = S_ISREG(out_st.st_mode);
     }
     m_write_path = m_path;
