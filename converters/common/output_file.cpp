@@ -54,7 +54,10 @@ OutputFile::OutputFile(const OutputOptions& options) : m_path(options.path)
         // its owner made read-only stays protected.
         if (::access(m_path.c_str(), W_OK) != 0)
             throw ConvError(Failure::Output, "output file is not writable: " + m_path);
-        m_replace = S_ISREG(out_st.st_mode);
+        // A link is written through, as before, so the file it points to gets the output.
+        struct stat link_st {};
+        m_replace = S_ISREG(out_st.st_mode) && ::lstat(m_path.c_str(), &link_st) == 0
+                    && !S_ISLNK(link_st.st_mode);
     }
     m_write_path = m_path;
 

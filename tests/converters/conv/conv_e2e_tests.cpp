@@ -606,6 +606,17 @@ TEST(ConvErrors, OverwriteRule)
                       QStringList{name});
         }
     }
+    // An output name that is a link is written through: the link stays, its file is replaced.
+    const QString folder = m.fresh_folder();
+    QFile target(folder + "/target.wav");
+    ASSERT_TRUE(target.open(QIODevice::WriteOnly));
+    target.write("old contents");
+    target.close();
+    ASSERT_TRUE(QFile::link(folder + "/target.wav", folder + "/link.wav"));
+    const RunResult r = run_conv({"-i", m.path("av.flv"), "-y", folder + "/link.wav"});
+    EXPECT_EQ(r.exit_code, 0) << r.err.toStdString();
+    EXPECT_TRUE(QFileInfo(folder + "/link.wav").isSymLink());
+    EXPECT_EQ(probe(folder + "/target.wav").codec, "pcm_s16le");
 }
 
 // A closed output pipe (the front-end went away) does not stop conv: the file is completed.
