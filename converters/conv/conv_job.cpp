@@ -184,10 +184,25 @@ void run(const Job& job, const TextSink& progress)
     path.set_encode_thread(path.encoder().frame_size() >= kThreadedFrameSize);
 
     if (job.copy_metadata) {
-        out.set_metadata(in.context()->metadata);
+        AVDictionary* tags = nullptr;
+        av_dict_copy(&tags, in.context()->metadata, 0);
+        // Sound files such as Ogg keep their tags on the audio stream, not on the file: those
+        // join the file's own (which win), all but the ones that describe the old stream.
+        const AVDictionaryEntry* e = nullptr;
+        while ((e = av_dict_get(in.context()->streams[audio]->metadata, "", e, AV_DICT_IGNORE_SUFFIX))) {
+            static constexpr std::string_view kStreamOnly[] = {"encoder", "handler_name",
+                                                               "vendor_id", "duration", "language"};
+            std::string key(e->key);
+            std::transform(key.begin(), key.end(), key.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            if (std::find(std::begin(kStreamOnly), std::end(kStreamOnly), key) == std::end(kStreamOnly))
+                av_dict_set(&tags, e->key, e->value, AV_DICT_DONT_OVERWRITE);
+        }
+        out.set_metadata(tags);
         // Ogg keeps its tags in the stream's comment header, not in a file-level place.
-        if (std::string_view(kind->muxer) == "ogg" && in.context()->metadata)
-            av_dict_copy(&path.encoder().stream()->metadata, in.context()->metadata, 0);
+        if (std::string_view(kind->muxer) == "ogg" && tags)
+            av_dict_copy(&path.encoder().stream()->metadata, tags, 0);
+        av_dict_free(&tags);
     }
     out.write_header();
 

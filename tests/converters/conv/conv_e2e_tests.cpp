@@ -334,14 +334,17 @@ TEST(ConvCut, CompressedInputsAllFormats)
 TEST(ConvMetadata, CopiesTags)
 {
     Media& m = Media::get();
+    // Tags of the file (MP4) and tags of its audio stream (Ogg).
+    for (const char* input : {"av.mp4", "song.ogg"})
     for (const char* ext : {".mp3", ".wma", ".ogg", ".flac", ".wav", ".ac3", ".aac", ".amr"}) {
         const bool carries = QString(ext) != ".ac3" && QString(ext) != ".aac" && QString(ext) != ".amr";
         for (bool copy : {true, false}) {
-            SCOPED_TRACE(std::string(ext) + (copy ? " with" : " without") + " -map_meta_data");
+            SCOPED_TRACE(std::string(input) + " to " + ext + (copy ? " with" : " without")
+                         + " -map_meta_data");
             const QString out = m.fresh_folder() + "/tags" + ext;
-            QStringList args{"-i", m.path("av.mp4"), "-y", "-vn"};
+            QStringList args{"-i", m.path(input), "-y", "-vn"};
             if (copy)
-                args << "-map_meta_data" << ("\"" + m.path("av.mp4") + "\":\"" + out + "\"");
+                args << "-map_meta_data" << ("\"" + m.path(input) + "\":\"" + out + "\"");
             const RunResult r = run_conv(args << out);
             ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
             const Probe p = probe(out);

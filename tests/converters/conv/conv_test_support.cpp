@@ -152,6 +152,9 @@ Media::Media()
           "libx264", "-preset", "ultrafast", "-c:a", "aac", "-metadata", "title=Tëst Title",
           "-metadata", "artist=Zelmora Tests", path("av.mp4")});
     make({"-f", "lavfi", "-i", tone(32000), "-ac", "2", "-c:a", "libmp3lame", path("tone.mp3")});
+    // Ogg keeps its tags on the stream.
+    make({"-f", "lavfi", "-i", tone(44100), "-c:a", "libvorbis", "-metadata", "title=Tëst Title",
+          "-metadata", "artist=Zelmora Tests", path("song.ogg")});
     make({"-f", "lavfi", "-i", tone(48000), "-ac", "6", "-c:a", "pcm_s16le", path("surround.wav")});
     make({"-f", "lavfi", "-i", tone(96000), "-ac", "2", "-c:a", "pcm_s16le", path("hi96.wav")});
     make({"-f", "lavfi", "-i", tone(8000), "-ac", "1", "-c:a", "pcm_s16le", path("lo8.wav")});
