@@ -25,6 +25,9 @@ constexpr int kFreeFrameSize = 4096;
 // wait, the feeding thread when the queue has drained to half.
 constexpr size_t kQueuedFrames = 32;
 constexpr size_t kWakeBatch = 8;
+// Gaps in the sound up to this long are real (filled with silence beside a picture); longer
+// jumps of the timestamps are not followed.
+constexpr int64_t kMaxGapSeconds = 600;
 } // namespace
 
 // Runs the encoder (and so the muxer writes) on a thread of its own, fed through a short
@@ -291,7 +294,10 @@ void AudioPath::handle_decoded(AVFrame* frame)
         const int64_t stamped = av_rescale_q(ts, d.stream->time_base, AVRational{1, rate})
                                 - av_rescale(d.file_start_us, rate, AV_TIME_BASE);
         const int64_t slack = rate / 50; // 20 ms
-        if (!d.have_position || stamped > position + slack || stamped < position - slack)
+        // A jump of more than ten minutes ahead is a broken timestamp (a damaged file) or a
+        // reset, not missing sound: samples are counted on, so a cut does not end early.
+        const bool broken = d.have_position && stamped - position > int64_t(rate) * kMaxGapSeconds;
+        if (!broken && (!d.have_position || stamped > position + slack || stamped < position - slack))
             position = stamped;
     }
     d.have_position = true;
@@ -324,7 +330,7 @@ void AudioPath::handle_decoded(AVFrame* frame)
         // Gaps up to 50 ms are left alone (timestamp jitter); they are caught up once they add
         // up. A jump of more than ten minutes is a timestamp reset, not missing sound.
         const int64_t gap = position - d.filled_to;
-        if (gap > rate / 20 && gap <= static_cast<int64_t>(rate) * 600)
+        if (gap > rate / 20 && gap <= static_cast<int64_t>(rate) * kMaxGapSeconds)
             push_silence(gap, static_cast<AVSampleFormat>(frame->format),
                          frame->ch_layout.nb_channels);
         d.filled_to = (gap > rate / 20 ? position : d.filled_to) + count;

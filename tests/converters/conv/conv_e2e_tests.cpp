@@ -297,6 +297,8 @@ TEST(ConvCut, SampleAccurate)
         {"step.flac", "0.7", "5", 33600, 144000 - 33600},
         {"step.mkv", "1.5", "0.5", 72000, 24000},
         {"step.mkv", "0.3331", "1", 15989, 48000},
+        // A broken timestamp inside the range does not end the cut.
+        {"step-jump.mkv", "0.2", "2", 9600, 96000},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.input) + " -ss " + row.ss + " -t " + row.t);

@@ -165,6 +165,10 @@ Media::Media()
     // Matroska stamps audio in whole milliseconds: cutting must still be sample-exact.
     make({"-f", "lavfi", "-i", video, "-f", "lavfi", "-i", step, "-c:v", "mpeg4", "-c:a",
           "pcm_s16le", path("step.mkv")});
+    // One audio packet stamped a day ahead of the others (a damaged file).
+    make({"-f", "lavfi", "-i", step, "-c:a", "pcm_s16le", "-bsf:a",
+          "setts=pts=if(eq(N\\,20)\\,PTS+100000000\\,PTS):dts=if(eq(N\\,20)\\,DTS+100000000\\,DTS)",
+          path("step-jump.mkv")});
     // Written to a pipe, Matroska cannot go back to store the length: "Duration: N/A".
     const RunResult live = run("ffmpeg", {"-v", "error", "-nostdin", "-f", "lavfi", "-i", tone(44100),
                                           "-c:a", "flac", "-f", "matroska", "-live", "1", "pipe:1"});
