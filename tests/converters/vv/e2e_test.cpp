@@ -602,16 +602,26 @@ QString readProgress()
     return QString::fromLatin1(f.readAll());
 }
 
+// The dialog writes "0" into progress.txt before it starts each file.
+bool resetProgress()
+{
+    QFile f(Env::get().progressPath());
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write("0") == 1;
+}
+
+// A 720p H.264 encode: slow enough to be stopped or killed half-way.
+QStringList heavyMp4Options()
+{
+    return {h264Option(), "-b 2000k", "-s 1280x720 ", "-r 30",
+            "-strict experimental -acodec aac", "-ar 44100", "-ab 112k", "-ac 2"};
+}
+
 TEST(Progress, RisesMonotonicallyAndEndsAt1000)
 {
     Env &env = Env::get();
     const QString in = env.media("long.mp4");
     const QString out = env.out("progress.3g2");
-    {
-        QFile f(env.progressPath());
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write("0");
-    }
+    ASSERT_TRUE(resetProgress());
     QProcess p;
     p.start(env.vv(), dialogArguments(in,
                                       {h264Option(), "-b 512k", "-s 640x480 ", "-r 25",
@@ -648,16 +658,10 @@ TEST(Progress, KilledMidwayLeavesWhatItWrote)
     Env &env = Env::get();
     const QString in = env.media("long.mp4");
     const QString out = env.out("killed.mp4");
-    {
-        QFile f(env.progressPath());
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write("0");
-    }
+    ASSERT_TRUE(resetProgress());
     QProcess p;
     p.start(env.vv(), dialogArguments(in,
-                                      {h264Option(), "-b 2000k", "-s 1280x720 ", "-r 30",
-                                       "-strict experimental -acodec aac", "-ar 44100",
-                                       "-ab 112k", "-ac 2"},
+                                      heavyMp4Options(),
                                       out));
     ASSERT_TRUE(p.waitForStarted());
     QElapsedTimer t;
@@ -687,9 +691,7 @@ TEST(Progress, StoppedPolitelyRemovesThePartialOutput)
     const QString out = env.out("terminated.mp4");
     QProcess p;
     p.start(env.vv(), dialogArguments(env.media("long.mp4"),
-                                      {h264Option(), "-b 2000k", "-s 1280x720 ", "-r 30",
-                                       "-strict experimental -acodec aac", "-ar 44100",
-                                       "-ab 112k", "-ac 2"},
+                                      heavyMp4Options(),
                                       out));
     ASSERT_TRUE(p.waitForStarted());
     QElapsedTimer t;
