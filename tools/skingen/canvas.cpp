@@ -187,4 +187,27 @@ void applyColourKey(QImage &img, QSize client, int radius, int scale, const QCol
     img = img.convertToFormat(QImage::Format_RGB32);
 }
 
+void appIconTile(QPainter &p, const QColor &shadow, const QColor &light, const QColor &mid,
+                 const QColor &dark)
+{
+    const QRectF r(16, 16, 224, 224);
+    p.save();
+    for (int i = 0; i < 8; ++i)
+        fillRound(p, r.translated(0, 3 + i * 0.5).adjusted(-i * 0.5, 0, i * 0.5, i * 0.5).toRect(),
+                  52, shadow);
+    QLinearGradient g(r.topLeft(), r.bottomRight());
+    g.setColorAt(0, light);
+    g.setColorAt(0.55, mid);
+    g.setColorAt(1, dark);
+    QPainterPath tile;
+    tile.addRoundedRect(r, 52, 52);
+    p.fillPath(tile, g);
+    QLinearGradient gloss(0, r.top(), 0, r.center().y());
+    gloss.setColorAt(0, QColor(255, 255, 255, 60));
+    gloss.setColorAt(1, QColor(255, 255, 255, 0));
+    p.setClipPath(tile);
+    p.fillRect(QRectF(r.left(), r.top(), r.width(), r.height() / 2), gloss);
+    p.restore();
+}
+
 } // namespace skin

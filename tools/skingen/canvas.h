@@ -58,4 +58,9 @@ bool insideShape(int x, int y, QSize client, int radius);
 
 inline const QColor kKey(255, 0, 255);
 
+// The application icon's rounded tile (224 px at 16,16 of a 256 canvas): a soft shadow in
+// `shadow`, a diagonal gradient light -> mid -> dark and a gloss over the upper half.
+void appIconTile(QPainter &p, const QColor &shadow, const QColor &light, const QColor &mid,
+                 const QColor &dark);
+
 } // namespace skin

@@ -200,23 +200,8 @@ void paintAbout(QPainter &p)
 
 void paintIcon(QPainter &p)
 {
-    const QRectF r(16, 16, 224, 224);
-    for (int i = 0; i < 8; ++i)
-        fillRound(p, r.translated(0, 3 + i * 0.5).adjusted(-i * 0.5, 0, i * 0.5, i * 0.5).toRect(),
-                  52, QColor(10, 40, 100, 6));
-    QLinearGradient g(r.topLeft(), r.bottomRight());
-    g.setColorAt(0, QColor(0x5a, 0xa0, 0xff));
-    g.setColorAt(0.55, kAccent);
-    g.setColorAt(1, QColor(0x12, 0x4c, 0xbf));
-    QPainterPath tile;
-    tile.addRoundedRect(r, 52, 52);
-    p.fillPath(tile, g);
-    QLinearGradient gloss(0, r.top(), 0, r.center().y());
-    gloss.setColorAt(0, QColor(255, 255, 255, 60));
-    gloss.setColorAt(1, QColor(255, 255, 255, 0));
-    p.setClipPath(tile);
-    p.fillRect(QRectF(r.left(), r.top(), r.width(), r.height() / 2), gloss);
-    p.setClipping(false);
+    appIconTile(p, QColor(10, 40, 100, 6), QColor(0x5a, 0xa0, 0xff), kAccent,
+                QColor(0x12, 0x4c, 0xbf));
     icons::filmPlay(p, QRectF(44, 44, 168, 168), Qt::white);
 }
 

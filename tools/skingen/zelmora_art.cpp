@@ -361,25 +361,9 @@ void paintSuggest(QPainter &p, const SmallLook &s)
 
 void paintIcon(QPainter &p)
 {
-    const QRectF r(16, 16, 224, 224);
     p.save();
-    // Soft shadow under the tile.
-    for (int i = 0; i < 8; ++i)
-        fillRound(p, r.translated(0, 3 + i * 0.5).adjusted(-i * 0.5, 0, i * 0.5, i * 0.5).toRect(),
-                  52, QColor(30, 20, 90, 6));
-    QLinearGradient g(r.topLeft(), r.bottomRight());
-    g.setColorAt(0, QColor(0x9d, 0x8f, 0xff));
-    g.setColorAt(0.55, kAccent);
-    g.setColorAt(1, QColor(0x4a, 0x38, 0xd4));
-    QPainterPath tile;
-    tile.addRoundedRect(r, 52, 52);
-    p.fillPath(tile, g);
-    QLinearGradient gloss(0, r.top(), 0, r.center().y());
-    gloss.setColorAt(0, QColor(255, 255, 255, 60));
-    gloss.setColorAt(1, QColor(255, 255, 255, 0));
-    p.setClipPath(tile);
-    p.fillRect(QRectF(r.left(), r.top(), r.width(), r.height() / 2), gloss);
-    p.setClipping(false);
+    appIconTile(p, QColor(30, 20, 90, 6), QColor(0x9d, 0x8f, 0xff), kAccent,
+                QColor(0x4a, 0x38, 0xd4));
     icons::waveBars(p, QRectF(58, 64, 140, 128), 7, Qt::white, 0.7);
     p.restore();
 }
