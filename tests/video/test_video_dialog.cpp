@@ -1,6 +1,6 @@
 // The main dialog offscreen, with the message boxes and file choosers replaced by a script.
 #include "cvideodlg.h"
-#include "videotestutil.h"
+#include "dialogtestutil.h"
 
 #include <QComboBox>
 #include <QHeaderView>
@@ -20,14 +20,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(app.IsValid());
-        CvideoDlg::Options o;
-        o.appFolder = app.Path();
-        o.outputFolder = app.File("out");
-        o.tickMs = 50;
-        o.pauseMs = 0;
-        o.prompts = &prompts;
-        o.browser = false;
-        QDir().mkpath(o.outputFolder);
+        const CvideoDlg::Options o = QuickDialogOptions(app, prompts);
         dlg = std::make_unique<CvideoDlg>(o);
         dlg->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));

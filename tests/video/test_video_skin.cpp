@@ -4,7 +4,7 @@
 #include "cvideodlg.h"
 #include "dg3.h"
 #include "videosite.h"
-#include "videotestutil.h"
+#include "dialogtestutil.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -240,14 +240,7 @@ TEST(Dg3, AboutDuringABatchDoesNotStopIt)
     FakeAppFolder app;
     ASSERT_TRUE(app.IsValid());
     ScriptedPrompts prompts;
-    CvideoDlg::Options o;
-    o.appFolder = app.Path();
-    o.outputFolder = app.File("out");
-    o.tickMs = 50;
-    o.pauseMs = 0;
-    o.prompts = &prompts;
-    o.browser = false;
-    QDir().mkpath(o.outputFolder);
+    const CvideoDlg::Options o = QuickDialogOptions(app, prompts);
     CvideoDlg dlg(o);
     for (const char *n : {"b.flv", "slow-a.flv"}) {
         ASSERT_TRUE(Touch(app.File(QString("in/") + n)));
@@ -287,14 +280,8 @@ TEST(CExplorer1, DisabledBrowserLeavesAnEmptyBandAndTheDialogStillConverts)
     qputenv(VideoSite::NoBrowserEnvironment, "1");
     FakeAppFolder app;
     ScriptedPrompts prompts;
-    CvideoDlg::Options o;
-    o.appFolder = app.Path();
-    o.outputFolder = app.File("out");
-    o.tickMs = 50;
-    o.pauseMs = 0;
-    o.prompts = &prompts;
-    o.browser = true; // allowed, but switched off by the environment
-    QDir().mkpath(o.outputFolder);
+    // The browser is allowed, but switched off by the environment.
+    const CvideoDlg::Options o = QuickDialogOptions(app, prompts, true);
     CvideoDlg dlg(o);
     EXPECT_FALSE(dlg.Browser()->HasBrowser());
     EXPECT_EQ(dlg.Browser()->LastAddress(), VideoSite::PageUrl()) << "navigated once anyway";
