@@ -4,11 +4,14 @@
 //   skingen verify   <zelmora-skin-dir> <video-skin-dir>
 //   skingen sheet    <zelmora-skin-dir> <video-skin-dir> <out.png>
 //   skingen mock     <zelmora-skin-dir> <video-skin-dir> <out-prefix>
+//   skingen appicons <icon-dir>
 //
 // `generate` writes every PNG (1x and @2x), sound.wav and the two resource
 // files; `verify` checks what is on disk; `sheet` lays every 1x picture out
 // on one contact sheet for review; `mock` lays stand-ins for the standard
-// controls over the main backgrounds, to judge the layout.
+// controls over the main backgrounds, to judge the layout; `appicons` writes
+// both application icons into <icon-dir>/hicolor/<n>x<n>/apps/ for installing.
+#include "appicons.h"
 #include "canvas.h"
 #include "mock.h"
 #include "verify.h"
@@ -94,7 +97,8 @@ bool sheet(const QStringList &dirs, const QString &out)
 int usage()
 {
     std::fprintf(stderr, "usage: skingen generate|verify <zelmora-skin-dir> <video-skin-dir>\n"
-                         "       skingen sheet <zelmora-skin-dir> <video-skin-dir> <out.png>\n");
+                         "       skingen sheet <zelmora-skin-dir> <video-skin-dir> <out.png>\n"
+                         "       skingen appicons <icon-dir>\n");
     return 2;
 }
 
@@ -106,6 +110,15 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
+    if (args.size() == 3 && args[1] == QLatin1String("appicons")) {
+        const QStringList icons = skin::writeAppIcons(args[2]);
+        if (icons.isEmpty()) {
+            std::fprintf(stderr, "skingen: writing the application icons failed\n");
+            return 1;
+        }
+        std::printf("skingen: %lld application icons written\n", (long long)icons.size());
+        return 0;
+    }
     if (args.size() < 4)
         return usage();
     const QString mode = args[1], zDir = args[2], vDir = args[3];

@@ -1,6 +1,8 @@
 #!/bin/sh
 # Builds the skin generator, draws both skins into the source tree and checks
-# them. Run from anywhere; needs Qt 6 (Core, Gui), the DejaVu and Noto CJK fonts.
+# them; also draws the application icons installed into the icon theme
+# (dist/icons). Run from anywhere; needs Qt 6 (Core, Gui), the DejaVu and
+# Noto CJK fonts.
 #   tools/skingen/make-skins.sh              generate and verify
 #   tools/skingen/make-skins.sh verify       only check the committed pictures
 #   tools/skingen/make-skins.sh sheet OUT    also write a contact sheet to OUT
@@ -18,6 +20,7 @@ zdir="$root/zelmora/shell/skin"
 vdir="$root/video/ui/skin"
 if [ "${1:-}" != verify ]; then
     "$build/skingen" generate "$zdir" "$vdir"
+    "$build/skingen" appicons "$root/dist/icons"
 fi
 "$build/skingen" verify "$zdir" "$vdir"
 case "${1:-}" in

@@ -244,4 +244,9 @@ QStringList generate(const QString &dir)
     return ok ? files : QStringList();
 }
 
+void paintAppIcon(QPainter &p)
+{
+    paintIcon(p);
+}
+
 } // namespace skin::video

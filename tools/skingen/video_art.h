@@ -3,6 +3,7 @@
 // the icon. Bitmaps are named by their resource ids (bmp137.png ...).
 #pragma once
 
+#include <QPainter>
 #include <QRect>
 #include <QString>
 #include <QStringList>
@@ -17,5 +18,8 @@ int dluToPx(int dlu);
 QRect dluRect(int x, int y, int w, int h);
 
 QStringList generate(const QString &dir);
+
+// The application icon on its 256 x 256 design canvas (the window icon's picture).
+void paintAppIcon(QPainter &p);
 
 } // namespace skin::video

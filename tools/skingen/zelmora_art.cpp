@@ -495,4 +495,9 @@ QStringList generate(const QString &dir)
     return w.files;
 }
 
+void paintAppIcon(QPainter &p)
+{
+    paintIcon(p);
+}
+
 } // namespace skin::zelmora

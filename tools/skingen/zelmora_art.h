@@ -2,6 +2,7 @@
 // and press pictures, the pointer, the icon and the finish chime.
 #pragma once
 
+#include <QPainter>
 #include <QRect>
 #include <QString>
 #include <QStringList>
@@ -37,5 +38,8 @@ inline const QRect kSugExit(300, 11, 15, 15);
 // Draws every picture into `dir` at 1x and 2x, plus sound.wav; returns the
 // names of the PNG files written (for the resource file).
 QStringList generate(const QString &dir);
+
+// The application icon on its 256 x 256 design canvas (the window icon's picture).
+void paintAppIcon(QPainter &p);
 
 } // namespace skin::zelmora
