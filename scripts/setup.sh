@@ -13,6 +13,7 @@ PACKAGES=(
   libgtest-dev
   ffmpeg xvfb xauth imagemagick python3
   fonts-noto-cjk fonts-dejavu-core
+  desktop-file-utils appstream groff-base shared-mime-info dpkg-dev file
 )
 
 missing=()
