@@ -8,6 +8,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("video"));
+    // The installed desktop entry: the desktop finds its name and icon for the window by it.
+    QApplication::setDesktopFileName(QStringLiteral("net.zelmora.Vidrune"));
     CvideoApp theApp;
     return theApp.Run();
 }

@@ -13,6 +13,8 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zelmora"));
+    // The installed desktop entry: the desktop finds its name and icon for the window by it.
+    QApplication::setDesktopFileName(QStringLiteral("net.zelmora.Zelmora"));
 
     // One instance per user: a second start ends at once, silently.
     QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
