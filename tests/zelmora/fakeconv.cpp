@@ -2,6 +2,7 @@
 // zelmora builds (-i INPUT ... OUTPUT) and acts out the input file when that file starts with
 // "#fake"; any other input gets a short, successful run. Each run is logged to $FAKECONV_LOG.
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -88,8 +89,14 @@ int main(int argc, char **argv)
         writeAll(2, "conv: cannot open input '" + input + "'\n");
         return finish(1);
     }
+    // The whole script is read first, so the converter holds no descriptor of its own while
+    // it acts it out.
     std::string first;
     std::getline(in, first);
+    std::vector<std::string> script;
+    for (std::string l; std::getline(in, l);)
+        script.push_back(l);
+    in.close();
     if (first.rfind("#fake", 0) != 0) {
         writeAll(2, "Input #0, from '" + input + "':\n  Duration: 00:00:02.00, start: 0.000000, bitrate: 64 kb/s\n");
         for (int t = 1; t <= 2; ++t) {
@@ -101,8 +108,7 @@ int main(int argc, char **argv)
         return finish(0);
     }
 
-    std::string line;
-    while (std::getline(in, line)) {
+    for (const std::string &line : script) {
         const size_t sp = line.find(' ');
         const std::string cmd = line.substr(0, sp);
         const std::string arg = sp == std::string::npos ? std::string() : line.substr(sp + 1);
@@ -135,6 +141,8 @@ int main(int argc, char **argv)
                 std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(arg.c_str())));
                 ::_exit(0);
             }
+        } else if (cmd == "ignore-term") {
+            std::signal(SIGTERM, SIG_IGN); // only SIGKILL ends it now
         } else if (cmd == "output") {
             writeOutput(output);
         } else if (cmd == "exit") {

@@ -3,10 +3,15 @@
 #include "testutil.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QThread>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTimer>
+#include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace zm;
 using zmtest::FakeApp;
@@ -238,6 +243,95 @@ TEST(Runner, AbandonEndsTheLoopWithoutCommandOver)
     EXPECT_LT(t.elapsed(), 4000);
     EXPECT_EQ(r.overs, 0);
     EXPECT_FALSE(dos.isRunning());
+}
+
+TEST(Runner, TerminateAsksThenKills)
+{
+    // A converter that ends on SIGTERM ends at once; one that ignores it is killed after the
+    // grace time, never before.
+    struct Row {
+        const char *name;
+        QStringList script;
+        int graceMs;
+        int signal;
+        qint64 atLeastMs;
+    };
+    const Row rows[] = {
+        {"ends on SIGTERM", {QStringLiteral("out started"), QStringLiteral("sleep 20000")}, 10000, SIGTERM, 0},
+        {"ignores SIGTERM", {QStringLiteral("ignore-term"), QStringLiteral("out started"), QStringLiteral("sleep 20000")},
+         400, SIGKILL, 400},
+    };
+    for (const Row &r : rows) {
+        FakeApp app;
+        DOSOutputs dos(nullptr);
+        QElapsedTimer t;
+        QObject ctx;
+        QObject::connect(&dos, &DOSOutputs::ReceiveOutputs, &ctx, [&] {
+            if (!dos.terminateRequested()) {
+                t.start();
+                dos.terminate(r.graceMs);
+            }
+        });
+        const Outcome run = execute(dos, lineFor(app, app.script(QStringLiteral("t"), r.script)));
+        EXPECT_EQ(run.overs, 1) << r.name;
+        EXPECT_TRUE(dos.lastEnding().known) << r.name;
+        EXPECT_EQ(dos.lastEnding().signal, r.signal) << r.name;
+        EXPECT_GE(t.elapsed(), r.atLeastMs) << r.name;
+        EXPECT_LT(t.elapsed(), 15000) << r.name;
+    }
+}
+
+TEST(Runner, AbandonedWhileStoppingTheChildIsStillKilled)
+{
+    // The window goes away between the stop request and the kill: the kill still comes.
+    FakeApp app;
+    DOSOutputs dos(nullptr);
+    pid_t child = -1;
+    QObject ctx;
+    QObject::connect(&dos, &DOSOutputs::ReceiveOutputs, &ctx, [&] {
+        if (child > 0)
+            return;
+        child = dos.childPid();
+        dos.terminate(300);
+        dos.abandon();
+    });
+    const Outcome r = execute(dos, lineFor(app, app.script(QStringLiteral("t"), {QStringLiteral("ignore-term"),
+                                                                               QStringLiteral("out started"),
+                                                                               QStringLiteral("sleep 30000")})));
+    EXPECT_EQ(r.overs, 0);
+    ASSERT_GT(child, 0);
+    QElapsedTimer t;
+    t.start();
+    while (::kill(child, 0) == 0 && t.elapsed() < 15000)
+        QThread::msleep(20);
+    EXPECT_EQ(::kill(child, 0), -1) << "killed and reaped in the background";
+}
+
+TEST(Runner, ChildInheritsOnlyTheStandardDescriptors)
+{
+    FakeApp app;
+    // Descriptors this process holds without close-on-exec: none may reach the converter.
+    const int plain = ::open("/dev/null", O_RDONLY);
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    ASSERT_GE(plain, 3);
+    DOSOutputs dos(nullptr);
+    QStringList childFds;
+    QString target0;
+    QObject ctx;
+    QObject::connect(&dos, &DOSOutputs::ReceiveOutputs, &ctx, [&] {
+        if (!childFds.isEmpty() || dos.childPid() <= 0)
+            return;
+        const QString dir = QStringLiteral("/proc/%1/fd").arg(dos.childPid());
+        childFds = QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
+        target0 = QFile::symLinkTarget(dir + QStringLiteral("/0"));
+    });
+    execute(dos, lineFor(app, app.script(QStringLiteral("fds"), {QStringLiteral("out started"), QStringLiteral("sleep 300")})));
+    ::close(plain);
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    EXPECT_EQ(childFds, (QStringList{"0", "1", "2"}));
+    EXPECT_EQ(target0, QStringLiteral("/dev/null"));
 }
 
 int main(int argc, char **argv)

@@ -10,7 +10,10 @@
 #include <QSocketNotifier>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -41,10 +44,26 @@ QString processName(const QString &pid)
     return QString::fromUtf8(line.mid(open + 1, close - open - 1));
 }
 
-void reapInBackground(pid_t pid)
+// Reaps a child this object no longer follows. When it was asked to stop, it is killed once
+// `killAfterMs` have passed without an exit (the thread is its only reaper by then, so the id
+// still names that child). A negative `killAfterMs` lets it run to its end.
+void reapInBackground(pid_t pid, qint64 killAfterMs = -1)
 {
-    std::thread([pid] {
+    std::thread([pid, killAfterMs] {
         int status = 0;
+        if (killAfterMs >= 0) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(killAfterMs);
+            for (;;) {
+                const pid_t r = ::waitpid(pid, &status, WNOHANG);
+                if (r == pid || (r < 0 && errno != EINTR))
+                    return;
+                if (std::chrono::steady_clock::now() >= deadline) {
+                    ::kill(pid, SIGKILL);
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        }
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
     }).detach();
@@ -56,12 +75,40 @@ DOSOutputs::DOSOutputs(MessageBoxes *boxes, QObject *parent) : QObject(parent), 
 {
     if (QCoreApplication::instance())
         connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &DOSOutputs::abandon);
+    m_killTimer.setSingleShot(true);
+    connect(&m_killTimer, &QTimer::timeout, this, &DOSOutputs::killNow);
 }
 
 DOSOutputs::~DOSOutputs()
 {
+    handOff();
+}
+
+void DOSOutputs::handOff()
+{
+    if (m_pid <= 0)
+        return;
+    m_killTimer.stop();
+    reapInBackground(m_pid, m_terminating ? std::max<qint64>(m_killDeadline.remainingTime(), 0) : -1);
+    m_pid = -1;
+}
+
+void DOSOutputs::terminate(int killAfterMs)
+{
+    // Only a child that has not been reaped yet is signalled: until then its id cannot have
+    // been given to another process.
+    if (!m_running || m_pid <= 0 || m_terminating)
+        return;
+    m_terminating = true;
+    ::kill(m_pid, SIGTERM);
+    m_killDeadline.setRemainingTime(killAfterMs);
+    m_killTimer.start(std::max(killAfterMs, 0));
+}
+
+void DOSOutputs::killNow()
+{
     if (m_pid > 0)
-        reapInBackground(m_pid);
+        ::kill(m_pid, SIGKILL);
 }
 
 void DOSOutputs::fail(const QString &text)
@@ -161,8 +208,7 @@ QString DOSOutputs::ExecuteCommand(const QString &argument)
         fail(QStringLiteral("Command Line empty"));
         return QString();
     }
-    if (m_pid > 0) // a child of an earlier, abandoned command
-        reapInBackground(m_pid), m_pid = -1;
+    handOff(); // a child of an earlier, abandoned command
 
     const QStringList args = QProcess::splitCommand(m_commandLine);
     int fds[2];
@@ -190,6 +236,8 @@ QString DOSOutputs::ExecuteCommand(const QString &argument)
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+    // The child gets its three standard descriptors and nothing else of this process.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     pid_t pid = -1;
     const int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -210,6 +258,8 @@ QString DOSOutputs::ExecuteCommand(const QString &argument)
     m_outputs.clear();
     m_running = true;
     m_abandon = false;
+    m_terminating = false;
+    m_killTimer.stop();
 
     QStringDecoder decoder(QStringDecoder::Utf8);
     char buffer[kChunk];
@@ -256,8 +306,7 @@ QString DOSOutputs::ExecuteCommand(const QString &argument)
 
     if (m_abandon) {
         m_running = false;
-        if (m_pid > 0)
-            reapInBackground(m_pid), m_pid = -1;
+        handOff();
         return m_outputs;
     }
 
@@ -265,8 +314,8 @@ QString DOSOutputs::ExecuteCommand(const QString &argument)
     // then leave it to a background reaper so the window never hangs on it.
     for (int i = 0; i < 50 && !reap(false); ++i)
         timer.Wait(10);
-    if (m_pid > 0)
-        reapInBackground(m_pid), m_pid = -1;
+    handOff();
+    m_killTimer.stop();
     m_running = false;
     emit CommandOver();
     return m_outputs;

@@ -1,6 +1,8 @@
 #pragma once
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <sys/types.h>
 
 namespace zm {
@@ -44,6 +46,15 @@ public:
     // next pass without CommandOver, the child keeps running and is reaped in the background.
     void abandon() { m_abandon = true; }
 
+    // Asks the running child to stop (SIGTERM) and kills it (SIGKILL) when it has not ended
+    // `killAfterMs` later. Returns at once: the command then ends as usual, with CommandOver,
+    // when the child has gone. Nothing happens when no child runs.
+    void terminate(int killAfterMs = 3000);
+    bool terminateRequested() const { return m_terminating; }
+
+    // The process id of the running child, -1 when none runs (or it has been reaped).
+    pid_t childPid() const { return m_pid; }
+
     // The executable name whose presence keeps a command with an empty pipe alive.
     void setWatchedProcessName(const QString &name) { m_watchedName = name; }
 
@@ -56,6 +67,8 @@ signals:
 
 private:
     bool reap(bool block);
+    void handOff();
+    void killNow();
     bool childStillStarting() const;
     void pause(clsWaitableTimer &timer, int readFd);
     void fail(const QString &text);
@@ -68,6 +81,9 @@ private:
     pid_t m_pid = -1;
     bool m_running = false;
     bool m_abandon = false;
+    bool m_terminating = false;
+    QDeadlineTimer m_killDeadline;
+    QTimer m_killTimer;
 };
 
 } // namespace zm
