@@ -114,8 +114,8 @@ TEST(SetupIni, HugeLineAndMissingFile)
 
 TEST(OptionsIni, FormatAndReading)
 {
-    ProgramSettings s{1, 1, 90, -5};
-    EXPECT_EQ(formatOptionsIni(s), QByteArray("1\r\n1\r\n90\r\n-5\r\n"));
+    EXPECT_EQ(formatOptionsIni({1, 1, 90, -5}), QByteArray("1\r\n1\r\n90\r\n-5\r\n"));
+    const ProgramSettings s{1, 1, 90, 120};
     struct Row {
         const char *name;
         QByteArray data;
@@ -125,14 +125,45 @@ TEST(OptionsIni, FormatAndReading)
         {"round trip", formatOptionsIni(s), {}, s},
         {"abc counts as 0", "1\r\nabc\r\n7\r\n8\r\n", {0, 1, 0, 0}, {1, 0, 7, 8}},
         {"short file keeps the rest", "1\r\n", {0, 1, 30, 60}, {1, 1, 30, 60}},
-        {"leading numeric part, rounded", " 1.5x\r\n0\r\n2.5\r\n3.5e\r\n", {}, {2, 0, 2, 4}},
-        {"too big for 16 bits keeps the value", "70000\r\n1\r\n99999999999\r\n5\r\n", {1, 0, 3, 0}, {1, 1, 3, 5}},
+        {"leading numeric part, rounded", " 0.4x\r\n0.6\r\n2.5\r\n3.5e\r\n", {}, {0, 1, 2, 4}},
+        {"out of range gives the default", "70000\r\n1\r\n99999999999\r\n5\r\n", {1, 0, 3, 0}, {0, 1, 0, 5}},
         {"garbage", QByteArray("\xff\x00\x01", 3), {0, 0, 0, 0}, {0, 0, 0, 0}},
     };
     for (const Row &r : rows) {
         ProgramSettings got = r.start;
         applyOptionsIni(r.data, got);
         EXPECT_EQ(got, r.expected) << r.name;
+    }
+}
+
+TEST(OptionsIni, EachFieldKeepsToItsDomain)
+{
+    // One field at a time; the others hold valid values that must survive. A value outside the
+    // field's domain gives its default (0), whatever the field held before.
+    const ProgramSettings start{1, 1, 30, 60};
+    struct Row {
+        int line; // 0 sound reminder, 1 cutter, 2 from, 3 to
+        const char *value;
+        qint32 expected;
+    };
+    const Row rows[] = {
+        {0, "0", 0},       {0, "1", 1},        {0, "2", 0},          {0, "-1", 0},
+        {1, "0", 0},       {1, "1", 1},        {1, "2", 0},          {1, "-1", 0},
+        {1, "1.4", 1},     {1, "1.6", 0},      {2, "0", 0},          {2, "-5", 0},
+        {2, "3599999", 3599999},               {2, "3600000", 0},    {3, "-1", 0},
+        {3, "45", 45},     {3, "3599999.4", 3599999},                {3, "1000000000", 0},
+    };
+    const QByteArray valid[4] = {"1", "1", "30", "60"};
+    for (const Row &r : rows) {
+        QByteArray data;
+        for (int i = 0; i < 4; ++i)
+            data += (i == r.line ? QByteArray(r.value) : valid[i]) + "\r\n";
+        ProgramSettings got{1, 1, 30, 60};
+        applyOptionsIni(data, got);
+        const qint32 fields[4] = {got.gSoundReminder, got.gCutterOn, got.gCutFrom, got.gCutTo};
+        const qint32 before[4] = {start.gSoundReminder, start.gCutterOn, start.gCutFrom, start.gCutTo};
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(fields[i], i == r.line ? r.expected : before[i]) << "line " << r.line << " = " << r.value;
     }
 }
 
@@ -220,4 +251,20 @@ TEST(OptionsRules, BoxesShownForStoredTimes)
     EXPECT_FALSE(off.cutter);
     for (const QString &t : off.times)
         EXPECT_EQ(t, QStringLiteral("0"));
+}
+
+TEST(OptionsRules, CutIndicator)
+{
+    struct Row {
+        ProgramSettings s;
+        const char *text;
+    };
+    const Row rows[] = {
+        {{0, 1, 1, 3}, "Cut: from 0:00:01 for 0:00:03"},
+        {{0, 1, 3661, 7322}, "Cut: from 1:01:01 for 2:02:02"},
+        {{1, 1, 0, kMaxCutSeconds}, "Cut: from 0:00:00 for 999:59:59"},
+        {{0, 0, 1, 3}, ""},
+    };
+    for (const Row &r : rows)
+        EXPECT_EQ(cutIndicatorText(r.s), QString::fromLatin1(r.text)) << r.text;
 }

@@ -13,4 +13,10 @@ struct ProgramSettings {
     bool operator==(const ProgramSettings &) const = default;
 };
 
+// Whether the Music Cutter cuts: the batch and the options window both ask this.
+inline bool cutterOn(const ProgramSettings &s)
+{
+    return s.gCutterOn == 1;
+}
+
 } // namespace zm

@@ -49,6 +49,8 @@ frmOptions::frmOptions(ProgramSettings &settings, QString optionsIniPath, Messag
         e->setGeometry(boxes6[i]);
         e->setFont(skinFont(10));
         e->setAlignment(Qt::AlignCenter);
+        if (i == FromH || i == ToH)
+            e->setMaxLength(kHoursDigits);
         m_times[size_t(i)] = e;
     }
     setTabOrder(m_cmbSR, m_chkMC);
@@ -119,7 +121,10 @@ void frmOptions::imgOK_Click()
     }
     if (!v.cutterChecked)
         m_chkMC->setChecked(false);
-    m_settings = v.values;
+    // What is in force from now on is what the next start will read from the file.
+    ProgramSettings stored = m_settings;
+    applyOptionsIni(formatOptionsIni(v.values), stored);
+    m_settings = stored;
     writeOptionsIni(m_iniPath, m_settings); // a file that cannot be written loses only the saving
     accept();
 }

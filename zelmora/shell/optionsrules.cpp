@@ -64,6 +64,18 @@ OptionsVerdict judgeOptions(const OptionsForm &form)
     return v;
 }
 
+QString cutIndicatorText(const ProgramSettings &s)
+{
+    if (!cutterOn(s))
+        return QString();
+    auto hms = [](qint32 seconds) {
+        const auto t = timeBoxTexts(seconds);
+        return t[0] + QLatin1Char(':') + t[1].rightJustified(2, QLatin1Char('0')) + QLatin1Char(':') +
+               t[2].rightJustified(2, QLatin1Char('0'));
+    };
+    return QStringLiteral("Cut: from ") + hms(s.gCutFrom) + QStringLiteral(" for ") + hms(s.gCutTo);
+}
+
 std::array<QString, 3> timeBoxTexts(qint32 seconds)
 {
     const qint64 s = seconds;
@@ -77,7 +89,7 @@ OptionsForm formFromSettings(const ProgramSettings &s)
 {
     OptionsForm f;
     f.soundIndex = s.gSoundReminder;
-    f.cutter = s.gCutterOn == 1;
+    f.cutter = cutterOn(s);
     if (f.cutter) {
         const auto from = timeBoxTexts(s.gCutFrom);
         const auto to = timeBoxTexts(s.gCutTo);

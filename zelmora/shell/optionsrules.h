@@ -6,6 +6,11 @@
 
 namespace zm {
 
+// The hours boxes take this many digits, so the longest time the window can show is
+// 999:59:59; options.ini holds no time beyond it.
+inline constexpr int kHoursDigits = 3;
+inline constexpr qint32 kMaxCutSeconds = 999 * 3600 + 59 * 60 + 59;
+
 // The six time boxes of the options window, in tab order.
 enum TimeBox { FromH = 0, FromM, FromS, ToH, ToM, ToS };
 
@@ -27,6 +32,9 @@ struct OptionsVerdict {
 // OK of the options window: minutes and seconds above 59 are refused (From minutes, To
 // minutes, From seconds, To seconds, first one wins); otherwise the settings to store.
 OptionsVerdict judgeOptions(const OptionsForm &form);
+
+// "Cut: from 0:00:01 for 0:00:03" while the cutter is on, empty while it is off.
+QString cutIndicatorText(const ProgramSettings &s);
 
 // Hours, minutes, seconds as the boxes show them for a stored number of seconds.
 std::array<QString, 3> timeBoxTexts(qint32 seconds);

@@ -1,6 +1,7 @@
 #include "settingsfiles.h"
 
 #include "../engine/commandline.h"
+#include "optionsrules.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -190,19 +191,24 @@ QByteArray formatOptionsIni(const ProgramSettings &s)
 
 void applyOptionsIni(const QByteArray &data, ProgramSettings &s)
 {
+    // Each field is read as its leading number, rounded; a value outside the field's domain
+    // (a switch that is not 0 or 1, a time below 0 or beyond what the options window shows)
+    // gives the field's default. A field the file does not have keeps its value.
     SettingsFieldReader r(data);
-    if (auto f = r.next(); f)
-        if (auto v = roundToRange(leadingValue(*f), -32768, 32767))
-            s.gSoundReminder = qint16(*v);
-    if (auto f = r.next(); f)
-        if (auto v = roundToRange(leadingValue(*f), -32768, 32767))
-            s.gCutterOn = qint16(*v);
-    if (auto f = r.next(); f)
-        if (auto v = roundToRange(leadingValue(*f), INT32_MIN, INT32_MAX))
-            s.gCutFrom = qint32(*v);
-    if (auto f = r.next(); f)
-        if (auto v = roundToRange(leadingValue(*f), INT32_MIN, INT32_MAX))
-            s.gCutTo = qint32(*v);
+    auto field = [&r](qint64 hi) -> std::optional<qint64> {
+        const auto f = r.next();
+        if (!f)
+            return std::nullopt;
+        return roundToRange(leadingValue(*f), 0, hi).value_or(0);
+    };
+    if (const auto v = field(1))
+        s.gSoundReminder = qint16(*v);
+    if (const auto v = field(1))
+        s.gCutterOn = qint16(*v);
+    if (const auto v = field(kMaxCutSeconds))
+        s.gCutFrom = qint32(*v);
+    if (const auto v = field(kMaxCutSeconds))
+        s.gCutTo = qint32(*v);
 }
 
 bool writeOptionsIni(const QString &path, const ProgramSettings &s)

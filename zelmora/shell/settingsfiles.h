@@ -42,7 +42,9 @@ QByteArray formatSetupIni(const MainChoices &c);
 void applySetupIni(const QByteArray &data, MainChoices &c);
 bool writeSetupIni(const QString &path, const MainChoices &c);
 
-// options.ini: four bare integers (sound reminder, cutter on, from, to).
+// options.ini: four bare integers (sound reminder, cutter on, from, to). The one reader of the
+// file: start-up and the options window's OK both go through it, so the batch and the window
+// always agree on what is in force.
 QByteArray formatOptionsIni(const ProgramSettings &s);
 void applyOptionsIni(const QByteArray &data, ProgramSettings &s);
 bool writeOptionsIni(const QString &path, const ProgramSettings &s);
