@@ -48,15 +48,22 @@ TEST(QueueModel, OrderDuplicatesAndFormatCells)
 namespace {
 class Answer final : public FileDialogBackend {
 public:
-    QString openFile(QObject *, const QString &t, const QString &folder, const QString &filters) override
+    QStringList openFiles(QObject *, const QString &t, const QString &folder, const QString &filters,
+                          QString *selected) override
     {
         title = t;
         startFolder = folder;
         qtFilters = filters;
-        return answer;
+        preselected = *selected;
+        if (!choose.isEmpty())
+            *selected = choose;
+        if (!answers.isEmpty())
+            return answers;
+        return answer.isEmpty() ? QStringList() : QStringList{answer};
     }
     QString chooseFolder(QObject *, const QString &) override { return answer; }
-    QString answer, title, startFolder, qtFilters;
+    QString answer, title, startFolder, qtFilters, preselected, choose;
+    QStringList answers;
 };
 } // namespace
 

@@ -8,6 +8,10 @@
 #include <QUrlQuery>
 #include <gtest/gtest.h>
 #include <map>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using namespace zm;
@@ -36,15 +40,76 @@ FolderLister fakeTree(const std::map<QString, std::vector<FolderEntry>> &tree)
 TEST(FolderSearch, OrderFilesFirstThenSubfoldersDepthFirst)
 {
     const auto lister = fakeTree({
-        {"/r", {{"b.flv", false}, {"s1", true}, {"a.txt", false}, {"s2", true}, {"Thumbs.db", false}}},
+        {"/r", {{"b.flv", false}, {"s2", true}, {"a.txt", false}, {"s1", true}, {"Thumbs.db", false}}},
         {"/r/s1", {{"deep", true}, {"x.avi", false}}},
         {"/r/s1/deep", {{"y.mp4", false}}},
         {"/r/s2", {{"z.wmv", false}}},
     });
     QStringList found;
     SearchFolder(QStringLiteral("/r"), found, lister);
-    EXPECT_EQ(found, (QStringList{"/r/b.flv", "/r/a.txt", "/r/Thumbs.db", "/r/s1/x.avi", "/r/s1/deep/y.mp4",
+    EXPECT_EQ(found, (QStringList{"/r/a.txt", "/r/b.flv", "/r/Thumbs.db", "/r/s1/x.avi", "/r/s1/deep/y.mp4",
                                   "/r/s2/z.wmv"}));
+}
+
+TEST(FolderSearch, NaturalNameOrderAndOnlyRegularFiles)
+{
+    struct Row {
+        const char *name;
+        std::vector<FolderEntry> listing; // in the file system's order
+        QStringList expected;
+    };
+    const Row rows[] = {
+        {"numbers by value", {{"clip 13.flv"}, {"clip 08.flv"}, {"clip 9.flv"}, {"clip 12.flv"}, {"clip 100.flv"}},
+         {"clip 08.flv", "clip 9.flv", "clip 12.flv", "clip 13.flv", "clip 100.flv"}},
+        {"letter case aside", {{"beta.mp4"}, {"Alpha.mp4"}, {"Gamma.mp4"}, {"delta.mp4"}},
+         {"Alpha.mp4", "beta.mp4", "delta.mp4", "Gamma.mp4"}},
+        {"FIFOs, sockets and broken links stay out", {{"b.flv"}, {"pipe", false, false}, {"a.flv"}, {"sock", false, false}},
+         {"a.flv", "b.flv"}},
+    };
+    for (const Row &r : rows) {
+        QStringList found;
+        SearchFolder(QStringLiteral("/r"), found, fakeTree({{"/r", r.listing}}));
+        QStringList names;
+        for (const QString &f : found)
+            names << f.mid(3);
+        EXPECT_EQ(names, r.expected) << r.name;
+    }
+    // Subfolders in natural order too: "disc 2" before "disc 10".
+    QStringList found;
+    SearchFolder(QStringLiteral("/r"), found,
+                 fakeTree({{"/r", {{"disc 10", true}, {"disc 2", true}}},
+                           {"/r/disc 10", {{"t.flv"}}},
+                           {"/r/disc 2", {{"t.flv"}}}}));
+    EXPECT_EQ(found, (QStringList{"/r/disc 2/t.flv", "/r/disc 10/t.flv"}));
+}
+
+TEST(FolderSearch, RealFifoSocketAndBrokenLinkAreNotQueued)
+{
+    QTemporaryDir dir;
+    const QString r = dir.path();
+    touch(r + QStringLiteral("/clip 10.flv"));
+    touch(r + QStringLiteral("/clip 9.flv"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(r + QStringLiteral("/pipe.flv")).constData(), 0600), 0);
+    ASSERT_EQ(::symlink("missing.flv", QFile::encodeName(r + QStringLiteral("/broken.flv")).constData()), 0);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const QByteArray sockPath = QFile::encodeName(r + QStringLiteral("/s.sock"));
+    ASSERT_LT(size_t(sockPath.size()), sizeof addr.sun_path);
+    std::memcpy(addr.sun_path, sockPath.constData(), size_t(sockPath.size()));
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    QStringList found;
+    SearchFolder(r, found);
+    ::close(sock);
+    EXPECT_EQ(found, (QStringList{r + "/clip 9.flv", r + "/clip 10.flv"}));
+
+    // Dropped: files as they are, a folder searched, the FIFO and a missing path left out.
+    QDir().mkpath(r + QStringLiteral("/sub"));
+    touch(r + QStringLiteral("/sub/b.avi"));
+    touch(r + QStringLiteral("/sub/a.avi"));
+    const QStringList dropped{r + "/clip 10.flv", r + "/pipe.flv", r + "/sub", r + "/gone.flv", r + "/clip 9.flv"};
+    EXPECT_EQ(queueableDroppedPaths(dropped),
+              (QStringList{r + "/clip 10.flv", r + "/sub/a.avi", r + "/sub/b.avi", r + "/clip 9.flv"}));
 }
 
 TEST(FolderSearch, UnreadableFoldersAndEdgeCases)

@@ -1,8 +1,11 @@
 #include "commondialogs.h"
 
+#include "naturalorder.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
+#include <algorithm>
 
 namespace zm {
 
@@ -42,9 +45,21 @@ bool CCommonDialogs::ShowOpen()
 {
     if (!m_backend)
         return false;
-    const QString chosen = m_backend->openFile(m_owner, Title(), QDir::currentPath(), toQtFilter(m_filter));
-    if (chosen.isEmpty())
+    const QString filters = toQtFilter(m_filter);
+    const QStringList entries = filters.split(QStringLiteral(";;"));
+    QString selected = entries.contains(m_chosenFilter) ? m_chosenFilter : entries.value(0);
+    QStringList files = m_backend->openFiles(m_owner, Title(), QDir::currentPath(), filters, &selected);
+    files.removeAll(QString());
+    if (files.isEmpty())
         return false;
+    if (entries.contains(selected))
+        m_chosenFilter = selected;
+    // The dialog lists a folder in natural name order; the files join the queue that way.
+    std::stable_sort(files.begin(), files.end(), [](const QString &a, const QString &b) {
+        return naturalLess(QFileInfo(a).fileName(), QFileInfo(b).fileName());
+    });
+    m_fileNames = files;
+    const QString chosen = files.first();
     const QFileInfo info(chosen);
     m_fileName = chosen;
     m_fileTitle = info.fileName();

@@ -1,6 +1,7 @@
 #pragma once
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 namespace zm {
 
@@ -9,8 +10,11 @@ namespace zm {
 class FileDialogBackend {
 public:
     virtual ~FileDialogBackend() = default;
-    // `filters` is in Qt's ";;" form; the first entry is preselected.
-    virtual QString openFile(QObject *owner, const QString &title, const QString &folder, const QString &filters) = 0;
+    // An open dialog for one or more existing files. `filters` is in Qt's ";;" form;
+    // `*selectedFilter` is the entry preselected on the way in and the one last chosen on the
+    // way out. No files means the user cancelled.
+    virtual QStringList openFiles(QObject *owner, const QString &title, const QString &folder, const QString &filters,
+                                  QString *selectedFilter) = 0;
     virtual QString chooseFolder(QObject *owner, const QString &prompt) = 0;
 };
 
@@ -36,9 +40,13 @@ public:
     QString FileName() const { return upToNul(m_fileName); }
     void setFileName(const QString &v) { m_fileName = v; }
 
-    // Single-file open dialog starting in the process's current folder; on success FileName,
-    // FileTitle and Path are set and the current folder becomes the chosen file's folder.
+    // Open dialog starting in the process's current folder, for one or several files. On
+    // success FileNames holds the chosen files in the order the dialog shows them (natural name
+    // order), FileName, FileTitle and Path describe the first, and the current folder becomes its
+    // folder. The filter chosen last is preselected the next time, for as long as this object
+    // lives (the first entry before that).
     bool ShowOpen();
+    QStringList FileNames() const { return m_fileNames; }
     // Folder browser with `Title` as its prompt; on success Path holds the folder.
     bool ShowFolder();
 
@@ -52,6 +60,8 @@ private:
     FileDialogBackend *m_backend;
     QObject *m_owner = nullptr;
     QString m_fileTitle, m_path, m_filter, m_fileName, m_title, m_defExt;
+    QStringList m_fileNames;
+    QString m_chosenFilter; // in Qt's form, remembered between two dialogs
 };
 
 } // namespace zm

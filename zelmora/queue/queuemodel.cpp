@@ -1,5 +1,8 @@
 #include "queuemodel.h"
 
+#include <algorithm>
+#include <functional>
+
 namespace zm {
 
 QueueModel::QueueModel(QObject *parent) : QAbstractTableModel(parent) {}
@@ -79,6 +82,28 @@ bool QueueModel::removeAt(int row)
     m_paths.removeAt(row);
     endRemoveRows();
     return true;
+}
+
+int QueueModel::removeRowsAt(QList<int> rows)
+{
+    std::sort(rows.begin(), rows.end(), std::greater<int>());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    const int n = count();
+    rows.erase(std::remove_if(rows.begin(), rows.end(), [n](int r) { return r < 0 || r >= n; }), rows.end());
+    int removed = 0;
+    for (qsizetype i = 0; i < rows.size();) {
+        const int last = rows[i];
+        int first = last;
+        qsizetype j = i + 1;
+        while (j < rows.size() && rows[j] == first - 1)
+            first = rows[j++];
+        i = j;
+        beginRemoveRows(QModelIndex(), first, last);
+        m_paths.remove(first, last - first + 1);
+        endRemoveRows();
+        removed += last - first + 1;
+    }
+    return removed;
 }
 
 void QueueModel::clear()

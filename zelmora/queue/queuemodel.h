@@ -32,6 +32,9 @@ public:
     void appendEntries(const QStringList &paths); // one insertion for many paths
     bool removeAt(int row);
     bool removeHead() { return removeAt(0); }
+    // Removes the given rows (any order, duplicates and rows out of range ignored), one model
+    // change per run of adjacent rows; returns how many were removed.
+    int removeRowsAt(QList<int> rows);
     void clear();
 
 private:
