@@ -69,6 +69,11 @@ frmSuggest::frmSuggest(QString webBase, QWidget *parent)
 
     m_wb = new QNetworkAccessManager(this);
     connect(m_wb, &QNetworkAccessManager::finished, this, &frmSuggest::wb_DocumentComplete);
+    m_answerTimer.setSingleShot(true);
+    connect(&m_answerTimer, &QTimer::timeout, this, [this] {
+        if (m_reply)
+            m_reply->abort(); // finishes the reply without a page: "Failed to send."
+    });
 }
 
 frmSuggest::~frmSuggest()
@@ -95,16 +100,22 @@ void frmSuggest::imgSend_Click()
     m_imgSend->setEnabled(false);
     m_imgSend->clearPicture();
     QNetworkRequest request(feedbackUrl(m_base, m_txtName->text(), m_txtEMail->text(), m_txtComment->text()));
-    request.setTransferTimeout(30000);
     m_reply = m_wb->get(request);
+    m_answerTimer.start(kAnswerTimeoutMs);
 }
 
 void frmSuggest::wb_DocumentComplete(QNetworkReply *reply)
 {
     reply->deleteLater();
-    // A page came back (whatever it says): finished. No answer at all leaves "Sending...".
-    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+    m_answerTimer.stop();
+    // A page came back (whatever it says): finished, and this window sends no more. No page at
+    // all: the user may try again.
+    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
         m_lblSending->setText(QStringLiteral("Finished."));
+    } else {
+        m_lblSending->setText(QStringLiteral("Failed to send."));
+        m_imgSend->setEnabled(true);
+    }
     emit requestFinished();
 }
 

@@ -2,6 +2,7 @@
 #include <QDialog>
 #include <QImage>
 #include <QPointer>
+#include <QTimer>
 
 class QLabel;
 class QLineEdit;
@@ -13,10 +14,15 @@ namespace zm {
 class HotSpot;
 
 // The feedback window: name, e-mail and comment, sent once per opening as one HTTP GET to the
-// program's web site. "Sending..." until a page has come back, then "Finished.".
+// program's web site. "Sending..." until a page has come back, then "Finished."; no answer
+// (no network, no server, or nothing back within 15 s) gives "Failed to send." and Send may be
+// pressed again.
 class frmSuggest final : public QDialog {
     Q_OBJECT
 public:
+    // A request without an answer this long has failed: "Failed to send.", Send works again.
+    static constexpr int kAnswerTimeoutMs = 15000;
+
     explicit frmSuggest(QString webBase, QWidget *parent = nullptr);
     ~frmSuggest() override;
 
@@ -49,6 +55,7 @@ private:
     QPixmap m_sendLight, m_backLight, m_exitLight;
     QNetworkAccessManager *m_wb;
     QPointer<QNetworkReply> m_reply;
+    QTimer m_answerTimer;
 };
 
 } // namespace zm
