@@ -24,6 +24,7 @@ namespace {
 class NoBoxes final : public MessageBoxes {
 public:
     void show(MsgIcon, const QString &, const QString &text) override { texts << text; }
+    bool ask(const QString &, const QString &) override { return false; }
     QStringList texts;
 };
 
@@ -183,6 +184,9 @@ TEST(EndToEnd, CutterGivesTheCutLength)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    // Converter logs go to a folder of the test run, not the user's state folder.
+    QTemporaryDir state;
+    qputenv("XDG_STATE_HOME", state.path().toUtf8());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,4 +1,7 @@
 #pragma once
+#include "batchlogs.h"
+#include "batchreport.h"
+#include "batchstatus.h"
 #include "commandline.h"
 #include "programsettings.h"
 
@@ -10,6 +13,7 @@
 namespace zm {
 
 class DOSOutputs;
+class DurationSource;
 class QueueModel;
 class MessageBoxes;
 class DesktopShell;
@@ -24,15 +28,15 @@ struct Selections {
     QString outputDir; // txtPath
 };
 
-// One file of the batch that did not convert, with the converter's last words.
-struct FailedFile {
-    QString inputPath;
-    QString reason;
-};
-
 // Converts the queue head first, one file per tick of the one-shot timer Timer1, until the
 // queue is empty; then opens the output folder, plays the finish sound when it is on, unlocks
 // the controls and shows "Done.". The queue may grow while it runs.
+//
+// A running batch can be stopped: the converter is asked to end (and killed when it does not
+// within the grace time), the file it was working on stays first in the queue, the rest stay
+// queued, and the batch ends without opening the folder or playing the sound. Every
+// conversion's full converter output is kept as a log file; the status text follows the batch
+// ("Converting 3 of 14 · about 0:42 left", at most once a second) and sums it up at the end.
 class BatchDriver final : public QObject {
     Q_OBJECT
 public:
@@ -41,16 +45,29 @@ public:
         DesktopShell *shell = nullptr;
         SoundPlayer *sound = nullptr;
     };
+    static constexpr int kStopGraceMs = 3000;
+    static constexpr int kStatusIntervalMs = 1000;
 
     BatchDriver(QueueModel &queue, DOSOutputs &dos, const ProgramSettings &settings, QString appDir, Seams seams,
                 std::function<Selections()> selections, QObject *parent = nullptr);
 
     // Click of imgStart: "Please add a file" on an empty queue, otherwise lock and arm Timer1.
     void imgStart_Click();
+    // Stops the running batch (see above); nothing happens when none runs.
+    void stop();
     bool isRunning() const { return m_running; }
+    bool isStopping() const { return m_running && m_stopRequested; }
     qint32 TotalSeconds() const { return m_totalSeconds; }
     const QList<FailedFile> &failures() const { return m_failures; }
+    const BatchOutcome &lastOutcome() const { return m_outcome; }
     QTimer &Timer1() { return m_timer; }
+
+    // Media lengths of waiting files, for the time left (optional).
+    void setDurationSource(DurationSource *source) { m_durations = source; }
+    // The monotonic clock (milliseconds) of the status text; tests pass their own.
+    void setClock(std::function<qint64()> nowMs) { m_now = std::move(nowMs); }
+    void setStopGraceMs(int ms) { m_stopGraceMs = ms; }
+    void setLogsRoot(const QString &root) { m_logs = BatchLogs(root); }
 
 signals:
     void controlsLocked(bool locked);
@@ -58,6 +75,12 @@ signals:
     void progressChanged(float widthTwips, const QString &caption);
     // A conversion is about to start (input, command line).
     void fileStarted(const QString &inputPath, const QString &commandLine);
+    // The stop has been asked for; the batch ends when the converter has gone.
+    void stopping();
+    // The text of the status strip.
+    void statusChanged(const QString &text);
+    // The batch has ended (after "Done." or the stop), with its failures.
+    void batchEnded(const BatchOutcome &outcome);
     void batchFinished();
 
 private:
@@ -65,8 +88,11 @@ private:
     void ConvertNextFile();
     void objDOS_ReceiveOutputs(const QString &chunk);
     void objDOS_CommandOver();
-    void finishBatch();
+    void endBatch(bool stopped);
+    void refreshStatus();
+    void writeLog(const QString &result);
     QString freeOutputPath(const QString &wanted) const;
+    qint64 now() const;
 
     QueueModel &m_queue;
     DOSOutputs &m_dos;
@@ -74,17 +100,24 @@ private:
     QString m_appDir;
     Seams m_seams;
     std::function<Selections()> m_selections;
+    std::function<qint64()> m_now;
+    DurationSource *m_durations = nullptr;
     QTimer m_timer;
+    QTimer m_statusTimer;
     qint32 m_totalSeconds = 0;
     bool m_running = false;
+    bool m_stopRequested = false;
     bool m_overSeen = false;
+    int m_stopGraceMs = kStopGraceMs;
     QString m_currentInput;
     QString m_currentOutput;
+    QString m_currentLine;
     QSet<QString> m_producedThisBatch;
     QList<FailedFile> m_failures;
+    BatchStatus m_status;
+    QString m_statusText;
+    BatchLogs m_logs;
+    BatchOutcome m_outcome;
 };
-
-// The converter's last non-empty line of text (its error, when it failed).
-QString lastOutputLine(const QString &outputs);
 
 } // namespace zm

@@ -85,31 +85,44 @@ QString percentCaption(double f)
     return text.left(4) + QLatin1Char('%');
 }
 
-std::optional<ProgressDisplay> parseProgressChunk(QStringView chunk, qint32 &totalSeconds, bool cutterOn,
-                                                  qint32 cutTo)
+std::optional<double> durationSecondsIn(QStringView chunk)
 {
-    if (totalSeconds == 0) {
-        if (cutterOn) {
-            totalSeconds = cutTo;
-        } else {
-            const QString token = collectToken(chunk, u"Duration: ", nullptr);
-            if (!token.isEmpty()) {
-                const QStringList parts = token.split(QLatin1Char(':'));
-                double h = 0, m = 0, s = 0;
-                if (parts.size() >= 3 && durationPart(parts[0], &h) && durationPart(parts[1], &m) &&
-                    durationPart(parts[2], &s))
-                    totalSeconds = roundHalfEven(h * 3600 + m * 60 + s);
-            }
-        }
-    }
+    const QString token = collectToken(chunk, u"Duration: ", nullptr);
+    if (token.isEmpty())
+        return std::nullopt;
+    const QStringList parts = token.split(QLatin1Char(':'));
+    double h = 0, m = 0, s = 0;
+    if (parts.size() >= 3 && durationPart(parts[0], &h) && durationPart(parts[1], &m) && durationPart(parts[2], &s))
+        return h * 3600 + m * 60 + s;
+    return std::nullopt;
+}
 
+std::optional<double> progressSecondsIn(QStringView chunk)
+{
     bool found = false;
     const QString timeToken = collectToken(chunk, u"time=", &found);
     if (!found)
         return std::nullopt;
     double tv = 0;
     leadingNumber(timeToken, &tv);
-    const qint32 t = roundHalfEven(tv);
+    return tv;
+}
+
+std::optional<ProgressDisplay> parseProgressChunk(QStringView chunk, qint32 &totalSeconds, bool cutterOn,
+                                                  qint32 cutTo)
+{
+    if (totalSeconds == 0) {
+        if (cutterOn) {
+            totalSeconds = cutTo;
+        } else if (const auto d = durationSecondsIn(chunk)) {
+            totalSeconds = roundHalfEven(*d);
+        }
+    }
+
+    const auto position = progressSecondsIn(chunk);
+    if (!position)
+        return std::nullopt;
+    const qint32 t = roundHalfEven(*position);
 
     ProgressDisplay d;
     if (totalSeconds == 0 || 100.0 * t / totalSeconds >= 100.0) {

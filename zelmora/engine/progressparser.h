@@ -18,6 +18,14 @@ struct ProgressDisplay {
 std::optional<ProgressDisplay> parseProgressChunk(QStringView chunk, qint32 &totalSeconds, bool cutterOn,
                                                   qint32 cutTo);
 
+// The media length a chunk announces after "Duration: " (hours:minutes:seconds), in seconds;
+// nothing when the chunk holds no readable value.
+std::optional<double> durationSecondsIn(QStringView chunk);
+
+// The position after the chunk's "time=" markers (plain seconds; 0 for an empty value);
+// nothing when the chunk holds no marker.
+std::optional<double> progressSecondsIn(QStringView chunk);
+
 // The percentage caption for a fraction f (0 <= f < 1): "33.3%", "7.5%", "0.25%".
 QString percentCaption(double f);
 

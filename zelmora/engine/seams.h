@@ -15,6 +15,8 @@ public:
     virtual ~MessageBoxes() = default;
     // Shows a box with one OK button and returns when it is closed.
     virtual void show(MsgIcon icon, const QString &caption, const QString &text) = 0;
+    // Asks a question with the buttons Yes and No (No is the default); true for Yes.
+    virtual bool ask(const QString &caption, const QString &text) = 0;
 };
 
 class DesktopShell {
