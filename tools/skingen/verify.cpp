@@ -174,6 +174,8 @@ QStringList verifyZelmora(const QString &dir)
         {"options_ok_light", 58, 18}, {"options_back_light", 58, 18}, {"options_exit_light", 15, 15},
         {"suggest", 330, 180},        {"suggest_send_light", 58, 18}, {"suggest_back_light", 58, 18},
         {"suggest_exit_light", 15, 15}, {"icon", 256, 256},
+        {"stop", 187, 91},            {"stop_hover", 187, 91},      {"stopping", 187, 91},
+        {"arrow_disabled", 19, 19},   {"combo_disabled", 189, 22},
     };
     for (const Expect &e : sizes)
         c.size(e);
@@ -201,12 +203,20 @@ QStringList verifyZelmora(const QString &dir)
         {"options_back_light", "options", kOptBack}, {"options_exit_light", "options", kOptExit},
         {"suggest_send_light", "suggest", kSugSend}, {"suggest_back_light", "suggest", kSugBack},
         {"suggest_exit_light", "suggest", kSugExit},
+        {"stop", "main", kConvert},               {"stop_hover", "main", kConvert},
+        {"stopping", "main", kConvert},           {"arrow_disabled", "main", kArrow0},
+        {"combo_disabled", "main", QRect(488, kComboTop[1], 189, 22)},
     };
     for (const auto &h : hovers)
         c.differs(QString::fromLatin1(h.piece), QString::fromLatin1(h.background), h.r);
     for (int pos = 0; pos < 6; ++pos)
         c.differs(QStringLiteral("toolbar_hover_%1").arg(kToolbarIndex[pos]),
                   QStringLiteral("main"), QRect(kToolbarLeft[pos], 55, 86, 53));
+
+    // The Stop states and the disabled arrow differ from one another too.
+    c.differs(QStringLiteral("stop_hover"), QStringLiteral("stop"), QRect(0, 0, 187, 91));
+    c.differs(QStringLiteral("stopping"), QStringLiteral("stop"), QRect(0, 0, 187, 91));
+    c.differs(QStringLiteral("arrow_disabled"), QStringLiteral("arrow"), QRect(0, 0, 19, 19));
 
     checkWav(c, dir + QStringLiteral("/sound.wav"));
     return c.problems();

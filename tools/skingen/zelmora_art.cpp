@@ -41,6 +41,12 @@ const QColor kDarkButton(0x3a, 0x3d, 0x5d);
 const QColor kDarkButtonHot(0x4b, 0x4f, 0x77);
 const QColor kDarkButtonLine(0x52, 0x56, 0x7d);
 const QColor kFooterHint(0xa1, 0xa5, 0xc4);
+const QColor kFieldOff(0xf4, 0xf5, 0xf9);
+const QColor kFieldBorderOff(0xdd, 0xdf, 0xea);
+const QColor kStopTop(0xf2, 0x6d, 0x71);
+const QColor kStopBottom(0xd6, 0x35, 0x3b);
+const QColor kStopTopHot(0xf7, 0x80, 0x84);
+const QColor kStopBottomHot(0xe0, 0x3e, 0x44);
 
 constexpr int kRadius = 8; // window corners
 
@@ -52,6 +58,8 @@ struct MainLook
     int browse = 0; // 0 normal, 1 hover, 2 pressed
     bool convertHot = false;
     bool arrowHot = false;
+    int convertMode = 0; // 0 Convert, 1 Stop (a batch runs), 2 Stopping (waiting for the converter)
+    bool mp3Only = false; // Bitrate, Sample Rate and Channels drawn disabled
 };
 
 struct SmallLook
@@ -104,16 +112,18 @@ void exitGlyph(QPainter &p, const QRect &r, bool hot)
 }
 
 // A drop-down frame of height 22 whose arrow cell (19x19) sits one pixel
-// below its top border and against its right and bottom borders.
-void combo(QPainter &p, const QRect &frame, bool arrowHot)
+// below its top border and against its right and bottom borders. A disabled
+// one is greyed: a pale fill, a faint border and a faint chevron.
+void combo(QPainter &p, const QRect &frame, bool arrowHot, bool disabled = false)
 {
-    box(p, frame, 3, kField, kFieldBorder);
+    box(p, frame, 3, disabled ? kFieldOff : kField, disabled ? kFieldBorderOff : kFieldBorder);
     const QRect cell(frame.right() - 19, frame.top() + 2, 19, 19);
-    vline(p, cell.left() - 1, cell.top() + 2, cell.bottom() - 2, QColor(0xe2, 0xe4, 0xee));
-    if (arrowHot)
+    vline(p, cell.left() - 1, cell.top() + 2, cell.bottom() - 2,
+          disabled ? kFieldBorderOff : QColor(0xe2, 0xe4, 0xee));
+    if (arrowHot && !disabled)
         fillRound(p, cell.adjusted(1, 0, 0, 0), 2, kAccentLight);
     icons::chevronDown(p, QRectF(cell).adjusted(0, -0.5, 0, -0.5), 3.6, 1.7,
-                       arrowHot ? kAccentDark : kTextSoft);
+                       disabled ? kFieldBorder : arrowHot ? kAccentDark : kTextSoft);
 }
 
 void field(QPainter &p, const QRect &r)
@@ -168,11 +178,20 @@ void browseButton(QPainter &p, int state)
     icons::folder(p, QRectF(r.center().x() - 7.5, r.top() + 3.5, 16, 16), ink);
 }
 
-void convertButton(QPainter &p, bool hot)
+// The big button in its three faces: Convert (violet), Stop while a batch runs
+// (coral, a stop square) and Stopping while the converter winds down (slate).
+void convertButton(QPainter &p, bool hot, int mode)
 {
     const QRect r = kConvert;
-    const QColor top = hot ? kAccentTopHot : kAccentTop;
-    const QColor bottom = hot ? kAccentBottomHot : kAccentDark;
+    QColor top = hot ? kAccentTopHot : kAccentTop;
+    QColor bottom = hot ? kAccentBottomHot : kAccentDark;
+    if (mode == 1) {
+        top = hot ? kStopTopHot : kStopTop;
+        bottom = hot ? kStopBottomHot : kStopBottom;
+    } else if (mode == 2) {
+        top = kDarkButtonLine;
+        bottom = kDarkButton;
+    }
     fillRound(p, r, 10, vgrad(r.top(), r.bottom(), top, bottom));
     // Inner hairline highlight along the top.
     p.save();
@@ -183,12 +202,29 @@ void convertButton(QPainter &p, bool hot)
     p.setClipRect(QRect(r.left(), r.top(), r.width(), 12));
     p.drawPath(hl);
     p.restore();
-    icons::convert(p, QRectF(r.center().x() - 15, r.top() + 14, 30, 30), Qt::white);
-    text(p, QRectF(r.left(), r.top() + 48, r.width(), 24), Qt::AlignCenter,
-         QStringLiteral("Convert"), latinFont(18, true), Qt::white);
-    text(p, QRectF(r.left(), r.top() + 70, r.width(), 14), Qt::AlignCenter,
-         QStringLiteral("Start the queue"), latinFont(10),
-         QColor(255, 255, 255, hot ? 235 : 200));
+    const QRectF glyph(r.center().x() - 15, r.top() + 14, 30, 30);
+    QString caption = QStringLiteral("Convert"), hint = QStringLiteral("Start the queue");
+    if (mode == 0) {
+        icons::convert(p, glyph, Qt::white);
+    } else if (mode == 1) {
+        fillRound(p, glyph.adjusted(6, 6, -6, -6).toRect(), 4, Qt::white);
+        caption = QStringLiteral("Stop");
+        hint = QStringLiteral("Stop the queue");
+    } else {
+        // Three dots: the converter is being asked to end.
+        p.save();
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(255, 255, 255, 210));
+        for (int i = -1; i <= 1; ++i)
+            p.drawEllipse(QPointF(glyph.center().x() + i * 9, glyph.center().y()), 2.6, 2.6);
+        p.restore();
+        caption = QStringLiteral("Stopping\u2026");
+        hint = QStringLiteral("Ending the conversion");
+    }
+    text(p, QRectF(r.left(), r.top() + 48, r.width(), 24), Qt::AlignCenter, caption,
+         latinFont(18, true), mode == 2 ? kMenuText : QColor(Qt::white));
+    text(p, QRectF(r.left(), r.top() + 70, r.width(), 14), Qt::AlignCenter, hint,
+         latinFont(10), QColor(255, 255, 255, hot ? 235 : 200));
 }
 
 void paintMain(QPainter &p, const MainLook &s)
@@ -241,7 +277,7 @@ void paintMain(QPainter &p, const MainLook &s)
     static const char *const labels[4] = {"Output Format", "Bitrate", "Sample Rate", "Channels"};
     for (int i = 0; i < 4; ++i) {
         label(p, QRect(488, kComboTop[i] - 18, 189, 16), QString::fromLatin1(labels[i]));
-        combo(p, QRect(488, kComboTop[i], 189, 22), s.arrowHot);
+        combo(p, QRect(488, kComboTop[i], 189, 22), s.arrowHot, s.mp3Only && i > 0);
     }
     label(p, QRect(488, kPath.top() - 18, 189, 16), QStringLiteral("Output Folder"));
     field(p, kPath);
@@ -249,7 +285,7 @@ void paintMain(QPainter &p, const MainLook &s)
 
     // Convert, with a soft shadow that both looks share.
     fillRound(p, kConvert.translated(0, 2), 10, QColor(0x52, 0x42, 0xe0, 38));
-    convertButton(p, s.convertHot);
+    convertButton(p, s.convertHot, s.convertMode);
 
     // Progress trough.
     label(p, QRect(18, kProgress.top(), 90, kProgress.height()), QStringLiteral("Progress"),
@@ -462,6 +498,23 @@ QStringList generate(const QString &dir)
             l.browse = 2;
             w.put(crop(mainImage(l, scale), kBrowse, scale), QStringLiteral("browse_dark"), scale);
             w.put(crop(mainImage({}, scale), kArrow0, scale), QStringLiteral("arrow"), scale);
+        }
+        {
+            // The Stop faces of the big button, and the greyed lists of formats other than MP3.
+            MainLook l;
+            l.convertMode = 1;
+            w.put(crop(mainImage(l, scale), kConvert, scale), QStringLiteral("stop"), scale);
+            l.convertHot = true;
+            w.put(crop(mainImage(l, scale), kConvert, scale), QStringLiteral("stop_hover"), scale);
+            l.convertHot = false;
+            l.convertMode = 2;
+            w.put(crop(mainImage(l, scale), kConvert, scale), QStringLiteral("stopping"), scale);
+            MainLook off;
+            off.mp3Only = true;
+            const QImage img = mainImage(off, scale);
+            const QRect list(488, kComboTop[1], 189, 22);
+            w.put(crop(img, list, scale), QStringLiteral("combo_disabled"), scale);
+            w.put(crop(img, QRect(657, kComboTop[1] + 2, 19, 19), scale), QStringLiteral("arrow_disabled"), scale);
         }
         w.put(render(QSize(361, 13), scale, progressFill), QStringLiteral("progress"), scale);
         w.put(render(QSize(32, 32), scale, paintCursor), QStringLiteral("cursor"), scale);
