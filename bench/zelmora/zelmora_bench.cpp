@@ -29,6 +29,7 @@ namespace {
 class NoBoxes final : public MessageBoxes {
 public:
     void show(MsgIcon, const QString &, const QString &t) override { std::fprintf(stderr, "box: %s\n", qPrintable(t)); }
+    bool ask(const QString &, const QString &) override { return false; }
 };
 
 long rssKiB()
@@ -49,7 +50,7 @@ double median(QList<double> v)
 class OneFolder final : public FileDialogBackend {
 public:
     QString folder;
-    QString openFile(QObject *, const QString &, const QString &, const QString &) override { return {}; }
+    QStringList openFiles(QObject *, const QString &, const QString &, const QString &, QString *) override { return {}; }
     QString chooseFolder(QObject *, const QString &) override { return folder; }
 };
 

@@ -1,4 +1,5 @@
 #include "queue/getfile.h"
+#include "shell/frmfailures.h"
 #include "shell/hotspot.h"
 #include "windowutil.h"
 
@@ -6,6 +7,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <csignal>
 #include <QTreeView>
 #include <QTest>
 #include <QElapsedTimer>
@@ -54,8 +57,10 @@ TEST(Batch, ThreeFilesInOrder)
     QObject::connect(&h.window->batch(), &BatchDriver::progressChanged,
                      [&](float, const QString &c) { captions << c; });
     bool lockedDuring = false;
-    QObject::connect(&h.window->batch(), &BatchDriver::fileStarted,
-                     [&] { lockedDuring = !h.window->imgConvert()->isEnabled() && !h.window->imgToolbar(0)->isEnabled(); });
+    QObject::connect(&h.window->batch(), &BatchDriver::fileStarted, [&] {
+        lockedDuring = h.window->convertState() == frmMain::ConvertState::Stop && h.window->imgConvert()->isEnabled() &&
+                       !h.window->imgToolbar(0)->isEnabled();
+    });
     ASSERT_TRUE(h.runBatch());
 
     const auto log = parseLog(h.app.logLines());
@@ -179,19 +184,25 @@ TEST(Batch, FailedFilesListedAfterDone)
     const QString silent = h.app.script(QStringLiteral("nofile.flv"), {QStringLiteral("out nothing written")});
     for (const QString &p : {good, bad, silent})
         h.window->AddQueueEntry(p);
-    QString captionAtBox;
-    h.boxes.onShow = [&] { captionAtBox = h.window->lblPB()->text(); };
+    QString captionAtWindow;
+    QStringList rows;
+    h.onDialog = [&](QDialog &d) {
+        auto *f = qobject_cast<frmFailures *>(&d);
+        ASSERT_NE(f, nullptr);
+        captionAtWindow = h.window->lblPB()->text();
+        for (int i = 0; i < f->list()->count(); ++i)
+            rows << f->list()->item(i)->text();
+    };
     ASSERT_TRUE(h.runBatch());
     EXPECT_EQ(h.window->queue().count(), 0);
-    ASSERT_EQ(h.boxes.boxes.size(), 1u);
-    const zmtest::Box &box = h.boxes.boxes[0];
-    EXPECT_EQ(box.icon, MsgIcon::Warning);
-    EXPECT_EQ(captionAtBox, QStringLiteral("Done."));
-    EXPECT_TRUE(box.text.contains(bad));
-    EXPECT_TRUE(box.text.contains(QStringLiteral("conv: no audio stream in input")));
-    EXPECT_TRUE(box.text.contains(silent));
-    EXPECT_FALSE(box.text.contains(good));
+    EXPECT_TRUE(h.boxes.boxes.empty());
+    EXPECT_EQ(h.dialogs, 1);
+    EXPECT_EQ(captionAtWindow, QStringLiteral("Done."));
+    // Each failed file once, with the converter's reason (or how it ended) once below it.
+    EXPECT_EQ(rows, (QStringList{bad + QStringLiteral("\nconv: no audio stream in input"),
+                                 silent + QStringLiteral("\nno output file was written")}));
     ASSERT_EQ(h.window->batch().failures().size(), 2);
+    EXPECT_EQ(h.window->lblStatus()->text(), QStringLiteral("1 converted, 2 failed \u00b7 0:00"));
 }
 
 TEST(Batch, CollidingNamesNeverOverwriteThisBatch)
@@ -259,20 +270,63 @@ TEST(Batch, CutterReachesTheConverter)
     EXPECT_EQ(log[0].args.mid(2, 4), (QStringList{"-ss", "30", "-t", "60"}));
 }
 
-TEST(Batch, ClosingTheWindowDuringAConversion)
+TEST(Batch, ClosingTheWindowDuringAConversionAsksFirst)
+{
+    for (const bool yes : {false, true}) {
+        Harness h;
+        h.open();
+        h.window->show();
+        const QString first = h.app.script(QStringLiteral("long.flv"), {QStringLiteral("out started"), QStringLiteral("sleep 1500"),
+                                                                        QStringLiteral("output")});
+        const QString second = h.app.script(QStringLiteral("next.flv"), {QStringLiteral("output")});
+        h.window->AddQueueEntry(first);
+        h.window->AddQueueEntry(second);
+        h.window->cmbOF()->setCurrentIndex(3);
+        h.boxes.answers = {yes};
+        bool exited = false;
+        QObject::connect(h.window.get(), &frmMain::exitRequested, [&] { exited = true; });
+        pid_t child = -1;
+        QObject::connect(&h.window->batch(), &BatchDriver::fileStarted, h.window.get(), [&] {
+            if (child < 0)
+                QTimer::singleShot(200, h.window.get(), [&] {
+                    child = h.window->objDOS().childPid();
+                    h.window->close();
+                });
+        });
+        ASSERT_TRUE(h.runBatch()) << yes;
+        ASSERT_EQ(h.boxes.questions.size(), 1u) << yes;
+        EXPECT_EQ(h.boxes.questions[0].text, QStringLiteral("A conversion is running. Stop it and quit?"));
+        EXPECT_EQ(h.boxes.questions[0].caption, QStringLiteral("Zelmora"));
+        EXPECT_GT(child, 0);
+        if (yes) {
+            // Stopped as by the Stop button, settings kept as by Exit, then the program ends.
+            EXPECT_TRUE(exited);
+            EXPECT_FALSE(h.window->isVisible());
+            EXPECT_EQ(h.window->queue().paths(), (QStringList{first, second}));
+            EXPECT_FALSE(QFile::exists(h.out(QStringLiteral("long.wav"))));
+            EXPECT_EQ(::kill(child, 0), -1) << "the converter is gone";
+            QFile setup(h.app.path + QStringLiteral("/setup.ini"));
+            ASSERT_TRUE(setup.open(QIODevice::ReadOnly));
+            EXPECT_TRUE(setup.readAll().endsWith("\"3\"\r\n"));
+            EXPECT_TRUE(h.shell.opened.isEmpty());
+        } else {
+            // No: the batch goes on to its end, the window stays.
+            EXPECT_FALSE(exited);
+            EXPECT_TRUE(h.window->isVisible());
+            EXPECT_EQ(h.window->queue().count(), 0);
+            EXPECT_TRUE(QFile::exists(h.out(QStringLiteral("long.wav"))));
+            EXPECT_TRUE(QFile::exists(h.out(QStringLiteral("next.wav"))));
+            EXPECT_FALSE(QFile::exists(h.app.path + QStringLiteral("/setup.ini")));
+        }
+    }
+}
+
+TEST(Batch, ClosingWhenIdleAsksNothing)
 {
     Harness h;
     h.open();
     h.window->show();
-    h.window->AddQueueEntry(h.app.script(QStringLiteral("long.flv"), {QStringLiteral("out started"),
-                                                                      QStringLiteral("sleep 3500"), QStringLiteral("output")}));
-    QElapsedTimer t;
-    t.start();
-    QObject::connect(&h.window->batch(), &BatchDriver::fileStarted,
-                     [&] { QTimer::singleShot(200, h.window.get(), [&] { h.window->close(); }); });
-    h.runBatch(3000);
-    EXPECT_LT(t.elapsed(), 3200) << "closing does not wait for the converter";
-    EXPECT_FALSE(h.window->objDOS().isRunning());
-    h.window.reset(); // the window goes away with the converter still running: no crash
-    QTest::qWait(50);
+    h.window->close();
+    EXPECT_TRUE(h.boxes.questions.empty());
+    EXPECT_FALSE(h.window->isVisible());
 }

@@ -19,6 +19,7 @@
 #include <QUrl>
 #include <QUrlQuery>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace zm;
 using zmtest::Harness;
@@ -63,6 +64,14 @@ TEST(Drops, FilesFoldersAndOtherData)
         const char *name;
         QWidget *target;
     };
+    QDir(h.app.path).mkpath(QStringLiteral("in/Folder.d/disc 10"));
+    QDir(h.app.path).mkpath(QStringLiteral("in/Folder.d/disc 2"));
+    const QString c = h.app.script(QStringLiteral("c.flv"), {}), ab = h.app.script(QStringLiteral("a b.avi"), {});
+    const QString d10 = h.app.script(QStringLiteral("Folder.d/disc 10/t.mp4"), {});
+    const QString d2 = h.app.script(QStringLiteral("Folder.d/disc 2/t.mp4"), {});
+    const QString top = h.app.script(QStringLiteral("Folder.d/notes.txt"), {});
+    const QString fifo = h.app.path + QStringLiteral("/in/pipe.flv");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const Row targets[] = {{"list", w.LV()->viewport()},
                            {"list header", w.LV()->header()->viewport()},
                            {"hint box", w.picText()},
@@ -75,15 +84,16 @@ TEST(Drops, FilesFoldersAndOtherData)
         drop(t.target, text.get());
         EXPECT_EQ(w.queue().count(), 0) << t.name;
         EXPECT_FALSE(w.picText()->isHidden()) << t.name;
-        // Files in the source's order, a folder as one entry, the same file twice; remote URLs are no files.
-        std::unique_ptr<QMimeData> m(files({QStringLiteral("/v/c.flv"), QStringLiteral("/v/a b.avi"),
-                                            QStringLiteral("/v/Folder.d"), QStringLiteral("/v/c.flv")}));
+        // Files in the source's order, a folder's files in natural order where it was dropped,
+        // the same file twice; remote URLs, a FIFO and a missing file are no files.
+        std::unique_ptr<QMimeData> m(files({c, ab, fifo, h.app.path + QStringLiteral("/in/Folder.d"),
+                                            h.app.path + QStringLiteral("/in/gone.flv"), c}));
         QList<QUrl> urls = m->urls();
         urls.insert(1, QUrl(QStringLiteral("https://example.org/x.flv")));
         m->setUrls(urls);
         drop(t.target, m.get());
-        EXPECT_EQ(w.queue().paths(), (QStringList{"/v/c.flv", "/v/a b.avi", "/v/Folder.d", "/v/c.flv"})) << t.name;
-        EXPECT_EQ(w.LV()->model()->data(w.LV()->model()->index(2, 1)).toString(), QStringLiteral("R.D"));
+        EXPECT_EQ(w.queue().paths(), (QStringList{c, ab, top, d2, d10, c})) << t.name;
+        EXPECT_EQ(w.LV()->model()->data(w.LV()->model()->index(2, 1)).toString(), QStringLiteral("TXT"));
         EXPECT_TRUE(w.picText()->isHidden()) << t.name;
     }
 }
@@ -367,7 +377,7 @@ TEST(FeedbackWindow, NoAnswerAndClosingWhileSending)
     } // destroyed while the request is open
     QTest::qWait(50);
 
-    // Nobody listening: the request fails and the status stays "Sending...".
+    // Nobody listening: the request fails at once, "Failed to send.", and Send works again.
     QTcpServer closed;
     closed.listen(QHostAddress::LocalHost);
     const quint16 port = closed.serverPort();
@@ -380,5 +390,31 @@ TEST(FeedbackWindow, NoAnswerAndClosingWhileSending)
     s.txtComment()->setText(QStringLiteral("c"));
     s.imgSend_Click();
     ASSERT_TRUE(waitFor([&] { return done; }));
-    EXPECT_EQ(s.lblSending()->text(), QStringLiteral("Sending..."));
+    EXPECT_EQ(s.lblSending()->text(), QStringLiteral("Failed to send."));
+    EXPECT_TRUE(s.imgSend()->isEnabled());
+}
+
+TEST(FeedbackWindow, NoAnswerWithinFifteenSecondsFails)
+{
+    LocalServer srv;
+    srv.answer = false; // takes the request and never answers
+    frmSuggest s(srv.base());
+    s.txtName()->setText(QStringLiteral("a"));
+    s.txtEMail()->setText(QStringLiteral("b"));
+    s.txtComment()->setText(QStringLiteral("c"));
+    QElapsedTimer t;
+    t.start();
+    s.imgSend_Click();
+    ASSERT_TRUE(waitFor([&] { return !srv.requests.isEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return s.lblSending()->text() != QLatin1String("Sending..."); }, 60000));
+    EXPECT_GE(t.elapsed(), frmSuggest::kAnswerTimeoutMs - 50);
+    EXPECT_EQ(frmSuggest::kAnswerTimeoutMs, 15000);
+    EXPECT_EQ(s.lblSending()->text(), QStringLiteral("Failed to send."));
+    EXPECT_TRUE(s.imgSend()->isEnabled());
+    // Send again: a second request goes out, and an answer this time finishes it.
+    srv.answer = true;
+    s.imgSend_Click();
+    ASSERT_TRUE(waitFor([&] { return s.lblSending()->text() == QLatin1String("Finished."); }));
+    EXPECT_EQ(srv.requests.size(), 2);
+    EXPECT_FALSE(s.imgSend()->isEnabled());
 }

@@ -11,7 +11,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
+#include <QTest>
 #include <QTreeView>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 using namespace zm;
@@ -160,7 +162,8 @@ TEST(MainWindow, AddRemoveAndHint)
     EXPECT_EQ(h.files.titles.value(0), QStringLiteral("Open Files"));
     EXPECT_TRUE(h.files.lastFilters.startsWith(QStringLiteral("FLV Files (*.FLV *.flv);;AVI Files")));
 
-    h.files.answers = QStringList{QStringLiteral("/v/a.txt"), QStringLiteral("/v/a.txt"), QStringLiteral("/v/b.flv")};
+    const QString a = h.app.script(QStringLiteral("a.txt"), {}), b = h.app.script(QStringLiteral("b.flv"), {});
+    h.files.answers = QStringList{a, a, b};
     w.imgAdd_Click();
     w.imgAdd_Click();
     w.imgAdd_Click();
@@ -175,7 +178,7 @@ TEST(MainWindow, AddRemoveAndHint)
                                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     w.txtAction()->setText(QStringLiteral("RemoveSelected"));
     EXPECT_TRUE(w.txtAction()->text().isEmpty());
-    EXPECT_EQ(w.queue().paths(), (QStringList{QStringLiteral("/v/a.txt"), QStringLiteral("/v/b.flv")}));
+    EXPECT_EQ(w.queue().paths(), (QStringList{a, b}));
     w.menuRemoveAll_Click();
     EXPECT_EQ(w.queue().count(), 0);
     EXPECT_FALSE(w.picText()->isHidden());
@@ -317,6 +320,153 @@ TEST(OptionsWindow, LoadEditOkAndBack)
         EXPECT_FALSE(o.chkMC()->isChecked()); // all six at 0
         EXPECT_EQ(s, (ProgramSettings{0, 0, 0, 0}));
     }
+}
+
+TEST(MainWindow, OpenDialogTakesSeveralFilesAndRemembersTheFilter)
+{
+    Harness h;
+    h.open();
+    frmMain &w = *h.window;
+    const QString c13 = h.app.script(QStringLiteral("clip 13.flv"), {}), c8 = h.app.script(QStringLiteral("clip 8.flv"), {});
+    const QString c9 = h.app.script(QStringLiteral("Clip 9.mp4"), {});
+    const QString fifo = h.app.path + QStringLiteral("/in/pipe.flv");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // Picked in any order: queued as the dialog lists them; a FIFO never joins.
+    h.files.fileLists = {{c13, fifo, c8, c9}};
+    h.files.chooseFilter = QStringLiteral("MP4 Files (*.mp4 *.MP4)");
+    w.imgAdd_Click();
+    EXPECT_EQ(w.queue().paths(), (QStringList{c8, c9, c13}));
+    EXPECT_EQ(h.files.preselected.last(), QStringLiteral("FLV Files (*.FLV *.flv)")) << "the first filter at first";
+    // Ctrl+O opens it again, with the filter chosen last.
+    w.show();
+    QApplication::setActiveWindow(&w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(h.files.titles.size(), 2);
+    EXPECT_EQ(h.files.preselected.last(), QStringLiteral("MP4 Files (*.mp4 *.MP4)"));
+}
+
+TEST(MainWindow, DeleteRemovesTheSelectedEntries)
+{
+    Harness h;
+    h.open();
+    frmMain &w = *h.window;
+    const QStringList paths{QStringLiteral("/v/0.flv"), QStringLiteral("/v/1.flv"), QStringLiteral("/v/2.flv"),
+                            QStringLiteral("/v/3.flv"), QStringLiteral("/v/4.flv")};
+    w.queue().appendEntries(paths);
+    w.show();
+    QApplication::setActiveWindow(&w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    auto select = [&](std::initializer_list<int> rows) {
+        w.LV()->selectionModel()->clearSelection();
+        for (int r : rows)
+            w.LV()->selectionModel()->select(w.LV()->model()->index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    };
+    w.LV()->setFocus();
+    select({1, 3, 4});
+    QTest::keyClick(w.LV(), Qt::Key_Delete);
+    EXPECT_EQ(w.queue().paths(), (QStringList{paths[0], paths[2]}));
+    // Remove Selected does the same.
+    select({0, 1});
+    w.txtAction()->setText(QStringLiteral("RemoveSelected"));
+    EXPECT_TRUE(w.queue().isEmpty());
+    EXPECT_FALSE(w.picText()->isHidden());
+    // Delete in the output folder box edits the text, the list stays.
+    w.queue().appendEntries(paths);
+    select({0});
+    w.txtPath()->setFocus();
+    w.txtPath()->setCursorPosition(0);
+    const QString folder = w.txtPath()->text();
+    QTest::keyClick(w.txtPath(), Qt::Key_Delete);
+    EXPECT_EQ(w.txtPath()->text(), folder.mid(1));
+    EXPECT_EQ(w.queue().count(), 5);
+}
+
+TEST(MainWindow, BitrateRateAndChannelsOnlyForMp3)
+{
+    Harness h;
+    h.open();
+    frmMain &w = *h.window;
+    w.show();
+    for (int f = 0; f < formatItems().size(); ++f) {
+        w.cmbOF()->setCurrentIndex(f);
+        const bool mp3 = f == 0;
+        for (QWidget *box : {static_cast<QWidget *>(w.cmbBR()), static_cast<QWidget *>(w.cmbR()),
+                             static_cast<QWidget *>(w.cmbChannel())})
+            EXPECT_EQ(box->isEnabled(), mp3) << formatItems()[f].toStdString() << " " << box->objectName().toStdString();
+        for (int i = 1; i < 4; ++i) {
+            EXPECT_EQ(w.arrow(i)->isEnabled(), mp3) << f << " arrow " << i;
+            // A disabled arrow does not light up, and shows a picture of its own.
+            QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), w.arrow(i)->mapToGlobal(QPointF(2, 2)), Qt::NoButton,
+                             Qt::NoButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(w.arrow(i), &move);
+            EXPECT_EQ(w.arrow(i)->pixmap().cacheKey() == skinPixmap(QStringLiteral("arrow_light.png")).cacheKey() ||
+                          w.arrow(i)->pixmap().toImage() == skinPixmap(QStringLiteral("arrow_light.png")).toImage(),
+                      mp3)
+                << f << " arrow " << i;
+            QMouseEvent away(QEvent::MouseMove, QPointF(300, 5), w.mapToGlobal(QPointF(300, 5)), Qt::NoButton, Qt::NoButton,
+                             Qt::NoModifier);
+            QCoreApplication::sendEvent(&w, &away);
+            EXPECT_EQ(w.arrow(i)->pixmap().toImage() == skinPixmap(QStringLiteral("arrow_disabled.png")).toImage(), !mp3);
+        }
+        EXPECT_TRUE(w.cmbOF()->isEnabled());
+        EXPECT_TRUE(w.arrow(0)->isEnabled());
+    }
+    // The choices stay as they were while disabled and count again for MP3.
+    w.cmbBR()->setCurrentIndex(3);
+    w.cmbOF()->setCurrentIndex(2);
+    EXPECT_EQ(w.selections().bitrate, QStringLiteral("64"));
+}
+
+TEST(MainWindow, CutIndicatorShowsTheCutAndOpensTheOptions)
+{
+    Harness h;
+    writeFile(h.app.path + QStringLiteral("/options.ini"), "0\r\n1\r\n1\r\n3\r\n");
+    h.open();
+    frmMain &w = *h.window;
+    w.show();
+    EXPECT_TRUE(w.lblCut()->isVisible());
+    EXPECT_EQ(w.lblCut()->text(), QStringLiteral("Cut: from 0:00:01 for 0:00:03"));
+    EXPECT_LE(w.lblCut()->geometry().right(), 628);
+    EXPECT_LE(w.lblStatus()->geometry().right(), w.lblCut()->geometry().left());
+    // A click opens the options window; turning the cutter off there hides the indicator.
+    h.onDialog = [&](QDialog &d) {
+        auto *o = qobject_cast<frmOptions *>(&d);
+        ASSERT_NE(o, nullptr);
+        o->chkMC()->click();
+        o->imgOK_Click();
+    };
+    QTest::mouseClick(w.lblCut(), Qt::LeftButton);
+    EXPECT_EQ(h.dialogs, 1);
+    EXPECT_EQ(h.settings.gCutterOn, 0);
+    EXPECT_FALSE(w.lblCut()->isVisible());
+}
+
+TEST(MainWindow, OneReadingOfOptionsIniForTheWindowAndTheBatch)
+{
+    // A cutter switch of 2 or -1 is no switch: the options window shows the cutter off and the
+    // batch does not cut. A negative time is no time: 0.
+    for (const char *cutter : {"2", "-1"}) {
+        Harness h;
+        writeFile(h.app.path + QStringLiteral("/options.ini"), QByteArray("0\r\n") + cutter + "\r\n-5\r\n4\r\n");
+        h.open();
+        EXPECT_EQ(h.settings, (ProgramSettings{0, 0, 0, 4})) << cutter;
+        frmOptions o(h.settings, h.app.path + QStringLiteral("/options.ini"), nullptr);
+        EXPECT_FALSE(o.chkMC()->isChecked()) << cutter;
+        EXPECT_FALSE(h.window->lblCut()->isVisibleTo(h.window.get()));
+        h.window->AddQueueEntry(h.app.script(QStringLiteral("a.flv"), {QStringLiteral("output")}));
+        ASSERT_TRUE(h.runBatch());
+        EXPECT_FALSE(h.app.logLines().value(0).contains(QStringLiteral("-ss"))) << cutter;
+    }
+    // OK stores what a restart would read: a negative From becomes 0 at once.
+    zmtest::FakeApp app;
+    ProgramSettings s{0, 1, 5, 6};
+    frmOptions o(s, app.path + QStringLiteral("/options.ini"), nullptr);
+    o.timeBox(FromS)->setText(QStringLiteral("-5"));
+    o.imgOK_Click();
+    EXPECT_EQ(o.result(), QDialog::Accepted);
+    EXPECT_EQ(s, (ProgramSettings{0, 1, 0, 6}));
+    EXPECT_EQ(o.timeBox(FromH)->maxLength(), kHoursDigits);
 }
 
 int main(int argc, char **argv)

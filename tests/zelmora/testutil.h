@@ -27,7 +27,19 @@ public:
         if (onShow)
             onShow();
     }
-    std::vector<Box> boxes;
+    // Questions are recorded like boxes (with no icon) and answered from `answers` (No when
+    // none is left).
+    bool ask(const QString &caption, const QString &text) override
+    {
+        questions.push_back({zm::MsgIcon::None, caption, text});
+        if (answers.empty())
+            return false;
+        const bool yes = answers.front();
+        answers.erase(answers.begin());
+        return yes;
+    }
+    std::vector<Box> boxes, questions;
+    std::vector<bool> answers;
     std::function<void()> onShow;
 };
 
@@ -49,20 +61,29 @@ public:
 
 class ScriptedFiles final : public zm::FileDialogBackend {
 public:
-    QString openFile(QObject *, const QString &title, const QString &folder, const QString &filters) override
+    // Each call takes the next entry of `fileLists`, or else one file of `answers`; the filter
+    // shown first is recorded and replaced by `chooseFilter` when that is set.
+    QStringList openFiles(QObject *, const QString &title, const QString &folder, const QString &filters,
+                          QString *selectedFilter) override
     {
         titles << title;
         folders << folder;
         lastFilters = filters;
-        return answers.isEmpty() ? QString() : answers.takeFirst();
+        preselected << (selectedFilter ? *selectedFilter : QString());
+        if (selectedFilter && !chooseFilter.isEmpty())
+            *selectedFilter = chooseFilter;
+        if (!fileLists.isEmpty())
+            return fileLists.takeFirst();
+        return answers.isEmpty() ? QStringList() : QStringList{answers.takeFirst()};
     }
     QString chooseFolder(QObject *, const QString &prompt) override
     {
         titles << prompt;
         return folderAnswers.isEmpty() ? QString() : folderAnswers.takeFirst();
     }
-    QStringList answers, folderAnswers, titles, folders;
-    QString lastFilters;
+    QStringList answers, folderAnswers, titles, folders, preselected;
+    QList<QStringList> fileLists;
+    QString lastFilters, chooseFilter;
 };
 
 // A temporary application folder: <dir>/data/conv is the fake converter (or absent).

@@ -12,7 +12,12 @@
 namespace zmtest {
 
 struct Harness {
-    explicit Harness(bool withConverter = true) : app(withConverter) { qputenv("FAKECONV_LOG", app.log().toUtf8()); }
+    explicit Harness(bool withConverter = true) : app(withConverter)
+    {
+        qputenv("FAKECONV_LOG", app.log().toUtf8());
+        qputenv("XDG_STATE_HOME", (app.path + QStringLiteral("/state")).toUtf8());
+    }
+    QString logsRoot() const { return app.path + QStringLiteral("/state/zelmora/logs"); }
     void open()
     {
         window = std::make_unique<zm::frmMain>(app.path, zm::UiSeams{&boxes, &shell, &sound, &files}, settings);

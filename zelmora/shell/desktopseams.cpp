@@ -27,6 +27,13 @@ void QtMessageBoxes::show(MsgIcon icon, const QString &caption, const QString &t
     box.exec();
 }
 
+bool QtMessageBoxes::ask(const QString &caption, const QString &text)
+{
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, m_owner);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 bool QtDesktopShell::open(const QString &pathOrUrl)
 {
     const QUrl url = pathOrUrl.startsWith(QLatin1Char('/')) ? QUrl::fromLocalFile(pathOrUrl) : QUrl(pathOrUrl);
@@ -60,11 +67,10 @@ void QtSoundPlayer::playSync(const QString &wavPath)
     loop.exec();
 }
 
-QString QtFileDialogs::openFile(QObject *owner, const QString &title, const QString &folder, const QString &filters)
+QStringList QtFileDialogs::openFiles(QObject *owner, const QString &title, const QString &folder,
+                                     const QString &filters, QString *selectedFilter)
 {
-    const QString first = filters.section(QStringLiteral(";;"), 0, 0);
-    QString selected = first;
-    return QFileDialog::getOpenFileName(qobject_cast<QWidget *>(owner), title, folder, filters, &selected);
+    return QFileDialog::getOpenFileNames(qobject_cast<QWidget *>(owner), title, folder, filters, selectedFilter);
 }
 
 QString QtFileDialogs::chooseFolder(QObject *owner, const QString &prompt)

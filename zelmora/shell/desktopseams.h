@@ -12,6 +12,7 @@ class QtMessageBoxes final : public MessageBoxes {
 public:
     void setOwner(QWidget *owner) { m_owner = owner; }
     void show(MsgIcon icon, const QString &caption, const QString &text) override;
+    bool ask(const QString &caption, const QString &text) override;
 
 private:
     QPointer<QWidget> m_owner;
@@ -29,7 +30,8 @@ public:
 
 class QtFileDialogs final : public FileDialogBackend {
 public:
-    QString openFile(QObject *owner, const QString &title, const QString &folder, const QString &filters) override;
+    QStringList openFiles(QObject *owner, const QString &title, const QString &folder, const QString &filters,
+                          QString *selectedFilter) override;
     QString chooseFolder(QObject *owner, const QString &prompt) override;
 };
 

@@ -3,8 +3,11 @@
 #include "commandtable.h"
 #include "engine/commandline.h"
 #include "feedback/frmsuggest.h"
+#include "frmfailures.h"
 #include "frmoptions.h"
+#include "optionsrules.h"
 #include "queue/filesearch.h"
+#include "queue/naturalorder.h"
 #include "hotspot.h"
 #include "skin.h"
 
@@ -25,8 +28,10 @@
 #include <QUrl>
 #include <QPainter>
 #include <QPointer>
+#include <QShortcut>
 #include <QTreeView>
 #include <QWindow>
+#include <algorithm>
 
 namespace zm {
 
@@ -102,8 +107,14 @@ HotSpot *frmMain::makeArrow(QComboBox *box, const QRect &geometry, const QString
     auto *arrow = new HotSpot(this, geometry);
     arrow->setObjectName(QStringLiteral("picButton") + box->objectName().mid(3));
     arrow->setPicture(m_imgButton);
-    connect(arrow, &HotSpot::hovered, this, [this, arrow] { arrow->setPicture(m_imgButtonLight); });
-    connect(arrow, &HotSpot::clicked, box, &QComboBox::showPopup);
+    connect(arrow, &HotSpot::hovered, this, [this, arrow] {
+        if (arrow->isEnabled())
+            arrow->setPicture(m_imgButtonLight);
+    });
+    connect(arrow, &HotSpot::clicked, box, [box] {
+        if (box->isEnabled())
+            box->showPopup();
+    });
     return arrow;
 }
 
@@ -117,6 +128,11 @@ void frmMain::buildControls()
     m_imgBrowseLight = skinPixmap(QStringLiteral("browse_light.png"));
     m_imgBrowseDark = skinPixmap(QStringLiteral("browse_dark.png"));
     m_imgConvertData = skinPixmap(QStringLiteral("convert_hover.png"));
+    m_imgStop = skinPixmap(QStringLiteral("stop.png"));
+    m_imgStopLight = skinPixmap(QStringLiteral("stop_hover.png"));
+    m_imgStopping = skinPixmap(QStringLiteral("stopping.png"));
+    m_imgButtonOff = skinPixmap(QStringLiteral("arrow_disabled.png"));
+    m_comboOffPicture = skinPixmap(QStringLiteral("combo_disabled.png"));
     m_progressFill = skinPixmap(QStringLiteral("progress.png"));
     for (int i = 0; i < 3; ++i)
         m_imgMenuData[size_t(i)] = skinPixmap(QStringLiteral("menu_hover_%1.png").arg(i));
@@ -132,7 +148,7 @@ void frmMain::buildControls()
     m_LV->setUniformRowHeights(true);
     m_LV->setItemsExpandable(false);
     m_LV->setAlternatingRowColors(true);
-    m_LV->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_LV->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_LV->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_LV->setTextElideMode(Qt::ElideMiddle);
     m_LV->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -157,6 +173,16 @@ void frmMain::buildControls()
         target->installEventFilter(this);
     }
 
+    // The disabled look of Bitrate, Sample Rate and Channels lies under the (see-through) lists.
+    static const int offTops[3] = {200, 244, 286};
+    for (int i = 0; i < 3; ++i) {
+        auto *off = new QLabel(this);
+        off->setGeometry(488, offTops[i], 189, 22);
+        off->setScaledContents(true);
+        off->setPixmap(m_comboOffPicture);
+        off->hide();
+        m_comboOff[size_t(i + 1)] = off;
+    }
     m_cmbOF = makeBox(formatItems(), {488, 158, 189, 22}, "cmbOF");
     m_cmbBR = makeBox(bitrateItems(), {488, 200, 189, 22}, "cmbBR");
     m_cmbR = makeBox(sampleRateItems(), {488, 244, 189, 22}, "cmbR");
@@ -207,8 +233,8 @@ void frmMain::buildControls()
     connect(m_imgExit, &HotSpot::hovered, this, [this] { m_imgExit->setPicture(m_imgExitLight); });
     connect(m_imgBrowse, &HotSpot::hovered, this, [this] { m_imgBrowse->setPicture(m_imgBrowseLight); });
     connect(m_imgBrowse, &HotSpot::pressed, this, [this] { m_imgBrowse->setPicture(m_imgBrowseDark); });
-    connect(m_imgConvert, &HotSpot::hovered, this, [this] { m_imgConvert->setPicture(m_imgConvertData); });
-    connect(m_imgConvert, &HotSpot::pressed, this, [this] { m_imgConvert->clearPicture(); });
+    connect(m_imgConvert, &HotSpot::hovered, this, [this] { showConvertPicture(true); });
+    connect(m_imgConvert, &HotSpot::pressed, this, [this] { showConvertPicture(false); });
     connect(m_imgMin, &HotSpot::clicked, this, [this] {
         showMinimized();
         m_imgMin->clearPicture();
@@ -219,7 +245,8 @@ void frmMain::buildControls()
     });
     connect(m_imgExit, &HotSpot::clicked, this, &frmMain::imgExit_Click);
     connect(m_imgBrowse, &HotSpot::clicked, this, &frmMain::imgBrowse_Click);
-    connect(m_imgConvert, &HotSpot::clicked, this, &frmMain::imgStart_Click);
+    connect(m_imgConvert, &HotSpot::clicked, this, &frmMain::imgConvert_Click);
+    m_imgConvert->setAccessibleName(QStringLiteral("Convert"));
 
     m_lblFeed = new QLabel(QStringLiteral("Feedback"), this);
     m_lblFeed->setObjectName(QStringLiteral("lblFeed"));
@@ -234,7 +261,23 @@ void frmMain::buildControls()
     m_lblWeb->setFont(skinFont(11));
     m_lblWeb->setToolTip(webBase());
     m_lblWeb->setCursor(hand);
-    for (QLabel *l : {m_lblFeed, m_lblWeb}) {
+    // The status strip between the product name and "Feedback": the batch's progress in words
+    // and, while the cutter is on, the cut (a click opens the options window).
+    m_lblStatus = new QLabel(this);
+    m_lblStatus->setObjectName(QStringLiteral("lblStatus"));
+    m_lblStatus->setFont(skinFont(11));
+    m_lblStatus->setStyleSheet(QStringLiteral("color: #2B2E44; background: transparent;"));
+    m_lblStatus->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_lblCut = new QLabel(this);
+    m_lblCut->setObjectName(QStringLiteral("lblCut"));
+    m_lblCut->setFont(skinFont(11, true));
+    m_lblCut->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_lblCut->setStyleSheet(QStringLiteral("QLabel { color: #5242E0; background: transparent; }"
+                                           "QLabel:disabled { color: #A4A7BA; }"));
+    m_lblCut->setToolTip(QStringLiteral("Music Cutter is on: click to change it"));
+    m_lblCut->setCursor(hand);
+    m_lblCut->hide();
+    for (QLabel *l : {m_lblFeed, m_lblWeb, m_lblCut}) {
         l->setMouseTracking(true);
         l->installEventFilter(this);
     }
@@ -343,8 +386,31 @@ void frmMain::Form_Load()
 
     BatchDriver::Seams bs{m_seams.boxes, m_seams.shell, m_seams.sound};
     m_batch = new BatchDriver(m_queue, *m_dos, m_settings, m_appDir, bs, [this] { return selections(); }, this);
+    m_batch->setDurationSource(&m_probe);
     connect(m_batch, &BatchDriver::controlsLocked, this, &frmMain::lockControls);
     connect(m_batch, &BatchDriver::progressChanged, this, &frmMain::showProgress);
+    connect(m_batch, &BatchDriver::stopping, this, [this] { setConvertState(ConvertState::Stopping); });
+    connect(m_batch, &BatchDriver::statusChanged, this, [this](const QString &text) {
+        m_lblStatus->setText(text);
+        m_lblStatus->setToolTip(text);
+    });
+    connect(m_batch, &BatchDriver::batchEnded, this, &frmMain::batchEnded);
+    setNotificationBus(QDBusConnection::sessionBus());
+    connect(m_cmbOF, &QComboBox::currentIndexChanged, this, &frmMain::updateMp3Selectors);
+    updateMp3Selectors();
+    updateCutIndicator();
+
+    // Keys: Delete removes the selected entries of the list, Ctrl+O adds files.
+    auto *del = new QShortcut(QKeySequence::Delete, m_LV, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+    connect(del, &QShortcut::activated, this, [this] {
+        if (!m_batch->isRunning())
+            imgRemove_Click();
+    });
+    auto *open = new QShortcut(QKeySequence::Open, this, nullptr, nullptr, Qt::WindowShortcut);
+    connect(open, &QShortcut::activated, this, [this] {
+        if (!m_batch->isRunning())
+            imgAdd_Click();
+    });
     applyHintRule();
 }
 
@@ -387,19 +453,22 @@ void frmMain::imgAdd_Click()
     m_dialogs.setTitle(QStringLiteral("Open Files"));
     if (!m_dialogs.ShowOpen())
         return;
-    const QString path = m_dialogs.FileName();
-    if (!path.isEmpty())
-        AddQueueEntry(path);
+    QStringList files = m_dialogs.FileNames();
+    files.erase(std::remove_if(files.begin(), files.end(), [](const QString &p) { return !isRegularFile(p); }),
+                files.end());
+    m_queue.appendEntries(files);
     applyHintRule();
     update();
 }
 
 void frmMain::imgRemove_Click()
 {
+    // Every selected entry goes (the list allows several to be selected).
     if (!m_queue.isEmpty()) {
-        const QModelIndexList rows = m_LV->selectionModel()->selectedRows();
-        if (!rows.isEmpty())
-            m_queue.removeAt(rows.first().row());
+        QList<int> rows;
+        for (const QModelIndex &i : m_LV->selectionModel()->selectedRows())
+            rows << i.row();
+        m_queue.removeRowsAt(rows);
     }
     if (m_queue.isEmpty())
         m_picText->show();
@@ -425,6 +494,10 @@ void frmMain::imgBrowse_Click()
 
 void frmMain::imgExit_Click()
 {
+    if (m_batch->isRunning()) {
+        close(); // asks first, and ends the program itself once the batch has stopped
+        return;
+    }
     writeSetupIni(m_appDir + QStringLiteral("/setup.ini"), choices());
     close();
     emit exitRequested();
@@ -450,8 +523,11 @@ void frmMain::imgToolbar_Click(int index)
 
 void frmMain::showOptions()
 {
+    QPointer<frmMain> self(this);
     frmOptions options(m_settings, m_appDir + QStringLiteral("/options.ini"), m_seams.boxes, this);
     runDialog(options);
+    if (self)
+        updateCutIndicator();
 }
 
 void frmMain::imgHelp_Click()
@@ -492,16 +568,32 @@ void frmMain::dropFiles(QDropEvent *event)
     event->setDropAction(Qt::CopyAction);
     event->accept();
     const QMimeData *data = event->mimeData();
+    QStringList paths;
     if (data && data->hasUrls()) {
-        QStringList paths;
         for (const QUrl &url : data->urls())
             if (url.isLocalFile())
                 paths << url.toLocalFile();
-        m_queue.appendEntries(paths);
     }
+    queueDropped(paths);
+}
+
+void frmMain::queueDropped(const QStringList &paths)
+{
+    // Files join as they are; a folder brings the files below it, as the folder search finds
+    // them; anything that is no regular file stays out.
+    QPointer<frmMain> self(this);
+    QStringList found;
+    if (!paths.isEmpty()) {
+        found = queueableDroppedPaths(paths, listFolder, [self] {
+            QCoreApplication::processEvents();
+            return self && !self->m_closing;
+        });
+        if (!self)
+            return;
+    }
+    m_queue.appendEntries(found);
     if (m_queue.isEmpty())
         return;
-    QPointer<frmMain> self(this);
     QCoreApplication::processEvents();
     if (self)
         m_picText->hide();
@@ -512,7 +604,7 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
     switch (event->type()) {
     case QEvent::DragEnter:
     case QEvent::DragMove:
-        if (watched != m_lblFeed && watched != m_lblWeb) {
+        if (watched != m_lblFeed && watched != m_lblWeb && watched != m_lblCut) {
             auto *e = static_cast<QDragMoveEvent *>(event);
             e->setDropAction(Qt::CopyAction);
             e->accept();
@@ -520,7 +612,7 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
         }
         break;
     case QEvent::Drop:
-        if (watched != m_lblFeed && watched != m_lblWeb) {
+        if (watched != m_lblFeed && watched != m_lblWeb && watched != m_lblCut) {
             dropFiles(static_cast<QDropEvent *>(event));
             return true;
         }
@@ -530,7 +622,7 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
         if (watched == m_lblFeed && m_lblFeed->isEnabled()) {
             m_lblFeed->setFont(feedCaptionFont(true));
         }
-        if (event->type() == QEvent::MouseMove && (watched == m_lblFeed || watched == m_lblWeb))
+        if (event->type() == QEvent::MouseMove && (watched == m_lblFeed || watched == m_lblWeb || watched == m_lblCut))
             return true; // a move over the labels is not a move over the background
         break;
     case QEvent::MouseButtonRelease:
@@ -541,6 +633,10 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
             }
             if (watched == m_lblWeb) {
                 lblWeb_Click();
+                return true;
+            }
+            if (watched == m_lblCut && m_lblCut->isEnabled()) {
+                showOptions();
                 return true;
             }
         }
@@ -596,10 +692,121 @@ void frmMain::lockControls(bool locked)
             t->setEnabled(!locked);
     for (HotSpot *m : m_imgMenu)
         m->setEnabled(!locked);
-    m_imgConvert->setEnabled(!locked);
+    // Convert is not locked: it turns into Stop while the batch runs.
+    setConvertState(locked ? ConvertState::Stop : ConvertState::Convert);
     m_lblFeed->setEnabled(!locked);
+    m_lblCut->setEnabled(!locked);
     if (!locked)
         m_imgBrowse->setEnabled(true);
+}
+
+void frmMain::imgConvert_Click()
+{
+    switch (m_convertState) {
+    case ConvertState::Convert: imgStart_Click(); break;
+    case ConvertState::Stop: m_batch->stop(); break;
+    case ConvertState::Stopping: break;
+    }
+}
+
+void frmMain::setConvertState(ConvertState state)
+{
+    m_convertState = state;
+    m_imgConvert->setToolTip(state == ConvertState::Convert ? QString() : QStringLiteral("Stop the batch"));
+    m_imgConvert->setAccessibleName(state == ConvertState::Convert ? QStringLiteral("Convert") : QStringLiteral("Stop"));
+    m_imgConvert->setEnabled(state != ConvertState::Stopping);
+    const QPoint mouse = m_imgConvert->mapFromGlobal(QCursor::pos());
+    showConvertPicture(state != ConvertState::Stopping && m_imgConvert->underMouse() && m_imgConvert->rect().contains(mouse));
+}
+
+void frmMain::showConvertPicture(bool hot)
+{
+    // The background draws Convert; the other states are pictures over it.
+    switch (m_convertState) {
+    case ConvertState::Convert:
+        if (hot)
+            m_imgConvert->setPicture(m_imgConvertData);
+        else
+            m_imgConvert->clearPicture();
+        break;
+    case ConvertState::Stop: m_imgConvert->setPicture(hot ? m_imgStopLight : m_imgStop); break;
+    case ConvertState::Stopping: m_imgConvert->setPicture(m_imgStopping); break;
+    }
+}
+
+QPixmap frmMain::arrowPicture(int i, bool hot) const
+{
+    if (!m_arrows[size_t(i)]->isEnabled())
+        return m_imgButtonOff.isNull() ? m_imgButton : m_imgButtonOff;
+    return hot ? m_imgButtonLight : m_imgButton;
+}
+
+void frmMain::updateMp3Selectors()
+{
+    // Only MP3 sends the bit rate, sample rate and channels to the converter.
+    const bool mp3 = m_cmbOF->currentIndex() == 0;
+    QComboBox *boxes[4] = {m_cmbOF, m_cmbBR, m_cmbR, m_cmbChannel};
+    for (int i = 1; i < 4; ++i) {
+        boxes[i]->setEnabled(mp3);
+        m_arrows[size_t(i)]->setEnabled(mp3);
+        m_arrows[size_t(i)]->setPicture(arrowPicture(i, false));
+        m_comboOff[size_t(i)]->setVisible(!mp3 && !m_comboOffPicture.isNull());
+    }
+}
+
+void frmMain::setNotificationBus(const QDBusConnection &bus)
+{
+    m_notifier = std::make_unique<DesktopNotifier>(bus);
+    connect(m_notifier.get(), &DesktopNotifier::openFolderRequested, this, [this](const QString &folder) {
+        if (m_seams.shell)
+            m_seams.shell->open(folder);
+    });
+}
+
+void frmMain::updateCutIndicator()
+{
+    const QString text = cutIndicatorText(m_settings);
+    m_lblCut->setText(text);
+    m_lblCut->setVisible(!text.isEmpty());
+    layoutStatusStrip();
+}
+
+void frmMain::layoutStatusStrip()
+{
+    // Between "Zelmora" (ending at 221) and "Feedback" (starting at 628): the cut at the right,
+    // the status text in the room left of it.
+    constexpr int left = 232, right = 620, top = 477, height = 13;
+    int cutLeft = right;
+    if (m_lblCut->isVisibleTo(this)) {
+        const int w = QFontMetrics(m_lblCut->font()).horizontalAdvance(m_lblCut->text()) + 2;
+        cutLeft = right - w;
+        m_lblCut->setGeometry(cutLeft, top, w, height);
+        cutLeft -= 12;
+    }
+    m_lblStatus->setGeometry(left, top, std::max(cutLeft - left, 0), height);
+}
+
+bool frmMain::confirmQuitWhileConverting()
+{
+    return !m_seams.boxes ||
+           m_seams.boxes->ask(QString::fromLatin1(kAppTitle), QStringLiteral("A conversion is running. Stop it and quit?"));
+}
+
+void frmMain::batchEnded(const BatchOutcome &outcome)
+{
+    if (m_quitAfterStop) {
+        // Quitting was asked for while converting: the batch has stopped, now leave.
+        m_quitAfterStop = false;
+        close();
+        emit exitRequested();
+        return;
+    }
+    if (!isActiveWindow())
+        m_notifier->notify(QString::fromLatin1(kAppTitle), outcome.summary, outcome.outputFolder);
+    if (!outcome.failures.isEmpty()) {
+        frmFailures failures(outcome, m_seams.shell, this);
+        runDialog(failures);
+    }
 }
 
 void frmMain::showProgress(float widthTwips, const QString &caption)
@@ -615,7 +822,7 @@ void frmMain::resetHotSpots()
     m_imgHelp->clearPicture();
     m_imgExit->clearPicture();
     for (int i : {3, 2, 0, 1})
-        m_arrows[size_t(i)]->setPicture(m_imgButton);
+        m_arrows[size_t(i)]->setPicture(arrowPicture(i, false));
     m_imgBrowse->clearPicture();
     m_imgMin->clearPicture();
     for (HotSpot *t : m_imgToolbar)
@@ -623,7 +830,7 @@ void frmMain::resetHotSpots()
             t->clearPicture();
     for (HotSpot *m : m_imgMenu)
         m->clearPicture();
-    m_imgConvert->clearPicture();
+    showConvertPicture(false);
 }
 
 void frmMain::paintEvent(QPaintEvent *)
@@ -647,7 +854,20 @@ void frmMain::mousePressEvent(QMouseEvent *event)
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
-    // Unload: the running converter is left to finish on its own; we stop following it.
+    if (m_batch && m_batch->isRunning()) {
+        // Quitting while converting: ask first. Yes stops the batch as the Stop button does,
+        // keeps the settings as the exit routine does, and ends the program once the converter
+        // has gone; No goes on converting.
+        event->ignore();
+        if (m_quitAfterStop || !confirmQuitWhileConverting())
+            return;
+        writeSetupIni(m_appDir + QStringLiteral("/setup.ini"), choices());
+        m_quitAfterStop = true;
+        hide();
+        m_batch->stop();
+        return;
+    }
+    // Unload: a converter still running is left to finish on its own; we stop following it.
     m_closing = true;
     if (m_dos)
         m_dos->abandon();

@@ -5,12 +5,15 @@
 #include "engine/programsettings.h"
 #include "queue/commondialogs.h"
 #include "queue/queuemodel.h"
+#include "desktopnotifier.h"
+#include "probe/durationprobe.h"
 #include "settingsfiles.h"
 
 #include <QImage>
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <memory>
 
 class QComboBox;
 class QLabel;
@@ -40,6 +43,8 @@ public:
     void menuRemoveAll_Click();
     void imgBrowse_Click();
     void imgStart_Click() { m_batch->imgStart_Click(); }
+    // imgConvert: Convert while idle, Stop while a batch runs.
+    void imgConvert_Click();
     void imgExit_Click();
     void imgToolbar_Click(int index);
     void showOptions();
@@ -77,6 +82,14 @@ public:
     QWidget *picText() const { return m_picText; }
     QLabel *lblText() const { return m_lblText; }
     QLabel *lblFeed() const { return m_lblFeed; }
+    QLabel *lblStatus() const { return m_lblStatus; }
+    QLabel *lblCut() const { return m_lblCut; }
+    HotSpot *arrow(int i) const { return m_arrows[size_t(i)]; }
+    // The bus of the desktop notifications (the session bus unless a test gives its own).
+    void setNotificationBus(const QDBusConnection &bus);
+    // What imgConvert offers now.
+    enum class ConvertState { Convert, Stop, Stopping };
+    ConvertState convertState() const { return m_convertState; }
     HotSpot *imgConvert() const { return m_imgConvert; }
     HotSpot *imgToolbar(int i) const { return m_imgToolbar[size_t(i)]; }
     HotSpot *imgMenu(int i) const { return m_imgMenu[size_t(i)]; }
@@ -99,6 +112,16 @@ private:
     void buildMenus();
     void resetHotSpots();
     void lockControls(bool locked);
+    void setConvertState(ConvertState state);
+    void showConvertPicture(bool hot);
+    void updateMp3Selectors();
+    QPixmap arrowPicture(int i, bool hot) const;
+    void updateCutIndicator();
+    void layoutStatusStrip();
+    void batchEnded(const BatchOutcome &outcome);
+    bool confirmQuitWhileConverting();
+    void removeSelectedEntries();
+    void queueDropped(const QStringList &paths);
     void showProgress(float widthTwips, const QString &caption);
     QComboBox *makeBox(const QStringList &items, const QRect &geometry, const char *name);
     HotSpot *makeArrow(QComboBox *box, const QRect &geometry, const QString &tip);
@@ -119,6 +142,8 @@ private:
     QLineEdit *m_txtPath = nullptr;
     QLineEdit *m_txtAction = nullptr;
     QLabel *m_imgPB = nullptr, *m_lblPB = nullptr, *m_lblFeed = nullptr, *m_lblWeb = nullptr;
+    QLabel *m_lblStatus = nullptr, *m_lblCut = nullptr;
+    std::array<QLabel *, 4> m_comboOff{}; // the disabled look of the lists, under them
     HotSpot *m_imgMin = nullptr, *m_imgHelp = nullptr, *m_imgExit = nullptr, *m_imgBrowse = nullptr,
             *m_imgConvert = nullptr;
     std::array<HotSpot *, 4> m_arrows{};
@@ -127,7 +152,12 @@ private:
     std::array<QPixmap, 7> m_imgButtonData;
     std::array<QPixmap, 3> m_imgMenuData;
     QPixmap m_imgMinLight, m_imgHelpLight, m_imgExitLight, m_imgBrowseLight, m_imgBrowseDark, m_imgConvertData,
-        m_imgButton, m_imgButtonLight, m_progressFill;
+        m_imgButton, m_imgButtonLight, m_progressFill, m_imgStop, m_imgStopLight, m_imgStopping, m_imgButtonOff,
+        m_comboOffPicture;
+    ConvertState m_convertState = ConvertState::Convert;
+    DurationProbe m_probe;
+    std::unique_ptr<DesktopNotifier> m_notifier;
+    bool m_quitAfterStop = false;
     bool m_searching = false;
     bool m_closing = false;
     QMenu *m_menuFile = nullptr, *m_menuOptions = nullptr, *m_menuAbout = nullptr, *m_menuRemove = nullptr;
