@@ -11,7 +11,7 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libavfilter-dev libswresample-dev libswscale-dev libavutil-dev
   libopencore-amrnb-dev
   libgtest-dev
-  ffmpeg xvfb xauth imagemagick python3
+  ffmpeg xvfb xauth imagemagick python3 dbus-daemon
   fonts-noto-cjk fonts-dejavu-core
   desktop-file-utils appstream groff-base shared-mime-info dpkg-dev file
 )

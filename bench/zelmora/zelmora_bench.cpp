@@ -2,11 +2,14 @@
 // 1. Overhead: N one-second clips converted to MP3 by the batch driver (100 ms tick, 50 ms
 //    polls) against the same N conv runs started back to back; prints both, the ratio and the
 //    overhead per file.
+//    The batch runs as in the window: status text and time left once a second, lengths of the
+//    waiting files probed on a worker, a converter log per file.
 // 2. Responsiveness: the longest gap between two heartbeats (5 ms timer) while the batch runs.
 // 3. Queue scale: 100,000 paths appended one by one to the window's list, then Remove All;
 //    time of each, memory per entry, and how often the list repainted during Remove All.
 #include "engine/batchdriver.h"
 #include "engine/dosoutputs.h"
+#include "probe/durationprobe.h"
 #include "shell/frmmain.h"
 #include "shell/skin.h"
 
@@ -83,6 +86,7 @@ int main(int argc, char **argv)
     }
     QTemporaryDir dir;
     const QString appDir = dir.path();
+    qputenv("XDG_STATE_HOME", (appDir + QStringLiteral("/state")).toUtf8()); // the converter logs
     QDir().mkpath(appDir + QStringLiteral("/data"));
     if (!QFile::copy(conv, appDir + QStringLiteral("/data/conv"))) {
         std::fprintf(stderr, "no converter at %s\n", qPrintable(conv));
@@ -101,6 +105,8 @@ int main(int argc, char **argv)
 
     QList<double> direct, batch;
     qint64 longestGap = 0;
+    int statusTexts = 0;
+    QString lastEstimate;
     for (int r = 0; r < rounds; ++r) {
         // conv directly, back to back, with the same command lines.
         QElapsedTimer t;
@@ -132,6 +138,13 @@ int main(int argc, char **argv)
             s.outputDir = appDir + QStringLiteral("/batch");
             return s;
         });
+        DurationProbe probe;
+        driver.setDurationSource(&probe);
+        QObject::connect(&driver, &BatchDriver::statusChanged, [&](const QString &text) {
+            ++statusTexts;
+            if (text.contains(QLatin1String("left")))
+                lastEstimate = text;
+        });
         queue.appendEntries(inputs);
         QElapsedTimer gap;
         QTimer beat;
@@ -153,6 +166,7 @@ int main(int argc, char **argv)
     std::printf("  conv directly   %.2f s\n  batch driver    %.2f s\n  ratio           %.2f\n  overhead/file   %.0f ms\n",
                 d, b, b / d, (b - d) * 1000.0 / files);
     std::printf("responsiveness: longest event-loop gap during the batches %lld ms\n", (long long)longestGap);
+    std::printf("status: %d texts in %d rounds, last estimate \"%s\"\n", statusTexts, rounds, qPrintable(lastEstimate));
 
     // Queue scale through the window.
     ProgramSettings settings;

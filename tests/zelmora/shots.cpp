@@ -1,7 +1,9 @@
 // Makes the screenshots of the README: zm_screenshots <output folder>. It fills the main
-// window's queue, starts a batch on a slow stand-in converter and grabs the window at half
-// way, then grabs the options window. Corners outside the window's shape stay transparent.
+// window's queue, starts a batch on a slow stand-in converter and grabs the window once the
+// status strip shows the time left, then the failures window, the idle window with its menu,
+// the feedback and the options windows. Corners outside the window's shape stay transparent.
 #include "feedback/frmsuggest.h"
+#include "shell/frmfailures.h"
 #include "shell/frmoptions.h"
 #include "shell/hotspot.h"
 #include "shell/skin.h"
@@ -14,6 +16,7 @@
 #include <QPainter>
 #include <QTreeView>
 #include <QComboBox>
+#include <QTemporaryDir>
 #include <QLineEdit>
 
 namespace {
@@ -69,21 +72,47 @@ int main(int argc, char **argv)
     h.window->LV()->selectionModel()->select(h.window->LV()->model()->index(2, 0),
                                              QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     bool shot = false;
-    QObject::connect(&h.window->batch(), &zm::BatchDriver::progressChanged, [&](float, const QString &caption) {
-        if (!shot && caption == QLatin1String("50%")) {
+    QObject::connect(&h.window->batch(), &zm::BatchDriver::statusChanged, [&](const QString &text) {
+        if (!shot && text.contains(QLatin1String("left"))) {
             shot = true;
-            QTimer::singleShot(200, [&] {
+            QTimer::singleShot(100, [&] {
                 save(*h.window, outDir + QStringLiteral("/zelmora-main") + suffix + QStringLiteral(".png"));
-                h.window->close();
+                h.window->batch().stop();
             });
         }
     });
-    h.runBatch(8000);
+    h.onDialog = [](QDialog &) {};
+    h.runBatch(15000);
 
-    // Idle window: toolbar button "Remove" hovered with its menu open.
+    // The failures window of a batch in which three files could not be converted.
+    {
+        QTemporaryDir logs;
+        zm::BatchOutcome outcome;
+        outcome.logFolder = logs.path();
+        outcome.failures = {
+            {videos.filePath(QStringLiteral("Holiday notes.txt")), QStringLiteral("conv: input is not a media file FFmpeg can read")},
+            {videos.filePath(QStringLiteral("Screen recording.mkv")), QStringLiteral("conv: the input has no audio stream")},
+            {videos.filePath(QStringLiteral("Old camera/clip 12.avi")),
+             QStringLiteral("conv: cannot open input: Permission denied")},
+        };
+        zmtest::RecordingShell shell;
+        zm::frmFailures failures(outcome, &shell);
+        failures.resize(failures.width(), 260);
+        failures.show();
+        QApplication::processEvents();
+        save(failures, outDir + QStringLiteral("/zelmora-failures") + suffix + QStringLiteral(".png"));
+    }
+
+    // Idle window: OGG chosen (the MP3-only lists greyed), the Music Cutter on, toolbar button
+    // "Remove" hovered with its menu open.
     {
         zmtest::Harness idle;
+        QFile options(idle.app.path + QStringLiteral("/options.ini"));
+        options.open(QIODevice::WriteOnly);
+        options.write("0\r\n1\r\n30\r\n90\r\n");
+        options.close();
         idle.open();
+        idle.window->cmbOF()->setCurrentIndex(2);
         idle.window->txtPath()->setText(QStringLiteral("/tmp/zmshots/Music"));
         for (const QString &n : names)
             idle.window->AddQueueEntry(videos.filePath(n));

@@ -76,6 +76,7 @@ DOSOutputs::DOSOutputs(MessageBoxes *boxes, QObject *parent) : QObject(parent), 
     if (QCoreApplication::instance())
         connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &DOSOutputs::abandon);
     m_killTimer.setSingleShot(true);
+    m_killTimer.setTimerType(Qt::PreciseTimer); // never before the grace time is over
     connect(&m_killTimer, &QTimer::timeout, this, &DOSOutputs::killNow);
 }
 

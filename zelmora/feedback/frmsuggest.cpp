@@ -46,7 +46,8 @@ frmSuggest::frmSuggest(QString webBase, QWidget *parent)
 
     m_lblSending = new QLabel(this);
     m_lblSending->setObjectName(QStringLiteral("lblSending"));
-    m_lblSending->setGeometry(48, 138, 70, 14);
+    // Wide enough for "Failed to send." (the Send button starts at 166).
+    m_lblSending->setGeometry(48, 138, 110, 14);
     m_lblSending->setFont(skinFont(11));
     m_lblSending->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
     m_lblSending->hide();
@@ -70,6 +71,7 @@ frmSuggest::frmSuggest(QString webBase, QWidget *parent)
     m_wb = new QNetworkAccessManager(this);
     connect(m_wb, &QNetworkAccessManager::finished, this, &frmSuggest::wb_DocumentComplete);
     m_answerTimer.setSingleShot(true);
+    m_answerTimer.setTimerType(Qt::PreciseTimer); // a coarse timer may give up to 5 % early
     connect(&m_answerTimer, &QTimer::timeout, this, [this] {
         if (m_reply)
             m_reply->abort(); // finishes the reply without a page: "Failed to send."

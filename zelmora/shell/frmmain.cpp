@@ -270,7 +270,7 @@ void frmMain::buildControls()
     m_lblStatus->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_lblCut = new QLabel(this);
     m_lblCut->setObjectName(QStringLiteral("lblCut"));
-    m_lblCut->setFont(skinFont(11, true));
+    m_lblCut->setFont(skinFont(11));
     m_lblCut->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_lblCut->setStyleSheet(QStringLiteral("QLabel { color: #5242E0; background: transparent; }"
                                            "QLabel:disabled { color: #A4A7BA; }"));
@@ -391,8 +391,9 @@ void frmMain::Form_Load()
     connect(m_batch, &BatchDriver::progressChanged, this, &frmMain::showProgress);
     connect(m_batch, &BatchDriver::stopping, this, [this] { setConvertState(ConvertState::Stopping); });
     connect(m_batch, &BatchDriver::statusChanged, this, [this](const QString &text) {
-        m_lblStatus->setText(text);
         m_lblStatus->setToolTip(text);
+        m_lblStatus->setProperty("fullText", text);
+        layoutStatusStrip();
     });
     connect(m_batch, &BatchDriver::batchEnded, this, &frmMain::batchEnded);
     setNotificationBus(QDBusConnection::sessionBus());
@@ -714,7 +715,6 @@ void frmMain::setConvertState(ConvertState state)
     m_convertState = state;
     m_imgConvert->setToolTip(state == ConvertState::Convert ? QString() : QStringLiteral("Stop the batch"));
     m_imgConvert->setAccessibleName(state == ConvertState::Convert ? QStringLiteral("Convert") : QStringLiteral("Stop"));
-    m_imgConvert->setEnabled(state != ConvertState::Stopping);
     const QPoint mouse = m_imgConvert->mapFromGlobal(QCursor::pos());
     showConvertPicture(state != ConvertState::Stopping && m_imgConvert->underMouse() && m_imgConvert->rect().contains(mouse));
 }
@@ -783,7 +783,11 @@ void frmMain::layoutStatusStrip()
         m_lblCut->setGeometry(cutLeft, top, w, height);
         cutLeft -= 12;
     }
-    m_lblStatus->setGeometry(left, top, std::max(cutLeft - left, 0), height);
+    const int width = std::max(cutLeft - left, 0);
+    m_lblStatus->setGeometry(left, top, width, height);
+    // A text longer than the room left ends in "…"; the tool tip has all of it.
+    const QString full = m_lblStatus->property("fullText").toString();
+    m_lblStatus->setText(QFontMetrics(m_lblStatus->font()).elidedText(full, Qt::ElideRight, width));
 }
 
 bool frmMain::confirmQuitWhileConverting()

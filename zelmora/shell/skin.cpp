@@ -111,6 +111,7 @@ const char *const kStyle = R"(
 #frmMain QTreeView#LV QHeaderView::section { background: #ECE9FF; color: #2B2E44; border: 0;
   border-right: 1px solid #CCC4FF; border-bottom: 1px solid #CCC4FF; padding: 2px 6px; font-weight: bold; }
 QComboBox[zmBox="true"] { background: transparent; border: 0; color: #2B2E44; padding: 0 24px 0 6px; }
+QComboBox[zmBox="true"]:disabled { color: #A4A7BA; }
 QComboBox[zmBox="true"]::drop-down { width: 0; border: 0; }
 QComboBox[zmBox="true"]::down-arrow { image: none; width: 0; }
 QComboBox[zmBox="true"] QAbstractItemView { background: white; color: #2B2E44; border: 1px solid #C3C6D6;
@@ -120,6 +121,7 @@ QLineEdit[zmBox="true"] { background: transparent; border: 0; color: #2B2E44; pa
 QLineEdit[zmBox="true"]:disabled { color: #A4A7BA; }
 QCheckBox#chkMC::indicator { width: 13px; height: 13px; }
 QCheckBox#chkMC { spacing: 40px; }
+QListWidget#failureList::item { padding: 4px 2px; }
 QToolTip { background: #2C2F4A; color: #DCDEF2; border: 1px solid #6B5BF6; padding: 2px; }
 QMenu { background: #FFFFFF; color: #2B2E44; border: 1px solid #C3C6D6; padding: 3px 0; }
 QMenu::item { padding: 4px 22px 4px 16px; }
