@@ -40,6 +40,7 @@ BatchDriver::BatchDriver(QueueModel &queue, DOSOutputs &dos, const ProgramSettin
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &BatchDriver::Timer1_Tick);
     m_statusTimer.setInterval(kStatusIntervalMs);
+    m_statusTimer.setTimerType(Qt::PreciseTimer); // never more often than once a second
     connect(&m_statusTimer, &QTimer::timeout, this, &BatchDriver::refreshStatus);
     connect(&m_dos, &DOSOutputs::ReceiveOutputs, this, &BatchDriver::objDOS_ReceiveOutputs);
     connect(&m_dos, &DOSOutputs::CommandOver, this, &BatchDriver::objDOS_CommandOver);
