@@ -1,10 +1,14 @@
 // A stand-in for the converter `vv`, built by the tests. It behaves according to words in the
-// input file name: "hang" never ends, "fail" exits 3 without output, "nooutput" exits 0 without
+// input file name: "hang" never ends by itself (SIGTERM makes it say so on stderr and exit 6,
+// as vv does), "stubborn" never ends and ignores SIGTERM, "silentfail" exits 3 without a word,
+// "fail" prints a warning and an error line on stderr and exits 3, "nooutput" exits 0 without
 // output, "slow" moves progress.txt from 0 to 1000 over FAKE_VV_SLOW_MS (default 1200 ms),
 // "over" writes 1005; anything else writes 500, the output file, 1000 and exits 0.
-// Beside itself it keeps progress.txt, "calls.log" (one input path per run) and "last_args"
-// (the arguments of the last run, each ended by a NUL byte).
+// Beside itself it keeps progress.txt, "calls.log" (one input path per run), "last_args"
+// (the arguments of the last run, each ended by a NUL byte), "pid" and, once a SIGTERM has
+// arrived, "got_term".
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,6 +39,19 @@ void Sleep(int ms)
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+std::string g_folder;
+bool g_exitOnTerm = true;
+
+extern "C" void OnTerm(int)
+{
+    // Not async-signal-safe in general; good enough for a test stand-in that does nothing else.
+    std::ofstream(g_folder + "/got_term") << "TERM";
+    if (g_exitOnTerm) {
+        std::fprintf(stderr, "vv: interrupted, the partial output was removed\n");
+        std::_Exit(6);
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -57,13 +74,19 @@ int main(int argc, char **argv)
     const std::string name = input.substr(input.rfind('/') + 1);
     auto has = [&](const char *word) { return name.find(word) != std::string::npos; };
 
-    if (has("hang")) {
+    if (has("hang") || has("stubborn")) {
+        g_folder = folder;
+        g_exitOnTerm = has("hang");
+        std::signal(SIGTERM, OnTerm);
         WriteProgress(folder, 100);
         for (;;)
             Sleep(1000);
     }
+    if (has("silentfail"))
+        return 3;
     if (has("fail")) {
-        std::fprintf(stderr, "fake vv: failing as asked\n");
+        std::fprintf(stderr, "vv: warning: damaged packet skipped\n");
+        std::fprintf(stderr, "vv: input is not a media file\n\n");
         return 3;
     }
     if (has("slow")) {

@@ -5,11 +5,18 @@
 #include "progressfile.h"
 #include "videotestutil.h"
 
+#include "conversionlogs.h"
+#include "runnerstopper.h"
+
 #include <QElapsedTimer>
 #include <QProcess>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <optional>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -134,18 +141,87 @@ TEST_F(RunnerTest, DestroyingAFinishedRunnerWaitsAtMostOnePoll)
     EXPECT_LT(clock.elapsed(), 190);
 }
 
-TEST_F(RunnerTest, DestroyingARunningConverterEndsItAndLeavesNoProcess)
+TEST_F(RunnerTest, DestroyingARunningConverterAsksFirstAndLeavesNoProcess)
 {
+    // "hang" ends when asked; "stubborn" ignores the request and is killed after the grace.
+    for (const char *name : {"hang.flv", "stubborn.flv"}) {
+        FakeAppFolder fresh;
+        ASSERT_TRUE(fresh.IsValid());
+        const QString in = fresh.File(name);
+        ASSERT_TRUE(Touch(in));
+        auto *runner =
+            new MirelFFmpeg(Line(in, fresh.File("out.3gp")), fresh.Converter().toStdString());
+        ASSERT_TRUE(WaitFor([&] { return ReadAll(fresh.Progress()) == "100"; }))
+            << "the fake converter did not start";
+        const pid_t pid = runner->Pid();
+        ASSERT_TRUE(ProcessExists(pid));
+        EXPECT_FALSE(runner->IsFinished());
+        QElapsedTimer clock;
+        clock.start();
+        delete runner;
+        EXPECT_FALSE(ProcessExists(pid)) << "converter still present (alive or unreaped), " << name;
+        EXPECT_EQ(ReadAll(fresh.File("got_term")), "TERM") << "SIGTERM must come first, " << name;
+        if (QString(name).startsWith("stubborn")) {
+            EXPECT_GE(clock.elapsed(), MirelFFmpeg::TermGrace.count() - 50)
+                << "killed before its grace time was over";
+        }
+    }
+}
+
+TEST_F(RunnerTest, ConverterInheritsOnlyItsStandardDescriptors)
+{
+    // Descriptors of ours that would leak without care: a file and a pipe opened without
+    // close-on-exec.
+    const int file = ::open("/dev/null", O_RDONLY);
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    ASSERT_GE(file, 0);
     const QString in = app.File("hang.flv");
     ASSERT_TRUE(Touch(in));
-    auto *runner = new MirelFFmpeg(Line(in, app.File("hang.3gp")), app.Converter().toStdString());
-    ASSERT_TRUE(WaitFor([&] { return ReadAll(app.Progress()) == "100"; }))
-        << "the fake converter did not start";
-    const pid_t pid = runner->Pid();
-    ASSERT_TRUE(ProcessExists(pid));
-    EXPECT_FALSE(runner->IsFinished());
-    delete runner;
-    EXPECT_FALSE(ProcessExists(pid)) << "converter still present (alive or unreaped)";
+    MirelFFmpeg runner(Line(in, app.File("hang.3gp")), app.Converter().toStdString());
+    ASSERT_TRUE(WaitFor([&] { return ReadAll(app.Progress()) == "100"; }));
+    const QString fds = QStringLiteral("/proc/%1/fd").arg(runner.Pid());
+    QStringList open = QDir(fds).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot);
+    std::sort(open.begin(), open.end());
+    EXPECT_EQ(open, (QStringList{"0", "1", "2"}));
+    EXPECT_EQ(QFile::symLinkTarget(fds + "/0"), "/dev/null");
+    EXPECT_TRUE(QFileInfo(fds + "/2").symLinkTarget().contains("pipe:"))
+        << QFileInfo(fds + "/2").symLinkTarget().toStdString();
+    ::close(file);
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
+}
+
+TEST_F(RunnerTest, StandardErrorGoesToTheLogAndItsLastLineIsKept)
+{
+    struct Case {
+        const char *input;
+        bool logFolderExists;
+        const char *lastLine;
+        const char *log; // nullptr: no log file
+    } cases[] = {
+        {"fail.flv", true, "vv: input is not a media file",
+         "vv: warning: damaged packet skipped\nvv: input is not a media file\n\n"},
+        {"silentfail.flv", true, "", ""},
+        {"ok.flv", true, "", ""},
+        // A log that cannot be written loses the log, not the line.
+        {"fail.flv", false, "vv: input is not a media file", nullptr},
+    };
+    for (const Case &c : cases) {
+        FakeAppFolder fresh;
+        ASSERT_TRUE(fresh.IsValid());
+        const QString in = fresh.File(c.input);
+        ASSERT_TRUE(Touch(in));
+        const QString log = fresh.File(c.logFolderExists ? "run.log" : "missing/run.log");
+        MirelFFmpeg runner(Line(in, fresh.File("out.3gp")), fresh.Converter().toStdString(),
+                           log.toStdString());
+        ASSERT_TRUE(WaitFinished(runner)) << c.input;
+        EXPECT_EQ(runner.Result().lastLine, c.lastLine) << c.input;
+        EXPECT_EQ(QFile::exists(log), c.log != nullptr) << c.input;
+        if (c.log) {
+            EXPECT_EQ(ReadAll(log), c.log) << c.input;
+        }
+    }
 }
 
 TEST_F(RunnerTest, ConverterThatCannotBeStarted)
@@ -329,4 +405,117 @@ TEST(MirelFFmpeg, ConverterAndProgressFileLiveInTheApplicationFolder)
     const QString folder = QCoreApplication::applicationDirPath();
     EXPECT_EQ(QString::fromStdString(MirelFFmpeg::ApplicationFolder()), folder);
     EXPECT_EQ(QString::fromStdString(MirelFFmpeg::DefaultProgram()), folder + "/vv");
+}
+
+TEST_F(RunnerTest, StopperEndsRunnersWithoutWaitingOnTheCaller)
+{
+    struct Case {
+        const char *input;
+        RunOutcome outcome;
+        int code;           // exit code or signal
+        const char *lastLine;
+        bool term;          // SIGTERM arrived
+    } cases[] = {
+        {"hang.flv", RunOutcome::Failed, 6, "vv: interrupted, the partial output was removed", true},
+        {"stubborn.flv", RunOutcome::Killed, SIGKILL, "", true},
+    };
+    for (const Case &c : cases) {
+        FakeAppFolder fresh;
+        ASSERT_TRUE(fresh.IsValid());
+        const QString in = fresh.File(c.input);
+        ASSERT_TRUE(Touch(in));
+        auto runner = std::make_unique<MirelFFmpeg>(Line(in, fresh.File("o.3gp")),
+                                                    fresh.Converter().toStdString());
+        ASSERT_TRUE(WaitFor([&] { return ReadAll(fresh.Progress()) == "100"; })) << c.input;
+        const pid_t pid = runner->Pid();
+        RunnerStopper stopper(nullptr, 300ms);
+        std::optional<RunResult> result;
+        stopper.Retire(std::move(runner), [&](const RunResult &r) { result = r; });
+        // Handed over, not waited for.
+        EXPECT_EQ(stopper.Pending(), 1) << c.input;
+        EXPECT_FALSE(result.has_value()) << c.input;
+        ASSERT_TRUE(WaitFor([&] { return result.has_value(); })) << c.input;
+        EXPECT_EQ(stopper.Pending(), 0);
+        EXPECT_FALSE(ProcessExists(pid)) << c.input;
+        EXPECT_EQ(result->outcome, c.outcome) << c.input;
+        EXPECT_EQ(c.outcome == RunOutcome::Killed ? result->signal : result->exitCode, c.code)
+            << c.input;
+        EXPECT_EQ(result->lastLine, c.lastLine) << c.input;
+        EXPECT_EQ(QFile::exists(fresh.File("got_term")), c.term) << c.input;
+    }
+}
+
+TEST_F(RunnerTest, StopperDisposesOfAFinishedRunnerAtOnce)
+{
+    const QString in = app.File("ok.flv");
+    ASSERT_TRUE(Touch(in));
+    auto runner = std::make_unique<MirelFFmpeg>(Line(in, app.File("ok.3gp")),
+                                                app.Converter().toStdString());
+    ASSERT_TRUE(WaitFor([&] { return runner->ThreadState() == MirelThread::Stopped; }));
+    RunnerStopper stopper;
+    std::optional<RunResult> result;
+    stopper.Retire(std::move(runner), [&](const RunResult &r) { result = r; });
+    ASSERT_TRUE(result.has_value()) << "a runner whose thread has stopped goes at once";
+    EXPECT_EQ(result->outcome, RunOutcome::Succeeded);
+    EXPECT_EQ(stopper.Pending(), 0);
+    EXPECT_FALSE(QFile::exists(app.File("got_term")));
+}
+
+TEST(ConversionLogs, RootFollowsXdgStateHome)
+{
+    const QByteArray saved = qgetenv("XDG_STATE_HOME");
+    struct Case {
+        const char *value; // nullptr: unset
+        QString root;
+    } cases[] = {
+        {"/var/tmp/state", "/var/tmp/state/video/logs"},
+        {"relative/state", QDir::homePath() + "/.local/state/video/logs"},
+        {nullptr, QDir::homePath() + "/.local/state/video/logs"},
+    };
+    for (const Case &c : cases) {
+        if (c.value)
+            qputenv("XDG_STATE_HOME", c.value);
+        else
+            qunsetenv("XDG_STATE_HOME");
+        EXPECT_EQ(ConversionLogs::DefaultRoot(), c.root) << (c.value ? c.value : "(unset)");
+        EXPECT_EQ(ConversionLogs().Root(), c.root);
+    }
+    qputenv("XDG_STATE_HOME", saved);
+    EXPECT_EQ(ConversionLogs::FileLog("/l/b", 0, "/v/家庭 clip.mp4"), "/l/b/01 家庭 clip.mp4.log");
+    EXPECT_EQ(ConversionLogs::FileLog("/l/b", 11, "/v/noext"), "/l/b/12 noext.log");
+    EXPECT_EQ(ConversionLogs::FileLog("", 0, "/v/a.avi"), "") << "no batch folder, no log";
+}
+
+TEST(ConversionLogs, OnlyTheNewestBatchesAreKept)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString root = dir.filePath("logs");
+    // 25 older batches (two of them within one millisecond) and folders that are not ours.
+    QStringList old;
+    for (int i = 0; i < 24; ++i)
+        old << QStringLiteral("20200101-0000%1-000").arg(i, 2, 10, QLatin1Char('0'));
+    old << "20200101-000023-000-2";
+    for (const QString &name : old)
+        ASSERT_TRUE(Touch(root + "/" + name + "/01 a.avi.log"));
+    for (const char *foreign : {"notes", "2020"})
+        ASSERT_TRUE(QDir().mkpath(root + "/" + foreign));
+    ConversionLogs logs(root);
+    const QString made = logs.BeginBatch();
+    ASSERT_FALSE(made.isEmpty());
+    EXPECT_TRUE(QFileInfo(made).isDir());
+    QStringList left = QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    EXPECT_TRUE(left.contains("notes") && left.contains("2020")) << "foreign folders stay";
+    left.removeAll("notes");
+    left.removeAll("2020");
+    ASSERT_EQ(left.size(), ConversionLogs::KeptBatches);
+    // The 19 newest of the old ones and the new one; the one with "-2" is the newest old one.
+    QStringList expected = old.mid(old.size() - 19);
+    expected << QFileInfo(made).fileName();
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(left, expected);
+
+    // A root that cannot be made: no folder, no error.
+    ASSERT_TRUE(Touch(dir.filePath("file")));
+    EXPECT_EQ(ConversionLogs(dir.filePath("file/logs")).BeginBatch(), "");
 }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -30,8 +33,8 @@ const char *RunOutcomeName(RunOutcome outcome)
     return "?";
 }
 
-MirelFFmpeg::MirelFFmpeg(const std::string &line, std::string programFile)
-    : program(std::move(programFile))
+MirelFFmpeg::MirelFFmpeg(const std::string &line, std::string programFile, std::string log)
+    : program(std::move(programFile)), logPath(std::move(log))
 {
     // The buffer is never truncated: a line that does not fit fails the run instead.
     if (line.size() >= CommandLineBufferSize || line.find('\0') != std::string::npos)
@@ -49,17 +52,38 @@ MirelFFmpeg::MirelFFmpeg(const std::string &line, std::string programFile)
 
 MirelFFmpeg::~MirelFFmpeg()
 {
-    {
-        MirelLockHolder hold(processLock);
-        if (finished == 0) {
-            cancelled = true;
-            // pid is still our unreaped child here (reaping happens under this lock together
-            // with finished := 1), so it cannot belong to anybody else.
-            if (pid > 0)
-                ::kill(pid, SIGKILL);
-        }
+    // Asked first, so the converter can remove what it had begun to write; forced only when
+    // it is still there after the grace time.
+    if (Terminate()) {
+        const auto deadline = std::chrono::steady_clock::now() + TermGrace;
+        while (!IsFinished() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        Kill();
     }
     StopAndWait();
+}
+
+bool MirelFFmpeg::Signal(int sig)
+{
+    MirelLockHolder hold(processLock);
+    if (finished != 0)
+        return false;
+    cancelled = true;
+    // pid is still our unreaped child here (reaping happens under this lock together with
+    // finished := 1), so it cannot belong to anybody else.
+    if (pid > 0)
+        ::kill(pid, sig);
+    return true;
+}
+
+bool MirelFFmpeg::Terminate()
+{
+    return Signal(SIGTERM);
+}
+
+bool MirelFFmpeg::Kill()
+{
+    return Signal(SIGKILL);
 }
 
 bool MirelFFmpeg::IsFinished()
@@ -108,8 +132,10 @@ std::string MirelFFmpeg::DefaultProgram()
 
 namespace {
 
-// Starts `program` with `args`; stdin from /dev/null, signals back to their defaults.
-int SpawnConverter(const std::string &program, const QStringList &args, pid_t *child)
+// Starts `program` with `args`: stdin from /dev/null, stderr into `errorPipe` (when >= 0),
+// no other descriptor of ours, signals back to their defaults.
+int SpawnConverter(const std::string &program, const QStringList &args, int errorPipe,
+                   pid_t *child)
 {
     std::vector<std::string> storage;
     storage.reserve(static_cast<std::size_t>(args.size()));
@@ -124,6 +150,10 @@ int SpawnConverter(const std::string &program, const QStringList &args, pid_t *c
     posix_spawnattr_t attr;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (errorPipe >= 0)
+        posix_spawn_file_actions_adddup2(&actions, errorPipe, STDERR_FILENO);
+    // Sockets, pipes and shared memory of the dialog (and of its web view) stay ours.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     posix_spawnattr_init(&attr);
     sigset_t none, all;
     sigemptyset(&none);
@@ -137,12 +167,60 @@ int SpawnConverter(const std::string &program, const QStringList &args, pid_t *c
     return rc;
 }
 
+// The last line of `text` that holds more than blanks, without its line end.
+std::string LastLine(const std::string &text)
+{
+    std::size_t end = text.size();
+    while (end > 0) {
+        const std::size_t newline = text.rfind('\n', end - 1);
+        const std::size_t from = newline == std::string::npos ? 0 : newline + 1;
+        std::string line = text.substr(from, end - from);
+        while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
+            line.pop_back();
+        if (!line.empty())
+            return line;
+        end = newline == std::string::npos ? 0 : newline;
+    }
+    return {};
+}
+
+// Reads the converter's standard error until it closes: every byte goes to the log file (when
+// there is one), the end is kept for the last line.
+std::string DrainErrors(int readEnd, int logFile)
+{
+    constexpr std::size_t Keep = 4096;
+    std::string tail;
+    char buffer[1024];
+    for (;;) {
+        const ssize_t n = ::read(readEnd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        if (logFile >= 0) {
+            for (ssize_t done = 0; done < n;) {
+                const ssize_t w = ::write(logFile, buffer + done, static_cast<std::size_t>(n - done));
+                if (w < 0 && errno == EINTR)
+                    continue;
+                if (w <= 0)
+                    break; // a full disk loses log text, never the conversion
+                done += w;
+            }
+        }
+        tail.append(buffer, static_cast<std::size_t>(n));
+        if (tail.size() > 2 * Keep)
+            tail.erase(0, tail.size() - Keep);
+    }
+    return tail;
+}
+
 } // namespace
 
 void MirelFFmpeg::Run()
 {
     RunResult outcome;
     pid_t child = 0;
+    int errorPipe[2] = {-1, -1};
     {
         MirelLockHolder hold(processLock);
         if (tooLong) {
@@ -151,7 +229,13 @@ void MirelFFmpeg::Run()
             outcome.outcome = RunOutcome::Cancelled;
         } else {
             const QStringList args = QProcess::splitCommand(QString::fromUtf8(commandLine));
-            int rc = args.isEmpty() ? EINVAL : SpawnConverter(program, args, &child);
+            // Both ends close on exec: the child gets the write end only as its stderr.
+            if (::pipe2(errorPipe, O_CLOEXEC) != 0)
+                errorPipe[0] = errorPipe[1] = -1;
+            int rc = args.isEmpty() ? EINVAL
+                                    : SpawnConverter(program, args, errorPipe[1], &child);
+            if (errorPipe[1] >= 0)
+                ::close(errorPipe[1]);
             if (rc != 0) {
                 // The one trace of a failed start, on standard output (the user is not told;
                 // the dialog marks the file as failed).
@@ -165,11 +249,25 @@ void MirelFFmpeg::Run()
             }
         }
         if (child == 0) {
+            if (errorPipe[0] >= 0)
+                ::close(errorPipe[0]);
             result = outcome;
             finished = 1;
             return;
         }
     }
+
+    std::string errors;
+    if (errorPipe[0] >= 0) {
+        const int logFile = logPath.empty()
+            ? -1
+            : ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        errors = DrainErrors(errorPipe[0], logFile);
+        if (logFile >= 0)
+            ::close(logFile);
+        ::close(errorPipe[0]);
+    }
+    outcome.lastLine = LastLine(errors);
 
     // Wait for the end without reaping, so the id stays ours while the destructor may kill it.
     siginfo_t info;

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 
@@ -23,26 +24,36 @@ struct RunResult {
     int exitCode = 0;     // for Failed
     int signal = 0;       // for Killed
     int error = 0;        // errno for StartFailed
+    std::string lastLine; // the converter's last non-empty line on standard error
 };
 
 const char *RunOutcomeName(RunOutcome outcome);
 
 // Runs the converter once on its own worker thread. The command line is copied in and the
 // thread starts at the end of the constructor; IsFinished() turns true once the converter has
-// ended or failed to start. Destroying a runner whose converter still runs ends that converter
-// (only our own child: it is reaped under processLock, so its id can never have been recycled)
-// and waits for the worker thread.
+// ended or failed to start. The converter inherits only its standard descriptors: stdin reads
+// /dev/null, stdout is the program's, stderr is a pipe the worker drains into the log file.
+//
+// Ending a converter from outside always asks first (SIGTERM, so it removes its partial
+// output) and forces (SIGKILL) only when it is still there after TermGrace. Only our own child
+// is ever signalled: it is reaped under processLock, so its id can never have been recycled.
+// Destroying a runner whose converter still runs does all that and waits for the worker
+// thread; a caller that must not block uses RunnerStopper instead.
 class MirelFFmpeg final : public MirelThread
 {
 public:
     // Size of the command-line buffer including the terminating NUL: at most 1999 bytes fit.
     static constexpr std::size_t CommandLineBufferSize = 2000;
 
+    // How long a converter asked to end may take before it is killed.
+    static constexpr std::chrono::milliseconds TermGrace{3000};
+
     // `commandLine` is split like QProcess::splitCommand (blanks separate, a double-quoted run
     // is one argument, """ is a literal quote); its first word is the name the converter sees
-    // for itself, `program` is the file that runs.
+    // for itself, `program` is the file that runs. The converter's standard error is appended
+    // to `logPath` (none when empty or when it cannot be opened).
     explicit MirelFFmpeg(const std::string &commandLine,
-                         std::string program = DefaultProgram());
+                         std::string program = DefaultProgram(), std::string logPath = {});
     ~MirelFFmpeg();
 
     MirelFFmpeg(const MirelFFmpeg &) = delete;
@@ -50,6 +61,11 @@ public:
 
     bool IsFinished();
     RunResult Result();
+    // Asks a running converter to end (SIGTERM). A converter not started yet never starts.
+    // False when there is nothing left to end.
+    bool Terminate();
+    // Ends a running converter at once (SIGKILL). False when there is nothing left to end.
+    bool Kill();
     // Process id of the converter once started (0 before or when it could not start).
     pid_t Pid();
 
@@ -61,9 +77,13 @@ protected:
     void Run() override;
 
 private:
+    // Sends `sig` to our own live child; marks a runner not yet started as cancelled.
+    bool Signal(int sig);
+
     MirelLock processLock;
     std::string commandLine;
     std::string program;
+    std::string logPath;
     bool tooLong = false;
     int finished = 0;       // guarded by processLock
     bool cancelled = false; // guarded by processLock
