@@ -36,8 +36,10 @@ class SilentPrompts final : public VideoPrompts
 public:
     void Message(const QString &, const QString &, bool) override {}
     bool AskOkCancel(const QString &, const QString &) override { return true; }
-    QString OpenFile(const QString &, const QStringList &) override { return {}; }
+    bool AskYesNo(const QString &, const QString &) override { return true; }
+    QStringList OpenFiles(const QString &, const QStringList &) override { return {}; }
     QString ChooseFolder(const QString &, const QString &) override { return {}; }
+    void OpenPath(const QString &) override {}
 };
 
 double Median(std::vector<double> v)

@@ -1,7 +1,8 @@
 #pragma once
 
 // Options of a dialog under test: a private application folder with the fake converter, the
-// scripted message boxes, a quick tick and no pause between files.
+// scripted message boxes (which also collect the desktop notifications), a quick tick and no
+// pause between files.
 
 #include "cvideodlg.h"
 #include "videotestutil.h"
@@ -18,6 +19,7 @@ inline CvideoDlg::Options QuickDialogOptions(FakeAppFolder &app, ScriptedPrompts
     o.pauseMs = 0;
     o.prompts = &prompts;
     o.browser = browser;
+    o.notify = [&prompts](const QString &text) { prompts.notifications << text; };
     QDir().mkpath(o.outputFolder);
     return o;
 }

@@ -5,6 +5,8 @@
 #include "videobatch.h"
 #include "videotestutil.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -22,12 +24,13 @@ protected:
     // tickMs: a huge value lets a test drive the ticks itself.
     VideoBatch &MakeBatch(int tickMs = 50, int pauseMs = 0, QString converter = QString())
     {
-        VideoBatch::Config config{app.Path(), converter, tickMs, pauseMs};
+        VideoBatch::Config config{app.Path(), converter, tickMs, pauseMs, Logs()};
         batch = std::make_unique<VideoBatch>(list, settings, prompts, config);
         return *batch;
     }
     QString In(const QString &name) const { return app.File("in/" + name); }
     QString Out() const { return app.File("out"); }
+    QString Logs() const { return app.File("logs"); }
     // Adds files as the dialog does: each new one at the top.
     void Add(const QStringList &namesBottomUp)
     {
@@ -44,6 +47,12 @@ protected:
     bool WaitDone(int ms = 20000)
     {
         return WaitFor([&] { return !batch->IsBusy(); }, ms);
+    }
+    // Stops the batch and waits until the stop is over.
+    bool StopAndWaitIdle(bool announce = false)
+    {
+        batch->Stop(announce);
+        return WaitDone();
     }
     QStringList Statuses() const
     {
@@ -72,7 +81,7 @@ TEST_F(BatchTest, ConverterAndProgressFileFollowTheApplicationFolder)
         {"/opt/my tools", "/elsewhere/vv", "/elsewhere/vv", "/opt/my tools/progress.txt"},
     };
     for (const Row &r : rows) {
-        VideoBatch b(list, settings, prompts, {r.appFolder, r.converter, 1000, 1000});
+        VideoBatch b(list, settings, prompts, {r.appFolder, r.converter, 1000, 1000, {}});
         EXPECT_EQ(b.ConverterPath(), r.expectedConverter);
         EXPECT_EQ(b.ProgressFilePath(), r.expectedProgress);
     }
@@ -130,7 +139,10 @@ TEST_F(BatchTest, FailedConversionsShowFailureAndAreCounted)
         const char *detail; // tool tip of the status cell
     } rows[] = {
         {"ok.flv", "已完成", ""},
-        {"fail.flv", "失败", "转换器出错退出（退出码 3）"},
+        // The converter's own last line on stderr says why; the exit code only when it is
+        // silent.
+        {"fail.flv", "失败", "失败：input is not a media file"},
+        {"silentfail.flv", "失败", "转换器出错退出（退出码 3）"},
         {"nooutput.flv", "失败", "转换器没有写出输出文件"},
         {"ok2.flv", "已完成", ""},
     };
@@ -139,28 +151,69 @@ TEST_F(BatchTest, FailedConversionsShowFailureAndAreCounted)
     VideoBatch &b = MakeBatch();
     ASSERT_TRUE(b.Start(Out()));
     ASSERT_TRUE(WaitDone());
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(list.Status(i), QString::fromUtf8(rows[i].status)) << rows[i].name;
         EXPECT_EQ(list.Detail(i), QString::fromUtf8(rows[i].detail)) << rows[i].name;
+        EXPECT_EQ(list.data(list.index(i, FileListModel::StatusColumn), Qt::ToolTipRole)
+                      .toString(),
+                  QString::fromUtf8(*rows[i].detail ? rows[i].detail : rows[i].status))
+            << rows[i].name;
     }
     ASSERT_EQ(prompts.messages.size(), 1);
-    EXPECT_EQ(prompts.messages[0].text, "转换完成，其中 2 个文件转换失败");
+    EXPECT_EQ(prompts.messages[0].text, "转换完成，其中 3 个文件转换失败");
     EXPECT_EQ(prompts.messages[0].caption, "转换完成");
-    EXPECT_EQ(b.Failures(), 2);
+    EXPECT_EQ(b.Failures(), 3);
 }
 
-TEST_F(BatchTest, MissingOutputFolderFailsEachFileAndSaysWhy)
+TEST_F(BatchTest, MissingOutputFolderIsMadeOrNothingIsConverted)
 {
+    ASSERT_TRUE(Touch(app.File("plain"), "a file, not a folder"));
+    struct Row {
+        QString folder;   // relative to the app folder
+        bool creatable;
+    };
+    const QList<Row> rows{
+        {"new/nested folder 输出", true},
+        {"plain/sub", false},  // below a regular file
+        {"plain", false},      // a regular file itself
+    };
     Add({"b.flv", "a.flv"});
-    const QString missing = app.File("no such folder");
+    for (const Row &r : rows) {
+        const QString folder = app.File(r.folder);
+        const std::string where = r.folder.toStdString();
+        prompts.messages.clear();
+        QFile::remove(app.File("calls.log"));
+        for (int i = 0; i < list.Count(); ++i)
+            list.SetStatus(i, QString());
+        VideoBatch &b = MakeBatch();
+        EXPECT_EQ(b.Start(folder), r.creatable) << where;
+        ASSERT_TRUE(WaitDone()) << where;
+        ASSERT_EQ(prompts.messages.size(), 1) << where;
+        if (r.creatable) {
+            EXPECT_TRUE(QFileInfo(folder).isDir()) << where;
+            EXPECT_EQ(Statuses(), (QStringList{"已完成", "已完成"})) << where;
+            EXPECT_EQ(prompts.messages[0].text, "转换完成");
+        } else {
+            EXPECT_EQ(prompts.messages[0].text, "无法创建输出目录：" + folder) << where;
+            EXPECT_EQ(prompts.messages[0].caption, "提示信息");
+            EXPECT_TRUE(prompts.messages[0].owned);
+            EXPECT_TRUE(app.Calls().isEmpty()) << "nothing may be converted, " << where;
+            EXPECT_EQ(Statuses(), (QStringList{"", ""})) << where;
+            EXPECT_EQ(ReadAll(app.File("plain")), "a file, not a folder");
+        }
+    }
+}
+
+TEST_F(BatchTest, OutputFolderRemovedDuringTheBatchSaysWhy)
+{
+    Add({"b.flv", "slow-a.flv"});
+    const QString out = app.File("vanishing");
     VideoBatch &b = MakeBatch();
-    ASSERT_TRUE(b.Start(missing));
+    ASSERT_TRUE(b.Start(out));
+    ASSERT_TRUE(QDir(out).removeRecursively());
     ASSERT_TRUE(WaitDone());
-    EXPECT_EQ(Statuses(), (QStringList{"失败", "失败"}));
-    EXPECT_EQ(list.Detail(0), "输出目录不存在：" + missing);
-    EXPECT_FALSE(QFileInfo::exists(missing)) << "nothing creates the folder";
-    ASSERT_EQ(prompts.messages.size(), 1);
-    EXPECT_EQ(prompts.messages[0].text, "转换完成，其中 2 个文件转换失败");
+    EXPECT_EQ(list.Detail(0), "输出目录不存在：" + out);
+    EXPECT_EQ(list.Detail(1), "输出目录不存在：" + out);
 }
 
 TEST_F(BatchTest, ConverterThatCannotStartFailsEveryFileAndTheBatchEnds)
@@ -210,7 +263,7 @@ TEST_F(BatchTest, OutputNamesOfTheBatch)
         for (const QString &f : r.present)
             ASSERT_TRUE(Touch(fresh.File(f), "old"));
         files.InsertAt(0, fresh.File(r.input));
-        VideoBatch b(files, s, p, {fresh.Path(), QString(), 50, 0});
+        VideoBatch b(files, s, p, {fresh.Path(), QString(), 50, 0, {}});
         ASSERT_TRUE(b.Start(fresh.File(r.folder)));
         ASSERT_TRUE(WaitFor([&] { return !b.IsBusy(); }));
         const std::string where = r.output.toStdString();
@@ -245,8 +298,11 @@ TEST_F(BatchTest, SameBaseNameInOneBatchNeverReplacesThisBatchsOutput)
     const QList<Row> rows{
         {{}, {}, {}, {"clip.3gp", "clip (2).3gp", "clip (3).3gp"}},
         {{"clip.3gp"}, {true}, {"clip.3gp"}, {"clip.3gp", "clip (2).3gp", "clip (3).3gp"}},
-        // A numbered name skips files of earlier runs instead of asking about them.
-        {{"clip (2).3gp"}, {}, {}, {"clip.3gp", "clip (3).3gp", "clip (4).3gp"}},
+        // A numbered name avoids only this batch's names; a file of an earlier run with that
+        // name is asked about like any other.
+        {{"clip (2).3gp"}, {true}, {"clip (2).3gp"}, {"clip.3gp", "clip (2).3gp", "clip (3).3gp"}},
+        {{"clip (2).3gp"}, {false, true}, {"clip (2).3gp", "clip (2).3gp"},
+         {"clip.3gp", "重命名clip (2).3gp", "clip (2).3gp"}},
         // Declined for the first file; the second meets the same earlier file and is asked
         // again (that file is not this batch's).
         {{"clip.3gp", "重命名clip.3gp"}, {false, true}, {"clip.3gp", "clip.3gp"},
@@ -269,7 +325,7 @@ TEST_F(BatchTest, SameBaseNameInOneBatchNeverReplacesThisBatchsOutput)
             ASSERT_TRUE(Touch(fresh.File(*it)));
             files.InsertAt(0, fresh.File(*it));
         }
-        VideoBatch b(files, s, p, {fresh.Path(), QString(), 20, 0});
+        VideoBatch b(files, s, p, {fresh.Path(), QString(), 20, 0, {}});
         ASSERT_TRUE(b.Start(out));
         ASSERT_TRUE(WaitFor([&] { return !b.IsBusy(); }));
         const std::string where = r.present.join(", ").toStdString();
@@ -337,9 +393,8 @@ TEST_F(BatchTest, ProgressValuesMoveTheBarForwardOnly)
     }
     const pid_t pid = b.CurrentPid();
     ASSERT_TRUE(ProcessExists(pid));
-    b.Abort();
-    EXPECT_FALSE(ProcessExists(pid)) << "abort must end the converter";
-    EXPECT_FALSE(b.IsBusy());
+    ASSERT_TRUE(StopAndWaitIdle());
+    EXPECT_FALSE(ProcessExists(pid)) << "a stop must end the converter";
 }
 
 TEST_F(BatchTest, ProgressFileIsResetBeforeEachFile)
@@ -350,7 +405,7 @@ TEST_F(BatchTest, ProgressFileIsResetBeforeEachFile)
     VideoBatch &b = MakeBatch(3600 * 1000, 0, app.File("nowhere/vv"));
     ASSERT_TRUE(b.Start(Out()));
     EXPECT_EQ(ReadAll(app.Progress()), "0");
-    b.Abort();
+    ASSERT_TRUE(StopAndWaitIdle());
 }
 
 TEST_F(BatchTest, TicksDuringTheOverwriteQuestionOnlyRefresh)
@@ -379,18 +434,22 @@ TEST_F(BatchTest, TicksDuringTheOverwriteQuestionOnlyRefresh)
     EXPECT_EQ(ReadAll(Out() + "/b.3gp"), "old");
 }
 
-TEST_F(BatchTest, AbortDuringTheOverwriteQuestionStartsNothing)
+TEST_F(BatchTest, StopDuringTheOverwriteQuestionStartsNothing)
 {
     Add({"a.flv"});
     ASSERT_TRUE(Touch(Out() + "/a.3gp", "old"));
     VideoBatch &b = MakeBatch();
-    prompts.onQuestion = [&] { b.Abort(); };
+    prompts.onQuestion = [&] { b.Stop(); };
     b.Start(Out());
     EXPECT_FALSE(b.IsBusy());
     QThread::msleep(200);
     QCoreApplication::processEvents();
     EXPECT_TRUE(app.Calls().isEmpty());
     EXPECT_EQ(b.CurrentPid(), 0);
+    EXPECT_EQ(Statuses(), QStringList{"已停止"});
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages[0].text, "转换已停止");
+    EXPECT_EQ(ReadAll(Out() + "/a.3gp"), "old");
 }
 
 TEST_F(BatchTest, AudioChoicesAtConvertTime)
@@ -422,4 +481,184 @@ TEST_F(BatchTest, ASecondBatchConvertsTheListAsItStands)
     ASSERT_TRUE(WaitDone());
     EXPECT_EQ(Statuses(), (QStringList{"已完成", "已完成"}));
     EXPECT_EQ(app.Calls(), (QStringList{In("a.flv"), In("b.flv"), In("a.flv")}));
+}
+
+TEST_F(BatchTest, StopMidFileEndsTheConverterAndKeepsTheRestWaiting)
+{
+    // "hang" ends when asked (SIGTERM); "stubborn" ignores that and has to be killed after
+    // the grace time.
+    for (const QString middle : {"hang.flv", "stubborn.flv"}) {
+        const std::string where = middle.toStdString();
+        FakeAppFolder fresh;
+        ASSERT_TRUE(fresh.IsValid());
+        FileListModel files;
+        ScriptedPrompts p;
+        for (const QString &n : {QString("c.flv"), middle, QString("a.flv")}) {
+            ASSERT_TRUE(Touch(fresh.File("in/" + n)));
+            files.InsertAt(0, fresh.File("in/" + n));
+        }
+        VideoBatch b(files, settings, p, {fresh.Path(), QString(), 50, 0, {}});
+        QList<bool> busy, stopping;
+        int stoppedSignals = 0;
+        QObject::connect(&b, &VideoBatch::busyChanged, [&](bool v) { busy << v; });
+        QObject::connect(&b, &VideoBatch::stoppingChanged, [&](bool v) { stopping << v; });
+        QObject::connect(&b, &VideoBatch::stopped, [&] { ++stoppedSignals; });
+        ASSERT_TRUE(b.Start(fresh.File("out")));
+        ASSERT_TRUE(WaitFor([&] { return b.CurrentIndex() == 1 && b.CurrentPid() > 0; }));
+        ASSERT_TRUE(WaitFor([&] { return ReadAll(fresh.Progress()) == "100"; })) << where;
+        const pid_t pid = b.CurrentPid();
+        ASSERT_TRUE(ProcessExists(pid));
+
+        b.Stop();
+        // Nothing was waited for here: the converter may still be there, the batch is busy.
+        EXPECT_TRUE(b.IsStopping()) << where;
+        EXPECT_TRUE(b.IsBusy()) << where;
+        EXPECT_TRUE(p.messages.isEmpty()) << where;
+        ASSERT_TRUE(WaitFor([&] { return !b.IsBusy(); })) << where;
+
+        EXPECT_FALSE(ProcessExists(pid)) << "converter still there (alive or unreaped), " << where;
+        EXPECT_EQ(ReadAll(fresh.File("got_term")), "TERM") << "SIGTERM comes first, " << where;
+        QStringList statuses;
+        for (int i = 0; i < files.Count(); ++i)
+            statuses << files.Status(i);
+        EXPECT_EQ(statuses, (QStringList{"已完成", "已停止", "等待"})) << where;
+        EXPECT_EQ(b.StateOf(1), VideoBatch::FileState::Stopped);
+        EXPECT_EQ(fresh.Calls(), (QStringList{fresh.File("in/a.flv"), fresh.File("in/" + middle)}))
+            << "nothing starts after a stop, " << where;
+        ASSERT_EQ(p.messages.size(), 1) << where;
+        EXPECT_EQ(p.messages[0].text, "转换已停止");
+        EXPECT_EQ(p.messages[0].caption, "提示信息");
+        EXPECT_TRUE(p.messages[0].owned);
+        EXPECT_EQ(busy, (QList<bool>{true, false})) << where;
+        EXPECT_EQ(stopping, (QList<bool>{true, false})) << where;
+        EXPECT_EQ(stoppedSignals, 1) << where;
+        EXPECT_EQ(b.Failures(), 0) << "a stopped file is not a failure, " << where;
+
+        // The list can be converted again from the top.
+        p.messages.clear();
+        files.RemoveAt(1);
+        ASSERT_TRUE(b.Start(fresh.File("out")));
+        ASSERT_TRUE(WaitFor([&] { return !b.IsBusy(); }));
+        EXPECT_EQ(files.Status(0), "已完成");
+        EXPECT_EQ(files.Status(1), "已完成");
+    }
+}
+
+TEST_F(BatchTest, EventLoopKeepsTurningThroughPausesAndAStubbornStop)
+{
+    // The real one-second pause between files and a converter that must be killed after the
+    // grace time: neither may hold up the thread that runs the batch. The bound is loose on
+    // purpose (a loaded machine); a pause or a wait done by sleeping would pass it by far.
+    Add({"stubborn.flv", "c.flv", "b.flv", "a.flv"});
+    VideoBatch &b = MakeBatch(100, 1000);
+    QElapsedTimer since;
+    qint64 longest = 0;
+    QTimer beat;
+    QObject::connect(&beat, &QTimer::timeout, [&] { longest = std::max(longest, since.restart()); });
+    beat.start(10);
+    since.start();
+    ASSERT_TRUE(b.Start(Out()));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return b.CurrentIndex() == 3 && ReadAll(app.Progress()) == "100"
+                && list.Status(2) == "已完成";
+        },
+        30000));
+    EXPECT_EQ(Statuses().mid(0, 3), (QStringList{"已完成", "已完成", "已完成"}));
+    QElapsedTimer stopClock;
+    stopClock.start();
+    b.Stop(false);
+    ASSERT_TRUE(WaitDone());
+    // The converter had its grace time before it was killed.
+    EXPECT_GE(stopClock.elapsed(), MirelFFmpeg::TermGrace.count() - 50);
+    EXPECT_EQ(Statuses().at(3), "已停止");
+    EXPECT_LT(longest, 800) << "the event loop stood still for " << longest << " ms";
+}
+
+TEST_F(BatchTest, PauseBetweenFilesHoldsTheBarAtTheEnd)
+{
+    Add({"b.flv", "a.flv"});
+    VideoBatch &b = MakeBatch(3600 * 1000, 60 * 1000);
+    ASSERT_TRUE(b.Start(Out()));
+    ASSERT_TRUE(WaitFor([&] { return app.Calls().size() == 1 && ReadAll(app.Progress()) == "1000"; }));
+    ASSERT_TRUE(WaitFor([&] {
+        b.OnTimer();
+        return b.CurrentIndex() == 1;
+    }));
+    // The next file has started; the pause keeps the bar full and lets no tick through.
+    EXPECT_EQ(b.BarValue(), 1000);
+    ASSERT_TRUE(WaitFor([&] { return app.Calls().size() == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return ReadAll(app.Progress()) == "1000"; }));
+    b.OnTimer();
+    EXPECT_EQ(b.BarValue(), 1000);
+    EXPECT_TRUE(b.IsBusy()) << "a tick inside the pause must not finish the file";
+    EXPECT_EQ(b.CurrentIndex(), 1);
+    EXPECT_EQ(list.Status(0), "已完成");
+    EXPECT_NE(list.Status(1), "已完成");
+    ASSERT_TRUE(StopAndWaitIdle());
+    EXPECT_EQ(list.Status(1), "已完成") << "it had finished before the stop";
+}
+
+TEST_F(BatchTest, EachFileHasALogWithTheConvertersWords)
+{
+    Add({"ok.flv", "fail.flv"});
+    VideoBatch &b = MakeBatch();
+    ASSERT_TRUE(b.Start(Out()));
+    ASSERT_TRUE(WaitDone());
+    const QStringList batches = QDir(Logs()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    ASSERT_EQ(batches.size(), 1);
+    const QString folder = Logs() + "/" + batches[0];
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files),
+              (QStringList{"01 fail.flv.log", "02 ok.flv.log"}));
+    EXPECT_EQ(list.Log(0), folder + "/01 fail.flv.log");
+    EXPECT_EQ(list.Log(1), folder + "/02 ok.flv.log");
+    const QString failed = QString::fromUtf8(ReadAll(list.Log(0)));
+    for (const QString &part :
+         {"输入：" + In("fail.flv"), "输出：" + Out() + "/fail.3gp", "命令行：" + b.CommandLineOf(0),
+          QString("vv: warning: damaged packet skipped\nvv: input is not a media file\n"),
+          QString("结果：失败：input is not a media file\n")}) {
+        EXPECT_TRUE(failed.contains(part)) << part << " missing in " << failed;
+    }
+    EXPECT_TRUE(QString::fromUtf8(ReadAll(list.Log(1))).endsWith("结果：已完成\n"));
+
+    // A second batch: a folder of its own, and the rows point to the new logs.
+    ASSERT_TRUE(b.Start(Out()));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(QDir(Logs()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 2);
+    EXPECT_FALSE(list.Log(0).startsWith(folder));
+}
+
+TEST_F(BatchTest, UnwritableLogFolderStillConverts)
+{
+    ASSERT_TRUE(Touch(Logs(), "a file where the log folder would be"));
+    Add({"fail.flv", "ok.flv"});
+    VideoBatch &b = MakeBatch();
+    ASSERT_TRUE(b.Start(Out()));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(Statuses(), (QStringList{"已完成", "失败"}));
+    EXPECT_EQ(list.Log(0), "");
+    EXPECT_EQ(list.Detail(1), "失败：input is not a media file") << "the reason needs no log";
+}
+
+TEST_F(BatchTest, NumberingAcrossRunsReplacesInsteadOfPilingUp)
+{
+    // The same two same-name inputs converted twice leave two outputs, not three.
+    Add({"b/clip.flv", "a/clip.flv"});
+    VideoBatch &b = MakeBatch();
+    for (int run = 0; run < 2; ++run) {
+        prompts.questions.clear();
+        ASSERT_TRUE(b.Start(Out()));
+        ASSERT_TRUE(WaitDone());
+        QStringList asked;
+        for (const auto &q : prompts.questions)
+            asked << q.text;
+        const QStringList expected = run == 0
+            ? QStringList()
+            : QStringList{QStringLiteral("输出目录%1中，已经有clip.3gp，是否要覆盖？").arg(Out()),
+                          QStringLiteral("输出目录%1中，已经有clip (2).3gp，是否要覆盖？").arg(Out())};
+        EXPECT_EQ(asked, expected) << "run " << run;
+    }
+    EXPECT_EQ(QDir(Out()).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{"clip (2).3gp", "clip.3gp"}));
+    EXPECT_EQ(ReadAll(Out() + "/clip (2).3gp"), "fake output of " + In("b/clip.flv").toUtf8() + "\n");
 }

@@ -2,7 +2,16 @@
 #include "cvideodlg.h"
 #include "dialogtestutil.h"
 
+#include "filefilters.h"
+#include "videotranslations.h"
+
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDialogButtonBox>
+#include <QLibraryInfo>
+#include <QMenu>
+#include <QMessageBox>
+#include <QRegularExpression>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -161,8 +170,10 @@ TEST_F(DialogTest, AddingPutsNewFilesAtTheTop)
     EXPECT_EQ(Paths(), (QStringList{"/v/b.avi", "/v/a.avi"}));
     EXPECT_EQ(Statuses(), (QStringList{"", ""}));
     EXPECT_EQ(prompts.lastTitle, "选择打开的文件");
-    ASSERT_EQ(prompts.lastFilters.size(), 8);
+    ASSERT_EQ(prompts.lastFilters.size(), 10);
     EXPECT_TRUE(prompts.lastFilters.at(0).startsWith(" ALL Files ("));
+    EXPECT_TRUE(prompts.lastFilters.at(8).startsWith("所有视频文件 ("));
+    EXPECT_EQ(prompts.lastFilters.at(9), "所有文件 (*)");
     Button(1000)->click(); // cancelled
     EXPECT_EQ(Paths().size(), 2);
     AddFile("/v/a.avi"); // no duplicate check
@@ -314,12 +325,14 @@ TEST_F(DialogTest, ThreeFileBatchThroughTheDialog)
     }
     Button(1006)->click();
     ASSERT_TRUE(dlg->Batch().IsBusy());
-    const QList<int> locked{1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1009, 1010,
+    const QList<int> locked{1000, 1001, 1002, 1003, 1004, 1005, 1007, 1009, 1010,
                             1011, 1012, 1013, 1014, 1015, 1016, 1017, 1018};
     for (int id : locked)
         EXPECT_FALSE(dlg->Control(id)->isEnabled()) << id;
     EXPECT_TRUE(dlg->Control(1019)->isEnabled());
     EXPECT_TRUE(dlg->Control(1023)->isEnabled());
+    EXPECT_TRUE(Button(1006)->isEnabled()) << "the convert button stops the batch";
+    EXPECT_EQ(Button(1006)->text(), "停止转换");
     bool seen = false;
     int lastBar = 0;
     bool barBack = false;
@@ -340,6 +353,7 @@ TEST_F(DialogTest, ThreeFileBatchThroughTheDialog)
     EXPECT_EQ(dlg->ProgressBar()->value(), 1000);
     for (int id : locked)
         EXPECT_TRUE(dlg->Control(id)->isEnabled()) << id;
+    EXPECT_EQ(Button(1006)->text(), "立即转换");
     ASSERT_EQ(prompts.messages.size(), 1);
     EXPECT_EQ(prompts.messages[0].text, "转换完成");
     // A file added after the batch shows an empty status, the others keep theirs.
@@ -347,32 +361,212 @@ TEST_F(DialogTest, ThreeFileBatchThroughTheDialog)
     EXPECT_EQ(Statuses(), (QStringList{"", "已完成", "已完成", "已完成"}));
 }
 
-TEST_F(DialogTest, ClosingByAnyPathEndsTheRunningConverter)
+TEST_F(DialogTest, StopButtonEndsTheCurrentFileAndUnlocks)
+{
+    for (const char *n : {"c.flv", "hang.flv", "a.flv"}) {
+        ASSERT_TRUE(Touch(app.File(QString("in/") + n)));
+        AddFile(app.File(QString("in/") + n));
+    }
+    Button(1006)->click();
+    ASSERT_TRUE(WaitFor([&] {
+        return dlg->Batch().CurrentIndex() == 1 && ReadAll(app.Progress()) == "100";
+    }));
+    const pid_t pid = dlg->Batch().CurrentPid();
+    ASSERT_TRUE(ProcessExists(pid));
+    EXPECT_EQ(Button(1006)->text(), "停止转换");
+    Button(1006)->click();
+    ASSERT_TRUE(WaitFor([&] { return !dlg->Batch().IsBusy(); }));
+    EXPECT_FALSE(ProcessExists(pid)) << "converter left behind";
+    EXPECT_EQ(ReadAll(app.File("got_term")), "TERM");
+    EXPECT_EQ(Statuses(), (QStringList{"已完成", "已停止", "等待"}));
+    for (int id = 1000; id <= 1018; ++id) {
+        if (QWidget *w = dlg->Control(id))
+            EXPECT_TRUE(w->isEnabled()) << id;
+    }
+    EXPECT_EQ(Button(1006)->text(), "立即转换");
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages[0].text, "转换已停止");
+    EXPECT_EQ(prompts.messages[0].caption, "提示信息");
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_TRUE(prompts.yesNoQuestions.isEmpty());
+}
+
+TEST_F(DialogTest, ClosingWhileConvertingAsksOnEveryPath)
 {
     enum How { CloseCall, Escape, CloseButton, Reject };
     for (How how : {CloseCall, Escape, CloseButton, Reject}) {
-        if (!dlg) {
-            SetUp();
+        for (bool yes : {false, true}) {
+            if (!dlg)
+                SetUp();
+            prompts = ScriptedPrompts();
+            ASSERT_TRUE(Touch(app.File("in/hang.flv")));
+            if (dlg->FileList().Count() == 0)
+                AddFile(app.File("in/hang.flv"));
+            QFile::remove(app.File("got_term"));
+            Button(1006)->click();
+            ASSERT_TRUE(WaitFor([&] { return dlg->Batch().CurrentPid() > 0; }));
+            ASSERT_TRUE(WaitFor([&] { return ReadAll(app.Progress()) == "100"; }));
+            const pid_t pid = dlg->Batch().CurrentPid();
+            prompts.yesNoAnswers = {yes};
+            switch (how) {
+            case CloseCall: dlg->close(); break;
+            case Escape: QTest::keyClick(dlg->FileListView(), Qt::Key_Escape); break;
+            case CloseButton:
+                dlg->OnCloseButton();
+                QCoreApplication::processEvents();
+                break;
+            case Reject: dlg->reject(); break;
+            }
+            const std::string where = "path " + std::to_string(how) + (yes ? " yes" : " no");
+            ASSERT_EQ(prompts.yesNoQuestions.size(), 1) << where;
+            EXPECT_EQ(prompts.yesNoQuestions[0].text, "正在转换，确定要停止并退出吗？");
+            EXPECT_EQ(prompts.yesNoQuestions[0].caption, "提示信息");
+            if (!yes) {
+                QTest::qWait(100);
+                EXPECT_TRUE(dlg->isVisible()) << where;
+                EXPECT_TRUE(dlg->Batch().IsBusy()) << "No keeps converting, " << where;
+                EXPECT_TRUE(ProcessExists(pid)) << where;
+                EXPECT_EQ(dlg->Batch().CurrentPid(), pid) << where;
+                // Stop it for the next round.
+                Button(1006)->click();
+                ASSERT_TRUE(WaitFor([&] { return !dlg->Batch().IsBusy(); })) << where;
+                continue;
+            }
+            ASSERT_TRUE(WaitFor([&] { return !dlg->isVisible(); })) << where;
+            EXPECT_FALSE(ProcessExists(pid)) << "converter left behind, " << where;
+            EXPECT_EQ(ReadAll(app.File("got_term")), "TERM") << where;
+            EXPECT_FALSE(dlg->Batch().IsBusy());
+            EXPECT_EQ(dlg->FileList().Status(0), "已停止");
+            EXPECT_TRUE(prompts.messages.isEmpty()) << "closing needs no message, " << where;
+            dlg.reset();
         }
-        ASSERT_TRUE(Touch(app.File("in/hang.flv")));
-        AddFile(app.File("in/hang.flv"));
-        Button(1006)->click();
-        ASSERT_TRUE(WaitFor([&] { return dlg->Batch().CurrentPid() > 0; }));
-        ASSERT_TRUE(WaitFor([&] { return ReadAll(app.Progress()) == "100"; }));
-        const pid_t pid = dlg->Batch().CurrentPid();
-        ASSERT_TRUE(ProcessExists(pid));
-        switch (how) {
-        case CloseCall: dlg->close(); break;
-        case Escape: QTest::keyClick(dlg->FileListView(), Qt::Key_Escape); break;
-        case CloseButton:
-            dlg->OnCloseButton();
-            QCoreApplication::processEvents();
-            break;
-        case Reject: dlg->reject(); break;
-        }
-        EXPECT_FALSE(dlg->isVisible()) << how;
-        EXPECT_FALSE(ProcessExists(pid)) << "converter left behind, path " << how;
-        EXPECT_FALSE(dlg->Batch().IsBusy());
-        dlg.reset();
     }
+}
+
+TEST_F(DialogTest, ClosingWhenIdleAsksNothing)
+{
+    dlg->close();
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_TRUE(prompts.yesNoQuestions.isEmpty());
+}
+
+TEST_F(DialogTest, RightClickMenuOpensTheLogAndTheOutputFolder)
+{
+    ASSERT_TRUE(Touch(app.File("in/fail.flv")));
+    AddFile(app.File("in/fail.flv"));
+    AddFile(app.File("in/never converted.flv"));
+    {
+        // Before any conversion there is no log to show.
+        std::unique_ptr<QMenu> menu(dlg->FileListMenu(1));
+        ASSERT_EQ(menu->actions().size(), 2);
+        EXPECT_EQ(menu->actions()[0]->text(), "查看日志");
+        EXPECT_FALSE(menu->actions()[0]->isEnabled());
+        EXPECT_EQ(menu->actions()[1]->text(), "打开输出目录");
+        EXPECT_TRUE(menu->actions()[1]->isEnabled());
+    }
+    dlg->FileList().RemoveAt(0);
+    Button(1006)->click();
+    ASSERT_TRUE(WaitFor([&] { return !dlg->Batch().IsBusy(); }));
+    const QString log = dlg->FileList().Log(0);
+    ASSERT_TRUE(QFile::exists(log));
+    std::unique_ptr<QMenu> menu(dlg->FileListMenu(0));
+    EXPECT_TRUE(menu->actions()[0]->isEnabled());
+    menu->actions()[0]->trigger();
+    menu->actions()[1]->trigger();
+    EXPECT_EQ(prompts.opened, (QStringList{log, app.File("out")}));
+
+    // The real menu comes up on a right click on an item, and on nothing else.
+    QTableView *view = dlg->FileListView();
+    const QRect r = view->visualRect(dlg->FileList().index(0, 0));
+    QContextMenuEvent onItem(QContextMenuEvent::Mouse, r.center(), view->viewport()->mapToGlobal(r.center()));
+    QCoreApplication::sendEvent(view->viewport(), &onItem);
+    QMenu *shown = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        shown = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        return shown != nullptr;
+    }, 3000));
+    EXPECT_EQ(shown->actions()[0]->text(), "查看日志");
+    shown->close();
+}
+
+TEST_F(DialogTest, DeleteKeyRemovesTheSelectedItem)
+{
+    for (const char *p : {"/c", "/b", "/a"})
+        AddFile(p);
+    QTableView *view = dlg->FileListView();
+    view->setFocus();
+    view->selectionModel()->setCurrentIndex(dlg->FileList().index(1, 0),
+                                            QItemSelectionModel::ClearAndSelect
+                                                | QItemSelectionModel::Rows);
+    QTest::keyClick(view, Qt::Key_Delete);
+    EXPECT_EQ(Paths(), (QStringList{"/a", "/c"}));
+    // While converting the list commands are locked, Delete too.
+    ASSERT_TRUE(Touch(app.File("in/hang.flv")));
+    AddFile(app.File("in/hang.flv"));
+    Button(1006)->click();
+    ASSERT_TRUE(dlg->Batch().IsBusy());
+    view->selectionModel()->setCurrentIndex(dlg->FileList().index(1, 0),
+                                            QItemSelectionModel::ClearAndSelect
+                                                | QItemSelectionModel::Rows);
+    QTest::keyClick(view, Qt::Key_Delete);
+    EXPECT_EQ(Paths().size(), 3);
+    Button(1006)->click();
+    ASSERT_TRUE(WaitFor([&] { return !dlg->Batch().IsBusy(); }));
+}
+
+TEST_F(DialogTest, SeveralFilesAtOnceAreAddedInTheOrderShown)
+{
+    prompts.selections << QStringList{"/v/a.mov", "/v/b.mkv", "/v/c.avi"};
+    Button(1000)->click();
+    // Three single adds, each at the top.
+    EXPECT_EQ(Paths(), (QStringList{"/v/c.avi", "/v/b.mkv", "/v/a.mov"}));
+    prompts.selections << QStringList{};
+    Button(1000)->click(); // cancelled
+    EXPECT_EQ(Paths().size(), 3);
+}
+
+TEST(VideoFileFilters, AllVideosCoverPhoneAndCameraFiles)
+{
+    const QList<FileFilters::Entry> &entries = FileFilters::VideoEntries();
+    ASSERT_GE(entries.size(), 2);
+    const FileFilters::Entry &videos = entries.at(entries.size() - 2);
+    const FileFilters::Entry &all = entries.last();
+    EXPECT_EQ(videos.label, "所有视频文件");
+    EXPECT_EQ(all.label, "所有文件");
+    auto matches = [](const FileFilters::Entry &e, const QString &name) {
+        for (const QString &pattern : e.patterns.split(';', Qt::SkipEmptyParts)) {
+            if (QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern))
+                    .match(name)
+                    .hasMatch())
+                return true;
+        }
+        return false;
+    };
+    struct Row {
+        const char *name;
+        bool video;
+    } rows[] = {
+        {"phone.mov", true}, {"PHONE.MOV", true}, {"a.mkv", true},  {"a.webm", true},
+        {"a.ts", true},      {"a.m2ts", true},    {"a.m4v", true},  {"a.mpg", true},
+        {"a.wmv", true},     {"a.3gp", true},     {"a.flv", true},  {"a.avi", true},
+        {"a.mp4", true},     {"A.MP4", true},     {"a.mts", true},  {"a.vob", true},
+        {"notes.txt", false}, {"song.mp3", false}, {"a.mov.part", false}, {"README", false},
+    };
+    for (const Row &r : rows) {
+        EXPECT_EQ(matches(videos, r.name), r.video) << r.name;
+        EXPECT_TRUE(matches(all, r.name)) << r.name;
+    }
+}
+
+TEST(VideoTranslations, StandardButtonsSpeakChinese)
+{
+    ASSERT_TRUE(VideoTranslations::Install(*qApp))
+        << "qtbase_zh_CN missing from " << QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    QMessageBox box(QMessageBox::NoIcon, "t", "x", QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(box.button(QMessageBox::Ok)->text(), "确定");
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), "取消");
+    QDialogButtonBox buttons(QDialogButtonBox::Open | QDialogButtonBox::Yes | QDialogButtonBox::No);
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Open)->text(), "打开");
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Yes)->text().remove('&').left(1), "是");
+    EXPECT_EQ(QLocale().language(), QLocale::Chinese);
 }

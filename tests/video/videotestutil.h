@@ -126,7 +126,12 @@ public:
     QList<Shown> messages;
     QList<Shown> questions;
     QList<bool> answers;           // answers to AskOkCancel in order; OK when exhausted
-    QStringList filesToOpen;       // answers to OpenFile in order; cancel when exhausted
+    QList<Shown> yesNoQuestions;
+    QList<bool> yesNoAnswers;      // answers to AskYesNo in order; Yes when exhausted
+    QStringList filesToOpen;       // one file per OpenFiles in order; cancel when exhausted
+    QList<QStringList> selections; // several files per OpenFiles, used before filesToOpen
+    QStringList opened;            // paths given to OpenPath
+    QStringList notifications;     // desktop notifications (filled by the dialog's options)
     QStringList foldersToChoose;   // answers to ChooseFolder; cancel when exhausted
     QStringList lastFilters;
     QString lastTitle;
@@ -143,15 +148,25 @@ public:
             onQuestion();
         return answers.isEmpty() ? true : answers.takeFirst();
     }
-    QString OpenFile(const QString &title, const QStringList &filters) override
+    bool AskYesNo(const QString &text, const QString &caption) override
+    {
+        yesNoQuestions.append({text, caption, true});
+        if (onQuestion)
+            onQuestion();
+        return yesNoAnswers.isEmpty() ? true : yesNoAnswers.takeFirst();
+    }
+    QStringList OpenFiles(const QString &title, const QStringList &filters) override
     {
         lastTitle = title;
         lastFilters = filters;
-        return filesToOpen.isEmpty() ? QString() : filesToOpen.takeFirst();
+        if (!selections.isEmpty())
+            return selections.takeFirst();
+        return filesToOpen.isEmpty() ? QStringList() : QStringList{filesToOpen.takeFirst()};
     }
     QString ChooseFolder(const QString &title, const QString &) override
     {
         lastTitle = title;
         return foldersToChoose.isEmpty() ? QString() : foldersToChoose.takeFirst();
     }
+    void OpenPath(const QString &path) override { opened << path; }
 };

@@ -2,6 +2,7 @@
 
 #include "ccontrolbutton.h"
 #include "cexplorer1.h"
+#include "desktopnotifier.h"
 #include "dg3.h"
 #include "dialogunits.h"
 #include "videosite.h"
@@ -14,10 +15,12 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
@@ -86,11 +89,18 @@ CvideoDlg::CvideoDlg(Options options, QWidget *parent)
     config.converter = options.converter;
     config.tickMs = options.tickMs;
     config.pauseMs = options.pauseMs;
+    config.logRoot = options.logRoot;
     m_batch = new VideoBatch(m_fileList, m_settings, *m_prompts, config, this);
+    m_notify = options.notify;
+    if (!m_notify)
+        m_notify = [](const QString &text) { DesktopNotifier().Notify(text); };
     OnInitDialog(options);
 
     connect(m_batch, &VideoBatch::busyChanged, this, &CvideoDlg::SetBusy);
+    connect(m_batch, &VideoBatch::stoppingChanged, this, &CvideoDlg::SetStopping);
     connect(m_batch, &VideoBatch::barChanged, m_progress, &QProgressBar::setValue);
+    connect(m_batch, &VideoBatch::completed, this, &CvideoDlg::OnBatchCompleted);
+    connect(m_batch, &VideoBatch::stopped, this, &CvideoDlg::OnBatchStopped);
     qApp->installEventFilter(this);
 }
 
@@ -215,6 +225,10 @@ void CvideoDlg::CreateControls(bool browser)
     m_listView->setColumnWidth(FileListModel::PathColumn, 290);
     m_listView->setColumnWidth(FileListModel::StatusColumn, 74);
     m_listView->viewport()->installEventFilter(this);
+    m_listView->installEventFilter(this);
+    m_listView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_listView, &QWidget::customContextMenuRequested, this,
+            &CvideoDlg::OnFileListContextMenu);
     m_controls.insert(1019, m_listView);
 
     connect(AddButton(1000, QStringLiteral("添加"), 8, 194, 41, 15), &QPushButton::clicked, this,
@@ -310,21 +324,33 @@ void CvideoDlg::SetBusy(bool busy)
     m_outputFolder->setEnabled(!busy);
     for (QComboBox *combo : m_combos)
         combo->setEnabled(!busy);
-    for (int id = 1000; id <= 1006; ++id)
+    for (int id = 1000; id <= 1005; ++id)
         m_controls.value(id)->setEnabled(!busy);
+    // The convert button stays usable: while converting it stops the batch.
+    auto *convert = qobject_cast<QPushButton *>(m_controls.value(1006));
+    convert->setText(busy ? QStringLiteral("停止转换") : QStringLiteral("立即转换"));
+    convert->setEnabled(true);
     m_listView->setEnabled(true);
     if (!busy)
         SyncCombos();
 }
 
+void CvideoDlg::SetStopping(bool stopping)
+{
+    // A second click cannot hurry the stop that is under way.
+    m_controls.value(1006)->setEnabled(!stopping);
+}
+
 void CvideoDlg::OnAddFile()
 {
-    const QString path = m_prompts->OpenFile(
+    // Each chosen file is one add at the top, in the order the dialog gives them.
+    const QStringList paths = m_prompts->OpenFiles(
         QStringLiteral("选择打开的文件"),
         FileFilters::ToQtFilters(FileFilters::VideoEntries()));
-    if (path.isEmpty())
-        return;
-    m_fileList.InsertAt(0, path, QString());
+    for (const QString &path : paths) {
+        if (!path.isEmpty())
+            m_fileList.InsertAt(0, path, QString());
+    }
 }
 
 void CvideoDlg::OnDeleteFile()
@@ -351,13 +377,9 @@ void CvideoDlg::OnMoveUp()
     // A remembered index past the end (after deleting the last item) names no item.
     if (selectedIndex <= 0 || selectedIndex >= m_fileList.Count())
         return;
-    const QString path = m_fileList.Path(selectedIndex);
-    const QString status = m_fileList.Status(selectedIndex);
-    const QString detail = m_fileList.Detail(selectedIndex); // why a failed file failed
-    m_fileList.RemoveAt(selectedIndex);
+    // The item keeps its status, the reason of a failure and its log.
+    m_fileList.Move(selectedIndex, selectedIndex - 1);
     --selectedIndex;
-    m_fileList.InsertAt(selectedIndex, path, status);
-    m_fileList.SetDetail(selectedIndex, detail);
     SelectRow(selectedIndex);
 }
 
@@ -366,13 +388,8 @@ void CvideoDlg::OnMoveDown()
     m_listView->setFocus();
     if (selectedIndex < 0 || selectedIndex >= m_fileList.Count() - 1)
         return;
-    const QString path = m_fileList.Path(selectedIndex);
-    const QString status = m_fileList.Status(selectedIndex);
-    const QString detail = m_fileList.Detail(selectedIndex); // why a failed file failed
-    m_fileList.RemoveAt(selectedIndex);
+    m_fileList.Move(selectedIndex, selectedIndex + 1);
     ++selectedIndex;
-    m_fileList.InsertAt(selectedIndex, path, status);
-    m_fileList.SetDetail(selectedIndex, detail);
     SelectRow(selectedIndex);
 }
 
@@ -397,7 +414,49 @@ void CvideoDlg::OnBrowseOutputFolder()
 
 void CvideoDlg::OnConvert()
 {
-    m_batch->Start(m_outputFolder->text());
+    if (m_batch->IsBusy())
+        m_batch->Stop();
+    else
+        m_batch->Start(m_outputFolder->text());
+}
+
+void CvideoDlg::OnBatchCompleted(int files, int failures)
+{
+    // Someone working in another window learns that the batch is over.
+    if (!isActiveWindow())
+        m_notify(VideoBatch::NotificationText(files, failures));
+}
+
+void CvideoDlg::OnBatchStopped()
+{
+    if (!m_closeAfterStop)
+        return;
+    m_closeAfterStop = false;
+    QDialog::done(m_closeResult);
+}
+
+QMenu *CvideoDlg::FileListMenu(int row)
+{
+    auto *menu = new QMenu(this);
+    const QString log = m_fileList.Log(row);
+    QAction *showLog = menu->addAction(QStringLiteral("查看日志"));
+    showLog->setEnabled(!log.isEmpty() && QFileInfo::exists(log));
+    connect(showLog, &QAction::triggered, this, [this, log] { m_prompts->OpenPath(log); });
+    QAction *openFolder = menu->addAction(QStringLiteral("打开输出目录"));
+    const QString folder = QDir::cleanPath(m_outputFolder->text());
+    openFolder->setEnabled(!m_outputFolder->text().isEmpty() && QFileInfo(folder).isDir());
+    connect(openFolder, &QAction::triggered, this, [this, folder] { m_prompts->OpenPath(folder); });
+    return menu;
+}
+
+void CvideoDlg::OnFileListContextMenu(const QPoint &pos)
+{
+    const int row = m_listView->indexAt(pos).row();
+    if (row < 0)
+        return;
+    QMenu *menu = FileListMenu(row);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(m_listView->viewport()->mapToGlobal(pos));
 }
 
 void CvideoDlg::OnAbout()
@@ -417,17 +476,32 @@ void CvideoDlg::OnCloseButton()
     QTimer::singleShot(0, this, &QWidget::close);
 }
 
-void CvideoDlg::OnClose()
+bool CvideoDlg::OnClose()
 {
-    // Ends a running converter and waits for the runner's thread.
-    m_batch->Abort();
+    if (!m_batch->IsBusy())
+        return true;
+    if (!m_batch->IsStopping()) {
+        const bool stop = m_prompts->AskYesNo(QStringLiteral("正在转换，确定要停止并退出吗？"),
+                                              QStringLiteral("提示信息"));
+        if (!stop)
+            return false;
+        // The batch may have ended while the question was open.
+        if (!m_batch->IsBusy())
+            return true;
+    }
+    // The converter is asked to end (and forced after a grace time); the dialog closes when
+    // it is gone, so nothing is left half-written and the window never freezes meanwhile.
+    m_closeAfterStop = true;
+    m_batch->Stop(false); // OnBatchStopped closes, at once when nothing was running
+    return false;
 }
 
 void CvideoDlg::done(int result)
 {
-    // Every way of closing (title bar, Escape, close button) ends a running converter first.
-    OnClose();
-    QDialog::done(result);
+    // Every way of closing (title bar, Escape, close button) passes here.
+    m_closeResult = result;
+    if (OnClose())
+        QDialog::done(result);
 }
 
 void CvideoDlg::OnCtlColor(QWidget *control)
@@ -469,6 +543,16 @@ bool CvideoDlg::eventFilter(QObject *watched, QEvent *event)
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && widget
             && widget->window() == this) {
             return true; // Enter neither presses a button nor closes the dialog
+        }
+        if (key->key() == Qt::Key_Delete && watched == m_listView
+            && (key->modifiers() & ~Qt::KeypadModifier) == 0) {
+            // Delete removes the selected item, as the delete button does (not while a batch
+            // runs, when the list commands are locked).
+            if (m_controls.value(1001)->isEnabled()) {
+                OnFileListClick();
+                OnDeleteFile();
+            }
+            return true;
         }
     } else if (event->type() == QEvent::MouseButtonRelease && m_listView
                && watched == m_listView->viewport()

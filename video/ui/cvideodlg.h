@@ -9,9 +9,11 @@
 #include <QPixmap>
 
 #include <array>
+#include <functional>
 #include <memory>
 
 class QComboBox;
+class QMenu;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -34,6 +36,9 @@ public:
         int pauseMs = 1000;
         VideoPrompts *prompts = nullptr; // null: real message boxes and file dialogs
         bool browser = true;             // false: the page band stays empty
+        QString logRoot;                 // empty: $XDG_STATE_HOME/video/logs
+        // Sends a desktop notification; null: org.freedesktop.Notifications on the session bus.
+        std::function<void(const QString &)> notify;
     };
 
     explicit CvideoDlg(QWidget *parent = nullptr);
@@ -52,8 +57,12 @@ public:
     void OnMinimizeButton();
     void OnCloseButton();
     void OnFileListClick();
-    // Ends a running conversion; every way of closing the dialog passes here.
-    void OnClose();
+    // Every way of closing the dialog passes here. While converting it asks whether to stop;
+    // true when the dialog may close now (false: it keeps converting, or closes by itself once
+    // the stop it has begun is over).
+    bool OnClose();
+    // The right-click menu of a list item ("查看日志", "打开输出目录"); the caller owns it.
+    QMenu *FileListMenu(int row);
 
     // Access for the application and for tests.
     QWidget *Control(int id) const { return m_controls.value(id); }
@@ -88,6 +97,10 @@ private:
     void OnSettingActivated(int id, int index);
     void SyncCombos();
     void SetBusy(bool busy);
+    void SetStopping(bool stopping);
+    void OnBatchCompleted(int files, int failures);
+    void OnBatchStopped();
+    void OnFileListContextMenu(const QPoint &pos);
     void SelectRow(int row);
 
     std::unique_ptr<VideoPrompts> m_ownPrompts;
@@ -106,4 +119,7 @@ private:
     CControlButton *m_minimize = nullptr;
     CControlButton *m_close = nullptr;
     int selectedIndex = -1;
+    std::function<void(const QString &)> m_notify;
+    bool m_closeAfterStop = false;   // a close request waits for the stop to end
+    int m_closeResult = 0;
 };

@@ -1,7 +1,9 @@
 #include "qtvideoprompts.h"
 
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QUrl>
 
 void QtVideoPrompts::Message(const QString &text, const QString &caption, bool owned)
 {
@@ -17,14 +19,27 @@ bool QtVideoPrompts::AskOkCancel(const QString &text, const QString &caption)
     return box.exec() == QMessageBox::Ok;
 }
 
-QString QtVideoPrompts::OpenFile(const QString &title, const QStringList &filters)
+bool QtVideoPrompts::AskYesNo(const QString &text, const QString &caption)
+{
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                    m_owner.data());
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+QStringList QtVideoPrompts::OpenFiles(const QString &title, const QStringList &filters)
 {
     QString selected = filters.value(0);
-    return QFileDialog::getOpenFileName(m_owner.data(), title, QString(),
-                                        filters.join(QStringLiteral(";;")), &selected);
+    return QFileDialog::getOpenFileNames(m_owner.data(), title, QString(),
+                                         filters.join(QStringLiteral(";;")), &selected);
 }
 
 QString QtVideoPrompts::ChooseFolder(const QString &title, const QString &start)
 {
     return QFileDialog::getExistingDirectory(m_owner.data(), title, start);
+}
+
+void QtVideoPrompts::OpenPath(const QString &path)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }

@@ -13,8 +13,10 @@ public:
 
     void Message(const QString &text, const QString &caption, bool owned) override;
     bool AskOkCancel(const QString &text, const QString &caption) override;
-    QString OpenFile(const QString &title, const QStringList &filters) override;
+    bool AskYesNo(const QString &text, const QString &caption) override;
+    QStringList OpenFiles(const QString &title, const QStringList &filters) override;
     QString ChooseFolder(const QString &title, const QString &start) override;
+    void OpenPath(const QString &path) override;
 
 private:
     QPointer<QWidget> m_owner;

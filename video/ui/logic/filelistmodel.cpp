@@ -41,7 +41,7 @@ void FileListModel::InsertAt(int row, const QString &path, const QString &status
 {
     row = std::clamp(row, 0, Count());
     beginInsertRows({}, row, row);
-    m_rows.insert(row, Row{path, status, QString()});
+    m_rows.insert(row, Row{path, status, QString(), QString()});
     endInsertRows();
 }
 
@@ -95,6 +95,30 @@ void FileListModel::SetDetail(int row, const QString &detail)
 QString FileListModel::Detail(int row) const
 {
     return row >= 0 && row < Count() ? m_rows.at(row).detail : QString();
+}
+
+void FileListModel::SetLog(int row, const QString &log)
+{
+    if (row >= 0 && row < Count())
+        m_rows[row].log = log;
+}
+
+QString FileListModel::Log(int row) const
+{
+    return row >= 0 && row < Count() ? m_rows.at(row).log : QString();
+}
+
+bool FileListModel::Move(int from, int to)
+{
+    if (from < 0 || from >= Count() || to < 0 || to >= Count())
+        return false;
+    if (from == to)
+        return true;
+    // beginMoveRows names the place before which the row lands in the old numbering.
+    beginMoveRows({}, from, from, {}, to > from ? to + 1 : to);
+    m_rows.move(from, to);
+    endMoveRows();
+    return true;
 }
 
 QStringList FileListModel::Paths() const

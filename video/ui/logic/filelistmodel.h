@@ -32,6 +32,12 @@ public:
     // Why a file failed, shown as the status cell's tool tip (empty: the status itself).
     void SetDetail(int row, const QString &detail);
     QString Detail(int row) const;
+    // The log file of the file's last conversion (empty: none).
+    void SetLog(int row, const QString &log);
+    QString Log(int row) const;
+    // Moves a row with everything it carries (status, reason, log) to `to`; false when either
+    // index is out of range.
+    bool Move(int from, int to);
     QStringList Paths() const;
 
 private:
@@ -39,6 +45,7 @@ private:
         QString path;
         QString status;
         QString detail;
+        QString log;
     };
     QVector<Row> m_rows;
 };

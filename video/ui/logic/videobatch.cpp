@@ -7,11 +7,11 @@
 #include "progressfile.h"
 #include "videoprompts.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
-#include <QThread>
 
 #include <cstring>
 
@@ -19,6 +19,7 @@ const QString VideoBatch::StatusWaiting = QStringLiteral("等待");
 const QString VideoBatch::StatusDone = QStringLiteral("已完成");
 const QString VideoBatch::StatusFailed = QStringLiteral("失败");
 const QString VideoBatch::StatusTooLong = QStringLiteral("失败：命令行过长");
+const QString VideoBatch::StatusStopped = QStringLiteral("已停止");
 
 namespace {
 
@@ -34,23 +35,47 @@ bool ExistsAtAll(const QString &path)
     return QFileInfo::exists(path) || QFileInfo(path).isSymLink();
 }
 
+bool HasOutput(const QString &path)
+{
+    const QFileInfo out(path);
+    return out.isFile() && out.size() > 0;
+}
+
+// The converter's line without its own name in front ("vv: input is not ..." reads
+// "input is not ...").
+QString ConverterMessage(const std::string &line)
+{
+    QString text = QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())).trimmed();
+    if (text.startsWith(QLatin1String("vv: ")))
+        text = text.mid(4).trimmed();
+    return text;
+}
+
+QString Now()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
 } // namespace
 
 VideoBatch::VideoBatch(FileListModel &list, VideoSettings &settings, VideoPrompts &prompts,
                        Config config, QObject *parent)
     : QObject(parent), m_list(list), m_settings(settings), m_prompts(prompts),
-      m_config(std::move(config))
+      m_config(std::move(config)), m_logs(m_config.logRoot)
 {
     if (m_config.converter.isEmpty())
         m_config.converter = m_config.appFolder + QStringLiteral("/vv");
     m_timer.setInterval(m_config.tickMs);
     connect(&m_timer, &QTimer::timeout, this, &VideoBatch::OnTimer);
+    m_pauseTimer.setSingleShot(true);
+    connect(&m_pauseTimer, &QTimer::timeout, this, &VideoBatch::EndPause);
 }
 
 VideoBatch::~VideoBatch()
 {
     m_timer.stop();
-    runner.reset(); // ends a running converter and waits for its thread
+    m_pauseTimer.stop();
+    runner.reset(); // asks a running converter to end, then forces it, and waits
 }
 
 QString VideoBatch::ProgressFilePath() const
@@ -75,8 +100,19 @@ QString VideoBatch::CompletionText(int failures)
     return QStringLiteral("转换完成，其中 %1 个文件转换失败").arg(failures);
 }
 
+QString VideoBatch::NotificationText(int files, int failures)
+{
+    return QStringLiteral("视频转换完成：%1 个文件，%2 个失败").arg(files).arg(failures);
+}
+
 QString VideoBatch::FailureDetail(const RunResult &result, bool outputWritten)
 {
+    const QString said = ConverterMessage(result.lastLine);
+    const bool failed = result.outcome == RunOutcome::Failed
+        || result.outcome == RunOutcome::Killed
+        || (result.outcome == RunOutcome::Succeeded && !outputWritten);
+    if (failed && !said.isEmpty())
+        return StatusFailed + QStringLiteral("：") + said;
     switch (result.outcome) {
     case RunOutcome::Succeeded:
         return outputWritten ? QString() : QStringLiteral("转换器没有写出输出文件");
@@ -135,6 +171,13 @@ bool VideoBatch::Start(const QString &outputFolder)
         m_prompts.Message(QStringLiteral("请添加要转换的视频"), QStringLiteral("提示信息"), true);
         return false;
     }
+    // A typed folder that does not exist yet is made before the first file; when that is
+    // impossible nothing is converted.
+    if (outputFolder.isEmpty() || !QDir().mkpath(outputFolder)) {
+        m_prompts.Message(QStringLiteral("无法创建输出目录：%1").arg(outputFolder),
+                          QStringLiteral("提示信息"), true);
+        return false;
+    }
     ++m_generation;
     m_busy = true;
     emit busyChanged(true);
@@ -150,8 +193,11 @@ bool VideoBatch::Start(const QString &outputFolder)
     m_commandLines = QVector<QString>(fileCount);
     m_failureTexts = QVector<QString>(fileCount);
     m_failureDetails = QVector<QString>(fileCount);
-    for (int i = 0; i < fileCount; ++i)
+    for (int i = 0; i < fileCount; ++i) {
         m_list.SetDetail(i, QString());
+        m_list.SetLog(i, QString());
+    }
+    m_logFolder = m_logs.BeginBatch();
 
     const quint64 generation = m_generation;
     QPointer<VideoBatch> self(this);
@@ -159,7 +205,7 @@ bool VideoBatch::Start(const QString &outputFolder)
     if (!self || generation != m_generation)
         return true; // closed while the overwrite question was open
     m_timer.start(m_config.tickMs);
-    RefreshStatuses(false);
+    RefreshStatuses();
     return true;
 }
 
@@ -179,8 +225,8 @@ void VideoBatch::StartFile()
         output = OutputNaming::Join(m_outputFolder, base, m_extension, prefix);
     }
     // Two files of one batch with the same base name: the later one never replaces what this
-    // batch has already written. It gets the first of " (2)", " (3)", ... that names no file
-    // at all, so the numbered name replaces nothing and needs no question.
+    // batch has already written. It gets the first of " (2)", " (3)", ... that this batch has
+    // not used; a file of that name from an earlier run is asked about like any other.
     QString name = base;
     const auto takenInBatch = [&](const QString &path) {
         return path == input || m_outputs.mid(0, row).contains(path);
@@ -189,7 +235,7 @@ void VideoBatch::StartFile()
         for (int n = 2;; ++n) {
             name = base + QStringLiteral(" (%1)").arg(n);
             output = OutputNaming::Join(m_outputFolder, name, m_extension, prefix);
-            if (!takenInBatch(output) && !ExistsAtAll(output))
+            if (!takenInBatch(output))
                 break;
         }
     }
@@ -210,6 +256,10 @@ void VideoBatch::StartFile()
     const QString commandLine =
         ConverterCommand::Build(input, m_settings.Slots(), output);
     m_commandLines[row] = commandLine;
+    const QString log = ConversionLogs::FileLog(m_logFolder, row, input);
+    if (ConversionLogs::Append(log, QStringLiteral("输入：%1\n输出：%2\n命令行：%3\n开始：%4\n\n")
+                                        .arg(input, output, commandLine, Now())))
+        m_list.SetLog(row, log);
     if (!ConverterCommand::Fits(commandLine)) {
         // Never truncated: this file fails, the batch goes on at the next tick.
         m_startFailed = true;
@@ -222,42 +272,62 @@ void VideoBatch::StartFile()
     }
     ProgressFile::Reset(ProgressFilePath());
     runner = std::make_unique<MirelFFmpeg>(commandLine.toStdString(),
-                                             m_config.converter.toStdString());
+                                           m_config.converter.toStdString(),
+                                           QFile::encodeName(m_list.Log(row)).toStdString());
     m_starting = false;
 }
 
-void VideoBatch::FinishCurrent()
+void VideoBatch::FinishCurrent(const RunResult &result)
 {
     const int row = currentIndex;
     bool ok = false;
-    if (!m_startFailed && runner) {
-        const RunResult result = runner->Result();
-        const QFileInfo out(m_outputs.value(row));
-        ok = result.outcome == RunOutcome::Succeeded && out.isFile() && out.size() > 0;
+    if (!m_startFailed) {
+        const QString output = m_outputs.value(row);
+        ok = result.outcome == RunOutcome::Succeeded && HasOutput(output);
         if (!ok) {
             m_failureTexts[row] = StatusFailed;
-            m_failureDetails[row] = FailureDetail(result, out.isFile() && out.size() > 0);
-            // Nothing checks the folder beforehand; when it is missing, that is the reason.
+            m_failureDetails[row] = FailureDetail(result, HasOutput(output));
+            // Missing output folder (removed during the batch): that is the reason.
+            const QFileInfo out(output);
             if (result.outcome != RunOutcome::StartFailed && !out.dir().exists())
                 m_failureDetails[row] = QStringLiteral("输出目录不存在：%1").arg(out.path());
         }
     }
-    runner.reset();
     m_startFailed = false;
     m_states[row] = ok ? FileState::Done : FileState::Failed;
+    LogResult(row);
+}
+
+void VideoBatch::LogResult(int row)
+{
+    QString outcome;
+    switch (m_states.at(row)) {
+    case FileState::Done: outcome = StatusDone; break;
+    case FileState::Stopped: outcome = StatusStopped; break;
+    default: {
+        const QString detail = m_failureDetails.at(row);
+        outcome = detail.startsWith(StatusFailed) ? detail
+                                                  : m_failureTexts.at(row) + QStringLiteral("：") + detail;
+    }
+    }
+    ConversionLogs::Append(m_list.Log(row),
+                           QStringLiteral("\n结束：%1\n结果：%2\n").arg(Now(), outcome));
 }
 
 void VideoBatch::OnTimer()
 {
-    if (!m_busy)
-        return;
+    if (!m_busy || m_stopping || m_pausing)
+        return; // the pause between files lets no tick through, as a sleep would
     if (m_starting) {
         // A tick while the overwrite question is open only refreshes the statuses.
-        RefreshStatuses(false);
+        RefreshStatuses();
         return;
     }
     if ((runner && runner->IsFinished()) || m_startFailed) {
-        FinishCurrent();
+        const RunResult result = runner ? runner->Result() : RunResult{};
+        // Its thread is leaving: the stopper disposes of it without a wait here.
+        m_stopper.Retire(std::move(runner));
+        FinishCurrent(result);
         if (currentIndex < fileCount - 1) {
             SetBar(ProgressFile::Complete);
             ++currentIndex;
@@ -266,35 +336,69 @@ void VideoBatch::OnTimer()
             StartFile();
             if (!self || generation != m_generation)
                 return;
-            // The pause between files is part of the flow: the dialog waits here.
-            if (m_config.pauseMs > 0)
-                QThread::msleep(static_cast<unsigned long>(m_config.pauseMs));
+            // The pause between files is part of the flow; the dialog stays responsive and
+            // carries on when it is over.
+            if (m_config.pauseMs > 0) {
+                m_pausing = true;
+                m_pauseTimer.start(m_config.pauseMs);
+                RefreshStatuses(); // the finished file shows so at once; the bar stays full
+                return;
+            }
             SetBar(0);
         } else {
             m_busy = false;
             m_timer.stop();
             SetBar(ProgressFile::Complete);
-            RefreshStatuses(true);
+            RefreshStatuses();
             emit busyChanged(false);
             const int failures = Failures();
-            m_prompts.Message(CompletionText(failures), QStringLiteral("转换完成"), false);
-            SetBar(ProgressFile::Complete);
             emit completed(fileCount, failures);
+            QPointer<VideoBatch> self(this);
+            m_prompts.Message(CompletionText(failures), QStringLiteral("转换完成"), false);
+            if (self)
+                SetBar(ProgressFile::Complete);
             return;
         }
     }
-    RefreshStatuses(false);
+    RefreshStatuses();
 }
 
-void VideoBatch::RefreshStatuses(bool batchComplete)
+void VideoBatch::EndPause()
+{
+    if (!m_pausing)
+        return;
+    m_pausing = false;
+    SetBar(0);
+    RefreshStatuses();
+}
+
+void VideoBatch::ShowFinal(int row)
+{
+    switch (m_states.at(row)) {
+    case FileState::Failed:
+        m_list.SetStatus(row, m_failureTexts.at(row));
+        m_list.SetDetail(row, m_failureDetails.at(row));
+        break;
+    case FileState::Stopped:
+        m_list.SetStatus(row, StatusStopped);
+        m_list.SetDetail(row, QString());
+        break;
+    default:
+        m_list.SetStatus(row, StatusDone);
+        m_list.SetDetail(row, QString());
+        break;
+    }
+}
+
+void VideoBatch::RefreshStatuses()
 {
     const int count = std::min(fileCount, m_list.Count());
     for (int i = 0; i < count; ++i) {
-        if (i < currentIndex || batchComplete) {
-            const bool failed = m_states.at(i) == FileState::Failed;
-            m_list.SetStatus(i, failed ? m_failureTexts.at(i) : StatusDone);
-            m_list.SetDetail(i, failed ? m_failureDetails.at(i) : QString());
-        } else if (i > currentIndex) {
+        const FileState state = m_states.at(i);
+        if (state == FileState::Done || state == FileState::Failed
+            || state == FileState::Stopped) {
+            ShowFinal(i);
+        } else if (i != currentIndex) {
             m_list.SetStatus(i, StatusWaiting);
         } else if (m_startFailed) {
             m_list.SetStatus(i, m_failureTexts.at(i));
@@ -309,15 +413,52 @@ void VideoBatch::RefreshStatuses(bool batchComplete)
     }
 }
 
-void VideoBatch::Abort()
+void VideoBatch::Stop(bool announce)
 {
-    ++m_generation;
-    m_timer.stop();
-    runner.reset(); // kills our own converter if it still runs, then waits for the thread
-    m_starting = false;
-    m_startFailed = false;
-    if (m_busy) {
-        m_busy = false;
-        emit busyChanged(false);
+    if (m_stopping) {
+        m_announceStop = m_announceStop && announce;
+        return;
     }
+    if (!m_busy)
+        return;
+    ++m_generation; // an open overwrite question starts nothing when it returns
+    m_timer.stop();
+    m_pauseTimer.stop();
+    m_pausing = false;
+    m_starting = false;
+    m_stopping = true;
+    m_announceStop = announce;
+    emit stoppingChanged(true);
+    if (runner) {
+        m_stopper.Retire(std::move(runner),
+                         [this](const RunResult &result) { FinishStop(&result); });
+    } else {
+        FinishStop(nullptr);
+    }
+}
+
+void VideoBatch::FinishStop(const RunResult *result)
+{
+    const int row = currentIndex;
+    if (row >= 0 && row < m_states.size() && m_states.at(row) == FileState::Converting) {
+        // A converter that had finished its file before the request keeps its outcome.
+        if (result && result->outcome == RunOutcome::Succeeded && HasOutput(m_outputs.at(row)))
+            m_states[row] = FileState::Done;
+        else if (m_startFailed)
+            m_states[row] = FileState::Failed;
+        else
+            m_states[row] = FileState::Stopped;
+        LogResult(row);
+    }
+    m_startFailed = false;
+    m_stopping = false;
+    m_busy = false;
+    RefreshStatuses();
+    emit stoppingChanged(false);
+    emit busyChanged(false);
+    QPointer<VideoBatch> self(this);
+    if (m_announceStop)
+        m_prompts.Message(QStringLiteral("转换已停止"), QStringLiteral("提示信息"), true);
+    if (self)
+        emit stopped();
 }

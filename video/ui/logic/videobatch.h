@@ -1,6 +1,8 @@
 #pragma once
 
+#include "conversionlogs.h"
 #include "mirelffmpeg.h"
+#include "runnerstopper.h"
 
 #include <QObject>
 #include <QString>
@@ -15,7 +17,9 @@ class VideoSettings;
 
 // The batch flow of the main dialog: the files of the list are converted one after another,
 // top to bottom, each by its own MirelFFmpeg. A periodic tick (one second) reads progress.txt,
-// updates the status column and the bar, and moves on when the runner has finished.
+// updates the status column and the bar, and moves on when the runner has finished. Nothing
+// here waits on the calling thread: the pause between files is a timer, and runners are ended
+// and disposed of by a RunnerStopper.
 class VideoBatch final : public QObject
 {
     Q_OBJECT
@@ -25,22 +29,28 @@ public:
         QString converter;       // empty: <appFolder>/vv
         int tickMs = 1000;       // period of the progress tick
         int pauseMs = 1000;      // pause after starting the next file
+        QString logRoot;         // empty: $XDG_STATE_HOME/video/logs
     };
 
-    enum class FileState { Waiting, Converting, Done, Failed };
+    enum class FileState { Waiting, Converting, Done, Failed, Stopped };
 
     VideoBatch(FileListModel &list, VideoSettings &settings, VideoPrompts &prompts,
                Config config, QObject *parent = nullptr);
+    // A converter still running is ended the blocking way (SIGTERM, SIGKILL after the grace).
     ~VideoBatch() override;
 
-    // The convert button. Returns false when nothing was started (empty list).
+    // The convert button. Returns false when nothing was started (empty list, or an output
+    // folder that does not exist and cannot be made).
     bool Start(const QString &outputFolder);
-    // Ends a running conversion at once (the converter is killed) and stops the batch.
-    void Abort();
+    // The stop button: the current converter is asked to end (SIGTERM, SIGKILL after 3 s)
+    // without waiting here. When it is gone the current file shows "已停止", later files keep
+    // "等待", busyChanged(false) and stopped() follow; `announce` shows "转换已停止" first.
+    void Stop(bool announce = true);
     // One tick of the timer (public so tests can drive it).
     void OnTimer();
 
     bool IsBusy() const { return m_busy; }
+    bool IsStopping() const { return m_stopping; }
     int BarValue() const { return m_bar; }
     int CurrentIndex() const { return currentIndex; }
     int FileCount() const { return fileCount; }
@@ -50,44 +60,64 @@ public:
     QString CommandLineOf(int row) const;
     QString ProgressFilePath() const;
     QString ConverterPath() const;
+    QString LogRoot() const { return m_logs.Root(); }
     // Converter process of the current file (0 when none), for diagnostics and tests.
     pid_t CurrentPid() const;
 
     static QString CompletionText(int failures);
-    // Why a run failed, in the dialog's language (empty for a success).
+    // The desktop notification at the end of a batch.
+    static QString NotificationText(int files, int failures);
+    // Why a run failed, in the dialog's language (empty for a success). The converter's own
+    // last line comes first; the exit code only when it printed nothing.
     static QString FailureDetail(const RunResult &result, bool outputWritten);
     static const QString StatusWaiting;
     static const QString StatusDone;
     static const QString StatusFailed;
     static const QString StatusTooLong;
+    static const QString StatusStopped;
 
 signals:
     void busyChanged(bool busy);
+    void stoppingChanged(bool stopping);
     void barChanged(int value);
+    // The batch has converted its last file; emitted before the final message box.
     void completed(int files, int failures);
+    // A stop has ended the batch (after the "转换已停止" message when there was one).
+    void stopped();
 
 private:
     void StartFile();
-    void FinishCurrent();
-    void RefreshStatuses(bool batchComplete);
+    void FinishCurrent(const RunResult &result);
+    void FinishStop(const RunResult *result);
+    void EndPause();
+    void RefreshStatuses();
+    void ShowFinal(int row);
     void SetBar(int value);
+    void LogResult(int row);
 
     FileListModel &m_list;
     VideoSettings &m_settings;
     VideoPrompts &m_prompts;
     Config m_config;
+    ConversionLogs m_logs;
     QTimer m_timer;
+    QTimer m_pauseTimer;
+    RunnerStopper m_stopper;
     std::unique_ptr<MirelFFmpeg> runner; // the conversion in progress; null when none
 
     bool m_busy = false;
     bool m_starting = false;        // inside StartFile (the overwrite question may be open)
     bool m_startFailed = false;     // the current file could not be given a runner
+    bool m_pausing = false;         // between starting the next file and the end of the pause
+    bool m_stopping = false;        // a stop waits for the converter to end
+    bool m_announceStop = true;
     QString m_outputFolder;
     QString m_extension;
+    QString m_logFolder;            // this batch's log folder; empty: no logs
     int fileCount = 0;              // number of list items when the batch started
     int currentIndex = 0;           // list index of the file being converted
     int m_bar = 0;
-    quint64 m_generation = 0;       // changes on Start and Abort: a nested loop can tell
+    quint64 m_generation = 0;       // changes on Start and Stop: a nested loop can tell
     QVector<FileState> m_states;
     QVector<QString> m_outputs;
     QVector<QString> m_commandLines;
