@@ -1,13 +1,17 @@
 #include "cvideoapp.h"
 
 #include "cvideodlg.h"
+#include "videotranslations.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QLineEdit>
 #include <QSettings>
 
 int CvideoApp::Run()
 {
+    // Qt's own buttons and file dialogs speak the dialog's language.
+    VideoTranslations::Install(*qApp);
     // The output folder starts at the last one used, or the user's home folder.
     QSettings settings(QStringLiteral("zelmora-suite"), QStringLiteral("video"));
     CvideoDlg::Options options;
