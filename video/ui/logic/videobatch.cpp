@@ -316,8 +316,13 @@ void VideoBatch::LogResult(int row)
 
 void VideoBatch::OnTimer()
 {
-    if (!m_busy || m_stopping || m_pausing)
-        return; // the pause between files lets no tick through, as a sleep would
+    if (!m_busy || m_stopping)
+        return;
+    if (m_pausing) {
+        // Held back until the pause is over, as a sleeping dialog would get it then.
+        m_tickHeld = true;
+        return;
+    }
     if (m_starting) {
         // A tick while the overwrite question is open only refreshes the statuses.
         RefreshStatuses();
@@ -340,6 +345,7 @@ void VideoBatch::OnTimer()
             // carries on when it is over.
             if (m_config.pauseMs > 0) {
                 m_pausing = true;
+                m_tickHeld = false;
                 m_pauseTimer.start(m_config.pauseMs);
                 RefreshStatuses(); // the finished file shows so at once; the bar stays full
                 return;
@@ -370,6 +376,10 @@ void VideoBatch::EndPause()
     m_pausing = false;
     SetBar(0);
     RefreshStatuses();
+    if (m_tickHeld) {
+        m_tickHeld = false;
+        OnTimer();
+    }
 }
 
 void VideoBatch::ShowFinal(int row)
@@ -425,6 +435,7 @@ void VideoBatch::Stop(bool announce)
     m_timer.stop();
     m_pauseTimer.stop();
     m_pausing = false;
+    m_tickHeld = false;
     m_starting = false;
     m_stopping = true;
     m_announceStop = announce;

@@ -109,6 +109,7 @@ private:
     bool m_starting = false;        // inside StartFile (the overwrite question may be open)
     bool m_startFailed = false;     // the current file could not be given a runner
     bool m_pausing = false;         // between starting the next file and the end of the pause
+    bool m_tickHeld = false;        // a tick came during the pause; it runs when the pause ends
     bool m_stopping = false;        // a stop waits for the converter to end
     bool m_announceStop = true;
     QString m_outputFolder;
