@@ -129,3 +129,82 @@ TEST(VideoEndToEnd, EveryFormatFromTheDialog)
     }
     EXPECT_EQ(ProgressFile::Read(appFolder + "/progress.txt"), 1000);
 }
+
+TEST(VideoEndToEnd, StoppedMidFileLeavesNoFileAndNoHiddenFile)
+{
+    if (QStandardPaths::findExecutable("ffmpeg").isEmpty())
+        GTEST_SKIP() << "ffmpeg not installed";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString appFolder = dir.filePath("app");
+    QDir().mkpath(appFolder);
+    ASSERT_TRUE(QFile::copy(VV_PATH, appFolder + "/vv"));
+    QFile::setPermissions(appFolder + "/vv", QFile::ReadOwner | QFile::ExeOwner);
+    ASSERT_TRUE(QFile::copy(QStringLiteral(VV_DIR) + "/h264.dat", appFolder + "/h264.dat"));
+    // Cheap to make, slow to convert (H.264 at 1280x720): the stop lands mid-file.
+    const QString input = dir.filePath("in/长 clip.avi");
+    QDir().mkpath(QFileInfo(input).path());
+    ASSERT_TRUE(RunTool("ffmpeg", {"-v", "error", "-f", "lavfi", "-i",
+                                   "testsrc=size=320x240:rate=25:duration=120", "-f", "lavfi",
+                                   "-i", "sine=duration=120", "-c:v", "mpeg4", "-q:v", "8",
+                                   "-c:a", "mp2", "-y", input}));
+
+    struct Row {
+        const char *name;
+        bool earlierOutput; // an output of an earlier run is present and the user replaces it
+    } rows[] = {{"fresh folder", false}, {"replacing an earlier file", true}};
+    for (const Row &r : rows) {
+        const QString out = dir.filePath(QString("out ") + r.name);
+        QDir().mkpath(out);
+        const QString output = out + "/长 clip.3g2";
+        if (r.earlierOutput) {
+            ASSERT_TRUE(Touch(output, "earlier output"));
+        }
+        ScriptedPrompts prompts;
+        CvideoDlg::Options o;
+        o.appFolder = appFolder;
+        o.outputFolder = out;
+        o.tickMs = 200;
+        o.pauseMs = 0;
+        o.prompts = &prompts;
+        o.browser = false;
+        o.notify = [](const QString &) {};
+        CvideoDlg dlg(o);
+        prompts.filesToOpen << input;
+        qobject_cast<QPushButton *>(dlg.Control(1000))->click();
+        QComboBox *format = dlg.SettingCombo(FormatList);
+        format->setCurrentIndex(1); // 3gpp2: H.264
+        emit format->activated(1);
+        QComboBox *size = dlg.SettingCombo(FrameSizeList);
+        const int hd = size->findText("1280x720");
+        ASSERT_GE(hd, 0);
+        size->setCurrentIndex(hd);
+        emit size->activated(hd);
+
+        auto *convert = qobject_cast<QPushButton *>(dlg.Control(1006));
+        convert->click();
+        ASSERT_TRUE(WaitFor([&] {
+            const long long p = ProgressFile::Read(appFolder + "/progress.txt");
+            return dlg.Batch().CurrentPid() > 0 && p > 0 && p < 1000;
+        }, 60000)) << r.name;
+        const pid_t pid = dlg.Batch().CurrentPid();
+        convert->click(); // 停止转换
+        ASSERT_TRUE(WaitFor([&] { return !dlg.Batch().IsBusy(); }, 20000)) << r.name;
+
+        EXPECT_FALSE(ProcessExists(pid)) << r.name;
+        EXPECT_EQ(prompts.questions.size(), r.earlierOutput ? 1 : 0) << r.name;
+        EXPECT_EQ(dlg.FileList().Status(0), "已停止") << r.name;
+        ASSERT_EQ(prompts.messages.size(), 1);
+        EXPECT_EQ(prompts.messages[0].text, "转换已停止");
+        const QStringList left =
+            QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        if (r.earlierOutput) {
+            EXPECT_EQ(left, QStringList{"长 clip.3g2"}) << r.name;
+            EXPECT_EQ(ReadAll(output), "earlier output") << "the earlier file must stay as it was";
+        } else {
+            EXPECT_TRUE(left.isEmpty()) << r.name << ": " << left.join(", ");
+        }
+        // The log tells the story, ending with the stop.
+        EXPECT_TRUE(QString::fromUtf8(ReadAll(dlg.FileList().Log(0))).endsWith("结果：已停止\n"));
+    }
+}
