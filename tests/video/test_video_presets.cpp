@@ -414,3 +414,34 @@ TEST(FileListModel, InsertRemoveAndStatusUnderTheModelTester)
     model.Clear();
     EXPECT_EQ(model.Count(), 0);
 }
+
+TEST(FileListModel, MoveCarriesTheWholeRowUnderTheModelTester)
+{
+    FileListModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    for (const char *p : {"/c", "/b", "/a"})
+        model.InsertAt(0, p);
+    model.SetStatus(0, "失败");
+    model.SetDetail(0, "失败：input is not a media file");
+    model.SetLog(0, "/logs/01 a.log");
+    struct Step {
+        int from, to;
+        bool ok;
+        QStringList paths;
+        int carrier; // where "/a" is now
+    } steps[] = {
+        {0, 2, true, {"/b", "/c", "/a"}, 2},
+        {2, 1, true, {"/b", "/a", "/c"}, 1},
+        {1, 1, true, {"/b", "/a", "/c"}, 1},
+        {1, 3, false, {"/b", "/a", "/c"}, 1},
+        {-1, 0, false, {"/b", "/a", "/c"}, 1},
+        {1, 0, true, {"/a", "/b", "/c"}, 0},
+    };
+    for (const Step &s : steps) {
+        EXPECT_EQ(model.Move(s.from, s.to), s.ok) << s.from << "->" << s.to;
+        EXPECT_EQ(model.Paths(), s.paths) << s.from << "->" << s.to;
+        EXPECT_EQ(model.Status(s.carrier), "失败");
+        EXPECT_EQ(model.Detail(s.carrier), "失败：input is not a media file");
+        EXPECT_EQ(model.Log(s.carrier), "/logs/01 a.log");
+    }
+}
