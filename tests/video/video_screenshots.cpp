@@ -1,13 +1,19 @@
-// Makes the README pictures of the video dialog: idle with a filled list, and during a batch
-// (the second of three files converting). Not a test.
+// Makes the README pictures of the video dialog: idle with a filled list, during a batch (the
+// second of three files converting), the same batch stopped with the right-click menu open,
+// and the open dialog. Not a test.
 //   video_screenshots <output folder> <folder holding vv and h264.dat>
 #include "cvideodlg.h"
 #include "dg3.h"
+#include "filefilters.h"
 #include "videoprompts.h"
+#include "videotranslations.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QMenu>
+#include <QTableView>
 #include <QProgressBar>
 #include <functional>
 #include <QDeadlineTimer>
@@ -66,6 +72,7 @@ bool MakeInput(const QString &path, int seconds)
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    VideoTranslations::Install(app);
     if (argc < 3) {
         std::fprintf(stderr, "usage: video_screenshots <output folder> <vv folder>\n");
         return 2;
@@ -92,6 +99,8 @@ int main(int argc, char **argv)
     o.appFolder = appFolder;
     o.outputFolder = tmp.filePath("converted");
     o.prompts = &prompts;
+    o.logRoot = tmp.filePath("logs");
+    o.notify = [](const QString &) {};
     QDir().mkpath(o.outputFolder);
     CvideoDlg dlg(o);
     for (int i = names.size() - 1; i >= 0; --i)
@@ -116,11 +125,41 @@ int main(int argc, char **argv)
     o.outputFolder = tmp.filePath("converted");
     dlg.OutputFolderBox()->setText(o.outputFolder);
     dlg.OnConvert();
-    Wait([&] { return dlg.Batch().CurrentIndex() == 1 && dlg.ProgressBar()->value() >= 350; },
-         120000);
+    // Past the pause between files (the bar stays full during it), a third of the way in.
+    Wait([&] {
+        const int bar = dlg.ProgressBar()->value();
+        return dlg.Batch().CurrentIndex() == 1 && bar >= 350 && bar < 1000;
+    }, 120000);
     dlg.OutputFolderBox()->setText("/home/user/视频/converted"); // disabled box, shown only
     Wait([] { return false; }, 300);
     Shot(dlg).save(outDir + "/video-batch.png");
+
+    // The stop button, then the right-click menu on the stopped file.
+    dlg.OnConvert();
+    Wait([&] { return !dlg.Batch().IsBusy(); }, 20000);
+    dlg.OutputFolderBox()->setText(o.outputFolder); // the menu opens only a folder that exists
+    QTableView *view = dlg.FileListView();
+    const QRect row = view->visualRect(dlg.FileList().index(1, 0));
+    QMenu *menu = dlg.FileListMenu(1);
+    menu->popup(view->viewport()->mapToGlobal(row.center() + QPoint(40, 4)));
+    Wait([] { return false; }, 500);
+    Shot(dlg).save(outDir + "/video-stopped.png");
+    menu->close();
+    delete menu;
+
+    // The open dialog in Chinese with the catch-all video filter chosen.
+    const QStringList filters = FileFilters::ToQtFilters(FileFilters::VideoEntries());
+    QFileDialog open(&dlg, QStringLiteral("选择打开的文件"), tmp.filePath("videos"),
+                     filters.join(QStringLiteral(";;")));
+    open.setOption(QFileDialog::DontUseNativeDialog);
+    open.setFileMode(QFileDialog::ExistingFiles);
+    open.selectNameFilter(filters.at(filters.size() - 2));
+    open.resize(640, 400);
+    open.move(120, 100);
+    open.show();
+    Wait([] { return false; }, 800);
+    Shot(open).save(outDir + "/video-open.png");
+    open.close();
     dlg.close();
     return 0;
 }
