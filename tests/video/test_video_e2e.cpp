@@ -57,22 +57,54 @@ Probe ProbeFile(const QString &path)
     return probe;
 }
 
+// A private application folder with the real converter and its preset file: vv keeps its
+// progress.txt beside itself.
+bool MakeAppFolder(const QString &appFolder)
+{
+    QDir().mkpath(appFolder);
+    if (!QFile::copy(VV_PATH, appFolder + "/vv")
+        || !QFile::copy(QStringLiteral(VV_DIR) + "/h264.dat", appFolder + "/h264.dat"))
+        return false;
+    return QFile::setPermissions(appFolder + "/vv", QFile::ReadOwner | QFile::ExeOwner);
+}
+
+// A dialog on that folder, answered by `prompts`, with a quick tick and no notifications.
+CvideoDlg::Options RealConverterOptions(const QString &appFolder, const QString &out,
+                                        ScriptedPrompts &prompts)
+{
+    CvideoDlg::Options o;
+    o.appFolder = appFolder;
+    o.outputFolder = out;
+    o.tickMs = 200;
+    o.pauseMs = 0;
+    o.prompts = &prompts;
+    o.browser = false;
+    o.notify = [](const QString &) {};
+    return o;
+}
+
+// Each test: a temporary folder with the application folder in it; ffmpeg and ffprobe make
+// and check the media.
+class VideoEndToEnd : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (QStandardPaths::findExecutable("ffmpeg").isEmpty()
+            || QStandardPaths::findExecutable("ffprobe").isEmpty())
+            GTEST_SKIP() << "ffmpeg/ffprobe not installed";
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(MakeAppFolder(appFolder));
+    }
+
+    QTemporaryDir dir;
+    const QString appFolder = dir.filePath("app");
+};
+
 } // namespace
 
-TEST(VideoEndToEnd, EveryFormatFromTheDialog)
+TEST_F(VideoEndToEnd, EveryFormatFromTheDialog)
 {
-    if (QStandardPaths::findExecutable("ffmpeg").isEmpty()
-        || QStandardPaths::findExecutable("ffprobe").isEmpty())
-        GTEST_SKIP() << "ffmpeg/ffprobe not installed";
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    // A private application folder: vv keeps its progress.txt beside itself.
-    const QString appFolder = dir.filePath("app");
-    QDir().mkpath(appFolder);
-    ASSERT_TRUE(QFile::copy(VV_PATH, appFolder + "/vv"));
-    QFile::setPermissions(appFolder + "/vv", QFile::ReadOwner | QFile::ExeOwner);
-    ASSERT_TRUE(QFile::copy(QStringLiteral(VV_DIR) + "/h264.dat", appFolder + "/h264.dat"));
-
     const QString input = dir.filePath("输入 clip's/第一 clip.avi");
     QDir().mkpath(QFileInfo(input).path());
     ASSERT_TRUE(RunTool("ffmpeg", {"-v", "error", "-f", "lavfi", "-i",
@@ -83,14 +115,7 @@ TEST(VideoEndToEnd, EveryFormatFromTheDialog)
     const QString out = dir.filePath("out folder");
     QDir().mkpath(out);
     ScriptedPrompts prompts;
-    CvideoDlg::Options o;
-    o.appFolder = appFolder;
-    o.outputFolder = out;
-    o.tickMs = 200;
-    o.pauseMs = 0;
-    o.prompts = &prompts;
-    o.browser = false;
-    CvideoDlg dlg(o);
+    CvideoDlg dlg(RealConverterOptions(appFolder, out, prompts));
     prompts.filesToOpen << input;
     qobject_cast<QPushButton *>(dlg.Control(1000))->click();
 
@@ -130,18 +155,8 @@ TEST(VideoEndToEnd, EveryFormatFromTheDialog)
     EXPECT_EQ(ProgressFile::Read(appFolder + "/progress.txt"), 1000);
 }
 
-TEST(VideoEndToEnd, StoppedMidFileLeavesNoFileAndNoHiddenFile)
-{
-    if (QStandardPaths::findExecutable("ffmpeg").isEmpty())
-        GTEST_SKIP() << "ffmpeg not installed";
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString appFolder = dir.filePath("app");
-    QDir().mkpath(appFolder);
-    ASSERT_TRUE(QFile::copy(VV_PATH, appFolder + "/vv"));
-    QFile::setPermissions(appFolder + "/vv", QFile::ReadOwner | QFile::ExeOwner);
-    ASSERT_TRUE(QFile::copy(QStringLiteral(VV_DIR) + "/h264.dat", appFolder + "/h264.dat"));
-    // Cheap to make, slow to convert (H.264 at 1280x720): the stop lands mid-file.
+TEST_F(VideoEndToEnd, StoppedMidFileLeavesNoFileAndNoHiddenFile)
+{    // Cheap to make, slow to convert (H.264 at 1280x720): the stop lands mid-file.
     const QString input = dir.filePath("in/长 clip.avi");
     QDir().mkpath(QFileInfo(input).path());
     ASSERT_TRUE(RunTool("ffmpeg", {"-v", "error", "-f", "lavfi", "-i",
@@ -161,15 +176,7 @@ TEST(VideoEndToEnd, StoppedMidFileLeavesNoFileAndNoHiddenFile)
             ASSERT_TRUE(Touch(output, "earlier output"));
         }
         ScriptedPrompts prompts;
-        CvideoDlg::Options o;
-        o.appFolder = appFolder;
-        o.outputFolder = out;
-        o.tickMs = 200;
-        o.pauseMs = 0;
-        o.prompts = &prompts;
-        o.browser = false;
-        o.notify = [](const QString &) {};
-        CvideoDlg dlg(o);
+        CvideoDlg dlg(RealConverterOptions(appFolder, out, prompts));
         prompts.filesToOpen << input;
         qobject_cast<QPushButton *>(dlg.Control(1000))->click();
         QComboBox *format = dlg.SettingCombo(FormatList);

@@ -225,7 +225,6 @@ void CvideoDlg::CreateControls(bool browser)
     m_listView->setColumnWidth(FileListModel::PathColumn, 290);
     m_listView->setColumnWidth(FileListModel::StatusColumn, 74);
     m_listView->viewport()->installEventFilter(this);
-    m_listView->installEventFilter(this);
     m_listView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_listView, &QWidget::customContextMenuRequested, this,
             &CvideoDlg::OnFileListContextMenu);
