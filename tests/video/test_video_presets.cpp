@@ -382,7 +382,7 @@ TEST(OutputNaming, RenamedNameGetsANumberWhenTaken)
 TEST(FileFilters, OpenFileFilterInQtForm)
 {
     const QStringList filters = FileFilters::ToQtFilters(FileFilters::VideoEntries());
-    ASSERT_EQ(filters.size(), 8);
+    ASSERT_EQ(filters.size(), 10);
     EXPECT_EQ(filters.at(0),
               " ALL Files (*.RM *.RMVB *.rm *.rmvb *.AVI *.avi *.WMV *.ASF *.wmv *.asf *.MPG "
               "*.mpg *.MPEG *.mpeg *.mp4 *.MP4 *.3GP *.3GPP2 *.3gp *.3g2 *.swf *.flv *.SWF "
@@ -391,6 +391,8 @@ TEST(FileFilters, OpenFileFilterInQtForm)
     EXPECT_EQ(filters.at(3), " Windows媒体文件 (*.WMV *.ASF *.wmv *.asf)");
     EXPECT_EQ(filters.at(6), " 3gp文件 (*.3GP *.3GPP2 *.3gp *.3g2)");
     EXPECT_EQ(filters.at(7), " flash文件 (*.swf *.flv *.SWF *.FLV)");
+    EXPECT_TRUE(filters.at(8).startsWith("所有视频文件 (*.mkv *.MKV *.webm *.WEBM *.mov *.MOV "));
+    EXPECT_EQ(filters.at(9), "所有文件 (*)");
 }
 
 TEST(FileListModel, InsertRemoveAndStatusUnderTheModelTester)
