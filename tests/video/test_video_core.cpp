@@ -484,6 +484,10 @@ TEST(ConversionLogs, RootFollowsXdgStateHome)
     EXPECT_EQ(ConversionLogs::FileLog("/l/b", 0, "/v/家庭 clip.mp4"), "/l/b/01 家庭 clip.mp4.log");
     EXPECT_EQ(ConversionLogs::FileLog("/l/b", 11, "/v/noext"), "/l/b/12 noext.log");
     EXPECT_EQ(ConversionLogs::FileLog("", 0, "/v/a.avi"), "") << "no batch folder, no log";
+    // A name at the file system's limit still gives a log name that fits it.
+    const QString longest = ConversionLogs::FileLog("/l/b", 0, "/v/" + QString(85, QChar(0x89c6)));
+    EXPECT_LE(QFileInfo(longest).fileName().toUtf8().size(), 255);
+    EXPECT_TRUE(longest.startsWith("/l/b/01 " + QString(66, QChar(0x89c6))));
 }
 
 TEST(ConversionLogs, OnlyTheNewestBatchesAreKept)

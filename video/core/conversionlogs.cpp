@@ -71,7 +71,10 @@ QString ConversionLogs::FileLog(const QString &batchFolder, int row, const QStri
 {
     if (batchFolder.isEmpty())
         return {};
-    const QString name = inputPath.mid(inputPath.lastIndexOf(QLatin1Char('/')) + 1);
+    QString name = inputPath.mid(inputPath.lastIndexOf(QLatin1Char('/')) + 1);
+    // A file name may use the whole 255 bytes a name can have; the log's name adds to it.
+    while (name.toUtf8().size() > MaxNameBytes)
+        name.chop(1);
     return batchFolder + QStringLiteral("/%1 %2.log").arg(row + 1, 2, 10, QLatin1Char('0')).arg(name);
 }
 

@@ -22,6 +22,9 @@ public:
     // batch then runs without logs.
     QString BeginBatch();
 
+    // The input's file name is cut to this many UTF-8 bytes in its log's name.
+    static constexpr int MaxNameBytes = 200;
+
     // The log of the file at `row` (0-based) of the batch in `batchFolder`:
     // "<row + 1, two digits> <input file name>.log".
     static QString FileLog(const QString &batchFolder, int row, const QString &inputPath);
