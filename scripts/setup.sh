@@ -7,6 +7,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config ninja-build
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-webengine-dev libqt6opengl6-dev
+  qt6-translations-l10n
   libgl-dev
   libavformat-dev libavcodec-dev libavfilter-dev libswresample-dev libswscale-dev libavutil-dev
   libopencore-amrnb-dev
