@@ -380,8 +380,9 @@ TEST_F(DialogTest, StopButtonEndsTheCurrentFileAndUnlocks)
     EXPECT_EQ(ReadAll(app.File("got_term")), "TERM");
     EXPECT_EQ(Statuses(), (QStringList{"已完成", "已停止", "等待"}));
     for (int id = 1000; id <= 1018; ++id) {
-        if (QWidget *w = dlg->Control(id))
+        if (QWidget *w = dlg->Control(id)) {
             EXPECT_TRUE(w->isEnabled()) << id;
+        }
     }
     EXPECT_EQ(Button(1006)->text(), "立即转换");
     ASSERT_EQ(prompts.messages.size(), 1);
