@@ -15,7 +15,6 @@ PACKAGES=(
   ffmpeg xvfb xauth imagemagick python3 dbus-daemon
   fonts-noto-cjk fonts-dejavu-core
   desktop-file-utils appstream groff-base shared-mime-info dpkg-dev file
-  qt6-translations-l10n
 )
 
 missing=()
