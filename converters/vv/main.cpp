@@ -1,5 +1,6 @@
 // vv: converts a video into 3gp, 3g2, mp4, avi or flv with FFmpeg-style options and keeps
-// progress.txt beside itself up to date (tenths of a percent).
+// progress.txt beside itself (or the file named by VV_PROGRESS_FILE) up to date, in tenths of
+// a percent.
 #include "convert.h"
 #include "options.h"
 #include "progress_file.h"
@@ -7,6 +8,7 @@
 #include "../common/errors.h"
 #include "../common/progress.h"
 
+#include <cstdlib>
 #include <exception>
 #include <string>
 #include <vector>
@@ -18,8 +20,8 @@ int main(int argc, char **argv)
     try {
         const vv::Options options =
             vv::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
-        const std::string folder = vv::executableFolder();
-        vv::ProgressFile progress(folder.empty() ? std::string() : folder + "/progress.txt");
+        vv::ProgressFile progress(
+            vv::progressFilePath(std::getenv("VV_PROGRESS_FILE"), vv::executableFolder()));
         vv::convert(options, progress);
         return 0;
     } catch (const zmconv::ConvError &e) {

@@ -17,6 +17,13 @@ std::string executableFolder()
     return exe.parent_path().string();
 }
 
+std::string progressFilePath(const char *named, const std::string &folder)
+{
+    if (named && *named)
+        return named;
+    return folder.empty() ? std::string() : folder + "/progress.txt";
+}
+
 ProgressFile::ProgressFile(std::string path, Clock::duration minInterval)
     : m_path(std::move(path)), m_minInterval(minInterval)
 {

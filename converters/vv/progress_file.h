@@ -1,5 +1,6 @@
 // progress.txt: the progress of the current conversion in tenths of a percent (0..1000),
-// as bare decimal digits, kept in the converter's own folder for the front end to poll.
+// as bare decimal digits, kept in the converter's own folder for the front end to poll, or in
+// the file the front end names in VV_PROGRESS_FILE (each of its windows has its own).
 #pragma once
 
 #include <chrono>
@@ -9,6 +10,10 @@ namespace vv {
 
 // Folder of the running executable (from /proc/self/exe); empty when it cannot be read.
 std::string executableFolder();
+
+// Where the progress goes: `named` (the value of VV_PROGRESS_FILE) when it is set and not
+// empty, otherwise progress.txt in `folder`; empty (no progress file) when neither is known.
+std::string progressFilePath(const char *named, const std::string &folder);
 
 class ProgressFile final {
 public:

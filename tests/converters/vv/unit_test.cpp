@@ -343,6 +343,25 @@ TEST(ProgressFile, UnwritableFolderIsHarmless)
     EXPECT_EQ(p.value(), 1000);
 }
 
+TEST(ProgressFile, NamedFileWinsOverTheOneBesideTheProgram)
+{
+    const struct {
+        const char *named;
+        const char *folder;
+        const char *path;
+    } rows[] = {
+        {nullptr, "/opt/vid", "/opt/vid/progress.txt"},
+        {"", "/opt/vid", "/opt/vid/progress.txt"}, // set but empty: as if unset
+        {"/run/user/1000/vidrune/progress-12-a.txt", "/opt/vid",
+         "/run/user/1000/vidrune/progress-12-a.txt"},
+        {"/tmp/with space/进度.txt", "", "/tmp/with space/进度.txt"},
+        {nullptr, "", ""}, // nowhere to write
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(vv::progressFilePath(r.named, r.folder), r.path)
+            << (r.named ? r.named : "(unset)") << " / " << r.folder;
+}
+
 TEST(ProgressFile, ExecutableFolderIsThisTestsFolder)
 {
     const std::string folder = vv::executableFolder();
