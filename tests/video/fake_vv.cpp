@@ -4,9 +4,10 @@
 // "fail" prints a warning and an error line on stderr and exits 3, "nooutput" exits 0 without
 // output, "slow" moves progress.txt from 0 to 1000 over FAKE_VV_SLOW_MS (default 1200 ms),
 // "over" writes 1005; anything else writes 500, the output file, 1000 and exits 0.
-// Beside itself it keeps progress.txt, "calls.log" (one input path per run), "last_args"
-// (the arguments of the last run, each ended by a NUL byte), "pid" and, once a SIGTERM has
-// arrived, "got_term".
+// Like vv it keeps its progress in the file VV_PROGRESS_FILE names, or in progress.txt beside
+// itself when that is unset or empty. Beside itself it keeps "calls.log" (one input path per
+// run), "last_args" (the arguments of the last run, each ended by a NUL byte), "pid" and, once
+// a SIGTERM has arrived, "got_term".
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -29,9 +30,11 @@ std::string Folder()
     return path.substr(0, path.rfind('/'));
 }
 
-void WriteProgress(const std::string &folder, int value)
+std::string g_progress;
+
+void WriteProgress(int value)
 {
-    std::ofstream(folder + "/progress.txt", std::ios::trunc) << value;
+    std::ofstream(g_progress, std::ios::trunc) << value;
 }
 
 void Sleep(int ms)
@@ -57,6 +60,8 @@ extern "C" void OnTerm(int)
 int main(int argc, char **argv)
 {
     const std::string folder = Folder();
+    const char *named = std::getenv("VV_PROGRESS_FILE");
+    g_progress = named && *named ? std::string(named) : folder + "/progress.txt";
     std::string input, output;
     {
         std::ofstream args(folder + "/last_args", std::ios::trunc | std::ios::binary);
@@ -78,7 +83,7 @@ int main(int argc, char **argv)
         g_folder = folder;
         g_exitOnTerm = has("hang");
         std::signal(SIGTERM, OnTerm);
-        WriteProgress(folder, 100);
+        WriteProgress(100);
         for (;;)
             Sleep(1000);
     }
@@ -93,14 +98,14 @@ int main(int argc, char **argv)
         const char *env = std::getenv("FAKE_VV_SLOW_MS");
         const int total = env ? std::atoi(env) : 1200;
         for (int step = 0; step <= 4; ++step) {
-            WriteProgress(folder, step * 250);
+            WriteProgress(step * 250);
             Sleep(total / 4);
         }
     } else if (has("over")) {
-        WriteProgress(folder, 1005);
+        WriteProgress(1005);
         Sleep(300);
     } else {
-        WriteProgress(folder, 500);
+        WriteProgress(500);
     }
     if (!has("nooutput")) {
         std::ofstream out(output, std::ios::trunc | std::ios::binary);
@@ -108,6 +113,6 @@ int main(int argc, char **argv)
             return 1;
         out << "fake output of " << input << '\n';
     }
-    WriteProgress(folder, 1000);
+    WriteProgress(1000);
     return 0;
 }

@@ -71,20 +71,61 @@ protected:
 
 } // namespace
 
-TEST_F(BatchTest, ConverterAndProgressFileFollowTheApplicationFolder)
+TEST_F(BatchTest, ConverterFollowsTheApplicationFolder)
 {
     struct Row {
-        QString appFolder, converter, expectedConverter, expectedProgress;
+        QString appFolder, converter, expectedConverter;
     };
     const QList<Row> rows{
-        {"/opt/Tools", "", "/opt/Tools/vv", "/opt/Tools/progress.txt"},
-        {"/opt/my tools", "/elsewhere/vv", "/elsewhere/vv", "/opt/my tools/progress.txt"},
+        {"/opt/Tools", "", "/opt/Tools/vv"},
+        {"/opt/my tools", "/elsewhere/vv", "/elsewhere/vv"},
     };
     for (const Row &r : rows) {
         VideoBatch b(list, settings, prompts, {r.appFolder, r.converter, 1000, 1000, {}});
         EXPECT_EQ(b.ConverterPath(), r.expectedConverter);
-        EXPECT_EQ(b.ProgressFilePath(), r.expectedProgress);
+        EXPECT_EQ(b.ProgressFilePath(), QString()) << "decided when the first file starts";
     }
+}
+
+TEST_F(BatchTest, ConverterWritesTheProgressFileTheWindowReads)
+{
+    using Place = VideoBatch::ProgressPlace;
+    struct Row {
+        Place place;
+        bool beside; // progress.txt beside the program, else a file of the window's own
+    } rows[] = {{Place::Auto, true}, {Place::BesideProgram, true}, {Place::OwnFile, false}};
+    Add({"hang.flv"});
+    // A value inherited from whoever started us never reaches the converter.
+    const QString inherited = app.File("inherited progress.txt");
+    qputenv(ProgressSlot::EnvironmentName, inherited.toUtf8());
+    for (const Row &r : rows) {
+        const int where = static_cast<int>(r.place);
+        QFile::remove(app.Progress());
+        VideoBatch::Config config{app.Path(), QString(), 3600 * 1000, 0, Logs()};
+        config.progressPlace = r.place;
+        config.instanceFolder = app.File("run/vidrune");
+        auto b = std::make_unique<VideoBatch>(list, settings, prompts, config);
+        ASSERT_TRUE(b->Start(Out())) << where;
+        const QString progress = b->ProgressFilePath();
+        EXPECT_EQ(b->ProgressBesideProgram(), r.beside) << where;
+        if (r.beside) {
+            EXPECT_EQ(progress, app.Progress()) << where;
+        } else {
+            EXPECT_EQ(QFileInfo(progress).path(), app.File("run/vidrune")) << where;
+        }
+        // The converter got the name in its environment: it writes there, nowhere else.
+        ASSERT_TRUE(WaitFor([&] { return ReadAll(progress) == "100"; })) << where;
+        b->OnTimer();
+        EXPECT_EQ(list.Status(0), "10%") << where;
+        EXPECT_EQ(QFileInfo::exists(app.Progress()), r.beside) << where;
+        b->Stop(false);
+        ASSERT_TRUE(WaitFor([&] { return !b->IsBusy(); })) << where;
+        b.reset();
+        EXPECT_EQ(QFileInfo::exists(progress), r.beside)
+            << "a window's own file goes with it; progress.txt stays, " << where;
+    }
+    qunsetenv(ProgressSlot::EnvironmentName);
+    EXPECT_FALSE(QFileInfo::exists(inherited));
 }
 
 TEST_F(BatchTest, EmptyListOnlySaysSo)

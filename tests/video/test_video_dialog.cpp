@@ -571,3 +571,71 @@ TEST(VideoTranslations, StandardButtonsSpeakChinese)
     EXPECT_EQ(buttons.button(QDialogButtonBox::Yes)->text().remove('&').left(1), "是");
     EXPECT_EQ(QLocale().language(), QLocale::Chinese);
 }
+
+TEST(TwoWindows, ConvertingAtOnceEachFollowsItsOwnConverter)
+{
+    // Two windows of one copy: a portable one (the first has progress.txt, the second its own
+    // file) and an installed one (each its own file). A hangs at 10 %; B runs slowly through
+    // 0, 25, 50, 75 and 100 % and finishes. Neither may show the other's progress.
+    using Place = VideoBatch::ProgressPlace;
+    qputenv("FAKE_VV_SLOW_MS", "1600");
+    for (Place place : {Place::Auto, Place::OwnFile}) {
+        const std::string where = place == Place::Auto ? "portable" : "installed";
+        FakeAppFolder app;
+        ASSERT_TRUE(app.IsValid());
+        ScriptedPrompts promptsA, promptsB;
+        CvideoDlg::Options oa = QuickDialogOptions(app, promptsA);
+        CvideoDlg::Options ob = QuickDialogOptions(app, promptsB);
+        for (CvideoDlg::Options *o : {&oa, &ob}) {
+            o->progressPlace = place;
+            o->instanceFolder = app.File("run/vidrune");
+        }
+        auto a = std::make_unique<CvideoDlg>(oa);
+        auto b = std::make_unique<CvideoDlg>(ob);
+        a->show();
+        b->show();
+        ASSERT_TRUE(Touch(app.File("in/hang.flv")));
+        ASSERT_TRUE(Touch(app.File("in/slow.flv")));
+        a->FileList().InsertAt(0, app.File("in/hang.flv"));
+        b->FileList().InsertAt(0, app.File("in/slow.flv"));
+        auto convert = [](CvideoDlg &d) { qobject_cast<QPushButton *>(d.Control(1006))->click(); };
+
+        convert(*a);
+        ASSERT_TRUE(WaitFor([&] { return a->FileList().Status(0) == "10%"; })) << where;
+        convert(*b);
+        QStringList seenA, seenB;
+        ASSERT_TRUE(WaitFor([&] {
+            seenA << a->FileList().Status(0);
+            seenB << b->FileList().Status(0);
+            return !b->Batch().IsBusy();
+        })) << where;
+        seenA.removeDuplicates();
+        seenB.removeDuplicates();
+        EXPECT_EQ(seenA, QStringList{"10%"}) << where << ": A showed B's progress";
+        EXPECT_FALSE(seenB.contains("10%")) << where << ": B showed A's progress";
+        EXPECT_TRUE(seenB.contains("25%") || seenB.contains("50%") || seenB.contains("75%"))
+            << where << ": " << seenB.join(' ');
+        EXPECT_EQ(b->FileList().Status(0), "已完成") << where;
+        EXPECT_EQ(b->ProgressBar()->value(), 1000) << where;
+        EXPECT_EQ(a->ProgressBar()->value(), 100) << where;
+        EXPECT_TRUE(a->Batch().IsBusy()) << where;
+        EXPECT_EQ(promptsA.messages.size(), 0) << where;
+        ASSERT_EQ(promptsB.messages.size(), 1) << where;
+        EXPECT_EQ(promptsB.messages[0].text, "转换完成") << where;
+
+        const QString fileA = a->Batch().ProgressFilePath(), fileB = b->Batch().ProgressFilePath();
+        EXPECT_NE(fileA, fileB) << where;
+        if (place == Place::Auto) {
+            EXPECT_EQ(fileA, app.Progress()) << "the first window keeps progress.txt";
+        } else {
+            EXPECT_FALSE(QFileInfo::exists(app.Progress())) << "nothing written beside the program";
+        }
+        convert(*a); // stop
+        ASSERT_TRUE(WaitFor([&] { return !a->Batch().IsBusy(); })) << where;
+        EXPECT_EQ(a->FileList().Status(0), "已停止") << where;
+        a.reset();
+        b.reset();
+        EXPECT_TRUE(QDir(app.File("run/vidrune")).isEmpty()) << where << ": a window's file stays";
+    }
+    qunsetenv("FAKE_VV_SLOW_MS");
+}

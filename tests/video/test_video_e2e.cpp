@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
@@ -214,4 +215,69 @@ TEST_F(VideoEndToEnd, StoppedMidFileLeavesNoFileAndNoHiddenFile)
         // The log tells the story, ending with the stop.
         EXPECT_TRUE(QString::fromUtf8(ReadAll(dlg.FileList().Log(0))).endsWith("结果：已停止\n"));
     }
+}
+
+TEST_F(VideoEndToEnd, TwoWindowsConvertAtOnceEachWithItsOwnProgress)
+{
+    // A converts a long file slowly (H.264 at 1280x720); B converts a short clip while A is
+    // under way. The first window of this portable folder has progress.txt, the second a file
+    // of its own that vv learns from VV_PROGRESS_FILE.
+    const QString longInput = dir.filePath("in/长 clip.avi");
+    const QString shortInput = dir.filePath("in/short clip.avi");
+    QDir().mkpath(dir.filePath("in"));
+    ASSERT_TRUE(RunTool("ffmpeg", {"-v", "error", "-f", "lavfi", "-i",
+                                   "testsrc=size=320x240:rate=25:duration=120", "-f", "lavfi",
+                                   "-i", "sine=duration=120", "-c:v", "mpeg4", "-q:v", "8",
+                                   "-c:a", "mp2", "-y", longInput}));
+    ASSERT_TRUE(RunTool("ffmpeg", {"-v", "error", "-f", "lavfi", "-i",
+                                   "testsrc=size=320x240:rate=25:duration=2", "-f", "lavfi", "-i",
+                                   "sine=duration=2", "-c:v", "mpeg4", "-c:a", "mp2", "-y",
+                                   shortInput}));
+    const QString out = dir.filePath("out");
+    QDir().mkpath(out);
+    ScriptedPrompts promptsA, promptsB;
+    CvideoDlg::Options oa = RealConverterOptions(appFolder, out, promptsA);
+    CvideoDlg::Options ob = RealConverterOptions(appFolder, out, promptsB);
+    oa.instanceFolder = ob.instanceFolder = dir.filePath("run/vidrune");
+    CvideoDlg a(oa), b(ob);
+    a.FileList().InsertAt(0, longInput);
+    b.FileList().InsertAt(0, shortInput);
+    QComboBox *format = a.SettingCombo(FormatList);
+    format->setCurrentIndex(1); // 3gpp2: H.264
+    emit format->activated(1);
+    QComboBox *size = a.SettingCombo(FrameSizeList);
+    const int hd = size->findText("1280x720");
+    ASSERT_GE(hd, 0);
+    size->setCurrentIndex(hd);
+    emit size->activated(hd);
+
+    auto *convertA = qobject_cast<QPushButton *>(a.Control(1006));
+    convertA->click();
+    ASSERT_TRUE(WaitFor([&] {
+        const long long p = ProgressFile::Read(a.Batch().ProgressFilePath());
+        return p > 0 && p < 1000;
+    }, 60000));
+    qobject_cast<QPushButton *>(b.Control(1006))->click();
+    QStringList seenA;
+    ASSERT_TRUE(WaitFor([&] {
+        seenA << a.FileList().Status(0);
+        return !b.Batch().IsBusy();
+    }, 120000));
+    EXPECT_EQ(a.Batch().ProgressFilePath(), appFolder + "/progress.txt");
+    EXPECT_EQ(QFileInfo(b.Batch().ProgressFilePath()).path(), dir.filePath("run/vidrune"));
+    // vv wrote B's progress where B reads it, to the end.
+    EXPECT_EQ(ProgressFile::Read(b.Batch().ProgressFilePath()), 1000);
+    EXPECT_EQ(b.FileList().Status(0), "已完成");
+    EXPECT_EQ(b.ProgressBar()->value(), 1000);
+    const Probe p = ProbeFile(out + "/short clip.3gp");
+    EXPECT_EQ(p.video, "h263");
+    EXPECT_NEAR(p.duration, 2.0, 0.3);
+    // A followed only its own converter, which is still under way.
+    ASSERT_TRUE(a.Batch().IsBusy()) << "the long file should still be converting";
+    EXPECT_FALSE(seenA.contains("100%")) << seenA.join(' ').toStdString();
+    EXPECT_LT(a.ProgressBar()->value(), 1000);
+    EXPECT_LT(ProgressFile::Read(a.Batch().ProgressFilePath()), 1000);
+    convertA->click(); // stop
+    ASSERT_TRUE(WaitFor([&] { return !a.Batch().IsBusy(); }, 20000));
+    EXPECT_EQ(a.FileList().Status(0), "已停止");
 }

@@ -1,5 +1,7 @@
 #include "conversionlogs.h"
 
+#include "statelocations.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -23,11 +25,7 @@ ConversionLogs::ConversionLogs(QString root)
 
 QString ConversionLogs::DefaultRoot()
 {
-    // Only an absolute XDG_STATE_HOME counts; otherwise the default below the home folder.
-    QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    if (state.isEmpty() || !QDir::isAbsolutePath(state))
-        state = QDir::homePath() + QStringLiteral("/.local/state");
-    return state + QStringLiteral("/video/logs");
+    return StateLocations::StateHome() + QStringLiteral("/video/logs");
 }
 
 QString ConversionLogs::BeginBatch()

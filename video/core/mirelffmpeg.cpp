@@ -33,8 +33,31 @@ const char *RunOutcomeName(RunOutcome outcome)
     return "?";
 }
 
-MirelFFmpeg::MirelFFmpeg(const std::string &line, std::string programFile, std::string log)
-    : program(std::move(programFile)), logPath(std::move(log))
+namespace {
+
+// Our environment with `changes` ("NAME=value") set over it.
+std::vector<std::string> MergedEnvironment(const std::vector<std::string> &changes)
+{
+    const auto nameOf = [](const std::string &entry) { return entry.substr(0, entry.find('=')); };
+    std::vector<std::string> merged;
+    for (char **e = environ; e && *e; ++e) {
+        const std::string entry(*e);
+        bool replaced = false;
+        for (const std::string &change : changes)
+            replaced = replaced || nameOf(change) == nameOf(entry);
+        if (!replaced)
+            merged.push_back(entry);
+    }
+    merged.insert(merged.end(), changes.begin(), changes.end());
+    return merged;
+}
+
+} // namespace
+
+MirelFFmpeg::MirelFFmpeg(const std::string &line, std::string programFile, std::string log,
+                         const std::vector<std::string> &changes)
+    : program(std::move(programFile)), logPath(std::move(log)),
+      environment(MergedEnvironment(changes))
 {
     // The buffer is never truncated: a line that does not fit fails the run instead.
     if (line.size() >= CommandLineBufferSize || line.find('\0') != std::string::npos)
@@ -134,8 +157,8 @@ namespace {
 
 // Starts `program` with `args`: stdin from /dev/null, stderr into `errorPipe` (when >= 0),
 // no other descriptor of ours, signals back to their defaults.
-int SpawnConverter(const std::string &program, const QStringList &args, int errorPipe,
-                   pid_t *child)
+int SpawnConverter(const std::string &program, const QStringList &args,
+                   std::vector<std::string> &environment, int errorPipe, pid_t *child)
 {
     std::vector<std::string> storage;
     storage.reserve(static_cast<std::size_t>(args.size()));
@@ -145,6 +168,10 @@ int SpawnConverter(const std::string &program, const QStringList &args, int erro
     for (std::string &s : storage)
         argv.push_back(s.data());
     argv.push_back(nullptr);
+    std::vector<char *> envp;
+    for (std::string &e : environment)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attr;
@@ -161,7 +188,7 @@ int SpawnConverter(const std::string &program, const QStringList &args, int erro
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setsigdefault(&attr, &all);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    const int rc = ::posix_spawn(child, program.c_str(), &actions, &attr, argv.data(), environ);
+    const int rc = ::posix_spawn(child, program.c_str(), &actions, &attr, argv.data(), envp.data());
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     return rc;
@@ -233,7 +260,7 @@ void MirelFFmpeg::Run()
             if (::pipe2(errorPipe, O_CLOEXEC) != 0)
                 errorPipe[0] = errorPipe[1] = -1;
             int rc = args.isEmpty() ? EINVAL
-                                    : SpawnConverter(program, args, errorPipe[1], &child);
+                                    : SpawnConverter(program, args, environment, errorPipe[1], &child);
             if (errorPipe[1] >= 0)
                 ::close(errorPipe[1]);
             if (rc != 0) {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // How one converter run ended.
 enum class RunOutcome {
@@ -51,9 +52,11 @@ public:
     // `commandLine` is split like QProcess::splitCommand (blanks separate, a double-quoted run
     // is one argument, """ is a literal quote); its first word is the name the converter sees
     // for itself, `program` is the file that runs. The converter's standard error is appended
-    // to `logPath` (none when empty or when it cannot be opened).
+    // to `logPath` (none when empty or when it cannot be opened). It inherits our environment
+    // with the "NAME=value" entries of `environment` set over it.
     explicit MirelFFmpeg(const std::string &commandLine,
-                         std::string program = DefaultProgram(), std::string logPath = {});
+                         std::string program = DefaultProgram(), std::string logPath = {},
+                         const std::vector<std::string> &environment = {});
     ~MirelFFmpeg();
 
     MirelFFmpeg(const MirelFFmpeg &) = delete;
@@ -84,6 +87,7 @@ private:
     std::string commandLine;
     std::string program;
     std::string logPath;
+    std::vector<std::string> environment; // the converter's whole environment
     bool tooLong = false;
     int finished = 0;       // guarded by processLock
     bool cancelled = false; // guarded by processLock

@@ -1,25 +1,27 @@
 #include "cvideoapp.h"
 
 #include "cvideodlg.h"
+#include "statelocations.h"
 #include "videotranslations.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QLineEdit>
-#include <QSettings>
 
 int CvideoApp::Run()
 {
     // Qt's own buttons and file dialogs speak the dialog's language.
     VideoTranslations::Install(*qApp);
-    // The output folder starts at the last one used, or the user's home folder.
-    QSettings settings(QStringLiteral("zelmora-suite"), QStringLiteral("video"));
+    // A copy in a folder we may write to (the build tree, a portable copy) keeps its files as
+    // it always has; an installed one keeps them per user.
+    const bool portable = StateLocations::IsWritableFolder(QCoreApplication::applicationDirPath());
+    const QString settingsFile = StateLocations::SettingsFile(portable);
     CvideoDlg::Options options;
-    const QString last = settings.value(QStringLiteral("outputFolder")).toString();
-    if (!last.isEmpty() && QDir(last).exists())
-        options.outputFolder = last;
+    options.progressPlace = portable ? VideoBatch::ProgressPlace::BesideProgram
+                                     : VideoBatch::ProgressPlace::OwnFile;
+    // The output folder starts at the last one used, or the user's home folder.
+    options.outputFolder = StateLocations::LoadOutputFolder(settingsFile);
     CvideoDlg dialog(options);
     dialog.exec();
-    settings.setValue(QStringLiteral("outputFolder"), dialog.OutputFolderBox()->text());
+    StateLocations::SaveOutputFolder(settingsFile, dialog.OutputFolderBox()->text());
     return 0;
 }

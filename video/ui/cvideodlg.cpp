@@ -90,6 +90,8 @@ CvideoDlg::CvideoDlg(Options options, QWidget *parent)
     config.tickMs = options.tickMs;
     config.pauseMs = options.pauseMs;
     config.logRoot = options.logRoot;
+    config.progressPlace = options.progressPlace;
+    config.instanceFolder = options.instanceFolder;
     m_batch = new VideoBatch(m_fileList, m_settings, *m_prompts, config, this);
     m_notify = options.notify;
     if (!m_notify)

@@ -39,6 +39,10 @@ public:
         QString logRoot;                 // empty: $XDG_STATE_HOME/video/logs
         // Sends a desktop notification; null: org.freedesktop.Notifications on the session bus.
         std::function<void(const QString &)> notify;
+        // Where the converter keeps its progress; Auto: progress.txt beside the program when
+        // its folder is writable (and no other window has it), else a file of this window's.
+        VideoBatch::ProgressPlace progressPlace = VideoBatch::ProgressPlace::Auto;
+        QString instanceFolder;          // empty: $XDG_RUNTIME_DIR/vidrune (or the cache folder)
     };
 
     explicit CvideoDlg(QWidget *parent = nullptr);

@@ -5,6 +5,7 @@
 #include "outputnaming.h"
 #include "presets.h"
 #include "progressfile.h"
+#include "statelocations.h"
 #include "videoprompts.h"
 
 #include <QDateTime>
@@ -61,7 +62,12 @@ QString Now()
 VideoBatch::VideoBatch(FileListModel &list, VideoSettings &settings, VideoPrompts &prompts,
                        Config config, QObject *parent)
     : QObject(parent), m_list(list), m_settings(settings), m_prompts(prompts),
-      m_config(std::move(config)), m_logs(m_config.logRoot)
+      m_config(std::move(config)), m_logs(m_config.logRoot),
+      m_progress(m_config.appFolder,
+                 m_config.progressPlace == ProgressPlace::BesideProgram
+                     || (m_config.progressPlace == ProgressPlace::Auto
+                         && StateLocations::IsWritableFolder(m_config.appFolder)),
+                 m_config.instanceFolder)
 {
     if (m_config.converter.isEmpty())
         m_config.converter = m_config.appFolder + QStringLiteral("/vv");
@@ -80,7 +86,7 @@ VideoBatch::~VideoBatch()
 
 QString VideoBatch::ProgressFilePath() const
 {
-    return m_config.appFolder + QStringLiteral("/progress.txt");
+    return m_progress.Path();
 }
 
 QString VideoBatch::ConverterPath() const
@@ -270,10 +276,15 @@ void VideoBatch::StartFile()
         m_starting = false;
         return;
     }
-    ProgressFile::Reset(ProgressFilePath());
+    // The converter is told where this window reads its progress (empty: beside itself).
+    const QString progress = m_progress.Acquire();
+    ProgressFile::Reset(progress);
+    const std::string progressVariable = std::string(ProgressSlot::EnvironmentName) + '='
+        + QFile::encodeName(progress).toStdString();
     runner = std::make_unique<MirelFFmpeg>(commandLine.toStdString(),
                                            m_config.converter.toStdString(),
-                                           QFile::encodeName(m_list.Log(row)).toStdString());
+                                           QFile::encodeName(m_list.Log(row)).toStdString(),
+                                           std::vector<std::string>{progressVariable});
     m_starting = false;
 }
 

@@ -2,6 +2,7 @@
 
 #include "conversionlogs.h"
 #include "mirelffmpeg.h"
+#include "progressslot.h"
 #include "runnerstopper.h"
 
 #include <QObject>
@@ -16,20 +17,31 @@ class VideoPrompts;
 class VideoSettings;
 
 // The batch flow of the main dialog: the files of the list are converted one after another,
-// top to bottom, each by its own MirelFFmpeg. A periodic tick (one second) reads progress.txt,
-// updates the status column and the bar, and moves on when the runner has finished. Nothing
+// top to bottom, each by its own MirelFFmpeg. A periodic tick (one second) reads the progress
+// file, updates the status column and the bar, and moves on when the runner has finished. The
+// progress file is this batch's own (ProgressSlot), named to the converter in its environment,
+// so two windows converting at once never read each other's progress. Nothing
 // here waits on the calling thread: the pause between files is a timer, and runners are ended
 // and disposed of by a RunnerStopper.
 class VideoBatch final : public QObject
 {
     Q_OBJECT
 public:
+    // Where the converter keeps its progress.
+    enum class ProgressPlace {
+        Auto,          // beside the program when its folder is writable (a portable copy)
+        BesideProgram, // progress.txt in appFolder, unless another window holds it
+        OwnFile,       // a file of this window's own in the instance folder
+    };
+
     struct Config {
         QString appFolder;       // holds progress.txt (and, by default, vv)
         QString converter;       // empty: <appFolder>/vv
         int tickMs = 1000;       // period of the progress tick
         int pauseMs = 1000;      // pause after starting the next file
         QString logRoot;         // empty: $XDG_STATE_HOME/video/logs
+        ProgressPlace progressPlace = ProgressPlace::Auto;
+        QString instanceFolder;  // empty: $XDG_RUNTIME_DIR/vidrune (or the cache folder)
     };
 
     enum class FileState { Waiting, Converting, Done, Failed, Stopped };
@@ -58,7 +70,9 @@ public:
     FileState StateOf(int row) const;
     QString OutputPathOf(int row) const;
     QString CommandLineOf(int row) const;
+    // The progress file of this window: decided when the first file starts, empty before.
     QString ProgressFilePath() const;
+    bool ProgressBesideProgram() const { return m_progress.IsBesideProgram(); }
     QString ConverterPath() const;
     QString LogRoot() const { return m_logs.Root(); }
     // Converter process of the current file (0 when none), for diagnostics and tests.
@@ -100,6 +114,7 @@ private:
     VideoPrompts &m_prompts;
     Config m_config;
     ConversionLogs m_logs;
+    ProgressSlot m_progress;        // outlives the runners, which may still write into it
     QTimer m_timer;
     QTimer m_pauseTimer;
     RunnerStopper m_stopper;

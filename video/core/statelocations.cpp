@@ -1,0 +1,75 @@
+#include "statelocations.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+
+#include <unistd.h>
+
+namespace StateLocations {
+
+namespace {
+
+QString XdgFolder(const char *variable, const QString &fallbackBelowHome)
+{
+    const QString value = qEnvironmentVariable(variable);
+    if (!value.isEmpty() && QDir::isAbsolutePath(value))
+        return QDir::cleanPath(value);
+    return QDir::homePath() + QLatin1Char('/') + fallbackBelowHome;
+}
+
+const QString OutputFolderKey = QStringLiteral("outputFolder");
+
+} // namespace
+
+bool IsWritableFolder(const QString &folder)
+{
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        return false;
+    return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
+}
+
+QString ConfigHome()
+{
+    return XdgFolder("XDG_CONFIG_HOME", QStringLiteral(".config"));
+}
+
+QString CacheHome()
+{
+    return XdgFolder("XDG_CACHE_HOME", QStringLiteral(".cache"));
+}
+
+QString StateHome()
+{
+    return XdgFolder("XDG_STATE_HOME", QStringLiteral(".local/state"));
+}
+
+QString InstanceFolder()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && QFileInfo(runtime).isDir())
+        return QDir::cleanPath(runtime) + QStringLiteral("/vidrune");
+    return CacheHome() + QStringLiteral("/vidrune");
+}
+
+QString SettingsFile(bool portable)
+{
+    return ConfigHome()
+        + (portable ? QStringLiteral("/zelmora-suite/video.conf")
+                    : QStringLiteral("/vidrune/vidrune.conf"));
+}
+
+QString LoadOutputFolder(const QString &settingsFile)
+{
+    const QSettings settings(settingsFile, QSettings::IniFormat);
+    const QString folder = settings.value(OutputFolderKey).toString();
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QString();
+}
+
+void SaveOutputFolder(const QString &settingsFile, const QString &folder)
+{
+    QSettings settings(settingsFile, QSettings::IniFormat);
+    settings.setValue(OutputFolderKey, folder);
+}
+
+} // namespace StateLocations

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+// Where `video` keeps what it writes. A copy whose folder we may write to (the build tree, a
+// portable copy) is portable: it keeps progress.txt beside itself and the remembered output
+// folder where it always has. An installed copy in a system folder keeps its settings under
+// $XDG_CONFIG_HOME/vidrune/ and its progress files under $XDG_RUNTIME_DIR/vidrune/. Logs go
+// under $XDG_STATE_HOME either way.
+namespace StateLocations {
+
+// True when `folder` exists and this process may create files in it.
+bool IsWritableFolder(const QString &folder);
+
+// The XDG base folders: the variable when it holds an absolute path, otherwise the default
+// below the home folder (~/.config, ~/.cache, ~/.local/state). A relative value is ignored,
+// as the XDG rules say.
+QString ConfigHome();
+QString CacheHome();
+QString StateHome();
+
+// Folder of this user's per-window files: $XDG_RUNTIME_DIR/vidrune when the runtime folder is
+// set (absolute) and exists, otherwise $CACHE_HOME/vidrune. Not created here.
+QString InstanceFolder();
+
+// The file that remembers the output folder: <config>/zelmora-suite/video.conf for a portable
+// copy (the place it has always had), <config>/vidrune/vidrune.conf otherwise.
+QString SettingsFile(bool portable);
+
+// The remembered output folder: empty when none is kept or it no longer exists.
+QString LoadOutputFolder(const QString &settingsFile);
+void SaveOutputFolder(const QString &settingsFile, const QString &folder);
+
+} // namespace StateLocations
