@@ -7,7 +7,7 @@
 #include <QApplication>
 #include <QLineEdit>
 
-int CvideoApp::Run()
+int CvideoApp::Run(const QStringList &files)
 {
     // Qt's own buttons and file dialogs speak the dialog's language.
     VideoTranslations::Install(*qApp);
@@ -21,6 +21,7 @@ int CvideoApp::Run()
     // The output folder starts at the last one used, or the user's home folder.
     options.outputFolder = StateLocations::LoadOutputFolder(settingsFile);
     CvideoDlg dialog(options);
+    dialog.AddFiles(files);
     dialog.exec();
     StateLocations::SaveOutputFolder(settingsFile, dialog.OutputFolderBox()->text());
     return 0;

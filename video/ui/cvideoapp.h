@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QStringList>
+
 // The application object: runs the main dialog modally; the program ends with it.
 class CvideoApp
 {
 public:
-    int Run();
+    // `files`: added to the list before the dialog shows, as the Add button adds them.
+    int Run(const QStringList &files = {});
 };

@@ -344,10 +344,13 @@ void CvideoDlg::SetStopping(bool stopping)
 
 void CvideoDlg::OnAddFile()
 {
-    // Each chosen file is one add at the top, in the order the dialog gives them.
-    const QStringList paths = m_prompts->OpenFiles(
-        QStringLiteral("选择打开的文件"),
-        FileFilters::ToQtFilters(FileFilters::VideoEntries()));
+    AddFiles(m_prompts->OpenFiles(QStringLiteral("选择打开的文件"),
+                                  FileFilters::ToQtFilters(FileFilters::VideoEntries())));
+}
+
+void CvideoDlg::AddFiles(const QStringList &paths)
+{
+    // Each file is one add at the top, in the order given.
     for (const QString &path : paths) {
         if (!path.isEmpty())
             m_fileList.InsertAt(0, path, QString());

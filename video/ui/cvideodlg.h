@@ -51,6 +51,9 @@ public:
 
     // Handlers.
     void OnAddFile();
+    // Adds files as one multiple choice of the open dialog does: one add at the top for each,
+    // in the order given (the command line's files come here too).
+    void AddFiles(const QStringList &paths);
     void OnDeleteFile();
     void OnClearList();
     void OnMoveUp();

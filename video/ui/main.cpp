@@ -1,15 +1,55 @@
 #include "cvideoapp.h"
+#include "launcharguments.h"
 
 #include <QApplication>
+#include <QDir>
+
+#include <cstdio>
+
+namespace {
+
+// Prints the help or the version and returns true when the command line asks for one.
+bool AnswerInformation(const LaunchArguments &launch)
+{
+    if (launch.action == LaunchArguments::Action::Help) {
+        std::fputs(LaunchArguments::UsageText(launch.program).toLocal8Bit().constData(), stdout);
+        return true;
+    }
+    if (launch.action == LaunchArguments::Action::Version) {
+        std::fputs(LaunchArguments::VersionText().toLocal8Bit().constData(), stdout);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    // --help and --version need no display.
+    {
+        QStringList raw;
+        for (int i = 0; i < argc; ++i)
+            raw << QString::fromLocal8Bit(argv[i]);
+        if (AnswerInformation(LaunchArguments::Parse(raw, QDir::currentPath())))
+            return 0;
+    }
     // The page band's web view shares OpenGL contexts; this must precede the application.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("video"));
     // The installed desktop entry: the desktop finds its name and icon for the window by it.
     QApplication::setDesktopFileName(QStringLiteral("net.zelmora.Vidrune"));
+
+    // `vidrune FILE...`: the files join the list; what cannot be added is said on stderr.
+    const LaunchArguments launch =
+        LaunchArguments::Parse(QCoreApplication::arguments(), QDir::currentPath());
+    for (const QString &message : launch.messages)
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    if (launch.action == LaunchArguments::Action::Error) {
+        std::fputs(LaunchArguments::UsageText(launch.program).toLocal8Bit().constData(), stderr);
+        return 2;
+    }
     CvideoApp theApp;
-    return theApp.Run();
+    return theApp.Run(launch.files);
 }
