@@ -23,7 +23,8 @@ QImage Opaque(QImage image)
 CControlButton::CControlButton(const QString &text, QWidget *parent) : QPushButton(text, parent)
 {
     setMouseTracking(true);
-    setFocusPolicy(Qt::NoFocus);
+    // Reached by Tab when shown; the owner's FocusMark shows where the focus is.
+    setFocusPolicy(Qt::TabFocus);
     m_hoverTimer.setSingleShot(true);
     m_hoverTimer.setInterval(HoverTimeMs);
     connect(&m_hoverTimer, &QTimer::timeout, this, &CControlButton::OnMouseHover);

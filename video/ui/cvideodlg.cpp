@@ -5,6 +5,7 @@
 #include "desktopnotifier.h"
 #include "dg3.h"
 #include "dialogunits.h"
+#include "focusmark.h"
 #include "videosite.h"
 #include "filefilters.h"
 #include "progressfile.h"
@@ -145,7 +146,7 @@ CvideoDlg::~CvideoDlg()
     m_batch = nullptr;
 }
 
-QWidget *CvideoDlg::AddLabel(const QString &text, int x, int y, int w, int h)
+QLabel *CvideoDlg::AddLabel(const QString &text, int x, int y, int w, int h)
 {
     auto *label = new QLabel(text, this);
     // Labels are transparent and show the background bitmap. The font's line is a little
@@ -183,6 +184,17 @@ QComboBox *CvideoDlg::AddCombo(int id, int x, int y, int w)
     return combo;
 }
 
+void CvideoDlg::Name(QLabel *label, QWidget *control)
+{
+    // A combo box speaks its chosen entry as its name on this platform; the label relation
+    // (the buddy) is how a screen reader learns what the list is for.
+    label->setBuddy(control);
+    QString name = label->text();
+    if (name.endsWith(QStringLiteral("：")))
+        name.chop(1);
+    control->setAccessibleName(name);
+}
+
 void CvideoDlg::CreateControls(bool browser)
 {
     auto *about = new BitmapPushButton(QStringLiteral("关于"), VideoSkin::Bitmap(139), this);
@@ -207,10 +219,14 @@ void CvideoDlg::CreateControls(bool browser)
     m_browser = new CExplorer1(browser, this);
     m_browser->setGeometry(DialogUnits::Rect(4, 17, 447, 46));
     m_browser->setObjectName(QStringLiteral("c1026"));
+    m_browser->setAccessibleName(QStringLiteral("使用提示"));
     m_controls.insert(1026, m_browser);
 
-    AddLabel(QStringLiteral("第一步：加入视频文件"), 8, 71, 74, 8);
+    QLabel *step1 = AddLabel(QStringLiteral("第一步：加入视频文件"), 8, 71, 74, 8);
     m_listView = new QTableView(this);
+    Name(step1, m_listView);
+    // Tab leaves the list for the next control instead of walking its cells.
+    m_listView->setTabKeyNavigation(false);
     m_listView->setGeometry(DialogUnits::Rect(8, 89, 210, 102));
     m_listView->setObjectName(QStringLiteral("c1019"));
     m_listView->setModel(&m_fileList);
@@ -243,31 +259,32 @@ void CvideoDlg::CreateControls(bool browser)
     connect(AddButton(1004, QStringLiteral("下移"), 175, 194, 43, 15), &QPushButton::clicked,
             this, &CvideoDlg::OnMoveDown);
 
-    AddLabel(QStringLiteral("第二步：选择输出格式"), 225, 71, 72, 8);
-    AddCombo(FormatList, 230, 89, 217);
+    Name(AddLabel(QStringLiteral("第二步：选择输出格式"), 225, 71, 72, 8),
+         AddCombo(FormatList, 230, 89, 217));
     AddLabel(QStringLiteral("视频参数设置"), 230, 109, 42, 8);
-    AddLabel(QStringLiteral("视频编码"), 230, 124, 28, 8);
-    AddCombo(VideoCodecList, 260, 122, 74);
-    AddLabel(QStringLiteral("画面质量"), 230, 139, 30, 8);
-    AddCombo(VideoBitRateList, 260, 136, 74);
-    AddLabel(QStringLiteral("视频大小"), 230, 153, 30, 8);
-    AddCombo(FrameSizeList, 260, 151, 74);
-    AddLabel(QStringLiteral("视频帧率"), 342, 124, 30, 8);
-    AddCombo(FrameRateList, 372, 122, 75);
-    AddLabel(QStringLiteral("屏幕比例"), 342, 139, 30, 8);
-    AddCombo(AspectList, 372, 136, 75);
+    Name(AddLabel(QStringLiteral("视频编码"), 230, 124, 28, 8),
+         AddCombo(VideoCodecList, 260, 122, 74));
+    Name(AddLabel(QStringLiteral("画面质量"), 230, 139, 30, 8),
+         AddCombo(VideoBitRateList, 260, 136, 74));
+    Name(AddLabel(QStringLiteral("视频大小"), 230, 153, 30, 8),
+         AddCombo(FrameSizeList, 260, 151, 74));
+    Name(AddLabel(QStringLiteral("视频帧率"), 342, 124, 30, 8),
+         AddCombo(FrameRateList, 372, 122, 75));
+    Name(AddLabel(QStringLiteral("屏幕比例"), 342, 139, 30, 8),
+         AddCombo(AspectList, 372, 136, 75));
     AddLabel(QStringLiteral("音频参数设置"), 230, 169, 42, 8);
-    AddLabel(QStringLiteral("音频编码"), 230, 183, 28, 8);
-    AddCombo(AudioCodecList, 260, 181, 74);
-    AddLabel(QStringLiteral("声音质量"), 230, 197, 28, 8);
-    AddCombo(AudioBitRateList, 260, 195, 74);
-    AddLabel(QStringLiteral("声音频率"), 342, 183, 30, 8);
-    AddCombo(SampleRateList, 372, 181, 75);
-    AddLabel(QStringLiteral("音频声道"), 342, 199, 30, 8);
-    AddCombo(ChannelsList, 372, 195, 75);
+    Name(AddLabel(QStringLiteral("音频编码"), 230, 183, 28, 8),
+         AddCombo(AudioCodecList, 260, 181, 74));
+    Name(AddLabel(QStringLiteral("声音质量"), 230, 197, 28, 8),
+         AddCombo(AudioBitRateList, 260, 195, 74));
+    Name(AddLabel(QStringLiteral("声音频率"), 342, 183, 30, 8),
+         AddCombo(SampleRateList, 372, 181, 75));
+    Name(AddLabel(QStringLiteral("音频声道"), 342, 199, 30, 8),
+         AddCombo(ChannelsList, 372, 195, 75));
 
-    AddLabel(QStringLiteral("第三步：选择输出目录"), 6, 215, 70, 8);
+    QLabel *step3 = AddLabel(QStringLiteral("第三步：选择输出目录"), 6, 215, 70, 8);
     m_outputFolder = new QLineEdit(this);
+    Name(step3, m_outputFolder);
     m_outputFolder->setGeometry(DialogUnits::Rect(7, 227, 144, 15));
     m_outputFolder->setObjectName(QStringLiteral("c1007"));
     m_controls.insert(1007, m_outputFolder);
@@ -278,15 +295,55 @@ void CvideoDlg::CreateControls(bool browser)
     connect(AddButton(1006, QStringLiteral("立即转换"), 301, 226, 62, 17), &QPushButton::clicked,
             this, &CvideoDlg::OnConvert);
 
-    AddLabel(QStringLiteral("进度显示："), 6, 246, 35, 8);
+    QLabel *progressLabel = AddLabel(QStringLiteral("进度显示："), 6, 246, 35, 8);
     m_progress = new QProgressBar(this);
+    Name(progressLabel, m_progress);
     m_progress->setGeometry(DialogUnits::Rect(43, 247, 402, 6));
     m_progress->setObjectName(QStringLiteral("c1008"));
     m_progress->setRange(0, ProgressFile::Complete);
     m_progress->setValue(0);
     m_progress->setTextVisible(false);
     m_controls.insert(1008, m_progress);
+
+    m_focusMark = new FocusMark(this);
 }
+
+QList<QWidget *> CvideoDlg::TabChain() const
+{
+    // Top to bottom, left to right, each step's controls before the next step's: About, the
+    // title buttons (when shown), the list and its buttons, the format and its settings
+    // column by column, the output folder, convert.
+    QList<QWidget *> chain;
+    for (int id : {1023, 1024, 1025, 1019, 1000, 1001, 1002, 1003, 1004})
+        chain << m_controls.value(id);
+    for (QComboBox *combo : m_combos)
+        chain << combo;
+    for (int id : {1007, 1005, 1006})
+        chain << m_controls.value(id);
+    return chain;
+}
+
+bool CvideoDlg::focusNextPrevChild(bool next)
+{
+    const QList<QWidget *> chain = TabChain();
+    const qsizetype count = chain.size();
+    // The control that holds the focus (a combo box's own children count as the combo box).
+    qsizetype at = -1;
+    for (QWidget *w = focusWidget(); w && w != this && at < 0; w = w->parentWidget())
+        at = chain.indexOf(w);
+    for (qsizetype step = 1; step <= count; ++step) {
+        const qsizetype i = at < 0 ? (next ? step - 1 : count - step)
+                                   : ((at + (next ? step : -step)) % count + count) % count;
+        QWidget *candidate = chain.at(i);
+        if (candidate->isVisible() && candidate->isEnabled()
+            && (candidate->focusPolicy() & Qt::TabFocus)) {
+            candidate->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
+    return QDialog::focusNextPrevChild(next);
+}
+
 
 QComboBox *CvideoDlg::SettingCombo(int id) const
 {
@@ -546,7 +603,12 @@ bool CvideoDlg::eventFilter(QObject *watched, QEvent *event)
         auto *widget = qobject_cast<QWidget *>(watched);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && widget
             && widget->window() == this) {
-            return true; // Enter neither presses a button nor closes the dialog
+            // Enter presses the button that has the keyboard focus, as Space does. Anywhere
+            // else it neither presses a (default) button nor closes the dialog.
+            auto *button = qobject_cast<QAbstractButton *>(widget);
+            if (button && button->hasFocus() && button->isEnabled() && !key->isAutoRepeat())
+                button->click();
+            return true;
         }
         if (key->key() == Qt::Key_Delete && watched == m_listView
             && (key->modifiers() & ~Qt::KeypadModifier) == 0) {

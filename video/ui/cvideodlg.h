@@ -13,6 +13,7 @@
 #include <memory>
 
 class QComboBox;
+class QLabel;
 class QMenu;
 class QLineEdit;
 class QProgressBar;
@@ -20,6 +21,7 @@ class QPushButton;
 class QTableView;
 class CControlButton;
 class CExplorer1;
+class FocusMark;
 class VideoPrompts;
 
 // The main dialog of `video`: the file list, the ten setting lists, the output folder and the
@@ -85,12 +87,18 @@ public:
     CExplorer1 *Browser() const { return m_browser; }
     CControlButton *MinimizeButton() const { return m_minimize; }
     CControlButton *CloseButton() const { return m_close; }
+    FocusMark *FocusMarker() const { return m_focusMark; }
+    // The controls in the order Tab visits them (hidden and disabled ones are passed over).
+    QList<QWidget *> TabChain() const;
 
     void done(int result) override;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    // Tab and Shift+Tab follow TabChain(); the page band, which holds nothing to press, is
+    // never visited (its web view would otherwise take Tab into its page).
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void OnInitDialog(const Options &options);
@@ -98,7 +106,9 @@ private:
     // Colours of a control: labels transparent with black text.
     static void OnCtlColor(QWidget *control);
     void CreateControls(bool browser);
-    QWidget *AddLabel(const QString &text, int x, int y, int w, int h);
+    QLabel *AddLabel(const QString &text, int x, int y, int w, int h);
+    // The label names `control` for screen readers (its accessible name and label relation).
+    static void Name(QLabel *label, QWidget *control);
     QPushButton *AddButton(int id, const QString &text, int x, int y, int w, int h);
     QComboBox *AddCombo(int id, int x, int y, int w);
     void OnSettingActivated(int id, int index);
@@ -125,6 +135,7 @@ private:
     CExplorer1 *m_browser = nullptr;
     CControlButton *m_minimize = nullptr;
     CControlButton *m_close = nullptr;
+    FocusMark *m_focusMark = nullptr;
     int selectedIndex = -1;
     std::function<void(const QString &)> m_notify;
     bool m_closeAfterStop = false;   // a close request waits for the stop to end

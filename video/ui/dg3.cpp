@@ -2,6 +2,7 @@
 
 #include "ccontrolbutton.h"
 #include "dialogunits.h"
+#include "focusmark.h"
 #include "videosite.h"
 #include "videoskin.h"
 
@@ -50,8 +51,15 @@ Dg3::Dg3(QWidget *parent) : QDialog(parent)
         label->setGeometry(r);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        if (l.text == VideoSite::ContactAddress) {
+            // Tab reaches the address, and it can be selected and copied with the keyboard.
+            label->setTextInteractionFlags(Qt::TextSelectableByMouse
+                                           | Qt::TextSelectableByKeyboard);
+            label->setFocusPolicy(Qt::StrongFocus);
+        }
         OnCtlColor(label);
     }
+    new FocusMark(this);
 }
 
 void Dg3::OnCtlColor(QWidget *control)
