@@ -2,12 +2,17 @@
 
 // Options of a dialog under test: a private application folder with the fake converter, the
 // scripted message boxes (which also collect the desktop notifications), a quick tick and no
-// pause between files.
+// pause between files; and a test fixture with such a dialog shown.
 
 #include "cvideodlg.h"
 #include "videotestutil.h"
 
 #include <QDir>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <memory>
 
 inline CvideoDlg::Options QuickDialogOptions(FakeAppFolder &app, ScriptedPrompts &prompts,
                                              bool browser = false)
@@ -23,3 +28,23 @@ inline CvideoDlg::Options QuickDialogOptions(FakeAppFolder &app, ScriptedPrompts
     QDir().mkpath(o.outputFolder);
     return o;
 }
+
+// A dialog shown on the screen with those options.
+class ShownDialogTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(app.IsValid());
+        dlg = std::make_unique<CvideoDlg>(QuickDialogOptions(app, prompts));
+        dlg->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+    }
+    void TearDown() override { dlg.reset(); }
+
+    QPushButton *Button(int id) { return qobject_cast<QPushButton *>(dlg->Control(id)); }
+
+    FakeAppFolder app;
+    ScriptedPrompts prompts;
+    std::unique_ptr<CvideoDlg> dlg;
+};

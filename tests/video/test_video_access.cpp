@@ -70,18 +70,16 @@ QStringList CheckEveryActingControl(QWidget *window)
     return named;
 }
 
-class AccessTest : public ::testing::Test
+// The dialog shown and active, so that it has the keyboard.
+class AccessTest : public ShownDialogTest
 {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(app.IsValid());
-        dlg = std::make_unique<CvideoDlg>(QuickDialogOptions(app, prompts));
-        dlg->show();
+        ShownDialogTest::SetUp();
         QApplication::setActiveWindow(dlg.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
     }
-    QPushButton *Button(int id) { return qobject_cast<QPushButton *>(dlg->Control(id)); }
     QString Focused() const
     {
         QWidget *w = QApplication::focusWidget();
@@ -99,9 +97,6 @@ protected:
         return visited;
     }
 
-    FakeAppFolder app;
-    ScriptedPrompts prompts;
-    std::unique_ptr<CvideoDlg> dlg;
 };
 
 } // namespace

@@ -23,20 +23,9 @@
 
 namespace {
 
-class DialogTest : public ::testing::Test
+class DialogTest : public ShownDialogTest
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(app.IsValid());
-        const CvideoDlg::Options o = QuickDialogOptions(app, prompts);
-        dlg = std::make_unique<CvideoDlg>(o);
-        dlg->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
-    }
-    void TearDown() override { dlg.reset(); }
-
-    QPushButton *Button(int id) { return qobject_cast<QPushButton *>(dlg->Control(id)); }
     void AddFile(const QString &path)
     {
         prompts.filesToOpen << path;
@@ -58,9 +47,6 @@ protected:
         return s;
     }
 
-    FakeAppFolder app;
-    ScriptedPrompts prompts;
-    std::unique_ptr<CvideoDlg> dlg;
 };
 
 } // namespace

@@ -84,6 +84,21 @@ CvideoDlg::Options RealConverterOptions(const QString &appFolder, const QString 
     return o;
 }
 
+// 3gpp2 (H.264) at 1280x720: slow enough that a stop or a second window lands mid-file.
+bool ChooseSlowFormat(CvideoDlg &dlg)
+{
+    QComboBox *format = dlg.SettingCombo(FormatList);
+    format->setCurrentIndex(1);
+    emit format->activated(1);
+    QComboBox *size = dlg.SettingCombo(FrameSizeList);
+    const int hd = size->findText("1280x720");
+    if (hd < 0)
+        return false;
+    size->setCurrentIndex(hd);
+    emit size->activated(hd);
+    return true;
+}
+
 // Each test: a temporary folder with the application folder in it; ffmpeg and ffprobe make
 // and check the media.
 class VideoEndToEnd : public ::testing::Test
@@ -180,14 +195,7 @@ TEST_F(VideoEndToEnd, StoppedMidFileLeavesNoFileAndNoHiddenFile)
         CvideoDlg dlg(RealConverterOptions(appFolder, out, prompts));
         prompts.filesToOpen << input;
         qobject_cast<QPushButton *>(dlg.Control(1000))->click();
-        QComboBox *format = dlg.SettingCombo(FormatList);
-        format->setCurrentIndex(1); // 3gpp2: H.264
-        emit format->activated(1);
-        QComboBox *size = dlg.SettingCombo(FrameSizeList);
-        const int hd = size->findText("1280x720");
-        ASSERT_GE(hd, 0);
-        size->setCurrentIndex(hd);
-        emit size->activated(hd);
+        ASSERT_TRUE(ChooseSlowFormat(dlg));
 
         auto *convert = qobject_cast<QPushButton *>(dlg.Control(1006));
         convert->click();
@@ -242,14 +250,7 @@ TEST_F(VideoEndToEnd, TwoWindowsConvertAtOnceEachWithItsOwnProgress)
     CvideoDlg a(oa), b(ob);
     a.FileList().InsertAt(0, longInput);
     b.FileList().InsertAt(0, shortInput);
-    QComboBox *format = a.SettingCombo(FormatList);
-    format->setCurrentIndex(1); // 3gpp2: H.264
-    emit format->activated(1);
-    QComboBox *size = a.SettingCombo(FrameSizeList);
-    const int hd = size->findText("1280x720");
-    ASSERT_GE(hd, 0);
-    size->setCurrentIndex(hd);
-    emit size->activated(hd);
+    ASSERT_TRUE(ChooseSlowFormat(a));
 
     auto *convertA = qobject_cast<QPushButton *>(a.Control(1006));
     convertA->click();

@@ -259,28 +259,33 @@ void CvideoDlg::CreateControls(bool browser)
     connect(AddButton(1004, QStringLiteral("下移"), 175, 194, 43, 15), &QPushButton::clicked,
             this, &CvideoDlg::OnMoveDown);
 
-    Name(AddLabel(QStringLiteral("第二步：选择输出格式"), 225, 71, 72, 8),
-         AddCombo(FormatList, 230, 89, 217));
-    AddLabel(QStringLiteral("视频参数设置"), 230, 109, 42, 8);
-    Name(AddLabel(QStringLiteral("视频编码"), 230, 124, 28, 8),
-         AddCombo(VideoCodecList, 260, 122, 74));
-    Name(AddLabel(QStringLiteral("画面质量"), 230, 139, 30, 8),
-         AddCombo(VideoBitRateList, 260, 136, 74));
-    Name(AddLabel(QStringLiteral("视频大小"), 230, 153, 30, 8),
-         AddCombo(FrameSizeList, 260, 151, 74));
-    Name(AddLabel(QStringLiteral("视频帧率"), 342, 124, 30, 8),
-         AddCombo(FrameRateList, 372, 122, 75));
-    Name(AddLabel(QStringLiteral("屏幕比例"), 342, 139, 30, 8),
-         AddCombo(AspectList, 372, 136, 75));
-    AddLabel(QStringLiteral("音频参数设置"), 230, 169, 42, 8);
-    Name(AddLabel(QStringLiteral("音频编码"), 230, 183, 28, 8),
-         AddCombo(AudioCodecList, 260, 181, 74));
-    Name(AddLabel(QStringLiteral("声音质量"), 230, 197, 28, 8),
-         AddCombo(AudioBitRateList, 260, 195, 74));
-    Name(AddLabel(QStringLiteral("声音频率"), 342, 183, 30, 8),
-         AddCombo(SampleRateList, 372, 181, 75));
-    Name(AddLabel(QStringLiteral("音频声道"), 342, 199, 30, 8),
-         AddCombo(ChannelsList, 372, 195, 75));
+    // Each setting list with the label that names it: label text and position, list id and
+    // position (the height of a closed list is fixed).
+    struct Setting {
+        const char *label;
+        int lx, ly, lw;
+        int id, x, y, w;
+    };
+    static constexpr Setting settings[] = {
+        {"第二步：选择输出格式", 225, 71, 72, FormatList, 230, 89, 217},
+        {"视频编码", 230, 124, 28, VideoCodecList, 260, 122, 74},
+        {"画面质量", 230, 139, 30, VideoBitRateList, 260, 136, 74},
+        {"视频大小", 230, 153, 30, FrameSizeList, 260, 151, 74},
+        {"视频帧率", 342, 124, 30, FrameRateList, 372, 122, 75},
+        {"屏幕比例", 342, 139, 30, AspectList, 372, 136, 75},
+        {"音频编码", 230, 183, 28, AudioCodecList, 260, 181, 74},
+        {"声音质量", 230, 197, 28, AudioBitRateList, 260, 195, 74},
+        {"声音频率", 342, 183, 30, SampleRateList, 372, 181, 75},
+        {"音频声道", 342, 199, 30, ChannelsList, 372, 195, 75},
+    };
+    for (const Setting &c : settings) {
+        if (c.id == VideoCodecList)
+            AddLabel(QStringLiteral("视频参数设置"), 230, 109, 42, 8);
+        else if (c.id == AudioCodecList)
+            AddLabel(QStringLiteral("音频参数设置"), 230, 169, 42, 8);
+        Name(AddLabel(QString::fromUtf8(c.label), c.lx, c.ly, c.lw, 8),
+             AddCombo(c.id, c.x, c.y, c.w));
+    }
 
     QLabel *step3 = AddLabel(QStringLiteral("第三步：选择输出目录"), 6, 215, 70, 8);
     m_outputFolder = new QLineEdit(this);
