@@ -172,6 +172,36 @@ TEST(StateLocations, WritableFolderDecidesPortable)
     ::chmod(QFile::encodeName(dir.filePath("read only")).constData(), 0755);
 }
 
+TEST(StateLocations, InstalledCopyIsNeverPortable)
+{
+    // A prefix the user may write to (below the home folder, or any for the superuser): the
+    // installed copy still keeps its files per user; a portable copy or the build tree does not
+    // have the desktop entry two folders up.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString installed = dir.filePath("prefix/lib/zelmora-suite/video");
+    const QString portable = dir.filePath("portable/vidrune");
+    const QString other = dir.filePath("other/lib/zelmora-suite/video");
+    const QString buildTree = dir.filePath("build/apps/video");
+    for (const QString &f : {installed, portable, other, buildTree})
+        ASSERT_TRUE(QDir().mkpath(f));
+    ASSERT_TRUE(Touch(dir.filePath("prefix/share/applications/net.zelmora.Vidrune.desktop")));
+    ASSERT_TRUE(Touch(dir.filePath("other/share/applications/net.zelmora.Zelmora.desktop")));
+    struct Row {
+        QString folder;
+        bool installed, portable;
+    } rows[] = {
+        {installed, true, false},
+        {portable, false, true},
+        {other, false, true}, // only the other program's entry
+        {buildTree, false, true},
+    };
+    for (const Row &r : rows) {
+        EXPECT_EQ(StateLocations::IsInstalledCopy(r.folder), r.installed) << r.folder;
+        EXPECT_EQ(StateLocations::IsPortable(r.folder), r.portable) << r.folder;
+    }
+}
+
 class ProgressSlotTest : public ::testing::Test
 {
 protected:

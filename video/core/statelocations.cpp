@@ -29,6 +29,20 @@ bool IsWritableFolder(const QString &folder)
     return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
 }
 
+bool IsInstalledCopy(const QString &appFolder)
+{
+    if (appFolder.isEmpty())
+        return false;
+    const QString entry = QStringLiteral("/../../../share/applications/%1.desktop")
+                              .arg(QLatin1String(DesktopId));
+    return QFileInfo(QDir::cleanPath(appFolder + entry)).isFile();
+}
+
+bool IsPortable(const QString &appFolder)
+{
+    return IsWritableFolder(appFolder) && !IsInstalledCopy(appFolder);
+}
+
 QString ConfigHome()
 {
     return XdgFolder("XDG_CONFIG_HOME", QStringLiteral(".config"));

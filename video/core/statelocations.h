@@ -12,6 +12,18 @@ namespace StateLocations {
 // True when `folder` exists and this process may create files in it.
 bool IsWritableFolder(const QString &folder);
 
+// The desktop entry that `cmake --install` puts in <prefix>/share/applications.
+inline constexpr const char *DesktopId = "net.zelmora.Vidrune";
+
+// True when the program in `appFolder` (<prefix>/lib/zelmora-suite/video) is an installed copy:
+// its desktop entry lies in <prefix>/share/applications.
+bool IsInstalledCopy(const QString &appFolder);
+
+// True when the program keeps its files beside itself: its folder is writable and it is not
+// an installed copy (which stays per user even where it could write, as for the superuser or
+// in a prefix below the home folder).
+bool IsPortable(const QString &appFolder);
+
 // The XDG base folders: the variable when it holds an absolute path, otherwise the default
 // below the home folder (~/.config, ~/.cache, ~/.local/state). A relative value is ignored,
 // as the XDG rules say.

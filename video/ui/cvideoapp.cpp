@@ -13,7 +13,7 @@ int CvideoApp::Run(const QStringList &files)
     VideoTranslations::Install(*qApp);
     // A copy in a folder we may write to (the build tree, a portable copy) keeps its files as
     // it always has; an installed one keeps them per user.
-    const bool portable = StateLocations::IsWritableFolder(QCoreApplication::applicationDirPath());
+    const bool portable = StateLocations::IsPortable(QCoreApplication::applicationDirPath());
     const QString settingsFile = StateLocations::SettingsFile(portable);
     CvideoDlg::Options options;
     options.progressPlace = portable ? VideoBatch::ProgressPlace::BesideProgram

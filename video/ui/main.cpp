@@ -1,5 +1,6 @@
 #include "cvideoapp.h"
 #include "launcharguments.h"
+#include "statelocations.h"
 
 #include <QApplication>
 #include <QDir>
@@ -39,7 +40,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("video"));
     // The installed desktop entry: the desktop finds its name and icon for the window by it.
-    QApplication::setDesktopFileName(QStringLiteral("net.zelmora.Vidrune"));
+    QApplication::setDesktopFileName(QString::fromLatin1(StateLocations::DesktopId));
 
     // `vidrune FILE...`: the files join the list; what cannot be added is said on stderr.
     const LaunchArguments launch =

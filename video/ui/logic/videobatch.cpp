@@ -66,7 +66,7 @@ VideoBatch::VideoBatch(FileListModel &list, VideoSettings &settings, VideoPrompt
       m_progress(m_config.appFolder,
                  m_config.progressPlace == ProgressPlace::BesideProgram
                      || (m_config.progressPlace == ProgressPlace::Auto
-                         && StateLocations::IsWritableFolder(m_config.appFolder)),
+                         && StateLocations::IsPortable(m_config.appFolder)),
                  m_config.instanceFolder)
 {
     if (m_config.converter.isEmpty())

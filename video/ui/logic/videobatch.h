@@ -29,7 +29,7 @@ class VideoBatch final : public QObject
 public:
     // Where the converter keeps its progress.
     enum class ProgressPlace {
-        Auto,          // beside the program when its folder is writable (a portable copy)
+        Auto,          // beside the program when it is portable (StateLocations::IsPortable)
         BesideProgram, // progress.txt in appFolder, unless another window holds it
         OwnFile,       // a file of this window's own in the instance folder
     };
