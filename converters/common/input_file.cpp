@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,11 +13,23 @@ namespace zmconv {
 
 InputFile::InputFile(const std::string& path, AVMediaType only_type) : m_path(path)
 {
+    // Only a regular file is opened: a FIFO or a device would block the reading for ever or
+    // never end, and a socket cannot be opened at all. Nothing opens the input before this.
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        throw ConvError(Failure::Input, "input file not found: " + path);
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            throw ConvError(Failure::Input, "input file not found: " + path);
+        throw ConvError(Failure::Input, "cannot read the input " + path + ": " + std::strerror(errno));
+    }
     if (S_ISDIR(st.st_mode))
         throw ConvError(Failure::Input, "input is a folder, not a file: " + path);
+    if (!S_ISREG(st.st_mode)) {
+        const char* kind = S_ISFIFO(st.st_mode)   ? "a FIFO"
+                           : S_ISSOCK(st.st_mode) ? "a socket"
+                           : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+                                                                       : "a special file";
+        throw ConvError(Failure::Input, std::string("input is ") + kind + ", not a regular file: " + path);
+    }
     if (::access(path.c_str(), R_OK) != 0)
         throw ConvError(Failure::Input, "input file is not readable: " + path);
 
@@ -45,6 +58,7 @@ InputFile::InputFile(const std::string& path, AVMediaType only_type) : m_path(pa
     const int info = avformat_find_stream_info(m_ctx.get(), nullptr);
     if (info < 0) {
         take_library_message();
+        throw_if_stopped();
         throw ConvError(Failure::Input,
                         "cannot read stream information of " + path + ": " + av_error_text(info));
     }
@@ -90,6 +104,9 @@ bool InputFile::read(AVPacket* pkt)
     if (ret == AVERROR_EOF)
         return false;
     if (ret < 0) {
+        // A stop cuts a read short: the conversion was stopped, the input is not at fault.
+        if (ret == AVERROR_EXIT || stop_requested())
+            throw ConvError(Failure::Interrupted, "interrupted");
         // Like the CLI, a damaged tail ends the input rather than failing what was converted;
         // only a real I/O error is reported.
         if (ret == AVERROR(EIO) || (m_ctx->pb && m_ctx->pb->error < 0 && m_ctx->pb->error != AVERROR_EOF))

@@ -10,8 +10,8 @@ namespace zmconv {
 
 class InputFile {
 public:
-    // Opens and probes the file. Throws ConvError(Failure::Input) when it is missing, unreadable
-    // or not media. With only_type set (e.g. AVMEDIA_TYPE_AUDIO), streams of other types are
+    // Opens and probes the file. Throws ConvError(Failure::Input) when it is missing, unreadable,
+    // not a regular file (checked before anything opens it) or not media. With only_type set (e.g. AVMEDIA_TYPE_AUDIO), streams of other types are
     // discarded before probing when the container declares its streams in a header, so no
     // time goes into decoding pictures nobody will use.
     explicit InputFile(const std::string& path, AVMediaType only_type = AVMEDIA_TYPE_UNKNOWN);
@@ -36,7 +36,7 @@ public:
     bool seek_before(int64_t position_us);
 
     // Next packet of a kept stream into pkt (unreferenced first). Returns false at the end of
-    // the file; throws ConvError(Failure::Input) on a read error.
+    // the file; throws ConvError(Failure::Input) on a read error, Interrupted on a stop.
     bool read(AVPacket* pkt);
 
 private:

@@ -1,16 +1,17 @@
 // The output of a conversion: muxer chosen from the file's extension (or a format name), streams
-// added by the encoders, header, interleaved packet writing and checked trailer.
-// Until finish() succeeds the file counts as partial: the destructor closes and deletes it, so a
-// failed conversion never leaves a half-written file behind. An existing file is only replaced
-// when overwrite is set; the output may never be the input file itself. An existing regular
-// file is replaced only by a complete output: the new one is written under a hidden temporary
-// name beside it and renamed over it at the end, so a failed conversion leaves the old file as
-// it was.
+// added by the encoders, header, interleaved packet writing and checked trailer. The bytes go
+// through an AVIOContext of our own over the descriptor of an OutputTarget, so the output appears
+// under its name only when finish() has completed it (see output_target.h); until then the
+// destructor discards it. Writing is thread-safe: the encoders of several streams may write from
+// threads of their own, and the lock covers only the write itself.
 #pragma once
 
 #include "av_owner.h"
+#include "output_target.h"
 
 #include <atomic>
+#include <memory>
+#include <mutex>
 #include <string>
 
 namespace zmconv {
@@ -33,7 +34,7 @@ public:
 
     AVFormatContext* context() const { return m_ctx; }
     const AVOutputFormat* format() const { return m_ctx->oformat; }
-    const std::string& path() const { return m_path; }
+    const std::string& path() const { return m_target.path(); }
     // True when encoders must put their extradata in the stream header (AV_CODEC_FLAG_GLOBAL_HEADER).
     bool wants_global_header() const;
     // Whether the container can hold this codec (avformat_query_codec; unknown counts as yes).
@@ -44,26 +45,27 @@ public:
     // Global tags written with the header (copied, may be null).
     void set_metadata(const AVDictionary* tags);
 
-    // Creates the file and writes the header. Stream time bases may change here.
+    // Creates the temporary file and writes the header. Stream time bases may change here.
     void write_header();
-    // Rescales pkt from time_base to its stream's time base and writes it interleaved.
-    // Takes the packet's reference. Throws ConvError(Failure::Codec) on a muxer error.
+    // Rescales pkt from time_base to its stream's time base and writes it interleaved. Takes the
+    // packet's reference. May be called from several threads. Throws ConvError(Failure::Codec)
+    // on a muxer or write error.
     void write(AVPacket* pkt, AVRational time_base);
-    // Flushes the interleaving queue, writes the trailer, closes the file; from now on the
-    // output is complete and is kept.
+    // Flushes the interleaving queue, writes the trailer, flushes the file to disk and gives it
+    // its name; from now on the output is complete and is kept.
     void finish();
-    // Bytes written so far (the final size once finished). May be read from another thread
-    // than the one writing.
+    // Bytes written so far (the final size once finished). May be read from any thread.
     int64_t bytes_written() const;
 
 private:
-    std::string m_path;
-    std::string m_write_path;    // where the bytes go: m_path, or the temporary name
-    bool m_replace = false;      // m_path is an existing regular file, replaced at finish()
+    struct Io;
+    void check_write(int ret, const char* what);
+
+    OutputTarget m_target;
     AVFormatContext* m_ctx = nullptr;
-    bool m_opened = false;
+    std::unique_ptr<Io> m_io;
+    std::mutex m_write_lock;
     bool m_header = false;
-    bool m_done = false;
     std::atomic<int64_t> m_bytes{0};
 };
 

@@ -9,11 +9,13 @@
 namespace zmconv {
 
 namespace {
-volatile std::sig_atomic_t g_stop = 0;
+// Set by the signal handler, read by every thread of the conversion.
+std::atomic<bool> g_stop{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set in a signal handler");
 
 extern "C" void on_stop_signal(int)
 {
-    g_stop = 1;
+    g_stop.store(true, std::memory_order_relaxed);
 }
 } // namespace
 
@@ -48,7 +50,7 @@ void write_text(int fd, std::string_view text)
     while (!text.empty()) {
         const ssize_t n = ::write(fd, text.data(), text.size());
         if (n < 0) {
-            if (errno == EINTR)
+            if (errno == EINTR && !stop_requested())
                 continue;
             return; // closed pipe or fd: the conversion goes on without progress output
         }
@@ -61,8 +63,8 @@ void install_signal_handlers()
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
-    sigaction(SIGPIPE, &ignore, nullptr);
-    sigaction(SIGHUP, &ignore, nullptr);
+    for (int sig : {SIGPIPE, SIGHUP, SIGXFSZ})
+        sigaction(sig, &ignore, nullptr);
 
     struct sigaction stop {};
     stop.sa_handler = on_stop_signal;
@@ -73,13 +75,18 @@ void install_signal_handlers()
 
 bool stop_requested()
 {
-    return g_stop != 0;
+    return g_stop.load(std::memory_order_relaxed);
+}
+
+void set_stop_requested(bool stop)
+{
+    g_stop.store(stop, std::memory_order_relaxed);
 }
 
 void throw_if_stopped()
 {
     if (stop_requested())
-        throw ConvError(Failure::Interrupted, "interrupted; the partial output was removed");
+        throw ConvError(Failure::Interrupted, "interrupted");
 }
 
 } // namespace zmconv

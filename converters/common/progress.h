@@ -1,8 +1,10 @@
 // Progress reporting shared by the converters: a throttle that passes on at most a few updates
 // per second (plus the final one), and writing of text to a file descriptor that ignores a
 // closed pipe. Signal set-up: SIGPIPE and SIGHUP ignored (a front-end or terminal that went
-// away must not stop the conversion), SIGINT/SIGTERM turned into a flag the read loops poll, so
-// the partial output can be removed.
+// away must not stop the conversion), SIGXFSZ ignored (an output past the file-size limit is a
+// write error like a full disk, not a kill that leaves the file behind), SIGINT/SIGTERM turned
+// into a flag the loops poll, so the partial output can be removed. The handlers do not restart
+// an interrupted call, so a stop also ends a wait in a blocking read or write.
 #pragma once
 
 #include <chrono>
@@ -31,12 +33,15 @@ private:
     bool m_any = false;
 };
 
-// Writes all of text to fd, retrying on EINTR; errors (EPIPE, closed fd) are ignored.
+// Writes all of text to fd, retrying on EINTR until a stop is requested; errors (EPIPE, closed
+// fd) are ignored. A reader that stopped draining a pipe therefore never holds up a stop.
 void write_text(int fd, std::string_view text);
 
-// Ignores SIGPIPE and SIGHUP; makes SIGINT and SIGTERM set the stop flag.
+// Ignores SIGPIPE, SIGHUP and SIGXFSZ; makes SIGINT and SIGTERM set the stop flag.
 void install_signal_handlers();
 bool stop_requested();
+// Sets or clears the stop flag as a signal would (for tests of the stop paths).
+void set_stop_requested(bool stop);
 // Throws ConvError(Failure::Interrupted) when a stop signal arrived.
 void throw_if_stopped();
 

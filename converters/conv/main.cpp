@@ -1,31 +1,42 @@
 // conv: extracts the audio of a media file into MP3, WMA, OGG, WAV, FLAC, AC3, AAC or AMR.
 #include "conv_job.h"
-#include "errors.h"
+#include "program.h"
 #include "progress.h"
 
-#include <exception>
-#include <new>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
+namespace {
+
+constexpr const char* kUsage =
+    "usage: conv -i INPUT [options] OUTPUT\n"
+    "Extracts the sound of INPUT into OUTPUT, whose extension picks the format:\n"
+    ".mp3 .wma .ogg .wav .flac .ac3 .aac .amr\n"
+    "\n"
+    "  -i FILE             the input (a regular file)\n"
+    "  -ss TIME            start this far into the input (seconds or [HH:]MM:SS[.frac])\n"
+    "  -t TIME             convert this much of it\n"
+    "  -y                  replace an existing OUTPUT (only by a complete conversion)\n"
+    "  -n                  never replace an existing OUTPUT (the default)\n"
+    "  -vn                 no video (there never is any; accepted as sent)\n"
+    "  -ab RATE, -b:a      bit rate, such as 192k\n"
+    "  -ar HZ              sample rate\n"
+    "  -ac N               channels\n"
+    "  -acodec NAME, -c:a  encoder instead of the format's own\n"
+    "  -map_meta_data ARG  copy the input's tags (also -map_metadata)\n"
+    "  --help, --version\n"
+    "\n"
+    "Progress on stdout: \"Duration: HH:MM:SS.cc, ...\" once, then \"size=... time=SECONDS.cc ...\"\n"
+    "lines. On stderr: one line for an error, \"conv: note: ...\" for a value changed to one the\n"
+    "encoder takes, \"conv: warning: ...\" when the input was damaged.\n";
+
+} // namespace
+
 int main(int argc, char** argv)
 {
-    zmconv::install_signal_handlers();
-    zmconv::capture_library_log();
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    try {
+    return zmconv::run_program({"conv", kUsage}, argc, argv, [](const std::vector<std::string>& args) {
         const conv::Job job = conv::parse_command_line(args);
         conv::run(job, [](const std::string& text) { zmconv::write_text(STDOUT_FILENO, text); });
-        return 0;
-    } catch (const zmconv::ConvError& e) {
-        zmconv::write_text(STDERR_FILENO, std::string("conv: ") + e.what() + "\n");
-        return e.exit_code();
-    } catch (const std::bad_alloc&) {
-        zmconv::write_text(STDERR_FILENO, "conv: out of memory\n");
-        return static_cast<int>(zmconv::Failure::Codec);
-    } catch (const std::exception& e) {
-        zmconv::write_text(STDERR_FILENO, std::string("conv: ") + e.what() + "\n");
-        return static_cast<int>(zmconv::Failure::Codec);
-    }
+    });
 }

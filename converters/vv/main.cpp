@@ -5,30 +5,47 @@
 #include "options.h"
 #include "progress_file.h"
 
-#include "../common/errors.h"
-#include "../common/progress.h"
+#include "../common/program.h"
 
 #include <cstdlib>
-#include <exception>
 #include <string>
 #include <vector>
 
+namespace {
+
+constexpr const char *kUsage =
+    "usage: vv -i INPUT [options] OUTPUT\n"
+    "Converts the picture and sound of INPUT into OUTPUT, whose extension picks the container\n"
+    "(.3gp .3g2 .mp4 .avi .flv, or another FFmpeg knows).\n"
+    "\n"
+    "  -i FILE                the input (a regular file)\n"
+    "  -y                     replace an existing OUTPUT (only by a complete conversion)\n"
+    "  -vcodec NAME, -c:v     video encoder (mpeg4, libxvid, h263, flv, libx264, ...)\n"
+    "  -b RATE, -b:v          video bit rate, such as 512k\n"
+    "  -s WxH                 frame size, such as 320x240 (even numbers)\n"
+    "  -r RATE                frame rate, such as 25 or 14.985\n"
+    "  -aspect W:H            display aspect ratio\n"
+    "  -fpre FILE             encoder options, one key=value a line (no options naming files)\n"
+    "  -strict LEVEL          experimental, unofficial, normal, strict or very\n"
+    "  -acodec NAME, -c:a     audio encoder (libmp3lame, mp2, pcm_s16le, aac, libopencore_amrnb)\n"
+    "  -ab RATE, -b:a         audio bit rate, such as 128k\n"
+    "  -ar HZ                 sample rate\n"
+    "  -ac N                  channels\n"
+    "  --help, --version\n"
+    "\n"
+    "Progress: progress.txt beside vv (or the file VV_PROGRESS_FILE names) holds tenths of a\n"
+    "percent (0 to 1000). On stderr: one line\n"
+    "for an error, \"vv: note: ...\" for a value changed to one the encoder takes, \"vv: warning:\n"
+    "...\" when the input was damaged.\n";
+
+} // namespace
+
 int main(int argc, char **argv)
 {
-    zmconv::capture_library_log();
-    zmconv::install_signal_handlers();
-    try {
-        const vv::Options options =
-            vv::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
-        vv::ProgressFile progress(
-            vv::progressFilePath(std::getenv("VV_PROGRESS_FILE"), vv::executableFolder()));
+    return zmconv::run_program({"vv", kUsage}, argc, argv, [](const std::vector<std::string> &args) {
+        const vv::Options options = vv::parseOptions(args);
+        const std::string folder = vv::executableFolder();
+        vv::ProgressFile progress(vv::progressFilePath(std::getenv("VV_PROGRESS_FILE"), folder));
         vv::convert(options, progress);
-        return 0;
-    } catch (const zmconv::ConvError &e) {
-        zmconv::write_text(2, std::string("vv: ") + e.what() + "\n");
-        return e.exit_code();
-    } catch (const std::exception &e) {
-        zmconv::write_text(2, std::string("vv: ") + e.what() + "\n");
-        return static_cast<int>(zmconv::Failure::Codec);
-    }
+    });
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <filesystem>
 #include <unistd.h>
 
@@ -27,8 +28,16 @@ std::string progressFilePath(const char *named, const std::string &folder)
 ProgressFile::ProgressFile(std::string path, Clock::duration minInterval)
     : m_path(std::move(path)), m_minInterval(minInterval)
 {
-    if (!m_path.empty())
-        m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (m_path.empty())
+        return;
+    // Without O_NONBLOCK a FIFO in its place would hold the converter up before it starts; only
+    // a regular file is kept.
+    m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+    struct stat st {};
+    if (m_fd >= 0 && (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
 }
 
 ProgressFile::~ProgressFile()

@@ -183,12 +183,18 @@ TEST(ConvFormats, EveryInputToEveryFormat)
             const RunResult r = run_split(cmd);
             ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
             ASSERT_FALSE(r.crashed);
-            EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
             const QString out = cmd.back();
             const Probe p = probe(out);
             ASSERT_TRUE(p.ok) << "ffprobe cannot read " << out.toStdString();
             int rate = 0, channels = 0;
             expected_format(f, in, &rate, &channels);
+            // Only an asked-for rate the encoder cannot take (zelmora's "12050") is said.
+            const QString asked = f.index == 0 ? in.mp3.rate : QString();
+            const QByteArray note = !asked.isEmpty() && asked.toInt() != rate
+                                        ? "conv: note: libmp3lame cannot encode " + asked.toUtf8()
+                                              + " Hz; using " + QByteArray::number(rate) + " Hz\n"
+                                        : QByteArray();
+            EXPECT_EQ(r.err, note);
             EXPECT_EQ(p.codec, f.codec);
             EXPECT_EQ(p.sample_rate, rate);
             EXPECT_EQ(p.channels, channels);
@@ -558,8 +564,9 @@ TEST(ConvErrors, OneLineAndNoOutput)
     EXPECT_TRUE(QFileInfo(m.path("step.wav")).size() > 0); // the input refused as output is intact
 }
 
-// A write failure part-way (the disk is full) is an error, and the partial output goes. The
-// output name is a link to /dev/full, which takes the header and fails once data is flushed.
+// A write failure part-way (the disk is full) is an error. The output name is a link to
+// /dev/full, which takes the header and fails once data is flushed; a device is written
+// directly, and the link stays as it was.
 TEST(ConvErrors, DiskFull)
 {
     Media& m = Media::get();
@@ -572,7 +579,9 @@ TEST(ConvErrors, DiskFull)
         EXPECT_EQ(r.exit_code, 5) << r.err.toStdString();
         EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
         EXPECT_TRUE(r.err.contains("No space left")) << r.err.toStdString();
-        EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::System | QDir::Hidden).isEmpty());
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::System | QDir::Hidden),
+                  QStringList{"full" + QString(ext)});
+        EXPECT_EQ(QFileInfo(out).symLinkTarget(), "/dev/full");
     }
 }
 
