@@ -9,11 +9,6 @@ extern "C" {
 
 #include <algorithm>
 #include <climits>
-#include <condition_variable>
-#include <deque>
-#include <exception>
-#include <mutex>
-#include <thread>
 
 namespace zmconv {
 
@@ -21,98 +16,10 @@ namespace {
 // Frame size used for encoders that take any number of samples (PCM).
 constexpr int kFreeFrameSize = 4096;
 // Frames waiting for the encoder thread at most (well under a second of sound). The threads
-// wake each other in batches, not once per frame: the encoder thread when kWakeBatch frames
-// wait, the feeding thread when the queue has drained to half.
+// wake each other in batches, not once per frame.
 constexpr size_t kQueuedFrames = 32;
 constexpr size_t kWakeBatch = 8;
-// Gaps in the sound up to this long are real (filled with silence beside a picture); longer
-// jumps of the timestamps are not followed.
-constexpr int64_t kMaxGapSeconds = 600;
 } // namespace
-
-// Runs the encoder (and so the muxer writes) on a thread of its own, fed through a short
-// queue; a null frame drains the encoder and ends the thread. An exception on the thread is
-// kept and thrown again to the feeding side.
-class AudioPath::EncodeWorker {
-public:
-    explicit EncodeWorker(AudioEncoder& encoder) : m_encoder(encoder), m_thread([this] { loop(); }) {}
-    ~EncodeWorker() { stop(); }
-
-    // Queues frame (null = drain and end). Throws what the thread failed with.
-    void push(FramePtr frame)
-    {
-        std::unique_lock lock(m_mutex);
-        m_feeder_waiting = true;
-        m_space.wait(lock, [this] { return m_queue.size() < kQueuedFrames || m_error || m_quit; });
-        m_feeder_waiting = false;
-        if (m_error)
-            std::rethrow_exception(m_error);
-        const bool last = !frame;
-        m_queue.push_back(std::move(frame));
-        if (last || m_queue.size() >= kWakeBatch)
-            m_items.notify_one();
-    }
-
-    // Waits for the thread to end after a drain; throws what it failed with.
-    void join()
-    {
-        if (m_thread.joinable())
-            m_thread.join();
-        if (m_error)
-            std::rethrow_exception(m_error);
-    }
-
-    // Ends the thread without draining (after a failure elsewhere).
-    void stop()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_quit = true;
-        }
-        m_items.notify_all();
-        m_space.notify_all();
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
-private:
-    void loop()
-    {
-        for (;;) {
-            FramePtr frame;
-            {
-                std::unique_lock lock(m_mutex);
-                m_items.wait(lock, [this] { return !m_queue.empty() || m_quit; });
-                if (m_quit)
-                    return;
-                frame = std::move(m_queue.front());
-                m_queue.pop_front();
-                if (m_feeder_waiting && m_queue.size() <= kQueuedFrames / 2)
-                    m_space.notify_one();
-            }
-            try {
-                m_encoder.encode(frame.get());
-            } catch (...) {
-                std::lock_guard lock(m_mutex);
-                m_error = std::current_exception();
-                m_space.notify_all();
-                return;
-            }
-            if (!frame)
-                return;
-        }
-    }
-
-    AudioEncoder& m_encoder;
-    std::mutex m_mutex;
-    std::condition_variable m_items;
-    std::condition_variable m_space;
-    std::deque<FramePtr> m_queue;
-    std::exception_ptr m_error;
-    bool m_quit = false;
-    bool m_feeder_waiting = false;
-    std::thread m_thread; // last: starts once the rest is ready
-};
 
 struct AudioPath::Impl {
     AVStream* stream = nullptr;
@@ -120,8 +27,7 @@ struct AudioPath::Impl {
     TimeRange range;
     bool cutting = false;
 
-    CodecContextPtr decoder;
-    FramePtr decoded;
+    std::unique_ptr<Decoder> decoder;
     FramePtr out_frame;
     SwrPtr swr;
     bool swr_passthrough = false;
@@ -160,28 +66,15 @@ AudioPath::AudioPath(InputFile& in, int stream_index, const AudioEncoderSettings
     d.range = range;
     d.cutting = range.start_us > 0 || range.length_us >= 0;
 
-    const AVCodecParameters* par = d.stream->codecpar;
-    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-    if (!codec)
-        throw ConvError(Failure::Input, std::string("no decoder for the input's audio codec ")
-                                            + avcodec_get_name(par->codec_id));
-    d.decoder.reset(avcodec_alloc_context3(codec));
-    if (!d.decoder)
-        throw ConvError(Failure::Codec, "out of memory");
-    check(avcodec_parameters_to_context(d.decoder.get(), par), Failure::Codec,
-          "cannot set up the audio decoder");
-    d.decoder->pkt_timebase = d.stream->time_base;
-    d.decoder->thread_count = 0;
-    check(avcodec_open2(d.decoder.get(), codec, nullptr), Failure::Input,
-          std::string("cannot open the ") + codec->name + " audio decoder");
+    d.decoder = std::make_unique<Decoder>(in, stream_index);
+    const AVCodecContext* dec = d.decoder->context();
 
     AudioSourceFormat source;
-    source.sample_rate = d.decoder->sample_rate;
-    source.channels = d.decoder->ch_layout.nb_channels;
-    source.sample_format = d.decoder->sample_fmt;
+    source.sample_rate = dec->sample_rate;
+    source.channels = dec->ch_layout.nb_channels;
+    source.sample_format = dec->sample_fmt;
     m_encoder = make_audio_encoder(settings, source, out);
 
-    d.decoded = make_frame();
     d.out_frame = make_frame();
     d.fifo.reset(av_audio_fifo_alloc(m_encoder->sample_format(),
                                      m_encoder->channel_layout().nb_channels, 8192));
@@ -197,10 +90,19 @@ AudioPath::~AudioPath()
 
 void AudioPath::set_encode_thread(bool on)
 {
-    if (on && !m_worker)
-        m_worker = std::make_unique<EncodeWorker>(*m_encoder);
-    else if (!on && m_worker)
+    if (on && !m_worker) {
+        AudioEncoder& encoder = *m_encoder;
+        m_worker = std::make_unique<BoundedWorker<FramePtr>>(
+            [&encoder](FramePtr& frame) { encoder.encode(frame.get()); },
+            [&encoder] { encoder.encode(nullptr); }, kQueuedFrames, kWakeBatch);
+    } else if (!on && m_worker) {
         m_worker.reset();
+    }
+}
+
+const Decoder& AudioPath::decoder() const
+{
+    return *m_impl->decoder;
 }
 
 double AudioPath::seconds_done() const
@@ -212,35 +114,19 @@ bool AudioPath::send_packet(const AVPacket* pkt)
 {
     if (m_range_done)
         return false;
-    Impl& d = *m_impl;
-    int ret = avcodec_send_packet(d.decoder.get(), pkt);
-    if (ret < 0 && ret != AVERROR(EAGAIN) && ret != AVERROR_EOF) {
-        // A damaged packet is skipped, as the FFmpeg CLI does; the rest still converts.
-        if (ret != AVERROR_INVALIDDATA)
-            check(ret, Failure::Codec, "audio decoding failed");
-        take_library_message();
-    }
-    for (;;) {
-        ret = avcodec_receive_frame(d.decoder.get(), d.decoded.get());
-        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
-            break;
-        if (ret == AVERROR_INVALIDDATA) {
-            take_library_message();
-            continue;
-        }
-        check(ret, Failure::Codec, "audio decoding failed");
-        handle_decoded(d.decoded.get());
-        av_frame_unref(d.decoded.get());
-        if (m_range_done)
-            break;
-    }
+    // Damaged packets are skipped and counted by the decoder; frames after the end of the range
+    // are not needed.
+    m_impl->decoder->decode(pkt, [this](AVFrame* frame) {
+        if (!m_range_done)
+            handle_decoded(frame);
+    });
     return !m_range_done;
 }
 
 void AudioPath::handle_decoded(AVFrame* frame)
 {
     Impl& d = *m_impl;
-    const int rate = frame->sample_rate > 0 ? frame->sample_rate : d.decoder->sample_rate;
+    const int rate = frame->sample_rate > 0 ? frame->sample_rate : d.decoder->context()->sample_rate;
     if (rate <= 0 || frame->nb_samples <= 0)
         return;
 
@@ -449,8 +335,7 @@ void AudioPath::finish()
     push_samples(nullptr, 0);
     emit_frames(true);
     if (m_worker) {
-        m_worker->push(nullptr);
-        m_worker->join();
+        m_worker->finish();
         m_worker.reset();
     } else {
         m_encoder->encode(nullptr);

@@ -7,8 +7,10 @@
 
 #include "audio_encoder.h"
 #include "av_owner.h"
+#include "decoder.h"
 #include "input_file.h"
 #include "output_file.h"
+#include "worker.h"
 
 #include <cstdint>
 #include <memory>
@@ -35,8 +37,8 @@ public:
     AudioEncoder& encoder() { return *m_encoder; }
 
     // Decodes and encodes one packet of the stream. Returns false once the end of the range
-    // has been reached (the caller may stop reading). Broken packets are skipped like the
-    // FFmpeg CLI does; throws ConvError(Failure::Codec) on encoder or muxer failure.
+    // has been reached (the caller may stop reading). Damaged packets are skipped and counted
+    // (see Decoder); throws ConvError(Failure::Codec) on encoder or muxer failure.
     bool send_packet(const AVPacket* pkt);
     // Drains decoder, resampler and encoder. Throws ConvError(Failure::Codec).
     void finish();
@@ -47,9 +49,11 @@ public:
     void set_fill_gaps(bool on);
 
     // With the encode thread on, encoding and muxing run on a thread of their own while the
-    // caller's thread reads and decodes on. Only for an output no other stream writes to (the
-    // muxer is not shared between threads); call before the first packet. Off by default.
+    // caller's thread reads and decodes on. Call before the first packet. Off by default.
     void set_encode_thread(bool on);
+
+    // The decoder, with its counts of frames, damaged packets and replaced samples.
+    const Decoder& decoder() const;
 
     // Seconds of audio handed to the encoder so far (the position within the range).
     double seconds_done() const;
@@ -57,10 +61,9 @@ public:
 
 private:
     struct Impl;
-    class EncodeWorker;
     std::unique_ptr<Impl> m_impl;
     std::unique_ptr<AudioEncoder> m_encoder;
-    std::unique_ptr<EncodeWorker> m_worker;
+    std::unique_ptr<BoundedWorker<FramePtr>> m_worker;
     int m_stream_index;
     bool m_range_done = false;
     void handle_decoded(AVFrame* frame);

@@ -4,6 +4,7 @@
 #include "input_file.h"
 #include "options.h"
 #include "output_file.h"
+#include "program.h"
 #include "progress.h"
 
 #include <algorithm>
@@ -43,14 +44,14 @@ constexpr std::array<zmconv::OptionSpec, 17> kOptions = {{
 }};
 
 constexpr std::array<OutputKind, 8> kKinds = {{
-    {".mp3", "mp3", "libmp3lame", 0, 0, 2},
-    {".wma", "asf", "wmav1", 0, 0, 2},
-    {".ogg", "ogg", "libvorbis", 0, 0, 0},
-    {".wav", "wav", "pcm_s16le", 0, 0, 0},
-    {".flac", "flac", "flac", 0, 0, 0},
-    {".ac3", "ac3", "ac3", 0, 0, 0},
-    {".aac", "adts", "aac", 0, 0, 0},
-    {".amr", "amr", "libopencore_amrnb", 8000, 1, 1},
+    {".mp3", "mp3", "libmp3lame", 2},
+    {".wma", "asf", "wmav1", 2},
+    {".ogg", "ogg", "libvorbis", 0},
+    {".wav", "wav", "pcm_s16le", 0},
+    {".flac", "flac", "flac", 0},
+    {".ac3", "ac3", "ac3", 0},
+    {".aac", "adts", "aac", 0},
+    {".amr", "amr", "libopencore_amrnb", 1},
 }};
 
 // Seek this far before a cut's start: audio packets of an interleaved file may lie before the
@@ -174,8 +175,8 @@ void run(const Job& job, const TextSink& progress)
     zmconv::AudioEncoderSettings settings;
     settings.encoder = job.encoder.empty() ? kind->encoder : job.encoder;
     settings.bit_rate = job.bit_rate;
-    settings.sample_rate = kind->fixed_rate ? kind->fixed_rate : job.sample_rate;
-    settings.channels = kind->fixed_channels ? kind->fixed_channels : job.channels;
+    settings.sample_rate = job.sample_rate;
+    settings.channels = job.channels;
     settings.max_channels = kind->max_channels;
     zmconv::AudioPath path(in, audio, settings, out, job.range);
     // The output holds this one stream: encoding may overlap reading and decoding. Encoders of
@@ -217,6 +218,7 @@ void run(const Job& job, const TextSink& progress)
         kProgressInterval);
 
     zmconv::PacketPtr pkt = zmconv::make_packet();
+    bool to_the_end = true;
     while (in.read(pkt.get())) {
         zmconv::throw_if_stopped();
         if (pkt->stream_index != audio)
@@ -224,12 +226,19 @@ void run(const Job& job, const TextSink& progress)
         const bool more = path.send_packet(pkt.get());
         if (path.seconds_done() > 0) // a first "time=0.00" tells the reader nothing
             throttle.update(path.seconds_done());
-        if (!more)
+        if (!more) {
+            to_the_end = false;
             break;
+        }
     }
     zmconv::throw_if_stopped();
     path.finish();
+    const zmconv::Decoder& decoder = path.decoder();
     if (path.seconds_done() <= 0.0) {
+        if (decoder.frames() == 0 && decoder.damaged() > 0)
+            throw ConvError(Failure::Input, "nothing to convert: none of the input's "
+                                                + std::to_string(decoder.damaged())
+                                                + " audio packets could be decoded");
         throw ConvError(Failure::Input, job.range.start_us > 0
                                             ? "nothing to convert: the start offset lies past "
                                               "the end of the input's audio"
@@ -237,6 +246,20 @@ void run(const Job& job, const TextSink& progress)
     }
     out.finish();
     throttle.finish(path.seconds_done());
+
+    zmconv::DecodeReport report;
+    report.add(decoder);
+    if (to_the_end && !path.range_done()) {
+        // The audio's own length where the file states one, else the file's.
+        int64_t expected = decoder.declared_us();
+        if (expected == AV_NOPTS_VALUE)
+            expected = in.duration_us();
+        if (expected != AV_NOPTS_VALUE && job.range.length_us >= 0)
+            expected = std::min(expected, job.range.start_us + job.range.length_us);
+        report.expected_end_us = expected;
+    }
+    if (const std::string text = zmconv::warning_text(report); !text.empty())
+        zmconv::warn(text);
 }
 
 } // namespace conv

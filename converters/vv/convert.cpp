@@ -1,16 +1,16 @@
 #include "convert.h"
 
-#include "audio_worker.h"
 #include "video_path.h"
 
 #include "../common/audio_path.h"
 #include "../common/errors.h"
 #include "../common/input_file.h"
 #include "../common/output_file.h"
+#include "../common/program.h"
 #include "../common/progress.h"
+#include "../common/worker.h"
 
 #include <algorithm>
-#include <mutex>
 
 namespace vv {
 
@@ -43,6 +43,10 @@ std::string audioEncoderName(const std::string &requested, const AVOutputFormat 
 }
 
 namespace {
+
+// Sound packets waiting for the sound thread at most (a few seconds of sound).
+constexpr size_t kQueuedPackets = 128;
+constexpr size_t kWakeBatch = 4;
 
 int findVideoStream(const zmconv::InputFile &in)
 {
@@ -105,12 +109,14 @@ void convert(const Options &options, ProgressFile &progress)
     out.write_header();
     progress.flush();
 
-    // The sound is converted on a thread of its own, beside the picture.
-    std::mutex muxLock;
-    std::unique_ptr<AudioWorker> audioWorker;
+    // The sound is decoded, converted and encoded on a thread of its own, beside the picture;
+    // both write into the output, whose writing is thread-safe.
+    std::unique_ptr<zmconv::BoundedWorker<zmconv::PacketPtr>> audioWorker;
     if (audioPath) {
-        videoPath.setMuxLock(&muxLock);
-        audioWorker = std::make_unique<AudioWorker>(*audioPath, muxLock);
+        zmconv::AudioPath &path = *audioPath;
+        audioWorker = std::make_unique<zmconv::BoundedWorker<zmconv::PacketPtr>>(
+            [&path](zmconv::PacketPtr &packet) { path.send_packet(packet.get()); },
+            [&path] { path.finish(); }, kQueuedPackets, kWakeBatch);
     }
 
     const int64_t duration = in.duration_us();
@@ -121,10 +127,13 @@ void convert(const Options &options, ProgressFile &progress)
         zmconv::throw_if_stopped();
         const AVStream *st = in.context()->streams[pkt->stream_index];
         int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
-        if (pkt->stream_index == videoIndex)
+        if (pkt->stream_index == videoIndex) {
             videoPath.sendPacket(pkt.get());
-        else if (audioWorker && pkt->stream_index == audioIndex)
-            audioWorker->push(pkt.get());
+        } else if (audioWorker && pkt->stream_index == audioIndex) {
+            zmconv::PacketPtr copy = zmconv::make_packet();
+            av_packet_move_ref(copy.get(), pkt.get());
+            audioWorker->push(std::move(copy));
+        }
         if (ts != AV_NOPTS_VALUE && duration > 0) {
             const int64_t us = av_rescale_q(ts, st->time_base, AV_TIME_BASE_Q) - start;
             progress.update(static_cast<double>(us) / static_cast<double>(duration));
@@ -135,11 +144,24 @@ void convert(const Options &options, ProgressFile &progress)
         }
         av_packet_unref(pkt.get());
     }
+    zmconv::throw_if_stopped();
     videoPath.finish();
     if (audioWorker)
         audioWorker->finish();
     out.finish();
     progress.finish();
+
+    zmconv::DecodeReport report;
+    report.add(videoPath.decoder());
+    int64_t declared = videoPath.decoder().declared_us();
+    if (audioPath) {
+        report.add(audioPath->decoder());
+        declared = std::max(declared, audioPath->decoder().declared_us());
+    }
+    // The streams' own lengths where the file states them, else the file's.
+    report.expected_end_us = declared > 0 ? declared : duration;
+    if (const std::string text = zmconv::warning_text(report); !text.empty())
+        zmconv::warn(text);
 }
 
 } // namespace vv
