@@ -1,21 +1,38 @@
 // Encoder preset files (-fpre): "key=value" lines of encoder options.
 // Blank lines and lines starting with '#' are comments; blanks around keys and values are
 // ignored. Any other line without '=' or with an empty key is an error.
+//
+// A preset may set only encoder options that name no file: numbers, switches and named choices,
+// and the few text options known to be plain settings (preset, tune, profile, level, ...). Text
+// options that name files (stats, passlogfile) or pass settings on unchecked (x264-params,
+// x264opts), and two-pass encoding (which writes a statistics file), are refused.
 #pragma once
 
 #include <string>
-#include <utility>
 #include <vector>
+
+struct AVCodecContext;
 
 namespace vv {
 
-using PresetEntries = std::vector<std::pair<std::string, std::string>>;
+struct PresetEntry {
+    std::string key;
+    std::string value;
+    int line = 0; // 1-based line of the file
+    bool operator==(const PresetEntry &) const = default;
+};
+using PresetEntries = std::vector<PresetEntry>;
 
-// Both throw zmconv::ConvError(Failure::Input) with one line naming the file (and line).
-// Parses the text of a preset file; `name` is used in error messages.
+// Parses the text of a preset file; `name` is used in error messages. A malformed line is
+// zmconv::ConvError(Failure::Usage) naming the file and the line.
 PresetEntries parsePreset(const std::string &text, const std::string &name);
 
-// Reads and parses a preset file. A missing, unreadable, oversized or binary file is an error.
+// Reads and parses a preset file. A missing, unreadable, oversized or binary file is
+// zmconv::ConvError(Failure::Input).
 PresetEntries readPresetFile(const std::string &path);
+
+// Sets the entries on the (not yet opened) encoder. An unknown key, a refused key or a bad value
+// is zmconv::ConvError(Failure::Usage) naming the file and the line.
+void applyPreset(AVCodecContext *encoder, const PresetEntries &entries, const std::string &name);
 
 } // namespace vv

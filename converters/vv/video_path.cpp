@@ -45,10 +45,6 @@ AVPixelFormat chooseEncoderFormat(const AVCodec *codec)
     return codec->pix_fmts[0];
 }
 
-// Gaps in the picture up to this long are kept (the last picture repeats, as the sound fills
-// the same gap with silence); longer jumps of the timestamps are not followed.
-constexpr int64_t kMaxFrameGapSeconds = 600;
-
 std::string ratioText(AVRational r) { return std::to_string(r.num) + "/" + std::to_string(r.den); }
 
 } // namespace
@@ -81,12 +77,11 @@ struct VideoPath::Impl {
     zmconv::OutputFile &out;
     AVStream *inStream = nullptr;
     AVStream *outStream = nullptr;
-    zmconv::CodecContextPtr decoder;
+    std::unique_ptr<zmconv::Decoder> decoder;
     zmconv::CodecContextPtr encoder;
     GraphPtr graph;
     AVFilterContext *source = nullptr;
     AVFilterContext *sink = nullptr;
-    zmconv::FramePtr decoded = zmconv::make_frame();
     zmconv::FramePtr filtered = zmconv::make_frame();
     zmconv::PacketPtr packet = zmconv::make_packet();
     int64_t startPts = 0;           // the file's start in the input stream's time base
@@ -96,10 +91,9 @@ struct VideoPath::Impl {
     AVPixelFormat encoderFormat = AV_PIX_FMT_YUV420P;
     AVRational frameRate{25, 1};
     std::optional<Rational> aspect;
-    int64_t decodeErrors = 0;
     int64_t lastPts = AV_NOPTS_VALUE;  // input time base
+    int64_t endPts = AV_NOPTS_VALUE;   // end of the last frame sent to the graph (graph time)
     AVRational containerSar{0, 1};     // 0/1: the container states none
-    std::mutex *muxLock = nullptr;
     int64_t lastOutPts = AV_NOPTS_VALUE; // encoder time base
     int64_t inputFrameTicks = 1;       // one input frame in the input time base
     int64_t maxJumpTicks = INT64_MAX;  // largest gap between two frames that is kept
@@ -117,21 +111,7 @@ VideoPath::VideoPath(zmconv::InputFile &in, int streamIndex, const VideoSettings
     d.inStream = in.context()->streams[streamIndex];
     const AVCodecParameters *par = d.inStream->codecpar;
 
-    // Decoder.
-    const AVCodec *decoderCodec = avcodec_find_decoder(par->codec_id);
-    if (!decoderCodec)
-        throw ConvError(Failure::Input, std::string("no decoder for the input's video codec ")
-                                            + avcodec_get_name(par->codec_id));
-    d.decoder.reset(avcodec_alloc_context3(decoderCodec));
-    if (!d.decoder)
-        throw ConvError(Failure::Codec, "out of memory");
-    check(avcodec_parameters_to_context(d.decoder.get(), par), Failure::Input,
-          "cannot read the input's video parameters");
-    d.decoder->pkt_timebase = d.inStream->time_base;
-    d.decoder->thread_count = 0;
-    d.decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-    check(avcodec_open2(d.decoder.get(), decoderCodec, nullptr), Failure::Input,
-          std::string("cannot open the video decoder ") + decoderCodec->name);
+    d.decoder = std::make_unique<zmconv::Decoder>(in, streamIndex);
     if (par->width <= 0 || par->height <= 0 || par->format < 0)
         throw ConvError(Failure::Input, "the input's video frame size or pixel format is unknown");
 
@@ -195,7 +175,9 @@ VideoPath::VideoPath(zmconv::InputFile &in, int streamIndex, const VideoSettings
         d.inputFrameTicks = std::max<int64_t>(
             1, av_rescale_q(1, av_inv_q(inRate), d.inStream->time_base));
     }
-    d.maxJumpTicks = av_rescale_q(kMaxFrameGapSeconds, AVRational{1, 1}, d.inStream->time_base);
+    // Gaps in the picture up to this long are kept (the last picture repeats, as the sound fills
+    // the same gap with silence); longer jumps of the timestamps are not followed.
+    d.maxJumpTicks = av_rescale_q(zmconv::kMaxGapSeconds, AVRational{1, 1}, d.inStream->time_base);
     rate = limitFrameRate(rate);
     d.frameRate = AVRational{rate.num, rate.den};
     d.aspect = settings.aspect;
@@ -226,17 +208,7 @@ VideoPath::VideoPath(zmconv::InputFile &in, int streamIndex, const VideoSettings
         check(av_opt_set(enc, "strict", settings.strict.c_str(), 0), Failure::Usage,
               "bad -strict value");
 
-    for (const auto &[key, value] : settings.preset) {
-        const int ret = av_opt_set(enc, key.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN);
-        if (ret == AVERROR_OPTION_NOT_FOUND)
-            throw ConvError(Failure::Usage, "preset file " + settings.presetName
-                                                + ": the encoder " + codec->name
-                                                + " has no option '" + key + "'");
-        if (ret < 0)
-            throw ConvError(Failure::Usage, "preset file " + settings.presetName
-                                                + ": bad value '" + value + "' for '" + key
-                                                + "': " + zmconv::av_error_text(ret));
-    }
+    applyPreset(enc, settings.preset, settings.presetName);
     // Explicit options win over the preset.
     if (settings.bitRate > 0)
         enc->bit_rate = settings.bitRate;
@@ -320,36 +292,11 @@ void VideoPath::buildGraph(int width, int height, int format, AVRational sar)
     d.graphSar = sar;
 }
 
-void VideoPath::setMuxLock(std::mutex *lock) { m_impl->muxLock = lock; }
+const zmconv::Decoder &VideoPath::decoder() const { return *m_impl->decoder; }
 
-void VideoPath::sendPacket(const AVPacket *pkt) { decodeAndFilter(pkt); }
-
-void VideoPath::decodeAndFilter(const AVPacket *pkt)
+void VideoPath::sendPacket(const AVPacket *pkt)
 {
-    Impl &d = *m_impl;
-    int ret = avcodec_send_packet(d.decoder.get(), pkt);
-    if (ret < 0 && ret != AVERROR_EOF) {
-        if (ret == AVERROR(ENOMEM))
-            throw ConvError(Failure::Codec, "out of memory while decoding video");
-        // A broken packet: skip it and go on, like the FFmpeg CLI.
-        ++d.decodeErrors;
-        zmconv::take_library_message();
-        if (pkt)
-            return;
-    }
-    for (;;) {
-        ret = avcodec_receive_frame(d.decoder.get(), d.decoded.get());
-        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
-            break;
-        if (ret < 0) {
-            ++d.decodeErrors;
-            if (ret == AVERROR(ENOMEM))
-                throw ConvError(Failure::Codec, "out of memory while decoding video");
-            continue;
-        }
-        filterFrame(d.decoded.get());
-        av_frame_unref(d.decoded.get());
-    }
+    m_impl->decoder->decode(pkt, [this](AVFrame *frame) { filterFrame(frame); });
 }
 
 void VideoPath::filterFrame(AVFrame *frame)
@@ -360,14 +307,6 @@ void VideoPath::filterFrame(AVFrame *frame)
     AVRational sar = frame->sample_aspect_ratio;
     if (sar.num <= 0 || sar.den <= 0)
         sar = AVRational{1, 1};
-    if (frame->width != d.graphWidth || frame->height != d.graphHeight
-        || frame->format != d.graphFormat || av_cmp_q(sar, d.graphSar) != 0) {
-        // The picture changed mid-stream: finish what the old graph holds, then start anew.
-        check(av_buffersrc_add_frame_flags(d.source, nullptr, 0), Failure::Codec,
-              "cannot flush the video filters");
-        pullFiltered();
-        buildGraph(frame->width, frame->height, frame->format, sar);
-    }
     int64_t pts = frame->best_effort_timestamp;
     if (pts == AV_NOPTS_VALUE)
         pts = frame->pts;
@@ -382,6 +321,21 @@ void VideoPath::filterFrame(AVFrame *frame)
     }
     d.lastPts = pts;
     frame->pts = pts - d.startPts;
+
+    if (frame->width != d.graphWidth || frame->height != d.graphHeight
+        || frame->format != d.graphFormat || av_cmp_q(sar, d.graphSar) != 0) {
+        // The picture changed mid-stream: the old graph ends where this frame begins; what it
+        // holds is finished, then a new one starts.
+        check(av_buffersrc_close(d.source, frame->pts, AV_BUFFERSRC_FLAG_PUSH), Failure::Codec,
+              "cannot flush the video filters");
+        pullFiltered();
+        buildGraph(frame->width, frame->height, frame->format, sar);
+    }
+    // Where this frame ends: the end of the stream closes the graph there, so the last picture
+    // is shown for its whole duration like every other.
+    const int64_t duration = zmconv::frame_duration(frame);
+    const int64_t end = frame->pts + (duration > 0 ? duration : d.inputFrameTicks);
+    d.endPts = d.endPts == AV_NOPTS_VALUE ? end : std::max(d.endPts, end);
     check(av_buffersrc_add_frame_flags(d.source, frame, AV_BUFFERSRC_FLAG_KEEP_REF),
           Failure::Codec, "cannot filter a video frame");
     pullFiltered();
@@ -427,24 +381,27 @@ void VideoPath::encode(AVFrame *frame)
         check(ret, Failure::Codec,
               std::string("video encoding failed (") + d.encoder->codec->name + ")");
         d.packet->stream_index = d.outStream->index;
-        if (d.muxLock) {
-            std::lock_guard lock(*d.muxLock);
-            d.out.write(d.packet.get(), d.encoder->time_base);
-        } else {
-            d.out.write(d.packet.get(), d.encoder->time_base);
-        }
+        d.out.write(d.packet.get(), d.encoder->time_base);
     }
 }
 
 void VideoPath::finish()
 {
     Impl &d = *m_impl;
-    decodeAndFilter(nullptr);
-    check(av_buffersrc_add_frame_flags(d.source, nullptr, 0), Failure::Codec,
-          "cannot flush the video filters");
+    sendPacket(nullptr);
+    // The source closes at the end of the last frame, not at its start: two seconds of input
+    // give two seconds of output frames at any rate.
+    check(av_buffersrc_close(d.source, d.endPts == AV_NOPTS_VALUE ? 0 : d.endPts,
+                             AV_BUFFERSRC_FLAG_PUSH),
+          Failure::Codec, "cannot flush the video filters");
     pullFiltered();
-    if (m_framesEncoded == 0)
-        throw ConvError(Failure::Input, "no video frame could be decoded from the input");
+    if (m_framesEncoded == 0) {
+        const int64_t damaged = d.decoder->damaged();
+        throw ConvError(Failure::Input, damaged > 0 ? "no video frame could be decoded from the input: "
+                                                          + std::to_string(damaged)
+                                                          + " damaged packets"
+                                                    : "no video frame could be decoded from the input");
+    }
     encode(nullptr);
 }
 

@@ -9,12 +9,12 @@
 #include "preset.h"
 
 #include "../common/av_owner.h"
+#include "../common/decoder.h"
 #include "../common/input_file.h"
 #include "../common/output_file.h"
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -50,15 +50,15 @@ public:
     VideoPath &operator=(const VideoPath &) = delete;
 
     int streamIndex() const { return m_streamIndex; }
-    // Decodes, filters and encodes one packet. Broken packets are skipped as the FFmpeg CLI
-    // does. Throws zmconv::ConvError(Failure::Codec) on filter, encoder or muxer failure.
+    // Decodes, filters and encodes one packet (null: the end). Damaged packets are skipped and
+    // counted (see zmconv::Decoder). Throws zmconv::ConvError(Failure::Codec) on filter, encoder
+    // or muxer failure.
     void sendPacket(const AVPacket *pkt);
     // Drains decoder, filters and encoder. Throws when no frame at all could be encoded.
     void finish();
 
     int64_t framesEncoded() const { return m_framesEncoded; }
-    // When another thread writes into the same output, every write happens under this lock.
-    void setMuxLock(std::mutex *lock);
+    const zmconv::Decoder &decoder() const;
 
 private:
     struct Impl;
@@ -67,7 +67,6 @@ private:
     int64_t m_framesEncoded = 0;
 
     void buildGraph(int width, int height, int format, AVRational sar);
-    void decodeAndFilter(const AVPacket *pkt);
     void filterFrame(AVFrame *frame);
     void pullFiltered();
     void encode(AVFrame *frame);
