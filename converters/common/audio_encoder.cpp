@@ -1,5 +1,6 @@
 #include "audio_encoder.h"
 #include "errors.h"
+#include "program.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -9,6 +10,7 @@ extern "C" {
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 #include <vector>
@@ -19,6 +21,16 @@ namespace {
 
 constexpr std::array<int, 8> kAmrRates = {4750, 5150, 5900, 6700, 7400, 7950, 10200, 12200};
 constexpr int kAmrFrame = 160;
+
+// Bit rates (kbit/s) of MPEG audio by version: 1 for 32000 Hz and up, 2 for 16000 to 24000 Hz,
+// 2.5 (layer III only) below. Encoders of these take no other value.
+constexpr int kMp2Version1[] = {32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0};
+constexpr int kMpegVersion2[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
+constexpr int kMp3Version1[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+constexpr int kMp3Version25[] = {8, 16, 24, 32, 40, 48, 56, 64, 0};
+// AAC takes at most 6144 bits per channel and frame of 1024 samples; below this per channel it
+// refuses to open.
+constexpr int64_t kAacMinPerChannel = 8000;
 
 // Limits of encoders that publish no list of rates or layouts but refuse values beyond them.
 struct EncoderLimit {
@@ -116,6 +128,31 @@ std::string container_name(const OutputFile& out)
     return out.format()->name;
 }
 
+std::string hz(int rate)
+{
+    return std::to_string(rate) + " Hz";
+}
+
+bool is_lossless(const AVCodec* codec)
+{
+    const AVCodecDescriptor* d = avcodec_descriptor_get(codec->id);
+    return d && (d->props & AV_CODEC_PROP_LOSSLESS);
+}
+
+// The notes for values the encoder cannot take, given what was asked and what it got.
+void note_changes(const std::string& encoder, const AudioEncoderSettings& asked, int rate,
+                  int channels, int64_t bit_rate)
+{
+    if (asked.sample_rate > 0 && rate != asked.sample_rate)
+        note(encoder + " cannot encode " + hz(asked.sample_rate) + "; using " + hz(rate));
+    if (asked.channels > 0 && channels != asked.channels)
+        note(encoder + " cannot encode " + std::to_string(asked.channels)
+             + (asked.channels == 1 ? " channel" : " channels") + "; using " + std::to_string(channels));
+    if (asked.bit_rate > 0 && bit_rate > 0 && bit_rate != asked.bit_rate)
+        note(encoder + " cannot encode " + bit_rate_text(asked.bit_rate) + " at " + hz(rate)
+             + "; using " + bit_rate_text(bit_rate));
+}
+
 // FFmpeg's own encoders.
 class LavcAudioEncoder final : public AudioEncoder {
 public:
@@ -141,8 +178,10 @@ public:
         m_ctx->sample_rate = m_rate;
         check(av_channel_layout_copy(&m_ctx->ch_layout, &m_layout), Failure::Codec, "channel layout");
         m_ctx->time_base = AVRational{1, m_rate};
-        if (s.bit_rate > 0)
-            m_ctx->bit_rate = s.bit_rate;
+        // A lossless encoder has no bit rate to set: the request means nothing to it.
+        const bool lossless = is_lossless(codec);
+        if (s.bit_rate > 0 && !lossless)
+            m_ctx->bit_rate = encoder_bit_rate(codec->name, m_rate, m_layout.nb_channels, s.bit_rate);
         m_ctx->thread_count = 0;
         if (out.wants_global_header())
             m_ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -150,6 +189,8 @@ public:
               std::string("cannot open the ") + codec->name + " encoder");
         m_frame_size = (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) ? 0
                                                                                  : m_ctx->frame_size;
+        // Encoders that clamp the bit rate themselves say so in bit_rate.
+        note_changes(codec->name, s, m_rate, m_layout.nb_channels, lossless ? 0 : m_ctx->bit_rate);
 
         m_stream = out.add_stream();
         m_stream->time_base = m_ctx->time_base;
@@ -190,6 +231,7 @@ public:
         m_format = AV_SAMPLE_FMT_S16;
         m_rate = 8000;
         av_channel_layout_default(&m_layout, 1);
+        note_changes("libopencore_amrnb", s, m_rate, 1, kAmrRates[static_cast<size_t>(m_mode)]);
         m_frame_size = kAmrFrame;
         m_state = Encoder_Interface_init(0);
         if (!m_state)
@@ -256,6 +298,41 @@ int nearest_sample_rate(const int* supported, int wanted)
             best = *r;
     }
     return best;
+}
+
+int64_t encoder_bit_rate(const std::string& encoder, int sample_rate, int channels, int64_t wanted)
+{
+    const int* table = nullptr;
+    if (encoder == "mp2")
+        table = sample_rate >= 32000 ? kMp2Version1 : kMpegVersion2;
+    else if (encoder == "libmp3lame")
+        table = sample_rate >= 32000 ? kMp3Version1
+                                     : (sample_rate >= 16000 ? kMpegVersion2 : kMp3Version25);
+    if (table) {
+        int best = table[0];
+        for (const int* k = table; *k; ++k) {
+            const int64_t d = std::llabs(int64_t(*k) * 1000 - wanted);
+            const int64_t bd = std::llabs(int64_t(best) * 1000 - wanted);
+            if (d < bd || (d == bd && *k > best))
+                best = *k;
+        }
+        return int64_t(best) * 1000;
+    }
+    if (encoder == "aac") {
+        const int64_t low = kAacMinPerChannel * std::max(channels, 1);
+        const int64_t high = int64_t(6144) * std::max(channels, 1) * sample_rate / 1024;
+        return std::clamp(wanted, low, std::max(low, high));
+    }
+    return wanted;
+}
+
+std::string bit_rate_text(int64_t bits)
+{
+    if (bits < 1000)
+        return std::to_string(bits) + " bit/s";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g kbit/s", static_cast<double>(bits) / 1000.0);
+    return buf;
 }
 
 int amr_nb_mode(int64_t bit_rate)

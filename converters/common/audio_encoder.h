@@ -1,8 +1,9 @@
 // Audio encoders writing into an OutputFile stream. make_audio_encoder() picks the encoder by
 // name (FFmpeg's encoders, plus "libopencore_amrnb"/"amr_nb" which calls opencore-amrnb
-// directly because Debian's libavcodec has none), chooses the sample format, rate and channel
-// layout the encoder supports closest to the request, opens it, and adds its stream to the
-// output. Several encoders (and a video stream of the caller) may share one output; packets go
+// directly because Debian's libavcodec has none), chooses the sample format, rate, channel
+// layout and bit rate the encoder supports closest to the request, opens it, and adds its
+// stream to the output. A requested value the encoder cannot take is replaced by the nearest it
+// can, with a "note:" line on stderr saying so. Several encoders (and a video stream of the caller) may share one output; packets go
 // through OutputFile::write, which interleaves them.
 #pragma once
 
@@ -68,5 +69,11 @@ std::unique_ptr<AudioEncoder> make_audio_encoder(const AudioEncoderSettings& set
 int nearest_sample_rate(const int* supported, int wanted);
 // AMR-NB mode (0 = 4.75k ... 7 = 12.2k) whose rate is nearest bit_rate; 0 = default 12.2k.
 int amr_nb_mode(int64_t bit_rate);
+// The bit rate an encoder takes nearest the wanted one at this sample rate and channel count:
+// the nearest of the MPEG table for mp2 and libmp3lame (ties go up), within AAC's range for aac;
+// unchanged for encoders that take any.
+int64_t encoder_bit_rate(const std::string& encoder, int sample_rate, int channels, int64_t wanted);
+// "128 kbit/s", "12.2 kbit/s", "500 bit/s".
+std::string bit_rate_text(int64_t bits);
 
 } // namespace zmconv

@@ -13,20 +13,11 @@ extern "C" {
 
 namespace zmconv {
 
-namespace {
-
-std::string dash(std::string_view option)
+void bad_value(std::string_view option, std::string_view text, const std::string& why)
 {
-    return "-" + std::string(option);
+    throw ConvError(Failure::Usage, "invalid value \"" + std::string(text) + "\" for -"
+                                        + std::string(option) + ": " + why);
 }
-
-[[noreturn]] void bad_value(std::string_view option, std::string_view text, const char* why)
-{
-    throw ConvError(Failure::Usage,
-                    "invalid value \"" + std::string(text) + "\" for " + dash(option) + ": " + why);
-}
-
-} // namespace
 
 ParsedCommandLine tokenize(std::span<const std::string> args, std::span<const OptionSpec> table)
 {
@@ -118,9 +109,7 @@ int parse_int(std::string_view option, std::string_view text, int min, int max)
     if (text.empty() || ec != std::errc() || ptr != text.data() + text.size())
         bad_value(option, text, "expected a whole number");
     if (value < min || value > max)
-        bad_value(option, text,
-                  ("must be between " + std::to_string(min) + " and " + std::to_string(max))
-                      .c_str());
+        bad_value(option, text, "must be between " + std::to_string(min) + " and " + std::to_string(max));
     return value;
 }
 

@@ -42,4 +42,8 @@ int64_t parse_bit_rate(std::string_view option, std::string_view text);
 // Whole number in [min, max].
 int parse_int(std::string_view option, std::string_view text, int min, int max);
 
+// Throws ConvError(Failure::Usage): 'invalid value "TEXT" for -OPTION: WHY', with the value as
+// typed. option is the name without its dash.
+[[noreturn]] void bad_value(std::string_view option, std::string_view text, const std::string& why);
+
 } // namespace zmconv

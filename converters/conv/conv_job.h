@@ -35,8 +35,6 @@ struct OutputKind {
     const char* extension; // with the dot, lower case
     const char* muxer;     // libavformat muxer name
     const char* encoder;   // default encoder
-    int fixed_rate;        // 0 = free
-    int fixed_channels;    // 0 = free
     int max_channels;      // 0 = encoder's own limit
 };
 
@@ -49,7 +47,8 @@ const OutputKind* output_kind_for(const std::string& path);
 // Receives every progress text (already ending in a newline).
 using TextSink = std::function<void(const std::string&)>;
 
-// Converts; throws zmconv::ConvError on failure, in which case no output file is left.
+// Converts; throws zmconv::ConvError on failure, in which case no output file is left. A
+// damaged input that still converts gives one warning line on stderr at the end.
 void run(const Job& job, const TextSink& progress);
 
 // Progress line for a position (seconds) and an output size (bytes).

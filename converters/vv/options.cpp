@@ -18,10 +18,7 @@ namespace {
 using zmconv::ConvError;
 using zmconv::Failure;
 
-[[noreturn]] void bad(const std::string &option, const std::string &value, const std::string &why)
-{
-    throw ConvError(Failure::Usage, "bad value '" + value + "' for " + option + ": " + why);
-}
+using zmconv::bad_value;
 
 enum Id { Input, Overwrite, VCodec, ACodec, VBitRate, ABitRate, Size, Rate, Aspect, Preset,
           Strict, SampleRate, Channels };
@@ -61,11 +58,11 @@ std::pair<int, int> parseFrameSize(const std::string &text)
             && text.find_first_not_of("0123456789") == x);
     if (text.empty() || !wellFormed || av_parse_video_size(&w, &h, text.c_str()) < 0 || w <= 0
         || h <= 0)
-        bad("-s", text, "expected a frame size such as 176x144");
+        bad_value("s", text, "expected a frame size such as 176x144");
     if (w > 8192 || h > 8192)
-        bad("-s", text, "frame size larger than 8192x8192");
+        bad_value("s", text, "frame size larger than 8192x8192");
     if (w % 2 || h % 2)
-        bad("-s", text, "width and height must be even");
+        bad_value("s", text, "width and height must be even");
     return {w, h};
 }
 
@@ -74,9 +71,9 @@ Rational parseFrameRate(const std::string &text)
     AVRational rate{0, 1};
     if (text.empty() || av_parse_video_rate(&rate, text.c_str()) < 0 || rate.num <= 0
         || rate.den <= 0)
-        bad("-r", text, "expected a frame rate such as 25 or 14.985");
+        bad_value("r", text, "expected a frame rate such as 25 or 14.985");
     if (av_q2d(rate) < 1.0 || av_q2d(rate) > 240.0)
-        bad("-r", text, "frame rate must be from 1 to 240");
+        bad_value("r", text, "frame rate must be from 1 to 240");
     return {rate.num, rate.den};
 }
 
@@ -85,10 +82,10 @@ Rational parseAspect(const std::string &text)
     AVRational ratio{0, 1};
     if (text.empty() || av_parse_ratio(&ratio, text.c_str(), 255, 0, nullptr) < 0
         || ratio.num <= 0 || ratio.den <= 0)
-        bad("-aspect", text, "expected an aspect ratio such as 4:3");
+        bad_value("aspect", text, "expected an aspect ratio such as 4:3");
     const double value = av_q2d(ratio);
     if (value < 0.1 || value > 10.0)
-        bad("-aspect", text, "aspect ratio out of range");
+        bad_value("aspect", text, "aspect ratio out of range");
     return {ratio.num, ratio.den};
 }
 
@@ -99,7 +96,7 @@ Options parseOptions(const std::vector<std::string> &args)
     Options o;
     bool haveInput = false;
     for (const zmconv::ParsedOption &opt : parsed.options) {
-        const std::string name = "-" + opt.name;
+        const std::string &name = opt.name; // without its dash
         const std::string &v = opt.value;
         switch (opt.id) {
         case Input:
@@ -113,12 +110,12 @@ Options parseOptions(const std::vector<std::string> &args)
         case Overwrite: o.overwrite = true; break;
         case VCodec:
             if (v.empty())
-                bad(name, v, "expected a video encoder name");
+                bad_value(name, v, "expected a video encoder name");
             o.videoCodec = v;
             break;
         case ACodec:
             if (v.empty())
-                bad(name, v, "expected an audio encoder name");
+                bad_value(name, v, "expected an audio encoder name");
             o.audioCodec = v;
             break;
         case VBitRate: o.videoBitRate = zmconv::parse_bit_rate(name, v); break;
@@ -139,7 +136,7 @@ Options parseOptions(const std::vector<std::string> &args)
         case Strict: {
             const auto it = strictValues().find(v);
             if (it == strictValues().end())
-                bad(name, v, "expected experimental, unofficial, normal, strict or very");
+                bad_value(name, v, "expected experimental, unofficial, normal, strict or very");
             o.strict = it->second;
             break;
         }

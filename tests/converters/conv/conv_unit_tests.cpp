@@ -174,9 +174,7 @@ TEST(ConvCommandLine, OutputKindByExtension)
             EXPECT_EQ(k, nullptr) << row.path;
         }
     }
-    const conv::OutputKind* amr = conv::output_kind_for("x.amr");
-    EXPECT_EQ(amr->fixed_rate, 8000);
-    EXPECT_EQ(amr->fixed_channels, 1);
+    EXPECT_EQ(conv::output_kind_for("x.amr")->max_channels, 1);
 }
 
 // The exact texts zelmora's builder produces, split as its runner splits them.
