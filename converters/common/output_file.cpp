@@ -1,5 +1,6 @@
 #include "output_file.h"
 #include "errors.h"
+#include "program.h"
 #include "progress.h"
 
 #include <algorithm>
@@ -34,10 +35,17 @@ struct OutputFile::Io {
         while (done < size) {
             const ssize_t n = ::write(io.fd, buf + done, static_cast<size_t>(size - done));
             if (n < 0) {
-                if (errno == EINTR && !stop_requested())
+                const int err = errno;
+                if (err == EINTR && !stop_requested())
                     continue;
-                io.last_errno = errno == EINTR ? 0 : errno;
-                return errno == EINTR ? AVERROR_EXIT : AVERROR(errno);
+                // A full FIFO (written without blocking): wait until it takes data or the
+                // conversion is stopped.
+                if (err == EAGAIN && wait_writable(io.fd))
+                    continue;
+                if (stop_requested())
+                    return AVERROR_EXIT;
+                io.last_errno = err;
+                return AVERROR(err);
             }
             done += static_cast<int>(n);
         }
@@ -80,6 +88,9 @@ OutputFile::OutputFile(const OutputOptions& options)
 
 OutputFile::~OutputFile()
 {
+    // Bytes that reached the muxer may still wait in the I/O buffer: they count as written.
+    if (!m_done && m_io && m_io->pb && avio_tell(m_io->pb) > 0 && m_target.kind() != OutputTarget::Kind::Direct)
+        set_partial_output_removed(true);
     if (m_ctx) {
         m_ctx->pb = nullptr; // ours, freed with m_io
         avformat_free_context(m_ctx);
@@ -127,6 +138,7 @@ void OutputFile::check_write(int ret, const char* what)
 
 void OutputFile::write_header()
 {
+    throw_if_stopped(); // a stopped conversion starts no output
     if (!(m_ctx->oformat->flags & AVFMT_NOFILE)) {
         m_target.open();
         m_io = std::make_unique<Io>();
@@ -170,6 +182,7 @@ void OutputFile::finish()
         m_bytes.store(std::max<int64_t>(0, avio_tell(m_ctx->pb)), std::memory_order_relaxed);
         m_target.commit();
     }
+    m_done = true;
 }
 
 int64_t OutputFile::bytes_written() const

@@ -66,6 +66,7 @@ private:
     std::unique_ptr<Io> m_io;
     std::mutex m_write_lock;
     bool m_header = false;
+    bool m_done = false;
     std::atomic<int64_t> m_bytes{0};
 };
 

@@ -190,7 +190,7 @@ OutputTarget::~OutputTarget()
     if (!m_committed && m_kind != Kind::Direct) {
         struct stat st {};
         if (::fstat(m_fd, &st) == 0 && st.st_size > 0)
-            record_partial_output_removed();
+            set_partial_output_removed(true);
         if (!m_temp.empty())
             ::unlink(m_temp.c_str());
     }
@@ -271,13 +271,17 @@ void OutputTarget::open_named()
 
 void OutputTarget::open_direct()
 {
+    // Non-blocking, so that neither a FIFO without a reader nor one nobody drains can hold up a
+    // stop; the writer waits in poll() instead.
     for (;;) {
-        m_fd = ::open(m_target.c_str(), O_WRONLY | O_CLOEXEC);
+        m_fd = ::open(m_target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
         if (m_fd >= 0)
             return;
-        if (errno != EINTR)
+        if (errno != ENXIO && errno != EINTR)
             break;
-        throw_if_stopped(); // a FIFO without a reader waits in open()
+        // A FIFO whose reader has not come yet: look again a few times a second.
+        if (wait_for_stop(100))
+            throw_if_stopped();
     }
     throw ConvError(Failure::Output, "cannot open the output " + m_path + ": " + errno_text(errno));
 }

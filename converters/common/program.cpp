@@ -59,9 +59,9 @@ void warn(const std::string& text)
     line("warning: ", text);
 }
 
-void record_partial_output_removed()
+void set_partial_output_removed(bool removed)
 {
-    g_partial_removed.store(true);
+    g_partial_removed.store(removed);
 }
 
 bool partial_output_removed()

@@ -33,7 +33,7 @@ void note(const std::string& text);
 void warn(const std::string& text);
 
 // The output that was discarded had received data; the stop line then says it was removed.
-void record_partial_output_removed();
+void set_partial_output_removed(bool removed);
 bool partial_output_removed();
 
 } // namespace zmconv

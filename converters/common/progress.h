@@ -37,6 +37,13 @@ private:
 // fd) are ignored. A reader that stopped draining a pipe therefore never holds up a stop.
 void write_text(int fd, std::string_view text);
 
+// Waits until fd takes data (poll POLLOUT) or a stop is requested; false on a stop. A timeout
+// (ms, -1 = none) that passes returns false too. Race-free: a signal that arrives just before
+// the wait still ends it.
+bool wait_writable(int fd, int timeout_ms = -1);
+// Waits up to timeout_ms for a stop; true when one was requested.
+bool wait_for_stop(int timeout_ms);
+
 // Ignores SIGPIPE, SIGHUP and SIGXFSZ; makes SIGINT and SIGTERM set the stop flag.
 void install_signal_handlers();
 bool stop_requested();
