@@ -126,6 +126,15 @@ public:
               "-i", "sine=frequency=440:sample_rate=44100:duration=12", "-ac", "2", "-c:v",
               "libx264", "-preset", "ultrafast", "-c:a", "aac", "-shortest"}},
         };
+        if (name.rfind("rate", 0) == 0) {
+            // "rateN.mp4": exactly two seconds of picture at N frames a second.
+            const QString rate = QString::fromStdString(name.substr(4, name.size() - 8));
+            const RunResult r = run("ffmpeg", {"-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
+                                               "testsrc=size=176x144:rate=" + rate + ":duration=2",
+                                               "-c:v", "mpeg4", path});
+            EXPECT_EQ(r.exitCode, 0) << name << ": " << r.err.toStdString();
+            return path;
+        }
         if (name == "rotated.mp4") {
             // 43_25.mp4 with a display matrix that shows it turned by a quarter (a phone
             // video held upright); only a stream copy writes the matrix.
@@ -569,6 +578,80 @@ TEST(Failures, PresetFileMissingOrBad)
         EXPECT_TRUE(r.err.contains(row.message)) << r.err.toStdString();
         EXPECT_FALSE(QFileInfo::exists(out));
     }
+}
+
+// A preset file may set only encoder options that name no file. Every refused line is a usage
+// error naming its line, and nothing is written: neither the output nor the file the line names.
+TEST(Failures, PresetLinesThatNameFilesOrAreBad)
+{
+    Env &env = Env::get();
+    const QString dump = env.root() + "/dump.yuv";
+    const QString stats = env.root() + "/stats.log";
+    const bool twoPassLogBefore = QFileInfo::exists("x264_2pass.log");
+    const struct {
+        QString text;
+        int line;
+        const char *message;
+    } rows[] = {
+        {"profile=baseline\nx264-params=dump-yuv=" + dump + "\n", 2, "'x264-params' is not allowed"},
+        {"# two-pass\n\nx264opts=dump-yuv=" + dump + "\n", 3, "'x264opts' is not allowed"},
+        {"stats=" + stats + "\n", 1, "'stats' is not allowed"},
+        {"preset=veryfast\npasslogfile=" + stats + "\n", 2, "'passlogfile' is not allowed"},
+        {"flags=+pass1\n", 1, "two-pass encoding"},
+        {"g=250\nwarp_speed=9\n", 2, "has no option 'warp_speed'"},
+        {"g=lots\n", 1, "bad value 'lots' for 'g'"},
+        {"profile baseline\n", 1, "expected key=value"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.text.toStdString());
+        const QString preset = env.root() + "/refused.dat";
+        QFile f(preset);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(row.text.toUtf8());
+        f.close();
+        const QString out = env.out("refused-preset.mp4");
+        const RunResult r = run(env.vv(), {"-i", env.media("43_25.mp4"), "-y", "-fpre", preset,
+                                           "-vcodec", "libx264", out});
+        EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+        EXPECT_TRUE(r.err.startsWith("vv: preset file " + preset + " line " + QString::number(row.line) + ": "))
+            << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(row.message)) << r.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(out));
+        EXPECT_FALSE(QFileInfo::exists(dump));
+        EXPECT_FALSE(QFileInfo::exists(stats));
+    }
+    EXPECT_EQ(QFileInfo::exists("x264_2pass.log"), twoPassLogBefore);
+
+    // Plain settings, text ones included, are taken.
+    const QString plain = env.root() + "/plain.dat";
+    QFile f(plain);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("preset=veryfast\ntune=film\nprofile=main\nlevel=3.0\ng=50\nbf=0\n");
+    f.close();
+    const RunResult r = run(env.vv(), {"-i", env.media("43_25.mp4"), "-y", "-fpre", plain, "-vcodec",
+                                       "libx264", env.out("plain-preset.mp4")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+}
+
+// Every picture is kept: two seconds of input give exactly 2 x R frames at -r R, whatever the
+// input's own rate (the last picture lasts its whole duration, as every other does).
+TEST(FrameCounts, TwoSecondsGiveTwiceTheRate)
+{
+    Env &env = Env::get();
+    for (const int inRate : {12, 15, 25, 30})
+        for (const int outRate : {5, 10, 15, 25, 30}) {
+            SCOPED_TRACE(std::to_string(inRate) + " fps into -r " + std::to_string(outRate));
+            const QString out = env.out(QString("frames_%1_%2.avi").arg(inRate).arg(outRate));
+            const RunResult r = run(env.vv(), {"-i", env.media("rate" + std::to_string(inRate) + ".mp4"),
+                                               "-y", "-vcodec", "mpeg4", "-r", QString::number(outRate), out});
+            ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+            QProcess p;
+            p.start("ffprobe", {"-v", "error", "-count_packets", "-select_streams", "v", "-show_entries",
+                                "stream=nb_read_packets", "-of", "csv=p=0", out});
+            ASSERT_TRUE(p.waitForFinished(60000));
+            EXPECT_EQ(p.readAllStandardOutput().trimmed().toInt(), 2 * outRate);
+        }
 }
 
 // ---------------------------------------------------------------------------------------------

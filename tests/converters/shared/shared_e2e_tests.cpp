@@ -1,0 +1,892 @@
+// End-to-end tests of what both converters promise alike, run on conv and on vv: nothing broken,
+// lost or half-written whatever ends them (SIGKILL, a stop, a file-size limit, a link as output),
+// inputs that are no regular file refused at once, damaged and invalid input converted as far as
+// it goes with one warning, values the encoder cannot take changed with a note, --help and
+// --version. Media are made here with the ffmpeg CLI; children are started with fork and exec
+// (no shell) so that a test can set a resource limit or hand over a pipe of its own.
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <random>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Children started without a shell.
+
+struct ChildOptions {
+    QStringList env;                  // extra NAME=VALUE entries
+    rlim_t file_size_limit = RLIM_INFINITY;
+    int stdout_fd = -1;               // the child's stdout; -1: a pipe this side reads
+};
+
+class Child {
+public:
+    Child(const QString& program, const QStringList& args, const ChildOptions& options = {})
+    {
+        std::vector<QByteArray> argv_text{program.toLocal8Bit()};
+        for (const QString& a : args)
+            argv_text.push_back(a.toLocal8Bit());
+        std::vector<char*> argv;
+        for (QByteArray& a : argv_text)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        std::vector<QByteArray> env_text;
+        for (char** e = environ; *e; ++e)
+            env_text.emplace_back(*e);
+        for (const QString& e : options.env)
+            env_text.push_back(e.toLocal8Bit());
+        std::vector<char*> envp;
+        for (QByteArray& e : env_text)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+
+        char err_name[] = "/tmp/zm-child-err-XXXXXX";
+        m_err = ::mkostemp(err_name, O_CLOEXEC);
+        ::unlink(err_name);
+        int out[2] = {-1, -1};
+        if (options.stdout_fd < 0 && ::pipe2(out, O_CLOEXEC) != 0)
+            return;
+        const int child_out = options.stdout_fd >= 0 ? options.stdout_fd : out[1];
+        const rlim_t limit = options.file_size_limit;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            // Only async-signal-safe calls from here on.
+            const int null = ::open("/dev/null", O_RDONLY);
+            ::dup2(null, STDIN_FILENO);
+            ::dup2(child_out, STDOUT_FILENO);
+            ::dup2(m_err, STDERR_FILENO);
+            ::close_range(3, ~0U, 0);
+            if (limit != RLIM_INFINITY) {
+                const rlimit r{limit, limit};
+                ::setrlimit(RLIMIT_FSIZE, &r);
+            }
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        if (out[1] >= 0)
+            ::close(out[1]);
+        m_out = out[0];
+    }
+    ~Child()
+    {
+        if (running()) {
+            ::kill(m_pid, SIGKILL);
+            wait();
+        }
+        if (m_out >= 0)
+            ::close(m_out);
+        if (m_err >= 0)
+            ::close(m_err);
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    pid_t pid() const { return m_pid; }
+    bool running()
+    {
+        if (m_pid <= 0 || m_reaped)
+            return false;
+        int status = 0;
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_reaped = true;
+            m_status = status;
+            return false;
+        }
+        return true;
+    }
+    // Waits for the end; the exit code, or 128 + the signal that ended it, or -1 when it did
+    // not end within limit_ms (a hang; it is killed then).
+    int wait(int limit_ms = 300000)
+    {
+        for (int waited = 0; running(); waited += 10) {
+            if (waited >= limit_ms) {
+                ::kill(m_pid, SIGKILL);
+                ::waitpid(m_pid, &m_status, 0);
+                m_reaped = true;
+                return -1;
+            }
+            ::usleep(10000);
+        }
+        return WIFEXITED(m_status) ? WEXITSTATUS(m_status) : 128 + WTERMSIG(m_status);
+    }
+    void signal(int sig) { ::kill(m_pid, sig); }
+    // Reads stdout until it holds marker or ends; returns what was read.
+    QByteArray read_until(const QByteArray& marker)
+    {
+        char buf[4096];
+        while (!m_read.contains(marker)) {
+            const ssize_t n = ::read(m_out, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            m_read.append(buf, n);
+        }
+        return m_read;
+    }
+    QByteArray err() const
+    {
+        QByteArray text;
+        char buf[4096];
+        off_t at = 0;
+        for (ssize_t n; (n = ::pread(m_err, buf, sizeof buf, at)) > 0; at += n)
+            text.append(buf, n);
+        return text;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_out = -1;
+    int m_err = -1;
+    bool m_reaped = false;
+    int m_status = 0;
+    QByteArray m_read;
+};
+
+struct Outcome {
+    int code = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Outcome run(const QString& program, const QStringList& args, const ChildOptions& options = {})
+{
+    Child c(program, args, options);
+    Outcome r;
+    r.out = c.read_until(QByteArray("\0never\0", 7));
+    r.code = c.wait();
+    r.err = c.err();
+    return r;
+}
+
+// What `ls -A` shows of a folder.
+QStringList listing(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool write_file(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Media and a private copy of vv (with its own progress.txt).
+
+class Env {
+public:
+    static Env& get()
+    {
+        static Env env;
+        return env;
+    }
+    QString root() const { return m_dir.path(); }
+    QString vv() const { return m_dir.path() + "/app/vv"; }
+    QString progress_path() const { return m_dir.path() + "/app/progress.txt"; }
+    QString conv() const { return QStringLiteral(CONV_PATH); }
+    QString fresh_folder()
+    {
+        const QString p = m_dir.path() + QString("/out%1").arg(++m_folders);
+        QDir().mkpath(p);
+        return p;
+    }
+
+    QString media(const QString& name)
+    {
+        const QString path = m_dir.path() + "/media/" + name;
+        if (QFileInfo::exists(path))
+            return path;
+        const QString tone = "sine=frequency=440:sample_rate=44100:duration=";
+        static const std::map<QString, QStringList> recipes = {
+            // conv's long job: ten minutes of 8 kHz mono (a few seconds of work).
+            {"long.wav", {"-f", "lavfi", "-i", "sine=frequency=300:sample_rate=8000:duration=600", "-c:a",
+                          "pcm_s16le"}},
+            {"short.wav", {"-f", "lavfi", "-i", tone + "1", "-c:a", "pcm_s16le"}},
+            // vv's long job: half a minute of VGA picture with sound.
+            {"long.mp4", {"-f", "lavfi", "-i", "testsrc2=size=640x480:rate=25:duration=30", "-f", "lavfi",
+                          "-i", tone + "30", "-c:v", "mpeg4", "-q:v", "5", "-c:a", "aac", "-shortest"}},
+            {"short.mp4", {"-f", "lavfi", "-i", "testsrc=size=176x144:rate=25:duration=1", "-f", "lavfi",
+                           "-i", tone + "1", "-c:v", "mpeg4", "-c:a", "aac", "-shortest"}},
+            // One NaN, one +Inf and one -Inf sample among float sound.
+            {"nan.wav", {"-f", "lavfi", "-i",
+                         "aevalsrc=exprs='if(eq(n\\,1000)\\,0/0\\,if(eq(n\\,2000)\\,1/0\\,if(eq(n\\,3000)\\,-1/0\\,"
+                         "0.5*sin(n/10))))':s=44100:d=2",
+                         "-c:a", "pcm_f32le"}},
+            {"sound-aac.mp4", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=3", "-ac",
+                               "2", "-c:a", "aac"}},
+            {"picture-aac.mp4", {"-f", "lavfi", "-i", "testsrc=size=176x144:rate=25:duration=3", "-f",
+                                 "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=3", "-ac", "2",
+                                 "-c:v", "mpeg4", "-c:a", "aac", "-shortest"}},
+            {"surround.wav", {"-f", "lavfi", "-i", tone + "1", "-ac", "6", "-c:a", "pcm_s16le"}},
+        };
+        QStringList args{"-v", "error", "-nostdin", "-y"};
+        const QString base = name.startsWith("nan-") ? "nan.wav" : name;
+        if (name.startsWith("nan-picture")) {
+            // nan.wav's sound beside a picture.
+            args << "-f" << "lavfi" << "-i" << "testsrc=size=176x144:rate=25:duration=2" << "-i"
+                 << media("nan.wav") << "-c:v" << "mpeg4" << "-c:a" << "pcm_f32le" << "-shortest" << path;
+        } else {
+            const auto it = recipes.find(base);
+            if (it == recipes.end()) {
+                ADD_FAILURE() << "no recipe for " << name.toStdString();
+                return path;
+            }
+            args += it->second;
+            args << path;
+        }
+        QProcess p;
+        p.start("ffmpeg", args);
+        p.waitForFinished(300000);
+        EXPECT_EQ(p.exitCode(), 0) << name.toStdString() << ": " << p.readAllStandardError().toStdString();
+        return path;
+    }
+
+private:
+    Env()
+    {
+        QDir(m_dir.path()).mkpath("app");
+        QDir(m_dir.path()).mkpath("media");
+        QFile::copy(VV_PATH, vv());
+        QFile::setPermissions(vv(), QFile::permissions(VV_PATH));
+    }
+    QTemporaryDir m_dir{QDir::tempPath() + "/zm-shared-e2e-XXXXXX"};
+    int m_folders = 0;
+};
+
+QByteArray ffprobe(const QStringList& args)
+{
+    QProcess p;
+    p.start("ffprobe", QStringList{"-v", "error"} + args);
+    p.waitForFinished(120000);
+    return p.readAllStandardOutput().trimmed();
+}
+
+struct Streams {
+    bool ok = false;
+    QJsonObject audio;
+    QJsonObject video;
+};
+
+Streams probe(const QString& file)
+{
+    Streams s;
+    const QJsonObject root = QJsonDocument::fromJson(
+        ffprobe({"-print_format", "json", "-show_streams", file})).object();
+    for (const QJsonValue& v : root["streams"].toArray()) {
+        const QJsonObject o = v.toObject();
+        if (o["codec_type"] == "audio" && s.audio.isEmpty())
+            s.audio = o;
+        if (o["codec_type"] == "video" && s.video.isEmpty())
+            s.video = o;
+    }
+    s.ok = root.contains("streams");
+    return s;
+}
+
+// Seconds of sound a player gets from the file: the sound decoded to the end.
+double decoded_seconds(const QString& file)
+{
+    const QString wav = file + ".decoded.wav";
+    QProcess p;
+    p.start("ffmpeg", {"-v", "quiet", "-nostdin", "-y", "-i", file, "-vn", "-c:a", "pcm_s16le", wav});
+    p.waitForFinished(120000);
+    const double seconds = ffprobe({"-show_entries", "format=duration", "-of", "csv=p=0", wav}).toDouble();
+    QFile::remove(wav);
+    return seconds;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The two converters, each with a long job to be interrupted and a short one.
+
+struct Converter {
+    const char* name;
+    const char* ext;          // the output's extension
+    const char* long_input;   // media name
+    const char* short_input;
+    QStringList options;      // between the input and the output
+
+    QString program() const { return QString(name) == "conv" ? Env::get().conv() : Env::get().vv(); }
+    QStringList args(const QString& in, const QString& out) const
+    {
+        return QStringList{"-i", in, "-y"} + options + QStringList{out};
+    }
+};
+
+const Converter kConv{"conv", "mp3", "long.wav", "short.wav", {"-vn"}};
+const Converter kVv{"vv", "avi", "long.mp4", "short.mp4",
+                    {"-vcodec", "mpeg4", "-b", "2000k", "-acodec", "mp2", "-ar", "44100", "-ab", "128k"}};
+const Converter* const kBoth[] = {&kConv, &kVv};
+
+// Waits until the child's conversion is under way (conv has printed a position, vv has shown
+// progress), then freezes it with SIGSTOP. False when it ended first.
+bool stop_under_way(Child& child, const Converter& c)
+{
+    if (QString(c.name) == "conv") {
+        child.read_until("time=");
+    } else {
+        while (child.running()) {
+            bool ok = false;
+            if (contents(Env::get().progress_path()).toInt(&ok) > 0 && ok)
+                break;
+            ::usleep(10000);
+        }
+    }
+    child.signal(SIGSTOP);
+    return child.running();
+}
+
+bool reset_progress()
+{
+    return write_file(Env::get().progress_path(), "0");
+}
+
+QString temp_pattern(const QString& name, pid_t pid)
+{
+    return "^\\." + QRegularExpression::escape(name) + "\\.partial-[0-9a-f]{8}-" + QString::number(pid)
+           + "-[A-Za-z0-9]{6}$";
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// SIGKILL half-way (what the video dialog does when it is closed): a new output does not exist,
+// a replaced one is the old file, and with O_TMPFILE nothing else is in the folder. Without it
+// (ZMCONV_NAMED_TEMP), the killed writer's hidden temporary is the one thing left, and the next
+// run writing the same output removes it.
+
+TEST(Killed, MidwayLeavesNoOutputAndNoDebris)
+{
+    for (const Converter* c : kBoth)
+        for (bool replace : {false, true})
+            for (bool named : {false, true}) {
+                SCOPED_TRACE(std::string(c->name) + (replace ? " replacing" : " new")
+                             + (named ? " named temporary" : " unnamed"));
+                Env& env = Env::get();
+                const QString folder = env.fresh_folder();
+                const QString name = QString("out put.") + c->ext;
+                const QString out = folder + "/" + name;
+                if (replace)
+                    ASSERT_TRUE(write_file(out, "old contents"));
+                const QStringList before = listing(folder);
+                ASSERT_TRUE(reset_progress());
+                ChildOptions options;
+                if (named)
+                    options.env << "ZMCONV_NAMED_TEMP=1";
+                Child child(c->program(), c->args(env.media(c->long_input), out), options);
+                ASSERT_TRUE(stop_under_way(child, *c)) << "finished before it could be killed";
+
+                // Frozen half-way: only a named temporary shows.
+                QStringList now = listing(folder);
+                if (named) {
+                    ASSERT_EQ(now.size(), before.size() + 1) << now.join(", ").toStdString();
+                    now.removeIf([&](const QString& n) {
+                        return QRegularExpression(temp_pattern(name, child.pid())).match(n).hasMatch();
+                    });
+                }
+                EXPECT_EQ(now, before);
+
+                child.signal(SIGKILL);
+                EXPECT_EQ(child.wait(), 128 + SIGKILL);
+                QStringList after = listing(folder);
+                if (named) {
+                    ASSERT_EQ(after.size(), before.size() + 1) << after.join(", ").toStdString();
+                    after.removeIf([&](const QString& n) {
+                        return QRegularExpression(temp_pattern(name, child.pid())).match(n).hasMatch();
+                    });
+                }
+                EXPECT_EQ(after, before);
+                EXPECT_EQ(QFileInfo::exists(out), replace);
+                if (replace) {
+                    EXPECT_EQ(contents(out), "old contents");
+                }
+
+                // The next run writing the output completes it and clears the gone writer's file.
+                const Outcome again = run(c->program(), c->args(env.media(c->short_input), out), options);
+                ASSERT_EQ(again.code, 0) << again.err.toStdString();
+                EXPECT_EQ(listing(folder), QStringList{name});
+                EXPECT_TRUE(probe(out).ok);
+            }
+}
+
+// ---------------------------------------------------------------------------------------------
+// A file-size limit (ulimit -f) mid-way: a write error, exit 5, and the old state everywhere:
+// a new output, a replaced one, and one whose name is a link to a file elsewhere.
+
+TEST(FileSizeLimit, IsAWriteErrorThatLeavesNothing)
+{
+    enum Case { New, Replace, Link };
+    for (const Converter* c : kBoth)
+        for (Case kind : {New, Replace, Link}) {
+            SCOPED_TRACE(std::string(c->name) + " case " + std::to_string(kind));
+            Env& env = Env::get();
+            const QString folder = env.fresh_folder();
+            const QString elsewhere = env.fresh_folder();
+            const QString out = folder + "/limited." + c->ext;
+            const QString real = elsewhere + "/real." + c->ext;
+            if (kind == Replace)
+                ASSERT_TRUE(write_file(out, "old contents"));
+            if (kind == Link) {
+                ASSERT_TRUE(write_file(real, "old contents"));
+                ASSERT_TRUE(QFile::link(real, out));
+            }
+            const QStringList before = listing(folder);
+            const QStringList before_elsewhere = listing(elsewhere);
+            ChildOptions options;
+            options.file_size_limit = 100 * 1024;
+            const Outcome r = run(c->program(), c->args(env.media(c->long_input), out), options);
+            EXPECT_EQ(r.code, 5) << r.err.toStdString();
+            EXPECT_TRUE(r.err.contains("File too large")) << r.err.toStdString();
+            EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+            EXPECT_EQ(listing(folder), before);
+            EXPECT_EQ(listing(elsewhere), before_elsewhere);
+            if (kind == Replace) {
+                EXPECT_EQ(contents(out), "old contents");
+            }
+            if (kind == Link) {
+                EXPECT_EQ(QFileInfo(out).symLinkTarget(), real);
+                EXPECT_EQ(contents(real), "old contents");
+            }
+        }
+}
+
+// ---------------------------------------------------------------------------------------------
+// A link as output: a stopped run leaves the link and its file as they were; a complete one
+// replaces only the file, the link stays.
+
+TEST(LinkAsOutput, StoppedLeavesLinkAndFileCompleteReplacesTheFile)
+{
+    for (const Converter* c : kBoth) {
+        SCOPED_TRACE(c->name);
+        Env& env = Env::get();
+        const QString folder = env.fresh_folder();
+        const QString elsewhere = env.fresh_folder();
+        const QString out = folder + "/link." + c->ext;
+        const QString real = elsewhere + "/real." + c->ext;
+        ASSERT_TRUE(write_file(real, "old contents"));
+        ASSERT_TRUE(QFile::link(real, out));
+        ASSERT_TRUE(reset_progress());
+        {
+            Child child(c->program(), c->args(env.media(c->long_input), out));
+            ASSERT_TRUE(stop_under_way(child, *c)) << "finished before it could be stopped";
+            child.signal(SIGTERM);
+            child.signal(SIGCONT);
+            EXPECT_EQ(child.wait(), 6);
+            EXPECT_EQ(child.err(), QByteArray(c->name) + ": interrupted; the partial output was removed\n");
+        }
+        EXPECT_EQ(QFileInfo(out).symLinkTarget(), real);
+        EXPECT_EQ(contents(real), "old contents");
+        EXPECT_EQ(listing(folder), QStringList{"link." + QString(c->ext)});
+        EXPECT_EQ(listing(elsewhere), QStringList{"real." + QString(c->ext)});
+
+        const Outcome done = run(c->program(), c->args(env.media(c->short_input), out));
+        ASSERT_EQ(done.code, 0) << done.err.toStdString();
+        EXPECT_EQ(QFileInfo(out).symLinkTarget(), real);
+        EXPECT_TRUE(probe(real).ok);
+        EXPECT_EQ(listing(folder), QStringList{"link." + QString(c->ext)});
+        EXPECT_EQ(listing(elsewhere), QStringList{"real." + QString(c->ext)});
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// A stop exits 6 whatever the converter waits in. Here it waits on a pipe or FIFO that the test
+// stops draining, which holds it at that point for as long as the test likes: no timing.
+
+namespace {
+
+int pipe_fill(int fd)
+{
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    const QByteArray block(4096, 'x');
+    int total = 0;
+    for (ssize_t n; (n = ::write(fd, block.data(), block.size())) > 0;)
+        total += static_cast<int>(n);
+    ::fcntl(fd, F_SETFL, flags);
+    return total;
+}
+
+int bytes_waiting(int fd)
+{
+    int n = 0;
+    ::ioctl(fd, FIONREAD, &n);
+    return n;
+}
+
+// True while the process's main thread waits to write into a pipe: blocked in the write, or
+// polling for room (the kernel's name for where it sleeps).
+bool waits_on_a_pipe(pid_t pid)
+{
+    const QByteArray wchan = contents(QString("/proc/%1/wchan").arg(pid)).trimmed();
+    return wchan.contains("pipe_write") || wchan.contains("poll");
+}
+
+// True once the child has the file open (its signal handlers are in place by then).
+bool has_open(pid_t pid, const QString& file)
+{
+    const QDir fds(QString("/proc/%1/fd").arg(pid));
+    for (const QString& fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        char target[4096];
+        const ssize_t n = ::readlink(fds.filePath(fd).toLocal8Bit().constData(), target, sizeof target);
+        if (n > 0 && QString::fromLocal8Bit(target, n) == file)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// conv's progress pipe is full before it starts: it is held before any output exists.
+TEST(Stop, WhileTheProgressPipeIsFullBeforeAnyOutput)
+{
+    Env& env = Env::get();
+    const QString folder = env.fresh_folder();
+    const QString input = env.media("long.wav");
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    ::fcntl(fds[1], F_SETPIPE_SZ, 4096);
+    ASSERT_GT(pipe_fill(fds[1]), 0);
+    ChildOptions options;
+    options.stdout_fd = fds[1];
+    Child child(env.conv(), kConv.args(input, folder + "/o.mp3"), options);
+    while (child.running() && !has_open(child.pid(), input))
+        ::usleep(10000);
+    child.signal(SIGTERM);
+    EXPECT_EQ(child.wait(), 6);
+    EXPECT_EQ(child.err(), "conv: interrupted\n");
+    EXPECT_EQ(listing(folder), QStringList());
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+// conv's progress pipe fills up half-way (the reader stopped reading): the stop still ends it.
+TEST(Stop, WhileTheProgressPipeIsFullHalfway)
+{
+    Env& env = Env::get();
+    const QString folder = env.fresh_folder();
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    ::fcntl(fds[1], F_SETPIPE_SZ, 4096);
+    ChildOptions options;
+    options.stdout_fd = fds[1];
+    Child child(env.conv(), kConv.args(env.media("long.wav"), folder + "/o.mp3"), options);
+    QByteArray seen;
+    char buf[512];
+    while (!seen.contains("time=")) {
+        const ssize_t n = ::read(fds[0], buf, sizeof buf);
+        ASSERT_GT(n, 0);
+        seen.append(buf, n);
+    }
+    ASSERT_GT(pipe_fill(fds[1]), 0); // from now on every progress line waits
+    // Its next progress line holds it (in the pipe's write, or in a wait for room). A kernel that
+    // does not name where a process sleeps leaves the stop to come a little later instead.
+    for (int looks = 0; looks < 3000 && child.running() && !waits_on_a_pipe(child.pid()); ++looks)
+        ::usleep(10000);
+    ASSERT_TRUE(child.running());
+    child.signal(SIGTERM);
+    EXPECT_EQ(child.wait(60000), 6) << "a stop did not end the wait";
+    EXPECT_EQ(child.err(), "conv: interrupted; the partial output was removed\n");
+    EXPECT_EQ(listing(folder), QStringList());
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+// The output is a FIFO: one whose reader never drains it, and one without a reader at all.
+TEST(Stop, WhileWritingIntoAFifoNobodyDrains)
+{
+    for (const Converter* c : kBoth)
+        for (bool reader : {true, false}) {
+            SCOPED_TRACE(std::string(c->name) + (reader ? " full FIFO" : " FIFO without reader"));
+            Env& env = Env::get();
+            const QString folder = env.fresh_folder();
+            const QString fifo = folder + "/out." + c->ext;
+            ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+            const int read_end = reader ? ::open(fifo.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+            const QString input = env.media(c->long_input);
+            Child child(c->program(), c->args(input, fifo));
+            if (reader) {
+                // Its output is far larger than the FIFO holds: once half full, it will wait.
+                const int capacity = ::fcntl(read_end, F_GETPIPE_SZ);
+                while (child.running() && bytes_waiting(read_end) < capacity / 2)
+                    ::usleep(10000);
+            } else {
+                while (child.running() && !has_open(child.pid(), input))
+                    ::usleep(10000);
+            }
+            ASSERT_TRUE(child.running());
+            child.signal(SIGTERM);
+            EXPECT_EQ(child.wait(), 6);
+            EXPECT_EQ(child.err(), QByteArray(c->name) + ": interrupted\n");
+            EXPECT_EQ(listing(folder), QStringList{"out." + QString(c->ext)});
+            EXPECT_EQ(QFileInfo(fifo).isFile(), false); // still the FIFO
+            if (read_end >= 0)
+                ::close(read_end);
+        }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Inputs that are not regular files are refused at once (a FIFO used to block for ever).
+
+TEST(Inputs, NotRegularFilesAreRefusedAtOnce)
+{
+    Env& env = Env::get();
+    const QString folder = env.fresh_folder();
+    const QString fifo = folder + "/in.fifo";
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    const QString socket_path = folder + "/in.sock";
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socket_path.toLocal8Bit().constData(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    struct Row {
+        QString input;
+        const char* message;
+    } rows[] = {{fifo, "input is a FIFO, not a regular file"},
+                {socket_path, "input is a socket, not a regular file"},
+                {"/dev/zero", "input is a device, not a regular file"},
+                {folder, "input is a folder, not a file"}};
+    for (const Converter* c : kBoth)
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(c->name) + " " + row.input.toStdString());
+            const QString out = env.fresh_folder() + "/o." + c->ext;
+            Child child(c->program(), c->args(row.input, out));
+            EXPECT_EQ(child.wait(120000), 3) << "blocked or failed otherwise";
+            EXPECT_EQ(child.err(), QByteArray(c->name) + ": " + row.message + ": " + row.input.toUtf8() + "\n");
+            EXPECT_FALSE(QFileInfo::exists(out));
+        }
+    ::close(sock);
+}
+
+// ---------------------------------------------------------------------------------------------
+// NaN and infinite samples (made with aevalsrc): every encoder gets clean samples, the file is
+// complete and one warning counts them. libmp3lame used to abort on them.
+
+TEST(InvalidSamples, AreReplacedBeforeAnyEncoder)
+{
+    Env& env = Env::get();
+    struct Row {
+        const Converter* converter;
+        const char* input;
+        QStringList options;
+        const char* ext;
+        const char* codec;
+    } rows[] = {
+        {&kConv, "nan.wav", {}, "mp3", "mp3"},       {&kConv, "nan.wav", {}, "ogg", "vorbis"},
+        {&kConv, "nan.wav", {}, "aac", "aac"},       {&kConv, "nan.wav", {}, "wma", "wmav1"},
+        {&kConv, "nan.wav", {}, "ac3", "ac3"},       {&kConv, "nan.wav", {}, "flac", "flac"},
+        {&kConv, "nan.wav", {}, "wav", "pcm_s16le"}, {&kConv, "nan.wav", {}, "amr", "amr_nb"},
+        {&kVv, "nan-picture.mkv", {"-vcodec", "flv", "-acodec", "libmp3lame"}, "flv", "mp3"},
+        {&kVv, "nan-picture.mkv", {"-vcodec", "mpeg4", "-acodec", "aac"}, "mp4", "aac"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.converter->name) + " -> " + row.ext);
+        const QString out = env.fresh_folder() + "/nan." + row.ext;
+        const Outcome r = run(row.converter->program(),
+                          QStringList{"-i", env.media(row.input), "-y"} + row.options + QStringList{out});
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        EXPECT_EQ(r.err, QByteArray(row.converter->name)
+                             + ": warning: 3 invalid samples (not a number, infinite or far past "
+                               "full scale) replaced\n");
+        const Streams s = probe(out);
+        EXPECT_EQ(s.audio["codec_name"].toString(), row.codec);
+        EXPECT_NEAR(decoded_seconds(out), 2.0, 0.1);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// A damaged AAC stream (bytes flipped with a fixed seed): each converter keeps at least as much
+// sound as the ffmpeg CLI does, and says how many packets it skipped. One such packet used to
+// fail the whole file.
+
+namespace {
+
+// A copy of file with count bytes of its media data (the mdat box) flipped.
+QString damaged_copy(const QString& file, int count, unsigned seed)
+{
+    QByteArray d = contents(file);
+    qsizetype start = -1, end = -1;
+    for (qsizetype at = 0; at + 8 <= d.size();) {
+        const quint32 size = (quint32(quint8(d[at])) << 24) | (quint32(quint8(d[at + 1])) << 16)
+                             | (quint32(quint8(d[at + 2])) << 8) | quint32(quint8(d[at + 3]));
+        if (d.mid(at + 4, 4) == "mdat") {
+            start = at + 8;
+            end = std::min<qsizetype>(d.size(), at + size);
+            break;
+        }
+        if (size < 8)
+            break;
+        at += size;
+    }
+    if (start < 0)
+        return {};
+    std::mt19937 rng(seed);
+    for (int i = 0; i < count; ++i) {
+        const qsizetype at = start + static_cast<qsizetype>(rng() % static_cast<unsigned>(end - start));
+        d[at] = static_cast<char>(d[at] ^ 0xff);
+    }
+    const QString out = file + QString(".damaged-%1.mp4").arg(seed);
+    return write_file(out, d) ? out : QString();
+}
+
+} // namespace
+
+TEST(DamagedInput, KeepsAtLeastWhatTheCliKeeps)
+{
+    Env& env = Env::get();
+    struct Row {
+        const Converter* converter;
+        const char* input;
+        QStringList options;
+        const char* ext;
+        unsigned seed;
+    } rows[] = {
+        {&kConv, "sound-aac.mp4", {"-vn"}, "wav", 7},
+        {&kConv, "sound-aac.mp4", {"-vn"}, "mp3", 11},
+        {&kVv, "picture-aac.mp4", {"-vcodec", "mpeg4", "-acodec", "pcm_s16le"}, "avi", 7},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.converter->name) + " seed " + std::to_string(row.seed));
+        const QString damaged = damaged_copy(env.media(row.input), 40, row.seed);
+        ASSERT_FALSE(damaged.isEmpty());
+        const QString folder = env.fresh_folder();
+        const QString cli_out = folder + "/cli.wav";
+        QProcess cli;
+        cli.start("ffmpeg", {"-v", "quiet", "-nostdin", "-y", "-i", damaged, "-vn", "-c:a", "pcm_s16le", cli_out});
+        cli.waitForFinished(120000);
+        const double cli_seconds = decoded_seconds(cli_out);
+
+        const QString out = folder + "/ours." + row.ext;
+        const Outcome r = run(row.converter->program(),
+                          QStringList{"-i", damaged, "-y"} + row.options + QStringList{out});
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        EXPECT_GE(decoded_seconds(out), cli_seconds - 0.05) << "the CLI keeps " << cli_seconds << " s";
+        const QRegularExpression warning("^" + QString(row.converter->name)
+                                         + ": warning: [1-9][0-9]* damaged packets? skipped(; .*)?\n$");
+        EXPECT_TRUE(warning.match(QString::fromUtf8(r.err)).hasMatch()) << r.err.toStdString();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Values the encoder cannot take become the nearest it can, with a note each; the video dialog
+// offers several such combinations and they keep converting.
+
+TEST(Notes, EachChangedValueIsSaid)
+{
+    Env& env = Env::get();
+    struct Row {
+        const Converter* converter;
+        const char* input;
+        QStringList options;
+        const char* ext;
+        int rate, channels;  // of the output's sound
+        QByteArray notes;    // every line on stderr
+    } rows[] = {
+        {&kConv, "short.wav", {"-ar", "44100", "-ab", "192k"}, "mp3", 44100, 1, ""},
+        {&kConv, "short.wav", {"-ar", "12050"}, "mp3", 12000, 1,
+         "conv: note: libmp3lame cannot encode 12050 Hz; using 12000 Hz\n"},
+        {&kConv, "surround.wav", {"-ac", "8"}, "mp3", 44100, 2,
+         "conv: note: libmp3lame cannot encode 8 channels; using 2\n"},
+        {&kConv, "short.wav", {"-ab", "1"}, "mp3", 44100, 1,
+         "conv: note: libmp3lame cannot encode 1 bit/s at 44100 Hz; using 32 kbit/s\n"},
+        {&kConv, "short.wav", {"-ar", "96000"}, "wma", 48000, 1,
+         "conv: note: wmav1 cannot encode 96000 Hz; using 48000 Hz\n"},
+        {&kConv, "short.wav", {"-ab", "100k"}, "ac3", 44100, 1,
+         "conv: note: ac3 cannot encode 100 kbit/s at 44100 Hz; using 96 kbit/s\n"},
+        {&kConv, "short.wav", {"-ar", "44100", "-ac", "2", "-ab", "7.7k"}, "amr", 8000, 1,
+         "conv: note: libopencore_amrnb cannot encode 44100 Hz; using 8000 Hz\n"
+         "conv: note: libopencore_amrnb cannot encode 2 channels; using 1\n"
+         "conv: note: libopencore_amrnb cannot encode 7.7 kbit/s at 8000 Hz; using 7.95 kbit/s\n"},
+        // short.mp4's sound is mono.
+        {&kVv, "short.mp4", {"-vcodec", "mpeg4", "-acodec", "mp2", "-ar", "8000", "-ab", "128k"}, "avi",
+         16000, 1, "vv: note: mp2 cannot encode 8000 Hz; using 16000 Hz\n"},
+        {&kVv, "short.mp4", {"-vcodec", "mpeg4", "-acodec", "aac", "-ar", "8000", "-ac", "1", "-ab", "160k"},
+         "3g2", 8000, 1, "vv: note: aac cannot encode 160 kbit/s at 8000 Hz; using 48 kbit/s\n"},
+        {&kVv, "short.mp4", {"-vcodec", "mpeg4", "-acodec", "aac", "-ac", "2", "-ab", "1"}, "mp4", 44100, 2,
+         "vv: note: aac cannot encode 1 bit/s at 44100 Hz; using 16 kbit/s\n"},
+        {&kVv, "short.mp4", {"-vcodec", "mpeg4", "-acodec", "libmp3lame", "-ar", "22050", "-ab", "320k"},
+         "avi", 22050, 1, "vv: note: libmp3lame cannot encode 320 kbit/s at 22050 Hz; using 160 kbit/s\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.converter->name) + " " + row.options.join(' ').toStdString());
+        const QString out = env.fresh_folder() + "/n." + row.ext;
+        const Outcome r = run(row.converter->program(),
+                          QStringList{"-i", env.media(row.input), "-y"} + row.options + QStringList{out});
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        EXPECT_EQ(r.err, row.notes);
+        const Streams s = probe(out);
+        EXPECT_EQ(s.audio["sample_rate"].toString().toInt(), row.rate);
+        EXPECT_EQ(s.audio["channels"].toInt(), row.channels);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Words: --help and --version, one dash before an option in an error.
+
+TEST(Words, HelpVersionAndBadValues)
+{
+    for (const Converter* c : kBoth) {
+        SCOPED_TRACE(c->name);
+        const Outcome help = run(c->program(), {"--help"});
+        EXPECT_EQ(help.code, 0);
+        EXPECT_TRUE(help.out.startsWith(QByteArray("usage: ") + c->name + " -i INPUT")) << help.out.toStdString();
+        for (const char* code : {"  0  the output is complete", "  2  bad command line", "  3  the input",
+                                 "  4  the output folder", "  5  decoding, encoding or writing",
+                                 "  6  stopped"})
+            EXPECT_TRUE(help.out.contains(code)) << code;
+        EXPECT_TRUE(help.err.isEmpty());
+
+        const Outcome version = run(c->program(), {"--version"});
+        EXPECT_EQ(version.code, 0);
+        EXPECT_TRUE(QRegularExpression(QString("^") + c->name + " [0-9.]+, on FFmpeg \\S+\n$")
+                        .match(QString::fromUtf8(version.out))
+                        .hasMatch())
+            << version.out.toStdString();
+    }
+    struct Row {
+        const Converter* converter;
+        QStringList args;
+        QByteArray err;
+    } rows[] = {
+        {&kVv, {"-i", "in.mp4", "-b", "0", "o.avi"}, "vv: invalid value \"0\" for -b: out of range\n"},
+        {&kVv, {"-i", "in.mp4", "-ab", "fast", "o.avi"},
+         "vv: invalid value \"fast\" for -ab: expected a bit rate such as 192k\n"},
+        {&kVv, {"-i", "in.mp4", "-s", "176x145", "o.avi"},
+         "vv: invalid value \"176x145\" for -s: width and height must be even\n"},
+        {&kConv, {"-i", "in.mp4", "-ab", "0", "o.mp3"}, "conv: invalid value \"0\" for -ab: out of range\n"},
+    };
+    for (const Row& row : rows) {
+        const Outcome r = run(row.converter->program(), row.args);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_EQ(r.err, row.err);
+    }
+}
