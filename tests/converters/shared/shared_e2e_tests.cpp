@@ -395,8 +395,9 @@ TEST(Killed, MidwayLeavesNoOutputAndNoDebris)
                 const QString folder = env.fresh_folder();
                 const QString name = QString("out put.") + c->ext;
                 const QString out = folder + "/" + name;
-                if (replace)
+                if (replace) {
                     ASSERT_TRUE(write_file(out, "old contents"));
+                }
                 const QStringList before = listing(folder);
                 ASSERT_TRUE(reset_progress());
                 ChildOptions options;
@@ -453,8 +454,9 @@ TEST(FileSizeLimit, IsAWriteErrorThatLeavesNothing)
             const QString elsewhere = env.fresh_folder();
             const QString out = folder + "/limited." + c->ext;
             const QString real = elsewhere + "/real." + c->ext;
-            if (kind == Replace)
+            if (kind == Replace) {
                 ASSERT_TRUE(write_file(out, "old contents"));
+            }
             if (kind == Link) {
                 ASSERT_TRUE(write_file(real, "old contents"));
                 ASSERT_TRUE(QFile::link(real, out));
