@@ -248,6 +248,8 @@ public:
                                  "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=3", "-ac", "2",
                                  "-c:v", "mpeg4", "-c:a", "aac", "-shortest"}},
             {"surround.wav", {"-f", "lavfi", "-i", tone + "1", "-ac", "6", "-c:a", "pcm_s16le"}},
+            {"three.flv", {"-f", "lavfi", "-i", "testsrc=size=176x144:rate=25:duration=3", "-f", "lavfi",
+                           "-i", tone + "3", "-c:v", "flv", "-c:a", "libmp3lame", "-shortest"}},
         };
         QStringList args{"-v", "error", "-nostdin", "-y"};
         const QString base = name.startsWith("nan-") ? "nan.wav" : name;
@@ -795,6 +797,38 @@ TEST(DamagedInput, KeepsAtLeastWhatTheCliKeeps)
         const QRegularExpression warning("^" + QString(row.converter->name)
                                          + ": warning: [1-9][0-9]* damaged packets? skipped(; .*)?\n$");
         EXPECT_TRUE(warning.match(QString::fromUtf8(r.err)).hasMatch()) << r.err.toStdString();
+    }
+}
+
+// An input cut short (its header still states the whole length) converts as far as it goes and
+// says where it ended.
+TEST(DamagedInput, EndingBeforeItsStatedLengthIsSaid)
+{
+    Env& env = Env::get();
+    struct Row {
+        const Converter* converter;
+        const char* input;
+        QStringList options;
+        const char* ext;
+    } rows[] = {
+        {&kConv, "three.flv", {"-vn"}, "wav"},
+        {&kVv, "three.flv", {"-vcodec", "flv", "-acodec", "libmp3lame"}, "flv"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.converter->name);
+        const QByteArray whole = contents(env.media(row.input));
+        const QString cut = env.fresh_folder() + "/cut-" + row.input;
+        ASSERT_TRUE(write_file(cut, whole.left(whole.size() * 2 / 3)));
+        const QString out = env.fresh_folder() + "/cut." + row.ext;
+        const Outcome r = run(row.converter->program(), QStringList{"-i", cut, "-y"} + row.options + QStringList{out});
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        const QRegularExpression warning("^" + QString(row.converter->name)
+                                         + ": warning: (.*; )?the input ends at 00:00:0[12]\\.[0-9]{2}, "
+                                           "before its stated length of 00:00:03\\.[0-9]{2}\n$");
+        EXPECT_TRUE(warning.match(QString::fromUtf8(r.err)).hasMatch()) << r.err.toStdString();
+        const double kept = decoded_seconds(out);
+        EXPECT_GT(kept, 1.5);
+        EXPECT_LT(kept, 2.5);
     }
 }
 
