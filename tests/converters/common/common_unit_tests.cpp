@@ -10,6 +10,8 @@
 #include "progress.h"
 #include "worker.h"
 
+#include "test_files.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -39,19 +41,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct TempDir {
-    std::string path;
-    TempDir()
-    {
-        char pattern[] = "/tmp/zm-common-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
+using TempDir = zmtest::TempFolder;
+using zmtest::read_file;
 
 // What `ls -A` shows of a folder, sorted.
 std::vector<std::string> listing(const std::string& folder)
@@ -61,14 +52,6 @@ std::vector<std::string> listing(const std::string& folder)
         names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
-}
-
-std::string read_file(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 void write_file(const std::string& path, const std::string& text)

@@ -349,6 +349,23 @@ const Converter kVv{"vv", "avi", "long.mp4", "short.mp4",
                     {"-vcodec", "mpeg4", "-b", "2000k", "-acodec", "mp2", "-ar", "44100", "-ab", "128k"}};
 const Converter* const kBoth[] = {&kConv, &kVv};
 
+// One conversion of a table: the converter, its input (a media name), the options between input
+// and output, the output's extension.
+struct Job {
+    const Converter* converter;
+    const char* input;
+    QStringList options;
+    const char* ext;
+
+    // Converts the input file in (the job's own input when empty) into out.
+    Outcome run_into(const QString& out, const QString& in = {}) const
+    {
+        const QString input_path = in.isEmpty() ? Env::get().media(input) : in;
+        return run(converter->program(), QStringList{"-i", input_path, "-y"} + options + QStringList{out});
+    }
+    std::string trace() const { return std::string(converter->name) + " " + options.join(' ').toStdString() + " ." + ext; }
+};
+
 // Waits until the child's conversion is under way (conv has printed a position, vv has shown
 // progress), then freezes it with SIGSTOP. False when it ended first.
 bool stop_under_way(Child& child, const Converter& c)
@@ -408,26 +425,19 @@ TEST(Killed, MidwayLeavesNoOutputAndNoDebris)
                 Child child(c->program(), c->args(env.media(c->long_input), out), options);
                 ASSERT_TRUE(stop_under_way(child, *c)) << "finished before it could be killed";
 
-                // Frozen half-way: only a named temporary shows.
-                QStringList now = listing(folder);
-                if (named) {
-                    ASSERT_EQ(now.size(), before.size() + 1) << now.join(", ").toStdString();
-                    now.removeIf([&](const QString& n) {
-                        return QRegularExpression(temp_pattern(name, child.pid())).match(n).hasMatch();
-                    });
-                }
-                EXPECT_EQ(now, before);
-
+                // The folder's entries but the writer's named temporary, which must be one of them.
+                const QRegularExpression temporary(temp_pattern(name, child.pid()));
+                auto without_temporary = [&](QStringList entries) {
+                    const qsizetype removed = entries.removeIf(
+                        [&](const QString& n) { return temporary.match(n).hasMatch(); });
+                    EXPECT_EQ(removed, named ? 1 : 0) << entries.join(", ").toStdString();
+                    return entries;
+                };
+                // Frozen half-way, and after the kill: only a named temporary shows.
+                EXPECT_EQ(without_temporary(listing(folder)), before);
                 child.signal(SIGKILL);
                 EXPECT_EQ(child.wait(), 128 + SIGKILL);
-                QStringList after = listing(folder);
-                if (named) {
-                    ASSERT_EQ(after.size(), before.size() + 1) << after.join(", ").toStdString();
-                    after.removeIf([&](const QString& n) {
-                        return QRegularExpression(temp_pattern(name, child.pid())).match(n).hasMatch();
-                    });
-                }
-                EXPECT_EQ(after, before);
+                EXPECT_EQ(without_temporary(listing(folder)), before);
                 EXPECT_EQ(QFileInfo::exists(out), replace);
                 if (replace) {
                     EXPECT_EQ(contents(out), "old contents");
@@ -699,26 +709,22 @@ TEST(InvalidSamples, AreReplacedBeforeAnyEncoder)
 {
     Env& env = Env::get();
     struct Row {
-        const Converter* converter;
-        const char* input;
-        QStringList options;
-        const char* ext;
+        Job job;
         const char* codec;
     } rows[] = {
-        {&kConv, "nan.wav", {}, "mp3", "mp3"},       {&kConv, "nan.wav", {}, "ogg", "vorbis"},
-        {&kConv, "nan.wav", {}, "aac", "aac"},       {&kConv, "nan.wav", {}, "wma", "wmav1"},
-        {&kConv, "nan.wav", {}, "ac3", "ac3"},       {&kConv, "nan.wav", {}, "flac", "flac"},
-        {&kConv, "nan.wav", {}, "wav", "pcm_s16le"}, {&kConv, "nan.wav", {}, "amr", "amr_nb"},
-        {&kVv, "nan-picture.mkv", {"-vcodec", "flv", "-acodec", "libmp3lame"}, "flv", "mp3"},
-        {&kVv, "nan-picture.mkv", {"-vcodec", "mpeg4", "-acodec", "aac"}, "mp4", "aac"},
+        {{&kConv, "nan.wav", {}, "mp3"}, "mp3"},       {{&kConv, "nan.wav", {}, "ogg"}, "vorbis"},
+        {{&kConv, "nan.wav", {}, "aac"}, "aac"},       {{&kConv, "nan.wav", {}, "wma"}, "wmav1"},
+        {{&kConv, "nan.wav", {}, "ac3"}, "ac3"},       {{&kConv, "nan.wav", {}, "flac"}, "flac"},
+        {{&kConv, "nan.wav", {}, "wav"}, "pcm_s16le"}, {{&kConv, "nan.wav", {}, "amr"}, "amr_nb"},
+        {{&kVv, "nan-picture.mkv", {"-vcodec", "flv", "-acodec", "libmp3lame"}, "flv"}, "mp3"},
+        {{&kVv, "nan-picture.mkv", {"-vcodec", "mpeg4", "-acodec", "aac"}, "mp4"}, "aac"},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.converter->name) + " -> " + row.ext);
-        const QString out = env.fresh_folder() + "/nan." + row.ext;
-        const Outcome r = run(row.converter->program(),
-                          QStringList{"-i", env.media(row.input), "-y"} + row.options + QStringList{out});
+        SCOPED_TRACE(row.job.trace());
+        const QString out = env.fresh_folder() + "/nan." + row.job.ext;
+        const Outcome r = row.job.run_into(out);
         ASSERT_EQ(r.code, 0) << r.err.toStdString();
-        EXPECT_EQ(r.err, QByteArray(row.converter->name)
+        EXPECT_EQ(r.err, QByteArray(row.job.converter->name)
                              + ": warning: 3 invalid samples (not a number, infinite or far past "
                                "full scale) replaced\n");
         const Streams s = probe(out);
@@ -768,19 +774,16 @@ TEST(DamagedInput, KeepsAtLeastWhatTheCliKeeps)
 {
     Env& env = Env::get();
     struct Row {
-        const Converter* converter;
-        const char* input;
-        QStringList options;
-        const char* ext;
+        Job job;
         unsigned seed;
     } rows[] = {
-        {&kConv, "sound-aac.mp4", {"-vn"}, "wav", 7},
-        {&kConv, "sound-aac.mp4", {"-vn"}, "mp3", 11},
-        {&kVv, "picture-aac.mp4", {"-vcodec", "mpeg4", "-acodec", "pcm_s16le"}, "avi", 7},
+        {{&kConv, "sound-aac.mp4", {"-vn"}, "wav"}, 7},
+        {{&kConv, "sound-aac.mp4", {"-vn"}, "mp3"}, 11},
+        {{&kVv, "picture-aac.mp4", {"-vcodec", "mpeg4", "-acodec", "pcm_s16le"}, "avi"}, 7},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.converter->name) + " seed " + std::to_string(row.seed));
-        const QString damaged = damaged_copy(env.media(row.input), 40, row.seed);
+        SCOPED_TRACE(row.job.trace() + " seed " + std::to_string(row.seed));
+        const QString damaged = damaged_copy(env.media(row.job.input), 40, row.seed);
         ASSERT_FALSE(damaged.isEmpty());
         const QString folder = env.fresh_folder();
         const QString cli_out = folder + "/cli.wav";
@@ -789,12 +792,11 @@ TEST(DamagedInput, KeepsAtLeastWhatTheCliKeeps)
         cli.waitForFinished(120000);
         const double cli_seconds = decoded_seconds(cli_out);
 
-        const QString out = folder + "/ours." + row.ext;
-        const Outcome r = run(row.converter->program(),
-                          QStringList{"-i", damaged, "-y"} + row.options + QStringList{out});
+        const QString out = folder + "/ours." + row.job.ext;
+        const Outcome r = row.job.run_into(out, damaged);
         ASSERT_EQ(r.code, 0) << r.err.toStdString();
         EXPECT_GE(decoded_seconds(out), cli_seconds - 0.05) << "the CLI keeps " << cli_seconds << " s";
-        const QRegularExpression warning("^" + QString(row.converter->name)
+        const QRegularExpression warning("^" + QString(row.job.converter->name)
                                          + ": warning: [1-9][0-9]* damaged packets? skipped(; .*)?\n$");
         EXPECT_TRUE(warning.match(QString::fromUtf8(r.err)).hasMatch()) << r.err.toStdString();
     }
@@ -805,24 +807,19 @@ TEST(DamagedInput, KeepsAtLeastWhatTheCliKeeps)
 TEST(DamagedInput, EndingBeforeItsStatedLengthIsSaid)
 {
     Env& env = Env::get();
-    struct Row {
-        const Converter* converter;
-        const char* input;
-        QStringList options;
-        const char* ext;
-    } rows[] = {
+    const Job jobs[] = {
         {&kConv, "three.flv", {"-vn"}, "wav"},
         {&kVv, "three.flv", {"-vcodec", "flv", "-acodec", "libmp3lame"}, "flv"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.converter->name);
-        const QByteArray whole = contents(env.media(row.input));
-        const QString cut = env.fresh_folder() + "/cut-" + row.input;
+    for (const Job& job : jobs) {
+        SCOPED_TRACE(job.trace());
+        const QByteArray whole = contents(env.media(job.input));
+        const QString cut = env.fresh_folder() + "/cut-" + job.input;
         ASSERT_TRUE(write_file(cut, whole.left(whole.size() * 2 / 3)));
-        const QString out = env.fresh_folder() + "/cut." + row.ext;
-        const Outcome r = run(row.converter->program(), QStringList{"-i", cut, "-y"} + row.options + QStringList{out});
+        const QString out = env.fresh_folder() + "/cut." + job.ext;
+        const Outcome r = job.run_into(out, cut);
         ASSERT_EQ(r.code, 0) << r.err.toStdString();
-        const QRegularExpression warning("^" + QString(row.converter->name)
+        const QRegularExpression warning("^" + QString(job.converter->name)
                                          + ": warning: (.*; )?the input ends at 00:00:0[12]\\.[0-9]{2}, "
                                            "before its stated length of 00:00:03\\.[0-9]{2}\n$");
         EXPECT_TRUE(warning.match(QString::fromUtf8(r.err)).hasMatch()) << r.err.toStdString();
@@ -840,43 +837,41 @@ TEST(Notes, EachChangedValueIsSaid)
 {
     Env& env = Env::get();
     struct Row {
-        const Converter* converter;
-        const char* input;
-        QStringList options;
-        const char* ext;
+        Job job;
         int rate, channels;  // of the output's sound
         QByteArray notes;    // every line on stderr
     } rows[] = {
-        {&kConv, "short.wav", {"-ar", "44100", "-ab", "192k"}, "mp3", 44100, 1, ""},
-        {&kConv, "short.wav", {"-ar", "12050"}, "mp3", 12000, 1,
+        {{&kConv, "short.wav", {"-ar", "44100", "-ab", "192k"}, "mp3"}, 44100, 1, ""},
+        {{&kConv, "short.wav", {"-ar", "12050"}, "mp3"}, 12000, 1,
          "conv: note: libmp3lame cannot encode 12050 Hz; using 12000 Hz\n"},
-        {&kConv, "surround.wav", {"-ac", "8"}, "mp3", 44100, 2,
+        {{&kConv, "surround.wav", {"-ac", "8"}, "mp3"}, 44100, 2,
          "conv: note: libmp3lame cannot encode 8 channels; using 2\n"},
-        {&kConv, "short.wav", {"-ab", "1"}, "mp3", 44100, 1,
+        {{&kConv, "short.wav", {"-ab", "1"}, "mp3"}, 44100, 1,
          "conv: note: libmp3lame cannot encode 1 bit/s at 44100 Hz; using 32 kbit/s\n"},
-        {&kConv, "short.wav", {"-ar", "96000"}, "wma", 48000, 1,
+        {{&kConv, "short.wav", {"-ar", "96000"}, "wma"}, 48000, 1,
          "conv: note: wmav1 cannot encode 96000 Hz; using 48000 Hz\n"},
-        {&kConv, "short.wav", {"-ab", "100k"}, "ac3", 44100, 1,
+        {{&kConv, "short.wav", {"-ab", "100k"}, "ac3"}, 44100, 1,
          "conv: note: ac3 cannot encode 100 kbit/s at 44100 Hz; using 96 kbit/s\n"},
-        {&kConv, "short.wav", {"-ar", "44100", "-ac", "2", "-ab", "7.7k"}, "amr", 8000, 1,
+        {{&kConv, "short.wav", {"-ar", "44100", "-ac", "2", "-ab", "7.7k"}, "amr"}, 8000, 1,
          "conv: note: libopencore_amrnb cannot encode 44100 Hz; using 8000 Hz\n"
          "conv: note: libopencore_amrnb cannot encode 2 channels; using 1\n"
          "conv: note: libopencore_amrnb cannot encode 7.7 kbit/s at 8000 Hz; using 7.95 kbit/s\n"},
         // short.mp4's sound is mono.
-        {&kVv, "short.mp4", {"-vcodec", "mpeg4", "-acodec", "mp2", "-ar", "8000", "-ab", "128k"}, "avi",
+        {{&kVv, "short.mp4", {"-vcodec", "mpeg4", "-acodec", "mp2", "-ar", "8000", "-ab", "128k"}, "avi"},
          16000, 1, "vv: note: mp2 cannot encode 8000 Hz; using 16000 Hz\n"},
-        {&kVv, "short.mp4", {"-vcodec", "mpeg4", "-acodec", "aac", "-ar", "8000", "-ac", "1", "-ab", "160k"},
-         "3g2", 8000, 1, "vv: note: aac cannot encode 160 kbit/s at 8000 Hz; using 48 kbit/s\n"},
-        {&kVv, "short.mp4", {"-vcodec", "mpeg4", "-acodec", "aac", "-ac", "2", "-ab", "1"}, "mp4", 44100, 2,
+        {{&kVv, "short.mp4", {"-vcodec", "mpeg4", "-acodec", "aac", "-ar", "8000", "-ac", "1", "-ab", "160k"},
+          "3g2"},
+         8000, 1, "vv: note: aac cannot encode 160 kbit/s at 8000 Hz; using 48 kbit/s\n"},
+        {{&kVv, "short.mp4", {"-vcodec", "mpeg4", "-acodec", "aac", "-ac", "2", "-ab", "1"}, "mp4"}, 44100, 2,
          "vv: note: aac cannot encode 1 bit/s at 44100 Hz; using 16 kbit/s\n"},
-        {&kVv, "short.mp4", {"-vcodec", "mpeg4", "-acodec", "libmp3lame", "-ar", "22050", "-ab", "320k"},
-         "avi", 22050, 1, "vv: note: libmp3lame cannot encode 320 kbit/s at 22050 Hz; using 160 kbit/s\n"},
+        {{&kVv, "short.mp4", {"-vcodec", "mpeg4", "-acodec", "libmp3lame", "-ar", "22050", "-ab", "320k"},
+          "avi"},
+         22050, 1, "vv: note: libmp3lame cannot encode 320 kbit/s at 22050 Hz; using 160 kbit/s\n"},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.converter->name) + " " + row.options.join(' ').toStdString());
-        const QString out = env.fresh_folder() + "/n." + row.ext;
-        const Outcome r = run(row.converter->program(),
-                          QStringList{"-i", env.media(row.input), "-y"} + row.options + QStringList{out});
+        SCOPED_TRACE(row.job.trace());
+        const QString out = env.fresh_folder() + "/n." + row.job.ext;
+        const Outcome r = row.job.run_into(out);
         ASSERT_EQ(r.code, 0) << r.err.toStdString();
         EXPECT_EQ(r.err, row.notes);
         const Streams s = probe(out);

@@ -6,6 +6,7 @@
 #include "video_path.h"
 
 #include "errors.h"
+#include "test_files.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -38,27 +39,9 @@ std::vector<std::string> words(const std::string &text)
     return out;
 }
 
-std::string readFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using TempDir = zmtest::TempFolder;
 
-struct TempDir {
-    std::string path;
-    TempDir()
-    {
-        char pattern[] = "/tmp/vv-unit-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-};
+std::string readFile(const std::string &path) { return zmtest::read_file(path); }
 
 } // namespace
 
