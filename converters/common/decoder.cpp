@@ -92,10 +92,11 @@ void Decoder::skip(int err)
 
 void Decoder::decode(const AVPacket* pkt, const FrameSink& sink)
 {
-    for (;;) {
+    for (int tries = 0;; ++tries) {
         const int ret = avcodec_send_packet(m_ctx.get(), pkt);
-        if (ret == AVERROR(EAGAIN)) {
-            // Frames are waiting to be taken first; then the packet goes in.
+        if (ret == AVERROR(EAGAIN) && tries == 0) {
+            // Frames are waiting to be taken first; then the packet goes in. A decoder that
+            // still refuses it after that has lost its way: the packet is skipped.
             receive(sink);
             continue;
         }
