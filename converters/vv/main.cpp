@@ -34,9 +34,8 @@ constexpr const char *kUsage =
     "  --help, --version\n"
     "\n"
     "Progress: progress.txt beside vv (or the file VV_PROGRESS_FILE names) holds tenths of a\n"
-    "percent (0 to 1000). On stderr: one line\n"
-    "for an error, \"vv: note: ...\" for a value changed to one the encoder takes, \"vv: warning:\n"
-    "...\" when the input was damaged.\n";
+    "percent (0 to 1000). On stderr: one line for an error, \"vv: note: ...\" for a value\n"
+    "changed to one the encoder takes, \"vv: warning: ...\" when the input was damaged.\n";
 
 } // namespace
 
