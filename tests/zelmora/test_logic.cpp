@@ -59,6 +59,10 @@ TEST(CommandLine, EveryFormatWithAndWithoutCutter)
         {6, false, QStringLiteral(" -y -vn \"/o/a.aac\"")},
         {7, false, QStringLiteral(" -y -vn -ar 8000 -ab 7.4k -ac 1 \"/o/a.amr\"")},
         {7, true, QStringLiteral(" -y -vn -ar 8000 -ab 7.4k -ac 1 \"/o/a.amr\"")},
+        {8, false, QStringLiteral(" -y -vn -map_meta_data ") + meta.arg(".m4a")},
+        {8, true, QStringLiteral(" -y -vn -map_meta_data ") + meta.arg(".m4a")},
+        {9, false, QStringLiteral(" -y -vn -map_meta_data ") + meta.arg(".opus")},
+        {9, true, QStringLiteral(" -y -vn -map_meta_data ") + meta.arg(".opus")},
     };
     for (const Row &r : rows) {
         CommandInputs in;
@@ -80,7 +84,8 @@ TEST(CommandLine, EveryFormatWithAndWithoutCutter)
 
 TEST(CommandLine, SelectorsOnlyMatterForMp3)
 {
-    for (int f = 1; f < 8; ++f) {
+    ASSERT_EQ(formatItems().size(), 10);
+    for (int f = 1; f < formatItems().size(); ++f) {
         CommandInputs a = inputs(f), b = inputs(f);
         b.bitrate = QStringLiteral("32");
         b.sampleRate = QStringLiteral("8000");
@@ -132,8 +137,9 @@ TEST(CommandLine, AwkwardPathsSurviveTheSplit)
 
 TEST(CommandLine, UnknownFormatGivesNoLine)
 {
-    EXPECT_TRUE(BuildCommandLine(inputs(8)).isEmpty());
+    EXPECT_TRUE(BuildCommandLine(inputs(10)).isEmpty());
     EXPECT_TRUE(BuildCommandLine(inputs(-1)).isEmpty());
+    EXPECT_TRUE(formatExtension(10).isEmpty());
 }
 
 TEST(CommandLine, NumberedPaths)

@@ -68,13 +68,24 @@ TEST(SetupIni, RoundTripAndBadFields)
     full.formatIndex = 0;
     MainChoices quotes = full;
     quotes.outputFolder = QStringLiteral("/x/\"Live\", 2009 \"");
+    MainChoices m4a = full, opus = full;
+    m4a.formatIndex = 8;
+    opus.formatIndex = 9;
     const Row rows[] = {
         {"round trip", formatSetupIni(full), full},
         {"round trip, double quotes in the folder", formatSetupIni(quotes), quotes},
         {"short file", "\"3\"\r\n\"2\"\r\n", with([](MainChoices &c) { c.bitrateIndex = 3, c.rateIndex = 2; })},
         {"abc keeps default, later fields read", "\"abc\"\r\n\"0\"\r\n\"1\"\r\n\"/o\"\r\n\"4\"\r\n",
          with([](MainChoices &c) { c.rateIndex = 0, c.outputFolder = QStringLiteral("/o"), c.formatIndex = 4; })},
-        {"out of range index", "\"12\"\r\n\"-1\"\r\n\"2\"\r\n\"/o\"\r\n\"8\"\r\n",
+        {"round trip, M4A", formatSetupIni(m4a), m4a},
+        {"round trip, OPUS", formatSetupIni(opus), opus},
+        {"an older file's AMR", "\"8\"\r\n\"1\"\r\n\"1\"\r\n\"/o\"\r\n\"7\"\r\n",
+         with([](MainChoices &c) { c.outputFolder = QStringLiteral("/o"), c.formatIndex = 7; })},
+        {"an older file's MP3", "\"8\"\r\n\"1\"\r\n\"1\"\r\n\"/o\"\r\n\"0\"\r\n",
+         with([](MainChoices &c) { c.outputFolder = QStringLiteral("/o"), c.formatIndex = 0; })},
+        {"out of range index", "\"12\"\r\n\"-1\"\r\n\"2\"\r\n\"/o\"\r\n\"10\"\r\n",
+         with([](MainChoices &c) { c.outputFolder = QStringLiteral("/o"); })},
+        {"format index far out of range", "\"8\"\r\n\"1\"\r\n\"1\"\r\n\"/o\"\r\n\"70000\"\r\n",
          with([](MainChoices &c) { c.outputFolder = QStringLiteral("/o"); })},
         {"empty folder line", "\"8\"\r\n\"1\"\r\n\"1\"\r\n\"\"\r\n\"1\"\r\n",
          with([](MainChoices &c) { c.outputFolder.clear(); })},

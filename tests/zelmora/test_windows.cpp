@@ -133,6 +133,22 @@ TEST(MainWindow, ExitSavesAndRestartRestores)
     EXPECT_EQ(readFile(h.app.path + QStringLiteral("/setup.ini")).left(6), QByteArray("\"11\"\r\n"));
 }
 
+TEST(MainWindow, NewFormatsSurviveARestart)
+{
+    // M4A and OPUS are stored by their index like the others, and read back.
+    for (const char *format : {"M4A", "OPUS"}) {
+        Harness h;
+        h.open();
+        const int index = h.window->cmbOF()->findText(QString::fromLatin1(format));
+        ASSERT_GE(index, 8) << format;
+        h.window->cmbOF()->setCurrentIndex(index);
+        h.window->imgExit_Click();
+        EXPECT_TRUE(readFile(h.app.path + QStringLiteral("/setup.ini")).endsWith("\"" + QByteArray::number(index) + "\"\r\n"));
+        h.open();
+        EXPECT_EQ(h.window->cmbOF()->currentText(), QString::fromLatin1(format));
+    }
+}
+
 TEST(MainWindow, BadSettingsFilesKeepDefaults)
 {
     Harness h;

@@ -2,13 +2,16 @@
 
 #include "../queue/getfile.h"
 
+#include <iterator>
+
 namespace zm {
 
 const QStringList &formatItems()
 {
     static const QStringList items{QStringLiteral("MP3"), QStringLiteral("WMA"), QStringLiteral("OGG"),
                                    QStringLiteral("WAV"), QStringLiteral("FLAC"), QStringLiteral("AC3"),
-                                   QStringLiteral("AAC"), QStringLiteral("AMR")};
+                                   QStringLiteral("AAC"), QStringLiteral("AMR"), QStringLiteral("M4A"),
+                                   QStringLiteral("OPUS")};
     return items;
 }
 
@@ -37,8 +40,8 @@ const QStringList &channelItems()
 
 QString formatExtension(int formatIndex)
 {
-    static const char *const ext[] = {".mp3", ".wma", ".ogg", ".wav", ".flac", ".ac3", ".aac", ".amr"};
-    if (formatIndex < 0 || formatIndex > 7)
+    static const char *const ext[] = {".mp3", ".wma", ".ogg", ".wav", ".flac", ".ac3", ".aac", ".amr", ".m4a", ".opus"};
+    if (formatIndex < 0 || formatIndex >= int(std::size(ext)))
         return QString();
     return QString::fromLatin1(ext[formatIndex]);
 }
@@ -63,7 +66,7 @@ QString quoteArg(const QString &text)
 QString BuildCommandLine(const CommandInputs &in, const QString &outputPath)
 {
     const int f = in.formatIndex;
-    if (f < 0 || f > 7)
+    if (formatExtension(f).isEmpty())
         return QString();
     QString exe = in.appDir + QStringLiteral("/data/conv");
     // The executable path stays bare as designed; a folder with blanks or quotes in its name
@@ -95,6 +98,10 @@ QString BuildCommandLine(const CommandInputs &in, const QString &outputPath)
         break;
     case 7:
         line += QStringLiteral(" -y -vn -ar 8000 -ab 7.4k -ac 1 ") + O;
+        break;
+    case 8: // M4A and Opus: the AAC line, carrying the tags like MP3
+    case 9:
+        line += QStringLiteral(" -y -vn -map_meta_data ") + meta;
         break;
     default: // FLAC, AC3, AAC
         line += QStringLiteral(" -y -vn ") + O;

@@ -5,7 +5,7 @@
 namespace zm {
 
 // Items of the four selectors of the main window, by index.
-const QStringList &formatItems();     // cmbOF: "MP3" ... "AMR"
+const QStringList &formatItems();     // cmbOF: "MP3" ... "AMR", "M4A", "OPUS"
 const QStringList &bitrateItems();    // cmbBR: "32" ... "320"
 const QStringList &sampleRateItems(); // cmbR: "48000" ... "8000"
 const QStringList &channelItems();    // cmbChannel: "Mono", "Stereo"
