@@ -1,5 +1,6 @@
 #include "dosoutputs.h"
 
+#include "childprocess.h"
 #include "seams.h"
 #include "waitabletimer.h"
 
@@ -12,63 +13,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-#include <vector>
-
-extern char **environ;
 
 namespace zm {
 
 namespace {
-
 constexpr int kChunk = 1024;
-
-// The executable name (comm) of a process, empty when it is gone.
-QString processName(const QString &pid)
-{
-    QFile stat(QStringLiteral("/proc/") + pid + QStringLiteral("/stat"));
-    if (!stat.open(QIODevice::ReadOnly))
-        return QString();
-    const QByteArray line = stat.read(512);
-    const int open = line.indexOf('(');
-    const int close = line.lastIndexOf(')');
-    if (open < 0 || close < open)
-        return QString();
-    return QString::fromUtf8(line.mid(open + 1, close - open - 1));
-}
-
-// Reaps a child this object no longer follows. When it was asked to stop, it is killed once
-// `killAfterMs` have passed without an exit (the thread is its only reaper by then, so the id
-// still names that child). A negative `killAfterMs` lets it run to its end.
-void reapInBackground(pid_t pid, qint64 killAfterMs = -1)
-{
-    std::thread([pid, killAfterMs] {
-        int status = 0;
-        if (killAfterMs >= 0) {
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(killAfterMs);
-            for (;;) {
-                const pid_t r = ::waitpid(pid, &status, WNOHANG);
-                if (r == pid || (r < 0 && errno != EINTR))
-                    return;
-                if (std::chrono::steady_clock::now() >= deadline) {
-                    ::kill(pid, SIGKILL);
-                    break;
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        }
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }).detach();
-}
-
 } // namespace
 
 DOSOutputs::DOSOutputs(MessageBoxes *boxes, QObject *parent) : QObject(parent), m_boxes(boxes)
@@ -120,43 +71,21 @@ void DOSOutputs::fail(const QString &text)
 
 bool DOSOutputs::reap(bool block)
 {
-    if (m_pid <= 0)
-        return true;
-    int status = 0;
-    pid_t r;
-    do {
-        r = ::waitpid(m_pid, &status, block ? 0 : WNOHANG);
-    } while (r < 0 && errno == EINTR);
-    if (r == 0)
+    if (!reapChild(m_pid, block, m_ending))
         return false;
-    if (r == m_pid) {
-        m_ending.known = true;
-        if (WIFEXITED(status))
-            m_ending.exitCode = WEXITSTATUS(status);
-        else if (WIFSIGNALED(status))
-            m_ending.signal = WTERMSIG(status);
-    }
     m_pid = -1;
     return true;
 }
-
-namespace {
-bool writersGone(int fd)
-{
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR));
-}
-} // namespace
 
 void DOSOutputs::pause(clsWaitableTimer &timer, int readFd)
 {
     // Once every writer has closed the pipe, what is left in it is read without pausing;
     // otherwise the 50 ms wait runs, ended early only by that hang-up.
-    if (writersGone(readFd))
+    if (pipeWritersGone(readFd))
         return;
     QSocketNotifier hangup(readFd, QSocketNotifier::Read);
     connect(&hangup, &QSocketNotifier::activated, this, [&] {
-        if (writersGone(readFd))
+        if (pipeWritersGone(readFd))
             timer.Cancel();
         else
             hangup.setEnabled(false); // plain data waits for the next pass
@@ -211,49 +140,14 @@ QString DOSOutputs::ExecuteCommand(const QString &argument)
     }
     handOff(); // a child of an earlier, abandoned command
 
-    const QStringList args = QProcess::splitCommand(m_commandLine);
-    int fds[2];
-    if (args.isEmpty() || ::pipe2(fds, O_CLOEXEC) != 0) {
-        const int err = args.isEmpty() ? EINVAL : errno;
-        if (args.isEmpty()) {
-            fail(QStringLiteral("File or command not found"));
-            return QString();
-        }
-        fail(QStringLiteral("CreatePipe failed. Error: ") + QString::number(err));
+    SpawnedChild child;
+    QString error;
+    if (!spawnWithPipe(QProcess::splitCommand(m_commandLine), child, error)) {
+        fail(error);
         return QString();
     }
-
-    std::vector<QByteArray> storage;
-    storage.reserve(args.size());
-    std::vector<char *> argv;
-    for (const QString &a : args) {
-        storage.push_back(a.toLocal8Bit());
-        argv.push_back(storage.back().data());
-    }
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-    // The child gets its three standard descriptors and nothing else of this process.
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    pid_t pid = -1;
-    const int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        ::close(fds[0]);
-        ::close(fds[1]);
-        fail(QStringLiteral("File or command not found"));
-        return QString();
-    }
-
-    // Only the child holds the write end now, so the pipe reports its end when the child (and
-    // anything that inherited the end from it) is gone.
-    ::close(fds[1]);
-    const int readFd = fds[0];
-    m_pid = pid;
+    const int readFd = child.readFd;
+    m_pid = child.pid;
     m_ending = Ending{};
     m_ending.started = true;
     m_outputs.clear();
@@ -268,12 +162,7 @@ QString DOSOutputs::ExecuteCommand(const QString &argument)
     bool polling = true;
     while (polling && !m_abandon) {
         reap(false);
-        pollfd p{readFd, POLLIN, 0};
-        int ready;
-        do {
-            ready = ::poll(&p, 1, 0);
-        } while (ready < 0 && errno == EINTR);
-        if (ready != 0) {
+        if (pipeReadable(readFd)) {
             ssize_t n;
             do {
                 n = ::read(readFd, buffer, kChunk);
@@ -295,8 +184,7 @@ QString DOSOutputs::ExecuteCommand(const QString &argument)
         } else if (!IsProcessRunning(m_watchedName) && !childStillStarting()) {
             // The converter may have written its last words and ended between the two looks;
             // what it left in the pipe is still read before the command counts as over.
-            pollfd again{readFd, POLLIN, 0};
-            if (::poll(&again, 1, 0) == 0)
+            if (!pipeReadable(readFd))
                 polling = false;
         }
         QCoreApplication::processEvents();

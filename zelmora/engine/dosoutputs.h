@@ -1,4 +1,6 @@
 #pragma once
+#include "childprocess.h"
+
 #include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
@@ -19,13 +21,7 @@ class DOSOutputs final : public QObject {
 public:
     // How the last started child ended. `known` is false when the command was taken as over
     // while the child still ran (it is then reaped in the background).
-    struct Ending {
-        bool started = false;
-        bool known = false;
-        int exitCode = -1;
-        int signal = 0;
-        bool succeeded() const { return started && known && signal == 0 && exitCode == 0; }
-    };
+    using Ending = ProcessEnding;
 
     explicit DOSOutputs(MessageBoxes *boxes, QObject *parent = nullptr);
     ~DOSOutputs() override;
