@@ -141,6 +141,12 @@ int main(int argc, char **argv)
                 std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(arg.c_str())));
                 ::_exit(0);
             }
+        } else if (cmd == "touch") {
+            std::ofstream(arg, std::ios::app).flush();
+        } else if (cmd == "waitfile") {
+            // Holds on until the test lets it go (at most a minute).
+            for (int i = 0; i < 6000 && ::access(arg.c_str(), F_OK) != 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
         } else if (cmd == "ignore-term") {
             std::signal(SIGTERM, SIG_IGN); // only SIGKILL ends it now
         } else if (cmd == "output") {

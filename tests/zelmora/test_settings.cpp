@@ -1,7 +1,9 @@
+#include "shell/jobssetting.h"
 #include "shell/optionsrules.h"
 #include "shell/settingsfiles.h"
 
 #include <QFile>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -278,4 +280,88 @@ TEST(OptionsRules, CutIndicator)
     };
     for (const Row &r : rows)
         EXPECT_EQ(cutIndicatorText(r.s), QString::fromLatin1(r.text)) << r.text;
+}
+
+TEST(JobsSetting, ChoicesCaptionsAndValues)
+{
+    EXPECT_EQ(jobsChoices(), (QList<JobsChoice>{JobsChoice::One, JobsChoice::Two, JobsChoice::Four, JobsChoice::AllCores}));
+    struct Row {
+        JobsChoice choice;
+        int cores;
+        const char *caption;
+        int jobs;
+        const char *stored;
+    };
+    const Row rows[] = {
+        {JobsChoice::One, 8, "1", 1, "1"},
+        {JobsChoice::Two, 8, "2", 2, "2"},
+        {JobsChoice::Four, 2, "4", 4, "4"},
+        {JobsChoice::AllCores, 16, "All Cores (16)", 16, "all"},
+        {JobsChoice::AllCores, 0, "All Cores (1)", 1, "all"}, // a machine that says nothing
+    };
+    for (const Row &r : rows) {
+        EXPECT_EQ(jobsCaption(r.choice, r.cores), QString::fromLatin1(r.caption)) << r.caption;
+        EXPECT_EQ(jobsFor(r.choice, r.cores), r.jobs) << r.caption;
+        EXPECT_EQ(jobsSettingText(r.choice), QString::fromLatin1(r.stored)) << r.caption;
+        EXPECT_EQ(jobsChoiceFromText(jobsSettingText(r.choice)), r.choice) << r.caption;
+    }
+    // Only the menu's values are choices; anything else is the default, 1.
+    const std::pair<const char *, JobsChoice> texts[] = {
+        {" 2 ", JobsChoice::Two}, {"ALL", JobsChoice::AllCores}, {"3", JobsChoice::One},  {"0", JobsChoice::One},
+        {"-4", JobsChoice::One},  {"", JobsChoice::One},          {"2x", JobsChoice::One}, {"4.0", JobsChoice::One},
+    };
+    for (const auto &[text, choice] : texts)
+        EXPECT_EQ(jobsChoiceFromText(QString::fromLatin1(text)), choice) << text;
+}
+
+TEST(JobsSetting, ZelmoraConfBesideSetupIni)
+{
+    QTemporaryDir dir;
+    const QString conf = jobsConfPath(dir.path());
+    EXPECT_EQ(conf, dir.path() + QStringLiteral("/zelmora.conf"));
+    EXPECT_EQ(readJobsSetting(conf), JobsChoice::One) << "no file: 1";
+    for (JobsChoice c : jobsChoices()) {
+        ASSERT_TRUE(writeJobsSetting(conf, c));
+        EXPECT_EQ(readJobsSetting(conf), c);
+    }
+    QFile f(conf);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.readAll().contains("[Batch]\nJobs=all"));
+    f.close();
+
+    struct Row {
+        const char *name;
+        QByteArray text;
+        JobsChoice expected;
+    };
+    const Row rows[] = {
+        {"written by hand", "[Batch]\r\nJobs=4\r\n", JobsChoice::Four},
+        {"other sections kept apart", "[Other]\nJobs=2\n[Batch]\nFoo=1\n", JobsChoice::One},
+        {"a list is no choice", "[Batch]\nJobs=2, 4\n", JobsChoice::One},
+        {"out of the menu", "[Batch]\nJobs=16\n", JobsChoice::One},
+        {"garbage", QByteArray("\x00\xff[Batch\nJobs\x01=2", 17), JobsChoice::One},
+    };
+    for (const Row &r : rows) {
+        QFile w(conf);
+        ASSERT_TRUE(w.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        w.write(r.text);
+        w.close();
+        EXPECT_EQ(readJobsSetting(conf), r.expected) << r.name;
+        // Whatever the file held, a choice made now is kept.
+        EXPECT_TRUE(writeJobsSetting(conf, JobsChoice::Four)) << r.name;
+        EXPECT_EQ(readJobsSetting(conf), JobsChoice::Four) << r.name;
+    }
+    // Writing keeps what else the file holds.
+    QFile w(conf);
+    ASSERT_TRUE(w.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    w.write("[Other]\nKeep=yes\n");
+    w.close();
+    ASSERT_TRUE(writeJobsSetting(conf, JobsChoice::Two));
+    EXPECT_EQ(readJobsSetting(conf), JobsChoice::Two);
+    EXPECT_EQ(QSettings(conf, QSettings::IniFormat).value(QStringLiteral("Other/Keep")).toString(), QStringLiteral("yes"));
+    // A folder that cannot be made (a file stands in its way): false, nothing else.
+    QFile blocker(dir.path() + QStringLiteral("/file"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    EXPECT_FALSE(writeJobsSetting(dir.path() + QStringLiteral("/file/zelmora.conf"), JobsChoice::Two));
 }

@@ -2,6 +2,7 @@
 #include "engine/batchlogs.h"
 #include "engine/batchreport.h"
 #include "engine/batchstatus.h"
+#include "engine/outputnames.h"
 
 #include <QDir>
 #include <QFile>
@@ -91,6 +92,116 @@ TEST(Status, TimeLeftIsWeightedByMediaLength)
     // The converter's Duration line replaces the probe's guess.
     st.setCurrentDuration(40);
     EXPECT_EQ(st.secondsLeft(5000), std::optional<qint64>(9)); // (10 + 40) at 6 per s, rounded up
+}
+
+TEST(Status, SeveralFilesAtOnce)
+{
+    // Four files of 10, 30, 20 and 40 s, two at a time: the text names the files under way, the
+    // bar's share counts media seconds over the whole batch.
+    BatchStatus st;
+    st.begin(0);
+    st.fileStarted(1, 10.0);
+    st.fileStarted(2, 30.0);
+    st.setWaiting({20.0, 40.0});
+    EXPECT_EQ(st.text(0), QStringLiteral("Converting 1\u20132 of 4"));
+    EXPECT_DOUBLE_EQ(st.batchFraction(), 0.0);
+    st.setCurrentPosition(1, 5);
+    st.setCurrentPosition(2, 15);
+    EXPECT_DOUBLE_EQ(st.batchFraction(), 0.2);
+    // Ids are the caller's: a position for a file that is not running changes nothing.
+    st.setCurrentPosition(7, 99);
+    EXPECT_DOUBLE_EQ(st.batchFraction(), 0.2);
+    // Two files, 2 s of wall time, 20 media seconds done: 10 per s for the 80 left.
+    EXPECT_EQ(st.secondsLeft(2000), std::optional<qint64>(8));
+
+    st.fileEnded(2, true);
+    EXPECT_DOUBLE_EQ(st.batchFraction(), 0.35);
+    st.fileStarted(3, 20.0);
+    st.setWaiting({40.0});
+    EXPECT_TRUE(st.text(0).startsWith(QStringLiteral("Converting 2\u20133 of 4")));
+    // A failed file counts in full for the bar: it is done with.
+    st.fileEnded(1, false);
+    EXPECT_DOUBLE_EQ(st.batchFraction(), 0.4);
+    EXPECT_TRUE(st.text(0).startsWith(QStringLiteral("Converting 3 of 4")));
+    st.fileEnded(1, true); // not running any more: nothing is counted twice
+    EXPECT_EQ(st.converted() + st.failed(), 2);
+    st.fileEnded(3, true);
+    st.fileStarted(4, std::nullopt);
+    st.setCurrentDuration(4, 40);
+    st.setWaiting({});
+    st.setCurrentPosition(4, 40);
+    EXPECT_DOUBLE_EQ(st.batchFraction(), 1.0);
+    st.fileEnded(4, true);
+    EXPECT_EQ(st.summary(83000, false), QStringLiteral("3 converted, 1 failed") + dot + QStringLiteral("1:23"));
+}
+
+TEST(Status, BatchFraction)
+{
+    struct Row {
+        const char *name;
+        bool cut;
+        std::optional<double> runningLength;
+        double position;
+        QList<std::optional<double>> waiting;
+        double expected;
+    };
+    const Row rows[] = {
+        {"all known", false, 40.0, 10, {60.0}, 0.1},
+        {"unknown waiting file: mean of the known", false, 40.0, 10, {std::nullopt, 60.0}, 10.0 / 150},
+        {"unknown running file: mean of the known", false, std::nullopt, 10, {30.0, 50.0}, 10.0 / 120},
+        {"nothing known: by count, the running file not yet", false, std::nullopt, 10, {std::nullopt}, 0.0},
+        {"position beyond the length", false, 40.0, 90, {40.0}, 0.5},
+        {"cut to 20 s after 10 s", true, 300.0, 10, {15.0, std::nullopt}, 10.0 / 45},
+    };
+    for (const Row &r : rows) {
+        BatchStatus st;
+        st.setCut(r.cut, 10, 20);
+        st.begin(0);
+        st.fileStarted(5, r.runningLength);
+        st.setCurrentPosition(5, r.position);
+        st.setWaiting(r.waiting);
+        EXPECT_DOUBLE_EQ(st.batchFraction(), r.expected) << r.name;
+    }
+    // Nothing known, one of four files done: a quarter.
+    BatchStatus st;
+    st.begin(0);
+    st.fileStarted(1, std::nullopt);
+    st.fileEnded(1, true);
+    st.fileStarted(2, std::nullopt);
+    st.setWaiting({std::nullopt, std::nullopt});
+    EXPECT_DOUBLE_EQ(st.batchFraction(), 0.25);
+    EXPECT_DOUBLE_EQ(BatchStatus().batchFraction(), 0.0);
+}
+
+TEST(OutputNamesBook, TakenInOrderReleasedOnRequest)
+{
+    OutputNames names;
+    struct Step {
+        const char *take;    // the wanted name, or nothing to release `release`
+        const char *release;
+        const char *expected;
+    };
+    const Step steps[] = {
+        {"/o/clip.wma", nullptr, "/o/clip.wma"},
+        {"/o/clip.wma", nullptr, "/o/clip (2).wma"},
+        {"/o//clip.wma", nullptr, "/o//clip (3).wma"}, // the same file, however it is written
+        {"/o/clip.mp3", nullptr, "/o/clip.mp3"},
+        {nullptr, "/o/clip (2).wma", nullptr},
+        {"/o/clip.wma", nullptr, "/o/clip (2).wma"},
+        {"/o/clip.wma", nullptr, "/o/clip (4).wma"},
+        {"/p/clip.wma", nullptr, "/p/clip.wma"},
+        {"/o/clip (2).wma", nullptr, "/o/clip (2) (2).wma"},
+    };
+    for (const Step &s : steps) {
+        if (!s.take) {
+            names.release(QString::fromLatin1(s.release));
+            EXPECT_FALSE(names.isTaken(QString::fromLatin1(s.release)));
+            continue;
+        }
+        EXPECT_EQ(names.take(QString::fromLatin1(s.take)), QString::fromLatin1(s.expected)) << s.take;
+    }
+    names.clear();
+    EXPECT_EQ(names.take(QStringLiteral("/o/clip.wma")), QStringLiteral("/o/clip.wma"));
 }
 
 TEST(Report, ReasonShownOnceWithoutThePath)

@@ -1,6 +1,7 @@
 #include "batchdriver.h"
 
 #include "../queue/queuemodel.h"
+#include "converterjob.h"
 #include "dosoutputs.h"
 #include "durationsource.h"
 #include "progressparser.h"
@@ -12,11 +13,13 @@
 #include <QFileInfo>
 #include <QPointer>
 
+#include <algorithm>
+
 namespace zm {
 
 namespace {
 // How the converter ended, in words, for a failure without a line of its own and for the log.
-QString endingText(const DOSOutputs::Ending &end, bool outputWritten)
+QString endingText(const ProcessEnding &end, bool outputWritten)
 {
     if (!end.started)
         return QStringLiteral("the converter could not be started");
@@ -44,6 +47,33 @@ BatchDriver::BatchDriver(QueueModel &queue, DOSOutputs &dos, const ProgramSettin
     connect(&m_statusTimer, &QTimer::timeout, this, &BatchDriver::refreshStatus);
     connect(&m_dos, &DOSOutputs::ReceiveOutputs, this, &BatchDriver::objDOS_ReceiveOutputs);
     connect(&m_dos, &DOSOutputs::CommandOver, this, &BatchDriver::objDOS_CommandOver);
+    // A file added while several convert at once starts at the next tick when a job is free.
+    connect(&m_queue, &QueueModel::rowsInserted, this, [this] {
+        if (m_running && parallel() && !m_stopRequested && runningJobs() < m_batchJobs && !m_timer.isActive())
+            m_timer.start();
+    });
+}
+
+QList<pid_t> BatchDriver::runningPids() const
+{
+    QList<pid_t> pids;
+    if (m_dos.childPid() > 0)
+        pids << m_dos.childPid();
+    for (const HeadFile &f : m_head)
+        if (f.job && f.job->pid() > 0)
+            pids << f.job->pid();
+    return pids;
+}
+
+int BatchDriver::runningJobs() const
+{
+    return int(std::count_if(m_head.begin(), m_head.end(), [](const HeadFile &f) { return f.job != nullptr; }));
+}
+
+int BatchDriver::headRows() const
+{
+    // The queue rows that are not waiting: the running files (and files kept by a stop).
+    return parallel() ? int(m_head.size()) : (m_dos.isRunning() ? 1 : 0);
 }
 
 qint64 BatchDriver::now() const
@@ -67,7 +97,10 @@ void BatchDriver::imgStart_Click()
     }
     m_running = true;
     m_stopRequested = false;
-    m_producedThisBatch.clear();
+    m_batchJobs = m_jobs;
+    m_head.clear();
+    m_shown = ProgressDisplay{};
+    m_names.clear();
     m_failures.clear();
     m_outcome = BatchOutcome{};
     m_status.setCut(cutterOn(m_settings), m_settings.gCutFrom, m_settings.gCutTo);
@@ -88,10 +121,16 @@ void BatchDriver::stop()
         return;
     m_stopRequested = true;
     emit stopping();
-    // A converter that runs is asked to end; its CommandOver then arms Timer1 as usual. Between
-    // two files Timer1 is armed already. Either way the next tick ends the batch.
+    // A converter that runs is asked to end; its end then arms Timer1 as usual. Between two
+    // files Timer1 is armed already. Either way the tick after the last converter's end ends
+    // the batch.
     if (m_dos.isRunning())
         m_dos.terminate(m_stopGraceMs);
+    for (const HeadFile &f : m_head)
+        if (f.job)
+            f.job->terminate(m_stopGraceMs);
+    if (parallel() && runningJobs() == 0 && !m_timer.isActive())
+        m_timer.start();
 }
 
 void BatchDriver::Timer1_Tick()
@@ -104,22 +143,30 @@ void BatchDriver::Timer1_Tick()
     ConvertNextFile();
 }
 
-QString BatchDriver::freeOutputPath(const QString &wanted) const
+CommandInputs BatchDriver::inputsFor(const Selections &sel, const QString &inputPath) const
 {
-    const QString key = QDir::cleanPath(wanted);
-    if (!m_producedThisBatch.contains(key))
-        return wanted;
-    for (int n = 2;; ++n) {
-        const QString candidate = numberedPath(wanted, n);
-        if (!m_producedThisBatch.contains(QDir::cleanPath(candidate)))
-            return candidate;
-    }
+    CommandInputs in;
+    in.appDir = m_appDir;
+    in.inputPath = inputPath;
+    in.outputDir = sel.outputDir;
+    in.formatIndex = sel.formatIndex;
+    in.bitrate = sel.bitrate;
+    in.sampleRate = sel.sampleRate;
+    in.channelIndex = sel.channelIndex;
+    in.cutterOn = cutterOn(m_settings);
+    in.cutFrom = m_settings.gCutFrom;
+    in.cutTo = m_settings.gCutTo;
+    return in;
 }
 
 void BatchDriver::ConvertNextFile()
 {
     if (!m_running)
         return;
+    if (parallel()) {
+        startWaitingFiles();
+        return;
+    }
     if (m_stopRequested) {
         endBatch(true);
         return;
@@ -132,21 +179,11 @@ void BatchDriver::ConvertNextFile()
         return;
     }
 
-    CommandInputs in;
-    in.appDir = m_appDir;
-    in.inputPath = m_queue.at(0);
-    in.outputDir = sel.outputDir;
-    in.formatIndex = sel.formatIndex;
-    in.bitrate = sel.bitrate;
-    in.sampleRate = sel.sampleRate;
-    in.channelIndex = sel.channelIndex;
-    in.cutterOn = cutterOn(m_settings);
-    in.cutFrom = m_settings.gCutFrom;
-    in.cutTo = m_settings.gCutTo;
+    const CommandInputs in = inputsFor(sel, m_queue.at(0));
 
     // A later file with the same output name never overwrites what this batch already wrote;
     // a name whose conversion failed is free again (an earlier run's file there is replaced).
-    m_currentOutput = freeOutputPath(outputPathFor(in));
+    m_currentOutput = m_names.take(outputPathFor(in));
     m_currentInput = in.inputPath;
     m_currentLine = BuildCommandLine(in, m_currentOutput);
     const auto probed = m_durations ? m_durations->knownDurations({m_currentInput}).value(0) : std::nullopt;
@@ -179,13 +216,41 @@ void BatchDriver::objDOS_ReceiveOutputs(const QString &chunk)
         emit progressChanged(display->widthTwips, display->caption);
 }
 
-void BatchDriver::writeLog(const QString &result)
+void BatchDriver::writeLog(const QString &input, const QString &output, const QString &line, const QString &outputs,
+                           const QString &result)
 {
-    QString text = QStringLiteral("Input: ") + m_currentInput + QStringLiteral("\nOutput: ") + m_currentOutput +
-                   QStringLiteral("\nCommand: ") + m_currentLine + QStringLiteral("\n\n") + m_dos.Outputs();
+    QString text = QStringLiteral("Input: ") + input + QStringLiteral("\nOutput: ") + output +
+                   QStringLiteral("\nCommand: ") + line + QStringLiteral("\n\n") + outputs;
     if (!text.endsWith(QLatin1Char('\n')))
         text += QLatin1Char('\n');
-    m_logs.write(m_currentInput, text + QStringLiteral("\nResult: ") + result + QLatin1Char('\n'));
+    m_logs.write(input, text + QStringLiteral("\nResult: ") + result + QLatin1Char('\n'));
+}
+
+bool BatchDriver::concludeFile(int id, const QString &input, const QString &output, const QString &line,
+                               const ProcessEnding &end, const QString &outputs)
+{
+    const bool written = QFileInfo(output).isFile();
+    const bool failed = (end.known && end.signal != 0) || (end.known && end.exitCode != 0) || !written;
+    const QString ending = endingText(end, written);
+    if (m_stopRequested && failed) {
+        // Stopped half-way: the file stays in its place in the queue, to be converted another time.
+        writeLog(input, output, line, outputs, QStringLiteral("stopped (") + ending + QLatin1Char(')'));
+        m_names.release(output);
+        return false;
+    }
+    if (failed) {
+        // The converter's last line names the reason when it reported a failure; a converter
+        // that claimed success without writing the file is described by what happened.
+        const bool reported = end.known && (end.signal != 0 || end.exitCode != 0);
+        m_failures.append({input, reported ? failureReason(outputs, input, ending) : ending});
+        // One file at a time, the name of a failed conversion is free again for the next file;
+        // with several at once a later file may have been named already, so it stays taken.
+        if (!parallel())
+            m_names.release(output);
+    }
+    writeLog(input, output, line, outputs, failed ? QStringLiteral("failed: ") + ending : ending);
+    m_status.fileEnded(id, !failed);
+    return true;
 }
 
 void BatchDriver::objDOS_CommandOver()
@@ -193,40 +258,134 @@ void BatchDriver::objDOS_CommandOver()
     if (!m_running)
         return;
     m_overSeen = true;
-    const DOSOutputs::Ending end = m_dos.lastEnding();
-    const bool written = QFileInfo(m_currentOutput).isFile();
-    const bool failed = (end.known && end.signal != 0) || (end.known && end.exitCode != 0) || !written;
-    if (m_stopRequested && failed) {
-        // Stopped half-way: the file stays first in the queue, to be converted another time.
-        writeLog(QStringLiteral("stopped (") + endingText(end, written) + QLatin1Char(')'));
-    } else {
-        const QString ending = endingText(end, written);
-        // The converter's last line names the reason when it reported a failure; a converter
-        // that claimed success without writing the file is described by what happened.
-        const bool reported = end.known && (end.signal != 0 || end.exitCode != 0);
-        if (failed)
-            m_failures.append({m_currentInput, reported ? failureReason(m_dos.Outputs(), m_currentInput, ending) : ending});
-        else
-            m_producedThisBatch.insert(QDir::cleanPath(m_currentOutput));
-        writeLog(failed ? QStringLiteral("failed: ") + ending : ending);
-        m_status.fileEnded(!failed);
+    if (concludeFile(0, m_currentInput, m_currentOutput, m_currentLine, m_dos.lastEnding(), m_dos.Outputs()))
         m_queue.removeHead();
-    }
     m_totalSeconds = 0;
     m_timer.start();
 }
 
-void BatchDriver::refreshStatus()
+void BatchDriver::startWaitingFiles()
+{
+    if (m_stopRequested) {
+        if (runningJobs() == 0)
+            endBatch(true);
+        return;
+    }
+    const Selections sel = m_selections ? m_selections() : Selections{};
+    QDir().mkdir(sel.outputDir);
+    bool started = false;
+    while (runningJobs() < m_batchJobs && m_queue.count() > m_head.size()) {
+        HeadFile f;
+        f.id = m_nextId++;
+        const CommandInputs in = inputsFor(sel, m_queue.at(int(m_head.size())));
+        f.input = in.inputPath;
+        f.output = m_names.take(outputPathFor(in));
+        f.line = BuildCommandLine(in, f.output);
+        auto *job = new ConverterJob(this);
+        if (!job->start(f.line)) {
+            // As with one file at a time: the message, then the batch ends with the file still
+            // queued. Converters already running are stopped first and keep their files queued.
+            const QString error = job->startError();
+            delete job;
+            m_names.release(f.output);
+            m_stopRequested = true;
+            if (runningJobs() > 0)
+                emit stopping();
+            for (const HeadFile &h : m_head)
+                if (h.job)
+                    h.job->terminate(m_stopGraceMs);
+            QPointer<BatchDriver> self(this);
+            if (m_seams.boxes)
+                m_seams.boxes->show(MsgIcon::Error, QString::fromLatin1(kAppTitle), error);
+            if (self && m_running && runningJobs() == 0)
+                endBatch(true);
+            return;
+        }
+        f.job = job;
+        const int id = f.id;
+        connect(job, &ConverterJob::output, this, [this, id](const QString &chunk) { jobOutput(id, chunk); });
+        connect(job, &ConverterJob::finished, this, [this, job] { jobFinished(job); });
+        m_head.append(f);
+        const auto probed = m_durations ? m_durations->knownDurations({f.input}).value(0) : std::nullopt;
+        m_status.fileStarted(id, probed);
+        started = true;
+        QPointer<BatchDriver> self(this);
+        emit fileStarted(f.input, f.line);
+        if (!self || !m_running || m_stopRequested)
+            return; // a handler ended or stopped the batch
+    }
+    if (m_head.isEmpty()) {
+        endBatch(false);
+        return;
+    }
+    if (started) {
+        updateWaiting();
+        showBatchProgress();
+    }
+}
+
+void BatchDriver::jobOutput(int id, const QString &chunk)
 {
     if (!m_running)
         return;
-    const QStringList waiting = m_queue.paths().mid(m_dos.isRunning() ? 1 : 0);
+    const auto d = durationSecondsIn(chunk);
+    const auto t = progressSecondsIn(chunk);
+    if (d)
+        m_status.setCurrentDuration(id, *d);
+    if (t)
+        m_status.setCurrentPosition(id, *t);
+    if (d || t)
+        showBatchProgress();
+}
+
+void BatchDriver::jobFinished(ConverterJob *job)
+{
+    job->deleteLater();
+    const auto it = std::find_if(m_head.begin(), m_head.end(), [job](const HeadFile &f) { return f.job == job; });
+    if (!m_running || it == m_head.end())
+        return;
+    const int row = int(it - m_head.begin());
+    const HeadFile f = *it;
+    if (concludeFile(f.id, f.input, f.output, f.line, job->ending(), job->outputs())) {
+        // The head rows are the batch's own, in the order their files started.
+        m_head.removeAt(row);
+        m_queue.removeAt(row);
+    } else {
+        m_head[row].job = nullptr;
+    }
+    updateWaiting();
+    showBatchProgress();
+    if (!m_timer.isActive())
+        m_timer.start();
+}
+
+void BatchDriver::showBatchProgress()
+{
+    const ProgressDisplay d = progressDisplayFor(m_status.batchFraction());
+    if (d == m_shown)
+        return;
+    m_shown = d;
+    emit progressChanged(d.widthTwips, d.caption);
+}
+
+void BatchDriver::updateWaiting()
+{
+    const QStringList waiting = m_queue.paths().mid(headRows());
     if (m_durations) {
         m_durations->request(waiting);
         m_status.setWaiting(m_durations->knownDurations(waiting));
     } else {
         m_status.setWaiting(QList<std::optional<double>>(waiting.size()));
     }
+}
+
+void BatchDriver::refreshStatus()
+{
+    if (!m_running)
+        return;
+    updateWaiting();
+    if (parallel())
+        showBatchProgress(); // lengths found since change the whole
     const QString text = m_status.text(now());
     if (text != m_statusText) {
         m_statusText = text;
@@ -245,6 +404,7 @@ void BatchDriver::endBatch(bool stopped)
     }
     m_running = false;
     m_stopRequested = false;
+    m_head.clear();
     m_statusTimer.stop();
     emit controlsLocked(false);
     emit progressChanged(0.0f, stopped ? QStringLiteral("0%") : QStringLiteral("Done."));

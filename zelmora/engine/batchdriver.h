@@ -2,16 +2,19 @@
 #include "batchlogs.h"
 #include "batchreport.h"
 #include "batchstatus.h"
+#include "childprocess.h"
 #include "commandline.h"
+#include "outputnames.h"
+#include "progressparser.h"
 #include "programsettings.h"
 
 #include <QObject>
-#include <QSet>
 #include <QTimer>
 #include <functional>
 
 namespace zm {
 
+class ConverterJob;
 class DOSOutputs;
 class DurationSource;
 class QueueModel;
@@ -37,6 +40,14 @@ struct Selections {
 // queued, and the batch ends without opening the folder or playing the sound. Every
 // conversion's full converter output is kept as a log file; the status text follows the batch
 // ("Converting 3 of 14 · about 0:42 left", at most once a second) and sums it up at the end.
+//
+// With more than one job (setJobs), a tick starts as many of the waiting files, in queue
+// order, as there are free jobs, each on a converter run of its own; a file leaves the queue
+// when its own conversion ends and the next tick fills its place. The bar then shows the whole
+// batch: media seconds converted over the media seconds of all its files. Output names are
+// given in queue order as files start; a name once given stays taken for the rest of the batch
+// even when its conversion fails, so names never depend on which file finishes first. With one
+// job the batch runs exactly as described above, on the one console runner.
 class BatchDriver final : public QObject {
     Q_OBJECT
 public:
@@ -56,6 +67,11 @@ public:
     // Stops the running batch (see above); nothing happens when none runs.
     void stop();
     bool isRunning() const { return m_running; }
+    // How many files convert at once in batches started from now on (at least 1).
+    void setJobs(int jobs) { m_jobs = std::max(jobs, 1); }
+    int jobs() const { return m_jobs; }
+    // The process ids of the converters running now (in either way of running).
+    QList<pid_t> runningPids() const;
     bool isStopping() const { return m_running && m_stopRequested; }
     qint32 TotalSeconds() const { return m_totalSeconds; }
     const QList<FailedFile> &failures() const { return m_failures; }
@@ -84,14 +100,34 @@ signals:
     void batchFinished();
 
 private:
+    // A file at the head of the queue while several convert at once: running, or, after a stop,
+    // kept in its place.
+    struct HeadFile {
+        int id = 0;
+        QString input, output, line;
+        ConverterJob *job = nullptr; // none once kept
+    };
+
     void Timer1_Tick();
     void ConvertNextFile();
     void objDOS_ReceiveOutputs(const QString &chunk);
     void objDOS_CommandOver();
+    void startWaitingFiles();
+    void jobOutput(int id, const QString &chunk);
+    void jobFinished(ConverterJob *job);
+    int runningJobs() const;
+    int headRows() const;
+    bool parallel() const { return m_batchJobs > 1; }
+    void showBatchProgress();
+    CommandInputs inputsFor(const Selections &sel, const QString &inputPath) const;
+    // Records how one file's conversion ended; true when it leaves the queue.
+    bool concludeFile(int id, const QString &input, const QString &output, const QString &line,
+                      const ProcessEnding &end, const QString &outputs);
     void endBatch(bool stopped);
     void refreshStatus();
-    void writeLog(const QString &result);
-    QString freeOutputPath(const QString &wanted) const;
+    void updateWaiting();
+    void writeLog(const QString &input, const QString &output, const QString &line, const QString &outputs,
+                  const QString &result);
     qint64 now() const;
 
     QueueModel &m_queue;
@@ -112,7 +148,12 @@ private:
     QString m_currentInput;
     QString m_currentOutput;
     QString m_currentLine;
-    QSet<QString> m_producedThisBatch;
+    OutputNames m_names;
+    int m_jobs = 1;
+    int m_batchJobs = 1; // the jobs of the running batch
+    int m_nextId = 1;
+    QList<HeadFile> m_head; // queue rows 0 ... n - 1 while several files convert at once
+    ProgressDisplay m_shown;
     QList<FailedFile> m_failures;
     BatchStatus m_status;
     QString m_statusText;

@@ -47,39 +47,42 @@ void BatchStatus::begin(qint64 nowMs)
     m_startMs = nowMs;
 }
 
-void BatchStatus::fileStarted(std::optional<double> probedSeconds)
+void BatchStatus::fileStarted(int id, std::optional<double> probedSeconds)
 {
-    m_fileRunning = true;
-    m_current = effective(probedSeconds);
-    m_position = 0;
+    m_running.insert(id, Running{effective(probedSeconds), 0});
 }
 
-void BatchStatus::setCurrentDuration(double seconds)
+void BatchStatus::setCurrentDuration(int id, double seconds)
 {
-    m_current = effective(seconds);
+    const auto it = m_running.find(id);
+    if (it != m_running.end())
+        it->length = effective(seconds);
 }
 
-void BatchStatus::setCurrentPosition(double seconds)
+void BatchStatus::setCurrentPosition(int id, double seconds)
 {
-    m_position = std::max(seconds, 0.0);
+    const auto it = m_running.find(id);
+    if (it != m_running.end())
+        it->position = std::max(seconds, 0.0);
 }
 
-void BatchStatus::fileEnded(bool converted)
+void BatchStatus::fileEnded(int id, bool converted)
 {
-    if (!m_fileRunning)
+    const auto it = m_running.find(id);
+    if (it == m_running.end())
         return;
-    m_fileRunning = false;
+    const Running file = *it;
+    m_running.erase(it);
     (converted ? m_converted : m_failed) += 1;
     // A finished file counts in full; a failed one only as far as it got.
-    if (m_current) {
-        m_doneMedia += converted ? *m_current : std::min(m_position, *m_current);
-        m_knownSum += *m_current;
+    if (file.length) {
+        m_doneMedia += converted ? *file.length : std::min(file.position, *file.length);
+        m_knownSum += *file.length;
         ++m_knownCount;
     } else {
-        m_doneMedia += m_position;
+        m_doneMedia += file.position;
+        ++m_unknownCount;
     }
-    m_current.reset();
-    m_position = 0;
 }
 
 void BatchStatus::setWaiting(const QList<std::optional<double>> &seconds)
@@ -89,29 +92,35 @@ void BatchStatus::setWaiting(const QList<std::optional<double>> &seconds)
         m_waiting << effective(s);
 }
 
-std::optional<qint64> BatchStatus::secondsLeft(qint64 nowMs) const
+std::optional<double> BatchStatus::meanLength() const
 {
-    const qint64 elapsed = nowMs - m_startMs;
-    const double running = m_fileRunning ? (m_current ? std::min(m_position, *m_current) : m_position) : 0.0;
-    const double done = m_doneMedia + running;
-    if (elapsed < kMinElapsedMs || done < kMinDoneMedia)
-        return std::nullopt;
-
     double knownSum = m_knownSum;
     int knownCount = m_knownCount;
-    if (m_fileRunning && m_current)
-        knownSum += *m_current, ++knownCount;
+    for (const Running &r : m_running)
+        if (r.length)
+            knownSum += *r.length, ++knownCount;
     for (const auto &w : m_waiting)
         if (w)
             knownSum += *w, ++knownCount;
-    const std::optional<double> mean = knownCount > 0 ? std::optional<double>(knownSum / knownCount) : std::nullopt;
+    return knownCount > 0 ? std::optional<double>(knownSum / knownCount) : std::nullopt;
+}
 
+std::optional<qint64> BatchStatus::secondsLeft(qint64 nowMs) const
+{
+    const qint64 elapsed = nowMs - m_startMs;
+    double done = m_doneMedia;
+    for (const Running &r : m_running)
+        done += r.length ? std::min(r.position, *r.length) : r.position;
+    if (elapsed < kMinElapsedMs || done < kMinDoneMedia)
+        return std::nullopt;
+
+    const std::optional<double> mean = meanLength();
     double remaining = 0;
-    if (m_fileRunning) {
-        const std::optional<double> length = m_current ? m_current : mean;
+    for (const Running &r : m_running) {
+        const std::optional<double> length = r.length ? r.length : mean;
         if (!length)
             return std::nullopt;
-        remaining += std::max(*length - m_position, 0.0);
+        remaining += std::max(*length - r.position, 0.0);
     }
     for (const auto &w : m_waiting) {
         const std::optional<double> length = w ? w : mean;
@@ -123,11 +132,33 @@ std::optional<qint64> BatchStatus::secondsLeft(qint64 nowMs) const
     return qint64(std::ceil(remaining / speed));
 }
 
+double BatchStatus::batchFraction() const
+{
+    const int finished = m_converted + m_failed;
+    const std::optional<double> mean = meanLength();
+    if (!mean) {
+        const int total = finished + int(m_running.size()) + int(m_waiting.size());
+        return total > 0 ? double(finished) / total : 0.0;
+    }
+    double done = m_knownSum + m_unknownCount * *mean;
+    double total = done;
+    for (const Running &r : m_running) {
+        const double length = r.length ? *r.length : *mean;
+        done += std::min(r.position, length);
+        total += length;
+    }
+    for (const auto &w : m_waiting)
+        total += w ? *w : *mean;
+    return total > 0 ? std::clamp(done / total, 0.0, 1.0) : 0.0;
+}
+
 QString BatchStatus::text(qint64 nowMs) const
 {
-    const int index = m_converted + m_failed + (m_fileRunning ? 1 : 0);
-    const int total = m_converted + m_failed + (m_fileRunning ? 1 : 0) + int(m_waiting.size());
-    QString t = QStringLiteral("Converting %1 of %2").arg(std::max(index, 1)).arg(std::max(total, 1));
+    const int finished = m_converted + m_failed;
+    const int running = int(m_running.size());
+    const int total = std::max(finished + running + int(m_waiting.size()), 1);
+    QString t = running > 1 ? QStringLiteral("Converting %1\u2013%2 of %3").arg(finished + 1).arg(finished + running).arg(total)
+                            : QStringLiteral("Converting %1 of %2").arg(std::max(finished + running, 1)).arg(total);
     if (const auto left = secondsLeft(nowMs))
         t += kDot + QStringLiteral("about ") + formatClock(*left) + QStringLiteral(" left");
     return t;

@@ -124,13 +124,18 @@ std::optional<ProgressDisplay> parseProgressChunk(QStringView chunk, qint32 &tot
         return std::nullopt;
     const qint32 t = roundHalfEven(*position);
 
+    // Without a total every progress text shows a full bar.
+    return progressDisplayFor(totalSeconds == 0 ? 1.0 : double(t) / double(totalSeconds));
+}
+
+ProgressDisplay progressDisplayFor(double f)
+{
     ProgressDisplay d;
-    if (totalSeconds == 0 || 100.0 * t / totalSeconds >= 100.0) {
+    if (f >= 1.0) {
         d.widthTwips = kFullBarTwips;
         d.caption = QStringLiteral("100%");
         return d;
     }
-    const double f = double(t) / double(totalSeconds);
     d.widthTwips = float(f * kFullBarTwips);
     d.caption = percentCaption(f);
     return d;

@@ -10,7 +10,11 @@ inline constexpr float kFullBarTwips = 5415.0f; // 361 pixels
 struct ProgressDisplay {
     float widthTwips = 0; // width of imgPB
     QString caption;      // text of lblPB
+    bool operator==(const ProgressDisplay &) const = default;
 };
+
+// The display of a share f of the whole (0 to 1): the bar's width and the caption, "100%" from 1 on.
+ProgressDisplay progressDisplayFor(double f);
 
 // Reads one chunk of converter text. Sets `totalSeconds` while it is 0 (from the "Duration: "
 // value, or from the cutter's To time when the cutter is on) and returns the new display when
