@@ -170,7 +170,7 @@ TEST(Menus, CaptionsAndPopups)
     };
     const Row rows[] = {
         {0, "File", {"Add a File(&A)", "Add a Folder(&F)", "", "Exit(&E)"}},
-        {1, "Options", {"Options(&O)"}},
+        {1, "Options", {"Options(&O)", "Simultaneous Conversions"}},
         {2, "About", {"Help(&H)", "About(&A)"}},
     };
     QList<QMenu *> menus;

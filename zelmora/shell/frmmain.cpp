@@ -11,6 +11,7 @@
 #include "hotspot.h"
 #include "skin.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -29,6 +30,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QShortcut>
+#include <QThread>
 #include <QTreeView>
 #include <QWindow>
 #include <algorithm>
@@ -335,6 +337,16 @@ void frmMain::buildMenus()
     word(m_menuFile, QStringLiteral("Exit(&E)"), QStringLiteral("menuExit"));
     m_menuOptions = new QMenu(QStringLiteral("Options"), this);
     word(m_menuOptions, QStringLiteral("Options(&O)"), QStringLiteral("menuOption"));
+    m_menuJobs = m_menuOptions->addMenu(QStringLiteral("Simultaneous Conversions"));
+    auto *jobs = new QActionGroup(m_menuJobs);
+    const QList<JobsChoice> choices = jobsChoices();
+    for (qsizetype i = 0; i < choices.size(); ++i) {
+        QAction *a = word(m_menuJobs, jobsCaption(choices[i], QThread::idealThreadCount()),
+                          QString::fromLatin1(kCommandWords[kFirstJobsWord + size_t(i)]));
+        a->setCheckable(true);
+        a->setData(int(choices[i]));
+        jobs->addAction(a);
+    }
     m_menuAbout = new QMenu(QStringLiteral("About"), this);
     word(m_menuAbout, QStringLiteral("Help(&H)"), QStringLiteral("menuHelp"));
     word(m_menuAbout, QStringLiteral("About(&A)"), QStringLiteral("A"));
@@ -396,6 +408,8 @@ void frmMain::Form_Load()
         layoutStatusStrip();
     });
     connect(m_batch, &BatchDriver::batchEnded, this, &frmMain::batchEnded);
+    m_jobsChoice = readJobsSetting(jobsConfPath(m_appDir));
+    applyJobsChoice();
     setNotificationBus(QDBusConnection::sessionBus());
     connect(m_cmbOF, &QComboBox::currentIndexChanged, this, &frmMain::updateMp3Selectors);
     updateMp3Selectors();
@@ -672,7 +686,7 @@ void frmMain::txtAction_Change()
     if (m_txtAction->text().isEmpty())
         return;
     QPointer<frmMain> self(this);
-    const std::array<std::function<void()>, 7> handlers = {
+    const std::array<std::function<void()>, kCommandWords.size()> handlers = {
         [this] { imgRemove_Click(); },
         [this] { aboutBox(); },
         [this] { imgAdd_Click(); },
@@ -680,10 +694,28 @@ void frmMain::txtAction_Change()
         [this] { imgExit_Click(); },
         [this] { imgHelp_Click(); },
         [this] { imgToolbar_Click(2); },
+        [this] { setJobsChoice(JobsChoice::One); },
+        [this] { setJobsChoice(JobsChoice::Two); },
+        [this] { setJobsChoice(JobsChoice::Four); },
+        [this] { setJobsChoice(JobsChoice::AllCores); },
     };
     dispatchCommandWord([this, self] { return self ? m_txtAction->text() : QString(); }, handlers);
     if (self)
         m_txtAction->clear();
+}
+
+void frmMain::setJobsChoice(JobsChoice choice)
+{
+    m_jobsChoice = choice;
+    writeJobsSetting(jobsConfPath(m_appDir), choice); // a choice that cannot be kept still holds now
+    applyJobsChoice();
+}
+
+void frmMain::applyJobsChoice()
+{
+    m_batch->setJobs(jobsFor(m_jobsChoice, QThread::idealThreadCount()));
+    for (QAction *a : m_menuJobs->actions())
+        a->setChecked(a->data().toInt() == int(m_jobsChoice));
 }
 
 void frmMain::lockControls(bool locked)

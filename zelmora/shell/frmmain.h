@@ -7,6 +7,7 @@
 #include "queue/queuemodel.h"
 #include "desktopnotifier.h"
 #include "probe/durationprobe.h"
+#include "jobssetting.h"
 #include "settingsfiles.h"
 
 #include <QImage>
@@ -57,6 +58,10 @@ public:
     bool isSearching() const { return m_searching; }
     void aboutBox();
     void txtAction_Change();
+    // Options, Simultaneous Conversions: keeps the choice in zelmora.conf; batches started
+    // from now on convert that many files at once.
+    void setJobsChoice(JobsChoice choice);
+    JobsChoice jobsChoice() const { return m_jobsChoice; }
 
     // How modal windows and popups are run; tests replace these so nothing blocks.
     std::function<void(QDialog &)> runDialog;
@@ -94,6 +99,8 @@ public:
     HotSpot *imgToolbar(int i) const { return m_imgToolbar[size_t(i)]; }
     HotSpot *imgMenu(int i) const { return m_imgMenu[size_t(i)]; }
     QMenu *menuRemove() const { return m_menuRemove; }
+    QMenu *menuOptions() const { return m_menuOptions; }
+    QMenu *menuJobs() const { return m_menuJobs; }
 
 signals:
     // The exit routine has saved the settings and closed the window: end the program.
@@ -115,6 +122,7 @@ private:
     void setConvertState(ConvertState state);
     void showConvertPicture(bool hot);
     void updateMp3Selectors();
+    void applyJobsChoice();
     QPixmap arrowPicture(int i, bool hot) const;
     void updateCutIndicator();
     void layoutStatusStrip();
@@ -160,7 +168,9 @@ private:
     bool m_quitAfterStop = false;
     bool m_searching = false;
     bool m_closing = false;
-    QMenu *m_menuFile = nullptr, *m_menuOptions = nullptr, *m_menuAbout = nullptr, *m_menuRemove = nullptr;
+    QMenu *m_menuFile = nullptr, *m_menuOptions = nullptr, *m_menuAbout = nullptr, *m_menuRemove = nullptr,
+          *m_menuJobs = nullptr;
+    JobsChoice m_jobsChoice = JobsChoice::One;
 };
 
 // Address of the program's web site (ZELMORA_WEB_BASE overrides it), without a trailing "/".
