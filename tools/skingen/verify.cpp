@@ -175,7 +175,8 @@ QStringList verifyZelmora(const QString &dir)
         {"suggest", 330, 180},        {"suggest_send_light", 58, 18}, {"suggest_back_light", 58, 18},
         {"suggest_exit_light", 15, 15}, {"icon", 256, 256},
         {"stop", 187, 91},            {"stop_hover", 187, 91},      {"stopping", 187, 91},
-        {"arrow_disabled", 19, 19},   {"combo_disabled", 189, 22},
+        {"arrow_disabled", 19, 19},   {"combo_disabled", 189, 22},  {"format_lossy", 16, 16},
+        {"format_lossless", 16, 16},  {"format_speech", 16, 16},    {"menu_check", 16, 16},
     };
     for (const Expect &e : sizes)
         c.size(e);
@@ -217,6 +218,13 @@ QStringList verifyZelmora(const QString &dir)
     c.differs(QStringLiteral("stop_hover"), QStringLiteral("stop"), QRect(0, 0, 187, 91));
     c.differs(QStringLiteral("stopping"), QStringLiteral("stop"), QRect(0, 0, 187, 91));
     c.differs(QStringLiteral("arrow_disabled"), QStringLiteral("arrow"), QRect(0, 0, 19, 19));
+
+    // The three badges of the format list tell the kinds apart.
+    const QImage lossy = c.load(QStringLiteral("format_lossy"), 1);
+    const QImage lossless = c.load(QStringLiteral("format_lossless"), 1);
+    const QImage speech = c.load(QStringLiteral("format_speech"), 1);
+    if (lossy == lossless || lossy == speech || lossless == speech)
+        c.fail(QStringLiteral("the format badges are not three different pictures"));
 
     checkWav(c, dir + QStringLiteral("/sound.wav"));
     return c.problems();

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <utility>
+
 namespace skin::zelmora {
 
 // Hot spots of the main window (design pixels of the client area).
@@ -34,6 +36,11 @@ inline const QRect kOptArrow(290, 35, 19, 19);
 inline const QRect kSugSend(166, 136, 58, 18);
 inline const QRect kSugBack(246, 136, 58, 18);
 inline const QRect kSugExit(300, 11, 15, 15);
+
+// The badges of the format list, one per kind of format: format_lossy.png, ...
+enum class FormatKind { Lossy, Lossless, Speech };
+inline constexpr std::pair<FormatKind, const char *> kFormatBadges[] = {
+    {FormatKind::Lossy, "lossy"}, {FormatKind::Lossless, "lossless"}, {FormatKind::Speech, "speech"}};
 
 // Draws every picture into `dir` at 1x and 2x, plus sound.wav; returns the
 // names of the PNG files written (for the resource file).

@@ -127,6 +127,9 @@ QMenu { background: #FFFFFF; color: #2B2E44; border: 1px solid #C3C6D6; padding:
 QMenu::item { padding: 4px 22px 4px 16px; }
 QMenu::item:selected { background: #ECE9FF; color: #2B2E44; }
 QMenu::separator { height: 1px; background: #E2E3EE; margin: 3px 8px; }
+QMenu#menuJobs::item { padding: 4px 22px 4px 28px; }
+QMenu::indicator { width: 16px; height: 16px; left: 7px; }
+QMenu::indicator:checked { image: url(:/skin/menu_check.png); }
 )";
 }
 
