@@ -434,6 +434,32 @@ TEST(MainWindow, BitrateRateAndChannelsOnlyForMp3)
     EXPECT_EQ(w.selections().bitrate, QStringLiteral("64"));
 }
 
+TEST(MainWindow, FormatEntriesCarryTheSkinsBadges)
+{
+    Harness h;
+    h.open();
+    QComboBox *of = h.window->cmbOF();
+    ASSERT_EQ(of->count(), 10);
+    auto picture = [&](int i) { return of->itemIcon(i).pixmap(16, 16).toImage(); };
+    // One badge per kind: M4A and OPUS are lossy like AAC, WAV and FLAC lossless, AMR speech.
+    const struct {
+        const char *entry;
+        const char *likeEntry; // same badge as this one; empty: none of the others above
+    } rows[] = {{"MP3", ""}, {"WAV", ""}, {"AMR", ""}, {"FLAC", "WAV"}, {"M4A", "AAC"}, {"OPUS", "MP3"}};
+    for (const auto &r : rows) {
+        const int i = of->findText(QString::fromLatin1(r.entry));
+        ASSERT_GE(i, 0) << r.entry;
+        EXPECT_FALSE(picture(i).isNull()) << r.entry;
+        EXPECT_FALSE(of->itemData(i, Qt::ToolTipRole).toString().isEmpty()) << r.entry;
+        if (*r.likeEntry) {
+            EXPECT_EQ(picture(i), picture(of->findText(QString::fromLatin1(r.likeEntry)))) << r.entry;
+        }
+    }
+    EXPECT_NE(picture(0), picture(3));
+    EXPECT_NE(picture(0), picture(7));
+    EXPECT_NE(picture(3), picture(7));
+}
+
 TEST(MainWindow, CutIndicatorShowsTheCutAndOpensTheOptions)
 {
     Harness h;

@@ -21,6 +21,7 @@
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -57,6 +58,21 @@ QFont feedCaptionFont(bool bold)
             break;
     }
     return f;
+}
+
+// The badge of an entry of the format list: what kind of format it is.
+struct FormatBadge {
+    const char *picture;
+    const char *tip;
+};
+const FormatBadge &formatBadge(int formatIndex)
+{
+    static const FormatBadge lossy{"lossy", "Lossy: small files"}, lossless{"lossless", "Lossless: the sound exactly"},
+        speech{"speech", "Speech: phone quality, smallest files"};
+    // MP3, WMA, OGG, WAV, FLAC, AC3, AAC, AMR, M4A, OPUS
+    static const FormatBadge *const badges[] = {&lossy, &lossy, &lossy, &lossless, &lossless,
+                                                &lossy, &lossy, &speech, &lossy, &lossy};
+    return *badges[std::clamp<int>(formatIndex, 0, int(std::size(badges)) - 1)];
 }
 
 // A label caption with "&&" standing for one "&", as the user reads it.
@@ -186,6 +202,11 @@ void frmMain::buildControls()
         m_comboOff[size_t(i + 1)] = off;
     }
     m_cmbOF = makeBox(formatItems(), {488, 158, 189, 22}, "cmbOF");
+    for (int i = 0; i < m_cmbOF->count(); ++i) {
+        const FormatBadge &badge = formatBadge(i);
+        m_cmbOF->setItemIcon(i, QIcon(QStringLiteral(":/skin/format_%1.png").arg(QLatin1String(badge.picture))));
+        m_cmbOF->setItemData(i, QString::fromLatin1(badge.tip), Qt::ToolTipRole);
+    }
     m_cmbBR = makeBox(bitrateItems(), {488, 200, 189, 22}, "cmbBR");
     m_cmbR = makeBox(sampleRateItems(), {488, 244, 189, 22}, "cmbR");
     m_cmbChannel = makeBox(channelItems(), {488, 286, 189, 22}, "cmbChannel");
@@ -338,6 +359,7 @@ void frmMain::buildMenus()
     m_menuOptions = new QMenu(QStringLiteral("Options"), this);
     word(m_menuOptions, QStringLiteral("Options(&O)"), QStringLiteral("menuOption"));
     m_menuJobs = m_menuOptions->addMenu(QStringLiteral("Simultaneous Conversions"));
+    m_menuJobs->setObjectName(QStringLiteral("menuJobs"));
     auto *jobs = new QActionGroup(m_menuJobs);
     const QList<JobsChoice> choices = jobsChoices();
     for (qsizetype i = 0; i < choices.size(); ++i) {
