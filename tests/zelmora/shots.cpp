@@ -1,7 +1,9 @@
 // Makes the screenshots of the README: zm_screenshots <output folder>. It fills the main
-// window's queue, starts a batch on a slow stand-in converter and grabs the window once the
-// status strip shows the time left, then the failures window, the idle window with its menu,
-// the feedback and the options windows. Corners outside the window's shape stay transparent.
+// window's queue, starts a batch of two files at a time on a slow stand-in converter and grabs
+// the window once the status strip shows the time left, then the failures window, the idle
+// window with its Remove menu, the Options menu with "Simultaneous Conversions" open, the open
+// format list, the feedback and the options windows. Corners outside the window's shape stay
+// transparent.
 #include "feedback/frmsuggest.h"
 #include "shell/frmfailures.h"
 #include "shell/frmoptions.h"
@@ -18,6 +20,7 @@
 #include <QComboBox>
 #include <QTemporaryDir>
 #include <QLineEdit>
+#include <QAbstractItemView>
 
 namespace {
 
@@ -58,6 +61,7 @@ int main(int argc, char **argv)
                             QStringLiteral("Interview part 1.avi"), QStringLiteral("Interview part 2.avi"),
                             QStringLiteral("Birthday song.mov"), QStringLiteral("Podcast 042.wmv")};
     h.open();
+    h.window->txtAction()->setText(QStringLiteral("menuJobs2"));
     h.window->cmbOF()->setCurrentIndex(0);
     h.window->txtPath()->setText(QStringLiteral("/tmp/zmshots/Music"));
     for (const QString &n : names) {
@@ -133,6 +137,62 @@ int main(int argc, char **argv)
         p.drawImage(at, menuImg);
         p.end();
         img.save(outDir + QStringLiteral("/zelmora-menu") + suffix + QStringLiteral(".png"));
+    }
+    // The Options menu with "Simultaneous Conversions" open and 2 checked (M4A chosen), then the
+    // format list open with the mouse on M4A.
+    {
+        zmtest::Harness idle;
+        idle.open();
+        idle.window->txtAction()->setText(QStringLiteral("menuJobs2"));
+        idle.window->cmbOF()->setCurrentIndex(8);
+        idle.window->txtPath()->setText(QStringLiteral("/tmp/zmshots/Music"));
+        for (const QString &n : names)
+            idle.window->AddQueueEntry(videos.filePath(n));
+        idle.window->applyHintRule();
+        idle.window->show();
+        QApplication::processEvents();
+        QMouseEvent hover(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(idle.window->imgMenu(1), &hover);
+        QMenu *options = idle.window->menuOptions();
+        QMenu *jobs = idle.window->menuJobs();
+        options->popup(QPoint(0, 0));
+        options->setActiveAction(options->actions().last());
+        jobs->popup(QPoint(0, 0));
+        jobs->setActiveAction(jobs->actions().at(1));
+        QApplication::processEvents();
+        QImage img = render(*idle.window);
+        const QImage optionsImg = options->grab().toImage();
+        const QImage jobsImg = jobs->grab().toImage();
+        options->hide();
+        jobs->hide();
+        QPainter p(&img);
+        const QPoint at(idle.window->imgMenu(1)->x(), idle.window->imgMenu(1)->geometry().bottom() + 1);
+        const QSize optionsSize = optionsImg.size() / optionsImg.devicePixelRatio();
+        const QPoint subAt = at + QPoint(optionsSize.width() - 2, options->actionGeometry(options->actions().last()).top() - 4);
+        for (const auto &[pos, menuImg] : {std::pair{at, optionsImg}, std::pair{subAt, jobsImg}}) {
+            p.fillRect(QRect(pos + QPoint(3, 3), menuImg.size() / menuImg.devicePixelRatio()), QColor(0, 0, 0, 40));
+            p.drawImage(pos, menuImg);
+        }
+        p.end();
+        img.save(outDir + QStringLiteral("/zelmora-jobs") + suffix + QStringLiteral(".png"));
+
+        QMouseEvent away(QEvent::MouseMove, QPointF(300, 5), QPointF(300, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(idle.window.get(), &away);
+        QComboBox *of = idle.window->cmbOF();
+        of->setCurrentIndex(1); // the list opens over WMA; the mouse is on M4A
+        of->showPopup();
+        of->view()->selectionModel()->setCurrentIndex(of->model()->index(8, 0), QItemSelectionModel::ClearAndSelect);
+        QApplication::processEvents();
+        QWidget *popup = of->view()->window();
+        img = render(*idle.window);
+        const QImage listImg = popup->grab().toImage();
+        const QPoint listAt = idle.window->mapFromGlobal(popup->mapToGlobal(QPoint(0, 0)));
+        of->hidePopup();
+        QPainter q(&img);
+        q.fillRect(QRect(listAt + QPoint(3, 3), listImg.size() / listImg.devicePixelRatio()), QColor(0, 0, 0, 40));
+        q.drawImage(listAt, listImg);
+        q.end();
+        img.save(outDir + QStringLiteral("/zelmora-formats") + suffix + QStringLiteral(".png"));
     }
     {
         zm::frmSuggest suggest(QStringLiteral("http://127.0.0.1:9"));
