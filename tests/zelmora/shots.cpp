@@ -44,6 +44,14 @@ bool save(QWidget &w, const QString &file)
     return render(w).save(file);
 }
 
+// Lays a grabbed popup (menu or list) with a faint shadow over a window picture at `at`.
+void layPopup(QImage &img, const QPoint &at, const QImage &popup)
+{
+    QPainter p(&img);
+    p.fillRect(QRect(at + QPoint(3, 3), popup.size() / popup.devicePixelRatio()), QColor(0, 0, 0, 40));
+    p.drawImage(at, popup);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -131,11 +139,7 @@ int main(int argc, char **argv)
         QImage img = render(*idle.window);
         const QImage menuImg = menu->grab().toImage();
         menu->hide();
-        QPainter p(&img);
-        const QPoint at(idle.window->imgToolbar(1)->x() + 40, idle.window->imgToolbar(1)->y() + 44);
-        p.fillRect(QRect(at + QPoint(3, 3), menuImg.size() / menuImg.devicePixelRatio()), QColor(0, 0, 0, 40));
-        p.drawImage(at, menuImg);
-        p.end();
+        layPopup(img, QPoint(idle.window->imgToolbar(1)->x() + 40, idle.window->imgToolbar(1)->y() + 44), menuImg);
         img.save(outDir + QStringLiteral("/zelmora-menu") + suffix + QStringLiteral(".png"));
     }
     // The Options menu with "Simultaneous Conversions" open and 2 checked (M4A chosen), then the
@@ -165,15 +169,10 @@ int main(int argc, char **argv)
         const QImage jobsImg = jobs->grab().toImage();
         options->hide();
         jobs->hide();
-        QPainter p(&img);
         const QPoint at(idle.window->imgMenu(1)->x(), idle.window->imgMenu(1)->geometry().bottom() + 1);
-        const QSize optionsSize = optionsImg.size() / optionsImg.devicePixelRatio();
-        const QPoint subAt = at + QPoint(optionsSize.width() - 2, options->actionGeometry(options->actions().last()).top() - 4);
-        for (const auto &[pos, menuImg] : {std::pair{at, optionsImg}, std::pair{subAt, jobsImg}}) {
-            p.fillRect(QRect(pos + QPoint(3, 3), menuImg.size() / menuImg.devicePixelRatio()), QColor(0, 0, 0, 40));
-            p.drawImage(pos, menuImg);
-        }
-        p.end();
+        const int optionsWidth = int(optionsImg.width() / optionsImg.devicePixelRatio());
+        layPopup(img, at, optionsImg);
+        layPopup(img, at + QPoint(optionsWidth - 2, options->actionGeometry(options->actions().last()).top() - 4), jobsImg);
         img.save(outDir + QStringLiteral("/zelmora-jobs") + suffix + QStringLiteral(".png"));
 
         QMouseEvent away(QEvent::MouseMove, QPointF(300, 5), QPointF(300, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
@@ -188,10 +187,7 @@ int main(int argc, char **argv)
         const QImage listImg = popup->grab().toImage();
         const QPoint listAt = idle.window->mapFromGlobal(popup->mapToGlobal(QPoint(0, 0)));
         of->hidePopup();
-        QPainter q(&img);
-        q.fillRect(QRect(listAt + QPoint(3, 3), listImg.size() / listImg.devicePixelRatio()), QColor(0, 0, 0, 40));
-        q.drawImage(listAt, listImg);
-        q.end();
+        layPopup(img, listAt, listImg);
         img.save(outDir + QStringLiteral("/zelmora-formats") + suffix + QStringLiteral(".png"));
     }
     {

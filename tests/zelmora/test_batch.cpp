@@ -16,6 +16,8 @@
 
 using namespace zm;
 using zmtest::Harness;
+using zmtest::LogEntry;
+using zmtest::parseLog;
 
 namespace {
 
@@ -23,23 +25,6 @@ QStringList okScript()
 {
     return {QStringLiteral("err   Duration: 00:00:10.00, start: 0.000000"), QStringLiteral("sleep 60"),
             QStringLiteral("raw size=1kB time=5.00 bitrate=1\\r"), QStringLiteral("sleep 60"), QStringLiteral("output")};
-}
-
-struct LogEntry {
-    bool start;
-    qint64 ms;
-    QStringList args;
-};
-
-std::vector<LogEntry> parseLog(const QStringList &lines)
-{
-    std::vector<LogEntry> out;
-    for (const QString &l : lines) {
-        const QStringList f = l.split(QLatin1Char('\t'));
-        out.push_back({f[0] == QLatin1String("start"), f.value(1).toLongLong(),
-                       f[0] == QLatin1String("start") ? f.value(2).split(QChar(0x1f)) : QStringList()});
-    }
-    return out;
 }
 
 } // namespace
@@ -184,20 +169,15 @@ TEST(Batch, FailedFilesListedAfterDone)
     const QString silent = h.app.script(QStringLiteral("nofile.flv"), {QStringLiteral("out nothing written")});
     for (const QString &p : {good, bad, silent})
         h.window->AddQueueEntry(p);
-    QString captionAtWindow;
-    QStringList rows;
-    h.onDialog = [&](QDialog &d) {
-        auto *f = qobject_cast<frmFailures *>(&d);
-        ASSERT_NE(f, nullptr);
-        captionAtWindow = h.window->lblPB()->text();
-        for (int i = 0; i < f->list()->count(); ++i)
-            rows << f->list()->item(i)->text();
-    };
+    Harness::FailuresSeen seen;
+    h.watchFailures(seen);
     ASSERT_TRUE(h.runBatch());
     EXPECT_EQ(h.window->queue().count(), 0);
     EXPECT_TRUE(h.boxes.boxes.empty());
     EXPECT_EQ(h.dialogs, 1);
-    EXPECT_EQ(captionAtWindow, QStringLiteral("Done."));
+    EXPECT_EQ(seen.windows, 1);
+    EXPECT_EQ(seen.captionAtWindow, QStringLiteral("Done."));
+    const QStringList &rows = seen.rows;
     // Each failed file once, with the converter's reason (or how it ended) once below it.
     EXPECT_EQ(rows, (QStringList{bad + QStringLiteral("\nconv: no audio stream in input"),
                                  silent + QStringLiteral("\nno output file was written")}));

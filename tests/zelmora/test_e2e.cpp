@@ -44,6 +44,19 @@ bool run(const QString &program, const QStringList &args, QByteArray *out = null
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
+// A 2 s clip: a test picture (mpeg4) and a 440 Hz tone (stereo AAC at 44.1 kHz).
+bool makeClip(const QString &path, const QStringList &extra = {})
+{
+    return run(QStringLiteral("ffmpeg"),
+               QStringList{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"),
+                           QStringLiteral("-i"), QStringLiteral("testsrc=size=160x120:rate=15:duration=2"), QStringLiteral("-f"),
+                           QStringLiteral("lavfi"), QStringLiteral("-i"),
+                           QStringLiteral("sine=frequency=440:sample_rate=44100:duration=2"), QStringLiteral("-ac"),
+                           QStringLiteral("2"), QStringLiteral("-c:v"), QStringLiteral("mpeg4"), QStringLiteral("-c:a"),
+                           QStringLiteral("aac"), QStringLiteral("-shortest")} +
+                   extra + QStringList{QStringLiteral("-y"), path});
+}
+
 struct Probe {
     QString format, codec, title;
     int rate = 0, channels = 0;
@@ -114,13 +127,7 @@ TEST(EndToEnd, EveryFormatThroughTheRealConverter)
     QDir().mkpath(app + QStringLiteral("/data"));
     ASSERT_TRUE(QFile::copy(QStringLiteral(CONV_PATH), app + QStringLiteral("/data/conv")));
     const QString input = dir.path() + QStringLiteral("/Clip \"one\" & two.mp4");
-    ASSERT_TRUE(run(QStringLiteral("ffmpeg"),
-                    {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"),
-                     QStringLiteral("-i"), QStringLiteral("testsrc=size=160x120:rate=15:duration=2"), QStringLiteral("-f"),
-                     QStringLiteral("lavfi"), QStringLiteral("-i"),
-                     QStringLiteral("sine=frequency=440:sample_rate=44100:duration=2"), QStringLiteral("-ac"),
-                     QStringLiteral("2"), QStringLiteral("-c:v"), QStringLiteral("mpeg4"), QStringLiteral("-c:a"),
-                     QStringLiteral("aac"), QStringLiteral("-shortest"), QStringLiteral("-y"), input}));
+    ASSERT_TRUE(makeClip(input));
 
     const QString out = dir.path() + QStringLiteral("/out put");
     Batch b(app);
@@ -204,14 +211,7 @@ void convertFromTheWindow(const char *entry, const char *extension, const char *
     QDir(h.app.path).mkpath(QStringLiteral("in/b"));
     const QStringList inputs{h.app.path + QStringLiteral("/in/a/Song \"one\".mp4"), h.app.path + QStringLiteral("/in/b/Song \"one\".mkv")};
     for (const QString &in : inputs)
-        ASSERT_TRUE(run(QStringLiteral("ffmpeg"),
-                        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"),
-                         QStringLiteral("-i"), QStringLiteral("testsrc=size=160x120:rate=15:duration=2"), QStringLiteral("-f"),
-                         QStringLiteral("lavfi"), QStringLiteral("-i"),
-                         QStringLiteral("sine=frequency=440:sample_rate=44100:duration=2"), QStringLiteral("-ac"),
-                         QStringLiteral("2"), QStringLiteral("-c:v"), QStringLiteral("mpeg4"), QStringLiteral("-c:a"),
-                         QStringLiteral("aac"), QStringLiteral("-metadata"), QStringLiteral("title=Ode \u00e0 la joie"),
-                         QStringLiteral("-shortest"), QStringLiteral("-y"), in}));
+        ASSERT_TRUE(makeClip(in, {QStringLiteral("-metadata"), QStringLiteral("title=Ode \u00e0 la joie")}));
 
     // The converter is asked first, through the same command line the window builds.
     CommandInputs ci;

@@ -23,21 +23,23 @@ QString lineFor(const FakeApp &app, const QString &script)
     return app.conv() + QStringLiteral(" -i \"") + script + QStringLiteral("\" \"") + app.path + QStringLiteral("/out.wav\"");
 }
 
-struct JobRun {
+// A job with what it handed over and when it finished, on a clock started with it.
+struct Followed {
+    ConverterJob job;
     QStringList chunks;
     int finishes = 0;
     qint64 finishedAtMs = -1;
+    QElapsedTimer clock;
+    Followed()
+    {
+        clock.start();
+        QObject::connect(&job, &ConverterJob::output, &job, [this](const QString &c) { chunks << c; });
+        QObject::connect(&job, &ConverterJob::finished, &job, [this] {
+            ++finishes;
+            finishedAtMs = clock.elapsed();
+        });
+    }
 };
-
-// Follows a started job until it has finished (or `timeoutMs` passed).
-void follow(ConverterJob &job, JobRun &run, const QElapsedTimer &clock, QObject &ctx)
-{
-    QObject::connect(&job, &ConverterJob::output, &ctx, [&run](const QString &c) { run.chunks << c; });
-    QObject::connect(&job, &ConverterJob::finished, &ctx, [&run, &clock] {
-        ++run.finishes;
-        run.finishedAtMs = clock.elapsed();
-    });
-}
 
 bool waitFor(const std::function<bool()> &done, int timeoutMs = 20000)
 {
@@ -76,12 +78,8 @@ TEST(Job, OutputAndEnding)
     };
     for (const Row &r : rows) {
         FakeApp app;
-        ConverterJob job;
-        JobRun run;
-        QElapsedTimer clock;
-        clock.start();
-        QObject ctx;
-        follow(job, run, clock, ctx);
+        Followed run;
+        ConverterJob &job = run.job;
         ASSERT_TRUE(job.start(lineFor(app, app.script(QStringLiteral("s"), r.script)))) << r.name;
         EXPECT_TRUE(job.isRunning()) << r.name;
         EXPECT_GT(job.pid(), 0) << r.name;
@@ -111,12 +109,8 @@ TEST(Job, OutputAndEnding)
 TEST(Job, LongOutputArrivesWholeAndInOrder)
 {
     FakeApp app;
-    ConverterJob job;
-    JobRun run;
-    QElapsedTimer clock;
-    clock.start();
-    QObject ctx;
-    follow(job, run, clock, ctx);
+    Followed run;
+    ConverterJob &job = run.job;
     ASSERT_TRUE(job.start(lineFor(app, app.script(QStringLiteral("long"), {QStringLiteral("bytes 5000")}))));
     ASSERT_TRUE(waitFor([&] { return run.finishes > 0; }));
     const QString all = run.chunks.join(QString());
@@ -131,13 +125,8 @@ TEST(Job, RunsSideBySideFollowOnlyTheirOwnChild)
     // A short run ends when its own converter has, while a long one of the same name goes on
     // (the one-at-a-time runner would wait for every process named conv).
     FakeApp app;
-    ConverterJob longJob, shortJob;
-    JobRun longRun, shortRun;
-    QElapsedTimer clock;
-    clock.start();
-    QObject ctx;
-    follow(longJob, longRun, clock, ctx);
-    follow(shortJob, shortRun, clock, ctx);
+    Followed longRun, shortRun;
+    ConverterJob &longJob = longRun.job, &shortJob = shortRun.job;
     ASSERT_TRUE(longJob.start(lineFor(app, app.script(QStringLiteral("long"), {QStringLiteral("out long"),
                                                                              QStringLiteral("sleep 8000")}))));
     ASSERT_TRUE(shortJob.start(lineFor(app, app.script(QStringLiteral("short"), {QStringLiteral("out short")}))));
@@ -156,12 +145,8 @@ TEST(Job, RunsSideBySideFollowOnlyTheirOwnChild)
 TEST(Job, AGrandchildHoldingThePipeDoesNotHoldTheRunUp)
 {
     FakeApp app;
-    ConverterJob job;
-    JobRun run;
-    QElapsedTimer clock;
-    clock.start();
-    QObject ctx;
-    follow(job, run, clock, ctx);
+    Followed run;
+    ConverterJob &job = run.job;
     ASSERT_TRUE(job.start(lineFor(app, app.script(QStringLiteral("gc"), {QStringLiteral("out hello"),
                                                                        QStringLiteral("grandchild 8000"),
                                                                        QStringLiteral("exit 3")}))));
@@ -173,27 +158,12 @@ TEST(Job, AGrandchildHoldingThePipeDoesNotHoldTheRunUp)
 
 TEST(Job, TerminateAsksThenKills)
 {
-    struct Row {
-        const char *name;
-        QStringList script;
-        int graceMs;
-        int signal;
-        qint64 atLeastMs;
-    };
-    const Row rows[] = {
-        {"ends on SIGTERM", {QStringLiteral("out started"), QStringLiteral("sleep 20000")}, 10000, SIGTERM, 0},
-        {"ignores SIGTERM", {QStringLiteral("ignore-term"), QStringLiteral("out started"), QStringLiteral("sleep 20000")},
-         400, SIGKILL, 400},
-    };
-    for (const Row &r : rows) {
+    for (const zmtest::TerminateCase &r : zmtest::terminateCases()) {
         FakeApp app;
-        ConverterJob job;
-        JobRun run;
-        QElapsedTimer clock, sinceStop;
-        clock.start();
-        QObject ctx;
-        follow(job, run, clock, ctx);
-        QObject::connect(&job, &ConverterJob::output, &ctx, [&] {
+        Followed run;
+        ConverterJob &job = run.job;
+        QElapsedTimer sinceStop;
+        QObject::connect(&job, &ConverterJob::output, &job, [&] {
             if (!sinceStop.isValid()) {
                 sinceStop.start();
                 job.terminate(r.graceMs);

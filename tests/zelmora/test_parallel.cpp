@@ -25,6 +25,8 @@
 
 using namespace zm;
 using zmtest::FakeApp;
+using zmtest::LogEntry;
+using zmtest::parseLog;
 
 namespace {
 
@@ -137,23 +139,6 @@ private:
     std::atomic<int> m_highest{0};
     std::thread m_thread;
 };
-
-struct LogEntry {
-    bool start;
-    qint64 ms;
-    QStringList args;
-};
-
-std::vector<LogEntry> parseLog(const QStringList &lines)
-{
-    std::vector<LogEntry> out;
-    for (const QString &l : lines) {
-        const QStringList f = l.split(QLatin1Char('\t'));
-        out.push_back({f[0] == QLatin1String("start"), f.value(1).toLongLong(),
-                       f[0] == QLatin1String("start") ? f.value(2).split(QChar(0x1f)) : QStringList()});
-    }
-    return out;
-}
 
 // The most converters the log shows running at the same moment.
 int mostAtOnce(const std::vector<LogEntry> &log)

@@ -249,19 +249,7 @@ TEST(Runner, TerminateAsksThenKills)
 {
     // A converter that ends on SIGTERM ends at once; one that ignores it is killed after the
     // grace time, never before.
-    struct Row {
-        const char *name;
-        QStringList script;
-        int graceMs;
-        int signal;
-        qint64 atLeastMs;
-    };
-    const Row rows[] = {
-        {"ends on SIGTERM", {QStringLiteral("out started"), QStringLiteral("sleep 20000")}, 10000, SIGTERM, 0},
-        {"ignores SIGTERM", {QStringLiteral("ignore-term"), QStringLiteral("out started"), QStringLiteral("sleep 20000")},
-         400, SIGKILL, 400},
-    };
-    for (const Row &r : rows) {
+    for (const zmtest::TerminateCase &r : zmtest::terminateCases()) {
         FakeApp app;
         DOSOutputs dos(nullptr);
         QElapsedTimer t;

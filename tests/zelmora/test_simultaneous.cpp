@@ -72,10 +72,11 @@ TEST(SimultaneousConversions, MenuChoicesWordsAndTheFile)
     const Row rows[] = {{1, "menuJobs2", 2, "2"}, {3, "menuJobsAll", 0, "all"}, {2, "menuJobs4", 4, "4"}, {0, "menuJobs1", 1, "1"}};
     for (const Row &r : rows) {
         QStringList words;
-        QObject::connect(h.window->txtAction(), &QLineEdit::textChanged, h.window.get(), [&](const QString &t) {
-            if (!t.isEmpty())
-                words << t;
-        });
+        const QMetaObject::Connection seen =
+            QObject::connect(h.window->txtAction(), &QLineEdit::textChanged, h.window.get(), [&](const QString &t) {
+                if (!t.isEmpty())
+                    words << t;
+            });
         QAction *a = h.window->menuJobs()->actions()[r.item];
         a->trigger();
         EXPECT_EQ(words, QStringList{QString::fromLatin1(r.word)}) << "through the command word";
@@ -83,6 +84,7 @@ TEST(SimultaneousConversions, MenuChoicesWordsAndTheFile)
         EXPECT_EQ(checked(h.window->menuJobs()), QStringList{a->text()}) << r.word;
         EXPECT_EQ(h.window->batch().jobs(), r.jobs ? r.jobs : cores) << r.word;
         EXPECT_EQ(storedJobs(h), QString::fromLatin1(r.stored)) << r.word;
+        QObject::disconnect(seen);
         // A restart finds the choice again.
         if (r.item != 0) {
             h.open();
@@ -165,20 +167,13 @@ TEST(SimultaneousConversions, OneFailuresWindowOneFolderOneSound)
                                                                   QStringLiteral("output")});
     for (const QString &p : {bad1, bad2, good})
         h.window->AddQueueEntry(p);
-    QStringList rows;
-    QString captionAtWindow;
-    h.onDialog = [&](QDialog &d) {
-        auto *f = qobject_cast<frmFailures *>(&d);
-        ASSERT_NE(f, nullptr);
-        captionAtWindow = h.window->lblPB()->text();
-        for (int i = 0; i < f->list()->count(); ++i)
-            rows << f->list()->item(i)->text();
-    };
+    Harness::FailuresSeen seen;
+    h.watchFailures(seen);
     ASSERT_TRUE(h.runBatch());
     EXPECT_EQ(h.dialogs, 1);
-    rows.sort();
-    EXPECT_EQ(rows, (QStringList{bad1 + QStringLiteral("\nconv: no audio stream"), bad2 + QStringLiteral("\nconv: cannot open input")}));
-    EXPECT_EQ(captionAtWindow, QStringLiteral("Done."));
+    seen.rows.sort();
+    EXPECT_EQ(seen.rows, (QStringList{bad1 + QStringLiteral("\nconv: no audio stream"), bad2 + QStringLiteral("\nconv: cannot open input")}));
+    EXPECT_EQ(seen.captionAtWindow, QStringLiteral("Done."));
     EXPECT_EQ(h.shell.opened, QStringList{h.app.path + QStringLiteral("/output")});
     EXPECT_EQ(h.sound.played.size(), 1);
     EXPECT_TRUE(h.window->lblStatus()->text().startsWith(QStringLiteral("1 converted, 2 failed \u00b7 ")));

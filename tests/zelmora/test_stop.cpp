@@ -58,12 +58,8 @@ TEST(Stop, MidFileKeepsTheQueueAndLeavesNoOutput)
     const QString later = h.app.script(QStringLiteral("later.flv"), {QStringLiteral("output")});
     for (const QString &p : {bad, slow, later})
         h.window->AddQueueEntry(p);
-    QStringList failureRows;
-    h.onDialog = [&](QDialog &d) {
-        if (auto *f = qobject_cast<frmFailures *>(&d))
-            for (int i = 0; i < f->list()->count(); ++i)
-                failureRows << f->list()->item(i)->text();
-    };
+    Harness::FailuresSeen seen;
+    h.watchFailures(seen);
     StopAt stop(h, 1, 300);
     ASSERT_TRUE(h.runBatch());
 
@@ -80,7 +76,7 @@ TEST(Stop, MidFileKeepsTheQueueAndLeavesNoOutput)
     EXPECT_TRUE(h.shell.opened.isEmpty());
     EXPECT_TRUE(h.sound.played.isEmpty());
     // The failure found before the stop is reported as at the end of a batch.
-    EXPECT_EQ(failureRows, QStringList{bad + QStringLiteral("\nconv: no audio stream")});
+    EXPECT_EQ(seen.rows, QStringList{bad + QStringLiteral("\nconv: no audio stream")});
     EXPECT_TRUE(h.window->lblStatus()->text().startsWith(QStringLiteral("Stopped \u00b7 0 converted, 1 failed \u00b7 ")));
 }
 

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <csignal>
 #include <functional>
 #include <ostream>
 #include <vector>
@@ -92,6 +93,43 @@ public:
     QList<QStringList> fileLists;
     QString lastFilters, chooseFilter;
 };
+
+// One line of the fake converter's log: a start (with the arguments it was given) or an end.
+struct LogEntry {
+    bool start;
+    qint64 ms;
+    QStringList args;
+};
+
+inline std::vector<LogEntry> parseLog(const QStringList &lines)
+{
+    std::vector<LogEntry> out;
+    for (const QString &l : lines) {
+        const QStringList f = l.split(QLatin1Char('\t'));
+        out.push_back({f[0] == QLatin1String("start"), f.value(1).toLongLong(),
+                       f[0] == QLatin1String("start") ? f.value(2).split(QChar(0x1f)) : QStringList()});
+    }
+    return out;
+}
+
+// Stopping a converter: one that ends on SIGTERM ends at once; one that ignores it is killed
+// after the grace time, never before.
+struct TerminateCase {
+    const char *name;
+    QStringList script;
+    int graceMs;
+    int signal;
+    qint64 atLeastMs;
+};
+
+inline std::vector<TerminateCase> terminateCases()
+{
+    return {
+        {"ends on SIGTERM", {QStringLiteral("out started"), QStringLiteral("sleep 20000")}, 10000, SIGTERM, 0},
+        {"ignores SIGTERM", {QStringLiteral("ignore-term"), QStringLiteral("out started"), QStringLiteral("sleep 20000")},
+         400, SIGKILL, 400},
+    };
+}
 
 // A temporary application folder: <dir>/data/conv is the fake converter (or absent).
 struct FakeApp {

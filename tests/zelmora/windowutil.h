@@ -1,10 +1,13 @@
 #pragma once
 // A main window on a temporary application folder with every desktop seam recorded.
+#include "shell/frmfailures.h"
 #include "shell/frmmain.h"
 #include "testutil.h"
 
 #include <QDialog>
 #include <QEventLoop>
+#include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QTimer>
 #include <memory>
@@ -45,6 +48,26 @@ struct Harness {
         return finished;
     }
     QString out(const QString &name) const { return app.path + QStringLiteral("/output/") + name; }
+
+    // What the failures windows of the batches showed: how many opened, their rows, and the
+    // progress caption each time one opened.
+    struct FailuresSeen {
+        int windows = 0;
+        QStringList rows;
+        QString captionAtWindow;
+    };
+    void watchFailures(FailuresSeen &seen)
+    {
+        onDialog = [this, &seen](QDialog &d) {
+            auto *f = qobject_cast<zm::frmFailures *>(&d);
+            if (!f)
+                return;
+            ++seen.windows;
+            seen.captionAtWindow = window->lblPB()->text();
+            for (int i = 0; i < f->list()->count(); ++i)
+                seen.rows << f->list()->item(i)->text();
+        };
+    }
 
     FakeApp app;
     RecordingBoxes boxes;
