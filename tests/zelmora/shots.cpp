@@ -96,6 +96,22 @@ int main(int argc, char **argv)
     h.onDialog = [](QDialog &) {};
     h.runBatch(15000);
 
+    // An idle window with the six videos queued and `format` chosen, shown.
+    auto showIdle = [&](zmtest::Harness &idle, int format) {
+        idle.open();
+        idle.window->cmbOF()->setCurrentIndex(format);
+        idle.window->txtPath()->setText(QStringLiteral("/tmp/zmshots/Music"));
+        for (const QString &n : names)
+            idle.window->AddQueueEntry(videos.filePath(n));
+        idle.window->applyHintRule();
+        idle.window->show();
+        QApplication::processEvents();
+    };
+    auto hover = [](QWidget *w) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(w, &move);
+    };
+
     // The failures window of a batch in which three files could not be converted.
     {
         QTemporaryDir logs;
@@ -123,16 +139,8 @@ int main(int argc, char **argv)
         options.open(QIODevice::WriteOnly);
         options.write("0\r\n1\r\n30\r\n90\r\n");
         options.close();
-        idle.open();
-        idle.window->cmbOF()->setCurrentIndex(2);
-        idle.window->txtPath()->setText(QStringLiteral("/tmp/zmshots/Music"));
-        for (const QString &n : names)
-            idle.window->AddQueueEntry(videos.filePath(n));
-        idle.window->applyHintRule();
-        idle.window->show();
-        QApplication::processEvents();
-        QMouseEvent hover(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(idle.window->imgToolbar(1), &hover);
+        showIdle(idle, 2);
+        hover(idle.window->imgToolbar(1));
         QMenu *menu = idle.window->menuRemove();
         menu->popup(QPoint(0, 0));
         QApplication::processEvents();
@@ -146,17 +154,9 @@ int main(int argc, char **argv)
     // format list open with the mouse on M4A.
     {
         zmtest::Harness idle;
-        idle.open();
+        showIdle(idle, 8);
         idle.window->txtAction()->setText(QStringLiteral("menuJobs2"));
-        idle.window->cmbOF()->setCurrentIndex(8);
-        idle.window->txtPath()->setText(QStringLiteral("/tmp/zmshots/Music"));
-        for (const QString &n : names)
-            idle.window->AddQueueEntry(videos.filePath(n));
-        idle.window->applyHintRule();
-        idle.window->show();
-        QApplication::processEvents();
-        QMouseEvent hover(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(idle.window->imgMenu(1), &hover);
+        hover(idle.window->imgMenu(1));
         QMenu *options = idle.window->menuOptions();
         QMenu *jobs = idle.window->menuJobs();
         options->popup(QPoint(0, 0));
