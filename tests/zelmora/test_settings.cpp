@@ -282,36 +282,18 @@ TEST(OptionsRules, CutIndicator)
         EXPECT_EQ(cutIndicatorText(r.s), QString::fromLatin1(r.text)) << r.text;
 }
 
-TEST(JobsSetting, ChoicesCaptionsAndValues)
+TEST(JobsSetting, OnlyTheMenusValuesAreChoices)
 {
-    EXPECT_EQ(jobsChoices(), (QList<JobsChoice>{JobsChoice::One, JobsChoice::Two, JobsChoice::Four, JobsChoice::AllCores}));
-    struct Row {
-        JobsChoice choice;
-        int cores;
-        const char *caption;
-        int jobs;
-        const char *stored;
-    };
-    const Row rows[] = {
-        {JobsChoice::One, 8, "1", 1, "1"},
-        {JobsChoice::Two, 8, "2", 2, "2"},
-        {JobsChoice::Four, 2, "4", 4, "4"},
-        {JobsChoice::AllCores, 16, "All Cores (16)", 16, "all"},
-        {JobsChoice::AllCores, 0, "All Cores (1)", 1, "all"}, // a machine that says nothing
-    };
-    for (const Row &r : rows) {
-        EXPECT_EQ(jobsCaption(r.choice, r.cores), QString::fromLatin1(r.caption)) << r.caption;
-        EXPECT_EQ(jobsFor(r.choice, r.cores), r.jobs) << r.caption;
-        EXPECT_EQ(jobsSettingText(r.choice), QString::fromLatin1(r.stored)) << r.caption;
-        EXPECT_EQ(jobsChoiceFromText(jobsSettingText(r.choice)), r.choice) << r.caption;
-    }
-    // Only the menu's values are choices; anything else is the default, 1.
     const std::pair<const char *, JobsChoice> texts[] = {
-        {" 2 ", JobsChoice::Two}, {"ALL", JobsChoice::AllCores}, {"3", JobsChoice::One},  {"0", JobsChoice::One},
-        {"-4", JobsChoice::One},  {"", JobsChoice::One},          {"2x", JobsChoice::One}, {"4.0", JobsChoice::One},
+        {"1", JobsChoice::One},   {" 2 ", JobsChoice::Two}, {"4", JobsChoice::Four},  {"all", JobsChoice::AllCores},
+        {"ALL", JobsChoice::AllCores}, {"3", JobsChoice::One}, {"0", JobsChoice::One}, {"-4", JobsChoice::One},
+        {"", JobsChoice::One},    {"2x", JobsChoice::One},  {"4.0", JobsChoice::One},
     };
     for (const auto &[text, choice] : texts)
         EXPECT_EQ(jobsChoiceFromText(QString::fromLatin1(text)), choice) << text;
+    // A machine that says nothing of its cores still converts one file at a time.
+    EXPECT_EQ(jobsFor(JobsChoice::AllCores, 0), 1);
+    EXPECT_EQ(jobsCaption(JobsChoice::AllCores, 0), QStringLiteral("All Cores (1)"));
 }
 
 TEST(JobsSetting, ZelmoraConfBesideSetupIni)

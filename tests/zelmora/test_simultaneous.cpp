@@ -1,6 +1,5 @@
 // "Simultaneous Conversions" in the window: the Options menu's choices, their command words and
 // zelmora.conf, and batches converting several files at once (close, failures, the bar).
-#include "shell/commandtable.h"
 #include "shell/frmfailures.h"
 #include "windowutil.h"
 
@@ -95,7 +94,6 @@ TEST(SimultaneousConversions, MenuChoicesWordsAndTheFile)
     // The words are exact like the others: letter case matters.
     h.window->txtAction()->setText(QStringLiteral("menujobs2"));
     EXPECT_EQ(h.window->batch().jobs(), 1);
-    EXPECT_EQ(QString::fromLatin1(kCommandWords[kFirstJobsWord]), QStringLiteral("menuJobs1"));
 }
 
 TEST(SimultaneousConversions, AFileThatSaysNothingUsefulMeansOne)
