@@ -1,6 +1,7 @@
 #include "shell/jobssetting.h"
 #include "shell/optionsrules.h"
 #include "shell/settingsfiles.h"
+#include "shell/statelocations.h"
 
 #include <QFile>
 #include <QSettings>
@@ -299,7 +300,7 @@ TEST(JobsSetting, OnlyTheMenusValuesAreChoices)
 TEST(JobsSetting, ZelmoraConfBesideSetupIni)
 {
     QTemporaryDir dir;
-    const QString conf = jobsConfPath(dir.path());
+    const QString conf = StateLocations(dir.path(), true).jobsConf();
     EXPECT_EQ(conf, dir.path() + QStringLiteral("/zelmora.conf"));
     EXPECT_EQ(readJobsSetting(conf), JobsChoice::One) << "no file: 1";
     for (JobsChoice c : jobsChoices()) {

@@ -21,9 +21,11 @@ struct Harness {
         qputenv("XDG_STATE_HOME", (app.path + QStringLiteral("/state")).toUtf8());
     }
     QString logsRoot() const { return app.path + QStringLiteral("/state/zelmora/logs"); }
-    void open()
+    // The window of the program in `appDir` (the temporary application folder by default).
+    void open(const QString &appDir = QString())
     {
-        window = std::make_unique<zm::frmMain>(app.path, zm::UiSeams{&boxes, &shell, &sound, &files}, settings);
+        window = std::make_unique<zm::frmMain>(appDir.isEmpty() ? app.path : appDir,
+                                               zm::UiSeams{&boxes, &shell, &sound, &files}, settings);
         window->runDialog = [this](QDialog &d) {
             ++dialogs;
             if (onDialog)

@@ -172,7 +172,7 @@ void BatchDriver::ConvertNextFile()
         return;
     }
     const Selections sel = m_selections ? m_selections() : Selections{};
-    QDir().mkdir(sel.outputDir);
+    QDir().mkpath(sel.outputDir); // with the folders above it: ~/Music may not be there yet
 
     if (m_queue.isEmpty()) {
         endBatch(false);
@@ -272,7 +272,7 @@ void BatchDriver::startWaitingFiles()
         return;
     }
     const Selections sel = m_selections ? m_selections() : Selections{};
-    QDir().mkdir(sel.outputDir);
+    QDir().mkpath(sel.outputDir); // with the folders above it: ~/Music may not be there yet
     bool started = false;
     while (runningJobs() < m_batchJobs && m_queue.count() > m_head.size()) {
         HeadFile f;

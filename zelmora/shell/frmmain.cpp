@@ -93,7 +93,7 @@ QString webBase()
 }
 
 frmMain::frmMain(QString appDir, UiSeams seams, ProgramSettings &settings, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_appDir(std::move(appDir)), m_seams(seams),
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_appDir(std::move(appDir)), m_state(m_appDir), m_seams(seams),
       m_settings(settings), m_dialogs(seams.files)
 {
     runDialog = [](QDialog &d) { d.exec(); };
@@ -397,20 +397,20 @@ void frmMain::Form_Load()
     m_lblWeb->setText(QString::fromLatin1(kAppTitle));
 
     MainChoices c;
-    c.outputFolder = m_appDir + QStringLiteral("/output");
+    c.outputFolder = m_state.defaultOutputFolder();
     bool exists = false;
-    const QByteArray setup = readSettingsBytes(m_appDir + QStringLiteral("/setup.ini"), &exists);
+    const QByteArray setup = readSettingsBytes(m_state.setupIni(), &exists);
     if (exists)
         applySetupIni(setup, c);
     if (c.outputFolder.isEmpty())
-        c.outputFolder = m_appDir + QStringLiteral("/output");
+        c.outputFolder = m_state.defaultOutputFolder();
     m_cmbBR->setCurrentIndex(c.bitrateIndex);
     m_cmbR->setCurrentIndex(c.rateIndex);
     m_cmbChannel->setCurrentIndex(c.channelIndex);
     m_txtPath->setText(c.outputFolder);
     m_cmbOF->setCurrentIndex(c.formatIndex);
 
-    const QByteArray options = readSettingsBytes(m_appDir + QStringLiteral("/options.ini"), &exists);
+    const QByteArray options = readSettingsBytes(m_state.optionsIni(), &exists);
     if (!exists) {
         m_settings.gSoundReminder = 0;
         m_settings.gCutterOn = 0;
@@ -430,7 +430,7 @@ void frmMain::Form_Load()
         layoutStatusStrip();
     });
     connect(m_batch, &BatchDriver::batchEnded, this, &frmMain::batchEnded);
-    m_jobsChoice = readJobsSetting(jobsConfPath(m_appDir));
+    m_jobsChoice = readJobsSetting(m_state.jobsConf());
     applyJobsChoice();
     setNotificationBus(QDBusConnection::sessionBus());
     connect(m_cmbOF, &QComboBox::currentIndexChanged, this, &frmMain::updateMp3Selectors);
@@ -526,7 +526,7 @@ void frmMain::imgBrowse_Click()
     if (m_dialogs.ShowFolder() && !m_dialogs.Path().isEmpty())
         m_txtPath->setText(m_dialogs.Path());
     else
-        m_txtPath->setText(m_appDir + QStringLiteral("/output"));
+        m_txtPath->setText(m_state.defaultOutputFolder());
 }
 
 void frmMain::imgExit_Click()
@@ -535,9 +535,16 @@ void frmMain::imgExit_Click()
         close(); // asks first, and ends the program itself once the batch has stopped
         return;
     }
-    writeSetupIni(m_appDir + QStringLiteral("/setup.ini"), choices());
+    saveSetupIni();
     close();
     emit exitRequested();
+}
+
+void frmMain::saveSetupIni()
+{
+    // A setup.ini that cannot be written loses only the saving.
+    makeFolderFor(m_state.setupIni());
+    writeSetupIni(m_state.setupIni(), choices());
 }
 
 void frmMain::imgToolbar_Click(int index)
@@ -561,7 +568,7 @@ void frmMain::imgToolbar_Click(int index)
 void frmMain::showOptions()
 {
     QPointer<frmMain> self(this);
-    frmOptions options(m_settings, m_appDir + QStringLiteral("/options.ini"), m_seams.boxes, this);
+    frmOptions options(m_settings, m_state.optionsIni(), m_seams.boxes, this);
     runDialog(options);
     if (self)
         updateCutIndicator();
@@ -729,7 +736,9 @@ void frmMain::txtAction_Change()
 void frmMain::setJobsChoice(JobsChoice choice)
 {
     m_jobsChoice = choice;
-    writeJobsSetting(jobsConfPath(m_appDir), choice); // a choice that cannot be kept still holds now
+    // A choice that cannot be kept still holds now.
+    makeFolderFor(m_state.jobsConf());
+    writeJobsSetting(m_state.jobsConf(), choice);
     applyJobsChoice();
 }
 
@@ -919,7 +928,7 @@ void frmMain::closeEvent(QCloseEvent *event)
         event->ignore();
         if (m_quitAfterStop || !confirmQuitWhileConverting())
             return;
-        writeSetupIni(m_appDir + QStringLiteral("/setup.ini"), choices());
+        saveSetupIni();
         m_quitAfterStop = true;
         hide();
         m_batch->stop();

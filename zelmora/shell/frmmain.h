@@ -9,6 +9,7 @@
 #include "probe/durationprobe.h"
 #include "jobssetting.h"
 #include "settingsfiles.h"
+#include "statelocations.h"
 
 #include <QImage>
 #include <QWidget>
@@ -68,6 +69,8 @@ public:
     std::function<void(QMenu &, const QPoint &)> runPopup;
 
     QString appDir() const { return m_appDir; }
+    // Where this copy keeps its settings and converts into by default.
+    const StateLocations &state() const { return m_state; }
     MainChoices choices() const;
     Selections selections() const;
 
@@ -128,6 +131,7 @@ private:
     void layoutStatusStrip();
     void batchEnded(const BatchOutcome &outcome);
     bool confirmQuitWhileConverting();
+    void saveSetupIni();
     void removeSelectedEntries();
     void queueDropped(const QStringList &paths);
     void showProgress(float widthTwips, const QString &caption);
@@ -135,6 +139,7 @@ private:
     HotSpot *makeArrow(QComboBox *box, const QRect &geometry, const QString &tip);
 
     QString m_appDir;
+    StateLocations m_state;
     UiSeams m_seams;
     ProgramSettings &m_settings;
     QueueModel m_queue;

@@ -3,6 +3,7 @@
 #include "engine/seams.h"
 #include "hotspot.h"
 #include "settingsfiles.h"
+#include "statelocations.h"
 #include "skin.h"
 
 #include <QCheckBox>
@@ -125,7 +126,9 @@ void frmOptions::imgOK_Click()
     ProgramSettings stored = m_settings;
     applyOptionsIni(formatOptionsIni(v.values), stored);
     m_settings = stored;
-    writeOptionsIni(m_iniPath, m_settings); // a file that cannot be written loses only the saving
+    // A file that cannot be written loses only the saving.
+    makeFolderFor(m_iniPath);
+    writeOptionsIni(m_iniPath, m_settings);
     accept();
 }
 

@@ -40,11 +40,6 @@ JobsChoice jobsChoiceFromText(const QString &text)
     return JobsChoice::One;
 }
 
-QString jobsConfPath(const QString &appDir)
-{
-    return appDir + QStringLiteral("/zelmora.conf");
-}
-
 JobsChoice readJobsSetting(const QString &confPath)
 {
     const QSettings conf(confPath, QSettings::IniFormat);

@@ -19,8 +19,6 @@ QString jobsSettingText(JobsChoice choice);
 // The choice a stored value names; One for anything else (a missing key, garbage, 3, -2).
 JobsChoice jobsChoiceFromText(const QString &text);
 
-// zelmora.conf in the application folder.
-QString jobsConfPath(const QString &appDir);
 JobsChoice readJobsSetting(const QString &confPath);
 // Keeps the other keys of the file; false when it could not be written.
 bool writeJobsSetting(const QString &confPath, JobsChoice choice);
