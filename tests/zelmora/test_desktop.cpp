@@ -1,6 +1,8 @@
-// The window as the desktop starts it: an installed copy keeping its settings per user.
+// The window as the desktop starts it: an installed copy keeping its settings per user, and
+// files given on the command line or handed over by a later start.
 #include "scopedenv.h"
 #include "shell/frmoptions.h"
+#include "shell/singleinstance.h"
 #include "windowutil.h"
 
 #include <QApplication>
@@ -8,6 +10,7 @@
 #include <QComboBox>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QProcess>
 #include <QTest>
 #include <QTreeView>
 #include <gtest/gtest.h>
@@ -118,4 +121,80 @@ TEST(InstalledCopy, APortableCopyKeepsItsFilesBesideItself)
     EXPECT_TRUE(QFileInfo::exists(h.app.path + QStringLiteral("/setup.ini")));
     EXPECT_TRUE(QFileInfo::exists(h.app.path + QStringLiteral("/zelmora.conf")));
     EXPECT_FALSE(QFileInfo::exists(copy.config + QStringLiteral("/zelmora")));
+}
+
+TEST(LaunchFiles, JoinTheQueueAsDropsDo)
+{
+    Harness h;
+    h.open();
+    frmMain &w = *h.window;
+    const QString in = h.app.path + QStringLiteral("/in");
+    QDir(in).mkpath(QStringLiteral("Album/CD 10"));
+    QDir(in).mkpath(QStringLiteral("Album/CD 9"));
+    const QString a = h.app.script(QStringLiteral("a.flv"), {}), b = h.app.script(QStringLiteral("b.avi"), {});
+    const QString cd9 = h.app.script(QStringLiteral("Album/CD 9/t.mp4"), {});
+    const QString cd10 = h.app.script(QStringLiteral("Album/CD 10/t.mp4"), {});
+    const QString fifo = in + QStringLiteral("/pipe.flv");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // A second request that comes while the first is still being queued (the window answers
+    // events while it searches a folder) follows it; a FIFO and a file gone since never join.
+    w.folderLister = [&w, b](const QString &folder) {
+        if (folder.endsWith(QStringLiteral("/Album")) && w.openFromLaunch({{b}, {}}))
+            QCoreApplication::processEvents();
+        return listFolder(folder);
+    };
+    EXPECT_TRUE(w.openFromLaunch({{a, in + QStringLiteral("/Album"), fifo, in + QStringLiteral("/gone.flv")}, {}}));
+    EXPECT_EQ(w.queue().count(), 0) << "queued from the event loop, after the answer";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.queue().count() == 4; }, 30000));
+    EXPECT_EQ(w.queue().paths(), (QStringList{a, cd9, cd10, b}));
+    EXPECT_TRUE(w.picText()->isHidden());
+
+    // Closing: nothing more is taken, so that a later start opens a window of its own.
+    w.close();
+    EXPECT_FALSE(w.openFromLaunch({{a}, {}}));
+    QTest::qWait(20);
+    EXPECT_EQ(w.queue().count(), 4);
+}
+
+TEST(LaunchFiles, DuringABatchJoinTheTail)
+{
+    Harness h;
+    h.open();
+    h.window->AddQueueEntry(h.app.script(QStringLiteral("first.flv"), {QStringLiteral("sleep 200"), QStringLiteral("output")}));
+    const QString late = h.app.script(QStringLiteral("late.flv"), {QStringLiteral("output")});
+    bool handed = false;
+    QObject::connect(&h.window->batch(), &BatchDriver::fileStarted, [&] {
+        if (!handed)
+            handed = h.window->openFromLaunch({{late}, {}});
+    });
+    ASSERT_TRUE(h.runBatch());
+    EXPECT_TRUE(handed);
+    EXPECT_TRUE(QFile::exists(h.out(QStringLiteral("first.wma"))));
+    EXPECT_TRUE(QFile::exists(h.out(QStringLiteral("late.wma"))));
+    EXPECT_TRUE(h.window->queue().isEmpty());
+}
+
+TEST(LaunchFiles, ALaterStartReachesTheWindow)
+{
+    // The window listens as the program does; a later start, a process of its own, hands it
+    // files whose names hold blanks, quotes, other letters and a line break.
+    Harness h;
+    h.open();
+    frmMain &w = *h.window;
+    w.show();
+    w.showMinimized();
+    QTemporaryDir run;
+    SingleInstance instance(run.path());
+    ASSERT_EQ(instance.start({}), SingleInstance::Outcome::First);
+    instance.onRequest = [&w](const LaunchRequest &r) { return w.openFromLaunch(r); };
+    const QStringList names{h.app.script(QStringLiteral("a b  c.flv"), {}), h.app.script(QStringLiteral("\"q\" 'x'.mp4"), {}),
+                            h.app.script(QStringLiteral("Ünïcödé 日本語.avi"), {}), h.app.script(QStringLiteral("line\nbreak.wmv"), {})};
+    QProcess later;
+    later.start(QStringLiteral(INSTANCE_PEER_PATH), QStringList{run.path()} + names);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return later.state() == QProcess::NotRunning; }, 30000));
+    EXPECT_EQ(later.exitCode(), 0);
+    EXPECT_EQ(later.readAllStandardOutput(), QByteArray("handed-over\n"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.queue().count() == names.size(); }, 30000));
+    EXPECT_EQ(w.queue().paths(), names);
+    EXPECT_FALSE(w.isMinimized()) << "the window comes up";
 }

@@ -32,6 +32,7 @@
 #include <QPointer>
 #include <QShortcut>
 #include <QThread>
+#include <QTimer>
 #include <QTreeView>
 #include <QWindow>
 #include <algorithm>
@@ -593,7 +594,7 @@ void frmMain::AddFolder()
     if (chosen && !m_dialogs.Path().isEmpty()) {
         m_searching = true;
         QPointer<frmMain> self(this);
-        SearchFolder(m_dialogs.Path(), lstAddFolder, listFolder, [self] {
+        SearchFolder(m_dialogs.Path(), lstAddFolder, folderLister, [self] {
             QCoreApplication::processEvents();
             return self && !self->m_closing;
         });
@@ -628,7 +629,7 @@ void frmMain::queueDropped(const QStringList &paths)
     QPointer<frmMain> self(this);
     QStringList found;
     if (!paths.isEmpty()) {
-        found = queueableDroppedPaths(paths, listFolder, [self] {
+        found = queueableDroppedPaths(paths, folderLister, [self] {
             QCoreApplication::processEvents();
             return self && !self->m_closing;
         });
@@ -641,6 +642,47 @@ void frmMain::queueDropped(const QStringList &paths)
     QCoreApplication::processEvents();
     if (self)
         m_picText->hide();
+}
+
+bool frmMain::openFromLaunch(const LaunchRequest &request)
+{
+    if (m_closing || m_quitAfterStop)
+        return false;
+    bringToFront(request.activationToken);
+    if (!request.paths.isEmpty()) {
+        // Queued from the event loop: the start that sent them has its answer at once, however
+        // long the folders take to search.
+        m_incoming << request.paths;
+        QTimer::singleShot(0, this, &frmMain::takeIncoming);
+    }
+    return true;
+}
+
+void frmMain::takeIncoming()
+{
+    if (m_takingIncoming)
+        return; // the one under way takes these too, in the order they came
+    m_takingIncoming = true;
+    QPointer<frmMain> self(this);
+    while (self && !m_closing && !m_incoming.isEmpty())
+        queueDropped(m_incoming.takeFirst());
+    if (self)
+        m_takingIncoming = false;
+}
+
+void frmMain::bringToFront(const QString &activationToken)
+{
+    // The desktop lets a window come to the front with the token of the start that asked.
+    if (!activationToken.isEmpty())
+        qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
+    if (isMinimized())
+        showNormal();
+    // An open options or feedback window stays in front of the main window.
+    QWidget *front = QApplication::activeModalWidget();
+    if (!front)
+        front = this;
+    front->raise();
+    front->activateWindow();
 }
 
 bool frmMain::eventFilter(QObject *watched, QEvent *event)

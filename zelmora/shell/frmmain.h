@@ -4,10 +4,12 @@
 #include "engine/dosoutputs.h"
 #include "engine/programsettings.h"
 #include "queue/commondialogs.h"
+#include "queue/filesearch.h"
 #include "queue/queuemodel.h"
 #include "desktopnotifier.h"
 #include "probe/durationprobe.h"
 #include "jobssetting.h"
+#include "launchrequest.h"
 #include "settingsfiles.h"
 #include "statelocations.h"
 
@@ -57,6 +59,11 @@ public:
     // The drop routine of LV, picText and lblText: queues the dropped local files and folders.
     void dropFiles(QDropEvent *event);
     bool isSearching() const { return m_searching; }
+    // Files given to a start of zelmora, or handed over by a later start: they join the queue
+    // as dropped ones do (during a batch too, after the files already queued), and the window
+    // comes to the front. False while the window is closing: nothing is taken then, and the
+    // later start tries again.
+    bool openFromLaunch(const LaunchRequest &request);
     void aboutBox();
     void txtAction_Change();
     // Options, Simultaneous Conversions: keeps the choice in zelmora.conf; batches started
@@ -67,6 +74,8 @@ public:
     // How modal windows and popups are run; tests replace these so nothing blocks.
     std::function<void(QDialog &)> runDialog;
     std::function<void(QMenu &, const QPoint &)> runPopup;
+    // How the folder search, of Add Folder and of dropped or handed-over folders, lists a folder.
+    FolderLister folderLister = listFolder;
 
     QString appDir() const { return m_appDir; }
     // Where this copy keeps its settings and converts into by default.
@@ -134,6 +143,8 @@ private:
     void saveSetupIni();
     void removeSelectedEntries();
     void queueDropped(const QStringList &paths);
+    void takeIncoming();
+    void bringToFront(const QString &activationToken);
     void showProgress(float widthTwips, const QString &caption);
     QComboBox *makeBox(const QStringList &items, const QRect &geometry, const char *name);
     HotSpot *makeArrow(QComboBox *box, const QRect &geometry, const QString &tip);
@@ -173,6 +184,8 @@ private:
     bool m_quitAfterStop = false;
     bool m_searching = false;
     bool m_closing = false;
+    QList<QStringList> m_incoming; // handed over, not yet queued
+    bool m_takingIncoming = false;
     QMenu *m_menuFile = nullptr, *m_menuOptions = nullptr, *m_menuAbout = nullptr, *m_menuRemove = nullptr,
           *m_menuJobs = nullptr;
     JobsChoice m_jobsChoice = JobsChoice::One;

@@ -1,29 +1,87 @@
 #include "desktopseams.h"
 #include "frmmain.h"
+#include "launcharguments.h"
+#include "singleinstance.h"
 #include "skin.h"
+#include "statelocations.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
-#include <QLockFile>
-#include <QScreen>
-#include <QStandardPaths>
+#include <cstdio>
+
+namespace {
+
+void print(FILE *stream, const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+}
+
+// Prints the help or the version and returns true when the command line asks for one.
+bool answerInformation(const zm::LaunchArguments &launch)
+{
+    if (launch.action == zm::LaunchArguments::Action::Help)
+        print(stdout, zm::LaunchArguments::usageText(launch.program));
+    else if (launch.action == zm::LaunchArguments::Action::Version)
+        print(stdout, zm::LaunchArguments::versionText());
+    else
+        return false;
+    return true;
+}
+
+// The desktop's leave for the window to come to the front, when it gave this start one.
+QString activationToken()
+{
+    for (const char *name : {"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"}) {
+        const QString token = qEnvironmentVariable(name);
+        if (!token.isEmpty())
+            return token;
+    }
+    return QString();
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    // --help and --version need no display.
+    {
+        QStringList raw;
+        for (int i = 0; i < argc; ++i)
+            raw << QString::fromLocal8Bit(argv[i]);
+        if (answerInformation(zm::LaunchArguments::parse(raw, QDir::currentPath())))
+            return 0;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zelmora"));
     // The installed desktop entry: the desktop finds its name and icon for the window by it.
-    QApplication::setDesktopFileName(QStringLiteral("net.zelmora.Zelmora"));
+    QApplication::setDesktopFileName(QString::fromLatin1(zm::kDesktopId));
 
-    // One instance per user: a second start ends at once, silently.
-    QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (runtime.isEmpty())
-        runtime = QDir::tempPath();
-    QLockFile lock(runtime + QStringLiteral("/zelmora.lock"));
-    lock.setStaleLockTime(0);
-    if (!lock.tryLock(0))
+    // `zelmora FILE|FOLDER...`: what cannot be queued is said on stderr.
+    const zm::LaunchArguments launch = zm::LaunchArguments::parse(QCoreApplication::arguments(), QDir::currentPath());
+    for (const QString &message : launch.messages)
+        print(stderr, message + QLatin1Char('\n'));
+    if (launch.action == zm::LaunchArguments::Action::Error) {
+        print(stderr, zm::LaunchArguments::usageText(launch.program));
+        return 2;
+    }
+
+    // One instance per user: a later start hands its files to the window already running (or
+    // only brings it to the front) and ends.
+    const zm::LaunchRequest request{launch.paths, activationToken()};
+    zm::SingleInstance instance;
+    switch (instance.start(request)) {
+    case zm::SingleInstance::Outcome::HandedOver:
         return 0;
+    case zm::SingleInstance::Outcome::NoAnswer:
+        print(stderr, launch.program + QStringLiteral(": the running Zelmora does not answer\n"));
+        return 1;
+    case zm::SingleInstance::Outcome::First:
+        break;
+    }
+    if (!instance.listenError().isEmpty())
+        print(stderr, launch.program + QStringLiteral(": later starts cannot hand files to this one: ") +
+                          instance.listenError() + QLatin1Char('\n'));
 
     zm::SkinH_Attach(&app);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/skin/icon.png")));
@@ -34,10 +92,16 @@ int main(int argc, char *argv[])
     zm::ProgramSettings settings;
     zm::frmMain window(QCoreApplication::applicationDirPath(), {&boxes, &shell, &sound, &files}, settings);
     boxes.setOwner(&window);
+    instance.onRequest = [&window](const zm::LaunchRequest &r) { return window.openFromLaunch(r); };
     QObject::connect(&window, &zm::frmMain::exitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    // Closing: later starts find no window to hand files to and start one of their own.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &instance, &zm::SingleInstance::stopListening);
     zm::centreOnScreen(&window);
     window.show();
+    if (!request.paths.isEmpty())
+        window.openFromLaunch(request);
     const int rc = app.exec();
+    instance.stopListening();
     zm::SkinH_Detach(&app);
     return rc;
 }
