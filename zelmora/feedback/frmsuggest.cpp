@@ -1,11 +1,13 @@
 #include "frmsuggest.h"
 
 #include "feedbackrequest.h"
+#include "shell/focusmark.h"
 #include "shell/hotspot.h"
 #include "shell/skin.h"
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -27,7 +29,8 @@ frmSuggest::frmSuggest(QString webBase, QWidget *parent)
     ApplySkinColourKey(this, m_background);
     centreOnScreen(this); // on the screen, not over the main window
 
-    auto field = [this](const char *name, const QRect &r, int max, const QString &tip) {
+    // Screen readers know the fields by the captions the picture draws beside them.
+    auto field = [this](const char *name, const QRect &r, int max, const QString &tip, const QString &caption) {
         auto *e = new QLineEdit(this);
         e->setObjectName(QString::fromLatin1(name));
         e->setProperty("zmBox", true);
@@ -36,13 +39,12 @@ frmSuggest::frmSuggest(QString webBase, QWidget *parent)
         e->setFont(skinFont(11));
         if (!tip.isEmpty())
             e->setToolTip(tip);
+        e->setAccessibleName(caption);
         return e;
     };
-    m_txtName = field("txtName", {110, 50, 141, 21}, kNameMax, QStringLiteral("Your Name"));
-    m_txtEMail = field("txtEMail", {110, 76, 141, 21}, kEMailMax, QStringLiteral("Email"));
-    m_txtComment = field("txtComment", {110, 102, 189, 21}, kCommentMax, QString());
-    setTabOrder(m_txtName, m_txtEMail);
-    setTabOrder(m_txtEMail, m_txtComment);
+    m_txtName = field("txtName", {110, 50, 141, 21}, kNameMax, QStringLiteral("Your Name"), QStringLiteral("Name"));
+    m_txtEMail = field("txtEMail", {110, 76, 141, 21}, kEMailMax, QStringLiteral("Email"), QStringLiteral("E-mail"));
+    m_txtComment = field("txtComment", {110, 102, 189, 21}, kCommentMax, QString(), QStringLiteral("Comment"));
 
     m_lblSending = new QLabel(this);
     m_lblSending->setObjectName(QStringLiteral("lblSending"));
@@ -67,6 +69,17 @@ frmSuggest::frmSuggest(QString webBase, QWidget *parent)
     connect(m_imgSend, &HotSpot::clicked, this, &frmSuggest::imgSend_Click);
     connect(m_imgBack, &HotSpot::clicked, this, &frmSuggest::imgBack_Click);
     connect(m_imgExit, &HotSpot::clicked, this, &frmSuggest::imgExit_Click);
+    // Their captions in the picture; the tool tips describe them.
+    m_imgSend->setAccessibleName(QStringLiteral("Send"));
+    m_imgBack->setAccessibleName(QStringLiteral("Back"));
+    m_imgSend->setObjectName(QStringLiteral("imgSend"));
+    m_imgBack->setObjectName(QStringLiteral("imgBack"));
+    m_imgExit->setObjectName(QStringLiteral("imgExit"));
+
+    const QList<QWidget *> chain{m_txtName, m_txtEMail, m_txtComment, m_imgSend, m_imgBack, m_imgExit};
+    for (qsizetype i = 0; i + 1 < chain.size(); ++i)
+        setTabOrder(chain[i], chain[i + 1]);
+    new FocusMark(this);
 
     m_wb = new QNetworkAccessManager(this);
     connect(m_wb, &QNetworkAccessManager::finished, this, &frmSuggest::wb_DocumentComplete);
@@ -119,6 +132,17 @@ void frmSuggest::wb_DocumentComplete(QNetworkReply *reply)
         m_imgSend->setEnabled(true);
     }
     emit requestFinished();
+}
+
+void frmSuggest::keyPressEvent(QKeyEvent *event)
+{
+    // Enter in a field sends, as in any dialog; Escape is Back.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        imgSend_Click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void frmSuggest::paintEvent(QPaintEvent *)

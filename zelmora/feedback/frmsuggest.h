@@ -35,6 +35,8 @@ public:
     QLineEdit *txtComment() const { return m_txtComment; }
     QLabel *lblSending() const { return m_lblSending; }
     HotSpot *imgSend() const { return m_imgSend; }
+    HotSpot *imgBack() const { return m_imgBack; }
+    HotSpot *imgExit() const { return m_imgExit; }
 
 signals:
     void requestFinished();
@@ -43,6 +45,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void wb_DocumentComplete(QNetworkReply *reply);

@@ -40,6 +40,7 @@ frmFailures::frmFailures(const BatchOutcome &outcome, DesktopShell *shell, QWidg
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setFont(skinFont(12));
+    m_list->setAccessibleName(heading->text());
     for (const FailedFile &f : outcome.failures) {
         auto *item = new QListWidgetItem(f.inputPath + QLatin1Char('\n') + f.reason, m_list);
         item->setToolTip(f.inputPath);

@@ -8,6 +8,7 @@
 #include "optionsrules.h"
 #include "queue/filesearch.h"
 #include "queue/naturalorder.h"
+#include "focusmark.h"
 #include "hotspot.h"
 #include "skin.h"
 
@@ -108,10 +109,11 @@ frmMain::~frmMain()
         m_dos->abandon();
 }
 
-QComboBox *frmMain::makeBox(const QStringList &items, const QRect &geometry, const char *name)
+QComboBox *frmMain::makeBox(const QStringList &items, const QRect &geometry, const char *name, const QString &caption)
 {
     auto *box = new QComboBox(this);
     box->setObjectName(QString::fromLatin1(name));
+    nameForScreenReaders(box, caption);
     box->setProperty("zmBox", true);
     box->addItems(items);
     box->setGeometry(geometry);
@@ -125,6 +127,10 @@ HotSpot *frmMain::makeArrow(QComboBox *box, const QRect &geometry, const QString
     box->setToolTip(tip);
     auto *arrow = new HotSpot(this, geometry);
     arrow->setObjectName(QStringLiteral("picButton") + box->objectName().mid(3));
+    // Part of its list: Tab stops at the list (whose keys open it), screen readers may press it.
+    arrow->setFocusPolicy(Qt::NoFocus);
+    arrow->setAccessibleRole(QAccessible::ButtonDropDown);
+    arrow->setAccessibleName(box->accessibleName());
     arrow->setPicture(m_imgButton);
     connect(arrow, &HotSpot::hovered, this, [this, arrow] {
         if (arrow->isEnabled())
@@ -175,6 +181,7 @@ void frmMain::buildControls()
     m_LV->header()->setStretchLastSection(true);
     m_LV->header()->setSectionsMovable(false);
     m_LV->setColumnWidth(QueueModel::FileName, kFullBarPixels);
+    m_LV->setAccessibleName(QStringLiteral("Queue"));
 
     // Drop hint over the list.
     m_picText = new QWidget(this);
@@ -202,15 +209,15 @@ void frmMain::buildControls()
         off->hide();
         m_comboOff[size_t(i + 1)] = off;
     }
-    m_cmbOF = makeBox(formatItems(), {488, 158, 189, 22}, "cmbOF");
+    m_cmbOF = makeBox(formatItems(), {488, 158, 189, 22}, "cmbOF", QStringLiteral("Output Format"));
     for (int i = 0; i < m_cmbOF->count(); ++i) {
         const FormatBadge &badge = formatBadge(i);
         m_cmbOF->setItemIcon(i, QIcon(QStringLiteral(":/skin/format_%1.png").arg(QLatin1String(badge.picture))));
         m_cmbOF->setItemData(i, QString::fromLatin1(badge.tip), Qt::ToolTipRole);
     }
-    m_cmbBR = makeBox(bitrateItems(), {488, 200, 189, 22}, "cmbBR");
-    m_cmbR = makeBox(sampleRateItems(), {488, 244, 189, 22}, "cmbR");
-    m_cmbChannel = makeBox(channelItems(), {488, 286, 189, 22}, "cmbChannel");
+    m_cmbBR = makeBox(bitrateItems(), {488, 200, 189, 22}, "cmbBR", QStringLiteral("Bitrate"));
+    m_cmbR = makeBox(sampleRateItems(), {488, 244, 189, 22}, "cmbR", QStringLiteral("Sample Rate"));
+    m_cmbChannel = makeBox(channelItems(), {488, 286, 189, 22}, "cmbChannel", QStringLiteral("Channels"));
     m_arrows[0] = makeArrow(m_cmbOF, {657, 160, 19, 19}, QStringLiteral("Output Format"));
     m_arrows[1] = makeArrow(m_cmbBR, {657, 202, 19, 19}, QStringLiteral("MP3 Audio Bitrate"));
     m_arrows[2] = makeArrow(m_cmbR, {657, 246, 19, 19}, QStringLiteral("MP3 Audio Rate"));
@@ -222,6 +229,7 @@ void frmMain::buildControls()
     m_txtPath->setGeometry(488, 330, 143, 23);
     m_txtPath->setToolTip(QStringLiteral("Select a Folder to Output"));
     m_txtPath->setFont(skinFont(11));
+    nameForScreenReaders(m_txtPath, QStringLiteral("Output Folder"));
 
     m_txtAction = new QLineEdit(this);
     m_txtAction->setObjectName(QStringLiteral("txtAction"));
@@ -270,21 +278,31 @@ void frmMain::buildControls()
     connect(m_imgExit, &HotSpot::clicked, this, &frmMain::imgExit_Click);
     connect(m_imgBrowse, &HotSpot::clicked, this, &frmMain::imgBrowse_Click);
     connect(m_imgConvert, &HotSpot::clicked, this, &frmMain::imgConvert_Click);
-    m_imgConvert->setAccessibleName(QStringLiteral("Convert"));
+    m_imgMin->setObjectName(QStringLiteral("imgMin"));
+    m_imgHelp->setObjectName(QStringLiteral("imgHelp"));
+    m_imgExit->setObjectName(QStringLiteral("imgExit"));
+    m_imgBrowse->setObjectName(QStringLiteral("imgBrowse"));
+    m_imgConvert->setObjectName(QStringLiteral("imgConvert"));
+    setConvertState(ConvertState::Convert); // its name for screen readers
 
-    m_lblFeed = new QLabel(QStringLiteral("Feedback"), this);
+    // The captions act like the hot spots: click, Enter or Space.
+    m_lblFeed = new HotSpot(this, {628, 477, 46, 13}, QStringLiteral("Send us your suggestion or question"));
+    m_lblFeed->setText(QStringLiteral("Feedback"));
     m_lblFeed->setObjectName(QStringLiteral("lblFeed"));
-    m_lblFeed->setGeometry(628, 477, 46, 13);
     m_lblFeed->setFont(feedCaptionFont(false));
     m_lblFeed->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    m_lblFeed->setToolTip(QStringLiteral("Send us your suggestion or question"));
     m_lblFeed->setCursor(hand);
-    m_lblWeb = new QLabel(this);
+    connect(m_lblFeed, &HotSpot::hovered, this, [this] {
+        if (m_lblFeed->isEnabled())
+            m_lblFeed->setFont(feedCaptionFont(true));
+    });
+    connect(m_lblFeed, &HotSpot::clicked, this, &frmMain::lblFeed_Click);
+    m_lblWeb = new HotSpot(this, {18, 477, 203, 13}, webBase());
     m_lblWeb->setObjectName(QStringLiteral("lblWeb"));
-    m_lblWeb->setGeometry(18, 477, 203, 13);
+    m_lblWeb->setAccessibleRole(QAccessible::Link);
     m_lblWeb->setFont(skinFont(11));
-    m_lblWeb->setToolTip(webBase());
     m_lblWeb->setCursor(hand);
+    connect(m_lblWeb, &HotSpot::clicked, this, &frmMain::lblWeb_Click);
     // The status strip between the product name and "Feedback": the batch's progress in words
     // and, while the cutter is on, the cut (a click opens the options window).
     m_lblStatus = new QLabel(this);
@@ -292,19 +310,15 @@ void frmMain::buildControls()
     m_lblStatus->setFont(skinFont(11));
     m_lblStatus->setStyleSheet(QStringLiteral("color: #2B2E44; background: transparent;"));
     m_lblStatus->setAttribute(Qt::WA_TransparentForMouseEvents);
-    m_lblCut = new QLabel(this);
+    m_lblCut = new HotSpot(this, {}, QStringLiteral("Music Cutter is on: click to change it"));
     m_lblCut->setObjectName(QStringLiteral("lblCut"));
     m_lblCut->setFont(skinFont(11));
     m_lblCut->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_lblCut->setStyleSheet(QStringLiteral("QLabel { color: #5242E0; background: transparent; }"
                                            "QLabel:disabled { color: #A4A7BA; }"));
-    m_lblCut->setToolTip(QStringLiteral("Music Cutter is on: click to change it"));
     m_lblCut->setCursor(hand);
     m_lblCut->hide();
-    for (QLabel *l : {m_lblFeed, m_lblWeb, m_lblCut}) {
-        l->setMouseTracking(true);
-        l->installEventFilter(this);
-    }
+    connect(m_lblCut, &HotSpot::clicked, this, &frmMain::showOptions);
 
     static const QPoint toolbar[7] = {{16, 55}, {190, 55}, {277, 55}, {364, 55}, {451, 55}, {0, 0}, {103, 55}};
     static const char *const toolbarTips[7] = {"Add a File", "Remove", "Options", "Help & Tutorial", "Exit",
@@ -312,6 +326,8 @@ void frmMain::buildControls()
     for (int i : {0, 6, 1, 2, 3, 4}) {
         auto *h = new HotSpot(this, QRect(toolbar[i], QSize(86, 53)), QString::fromLatin1(toolbarTips[i]));
         h->setObjectName(QStringLiteral("imgToolbar_%1").arg(i));
+        if (i == 1)
+            h->setAccessibleRole(QAccessible::ButtonMenu);
         m_imgToolbar[size_t(i)] = h;
         connect(h, &HotSpot::hovered, this, [this, i] {
             for (HotSpot *t : m_imgToolbar)
@@ -327,9 +343,12 @@ void frmMain::buildControls()
         connect(h, &HotSpot::clicked, this, [this, i] { imgToolbar_Click(i); });
     }
     static const QRect menus[3] = {{18, 31, 40, 15}, {60, 31, 59, 15}, {122, 31, 51, 15}};
+    const QString menuCaptions[3] = {QStringLiteral("File"), QStringLiteral("Options"), QStringLiteral("About")};
     for (int i = 0; i < 3; ++i) {
         auto *h = new HotSpot(this, menus[i]);
         h->setObjectName(QStringLiteral("imgMenu_%1").arg(i));
+        h->setAccessibleRole(QAccessible::ButtonMenu);
+        h->setAccessibleName(menuCaptions[i]);
         m_imgMenu[size_t(i)] = h;
         connect(h, &HotSpot::hovered, this, [this, i] {
             for (HotSpot *m : m_imgMenu)
@@ -342,6 +361,22 @@ void frmMain::buildControls()
             runPopup(*menu, mapToGlobal(QPoint(r.left(), r.bottom() + 1)));
         });
     }
+}
+
+void frmMain::setKeyboardOrder()
+{
+    // Tab goes through the window as it reads: the title bar's buttons, the menu bar, the
+    // toolbar, the queue, the choices on the right top to bottom, Convert, then the bottom strip.
+    const QList<QWidget *> chain{m_imgHelp,       m_imgMin,        m_imgExit,       m_imgMenu[0],    m_imgMenu[1],
+                                 m_imgMenu[2],    m_imgToolbar[0], m_imgToolbar[6], m_imgToolbar[1], m_imgToolbar[2],
+                                 m_imgToolbar[3], m_imgToolbar[4], m_LV,            m_cmbOF,         m_cmbBR,
+                                 m_cmbR,          m_cmbChannel,    m_txtPath,       m_imgBrowse,     m_imgConvert,
+                                 m_lblWeb,        m_lblCut,        m_lblFeed};
+    for (qsizetype i = 0; i + 1 < chain.size(); ++i)
+        setTabOrder(chain[i], chain[i + 1]);
+    // The queue has the keyboard at first (Delete removes, Ctrl+O adds).
+    m_LV->setFocus(Qt::OtherFocusReason);
+    m_focusMark = new FocusMark(this);
 }
 
 void frmMain::buildMenus()
@@ -391,6 +426,7 @@ void frmMain::Form_Load()
     ApplySkinColourKey(this, m_background);
     buildControls();
     buildMenus();
+    setKeyboardOrder();
 
     m_imgPB->resize(0, m_imgPB->height());
     m_dos = new DOSOutputs(m_seams.boxes, this);
@@ -557,7 +593,13 @@ void frmMain::imgToolbar_Click(int index)
         return;
     switch (index) {
     case 0: imgAdd_Click(); break;
-    case 1: runPopup(*m_menuRemove, QCursor::pos()); break;
+    case 1: {
+        // From the keyboard the menu opens under the button, as the menu bar's do.
+        const HotSpot *remove = m_imgToolbar[1];
+        runPopup(*m_menuRemove, remove->activatedByKeyboard() ? mapToGlobal(remove->geometry().bottomLeft() + QPoint(0, 1))
+                                                              : QCursor::pos());
+        break;
+    }
     case 2: showOptions(); break;
     case 3: imgHelp_Click(); break;
     case 4: imgExit_Click(); break;
@@ -688,45 +730,17 @@ void frmMain::bringToFront(const QString &activationToken)
 bool frmMain::eventFilter(QObject *watched, QEvent *event)
 {
     switch (event->type()) {
+    // The list, its header and the drop hint take drops.
     case QEvent::DragEnter:
-    case QEvent::DragMove:
-        if (watched != m_lblFeed && watched != m_lblWeb && watched != m_lblCut) {
-            auto *e = static_cast<QDragMoveEvent *>(event);
-            e->setDropAction(Qt::CopyAction);
-            e->accept();
-            return true;
-        }
-        break;
+    case QEvent::DragMove: {
+        auto *e = static_cast<QDragMoveEvent *>(event);
+        e->setDropAction(Qt::CopyAction);
+        e->accept();
+        return true;
+    }
     case QEvent::Drop:
-        if (watched != m_lblFeed && watched != m_lblWeb && watched != m_lblCut) {
-            dropFiles(static_cast<QDropEvent *>(event));
-            return true;
-        }
-        break;
-    case QEvent::MouseMove:
-    case QEvent::Enter:
-        if (watched == m_lblFeed && m_lblFeed->isEnabled()) {
-            m_lblFeed->setFont(feedCaptionFont(true));
-        }
-        if (event->type() == QEvent::MouseMove && (watched == m_lblFeed || watched == m_lblWeb || watched == m_lblCut))
-            return true; // a move over the labels is not a move over the background
-        break;
-    case QEvent::MouseButtonRelease:
-        if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
-            if (watched == m_lblFeed && m_lblFeed->isEnabled()) {
-                lblFeed_Click();
-                return true;
-            }
-            if (watched == m_lblWeb) {
-                lblWeb_Click();
-                return true;
-            }
-            if (watched == m_lblCut && m_lblCut->isEnabled()) {
-                showOptions();
-                return true;
-            }
-        }
-        break;
+        dropFiles(static_cast<QDropEvent *>(event));
+        return true;
     default:
         break;
     }
@@ -820,6 +834,8 @@ void frmMain::setConvertState(ConvertState state)
     m_convertState = state;
     m_imgConvert->setToolTip(state == ConvertState::Convert ? QString() : QStringLiteral("Stop the batch"));
     m_imgConvert->setAccessibleName(state == ConvertState::Convert ? QStringLiteral("Convert") : QStringLiteral("Stop"));
+    // What the button's picture says below "Convert"; Stop is explained by its tool tip.
+    m_imgConvert->setAccessibleDescription(state == ConvertState::Convert ? QStringLiteral("Start the queue") : QString());
     const QPoint mouse = m_imgConvert->mapFromGlobal(QCursor::pos());
     showConvertPicture(state != ConvertState::Stopping && m_imgConvert->underMouse() && m_imgConvert->rect().contains(mouse));
 }

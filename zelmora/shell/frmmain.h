@@ -29,6 +29,7 @@ class QDropEvent;
 
 namespace zm {
 
+class FocusMark;
 class HotSpot;
 
 // The main window: a borderless picture with the file list, the four selectors, the output
@@ -98,9 +99,10 @@ public:
     QLabel *lblPB() const { return m_lblPB; }
     QWidget *picText() const { return m_picText; }
     QLabel *lblText() const { return m_lblText; }
-    QLabel *lblFeed() const { return m_lblFeed; }
+    HotSpot *lblFeed() const { return m_lblFeed; }
+    HotSpot *lblWeb() const { return m_lblWeb; }
     QLabel *lblStatus() const { return m_lblStatus; }
-    QLabel *lblCut() const { return m_lblCut; }
+    HotSpot *lblCut() const { return m_lblCut; }
     HotSpot *arrow(int i) const { return m_arrows[size_t(i)]; }
     // The bus of the desktop notifications (the session bus unless a test gives its own).
     void setNotificationBus(const QDBusConnection &bus);
@@ -108,6 +110,11 @@ public:
     enum class ConvertState { Convert, Stop, Stopping };
     ConvertState convertState() const { return m_convertState; }
     HotSpot *imgConvert() const { return m_imgConvert; }
+    HotSpot *imgMin() const { return m_imgMin; }
+    HotSpot *imgHelp() const { return m_imgHelp; }
+    HotSpot *imgExit() const { return m_imgExit; }
+    HotSpot *imgBrowse() const { return m_imgBrowse; }
+    FocusMark *focusMark() const { return m_focusMark; }
     HotSpot *imgToolbar(int i) const { return m_imgToolbar[size_t(i)]; }
     HotSpot *imgMenu(int i) const { return m_imgMenu[size_t(i)]; }
     QMenu *menuRemove() const { return m_menuRemove; }
@@ -129,6 +136,7 @@ private:
     void Form_Load();
     void buildControls();
     void buildMenus();
+    void setKeyboardOrder();
     void resetHotSpots();
     void lockControls(bool locked);
     void setConvertState(ConvertState state);
@@ -146,7 +154,7 @@ private:
     void takeIncoming();
     void bringToFront(const QString &activationToken);
     void showProgress(float widthTwips, const QString &caption);
-    QComboBox *makeBox(const QStringList &items, const QRect &geometry, const char *name);
+    QComboBox *makeBox(const QStringList &items, const QRect &geometry, const char *name, const QString &caption);
     HotSpot *makeArrow(QComboBox *box, const QRect &geometry, const QString &tip);
 
     QString m_appDir;
@@ -165,12 +173,13 @@ private:
     QComboBox *m_cmbOF = nullptr, *m_cmbBR = nullptr, *m_cmbR = nullptr, *m_cmbChannel = nullptr;
     QLineEdit *m_txtPath = nullptr;
     QLineEdit *m_txtAction = nullptr;
-    QLabel *m_imgPB = nullptr, *m_lblPB = nullptr, *m_lblFeed = nullptr, *m_lblWeb = nullptr;
-    QLabel *m_lblStatus = nullptr, *m_lblCut = nullptr;
+    QLabel *m_imgPB = nullptr, *m_lblPB = nullptr, *m_lblStatus = nullptr;
+    HotSpot *m_lblFeed = nullptr, *m_lblWeb = nullptr, *m_lblCut = nullptr;
     std::array<QLabel *, 4> m_comboOff{}; // the disabled look of the lists, under them
     HotSpot *m_imgMin = nullptr, *m_imgHelp = nullptr, *m_imgExit = nullptr, *m_imgBrowse = nullptr,
             *m_imgConvert = nullptr;
     std::array<HotSpot *, 4> m_arrows{};
+    FocusMark *m_focusMark = nullptr;
     std::array<HotSpot *, 7> m_imgToolbar{}; // index 5 is not used
     std::array<HotSpot *, 3> m_imgMenu{};
     std::array<QPixmap, 7> m_imgButtonData;

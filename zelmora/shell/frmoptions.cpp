@@ -1,6 +1,7 @@
 #include "frmoptions.h"
 
 #include "engine/seams.h"
+#include "focusmark.h"
 #include "hotspot.h"
 #include "settingsfiles.h"
 #include "statelocations.h"
@@ -9,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWindow>
@@ -34,6 +36,7 @@ frmOptions::frmOptions(ProgramSettings &settings, QString optionsIniPath, Messag
     m_cmbSR->addItems({QStringLiteral("ON"), QStringLiteral("OFF")});
     m_cmbSR->setGeometry(146, 34, 163, 20);
     m_cmbSR->setFont(skinFont(11));
+    nameForScreenReaders(m_cmbSR, QStringLiteral("Finish sound"));
 
     m_chkMC = new QCheckBox(QStringLiteral("Music Cutter"), this);
     m_chkMC->setObjectName(QStringLiteral("chkMC"));
@@ -43,6 +46,9 @@ frmOptions::frmOptions(ProgramSettings &settings, QString optionsIniPath, Messag
     static const QRect boxes6[6] = {{94, 85, 19, 18},  {160, 85, 31, 18},  {230, 85, 43, 18},
                                     {94, 109, 19, 18}, {160, 109, 31, 18}, {230, 109, 43, 18}};
     static const char *const names[6] = {"txtFromH", "txtFromM", "txtFromS", "txtToH", "txtToM", "txtToS"};
+    // The picture's captions of the rows ("From", "To") and the boxes ("hr", "min", "sec").
+    static const char *const spoken[6] = {"From hours", "From minutes", "From seconds",
+                                          "To hours",   "To minutes",   "To seconds"};
     for (int i = 0; i < 6; ++i) {
         auto *e = new QLineEdit(QStringLiteral("0"), this);
         e->setObjectName(QString::fromLatin1(names[i]));
@@ -50,14 +56,11 @@ frmOptions::frmOptions(ProgramSettings &settings, QString optionsIniPath, Messag
         e->setGeometry(boxes6[i]);
         e->setFont(skinFont(10));
         e->setAlignment(Qt::AlignCenter);
+        e->setAccessibleName(QString::fromLatin1(spoken[i]));
         if (i == FromH || i == ToH)
             e->setMaxLength(kHoursDigits);
         m_times[size_t(i)] = e;
     }
-    setTabOrder(m_cmbSR, m_chkMC);
-    setTabOrder(m_chkMC, m_times[0]);
-    for (int i = 0; i < 5; ++i)
-        setTabOrder(m_times[size_t(i)], m_times[size_t(i + 1)]);
 
     m_okLight = skinPixmap(QStringLiteral("options_ok_light.png"));
     m_backLight = skinPixmap(QStringLiteral("options_back_light.png"));
@@ -70,6 +73,14 @@ frmOptions::frmOptions(ProgramSettings &settings, QString optionsIniPath, Messag
     m_imgExit = new HotSpot(this, {299, 11, 15, 15}, QStringLiteral("Exit"));
     m_picButtonBR = new HotSpot(this, {290, 35, 19, 19});
     m_picButtonBR->setPicture(m_button);
+    m_picButtonBR->setFocusPolicy(Qt::NoFocus); // part of the list, which Tab reaches
+    m_picButtonBR->setAccessibleRole(QAccessible::ButtonDropDown);
+    m_picButtonBR->setAccessibleName(m_cmbSR->accessibleName());
+    m_imgOK->setAccessibleName(QStringLiteral("OK"));
+    m_imgOK->setObjectName(QStringLiteral("imgOK"));
+    m_imgBack->setObjectName(QStringLiteral("imgBack"));
+    m_imgExit->setObjectName(QStringLiteral("imgExit"));
+    m_picButtonBR->setObjectName(QStringLiteral("picButtonBR"));
     const QCursor hand = skinCursor();
     for (HotSpot *h : {m_imgOK, m_imgBack, m_imgExit})
         h->setCursor(hand);
@@ -82,6 +93,12 @@ frmOptions::frmOptions(ProgramSettings &settings, QString optionsIniPath, Messag
     connect(m_imgBack, &HotSpot::clicked, this, &frmOptions::imgBack_Click);
     connect(m_imgExit, &HotSpot::clicked, this, &frmOptions::imgExit_Click);
     connect(m_picButtonBR, &HotSpot::clicked, this, &frmOptions::picButtonBR_Click);
+
+    const QList<QWidget *> chain{m_cmbSR,     m_chkMC,     m_times[0], m_times[1], m_times[2], m_times[3],
+                                 m_times[4],  m_times[5],  m_imgOK,    m_imgBack,  m_imgExit};
+    for (qsizetype i = 0; i + 1 < chain.size(); ++i)
+        setTabOrder(chain[i], chain[i + 1]);
+    new FocusMark(this);
 
     // Load: show the stored settings.
     const OptionsForm form = formFromSettings(m_settings);
@@ -130,6 +147,17 @@ void frmOptions::imgOK_Click()
     makeFolderFor(m_iniPath);
     writeOptionsIni(m_iniPath, m_settings);
     accept();
+}
+
+void frmOptions::keyPressEvent(QKeyEvent *event)
+{
+    // Enter in a box of the window is OK, as in any dialog; Escape is Back.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        imgOK_Click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void frmOptions::paintEvent(QPaintEvent *)

@@ -32,11 +32,15 @@ public:
     QCheckBox *chkMC() const { return m_chkMC; }
     QLineEdit *timeBox(int i) const { return m_times[size_t(i)]; }
     HotSpot *imgOK() const { return m_imgOK; }
+    HotSpot *imgBack() const { return m_imgBack; }
+    HotSpot *imgExit() const { return m_imgExit; }
+    HotSpot *picButtonBR() const { return m_picButtonBR; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void resetHotSpots();

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFont>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QPainter>
 #include <QRegion>
 #include <QScreen>
@@ -82,6 +83,14 @@ void centreOnScreen(QWidget *window)
         screen = QGuiApplication::primaryScreen();
     if (screen)
         window->move(screen->availableGeometry().center() - window->rect().center());
+}
+
+void nameForScreenReaders(QWidget *control, const QString &caption)
+{
+    control->setAccessibleName(caption);
+    auto *label = new QLabel(caption, control->parentWidget());
+    label->setBuddy(control);
+    label->hide(); // the picture shows the caption already
 }
 
 QCursor skinCursor()

@@ -22,6 +22,11 @@ void ApplySkinColourKey(QWidget *window, const QImage &background1x);
 // Places a window so that it opens centred on its screen (the primary one before it is shown).
 void centreOnScreen(QWidget *window);
 
+// Names `control` for screen readers by the caption the window's picture draws beside it: its
+// accessible name, and a hidden label whose buddy it is (a list says its chosen entry as its
+// name on this platform; the label relation is how a screen reader learns what it is for).
+void nameForScreenReaders(QWidget *control, const QString &caption);
+
 // The pointer shown over clickable pictures.
 QCursor skinCursor();
 
