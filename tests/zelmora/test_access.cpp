@@ -24,6 +24,9 @@ using zmtest::Harness;
 
 namespace {
 
+// options.ini with the cutter on, from 0:00:01 for 0:00:03.
+const QByteArray kCutterOn("0\r\n1\r\n1\r\n3\r\n");
+
 void walk(QAccessibleInterface *iface, QList<QAccessibleInterface *> &out)
 {
     if (!iface)
@@ -148,10 +151,7 @@ void expectNamed(const QList<Named> &rows)
 TEST(Access, MainWindowNamesEveryControl)
 {
     Harness h;
-    QFile options(h.app.path + QStringLiteral("/options.ini"));
-    ASSERT_TRUE(options.open(QIODevice::WriteOnly));
-    options.write("0\r\n1\r\n1\r\n3\r\n"); // the cutter on: its caption in the strip acts too
-    options.close();
+    ASSERT_TRUE(h.app.write(QStringLiteral("options.ini"), kCutterOn)); // its caption in the strip acts too
     h.open();
     frmMain &w = *h.window;
     w.show();
@@ -332,10 +332,7 @@ TEST(Access, EnterAndSpaceActInTheMainWindow)
 TEST(Access, FocusMarkShowsWhereTheKeyboardIs)
 {
     Harness h;
-    QFile options(h.app.path + QStringLiteral("/options.ini"));
-    ASSERT_TRUE(options.open(QIODevice::WriteOnly));
-    options.write("0\r\n1\r\n1\r\n3\r\n");
-    options.close();
+    ASSERT_TRUE(h.app.write(QStringLiteral("options.ini"), kCutterOn));
     h.open();
     frmMain &w = *h.window;
     w.cmbOF()->setCurrentIndex(0);
@@ -493,10 +490,7 @@ TEST(Access, CaptionsThatActLookAsPlainLabels)
     // Taking the focus must not change how a caption is drawn (QLabel would lay its text out
     // anew, ignoring the alignment): each looks exactly as a plain label of the same text.
     Harness h;
-    QFile options(h.app.path + QStringLiteral("/options.ini"));
-    ASSERT_TRUE(options.open(QIODevice::WriteOnly));
-    options.write("0\r\n1\r\n1\r\n3\r\n");
-    options.close();
+    ASSERT_TRUE(h.app.write(QStringLiteral("options.ini"), kCutterOn));
     h.open();
     frmMain &w = *h.window;
     w.show();

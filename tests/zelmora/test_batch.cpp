@@ -99,10 +99,7 @@ TEST(Batch, SoundOnlyWhenOn)
 {
     for (const char *setting : {"0", "1"}) {
         Harness h;
-        QFile f(h.app.path + QStringLiteral("/options.ini"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(setting) + "\r\n0\r\n0\r\n0\r\n");
-        f.close();
+        ASSERT_TRUE(h.app.write(QStringLiteral("options.ini"), QByteArray(setting) + "\r\n0\r\n0\r\n0\r\n"));
         h.open();
         h.window->AddQueueEntry(h.app.script(QStringLiteral("s.flv"), {QStringLiteral("output")}));
         ASSERT_TRUE(h.runBatch());
@@ -237,10 +234,7 @@ TEST(Batch, SelectionChangedDuringTheBatchAppliesToTheNextFile)
 TEST(Batch, CutterReachesTheConverter)
 {
     Harness h;
-    QFile f(h.app.path + QStringLiteral("/options.ini"));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("1\r\n1\r\n30\r\n60\r\n");
-    f.close();
+    ASSERT_TRUE(h.app.write(QStringLiteral("options.ini"), "1\r\n1\r\n30\r\n60\r\n"));
     h.open();
     h.window->cmbOF()->setCurrentIndex(3);
     h.window->AddQueueEntry(h.app.script(QStringLiteral("cut.flv"), {QStringLiteral("output")}));

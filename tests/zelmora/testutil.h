@@ -155,6 +155,12 @@ struct FakeApp {
             f.write(l.toUtf8() + '\n');
         return p;
     }
+    // Writes a file of the application folder (a settings file) and says whether it could.
+    bool write(const QString &name, const QByteArray &bytes) const
+    {
+        QFile f(path + QLatin1Char('/') + name);
+        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+    }
     QString log() const { return path + QStringLiteral("/conv.log"); }
     QStringList logLines() const
     {

@@ -137,8 +137,7 @@ void frmSuggest::wb_DocumentComplete(QNetworkReply *reply)
 void frmSuggest::keyPressEvent(QKeyEvent *event)
 {
     // Enter in a field sends, as in any dialog; Escape is Back.
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
-        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    if (isEnterKey(event)) {
         imgSend_Click();
         return;
     }

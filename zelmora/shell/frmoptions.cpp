@@ -152,8 +152,7 @@ void frmOptions::imgOK_Click()
 void frmOptions::keyPressEvent(QKeyEvent *event)
 {
     // Enter in a box of the window is OK, as in any dialog; Escape is Back.
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
-        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    if (isEnterKey(event)) {
         imgOK_Click();
         return;
     }

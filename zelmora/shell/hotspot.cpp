@@ -1,5 +1,7 @@
 #include "hotspot.h"
 
+#include "skin.h"
+
 #include <QAccessibleWidget>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -164,9 +166,7 @@ void HotSpot::mouseReleaseEvent(QMouseEvent *event)
 
 void HotSpot::keyPressEvent(QKeyEvent *event)
 {
-    const int key = event->key();
-    if ((key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) &&
-        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    if (isEnterKey(event) || (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier)) {
         event->accept();
         if (!event->isAutoRepeat())
             activate();

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFont>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QRegion>
@@ -91,6 +92,12 @@ void nameForScreenReaders(QWidget *control, const QString &caption)
     auto *label = new QLabel(caption, control->parentWidget());
     label->setBuddy(control);
     label->hide(); // the picture shows the caption already
+}
+
+bool isEnterKey(const QKeyEvent *event)
+{
+    return (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+           (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
 }
 
 QCursor skinCursor()

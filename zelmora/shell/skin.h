@@ -5,6 +5,7 @@
 
 class QWidget;
 class QApplication;
+class QKeyEvent;
 
 namespace zm {
 
@@ -26,6 +27,10 @@ void centreOnScreen(QWidget *window);
 // accessible name, and a hidden label whose buddy it is (a list says its chosen entry as its
 // name on this platform; the label relation is how a screen reader learns what it is for).
 void nameForScreenReaders(QWidget *control, const QString &caption);
+
+// Return or the keypad's Enter, with no other modifier: the key that presses a focused button
+// or the default button of a window.
+bool isEnterKey(const QKeyEvent *event);
 
 // The pointer shown over clickable pictures.
 QCursor skinCursor();
