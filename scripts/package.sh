@@ -15,7 +15,7 @@ if command -v ccache >/dev/null; then
   flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DBUILD_TESTING=OFF -DZM_ZELMORA_BENCH=OFF -DZM_VIDEO_BENCH=OFF "${flags[@]}"
+  -DBUILD_TESTING=OFF -DZM_BUILD_BENCH=OFF "${flags[@]}"
 cmake --build "$build" -j "$(nproc)"
 rm -f "$build"/zelmora-suite_*.deb
 (cd "$build" && cpack -G DEB)
