@@ -1,6 +1,6 @@
-#include "cvideoapp.h"
-#include "launcharguments.h"
-#include "statelocations.h"
+#include "core/statelocations.h"
+#include "logic/launcharguments.h"
+#include "ui/cvideoapp.h"
 
 #include <QApplication>
 #include <QDir>

@@ -12,12 +12,12 @@
 // (target: under 100 ms).
 //
 // usage: batch_overhead [--vv PATH] [--files N] [--seconds S] [--rounds R]
-#include "commandline.h"
-#include "filelistmodel.h"
-#include "mirelffmpeg.h"
-#include "presets.h"
-#include "videobatch.h"
-#include "videoprompts.h"
+#include "core/commandline.h"
+#include "core/mirelffmpeg.h"
+#include "logic/filelistmodel.h"
+#include "logic/presets.h"
+#include "logic/videobatch.h"
+#include "logic/videoprompts.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -4,8 +4,8 @@
 // scripted message boxes (which also collect the desktop notifications), a quick tick and no
 // pause between files; and a test fixture with such a dialog shown.
 
-#include "cvideodlg.h"
-#include "videotestutil.h"
+#include "ui/cvideodlg.h"
+#include "video/videotestutil.h"
 
 #include <QDir>
 #include <QPushButton>

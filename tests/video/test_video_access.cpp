@@ -1,13 +1,13 @@
 // Screen readers and the keyboard: every control that acts has a name and a fitting role, Tab
 // visits the controls in reading order with a visible mark, Enter and Space press the focused
 // button.
-#include "ccontrolbutton.h"
-#include "cexplorer1.h"
-#include "cvideodlg.h"
-#include "dg3.h"
-#include "dialogtestutil.h"
-#include "focusmark.h"
-#include "videosite.h"
+#include "ui/ccontrolbutton.h"
+#include "ui/cexplorer1.h"
+#include "ui/cvideodlg.h"
+#include "ui/dg3.h"
+#include "ui/focusmark.h"
+#include "ui/videosite.h"
+#include "video/dialogtestutil.h"
 
 #include <QAccessible>
 #include <QComboBox>

@@ -1,9 +1,9 @@
 // The application as started from a menu or a file manager: the command line's files, the
 // remembered output folder, and the program's answers on its standard streams.
-#include "cvideoapp.h"
-#include "cvideodlg.h"
-#include "statelocations.h"
-#include "videotestutil.h"
+#include "core/statelocations.h"
+#include "ui/cvideoapp.h"
+#include "ui/cvideodlg.h"
+#include "video/videotestutil.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -1,9 +1,9 @@
 // The batch flow against the fake converter: statuses, bar, naming, failures, aborting.
-#include "filelistmodel.h"
-#include "presets.h"
-#include "progressfile.h"
-#include "videobatch.h"
-#include "videotestutil.h"
+#include "core/progressfile.h"
+#include "logic/filelistmodel.h"
+#include "logic/presets.h"
+#include "logic/videobatch.h"
+#include "video/videotestutil.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

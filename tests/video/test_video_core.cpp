@@ -1,12 +1,11 @@
 // The worker thread, the converter runner (against the fake converter) and the progress file.
-#include "commandline.h"
-#include "mirelffmpeg.h"
-#include "mirelthread.h"
-#include "progressfile.h"
-#include "videotestutil.h"
-
-#include "conversionlogs.h"
-#include "runnerstopper.h"
+#include "core/commandline.h"
+#include "core/conversionlogs.h"
+#include "core/mirelffmpeg.h"
+#include "core/mirelthread.h"
+#include "core/progressfile.h"
+#include "core/runnerstopper.h"
+#include "video/videotestutil.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

@@ -1,9 +1,9 @@
 // The main dialog offscreen, with the message boxes and file choosers replaced by a script.
-#include "cvideodlg.h"
-#include "dialogtestutil.h"
+#include "ui/cvideodlg.h"
+#include "video/dialogtestutil.h"
 
-#include "filefilters.h"
-#include "videotranslations.h"
+#include "logic/filefilters.h"
+#include "ui/videotranslations.h"
 
 #include <QComboBox>
 #include <QContextMenuEvent>

@@ -1,8 +1,8 @@
 // End to end: the dialog converts generated media with the real converter into all five
 // formats; ffprobe checks what came out.
-#include "cvideodlg.h"
-#include "progressfile.h"
-#include "videotestutil.h"
+#include "core/progressfile.h"
+#include "ui/cvideodlg.h"
+#include "video/videotestutil.h"
 
 #include <QComboBox>
 #include <QJsonArray>

@@ -1,6 +1,6 @@
 // The command line `vidrune FILE...`: which files join the list, what is skipped and said.
-#include "launcharguments.h"
-#include "videotestutil.h"
+#include "logic/launcharguments.h"
+#include "video/videotestutil.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -1,8 +1,8 @@
 // The desktop notification at the end of a batch: when it is sent, and what reaches a
 // notification server on a private bus.
-#include "cvideodlg.h"
-#include "desktopnotifier.h"
-#include "dialogtestutil.h"
+#include "ui/cvideodlg.h"
+#include "ui/desktopnotifier.h"
+#include "video/dialogtestutil.h"
 
 #include <QDBusConnection>
 #include <QProcess>

@@ -1,10 +1,10 @@
 // Output presets, option texts, output naming, open-file filters and the file list model.
-#include "commandline.h"
-#include "filefilters.h"
-#include "filelistmodel.h"
-#include "outputnaming.h"
-#include "presets.h"
-#include "videotestutil.h"
+#include "core/commandline.h"
+#include "logic/filefilters.h"
+#include "logic/filelistmodel.h"
+#include "logic/outputnaming.h"
+#include "logic/presets.h"
+#include "video/videotestutil.h"
 
 #include <QAbstractItemModelTester>
 #include <QSet>

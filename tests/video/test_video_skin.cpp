@@ -1,10 +1,10 @@
 // The skinned bitmap button, the About dialog and the page band.
-#include "ccontrolbutton.h"
-#include "cexplorer1.h"
-#include "cvideodlg.h"
-#include "dg3.h"
-#include "videosite.h"
-#include "dialogtestutil.h"
+#include "ui/ccontrolbutton.h"
+#include "ui/cexplorer1.h"
+#include "ui/cvideodlg.h"
+#include "ui/dg3.h"
+#include "ui/videosite.h"
+#include "video/dialogtestutil.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,7 +1,7 @@
 // Where video keeps its files (portable or installed) and the progress file of each window.
-#include "progressslot.h"
-#include "statelocations.h"
-#include "videotestutil.h"
+#include "core/progressslot.h"
+#include "core/statelocations.h"
+#include "video/videotestutil.h"
 
 #include <QDir>
 #include <QFileInfo>

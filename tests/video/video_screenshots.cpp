@@ -2,11 +2,11 @@
 // second of three files converting), the same batch stopped with the right-click menu open,
 // and the open dialog. Not a test.
 //   video_screenshots <output folder> <folder holding vv and h264.dat>
-#include "cvideodlg.h"
-#include "dg3.h"
-#include "filefilters.h"
-#include "videoprompts.h"
-#include "videotranslations.h"
+#include "logic/filefilters.h"
+#include "logic/videoprompts.h"
+#include "ui/cvideodlg.h"
+#include "ui/dg3.h"
+#include "ui/videotranslations.h"
 
 #include <QApplication>
 #include <QComboBox>

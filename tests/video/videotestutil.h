@@ -3,7 +3,7 @@
 // Helpers shared by the video tests: a private application folder with the fake converter,
 // a scripted replacement of the message boxes, and small file and process helpers.
 
-#include "videoprompts.h"
+#include "logic/videoprompts.h"
 
 #include <QDeadlineTimer>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "commandline.h"
+#include "core/commandline.h"
 
 namespace ConverterCommand {
 

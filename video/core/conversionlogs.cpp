@@ -1,6 +1,6 @@
-#include "conversionlogs.h"
+#include "core/conversionlogs.h"
 
-#include "statelocations.h"
+#include "core/statelocations.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "mirelffmpeg.h"
+#include "core/mirelffmpeg.h"
 
 #include <QProcess>
 #include <QString>

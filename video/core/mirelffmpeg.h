@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mirelthread.h"
+#include "core/mirelthread.h"
 
 #include <sys/types.h>
 

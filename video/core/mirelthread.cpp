@@ -1,4 +1,4 @@
-#include "mirelthread.h"
+#include "core/mirelthread.h"
 
 #include <cstdio>
 #include <system_error>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mirellock.h"
+#include "core/mirellock.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "progressfile.h"
+#include "core/progressfile.h"
 
 #include <QFile>
 

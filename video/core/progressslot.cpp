@@ -1,6 +1,6 @@
-#include "progressslot.h"
+#include "core/progressslot.h"
 
-#include "statelocations.h"
+#include "core/statelocations.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "runnerstopper.h"
+#include "core/runnerstopper.h"
 
 RunnerStopper::RunnerStopper(QObject *parent, std::chrono::milliseconds grace)
     : QObject(parent), m_grace(grace)

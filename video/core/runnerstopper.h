@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mirelffmpeg.h"
+#include "core/mirelffmpeg.h"
 
 #include <QElapsedTimer>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "statelocations.h"
+#include "core/statelocations.h"
 
 #include <QDir>
 #include <QFileInfo>

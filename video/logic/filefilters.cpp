@@ -1,4 +1,4 @@
-#include "filefilters.h"
+#include "logic/filefilters.h"
 
 namespace FileFilters {
 

@@ -1,4 +1,4 @@
-#include "filelistmodel.h"
+#include "logic/filelistmodel.h"
 
 FileListModel::FileListModel(QObject *parent) : QAbstractTableModel(parent) {}
 

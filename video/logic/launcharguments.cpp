@@ -1,4 +1,4 @@
-#include "launcharguments.h"
+#include "logic/launcharguments.h"
 
 #include <QDir>
 #include <QFileInfo>

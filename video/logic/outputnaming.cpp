@@ -1,4 +1,4 @@
-#include "outputnaming.h"
+#include "logic/outputnaming.h"
 
 namespace OutputNaming {
 

@@ -1,4 +1,4 @@
-#include "presets.h"
+#include "logic/presets.h"
 
 #include <utility>
 #include <vector>

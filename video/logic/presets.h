@@ -1,6 +1,6 @@
 #pragma once
 
-#include "commandline.h"
+#include "core/commandline.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,12 +1,12 @@
-#include "videobatch.h"
+#include "logic/videobatch.h"
 
-#include "commandline.h"
-#include "filelistmodel.h"
-#include "outputnaming.h"
-#include "presets.h"
-#include "progressfile.h"
-#include "statelocations.h"
-#include "videoprompts.h"
+#include "core/commandline.h"
+#include "core/progressfile.h"
+#include "core/statelocations.h"
+#include "logic/filelistmodel.h"
+#include "logic/outputnaming.h"
+#include "logic/presets.h"
+#include "logic/videoprompts.h"
 
 #include <QDateTime>
 #include <QDir>

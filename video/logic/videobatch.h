@@ -1,9 +1,9 @@
 #pragma once
 
-#include "conversionlogs.h"
-#include "mirelffmpeg.h"
-#include "progressslot.h"
-#include "runnerstopper.h"
+#include "core/conversionlogs.h"
+#include "core/mirelffmpeg.h"
+#include "core/progressslot.h"
+#include "core/runnerstopper.h"
 
 #include <QObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "ccontrolbutton.h"
+#include "ui/ccontrolbutton.h"
 
 
 #include <QMouseEvent>

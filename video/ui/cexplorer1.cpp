@@ -1,6 +1,6 @@
-#include "cexplorer1.h"
+#include "ui/cexplorer1.h"
 
-#include "videosite.h"
+#include "ui/videosite.h"
 
 #include <QVBoxLayout>
 

@@ -1,8 +1,8 @@
-#include "cvideoapp.h"
+#include "ui/cvideoapp.h"
 
-#include "cvideodlg.h"
-#include "statelocations.h"
-#include "videotranslations.h"
+#include "core/statelocations.h"
+#include "ui/cvideodlg.h"
+#include "ui/videotranslations.h"
 
 #include <QApplication>
 #include <QLineEdit>

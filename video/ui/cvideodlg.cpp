@@ -1,16 +1,16 @@
-#include "cvideodlg.h"
+#include "ui/cvideodlg.h"
 
-#include "ccontrolbutton.h"
-#include "cexplorer1.h"
-#include "desktopnotifier.h"
-#include "dg3.h"
-#include "dialogunits.h"
-#include "focusmark.h"
-#include "videosite.h"
-#include "filefilters.h"
-#include "progressfile.h"
-#include "qtvideoprompts.h"
-#include "videoskin.h"
+#include "core/progressfile.h"
+#include "logic/filefilters.h"
+#include "ui/ccontrolbutton.h"
+#include "ui/cexplorer1.h"
+#include "ui/desktopnotifier.h"
+#include "ui/dg3.h"
+#include "ui/dialogunits.h"
+#include "ui/focusmark.h"
+#include "ui/qtvideoprompts.h"
+#include "ui/videosite.h"
+#include "ui/videoskin.h"
 
 #include <QApplication>
 #include <QComboBox>

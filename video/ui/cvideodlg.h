@@ -1,8 +1,8 @@
 #pragma once
 
-#include "filelistmodel.h"
-#include "presets.h"
-#include "videobatch.h"
+#include "logic/filelistmodel.h"
+#include "logic/presets.h"
+#include "logic/videobatch.h"
 
 #include <QDialog>
 #include <QHash>

@@ -1,4 +1,4 @@
-#include "desktopnotifier.h"
+#include "ui/desktopnotifier.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

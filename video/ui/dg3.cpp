@@ -1,10 +1,10 @@
-#include "dg3.h"
+#include "ui/dg3.h"
 
-#include "ccontrolbutton.h"
-#include "dialogunits.h"
-#include "focusmark.h"
-#include "videosite.h"
-#include "videoskin.h"
+#include "ui/ccontrolbutton.h"
+#include "ui/dialogunits.h"
+#include "ui/focusmark.h"
+#include "ui/videosite.h"
+#include "ui/videoskin.h"
 
 #include <QLabel>
 #include <QPainter>

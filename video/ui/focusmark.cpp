@@ -1,4 +1,4 @@
-#include "focusmark.h"
+#include "ui/focusmark.h"
 
 #include <QApplication>
 #include <QEvent>

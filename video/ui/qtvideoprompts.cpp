@@ -1,4 +1,4 @@
-#include "qtvideoprompts.h"
+#include "ui/qtvideoprompts.h"
 
 #include <QDesktopServices>
 #include <QFileDialog>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "videoprompts.h"
+#include "logic/videoprompts.h"
 
 #include <QPointer>
 #include <QWidget>

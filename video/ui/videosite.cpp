@@ -1,4 +1,4 @@
-#include "videosite.h"
+#include "ui/videosite.h"
 
 #include <QtGlobal>
 

@@ -1,4 +1,4 @@
-#include "videoskin.h"
+#include "ui/videoskin.h"
 
 #include <QFile>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "videotranslations.h"
+#include "ui/videotranslations.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
