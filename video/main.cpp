@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+using namespace vidrune;
+
 namespace {
 
 // Prints the help or the version and returns true when the command line asks for one.

@@ -33,6 +33,8 @@
 #include <cstdio>
 #include <vector>
 
+using namespace vidrune;
+
 namespace {
 
 class SilentPrompts final : public VideoPrompts

@@ -14,10 +14,11 @@
 
 #include <memory>
 
-inline CvideoDlg::Options QuickDialogOptions(FakeAppFolder &app, ScriptedPrompts &prompts,
-                                             bool browser = false)
+inline vidrune::CvideoDlg::Options QuickDialogOptions(FakeAppFolder &app,
+                                                      ScriptedPrompts &prompts,
+                                                      bool browser = false)
 {
-    CvideoDlg::Options o;
+    vidrune::CvideoDlg::Options o;
     o.appFolder = app.Path();
     o.outputFolder = app.File("out");
     o.tickMs = 50;
@@ -36,7 +37,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(app.IsValid());
-        dlg = std::make_unique<CvideoDlg>(QuickDialogOptions(app, prompts));
+        dlg = std::make_unique<vidrune::CvideoDlg>(QuickDialogOptions(app, prompts));
         dlg->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
     }
@@ -46,5 +47,5 @@ protected:
 
     FakeAppFolder app;
     ScriptedPrompts prompts;
-    std::unique_ptr<CvideoDlg> dlg;
+    std::unique_ptr<vidrune::CvideoDlg> dlg;
 };

@@ -21,6 +21,8 @@
 
 #include <set>
 
+using namespace vidrune;
+
 namespace {
 
 void Walk(QAccessibleInterface *iface, QList<QAccessibleInterface *> &out)

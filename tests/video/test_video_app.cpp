@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+using namespace vidrune;
+
 TEST(VideoApp, FilesOfTheCommandLineAreAddedAndTheFolderIsRemembered)
 {
     // Started with files, the dialog opens with them as one multiple choice would add them.

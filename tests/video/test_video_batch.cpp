@@ -1,5 +1,5 @@
 // The batch flow against the fake converter: statuses, bar, naming, failures, aborting.
-#include "core/progressfile.h"
+#include "core/converterprogress.h"
 #include "logic/filelistmodel.h"
 #include "logic/presets.h"
 #include "logic/videobatch.h"
@@ -8,6 +8,8 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+using namespace vidrune;
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "core/conversionlogs.h"
 #include "core/mirelffmpeg.h"
 #include "core/mirelthread.h"
-#include "core/progressfile.h"
+#include "core/converterprogress.h"
 #include "core/runnerstopper.h"
 #include "video/videotestutil.h"
 
@@ -17,6 +17,8 @@
 #include <atomic>
 #include <optional>
 #include <thread>
+
+using namespace vidrune;
 
 using namespace std::chrono_literals;
 
@@ -272,18 +274,18 @@ TEST_F(RunnerTest, SlowProgressIsVisibleWhileItRuns)
     qputenv("FAKE_VV_SLOW_MS", "1200");
     const QString in = app.File("slow.flv");
     ASSERT_TRUE(Touch(in));
-    ASSERT_TRUE(ProgressFile::Reset(app.Progress()));
+    ASSERT_TRUE(ConverterProgress::Reset(app.Progress()));
     MirelFFmpeg runner(Line(in, app.File("slow.3gp")), app.Converter().toStdString());
     QList<long long> seen;
     while (!runner.IsFinished()) {
-        const long long v = ProgressFile::Read(app.Progress());
+        const long long v = ConverterProgress::Read(app.Progress());
         if (seen.isEmpty() || seen.last() != v)
             seen << v;
         std::this_thread::sleep_for(20ms);
     }
     EXPECT_GE(seen.size(), 3) << "expected intermediate values";
     EXPECT_TRUE(seen.contains(500));
-    EXPECT_EQ(ProgressFile::Read(app.Progress()), 1000);
+    EXPECT_EQ(ConverterProgress::Read(app.Progress()), 1000);
 }
 
 TEST_F(RunnerTest, ArgumentsReachTheConverterWhole)
@@ -313,7 +315,7 @@ TEST_F(RunnerTest, OverlongCommandLineFailsWithoutStarting)
     EXPECT_TRUE(app.Calls().isEmpty()) << "nothing may be started";
 }
 
-TEST(ProgressFile, ValuesAndTheirView)
+TEST(ConverterProgress, ValuesAndTheirView)
 {
     struct Case {
         const char *content; // nullptr: no file
@@ -343,9 +345,9 @@ TEST(ProgressFile, ValuesAndTheirView)
         if (c.content) {
             ASSERT_TRUE(Touch(path, c.content));
         }
-        const long long v = ProgressFile::Read(path);
+        const long long v = ConverterProgress::Read(path);
         EXPECT_EQ(v, c.value) << (c.content ? c.content : "(missing)");
-        const ProgressFile::View view = ProgressFile::Interpret(v);
+        const ConverterProgress::View view = ConverterProgress::Interpret(v);
         EXPECT_EQ(view.status, QString::fromUtf8(c.status)) << (c.content ? c.content : "-");
         EXPECT_EQ(view.valid, c.valid);
         if (c.valid) {
@@ -354,14 +356,14 @@ TEST(ProgressFile, ValuesAndTheirView)
     }
 }
 
-TEST(ProgressFile, ResetWritesASingleZero)
+TEST(ConverterProgress, ResetWritesASingleZero)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("progress.txt");
     ASSERT_TRUE(Touch(path, "1000 and more"));
-    ASSERT_TRUE(ProgressFile::Reset(path));
+    ASSERT_TRUE(ConverterProgress::Reset(path));
     EXPECT_EQ(ReadAll(path), "0");
-    EXPECT_FALSE(ProgressFile::Reset(dir.filePath("no/such/folder/progress.txt")));
+    EXPECT_FALSE(ConverterProgress::Reset(dir.filePath("no/such/folder/progress.txt")));
 }
 
 TEST(ConverterCommand, QuotedPathsSplitBackToTheSamePaths)
@@ -397,13 +399,6 @@ TEST(ConverterCommand, FitsBothBuffers)
     };
     for (const Case &c : cases)
         EXPECT_EQ(ConverterCommand::Fits(c.line), c.fits) << c.line.size();
-}
-
-TEST(MirelFFmpeg, ConverterAndProgressFileLiveInTheApplicationFolder)
-{
-    const QString folder = QCoreApplication::applicationDirPath();
-    EXPECT_EQ(QString::fromStdString(MirelFFmpeg::ApplicationFolder()), folder);
-    EXPECT_EQ(QString::fromStdString(MirelFFmpeg::DefaultProgram()), folder + "/vv");
 }
 
 TEST_F(RunnerTest, StopperEndsRunnersWithoutWaitingOnTheCaller)

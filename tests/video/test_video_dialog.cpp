@@ -21,6 +21,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+using namespace vidrune;
+
 namespace {
 
 class DialogTest : public ShownDialogTest

@@ -1,6 +1,6 @@
 // End to end: the dialog converts generated media with the real converter into all five
 // formats; ffprobe checks what came out.
-#include "core/progressfile.h"
+#include "core/converterprogress.h"
 #include "ui/cvideodlg.h"
 #include "video/videotestutil.h"
 
@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
+
+using namespace vidrune;
 
 namespace {
 
@@ -168,7 +170,7 @@ TEST_F(VideoEndToEnd, EveryFormatFromTheDialog)
         EXPECT_EQ(p.channels, r.channels) << r.ext;
         EXPECT_NEAR(p.duration, 2.0, 0.3) << r.ext;
     }
-    EXPECT_EQ(ProgressFile::Read(appFolder + "/progress.txt"), 1000);
+    EXPECT_EQ(ConverterProgress::Read(appFolder + "/progress.txt"), 1000);
 }
 
 TEST_F(VideoEndToEnd, StoppedMidFileLeavesNoFileAndNoHiddenFile)
@@ -200,7 +202,7 @@ TEST_F(VideoEndToEnd, StoppedMidFileLeavesNoFileAndNoHiddenFile)
         auto *convert = qobject_cast<QPushButton *>(dlg.Control(1006));
         convert->click();
         ASSERT_TRUE(WaitFor([&] {
-            const long long p = ProgressFile::Read(appFolder + "/progress.txt");
+            const long long p = ConverterProgress::Read(appFolder + "/progress.txt");
             return dlg.Batch().CurrentPid() > 0 && p > 0 && p < 1000;
         }, 60000)) << r.name;
         const pid_t pid = dlg.Batch().CurrentPid();
@@ -255,7 +257,7 @@ TEST_F(VideoEndToEnd, TwoWindowsConvertAtOnceEachWithItsOwnProgress)
     auto *convertA = qobject_cast<QPushButton *>(a.Control(1006));
     convertA->click();
     ASSERT_TRUE(WaitFor([&] {
-        const long long p = ProgressFile::Read(a.Batch().ProgressFilePath());
+        const long long p = ConverterProgress::Read(a.Batch().ProgressFilePath());
         return p > 0 && p < 1000;
     }, 60000));
     qobject_cast<QPushButton *>(b.Control(1006))->click();
@@ -267,7 +269,7 @@ TEST_F(VideoEndToEnd, TwoWindowsConvertAtOnceEachWithItsOwnProgress)
     EXPECT_EQ(a.Batch().ProgressFilePath(), appFolder + "/progress.txt");
     EXPECT_EQ(QFileInfo(b.Batch().ProgressFilePath()).path(), dir.filePath("run/vidrune"));
     // vv wrote B's progress where B reads it, to the end.
-    EXPECT_EQ(ProgressFile::Read(b.Batch().ProgressFilePath()), 1000);
+    EXPECT_EQ(ConverterProgress::Read(b.Batch().ProgressFilePath()), 1000);
     EXPECT_EQ(b.FileList().Status(0), "已完成");
     EXPECT_EQ(b.ProgressBar()->value(), 1000);
     const Probe p = ProbeFile(out + "/short clip.3gp");
@@ -277,7 +279,7 @@ TEST_F(VideoEndToEnd, TwoWindowsConvertAtOnceEachWithItsOwnProgress)
     ASSERT_TRUE(a.Batch().IsBusy()) << "the long file should still be converting";
     EXPECT_FALSE(seenA.contains("100%")) << seenA.join(' ').toStdString();
     EXPECT_LT(a.ProgressBar()->value(), 1000);
-    EXPECT_LT(ProgressFile::Read(a.Batch().ProgressFilePath()), 1000);
+    EXPECT_LT(ConverterProgress::Read(a.Batch().ProgressFilePath()), 1000);
     convertA->click(); // stop
     ASSERT_TRUE(WaitFor([&] { return !a.Batch().IsBusy(); }, 20000));
     EXPECT_EQ(a.FileList().Status(0), "已停止");

@@ -9,6 +9,8 @@
 
 #include <sys/stat.h>
 
+using namespace vidrune;
+
 TEST(LaunchArguments, FilesOptionsAndWhatIsSkipped)
 {
     QTemporaryDir dir;

@@ -12,6 +12,8 @@
 #include <QVariantMap>
 #include <gtest/gtest.h>
 
+using namespace vidrune;
+
 namespace {
 
 // A notification server that only remembers what it was told.

@@ -10,6 +10,8 @@
 #include <QSet>
 #include <gtest/gtest.h>
 
+using namespace vidrune;
+
 namespace {
 
 // The entry lists as the dialog must offer them.

@@ -12,6 +12,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+using namespace vidrune;
+
 namespace {
 
 constexpr QSize ButtonSize(35, 20);

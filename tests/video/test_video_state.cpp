@@ -20,6 +20,8 @@
 #include <map>
 #include <optional>
 
+using namespace vidrune;
+
 namespace {
 
 // Sets environment variables for one scope and puts the old values back.

@@ -26,6 +26,8 @@
 
 #include <cstdio>
 
+using namespace vidrune;
+
 namespace {
 
 class SilentPrompts final : public VideoPrompts

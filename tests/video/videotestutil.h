@@ -115,7 +115,7 @@ inline bool WaitFor(const std::function<bool()> &done, int ms = 10000)
 }
 
 // Message boxes and file choosers answered from a script.
-class ScriptedPrompts final : public VideoPrompts
+class ScriptedPrompts final : public vidrune::VideoPrompts
 {
 public:
     struct Shown {

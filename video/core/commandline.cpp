@@ -1,5 +1,7 @@
 #include "core/commandline.h"
 
+namespace vidrune {
+
 namespace ConverterCommand {
 
 QString QuotedText(const QString &path)
@@ -25,3 +27,5 @@ bool Fits(const QString &commandLine)
 }
 
 } // namespace ConverterCommand
+
+} // namespace vidrune

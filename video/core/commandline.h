@@ -2,6 +2,8 @@
 
 #include <QString>
 
+namespace vidrune {
+
 // The eight option slots in command-line order.
 struct OptionSlots {
     QString videoCodecOption;
@@ -33,3 +35,5 @@ QString Build(const QString &inputPath, const OptionSlots &options, const QStrin
 bool Fits(const QString &commandLine);
 
 } // namespace ConverterCommand
+
+} // namespace vidrune

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QRegularExpression>
 
+namespace vidrune {
+
 namespace {
 
 // Batch folder names: "yyyyMMdd-HHmmss-zzz", with "-n" when two start in one millisecond.
@@ -86,3 +88,5 @@ bool ConversionLogs::Append(const QString &logPath, const QString &text)
     const QByteArray bytes = text.toUtf8();
     return file.write(bytes) == bytes.size();
 }
+
+} // namespace vidrune

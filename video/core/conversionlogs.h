@@ -2,6 +2,8 @@
 
 #include <QString>
 
+namespace vidrune {
+
 // Where the converter's messages of each batch are kept: one folder per batch under
 // $XDG_STATE_HOME/video/logs/ (by default ~/.local/state/video/logs/), one file per input,
 // and only the newest batches kept.
@@ -37,3 +39,5 @@ private:
 
     QString m_root;
 };
+
+} // namespace vidrune

@@ -19,19 +19,7 @@
 
 extern char **environ;
 
-const char *RunOutcomeName(RunOutcome outcome)
-{
-    switch (outcome) {
-    case RunOutcome::Pending: return "pending";
-    case RunOutcome::Succeeded: return "succeeded";
-    case RunOutcome::Failed: return "failed";
-    case RunOutcome::Killed: return "killed";
-    case RunOutcome::StartFailed: return "start failed";
-    case RunOutcome::CommandTooLong: return "command line too long";
-    case RunOutcome::Cancelled: return "cancelled";
-    }
-    return "?";
-}
+namespace vidrune {
 
 namespace {
 
@@ -69,7 +57,7 @@ MirelFFmpeg::MirelFFmpeg(const std::string &line, std::string programFile, std::
         MirelLockHolder hold(processLock);
         result.outcome = RunOutcome::StartFailed;
         result.error = EAGAIN;
-        finished = 1;
+        finished = true;
     }
 }
 
@@ -89,11 +77,11 @@ MirelFFmpeg::~MirelFFmpeg()
 bool MirelFFmpeg::Signal(int sig)
 {
     MirelLockHolder hold(processLock);
-    if (finished != 0)
+    if (finished)
         return false;
     cancelled = true;
     // pid is still our unreaped child here (reaping happens under this lock together with
-    // finished := 1), so it cannot belong to anybody else.
+    // finished := true), so it cannot belong to anybody else.
     if (pid > 0)
         ::kill(pid, sig);
     return true;
@@ -112,7 +100,7 @@ bool MirelFFmpeg::Kill()
 bool MirelFFmpeg::IsFinished()
 {
     MirelLockHolder hold(processLock);
-    return finished != 0;
+    return finished;
 }
 
 RunResult MirelFFmpeg::Result()
@@ -125,32 +113,6 @@ pid_t MirelFFmpeg::Pid()
 {
     MirelLockHolder hold(processLock);
     return pid;
-}
-
-std::string MirelFFmpeg::ApplicationFolder()
-{
-    std::vector<char> buffer(4096);
-    for (;;) {
-        const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-        if (n < 0)
-            return ".";
-        if (static_cast<std::size_t>(n) < buffer.size()) {
-            std::string path(buffer.data(), static_cast<std::size_t>(n));
-            const auto slash = path.rfind('/');
-            if (slash == std::string::npos)
-                return ".";
-            return slash == 0 ? std::string("/") : path.substr(0, slash);
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
-std::string MirelFFmpeg::DefaultProgram()
-{
-    std::string folder = ApplicationFolder();
-    if (folder.empty() || folder.back() != '/')
-        folder += '/';
-    return folder + "vv";
 }
 
 namespace {
@@ -279,7 +241,7 @@ void MirelFFmpeg::Run()
             if (errorPipe[0] >= 0)
                 ::close(errorPipe[0]);
             result = outcome;
-            finished = 1;
+            finished = true;
             return;
         }
     }
@@ -323,5 +285,7 @@ void MirelFFmpeg::Run()
         outcome.exitCode = -1;
     }
     result = outcome;
-    finished = 1;
+    finished = true;
 }
+
+} // namespace vidrune

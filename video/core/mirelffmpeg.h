@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace vidrune {
+
 // How one converter run ended.
 enum class RunOutcome {
     Pending,        // still running (or not started yet)
@@ -27,8 +29,6 @@ struct RunResult {
     int error = 0;        // errno for StartFailed
     std::string lastLine; // the converter's last non-empty line on standard error
 };
-
-const char *RunOutcomeName(RunOutcome outcome);
 
 // Runs the converter once on its own worker thread. The command line is copied in and the
 // thread starts at the end of the constructor; IsFinished() turns true once the converter has
@@ -54,8 +54,7 @@ public:
     // for itself, `program` is the file that runs. The converter's standard error is appended
     // to `logPath` (none when empty or when it cannot be opened). It inherits our environment
     // with the "NAME=value" entries of `environment` set over it.
-    explicit MirelFFmpeg(const std::string &commandLine,
-                         std::string program = DefaultProgram(), std::string logPath = {},
+    MirelFFmpeg(const std::string &commandLine, std::string program, std::string logPath = {},
                          const std::vector<std::string> &environment = {});
     ~MirelFFmpeg();
 
@@ -72,10 +71,6 @@ public:
     // Process id of the converter once started (0 before or when it could not start).
     pid_t Pid();
 
-    // Folder of the running executable and the converter beside it.
-    static std::string ApplicationFolder();
-    static std::string DefaultProgram();
-
 protected:
     void Run() override;
 
@@ -89,8 +84,10 @@ private:
     std::string logPath;
     std::vector<std::string> environment; // the converter's whole environment
     bool tooLong = false;
-    int finished = 0;       // guarded by processLock
+    bool finished = false;  // guarded by processLock
     bool cancelled = false; // guarded by processLock
-    pid_t pid = 0;          // guarded by processLock; our child until finished is 1
+    pid_t pid = 0;          // guarded by processLock; our child until finished
     RunResult result;       // guarded by processLock
 };
+
+} // namespace vidrune

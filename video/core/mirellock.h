@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+namespace vidrune {
+
 // A process-local lock. Every hold covers a short read or write of one or two fields.
 class MirelLock
 {
@@ -29,3 +31,5 @@ public:
 private:
     MirelLock &m_lock;
 };
+
+} // namespace vidrune

@@ -4,6 +4,8 @@
 #include <system_error>
 #include <thread>
 
+namespace vidrune {
+
 MirelThread::MirelThread() : threadState(Stopped) {}
 
 MirelThread::~MirelThread()
@@ -65,3 +67,5 @@ bool MirelThread::StopAndWait()
             return true;
     }
 }
+
+} // namespace vidrune

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdint>
 
+namespace vidrune {
+
 // One-shot worker thread base. The concrete class calls StartThread() as the last step of its
 // own constructor; the thread runs Run() exactly once. Completion is observed only through the
 // thread state, which StopAndWait() polls every 100 ms.
@@ -42,3 +44,5 @@ private:
 
     std::int32_t threadState;
 };
+
+} // namespace vidrune

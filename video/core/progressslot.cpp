@@ -15,6 +15,8 @@
 
 #include <vector>
 
+namespace vidrune {
+
 namespace {
 
 const QString BesideName = QStringLiteral("progress.txt");
@@ -132,3 +134,5 @@ int ProgressSlot::RemoveStale(const QString &instanceFolder)
     }
     return removed;
 }
+
+} // namespace vidrune

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+namespace vidrune {
+
 // The progress file of one dialog window. The converter is told its path in the environment
 // (VV_PROGRESS_FILE) and keeps it up to date; the window resets and reads it.
 //
@@ -49,3 +51,5 @@ private:
     QString m_ownFile;  // this window's own file, removed on destruction
     int m_lockFd = -1;  // open on progress.txt with the lock held
 };
+
+} // namespace vidrune

@@ -1,5 +1,7 @@
 #include "core/runnerstopper.h"
 
+namespace vidrune {
+
 RunnerStopper::RunnerStopper(QObject *parent, std::chrono::milliseconds grace)
     : QObject(parent), m_grace(grace)
 {
@@ -52,3 +54,5 @@ void RunnerStopper::Poll()
             entry.done(result);
     }
 }
+
+} // namespace vidrune

@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+namespace vidrune {
+
 // Ends and disposes of runners without waiting on the calling thread. A runner handed over
 // whose converter still runs is asked to end (SIGTERM) at once and killed (SIGKILL) when it is
 // still there after the grace time; a timer then polls until its worker thread has stopped and
@@ -47,3 +49,5 @@ private:
     std::vector<Entry> m_pending;
     QTimer m_timer;
 };
+
+} // namespace vidrune

@@ -6,6 +6,8 @@
 
 #include <unistd.h>
 
+namespace vidrune {
+
 namespace StateLocations {
 
 namespace {
@@ -87,3 +89,5 @@ void SaveOutputFolder(const QString &settingsFile, const QString &folder)
 }
 
 } // namespace StateLocations
+
+} // namespace vidrune

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+namespace vidrune {
+
 // Where `video` keeps what it writes. A copy whose folder we may write to (the build tree, a
 // portable copy) is portable: it keeps progress.txt beside itself and the remembered output
 // folder where it always has. An installed copy in a system folder keeps its settings under
@@ -44,3 +46,5 @@ QString LoadOutputFolder(const QString &settingsFile);
 void SaveOutputFolder(const QString &settingsFile, const QString &folder);
 
 } // namespace StateLocations
+
+} // namespace vidrune

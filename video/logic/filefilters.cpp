@@ -1,5 +1,7 @@
 #include "logic/filefilters.h"
 
+namespace vidrune {
+
 namespace FileFilters {
 
 namespace {
@@ -54,3 +56,5 @@ QStringList ToQtFilters(const QList<Entry> &entries)
 }
 
 } // namespace FileFilters
+
+} // namespace vidrune

@@ -1,5 +1,7 @@
 #include "logic/filelistmodel.h"
 
+namespace vidrune {
+
 FileListModel::FileListModel(QObject *parent) : QAbstractTableModel(parent) {}
 
 int FileListModel::rowCount(const QModelIndex &parent) const
@@ -129,3 +131,5 @@ QStringList FileListModel::Paths() const
         paths << r.path;
     return paths;
 }
+
+} // namespace vidrune

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QVector>
 
+namespace vidrune {
+
 // The file list of the main dialog: column 0 the full path of an input file, column 1 its
 // status text. Rows are plain values, so long lists stay cheap.
 class FileListModel final : public QAbstractTableModel
@@ -49,3 +51,5 @@ private:
     };
     QVector<Row> m_rows;
 };
+
+} // namespace vidrune

@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QUrl>
 
+namespace vidrune {
+
 namespace {
 
 QString ProgramName(const QStringList &arguments)
@@ -81,3 +83,5 @@ QString LaunchArguments::VersionText()
 {
     return QStringLiteral("Vidrune 10.0.2\n");
 }
+
+} // namespace vidrune

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace vidrune {
+
 // The command line of `vidrune [FILE...]` (the file manager's "Open With" passes the chosen
 // files the same way). Every regular file named is added to the list as the Add button adds
 // the files of a multiple choice; names that are missing or are not regular files (folders,
@@ -29,3 +31,5 @@ struct LaunchArguments {
     static QString UsageText(const QString &program);
     static QString VersionText();
 };
+
+} // namespace vidrune

@@ -1,5 +1,7 @@
 #include "logic/outputnaming.h"
 
+namespace vidrune {
+
 namespace OutputNaming {
 
 QString BaseName(const QString &inputPath)
@@ -33,3 +35,5 @@ QString RenamedPath(const QString &folder, const QString &base, const QString &e
 }
 
 } // namespace OutputNaming
+
+} // namespace vidrune

@@ -4,6 +4,8 @@
 
 #include <functional>
 
+namespace vidrune {
+
 // How an output file is named from its input, the output folder and the extension.
 namespace OutputNaming {
 
@@ -28,3 +30,5 @@ inline const QString NewPrefix = QStringLiteral("新");
 inline const QString RenamePrefix = QStringLiteral("重命名");
 
 } // namespace OutputNaming
+
+} // namespace vidrune

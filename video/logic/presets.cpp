@@ -3,6 +3,8 @@
 #include <utility>
 #include <vector>
 
+namespace vidrune {
+
 QString ChoiceList::CurrentText() const
 {
     return current >= 0 && current < entries.size() ? entries.at(current) : QString();
@@ -378,3 +380,5 @@ QString VideoSettings::Extension() const
 {
     return Presets::ExtensionOf(List(FormatList).CurrentText());
 }
+
+} // namespace vidrune

@@ -9,6 +9,8 @@
 #include <functional>
 #include <optional>
 
+namespace vidrune {
+
 // Control ids of the ten setting lists of the main dialog.
 enum SettingList : int {
     FormatList = 1009,
@@ -121,3 +123,5 @@ private:
     std::array<ChoiceList, SettingListCount> m_lists;
     OptionSlots m_slots;
 };
+
+} // namespace vidrune

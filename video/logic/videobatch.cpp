@@ -1,7 +1,7 @@
 #include "logic/videobatch.h"
 
 #include "core/commandline.h"
-#include "core/progressfile.h"
+#include "core/converterprogress.h"
 #include "core/statelocations.h"
 #include "logic/filelistmodel.h"
 #include "logic/outputnaming.h"
@@ -15,6 +15,8 @@
 #include <QPointer>
 
 #include <cstring>
+
+namespace vidrune {
 
 const QString VideoBatch::StatusWaiting = QStringLiteral("等待");
 const QString VideoBatch::StatusDone = QStringLiteral("已完成");
@@ -278,7 +280,7 @@ void VideoBatch::StartFile()
     }
     // The converter is told where this window reads its progress (empty: beside itself).
     const QString progress = m_progress.Acquire();
-    ProgressFile::Reset(progress);
+    ConverterProgress::Reset(progress);
     const std::string progressVariable = std::string(ProgressSlot::EnvironmentName) + '='
         + QFile::encodeName(progress).toStdString();
     runner = std::make_unique<MirelFFmpeg>(commandLine.toStdString(),
@@ -345,7 +347,7 @@ void VideoBatch::OnTimer()
         m_stopper.Retire(std::move(runner));
         FinishCurrent(result);
         if (currentIndex < fileCount - 1) {
-            SetBar(ProgressFile::Complete);
+            SetBar(ConverterProgress::Complete);
             ++currentIndex;
             const quint64 generation = m_generation;
             QPointer<VideoBatch> self(this);
@@ -365,7 +367,7 @@ void VideoBatch::OnTimer()
         } else {
             m_busy = false;
             m_timer.stop();
-            SetBar(ProgressFile::Complete);
+            SetBar(ConverterProgress::Complete);
             RefreshStatuses();
             emit busyChanged(false);
             const int failures = Failures();
@@ -373,7 +375,7 @@ void VideoBatch::OnTimer()
             QPointer<VideoBatch> self(this);
             m_prompts.Message(CompletionText(failures), QStringLiteral("转换完成"), false);
             if (self)
-                SetBar(ProgressFile::Complete);
+                SetBar(ConverterProgress::Complete);
             return;
         }
     }
@@ -425,8 +427,8 @@ void VideoBatch::RefreshStatuses()
             m_list.SetStatus(i, m_failureTexts.at(i));
             m_list.SetDetail(i, m_failureDetails.at(i));
         } else if (runner) {
-            const ProgressFile::View view =
-                ProgressFile::Interpret(ProgressFile::Read(ProgressFilePath()));
+            const ConverterProgress::View view =
+                ConverterProgress::Interpret(ConverterProgress::Read(ProgressFilePath()));
             m_list.SetStatus(i, view.status);
             if (view.valid && view.barValue > m_bar)
                 SetBar(view.barValue);
@@ -484,3 +486,5 @@ void VideoBatch::FinishStop(const RunResult *result)
     if (self)
         emit stopped();
 }
+
+} // namespace vidrune

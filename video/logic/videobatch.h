@@ -12,6 +12,8 @@
 
 #include <memory>
 
+namespace vidrune {
+
 class FileListModel;
 class VideoPrompts;
 class VideoSettings;
@@ -65,7 +67,6 @@ public:
     bool IsStopping() const { return m_stopping; }
     int BarValue() const { return m_bar; }
     int CurrentIndex() const { return currentIndex; }
-    int FileCount() const { return fileCount; }
     int Failures() const;
     FileState StateOf(int row) const;
     QString OutputPathOf(int row) const;
@@ -74,7 +75,6 @@ public:
     QString ProgressFilePath() const;
     bool ProgressBesideProgram() const { return m_progress.IsBesideProgram(); }
     QString ConverterPath() const;
-    QString LogRoot() const { return m_logs.Root(); }
     // Converter process of the current file (0 when none), for diagnostics and tests.
     pid_t CurrentPid() const;
 
@@ -140,3 +140,5 @@ private:
     QVector<QString> m_failureTexts;
     QVector<QString> m_failureDetails;
 };
+
+} // namespace vidrune

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace vidrune {
+
 // Every message box and file chooser of the video dialog goes through this interface, so
 // tests can answer them without a modal window.
 class VideoPrompts
@@ -24,3 +26,5 @@ public:
     // Opens a file or folder with the desktop's own program for it.
     virtual void OpenPath(const QString &path) = 0;
 };
+
+} // namespace vidrune

@@ -1,8 +1,9 @@
 #include "ui/ccontrolbutton.h"
 
-
 #include <QMouseEvent>
 #include <QPainter>
+
+namespace vidrune {
 
 namespace {
 
@@ -134,3 +135,5 @@ void CControlButton::leaveEvent(QEvent *event)
     OnMouseLeave();
     QPushButton::leaveEvent(event);
 }
+
+} // namespace vidrune

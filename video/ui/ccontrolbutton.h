@@ -5,6 +5,8 @@
 #include <QRect>
 #include <QTimer>
 
+namespace vidrune {
+
 // A push button painted entirely from bitmaps: the normal image, the hover image while the
 // mouse rests on it, and the pressed image while it is held down. With a mask, each image is
 // combined over the piece of the owner's background that lies behind the button (mask black
@@ -60,3 +62,5 @@ private:
     QRect backgroundRect;
     QTimer m_hoverTimer;
 };
+
+} // namespace vidrune

@@ -11,6 +11,8 @@
 #include <QWebEngineView>
 #endif
 
+namespace vidrune {
+
 namespace {
 
 // The browser engine ends the whole process when it runs as root with its sandbox on; then the
@@ -52,3 +54,5 @@ void CExplorer1::Navigate2(const QUrl &address)
         view->load(address);
 #endif
 }
+
+} // namespace vidrune

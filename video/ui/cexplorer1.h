@@ -3,6 +3,8 @@
 #include <QUrl>
 #include <QWidget>
 
+namespace vidrune {
+
 // The band across the top of the main dialog: a web view showing our page when one can be
 // created, otherwise an empty, transparent band (the dialog needs nothing from it).
 class CExplorer1 final : public QWidget
@@ -23,3 +25,5 @@ private:
     QWidget *m_view = nullptr;
     QUrl m_address;
 };
+
+} // namespace vidrune

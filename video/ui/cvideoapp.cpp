@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QLineEdit>
 
+namespace vidrune {
+
 int CvideoApp::Run(const QStringList &files)
 {
     // Qt's own buttons and file dialogs speak the dialog's language.
@@ -26,3 +28,5 @@ int CvideoApp::Run(const QStringList &files)
     StateLocations::SaveOutputFolder(settingsFile, dialog.OutputFolderBox()->text());
     return 0;
 }
+
+} // namespace vidrune

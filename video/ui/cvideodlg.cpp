@@ -1,6 +1,6 @@
 #include "ui/cvideodlg.h"
 
-#include "core/progressfile.h"
+#include "core/converterprogress.h"
 #include "logic/filefilters.h"
 #include "ui/ccontrolbutton.h"
 #include "ui/cexplorer1.h"
@@ -28,6 +28,8 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTimer>
+
+namespace vidrune {
 
 namespace {
 
@@ -305,7 +307,7 @@ void CvideoDlg::CreateControls(bool browser)
     Name(progressLabel, m_progress);
     m_progress->setGeometry(DialogUnits::Rect(43, 247, 402, 6));
     m_progress->setObjectName(QStringLiteral("c1008"));
-    m_progress->setRange(0, ProgressFile::Complete);
+    m_progress->setRange(0, ConverterProgress::Complete);
     m_progress->setValue(0);
     m_progress->setTextVisible(false);
     m_controls.insert(1008, m_progress);
@@ -348,7 +350,6 @@ bool CvideoDlg::focusNextPrevChild(bool next)
     }
     return QDialog::focusNextPrevChild(next);
 }
-
 
 QComboBox *CvideoDlg::SettingCombo(int id) const
 {
@@ -634,3 +635,5 @@ bool CvideoDlg::eventFilter(QObject *watched, QEvent *event)
     }
     return QDialog::eventFilter(watched, event);
 }
+
+} // namespace vidrune

@@ -19,6 +19,9 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QTableView;
+
+namespace vidrune {
+
 class CControlButton;
 class CExplorer1;
 class FocusMark;
@@ -141,3 +144,5 @@ private:
     bool m_closeAfterStop = false;   // a close request waits for the stop to end
     int m_closeResult = 0;
 };
+
+} // namespace vidrune

@@ -5,6 +5,8 @@
 #include <QDBusMessage>
 #include <QVariantMap>
 
+namespace vidrune {
+
 DesktopNotifier::DesktopNotifier(QString busAddress) : m_busAddress(std::move(busAddress)) {}
 
 bool DesktopNotifier::Notify(const QString &summary, const QString &body) const
@@ -24,3 +26,5 @@ bool DesktopNotifier::Notify(const QString &summary, const QString &body) const
     call.setAutoStartService(true);
     return bus.send(call);
 }
+
+} // namespace vidrune

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+namespace vidrune {
+
 // Desktop notifications through org.freedesktop.Notifications on the session bus (or the bus
 // at a given address). Without a bus nothing happens.
 class DesktopNotifier
@@ -19,3 +21,5 @@ public:
 private:
     QString m_busAddress;
 };
+
+} // namespace vidrune

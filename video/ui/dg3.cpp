@@ -10,6 +10,8 @@
 #include <QPainter>
 #include <QTimer>
 
+namespace vidrune {
+
 namespace {
 constexpr int AboutFontPixels = 11; // "MS Shell Dlg", 8 points, normal weight
 }
@@ -90,3 +92,5 @@ void Dg3::OnPaint()
     else
         painter.fillRect(rect(), QColor(0xee, 0xf2, 0xf8));
 }
+
+} // namespace vidrune

@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QPixmap>
 
+namespace vidrune {
+
 class CControlButton;
 
 // The About dialog: background bitmap 158, our contact address, and the (hidden) skinned
@@ -26,3 +28,5 @@ private:
     CControlButton *m_close = nullptr;
     QPixmap m_background;
 };
+
+} // namespace vidrune

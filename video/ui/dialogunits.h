@@ -2,6 +2,8 @@
 
 #include <QRect>
 
+namespace vidrune {
+
 // Dialog units to pixels, one rule for every control of both templates: each edge of a
 // rectangle is converted on its own as px = (dlu * 7 + 2) / 4 (base units of 7 x 14 pixels:
 // the dialog font drawn at 12 px), and width and height are the differences of the edges.
@@ -27,3 +29,5 @@ inline constexpr int AboutWidth = 453;
 inline constexpr int AboutHeight = 220;
 
 } // namespace DialogUnits
+
+} // namespace vidrune

@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+namespace vidrune {
+
 const QColor FocusMark::Accent(0x1f, 0x6f, 0xeb);
 
 FocusMark::FocusMark(QWidget *window) : QWidget(window), m_window(window)
@@ -78,3 +80,5 @@ void FocusMark::paintEvent(QPaintEvent *)
                                           -Width / 2.0 - 0.5, -Width / 2.0 - 0.5),
                             3, 3);
 }
+
+} // namespace vidrune

@@ -3,6 +3,8 @@
 #include <QPointer>
 #include <QWidget>
 
+namespace vidrune {
+
 // The keyboard focus mark of a skinned dialog: a rounded ring in the skin's accent colour, with
 // a white inner line so it also shows on the blue title band, drawn around the control that
 // has the focus. It appears once the keyboard is used in the window and goes on a mouse press,
@@ -37,3 +39,5 @@ private:
     QPointer<QWidget> m_target;
     bool m_keyboard = false;
 };
+
+} // namespace vidrune

@@ -5,6 +5,8 @@
 #include <QMessageBox>
 #include <QUrl>
 
+namespace vidrune {
+
 void QtVideoPrompts::Message(const QString &text, const QString &caption, bool owned)
 {
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok,
@@ -43,3 +45,5 @@ void QtVideoPrompts::OpenPath(const QString &path)
 {
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
+
+} // namespace vidrune

@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QWidget>
 
+namespace vidrune {
+
 // The real message boxes and file choosers of the dialog.
 class QtVideoPrompts final : public VideoPrompts
 {
@@ -21,3 +23,5 @@ public:
 private:
     QPointer<QWidget> m_owner;
 };
+
+} // namespace vidrune

@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+namespace vidrune {
+
 namespace VideoSite {
 
 QUrl PageUrl()
@@ -22,3 +24,5 @@ bool BrowserDisabled()
 }
 
 } // namespace VideoSite
+
+} // namespace vidrune

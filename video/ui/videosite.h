@@ -3,6 +3,8 @@
 #include <QString>
 #include <QUrl>
 
+namespace vidrune {
+
 // Our own addresses shown by the dialogs.
 namespace VideoSite {
 
@@ -20,3 +22,5 @@ bool BrowserDisabled();
 inline const QString ContactAddress = QStringLiteral("video@zelmora.net");
 
 } // namespace VideoSite
+
+} // namespace vidrune

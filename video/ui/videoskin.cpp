@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QGuiApplication>
 
+namespace vidrune {
+
 namespace VideoSkin {
 
 QPixmap Bitmap(int id)
@@ -26,3 +28,5 @@ QString IconPath()
 }
 
 } // namespace VideoSkin
+
+} // namespace vidrune

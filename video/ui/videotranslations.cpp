@@ -5,6 +5,8 @@
 #include <QLocale>
 #include <QTranslator>
 
+namespace vidrune {
+
 namespace VideoTranslations {
 
 bool Install(QCoreApplication &app)
@@ -21,3 +23,5 @@ bool Install(QCoreApplication &app)
 }
 
 } // namespace VideoTranslations
+
+} // namespace vidrune

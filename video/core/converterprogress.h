@@ -2,9 +2,11 @@
 
 #include <QString>
 
+namespace vidrune {
+
 // progress.txt: the converter keeps the progress of the current file in it, in tenths of a
 // percent (0 to 1000), as decimal digits; nothing after the number is read.
-namespace ProgressFile {
+namespace ConverterProgress {
 
 inline constexpr int Complete = 1000;
 
@@ -24,4 +26,6 @@ struct View {
 };
 View Interpret(long long value);
 
-} // namespace ProgressFile
+} // namespace ConverterProgress
+
+} // namespace vidrune

@@ -1,8 +1,10 @@
-#include "core/progressfile.h"
+#include "core/converterprogress.h"
 
 #include <QFile>
 
-namespace ProgressFile {
+namespace vidrune {
+
+namespace ConverterProgress {
 
 bool Reset(const QString &path)
 {
@@ -52,4 +54,6 @@ View Interpret(long long value)
     return view;
 }
 
-} // namespace ProgressFile
+} // namespace ConverterProgress
+
+} // namespace vidrune
