@@ -154,7 +154,7 @@ TEST_F(AccessTest, EveryControlHasANameAndARole)
     EXPECT_EQ(QAccessible::queryAccessibleInterface(Button(1006))->text(QAccessible::Name),
               "停止转换");
     Button(1006)->click();
-    ASSERT_TRUE(WaitFor([&] { return !dlg->Batch().IsBusy(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !dlg->Batch().IsBusy(); }));
 }
 
 TEST_F(AccessTest, TabVisitsTheControlsInReadingOrder)
@@ -195,7 +195,7 @@ TEST_F(AccessTest, TabVisitsTheControlsInReadingOrder)
     Button(1006)->setFocus(Qt::OtherFocusReason);
     EXPECT_EQ(Walk(3), (QStringList{"c1023", "c1019", "c1006"}));
     Button(1006)->click();
-    ASSERT_TRUE(WaitFor([&] { return !dlg->Batch().IsBusy(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !dlg->Batch().IsBusy(); }));
 }
 
 TEST_F(AccessTest, FocusMarkShowsWhereTheKeyboardIs)

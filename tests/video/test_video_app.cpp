@@ -62,7 +62,7 @@ TEST(VideoProgram, CommandLineAnswersAndReportsWhatItSkips)
         ASSERT_TRUE(p.waitForStarted()) << r.args.join(' ');
         QByteArray err;
         if (r.exitCode < 0) {
-            ASSERT_TRUE(WaitFor([&] {
+            ASSERT_TRUE(testsupport::waitFor([&] {
                 err += p.readAllStandardError();
                 return QString::fromUtf8(err).contains(r.err) || p.state() == QProcess::NotRunning;
             }, 30000));

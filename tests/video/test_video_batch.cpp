@@ -48,7 +48,7 @@ protected:
     }
     bool WaitDone(int ms = 20000)
     {
-        return WaitFor([&] { return !batch->IsBusy(); }, ms);
+        return testsupport::waitFor([&] { return !batch->IsBusy(); }, ms);
     }
     // Stops the batch and waits until the stop is over.
     bool StopAndWaitIdle(bool announce = false)
@@ -116,12 +116,12 @@ TEST_F(BatchTest, ConverterWritesTheProgressFileTheWindowReads)
             EXPECT_EQ(QFileInfo(progress).path(), app.File("run/vidrune")) << where;
         }
         // The converter got the name in its environment: it writes there, nowhere else.
-        ASSERT_TRUE(WaitFor([&] { return ReadAll(progress) == "100"; })) << where;
+        ASSERT_TRUE(testsupport::waitFor([&] { return ReadAll(progress) == "100"; })) << where;
         b->OnTimer();
         EXPECT_EQ(list.Status(0), "10%") << where;
         EXPECT_EQ(QFileInfo::exists(app.Progress()), r.beside) << where;
         b->Stop(false);
-        ASSERT_TRUE(WaitFor([&] { return !b->IsBusy(); })) << where;
+        ASSERT_TRUE(testsupport::waitFor([&] { return !b->IsBusy(); })) << where;
         b.reset();
         EXPECT_EQ(QFileInfo::exists(progress), r.beside)
             << "a window's own file goes with it; progress.txt stays, " << where;
@@ -153,7 +153,7 @@ TEST_F(BatchTest, ThreeFilesTopToBottomWithStatusesWhileTheSecondConverts)
     EXPECT_EQ(busy, QList<bool>{true});
 
     bool seen = false;
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(testsupport::waitFor([&] {
         if (b.CurrentIndex() == 1 && list.Status(0) == "已完成" && list.Status(2) == "等待"
             && list.Status(1).endsWith('%') && list.Status(1) != "--%") {
             seen = true;
@@ -308,7 +308,7 @@ TEST_F(BatchTest, OutputNamesOfTheBatch)
         files.InsertAt(0, fresh.File(r.input));
         VideoBatch b(files, s, p, {fresh.Path(), QString(), 50, 0, {}});
         ASSERT_TRUE(b.Start(fresh.File(r.folder)));
-        ASSERT_TRUE(WaitFor([&] { return !b.IsBusy(); }));
+        ASSERT_TRUE(testsupport::waitFor([&] { return !b.IsBusy(); }));
         const std::string where = r.output.toStdString();
         EXPECT_EQ(b.OutputPathOf(0), fresh.File(r.output)) << where;
         EXPECT_EQ(fresh.LastArgs().value(fresh.LastArgs().size() - 1), fresh.File(r.output));
@@ -370,7 +370,7 @@ TEST_F(BatchTest, SameBaseNameInOneBatchNeverReplacesThisBatchsOutput)
         }
         VideoBatch b(files, s, p, {fresh.Path(), QString(), 20, 0, {}});
         ASSERT_TRUE(b.Start(out));
-        ASSERT_TRUE(WaitFor([&] { return !b.IsBusy(); }));
+        ASSERT_TRUE(testsupport::waitFor([&] { return !b.IsBusy(); }));
         const std::string where = r.present.join(", ").toStdString();
         QStringList asked;
         for (const auto &q : p.questions)
@@ -418,7 +418,7 @@ TEST_F(BatchTest, ProgressValuesMoveTheBarForwardOnly)
     Add({"hang.flv"});
     VideoBatch &b = MakeBatch(3600 * 1000);
     ASSERT_TRUE(b.Start(Out()));
-    ASSERT_TRUE(WaitFor([&] { return ReadAll(app.Progress()) == "100"; }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return ReadAll(app.Progress()) == "100"; }));
     struct Step {
         const char *content;
         const char *status;
@@ -467,7 +467,7 @@ TEST_F(BatchTest, TicksDuringTheOverwriteQuestionOnlyRefresh)
     prompts.answers = {false};
     ASSERT_TRUE(b.Start(Out()));
     // Drive the ticks until the batch ends.
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(testsupport::waitFor([&] {
         b.OnTimer();
         return !b.IsBusy();
     }));
@@ -485,10 +485,15 @@ TEST_F(BatchTest, StopDuringTheOverwriteQuestionStartsNothing)
     prompts.onQuestion = [&] { b.Stop(); };
     b.Start(Out());
     EXPECT_FALSE(b.IsBusy());
-    QThread::msleep(200);
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(app.Calls().isEmpty());
+    // The command line is built just before a runner is made: none means no runner was.
+    EXPECT_EQ(b.CommandLineOf(0), QString());
     EXPECT_EQ(b.CurrentPid(), 0);
+    EXPECT_EQ(b.StateOf(0), VideoBatch::FileState::Stopped);
+    // A tick that was already on its way starts nothing either.
+    b.OnTimer();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(b.CommandLineOf(0), QString());
+    EXPECT_TRUE(app.Calls().isEmpty());
     EXPECT_EQ(Statuses(), QStringList{"已停止"});
     ASSERT_EQ(prompts.messages.size(), 1);
     EXPECT_EQ(prompts.messages[0].text, "转换已停止");
@@ -547,8 +552,8 @@ TEST_F(BatchTest, StopMidFileEndsTheConverterAndKeepsTheRestWaiting)
         QObject::connect(&b, &VideoBatch::stoppingChanged, [&](bool v) { stopping << v; });
         QObject::connect(&b, &VideoBatch::stopped, [&] { ++stoppedSignals; });
         ASSERT_TRUE(b.Start(fresh.File("out")));
-        ASSERT_TRUE(WaitFor([&] { return b.CurrentIndex() == 1 && b.CurrentPid() > 0; }));
-        ASSERT_TRUE(WaitFor([&] { return ReadAll(fresh.Progress()) == "100"; })) << where;
+        ASSERT_TRUE(testsupport::waitFor([&] { return b.CurrentIndex() == 1 && b.CurrentPid() > 0; }));
+        ASSERT_TRUE(testsupport::waitFor([&] { return ReadAll(fresh.Progress()) == "100"; })) << where;
         const pid_t pid = b.CurrentPid();
         ASSERT_TRUE(ProcessExists(pid));
 
@@ -557,7 +562,7 @@ TEST_F(BatchTest, StopMidFileEndsTheConverterAndKeepsTheRestWaiting)
         EXPECT_TRUE(b.IsStopping()) << where;
         EXPECT_TRUE(b.IsBusy()) << where;
         EXPECT_TRUE(p.messages.isEmpty()) << where;
-        ASSERT_TRUE(WaitFor([&] { return !b.IsBusy(); })) << where;
+        ASSERT_TRUE(testsupport::waitFor([&] { return !b.IsBusy(); })) << where;
 
         EXPECT_FALSE(ProcessExists(pid)) << "converter still there (alive or unreaped), " << where;
         EXPECT_EQ(ReadAll(fresh.File("got_term")), "TERM") << "SIGTERM comes first, " << where;
@@ -581,7 +586,7 @@ TEST_F(BatchTest, StopMidFileEndsTheConverterAndKeepsTheRestWaiting)
         p.messages.clear();
         files.RemoveAt(1);
         ASSERT_TRUE(b.Start(fresh.File("out")));
-        ASSERT_TRUE(WaitFor([&] { return !b.IsBusy(); }));
+        ASSERT_TRUE(testsupport::waitFor([&] { return !b.IsBusy(); }));
         EXPECT_EQ(files.Status(0), "已完成");
         EXPECT_EQ(files.Status(1), "已完成");
     }
@@ -590,24 +595,34 @@ TEST_F(BatchTest, StopMidFileEndsTheConverterAndKeepsTheRestWaiting)
 TEST_F(BatchTest, EventLoopKeepsTurningThroughPausesAndAStubbornStop)
 {
     // The real one-second pause between files and a converter that must be killed after the
-    // grace time: neither may hold up the thread that runs the batch. The bound is loose on
-    // purpose (a loaded machine); a pause or a wait done by sleeping would pass it by far.
+    // grace time: neither may hold up the thread that runs the batch. A heartbeat on that
+    // thread notes what it sees; a pause or a wait done by sleeping would let it see neither
+    // the pause before the last file (bar still full) nor the converter alive after it was
+    // asked to end.
     Add({"stubborn.flv", "c.flv", "b.flv", "a.flv"});
     VideoBatch &b = MakeBatch(100, 1000);
-    QElapsedTimer since;
-    qint64 longest = 0;
+    int beatsInLastPause = 0;
+    int beatsInGrace = 0;
+    pid_t stubborn = 0;
     QTimer beat;
-    QObject::connect(&beat, &QTimer::timeout, [&] { longest = std::max(longest, since.restart()); });
+    QObject::connect(&beat, &QTimer::timeout, [&] {
+        if (b.IsBusy() && !b.IsStopping() && b.CurrentIndex() == 3 && b.BarValue() == 1000)
+            ++beatsInLastPause;
+        if (b.IsStopping() && ReadAll(app.File("got_term")) == "TERM" && ProcessExists(stubborn))
+            ++beatsInGrace;
+    });
     beat.start(10);
-    since.start();
     ASSERT_TRUE(b.Start(Out()));
-    ASSERT_TRUE(WaitFor(
+    ASSERT_TRUE(testsupport::waitFor(
         [&] {
             return b.CurrentIndex() == 3 && ReadAll(app.Progress()) == "100"
                 && list.Status(2) == "已完成";
         },
         30000));
     EXPECT_EQ(Statuses().mid(0, 3), (QStringList{"已完成", "已完成", "已完成"}));
+    EXPECT_GT(beatsInLastPause, 0) << "the pause before the last file held up the event loop";
+    stubborn = b.CurrentPid();
+    ASSERT_GT(stubborn, 0);
     QElapsedTimer stopClock;
     stopClock.start();
     b.Stop(false);
@@ -615,7 +630,8 @@ TEST_F(BatchTest, EventLoopKeepsTurningThroughPausesAndAStubbornStop)
     // The converter had its grace time before it was killed.
     EXPECT_GE(stopClock.elapsed(), MirelFFmpeg::TermGrace.count() - 50);
     EXPECT_EQ(Statuses().at(3), "已停止");
-    EXPECT_LT(longest, 900) << "the event loop stood still for " << longest << " ms";
+    EXPECT_GT(beatsInGrace, 0) << "the grace time of the stop held up the event loop";
+    EXPECT_FALSE(ProcessExists(stubborn));
 }
 
 TEST_F(BatchTest, PauseBetweenFilesHoldsTheBarAndTheTick)
@@ -623,15 +639,15 @@ TEST_F(BatchTest, PauseBetweenFilesHoldsTheBarAndTheTick)
     Add({"b.flv", "a.flv"});
     VideoBatch &b = MakeBatch(3600 * 1000, 1500);
     ASSERT_TRUE(b.Start(Out()));
-    ASSERT_TRUE(WaitFor([&] { return app.Calls().size() == 1 && ReadAll(app.Progress()) == "1000"; }));
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(testsupport::waitFor([&] { return app.Calls().size() == 1 && ReadAll(app.Progress()) == "1000"; }));
+    ASSERT_TRUE(testsupport::waitFor([&] {
         b.OnTimer();
         return b.CurrentIndex() == 1;
     }));
     // The next file has started; the pause keeps the bar full and lets no tick through.
     EXPECT_EQ(b.BarValue(), 1000);
-    ASSERT_TRUE(WaitFor([&] { return app.Calls().size() == 2; }));
-    ASSERT_TRUE(WaitFor([&] { return ReadAll(app.Progress()) == "1000"; }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return app.Calls().size() == 2; }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return ReadAll(app.Progress()) == "1000"; }));
     b.OnTimer();
     EXPECT_EQ(b.BarValue(), 1000);
     EXPECT_TRUE(b.IsBusy()) << "a tick inside the pause must not finish the file";

@@ -326,7 +326,7 @@ TEST_F(DialogTest, ThreeFileBatchThroughTheDialog)
     bool seen = false;
     int lastBar = 0;
     bool barBack = false;
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(testsupport::waitFor([&] {
         const QStringList s = Statuses();
         if (dlg->Batch().CurrentIndex() == 1) {
             if (s[0] == "已完成" && s[1].endsWith('%') && s[1] != "--%" && s[2] == "等待")
@@ -358,14 +358,14 @@ TEST_F(DialogTest, StopButtonEndsTheCurrentFileAndUnlocks)
         AddFile(app.File(QString("in/") + n));
     }
     Button(1006)->click();
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(testsupport::waitFor([&] {
         return dlg->Batch().CurrentIndex() == 1 && ReadAll(app.Progress()) == "100";
     }));
     const pid_t pid = dlg->Batch().CurrentPid();
     ASSERT_TRUE(ProcessExists(pid));
     EXPECT_EQ(Button(1006)->text(), "停止转换");
     Button(1006)->click();
-    ASSERT_TRUE(WaitFor([&] { return !dlg->Batch().IsBusy(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !dlg->Batch().IsBusy(); }));
     EXPECT_FALSE(ProcessExists(pid)) << "converter left behind";
     EXPECT_EQ(ReadAll(app.File("got_term")), "TERM");
     EXPECT_EQ(Statuses(), (QStringList{"已完成", "已停止", "等待"}));
@@ -395,8 +395,8 @@ TEST_F(DialogTest, ClosingWhileConvertingAsksOnEveryPath)
                 AddFile(app.File("in/hang.flv"));
             QFile::remove(app.File("got_term"));
             Button(1006)->click();
-            ASSERT_TRUE(WaitFor([&] { return dlg->Batch().CurrentPid() > 0; }));
-            ASSERT_TRUE(WaitFor([&] { return ReadAll(app.Progress()) == "100"; }));
+            ASSERT_TRUE(testsupport::waitFor([&] { return dlg->Batch().CurrentPid() > 0; }));
+            ASSERT_TRUE(testsupport::waitFor([&] { return ReadAll(app.Progress()) == "100"; }));
             const pid_t pid = dlg->Batch().CurrentPid();
             prompts.yesNoAnswers = {yes};
             switch (how) {
@@ -420,10 +420,10 @@ TEST_F(DialogTest, ClosingWhileConvertingAsksOnEveryPath)
                 EXPECT_EQ(dlg->Batch().CurrentPid(), pid) << where;
                 // Stop it for the next round.
                 Button(1006)->click();
-                ASSERT_TRUE(WaitFor([&] { return !dlg->Batch().IsBusy(); })) << where;
+                ASSERT_TRUE(testsupport::waitFor([&] { return !dlg->Batch().IsBusy(); })) << where;
                 continue;
             }
-            ASSERT_TRUE(WaitFor([&] { return !dlg->isVisible(); })) << where;
+            ASSERT_TRUE(testsupport::waitFor([&] { return !dlg->isVisible(); })) << where;
             EXPECT_FALSE(ProcessExists(pid)) << "converter left behind, " << where;
             EXPECT_EQ(ReadAll(app.File("got_term")), "TERM") << where;
             EXPECT_FALSE(dlg->Batch().IsBusy());
@@ -457,7 +457,7 @@ TEST_F(DialogTest, RightClickMenuOpensTheLogAndTheOutputFolder)
     }
     dlg->FileList().RemoveAt(0);
     Button(1006)->click();
-    ASSERT_TRUE(WaitFor([&] { return !dlg->Batch().IsBusy(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !dlg->Batch().IsBusy(); }));
     const QString log = dlg->FileList().Log(0);
     ASSERT_TRUE(QFile::exists(log));
     std::unique_ptr<QMenu> menu(dlg->FileListMenu(0));
@@ -472,7 +472,7 @@ TEST_F(DialogTest, RightClickMenuOpensTheLogAndTheOutputFolder)
     QContextMenuEvent onItem(QContextMenuEvent::Mouse, r.center(), view->viewport()->mapToGlobal(r.center()));
     QCoreApplication::sendEvent(view->viewport(), &onItem);
     QMenu *shown = nullptr;
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(testsupport::waitFor([&] {
         shown = qobject_cast<QMenu *>(QApplication::activePopupWidget());
         return shown != nullptr;
     }, 3000));
@@ -502,7 +502,7 @@ TEST_F(DialogTest, DeleteKeyRemovesTheSelectedItem)
     QTest::keyClick(view, Qt::Key_Delete);
     EXPECT_EQ(Paths().size(), 3);
     Button(1006)->click();
-    ASSERT_TRUE(WaitFor([&] { return !dlg->Batch().IsBusy(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !dlg->Batch().IsBusy(); }));
 }
 
 TEST_F(DialogTest, SeveralFilesAtOnceAreAddedInTheOrderShown)
@@ -591,10 +591,10 @@ TEST(TwoWindows, ConvertingAtOnceEachFollowsItsOwnConverter)
         auto convert = [](CvideoDlg &d) { qobject_cast<QPushButton *>(d.Control(1006))->click(); };
 
         convert(*a);
-        ASSERT_TRUE(WaitFor([&] { return a->FileList().Status(0) == "10%"; })) << where;
+        ASSERT_TRUE(testsupport::waitFor([&] { return a->FileList().Status(0) == "10%"; })) << where;
         convert(*b);
         QStringList seenA, seenB;
-        ASSERT_TRUE(WaitFor([&] {
+        ASSERT_TRUE(testsupport::waitFor([&] {
             seenA << a->FileList().Status(0);
             seenB << b->FileList().Status(0);
             return !b->Batch().IsBusy();
@@ -621,7 +621,7 @@ TEST(TwoWindows, ConvertingAtOnceEachFollowsItsOwnConverter)
             EXPECT_FALSE(QFileInfo::exists(app.Progress())) << "nothing written beside the program";
         }
         convert(*a); // stop
-        ASSERT_TRUE(WaitFor([&] { return !a->Batch().IsBusy(); })) << where;
+        ASSERT_TRUE(testsupport::waitFor([&] { return !a->Batch().IsBusy(); })) << where;
         EXPECT_EQ(a->FileList().Status(0), "已停止") << where;
         a.reset();
         b.reset();

@@ -1,15 +1,13 @@
 // End to end: the dialog converts generated media with the real converter into all five
 // formats; ffprobe checks what came out.
 #include "core/converterprogress.h"
+#include "support/media.h"
+#include "support/probe.h"
 #include "ui/cvideodlg.h"
 #include "video/videotestutil.h"
 
 #include <QComboBox>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLineEdit>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -18,47 +16,6 @@
 using namespace vidrune;
 
 namespace {
-
-bool RunTool(const QString &program, const QStringList &args, QByteArray *out = nullptr)
-{
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(120000))
-        return false;
-    if (out)
-        *out = p.readAllStandardOutput();
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-struct Probe {
-    QString video, audio;
-    int width = 0, height = 0, sampleRate = 0, channels = 0;
-    double duration = 0;
-};
-
-Probe ProbeFile(const QString &path)
-{
-    QByteArray json;
-    Probe probe;
-    if (!RunTool("ffprobe", {"-v", "error", "-show_streams", "-show_format", "-of", "json", path},
-             &json))
-        return probe;
-    const QJsonObject root = QJsonDocument::fromJson(json).object();
-    for (const QJsonValue &v : root.value("streams").toArray()) {
-        const QJsonObject s = v.toObject();
-        if (s.value("codec_type").toString() == "video") {
-            probe.video = s.value("codec_name").toString();
-            probe.width = s.value("width").toInt();
-            probe.height = s.value("height").toInt();
-        } else if (s.value("codec_type").toString() == "audio") {
-            probe.audio = s.value("codec_name").toString();
-            probe.sampleRate = s.value("sample_rate").toString().toInt();
-            probe.channels = s.value("channels").toInt();
-        }
-    }
-    probe.duration = root.value("format").toObject().value("duration").toString().toDouble();
-    return probe;
-}
 
 // A private application folder with the real converter and its preset file: vv keeps its
 // progress.txt beside itself.
@@ -125,10 +82,10 @@ TEST_F(VideoEndToEnd, EveryFormatFromTheDialog)
 {
     const QString input = dir.filePath("输入 clip's/第一 clip.avi");
     QDir().mkpath(QFileInfo(input).path());
-    ASSERT_TRUE(RunTool("ffmpeg", {"-v", "error", "-f", "lavfi", "-i",
-                               "testsrc=size=320x240:rate=25:duration=2", "-f", "lavfi", "-i",
-                               "sine=frequency=440:sample_rate=44100:duration=2", "-ac", "2",
-                               "-c:v", "mpeg4", "-c:a", "mp2", "-y", input}));
+    ASSERT_TRUE(testsupport::makeMedia(
+        input, {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2", "-f", "lavfi",
+                "-i", "sine=frequency=440:sample_rate=44100:duration=2", "-ac", "2", "-c:v",
+                "mpeg4", "-c:a", "mp2"}));
 
     const QString out = dir.filePath("out folder");
     QDir().mkpath(out);
@@ -155,19 +112,20 @@ TEST_F(VideoEndToEnd, EveryFormatFromTheDialog)
         emit format->activated(r.formatIndex);
         prompts.messages.clear();
         qobject_cast<QPushButton *>(dlg.Control(1006))->click();
-        ASSERT_TRUE(WaitFor([&] { return !dlg.Batch().IsBusy(); }, 120000)) << r.ext;
+        ASSERT_TRUE(testsupport::waitFor([&] { return !dlg.Batch().IsBusy(); }, 120000)) << r.ext;
         ASSERT_EQ(prompts.messages.size(), 1);
         EXPECT_EQ(prompts.messages[0].text, "转换完成") << r.ext;
         EXPECT_EQ(dlg.FileList().Status(0), "已完成") << r.ext;
         const QString output = out + "/第一 clip." + r.ext;
         ASSERT_TRUE(QFile::exists(output)) << output.toStdString();
-        const Probe p = ProbeFile(output);
-        EXPECT_EQ(p.video, r.video) << r.ext;
-        EXPECT_EQ(p.audio, r.audio) << r.ext;
-        EXPECT_EQ(p.width, r.width) << r.ext;
-        EXPECT_EQ(p.height, r.height) << r.ext;
-        EXPECT_EQ(p.sampleRate, r.rate) << r.ext;
-        EXPECT_EQ(p.channels, r.channels) << r.ext;
+        const testsupport::Probe p = testsupport::probe(output);
+        ASSERT_TRUE(p.video() && p.audio()) << r.ext;
+        EXPECT_EQ(p.video()->codec, r.video) << r.ext;
+        EXPECT_EQ(p.audio()->codec, r.audio) << r.ext;
+        EXPECT_EQ(p.video()->width, r.width) << r.ext;
+        EXPECT_EQ(p.video()->height, r.height) << r.ext;
+        EXPECT_EQ(p.audio()->sampleRate, r.rate) << r.ext;
+        EXPECT_EQ(p.audio()->channels, r.channels) << r.ext;
         EXPECT_NEAR(p.duration, 2.0, 0.3) << r.ext;
     }
     EXPECT_EQ(ConverterProgress::Read(appFolder + "/progress.txt"), 1000);
@@ -177,10 +135,9 @@ TEST_F(VideoEndToEnd, StoppedMidFileLeavesNoFileAndNoHiddenFile)
 {    // Cheap to make, slow to convert (H.264 at 1280x720): the stop lands mid-file.
     const QString input = dir.filePath("in/长 clip.avi");
     QDir().mkpath(QFileInfo(input).path());
-    ASSERT_TRUE(RunTool("ffmpeg", {"-v", "error", "-f", "lavfi", "-i",
-                                   "testsrc=size=320x240:rate=25:duration=120", "-f", "lavfi",
-                                   "-i", "sine=duration=120", "-c:v", "mpeg4", "-q:v", "8",
-                                   "-c:a", "mp2", "-y", input}));
+    ASSERT_TRUE(testsupport::makeMedia(
+        input, {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=120", "-f", "lavfi",
+                "-i", "sine=duration=120", "-c:v", "mpeg4", "-q:v", "8", "-c:a", "mp2"}));
 
     struct Row {
         const char *name;
@@ -201,13 +158,13 @@ TEST_F(VideoEndToEnd, StoppedMidFileLeavesNoFileAndNoHiddenFile)
 
         auto *convert = qobject_cast<QPushButton *>(dlg.Control(1006));
         convert->click();
-        ASSERT_TRUE(WaitFor([&] {
+        ASSERT_TRUE(testsupport::waitFor([&] {
             const long long p = ConverterProgress::Read(appFolder + "/progress.txt");
             return dlg.Batch().CurrentPid() > 0 && p > 0 && p < 1000;
         }, 60000)) << r.name;
         const pid_t pid = dlg.Batch().CurrentPid();
         convert->click(); // 停止转换
-        ASSERT_TRUE(WaitFor([&] { return !dlg.Batch().IsBusy(); }, 20000)) << r.name;
+        ASSERT_TRUE(testsupport::waitFor([&] { return !dlg.Batch().IsBusy(); }, 20000)) << r.name;
 
         EXPECT_FALSE(ProcessExists(pid)) << r.name;
         EXPECT_EQ(prompts.questions.size(), r.earlierOutput ? 1 : 0) << r.name;
@@ -235,14 +192,13 @@ TEST_F(VideoEndToEnd, TwoWindowsConvertAtOnceEachWithItsOwnProgress)
     const QString longInput = dir.filePath("in/长 clip.avi");
     const QString shortInput = dir.filePath("in/short clip.avi");
     QDir().mkpath(dir.filePath("in"));
-    ASSERT_TRUE(RunTool("ffmpeg", {"-v", "error", "-f", "lavfi", "-i",
-                                   "testsrc=size=320x240:rate=25:duration=120", "-f", "lavfi",
-                                   "-i", "sine=duration=120", "-c:v", "mpeg4", "-q:v", "8",
-                                   "-c:a", "mp2", "-y", longInput}));
-    ASSERT_TRUE(RunTool("ffmpeg", {"-v", "error", "-f", "lavfi", "-i",
-                                   "testsrc=size=320x240:rate=25:duration=2", "-f", "lavfi", "-i",
-                                   "sine=duration=2", "-c:v", "mpeg4", "-c:a", "mp2", "-y",
-                                   shortInput}));
+    ASSERT_TRUE(testsupport::makeMedia(
+        longInput, {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=120", "-f",
+                    "lavfi", "-i", "sine=duration=120", "-c:v", "mpeg4", "-q:v", "8", "-c:a",
+                    "mp2"}));
+    ASSERT_TRUE(testsupport::makeMedia(
+        shortInput, {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2", "-f",
+                     "lavfi", "-i", "sine=duration=2", "-c:v", "mpeg4", "-c:a", "mp2"}));
     const QString out = dir.filePath("out");
     QDir().mkpath(out);
     ScriptedPrompts promptsA, promptsB;
@@ -256,13 +212,13 @@ TEST_F(VideoEndToEnd, TwoWindowsConvertAtOnceEachWithItsOwnProgress)
 
     auto *convertA = qobject_cast<QPushButton *>(a.Control(1006));
     convertA->click();
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(testsupport::waitFor([&] {
         const long long p = ConverterProgress::Read(a.Batch().ProgressFilePath());
         return p > 0 && p < 1000;
     }, 60000));
     qobject_cast<QPushButton *>(b.Control(1006))->click();
     QStringList seenA;
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(testsupport::waitFor([&] {
         seenA << a.FileList().Status(0);
         return !b.Batch().IsBusy();
     }, 120000));
@@ -272,8 +228,9 @@ TEST_F(VideoEndToEnd, TwoWindowsConvertAtOnceEachWithItsOwnProgress)
     EXPECT_EQ(ConverterProgress::Read(b.Batch().ProgressFilePath()), 1000);
     EXPECT_EQ(b.FileList().Status(0), "已完成");
     EXPECT_EQ(b.ProgressBar()->value(), 1000);
-    const Probe p = ProbeFile(out + "/short clip.3gp");
-    EXPECT_EQ(p.video, "h263");
+    const testsupport::Probe p = testsupport::probe(out + "/short clip.3gp");
+    ASSERT_TRUE(p.video());
+    EXPECT_EQ(p.video()->codec, "h263");
     EXPECT_NEAR(p.duration, 2.0, 0.3);
     // A followed only its own converter, which is still under way.
     ASSERT_TRUE(a.Batch().IsBusy()) << "the long file should still be converting";
@@ -281,6 +238,6 @@ TEST_F(VideoEndToEnd, TwoWindowsConvertAtOnceEachWithItsOwnProgress)
     EXPECT_LT(a.ProgressBar()->value(), 1000);
     EXPECT_LT(ConverterProgress::Read(a.Batch().ProgressFilePath()), 1000);
     convertA->click(); // stop
-    ASSERT_TRUE(WaitFor([&] { return !a.Batch().IsBusy(); }, 20000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !a.Batch().IsBusy(); }, 20000));
     EXPECT_EQ(a.FileList().Status(0), "已停止");
 }

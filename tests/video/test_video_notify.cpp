@@ -65,7 +65,7 @@ TEST(VideoNotification, SentAtTheEndOnlyWhenTheDialogIsNotActive)
         c.active->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(c.active));
         qobject_cast<QPushButton *>(dlg.Control(1006))->click();
-        ASSERT_TRUE(WaitFor([&] { return !dlg.Batch().IsBusy(); }));
+        ASSERT_TRUE(testsupport::waitFor([&] { return !dlg.Batch().IsBusy(); }));
         EXPECT_EQ(prompts.notifications, c.expected) << (c.active == &dlg ? "dialog" : "other");
     }
     // A stopped batch is the user's own doing: no notification.
@@ -74,7 +74,7 @@ TEST(VideoNotification, SentAtTheEndOnlyWhenTheDialogIsNotActive)
     ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
     dlg.Batch().Start(app.File("out"));
     dlg.Batch().Stop(false);
-    ASSERT_TRUE(WaitFor([&] { return !dlg.Batch().IsBusy(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !dlg.Batch().IsBusy(); }));
     EXPECT_TRUE(prompts.notifications.isEmpty());
 }
 
@@ -106,7 +106,7 @@ TEST(VideoNotification, ReachesTheNotificationServerOverDBus)
         ASSERT_TRUE(server.registerObject(DesktopNotifier::Path, &fake,
                                           QDBusConnection::ExportAllSlots));
         EXPECT_TRUE(DesktopNotifier(address).Notify("视频转换完成：3 个文件，0 个失败"));
-        ASSERT_TRUE(WaitFor([&] { return !fake.summaries.isEmpty(); }, 5000));
+        ASSERT_TRUE(testsupport::waitFor([&] { return !fake.summaries.isEmpty(); }, 5000));
         EXPECT_EQ(fake.summaries, QStringList{"视频转换完成：3 个文件，0 个失败"});
         EXPECT_EQ(fake.apps, QStringList{QCoreApplication::applicationName()});
         server.unregisterObject(DesktopNotifier::Path);

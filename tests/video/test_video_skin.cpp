@@ -214,9 +214,9 @@ TEST(CControlButton, TheThreeInstancesExistHiddenWithTheirClicks)
     // Clicks: the close buttons close their dialogs.
     about.show();
     about.CloseButton()->click();
-    EXPECT_TRUE(WaitFor([&] { return !about.isVisible(); }, 2000));
+    EXPECT_TRUE(testsupport::waitFor([&] { return !about.isVisible(); }, 2000));
     dlg.CloseButton()->click();
-    EXPECT_TRUE(WaitFor([&] { return !dlg.isVisible(); }, 2000));
+    EXPECT_TRUE(testsupport::waitFor([&] { return !dlg.isVisible(); }, 2000));
 }
 
 TEST(Dg3, TemplateTextsAndClosingByTheTitleBar)
@@ -291,7 +291,7 @@ TEST(CExplorer1, DisabledBrowserLeavesAnEmptyBandAndTheDialogStillConverts)
     ASSERT_TRUE(Touch(app.File("in/a.flv")));
     dlg.FileList().InsertAt(0, app.File("in/a.flv"));
     dlg.OnConvert();
-    ASSERT_TRUE(WaitFor([&] { return !dlg.Batch().IsBusy(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !dlg.Batch().IsBusy(); }));
     EXPECT_EQ(dlg.FileList().Status(0), "已完成");
     qunsetenv(VideoSite::NoBrowserEnvironment);
 }

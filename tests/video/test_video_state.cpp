@@ -274,7 +274,7 @@ TEST_F(ProgressSlotTest, ProgressTxtHeldByAnotherProcessIsLeftToIt)
     other.start(QStringLiteral("flock"), {Beside(), QStringLiteral("sleep"), QStringLiteral("60")});
     ASSERT_TRUE(other.waitForStarted());
     qint64 sleeper = 0; // flock(1) holds the lock once it has started sleep as its child
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(testsupport::waitFor([&] {
         const qint64 pid = other.processId();
         sleeper = ReadAll(QStringLiteral("/proc/%1/task/%1/children").arg(pid)).trimmed().toLongLong();
         return sleeper > 0;

@@ -4,6 +4,7 @@
 // a scripted replacement of the message boxes, and small file and process helpers.
 
 #include "logic/videoprompts.h"
+#include "support/process.h"
 
 #include <QDeadlineTimer>
 #include <QCoreApplication>
@@ -95,23 +96,11 @@ inline QByteArray ReadAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// True while a process with this id exists (a zombie counts: it has not been reaped).
+// True while a process with this id exists. Unlike testsupport::processExists a zombie counts:
+// the runner must reap its converter, so a leftover zombie is a fault here.
 inline bool ProcessExists(pid_t pid)
 {
     return pid > 0 && QFile::exists(QStringLiteral("/proc/%1").arg(pid));
-}
-
-// Runs the event loop until `done` holds or `ms` have passed; returns `done()`.
-inline bool WaitFor(const std::function<bool()> &done, int ms = 10000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
 }
 
 // Message boxes and file choosers answered from a script.

@@ -1,6 +1,6 @@
 // Makes the README pictures of the video dialog: idle with a filled list, during a batch (the
 // second of three files converting), the same batch stopped with the right-click menu open,
-// and the open dialog. Not a test.
+// and the open dialog.
 //   video_screenshots <output folder> <folder holding vv and h264.dat>
 #include "logic/filefilters.h"
 #include "logic/videoprompts.h"
