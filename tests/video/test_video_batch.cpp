@@ -13,6 +13,16 @@ using namespace vidrune;
 
 namespace {
 
+// A batch on `appFolder` with that tick and pause; the other fields keep their defaults.
+VideoBatch::Config BatchConfig(const QString &appFolder, int tickMs, int pauseMs)
+{
+    VideoBatch::Config config;
+    config.appFolder = appFolder;
+    config.tickMs = tickMs;
+    config.pauseMs = pauseMs;
+    return config;
+}
+
 class BatchTest : public ::testing::Test
 {
 protected:
@@ -26,7 +36,9 @@ protected:
     // tickMs: a huge value lets a test drive the ticks itself.
     VideoBatch &MakeBatch(int tickMs = 50, int pauseMs = 0, QString converter = QString())
     {
-        VideoBatch::Config config{app.Path(), converter, tickMs, pauseMs, Logs()};
+        VideoBatch::Config config = BatchConfig(app.Path(), tickMs, pauseMs);
+        config.converter = converter;
+        config.logRoot = Logs();
         batch = std::make_unique<VideoBatch>(list, settings, prompts, config);
         return *batch;
     }
@@ -83,7 +95,9 @@ TEST_F(BatchTest, ConverterFollowsTheApplicationFolder)
         {"/opt/my tools", "/elsewhere/vv", "/elsewhere/vv"},
     };
     for (const Row &r : rows) {
-        VideoBatch b(list, settings, prompts, {r.appFolder, r.converter, 1000, 1000, {}});
+        VideoBatch::Config config = BatchConfig(r.appFolder, 1000, 1000);
+        config.converter = r.converter;
+        VideoBatch b(list, settings, prompts, config);
         EXPECT_EQ(b.ConverterPath(), r.expectedConverter);
         EXPECT_EQ(b.ProgressFilePath(), QString()) << "decided when the first file starts";
     }
@@ -103,7 +117,8 @@ TEST_F(BatchTest, ConverterWritesTheProgressFileTheWindowReads)
     for (const Row &r : rows) {
         const int where = static_cast<int>(r.place);
         QFile::remove(app.Progress());
-        VideoBatch::Config config{app.Path(), QString(), 3600 * 1000, 0, Logs()};
+        VideoBatch::Config config = BatchConfig(app.Path(), 3600 * 1000, 0);
+        config.logRoot = Logs();
         config.progressPlace = r.place;
         config.instanceFolder = app.File("run/vidrune");
         auto b = std::make_unique<VideoBatch>(list, settings, prompts, config);
@@ -306,7 +321,7 @@ TEST_F(BatchTest, OutputNamesOfTheBatch)
         for (const QString &f : r.present)
             ASSERT_TRUE(Touch(fresh.File(f), "old"));
         files.InsertAt(0, fresh.File(r.input));
-        VideoBatch b(files, s, p, {fresh.Path(), QString(), 50, 0, {}});
+        VideoBatch b(files, s, p, BatchConfig(fresh.Path(), 50, 0));
         ASSERT_TRUE(b.Start(fresh.File(r.folder)));
         ASSERT_TRUE(testsupport::waitFor([&] { return !b.IsBusy(); }));
         const std::string where = r.output.toStdString();
@@ -368,7 +383,7 @@ TEST_F(BatchTest, SameBaseNameInOneBatchNeverReplacesThisBatchsOutput)
             ASSERT_TRUE(Touch(fresh.File(*it)));
             files.InsertAt(0, fresh.File(*it));
         }
-        VideoBatch b(files, s, p, {fresh.Path(), QString(), 20, 0, {}});
+        VideoBatch b(files, s, p, BatchConfig(fresh.Path(), 20, 0));
         ASSERT_TRUE(b.Start(out));
         ASSERT_TRUE(testsupport::waitFor([&] { return !b.IsBusy(); }));
         const std::string where = r.present.join(", ").toStdString();
@@ -545,7 +560,7 @@ TEST_F(BatchTest, StopMidFileEndsTheConverterAndKeepsTheRestWaiting)
             ASSERT_TRUE(Touch(fresh.File("in/" + n)));
             files.InsertAt(0, fresh.File("in/" + n));
         }
-        VideoBatch b(files, settings, p, {fresh.Path(), QString(), 50, 0, {}});
+        VideoBatch b(files, settings, p, BatchConfig(fresh.Path(), 50, 0));
         QList<bool> busy, stopping;
         int stoppedSignals = 0;
         QObject::connect(&b, &VideoBatch::busyChanged, [&](bool v) { busy << v; });
