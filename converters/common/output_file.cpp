@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,6 +92,7 @@ OutputFile::~OutputFile()
     // Bytes that reached the muxer may still wait in the I/O buffer: they count as written.
     if (!m_done && m_io && m_io->pb && avio_tell(m_io->pb) > 0 && m_target.kind() != OutputTarget::Kind::Direct)
         set_partial_output_removed(true);
+    av_dict_free(&m_muxer_options);
     if (m_ctx) {
         m_ctx->pb = nullptr; // ours, freed with m_io
         avformat_free_context(m_ctx);
@@ -121,6 +123,39 @@ void OutputFile::set_metadata(const AVDictionary* tags)
     av_dict_free(&m_ctx->metadata);
     if (tags)
         av_dict_copy(&m_ctx->metadata, tags, 0);
+}
+
+void OutputFile::set_muxer_option(const char* key, const char* value)
+{
+    av_dict_set(&m_muxer_options, key, value, 0);
+}
+
+bool OutputFile::add_attached_picture(const AVStream* source)
+{
+    if (!source || !(source->disposition & AV_DISPOSITION_ATTACHED_PIC) || source->attached_pic.size <= 0)
+        return false;
+    const AVCodecID codec = source->codecpar->codec_id;
+    if (codec != AV_CODEC_ID_MJPEG && codec != AV_CODEC_ID_PNG)
+        return false;
+    const std::string_view muxer = m_ctx->oformat->name;
+    if (muxer != "mp3" && muxer != "ipod" && muxer != "mp4" && muxer != "flac")
+        return false;
+    PacketPtr pkt = make_packet();
+    check(av_packet_ref(pkt.get(), &source->attached_pic), Failure::Codec, "out of memory");
+    AVStream* st = add_stream();
+    check(avcodec_parameters_copy(st->codecpar, source->codecpar), Failure::Codec,
+          "cannot describe the cover picture");
+    st->codecpar->codec_tag = 0;
+    st->disposition = AV_DISPOSITION_ATTACHED_PIC;
+    st->time_base = AVRational{1, 90000};
+    // The picture's kind and description ("Cover (front)") travel as its stream's tags.
+    av_dict_copy(&st->metadata, source->metadata, 0);
+    pkt->stream_index = st->index;
+    pkt->pts = pkt->dts = 0;
+    pkt->duration = 0;
+    pkt->flags |= AV_PKT_FLAG_KEY;
+    m_pictures.push_back(std::move(pkt));
+    return true;
 }
 
 void OutputFile::check_write(int ret, const char* what)
@@ -155,8 +190,16 @@ void OutputFile::write_header()
         m_io->pb->seekable = m_target.seekable() ? AVIO_SEEKABLE_NORMAL : 0;
         m_ctx->pb = m_io->pb;
     }
-    check_write(avformat_write_header(m_ctx, nullptr), "cannot write the output header");
+    check_write(avformat_write_header(m_ctx, &m_muxer_options), "cannot write the output header");
     m_header = true;
+    m_direct = !m_pictures.empty() && m_ctx->nb_streams == m_pictures.size() + 1;
+    for (PacketPtr& pkt : m_pictures) {
+        const AVStream* st = m_ctx->streams[pkt->stream_index];
+        av_packet_rescale_ts(pkt.get(), AVRational{1, 90000}, st->time_base);
+        check_write(m_direct ? av_write_frame(m_ctx, pkt.get()) : av_interleaved_write_frame(m_ctx, pkt.get()),
+                    "cannot write the cover picture");
+    }
+    m_pictures.clear();
 }
 
 void OutputFile::write(AVPacket* pkt, AVRational time_base)
@@ -164,7 +207,13 @@ void OutputFile::write(AVPacket* pkt, AVRational time_base)
     std::lock_guard lock(m_write_lock);
     AVStream* st = m_ctx->streams[pkt->stream_index];
     av_packet_rescale_ts(pkt, time_base, st->time_base);
-    check_write(av_interleaved_write_frame(m_ctx, pkt), "cannot write to the output");
+    if (m_direct) {
+        const int ret = av_write_frame(m_ctx, pkt);
+        av_packet_unref(pkt);
+        check_write(ret, "cannot write to the output");
+    } else {
+        check_write(av_interleaved_write_frame(m_ctx, pkt), "cannot write to the output");
+    }
     if (m_ctx->pb)
         m_bytes.store(std::max<int64_t>(0, avio_tell(m_ctx->pb)), std::memory_order_relaxed);
 }

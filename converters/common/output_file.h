@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace zmconv {
 
@@ -44,6 +45,12 @@ public:
     AVStream* add_stream();
     // Global tags written with the header (copied, may be null).
     void set_metadata(const AVDictionary* tags);
+    // An option of the muxer (such as "write_xing"), passed when the header is written.
+    void set_muxer_option(const char* key, const char* value);
+    // Cover art: a stream for the input's attached picture (its parameters, tags and the
+    // picture itself), written right after the header. Returns false, adding nothing, when
+    // this muxer cannot carry the picture (only MP3, MP4/M4A and FLAC keep JPEG or PNG covers).
+    bool add_attached_picture(const AVStream* source);
 
     // Creates the temporary file and writes the header. Stream time bases may change here.
     void write_header();
@@ -64,6 +71,12 @@ private:
     OutputTarget m_target;
     AVFormatContext* m_ctx = nullptr;
     std::unique_ptr<Io> m_io;
+    AVDictionary* m_muxer_options = nullptr;
+    std::vector<PacketPtr> m_pictures; // stream_index set
+    // Packets go straight to the muxer: one stream of sound besides pictures needs no
+    // interleaving, and the interleaver would hold back seconds of sound waiting for a second
+    // picture that never comes.
+    bool m_direct = false;
     std::mutex m_write_lock;
     bool m_header = false;
     bool m_done = false;

@@ -1,5 +1,6 @@
 #include "conv_job.h"
 
+#include "audio_copy.h"
 #include "errors.h"
 #include "input_file.h"
 #include "options.h"
@@ -12,6 +13,8 @@
 #include <cctype>
 #include <cinttypes>
 #include <cstdio>
+#include <memory>
+#include <string_view>
 
 namespace conv {
 
@@ -43,16 +46,67 @@ constexpr std::array<zmconv::OptionSpec, 17> kOptions = {{
     {"nostdin", false, Ignored},
 }};
 
-constexpr std::array<OutputKind, 8> kKinds = {{
-    {".mp3", "mp3", "libmp3lame", 2},
-    {".wma", "asf", "wmav1", 2},
-    {".ogg", "ogg", "libvorbis", 0},
-    {".wav", "wav", "pcm_s16le", 0},
-    {".flac", "flac", "flac", 0},
-    {".ac3", "ac3", "ac3", 0},
-    {".aac", "adts", "aac", 0},
-    {".amr", "amr", "libopencore_amrnb", 1},
+constexpr std::array<OutputKind, 10> kKinds = {{
+    {".mp3", "mp3", "libmp3lame", 2, AV_CODEC_ID_MP3, 0, 0},
+    {".wma", "asf", "wmav1", 2, AV_CODEC_ID_NONE, 0, 0},
+    {".ogg", "ogg", "libvorbis", 0, AV_CODEC_ID_VORBIS, 0, 0},
+    {".wav", "wav", "pcm_s16le", 0, AV_CODEC_ID_PCM_S16LE, 0, 0},
+    {".flac", "flac", "flac", 0, AV_CODEC_ID_FLAC, 0, 0},
+    {".ac3", "ac3", "ac3", 0, AV_CODEC_ID_AC3, 0, 0},
+    {".aac", "adts", "aac", 0, AV_CODEC_ID_AAC, 0, 0},
+    {".amr", "amr", "libopencore_amrnb", 1, AV_CODEC_ID_AMR_NB, 0, 0},
+    // AAC in the iPod flavour of MP4, which players take as music.
+    {".m4a", "ipod", "aac", 0, AV_CODEC_ID_AAC, 192000, 0},
+    // Opus always decodes at 48000 Hz: encoding at a lower rate only loses the high band.
+    {".opus", "opus", "libopus", 0, AV_CODEC_ID_OPUS, 128000, 48000},
 }};
+
+constexpr std::string_view kCopy = "copy";
+
+// The codec an encoder name makes; NONE for an unknown name.
+AVCodecID codec_of_encoder(const std::string& name)
+{
+    if (name == "libopencore_amrnb" || name == "amr_nb" || name == "amrnb")
+        return AV_CODEC_ID_AMR_NB;
+    if (const AVCodec* c = avcodec_find_encoder_by_name(name.c_str()))
+        return c->id;
+    if (const AVCodecDescriptor* d = avcodec_descriptor_get_by_name(name.c_str()))
+        return d->id;
+    return AV_CODEC_ID_NONE;
+}
+
+// The tags -map_meta_data carries: the file's, joined by those of the audio stream.
+AVDictionary* tags_to_copy(const AVFormatContext* in, int audio)
+{
+    AVDictionary* tags = nullptr;
+    av_dict_copy(&tags, in->metadata, 0);
+    // Sound files such as Ogg keep their tags on the audio stream, not on the file: those
+    // join the file's own (which win), all but the ones that describe the old stream.
+    const AVDictionaryEntry* e = nullptr;
+    while ((e = av_dict_get(in->streams[audio]->metadata, "", e, AV_DICT_IGNORE_SUFFIX))) {
+        static constexpr std::string_view kStreamOnly[] = {"encoder", "handler_name", "vendor_id",
+                                                           "duration", "language"};
+        std::string key(e->key);
+        std::transform(key.begin(), key.end(), key.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (std::find(std::begin(kStreamOnly), std::end(kStreamOnly), key) == std::end(kStreamOnly))
+            av_dict_set(&tags, e->key, e->value, AV_DICT_DONT_OVERWRITE);
+    }
+    return tags;
+}
+
+// Raises the "nothing to convert" error when no sound reached the output.
+[[noreturn]] void nothing_converted(const Job& job, const zmconv::Decoder* decoder)
+{
+    if (decoder && decoder->frames() == 0 && decoder->damaged() > 0)
+        throw ConvError(Failure::Input, "nothing to convert: none of the input's "
+                                            + std::to_string(decoder->damaged())
+                                            + " audio packets could be decoded");
+    throw ConvError(Failure::Input, job.range.start_us > 0
+                                        ? "nothing to convert: the start offset lies past "
+                                          "the end of the input's audio"
+                                        : "nothing to convert: the input's audio is empty");
+}
 
 // Seek this far before a cut's start: audio packets of an interleaved file may lie before the
 // video key frame the demuxer seeks to; the decoder then trims to the exact sample.
@@ -141,7 +195,7 @@ Job parse_command_line(std::span<const std::string> args)
     job.output = cl.positional.front();
     if (!output_kind_for(job.output))
         throw ConvError(Failure::Usage, "unsupported output format \"" + job.output
-                                            + "\" (use .mp3 .wma .ogg .wav .flac .ac3 .aac .amr)");
+                                            + "\" (use .mp3 .wma .ogg .wav .flac .ac3 .aac .amr .m4a .opus)");
     if (job.range.length_us == 0)
         throw ConvError(Failure::Usage, "invalid value \"0\" for -t: the length must be positive");
     return job;
@@ -156,55 +210,78 @@ std::string progress_line(double seconds, int64_t bytes)
     return buf;
 }
 
-void run(const Job& job, const TextSink& progress)
+Route route_for(const Job& job, const OutputKind& kind, const AVCodecParameters& source)
 {
-    const OutputKind* kind = output_kind_for(job.output);
-    if (!kind)
-        throw ConvError(Failure::Usage, "unsupported output format: " + job.output);
+    RouteRequest request;
+    request.copyable = kind.copyable;
+    request.forced = job.encoder == kCopy;
+    request.encodes_to = codec_of_encoder(job.encoder.empty() || request.forced ? kind.encoder
+                                                                                : job.encoder);
+    request.bit_rate = job.bit_rate;
+    request.sample_rate = job.sample_rate;
+    request.channels = job.channels;
+    request.cut = job.range.start_us > 0 || job.range.length_us >= 0;
+    RouteSource from;
+    from.codec = source.codec_id;
+    from.bit_rate = source.bit_rate;
+    if (source.codec_id == AV_CODEC_ID_AMR_NB) {
+        // The AMR demuxer states the stored rate: frame bytes (mode byte included) 50 times a
+        // second. The mode's own rate is what -ab names.
+        static constexpr int kFrameBytes[] = {13, 14, 16, 18, 20, 21, 27, 32};
+        static constexpr int kModeRates[] = {4750, 5150, 5900, 6700, 7400, 7950, 10200, 12200};
+        for (size_t m = 0; m < std::size(kFrameBytes); ++m)
+            if (source.bit_rate == int64_t(kFrameBytes[m]) * 8 * 50)
+                from.bit_rate = kModeRates[m];
+    }
+    from.sample_rate = source.sample_rate;
+    from.channels = source.ch_layout.nb_channels;
+    return choose_route(request, from);
+}
 
-    zmconv::InputFile in(job.input, AVMEDIA_TYPE_AUDIO);
-    progress(zmconv::describe_input(in) + "\n");
+namespace {
 
-    const int audio = in.best_stream(AVMEDIA_TYPE_AUDIO);
-    if (audio < 0)
-        throw ConvError(Failure::Input, "the input has no audio stream: " + job.input);
-    in.keep_only(audio);
+// The input's audio packets written into out as they are.
+void run_copy(const Job& job, zmconv::InputFile& in, int audio, zmconv::OutputFile& out,
+              zmconv::AudioCopy& copy, const TextSink& progress)
+{
+    zmconv::PacketPtr pkt = zmconv::make_packet();
+    bool have = false;
+    while ((have = in.read(pkt.get())) && pkt->stream_index != audio)
+        zmconv::throw_if_stopped();
+    // The MP3 muxer's header frame tells decoders how many samples of encoder delay to skip; a
+    // stream that came without that count (from FLV, AVI) must not get one, or players would
+    // drop the first 529 samples of the sound.
+    if (std::string_view(out.format()->name) == "mp3"
+        && !(have && av_packet_get_side_data(pkt.get(), AV_PKT_DATA_SKIP_SAMPLES, nullptr)))
+        out.set_muxer_option("write_xing", "0");
+    out.write_header();
 
-    zmconv::OutputFile out({job.output, kind->muxer, job.overwrite, job.input});
+    zmconv::ProgressThrottle throttle(
+        [&](double seconds) { progress(progress_line(seconds, out.bytes_written())); },
+        kProgressInterval);
+    while (have) {
+        zmconv::throw_if_stopped();
+        if (pkt->stream_index == audio) {
+            copy.send_packet(pkt.get());
+            if (copy.seconds_done() > 0)
+                throttle.update(copy.seconds_done());
+        }
+        have = in.read(pkt.get());
+    }
+    zmconv::throw_if_stopped();
+    if (copy.packets() == 0)
+        nothing_converted(job, nullptr);
+    out.finish();
+    throttle.finish(copy.seconds_done());
+}
 
-    zmconv::AudioEncoderSettings settings;
-    settings.encoder = job.encoder.empty() ? kind->encoder : job.encoder;
-    settings.bit_rate = job.bit_rate;
-    settings.sample_rate = job.sample_rate;
-    settings.channels = job.channels;
-    settings.max_channels = kind->max_channels;
-    zmconv::AudioPath path(in, audio, settings, out, job.range);
+void run_encode(const Job& job, zmconv::InputFile& in, int audio,
+                zmconv::OutputFile& out, zmconv::AudioPath& path, const TextSink& progress)
+{
     // The output holds this one stream: encoding may overlap reading and decoding. Encoders of
     // tiny frames (Vorbis takes 64 samples) or of any size (PCM, nothing to compute) would
     // spend more on handing frames over than the overlap wins.
     path.set_encode_thread(path.encoder().frame_size() >= kThreadedFrameSize);
-
-    if (job.copy_metadata) {
-        AVDictionary* tags = nullptr;
-        av_dict_copy(&tags, in.context()->metadata, 0);
-        // Sound files such as Ogg keep their tags on the audio stream, not on the file: those
-        // join the file's own (which win), all but the ones that describe the old stream.
-        const AVDictionaryEntry* e = nullptr;
-        while ((e = av_dict_get(in.context()->streams[audio]->metadata, "", e, AV_DICT_IGNORE_SUFFIX))) {
-            static constexpr std::string_view kStreamOnly[] = {"encoder", "handler_name",
-                                                               "vendor_id", "duration", "language"};
-            std::string key(e->key);
-            std::transform(key.begin(), key.end(), key.begin(),
-                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-            if (std::find(std::begin(kStreamOnly), std::end(kStreamOnly), key) == std::end(kStreamOnly))
-                av_dict_set(&tags, e->key, e->value, AV_DICT_DONT_OVERWRITE);
-        }
-        out.set_metadata(tags);
-        // Ogg keeps its tags in the stream's comment header, not in a file-level place.
-        if (std::string_view(kind->muxer) == "ogg" && tags)
-            av_dict_copy(&path.encoder().stream()->metadata, tags, 0);
-        av_dict_free(&tags);
-    }
     out.write_header();
 
     const AVStream* st = in.context()->streams[audio];
@@ -234,16 +311,8 @@ void run(const Job& job, const TextSink& progress)
     zmconv::throw_if_stopped();
     path.finish();
     const zmconv::Decoder& decoder = path.decoder();
-    if (path.seconds_done() <= 0.0) {
-        if (decoder.frames() == 0 && decoder.damaged() > 0)
-            throw ConvError(Failure::Input, "nothing to convert: none of the input's "
-                                                + std::to_string(decoder.damaged())
-                                                + " audio packets could be decoded");
-        throw ConvError(Failure::Input, job.range.start_us > 0
-                                            ? "nothing to convert: the start offset lies past "
-                                              "the end of the input's audio"
-                                            : "nothing to convert: the input's audio is empty");
-    }
+    if (path.seconds_done() <= 0.0)
+        nothing_converted(job, &decoder);
     out.finish();
     throttle.finish(path.seconds_done());
 
@@ -260,6 +329,65 @@ void run(const Job& job, const TextSink& progress)
     }
     if (const std::string text = zmconv::warning_text(report); !text.empty())
         zmconv::warn(text);
+}
+
+} // namespace
+
+void run(const Job& job, const TextSink& progress)
+{
+    const OutputKind* kind = output_kind_for(job.output);
+    if (!kind)
+        throw ConvError(Failure::Usage, "unsupported output format: " + job.output);
+
+    zmconv::InputFile in(job.input, AVMEDIA_TYPE_AUDIO);
+    progress(zmconv::describe_input(in) + "\n");
+
+    const int audio = in.best_stream(AVMEDIA_TYPE_AUDIO);
+    if (audio < 0)
+        throw ConvError(Failure::Input, "the input has no audio stream: " + job.input);
+    in.keep_only(audio);
+
+    const Route route = route_for(job, *kind, *in.context()->streams[audio]->codecpar);
+    if (!route.refusal.empty())
+        throw ConvError(Failure::Usage, "cannot copy the audio into " + job.output + ": " + route.refusal);
+
+    zmconv::OutputFile out({job.output, kind->muxer, job.overwrite, job.input});
+
+    std::unique_ptr<zmconv::AudioCopy> copy;
+    std::unique_ptr<zmconv::AudioPath> path;
+    AVStream* out_audio = nullptr;
+    if (route.copy) {
+        copy = std::make_unique<zmconv::AudioCopy>(in, audio, out);
+        out_audio = copy->stream();
+    } else {
+        zmconv::AudioEncoderSettings settings;
+        settings.encoder = job.encoder.empty() ? kind->encoder : job.encoder;
+        settings.bit_rate = job.bit_rate > 0 ? job.bit_rate : kind->bit_rate;
+        settings.sample_rate = job.sample_rate > 0 ? job.sample_rate : kind->sample_rate;
+        settings.channels = job.channels;
+        settings.max_channels = kind->max_channels;
+        path = std::make_unique<zmconv::AudioPath>(in, audio, settings, out, job.range);
+        out_audio = path->encoder().stream();
+    }
+
+    if (job.copy_metadata) {
+        AVDictionary* tags = tags_to_copy(in.context(), audio);
+        out.set_metadata(tags);
+        // Ogg keeps its tags in the stream's comment header, not in a file-level place.
+        const std::string_view muxer = kind->muxer;
+        if ((muxer == "ogg" || muxer == "opus") && tags)
+            av_dict_copy(&out_audio->metadata, tags, 0);
+        av_dict_free(&tags);
+        // The cover picture, where the input has one and the output can carry it.
+        for (unsigned i = 0; i < in.context()->nb_streams; ++i)
+            if (out.add_attached_picture(in.context()->streams[i]))
+                break;
+    }
+
+    if (copy)
+        run_copy(job, in, audio, out, *copy, progress);
+    else
+        run_encode(job, in, audio, out, *path, progress);
 }
 
 } // namespace conv

@@ -1,8 +1,12 @@
 // The audio converter conv: its command line, the table of output formats chosen by the output
 // file's extension, and the conversion run itself (input -> one audio stream -> output file).
 //
-//   conv -i IN [-ss S] [-t T] [-y] [-vn] [-ab RATE] [-ar HZ] [-ac N] [-acodec NAME]
+//   conv -i IN [-ss S] [-t T] [-y] [-vn] [-ab RATE] [-ar HZ] [-ac N] [-acodec NAME|copy]
 //        [-map_meta_data ANY] OUT
+//
+// Input audio that already has the output format's codec is copied, not encoded again, when
+// nothing asked for differs and there is no cut (see audio_route.h). -map_meta_data carries the
+// tags and, into MP3, M4A and FLAC, the cover picture.
 //
 // Progress goes to standard output: "Duration: HH:MM:SS.cc, start: ..., bitrate: ..." once the
 // input is open, then "size=...kB time=SECONDS.cc bitrate=..." lines a few times a second and
@@ -10,6 +14,7 @@
 #pragma once
 
 #include "audio_path.h"
+#include "audio_route.h"
 
 #include <cstdint>
 #include <functional>
@@ -24,7 +29,7 @@ struct Job {
     zmconv::TimeRange range;   // -ss / -t
     bool overwrite = false;    // -y
     bool copy_metadata = false; // -map_meta_data / -map_metadata
-    std::string encoder;       // -acodec; "" = the format's own
+    std::string encoder;       // -acodec; "" = the format's own, "copy" = copy or fail
     int64_t bit_rate = 0;      // -ab
     int sample_rate = 0;       // -ar
     int channels = 0;          // -ac
@@ -36,6 +41,9 @@ struct OutputKind {
     const char* muxer;     // libavformat muxer name
     const char* encoder;   // default encoder
     int max_channels;      // 0 = encoder's own limit
+    AVCodecID copyable;    // input audio of this codec is copied as it is; NONE = never
+    int64_t bit_rate;      // bits/s when -ab is not given; 0 = the encoder's default
+    int sample_rate;       // Hz when -ar is not given; 0 = the input's (nearest the encoder takes)
 };
 
 // Throws zmconv::ConvError(Failure::Usage) on any problem with the arguments.
@@ -46,6 +54,9 @@ const OutputKind* output_kind_for(const std::string& path);
 
 // Receives every progress text (already ending in a newline).
 using TextSink = std::function<void(const std::string&)>;
+
+// The route for this job and input stream (the encoder's codec worked out from the names).
+Route route_for(const Job& job, const OutputKind& kind, const AVCodecParameters& source);
 
 // Converts; throws zmconv::ConvError on failure, in which case no output file is left. A
 // damaged input that still converts gives one warning line on stderr at the end.
