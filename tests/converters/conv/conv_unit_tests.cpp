@@ -163,7 +163,7 @@ TEST(ConvCommandLine, OutputKindByExtension)
         {"/a/b.mp3", "mp3"}, {"/a/b.MP3", "mp3"}, {"x.tar.wav", "wav"}, {"/o/c.Flac", "flac"},
         {"c.wma", "asf"},    {"c.ogg", "ogg"},    {"c.ac3", "ac3"},      {"c.aac", "adts"},
         {"c.amr", "amr"},    {"/a.mp3/c", nullptr}, {"noext", nullptr},   {"c.mp4", nullptr},
-        {"c.mp3.", nullptr},
+        {"c.mp3.", nullptr}, {"/o/c.m4a", "ipod"}, {"c.Opus", "opus"},
     };
     for (const Row& row : rows) {
         const conv::OutputKind* k = conv::output_kind_for(row.path);
@@ -205,6 +205,10 @@ TEST(ConvCommandLine, BuilderLines)
          "/V/m.mp4", "/o/m.flac", 0, 7000000, 0, 0, 0, "", false},
         {R"(/App/data/conv -i "/V/m.mp4" -y -vn -ab 32k -ar 12050 -ac 1 -map_meta_data "/V/m.mp4":"/o/m.mp3" "/o/m.mp3")",
          "/V/m.mp4", "/o/m.mp3", 0, -1, 32000, 12050, 1, "", true},
+        {R"(/App/data/conv -i "/V/s.mp3" -y -vn -map_meta_data "/V/s.mp3":"/o/s.m4a" "/o/s.m4a")",
+         "/V/s.mp3", "/o/s.m4a", 0, -1, 0, 0, 0, "", true},
+        {R"(/App/data/conv -i "/V/s.mkv" -ss 3 -t 4 -y -vn -map_meta_data "/V/s.mkv":"/o/s.opus" "/o/s.opus")",
+         "/V/s.mkv", "/o/s.opus", 3000000, 4000000, 0, 0, 0, "", true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.line.toStdString());
@@ -221,6 +225,101 @@ TEST(ConvCommandLine, BuilderLines)
         EXPECT_EQ(job.encoder, row.encoder);
         EXPECT_EQ(job.copy_metadata, row.metadata);
         EXPECT_TRUE(job.overwrite);
+    }
+}
+
+// Copy or encode, for each format's codec pair, the options zelmora and users send, and cuts.
+// The source is what the input's audio stream states; the options are a conv command line.
+TEST(ConvRoute, CopyOrEncode)
+{
+    struct Source {
+        AVCodecID codec;
+        int64_t bit_rate;
+        int rate, channels;
+    };
+    const Source aac{AV_CODEC_ID_AAC, 128000, 48000, 2};
+    const Source mp3{AV_CODEC_ID_MP3, 192000, 44100, 2};
+    const Source mp3_mono{AV_CODEC_ID_MP3, 64000, 22050, 1};
+    const Source ac3{AV_CODEC_ID_AC3, 192000, 48000, 6};
+    const Source flac{AV_CODEC_ID_FLAC, 0, 96000, 2};
+    const Source vorbis{AV_CODEC_ID_VORBIS, 112000, 44100, 2};
+    const Source vorbis_mono{AV_CODEC_ID_VORBIS, 80000, 44100, 1};
+    const Source opus{AV_CODEC_ID_OPUS, 0, 48000, 2};
+    const Source pcm{AV_CODEC_ID_PCM_S16LE, 1536000, 48000, 2};
+    const Source pcm24{AV_CODEC_ID_PCM_S24LE, 2304000, 48000, 2};
+    const Source amr74{AV_CODEC_ID_AMR_NB, 8000, 8000, 1};   // stored rate of mode 7.4k
+    const Source amr122{AV_CODEC_ID_AMR_NB, 12800, 8000, 1}; // stored rate of mode 12.2k
+    const Source wma{AV_CODEC_ID_WMAV1, 128000, 44100, 2};
+    enum Want { Encode, Copy, Refuse };
+    struct Row {
+        const char* options; // between the input and the output
+        const char* output;
+        Source source;
+        Want want;
+        const char* refusal = ""; // part of the reason of a refused forced copy
+    } rows[] = {
+        // Each pair, with the options zelmora sends for the format.
+        {"-y -vn", "o.aac", aac, Copy},
+        {"-y -vn -map_meta_data x", "o.m4a", aac, Copy},
+        {"-y -vn -ab 192k -ar 44100 -ac 2 -map_meta_data x", "o.mp3", mp3, Copy},
+        {"-y -vn", "o.ac3", ac3, Copy},
+        {"-y -vn", "o.flac", flac, Copy},
+        {"-y -vn -ac 2 -map_meta_data x", "o.ogg", vorbis, Copy},
+        {"-y -vn -map_meta_data x", "o.opus", opus, Copy},
+        {"-y -vn -acodec pcm_s16le", "o.wav", pcm, Copy},
+        {"-y -vn -ar 8000 -ab 7.4k -ac 1", "o.amr", amr74, Copy},
+        // Another codec than the format's: encoded.
+        {"-y -vn", "o.aac", mp3, Encode},
+        {"-y -vn -map_meta_data x", "o.m4a", mp3, Encode},
+        {"-y -vn", "o.flac", pcm, Encode},
+        {"-y -vn -acodec pcm_s16le", "o.wav", pcm24, Encode},
+        {"-y -vn -map_meta_data x", "o.opus", vorbis, Encode},
+        {"-y -vn -acodec wmav1 -map_meta_data x", "o.wma", wma, Encode}, // WMA is never copied
+        // An option that differs from the input's: encoded.
+        {"-y -vn -ab 128k -ar 44100 -ac 2", "o.mp3", mp3, Encode},
+        {"-y -vn -ab 192k -ar 48000 -ac 2", "o.mp3", mp3, Encode},
+        {"-y -vn -ab 192k -ar 44100 -ac 1", "o.mp3", mp3, Encode},
+        {"-y -vn -ab 64k -ar 22050 -ac 1", "o.mp3", mp3_mono, Copy},
+        {"-y -vn -ac 2", "o.ogg", vorbis_mono, Encode},
+        {"-y -vn -ar 8000 -ab 7.4k -ac 1", "o.amr", amr122, Encode},
+        {"-y -vn -ab 64k", "o.aac", aac, Encode},
+        {"-y -vn -ab 128k", "o.aac", aac, Copy},
+        {"-y -vn -ab 96k", "o.opus", opus, Encode}, // the input's rate is unknown
+        {"-y -vn -ab 320k", "o.flac", flac, Copy},  // lossless: a bit rate means nothing
+        {"-y -vn -ar 48000", "o.flac", flac, Encode},
+        {"-y -vn -ac 2", "o.ac3", ac3, Encode},
+        {"-y -vn -acodec libvorbis", "o.ogg", vorbis, Copy},
+        {"-y -vn -acodec flac", "o.ogg", vorbis, Encode},
+        // A cut is always encoded.
+        {"-ss 1 -t 2 -y -vn", "o.aac", aac, Encode},
+        {"-ss 0 -t 2 -y -vn", "o.flac", flac, Encode},
+        {"-ss 5 -y -vn -acodec pcm_s16le", "o.wav", pcm, Encode},
+        // -acodec copy insists.
+        {"-y -acodec copy", "o.m4a", aac, Copy},
+        {"-y -c:a copy -ab 320k", "o.flac", flac, Copy},
+        {"-y -acodec copy", "o.aac", mp3, Refuse, "the input's audio is mp3, this output format takes aac"},
+        {"-y -acodec copy", "o.wma", wma, Refuse, "takes no copied audio"},
+        {"-y -acodec copy -ab 64k", "o.aac", aac, Refuse, "-ab 64k differs from the input's 128k"},
+        {"-y -acodec copy -ar 44100", "o.mp3", mp3_mono, Refuse, "-ar 44100 differs from the input's 22050 Hz"},
+        {"-y -acodec copy -ac 2", "o.ac3", ac3, Refuse, "-ac 2 differs from the input's 6 channels"},
+        {"-y -acodec copy -ab 12.2k", "o.amr", amr74, Refuse, "-ab 12.2k differs from the input's 7.4k"},
+        {"-ss 1 -y -acodec copy", "o.opus", opus, Refuse, "a cut (-ss, -t)"},
+        {"-t 1 -y -acodec copy", "o.wav", pcm, Refuse, "a cut (-ss, -t)"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.options) + " " + row.output);
+        std::vector<std::string> args = split(QString("-i in.x ") + row.options + " " + row.output);
+        const conv::Job job = conv::parse_command_line(args);
+        AVCodecParameters par{};
+        par.codec_type = AVMEDIA_TYPE_AUDIO;
+        par.codec_id = row.source.codec;
+        par.bit_rate = row.source.bit_rate;
+        par.sample_rate = row.source.rate;
+        par.ch_layout.nb_channels = row.source.channels;
+        const conv::Route route = conv::route_for(job, *conv::output_kind_for(job.output), par);
+        EXPECT_EQ(route.copy, row.want == Copy);
+        EXPECT_EQ(route.refusal.empty(), row.want != Refuse) << route.refusal;
+        EXPECT_NE(route.refusal.find(row.refusal), std::string::npos) << route.refusal;
     }
 }
 
