@@ -180,8 +180,9 @@ public:
         m_ctx->time_base = AVRational{1, m_rate};
         // A lossless encoder has no bit rate to set: the request means nothing to it.
         const bool lossless = is_lossless(codec);
-        if (s.bit_rate > 0 && !lossless)
-            m_ctx->bit_rate = encoder_bit_rate(codec->name, m_rate, m_layout.nb_channels, s.bit_rate);
+        const int64_t bits = s.bit_rate > 0 ? s.bit_rate : s.default_bit_rate;
+        if (bits > 0 && !lossless)
+            m_ctx->bit_rate = encoder_bit_rate(codec->name, m_rate, m_layout.nb_channels, bits);
         m_ctx->thread_count = 0;
         if (out.wants_global_header())
             m_ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;

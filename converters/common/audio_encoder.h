@@ -18,7 +18,9 @@ namespace zmconv {
 
 struct AudioEncoderSettings {
     std::string encoder;      // encoder name, e.g. "libmp3lame", "wmav1", "libopencore_amrnb"
-    int64_t bit_rate = 0;     // bits/s; 0 = the encoder's default
+    int64_t bit_rate = 0;     // bits/s; 0 = default_bit_rate
+    int64_t default_bit_rate = 0; // bits/s when none is asked; 0 = the encoder's default.
+                                  // Brought within the encoder's range without a note.
     int sample_rate = 0;      // 0 = keep the input's rate (nearest the encoder supports)
     int channels = 0;         // 0 = keep the input's channel count (nearest supported)
     int max_channels = 0;     // 0 = no extra limit; caps the channel count (e.g. 2 for WMA v1)

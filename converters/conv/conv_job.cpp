@@ -362,7 +362,8 @@ void run(const Job& job, const TextSink& progress)
     } else {
         zmconv::AudioEncoderSettings settings;
         settings.encoder = job.encoder.empty() ? kind->encoder : job.encoder;
-        settings.bit_rate = job.bit_rate > 0 ? job.bit_rate : kind->bit_rate;
+        settings.bit_rate = job.bit_rate;
+        settings.default_bit_rate = kind->bit_rate;
         settings.sample_rate = job.sample_rate > 0 ? job.sample_rate : kind->sample_rate;
         settings.channels = job.channels;
         settings.max_channels = kind->max_channels;

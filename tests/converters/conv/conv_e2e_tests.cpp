@@ -17,6 +17,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <optional>
+#include <stdexcept>
+#include <vector>
 
 using namespace convtest;
 
@@ -715,6 +717,349 @@ TEST(ConvRobustness, SignalsMidway)
         }
     }
     QFile::remove(long_input);
+}
+
+namespace {
+
+// MD5 of what the ffmpeg CLI decodes from the first audio stream, or of its packets as stored
+// (packets = true). With raw set, an MP4's edit list is not applied: its priming samples are
+// decoded too, as they are from an ADTS file, which has no way to mark them.
+QByteArray audio_md5(const QString& file, bool packets = false, bool raw = false)
+{
+    QStringList args{"-v", "error", "-nostdin"};
+    if (raw)
+        args << "-ignore_editlist" << "1";
+    args << "-i" << file << "-map" << "0:a:0";
+    if (packets)
+        args << "-c:a" << "copy";
+    const RunResult r = run("ffmpeg", args << "-f" << "md5" << "-");
+    return r.exit_code == 0 ? r.out.trimmed() : QByteArray("failed: " + r.err);
+}
+
+// Inputs of every codec conv copies, made once (3 s each).
+const QString& copy_inputs()
+{
+    static const QString dir = [] {
+        Media& m = Media::get();
+        const QString d = m.fresh_folder();
+        auto make = [](const QStringList& args) {
+            const RunResult r = run("ffmpeg", QStringList{"-v", "error", "-nostdin", "-y", "-f", "lavfi"} + args);
+            if (r.exit_code != 0)
+                throw std::runtime_error("cannot make copy inputs: " + r.err.toStdString());
+        };
+        const QString tone = "sine=frequency=440:sample_rate=%1:duration=3";
+        make({"-i", tone.arg(44100), "-ac", "2", "-c:a", "aac", d + "/tone.aac"});
+        make({"-i", tone.arg(48000), "-ac", "2", "-c:a", "ac3", d + "/tone.ac3"});
+        // Not the encoder's default level, so an encoded copy would differ from this one.
+        make({"-i", tone.arg(44100), "-ac", "2", "-c:a", "flac", "-compression_level", "0", d + "/tone.flac"});
+        make({"-i", tone.arg(44100), "-ac", "2", "-c:a", "libvorbis", d + "/tone.ogg"});
+        make({"-i", tone.arg(48000), "-ac", "2", "-c:a", "libopus", d + "/tone.opus"});
+        make({"-i", tone.arg(48000), "-ac", "2", "-c:a", "libopus", d + "/opus.mkv"});
+        const RunResult amr = run_conv({"-i", m.path("lo8.wav"), "-y", "-ar", "8000", "-ab", "7.4k",
+                                        "-ac", "1", d + "/tone.amr"});
+        if (amr.exit_code != 0)
+            throw std::runtime_error("cannot make tone.amr: " + amr.err.toStdString());
+        return d;
+    }();
+    return dir;
+}
+
+struct CopyRow {
+    QString input;
+    const char* ext;
+    QStringList options; // as zelmora sends them for the format
+    bool same_packets;   // false where the container frames the packets anew (ADTS <-> MP4)
+    bool raw_reference;  // the input decoded with its priming (MP4 into ADTS)
+};
+
+std::vector<CopyRow> copy_rows()
+{
+    Media& m = Media::get();
+    const QString c = copy_inputs();
+    const QStringList tags{"-map_meta_data", "x"};
+    return {
+        {m.path("av.mp4"), ".aac", {}, false, true},
+        {m.path("av.mp4"), ".m4a", tags, true, false},
+        {c + "/tone.aac", ".aac", {}, true, false},
+        {c + "/tone.aac", ".m4a", tags, false, false},
+        {m.path("tone.mp3"), ".mp3", QStringList{"-ab", "96k", "-ar", "32000", "-ac", "2"} + tags, true, false},
+        {m.path("av.flv"), ".mp3", QStringList{"-ab", "128k", "-ar", "44100", "-ac", "2"} + tags, true, false},
+        {c + "/tone.ac3", ".ac3", {}, true, false},
+        {c + "/tone.flac", ".flac", {}, true, false},
+        {c + "/tone.ogg", ".ogg", QStringList{"-ac", "2"} + tags, true, false},
+        {c + "/tone.opus", ".opus", tags, true, false},
+        {c + "/opus.mkv", ".opus", tags, true, false},
+        {m.path("step.wav"), ".wav", {"-acodec", "pcm_s16le"}, true, false},
+        {c + "/tone.amr", ".amr", {"-ar", "8000", "-ab", "7.4k", "-ac", "1"}, true, false},
+    };
+}
+
+} // namespace
+
+// Every codec pair is copied: the output decodes to exactly the input's samples, and holds the
+// input's very packets wherever the container keeps their framing.
+TEST(ConvCopy, SameSamples)
+{
+    Media& m = Media::get();
+    for (const CopyRow& row : copy_rows()) {
+        SCOPED_TRACE((row.input + " -> " + row.ext + " " + row.options.join(' ')).toStdString());
+        const QString folder = m.fresh_folder();
+        const QString out = folder + "/copy" + row.ext;
+        const RunResult r = run_conv(QStringList{"-i", row.input, "-y", "-vn"} + row.options << out);
+        ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
+        EXPECT_EQ(r.err, QByteArray());
+        EXPECT_EQ(audio_md5(out), audio_md5(row.input, false, row.raw_reference));
+        if (row.same_packets) {
+            EXPECT_EQ(audio_md5(out, true), audio_md5(row.input, true));
+        }
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    }
+}
+
+// A copy reports like an encode: one Duration line, then rising time= values up to the end;
+// and with -map_meta_data the tags come along.
+TEST(ConvCopy, ProgressAndTags)
+{
+    Media& m = Media::get();
+    const QRegularExpression duration_re("^Duration: \\d\\d:\\d\\d:\\d\\d\\.\\d\\d, ");
+    const QRegularExpression time_re("time=(\\d+\\.\\d\\d) ");
+    for (const char* ext : {".m4a", ".aac"}) {
+        SCOPED_TRACE(ext);
+        const QString out = m.fresh_folder() + "/p" + ext;
+        const RunResult r = run_conv({"-i", m.path("av.mp4"), "-y", "-vn", "-map_meta_data", "x", out});
+        ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
+        const QStringList lines = QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts);
+        ASSERT_GE(lines.size(), 2);
+        EXPECT_TRUE(duration_re.match(lines.front()).hasMatch()) << lines.front().toStdString();
+        double last = -1;
+        for (const QString& line : lines.mid(1)) {
+            const auto match = time_re.match(line);
+            ASSERT_TRUE(match.hasMatch()) << line.toStdString();
+            EXPECT_GE(match.captured(1).toDouble(), last);
+            last = match.captured(1).toDouble();
+        }
+        EXPECT_NEAR(last, Media::kLength, 0.03);
+        const Reading z = read_like_zelmora(r.out);
+        EXPECT_EQ(z.total_seconds, 3);
+        ASSERT_FALSE(z.positions.empty());
+        EXPECT_EQ(z.positions.back(), 3);
+        if (QString(ext) == ".m4a") {
+            EXPECT_EQ(probe(out).tags.value("title"), QString("Tëst Title"));
+        }
+    }
+}
+
+// -acodec copy where a copy cannot be done: one line, exit 2, nothing written. Where it can,
+// the options zelmora would not send are no obstacle as long as they agree with the input.
+TEST(ConvCopy, ForcedCopy)
+{
+    Media& m = Media::get();
+    struct Row {
+        QString input;
+        QStringList options;
+        const char* ext;
+        int code;
+        const char* message_part;
+    } rows[] = {
+        {m.path("av.mp4"), {"-acodec", "copy"}, ".mp3", 2, "the input's audio is aac, this output format takes mp3"},
+        {m.path("av.flv"), {"-acodec", "copy"}, ".wma", 2, "takes no copied audio"},
+        {m.path("av.mp4"), {"-acodec", "copy", "-ss", "1"}, ".aac", 2, "a cut"},
+        {m.path("av.mp4"), {"-c:a", "copy", "-ar", "44100"}, ".m4a", 2, "-ar 44100 differs from the input's 48000 Hz"},
+        {m.path("tone.mp3"), {"-acodec", "copy", "-ac", "1"}, ".mp3", 2, "-ac 1 differs"},
+        {m.path("av.mp4"), {"-acodec", "copy", "-ar", "48000", "-ac", "2"}, ".m4a", 0, ""},
+        {m.path("step.flac"), {"-acodec", "copy", "-ab", "96k"}, ".flac", 0, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.options.join(' ').toStdString() + " " + row.ext);
+        const QString folder = m.fresh_folder();
+        const QString out = folder + "/forced" + row.ext;
+        const RunResult r = run_conv(QStringList{"-i", row.input, "-y"} + row.options << out);
+        EXPECT_EQ(r.exit_code, row.code) << r.err.toStdString();
+        if (row.code != 0) {
+            EXPECT_TRUE(r.err.startsWith("conv: cannot copy the audio into " + out.toUtf8() + ": "))
+                << r.err.toStdString();
+            EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+            EXPECT_TRUE(r.err.contains(row.message_part)) << r.err.toStdString();
+            EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).isEmpty());
+        } else {
+            EXPECT_EQ(audio_md5(out, true), audio_md5(row.input, true));
+        }
+    }
+}
+
+// Stopped part-way through a copy, conv removes what it wrote: no output, nothing hidden.
+TEST(ConvCopy, StoppedMidway)
+{
+    Media& m = Media::get();
+    const QString folder = m.fresh_folder();
+    // Two hours of 8000 Hz PCM (115 MB): copying it takes long enough to be stopped.
+    const QString long_input = folder + "/long.wav";
+    const RunResult made = run("ffmpeg", {"-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
+                                          "anullsrc=r=8000:cl=mono", "-t", "7200", "-c:a", "pcm_s16le",
+                                          long_input});
+    ASSERT_EQ(made.exit_code, 0) << made.err.toStdString();
+    const QString out_folder = m.fresh_folder();
+    const QString out = out_folder + "/long.wav";
+    QProcess p;
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(conv_path(), {"-i", long_input, "-y", "-vn", "-acodec", "pcm_s16le", out});
+    ASSERT_TRUE(p.waitForStarted());
+    QByteArray seen;
+    while (!seen.contains("time=") && p.waitForReadyRead(30000))
+        seen += p.readAllStandardOutput();
+    ASSERT_TRUE(seen.contains("time="));
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(120000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 6) << "the copy ended before the stop arrived";
+    EXPECT_TRUE(p.readAllStandardError().startsWith("conv: interrupted"));
+    EXPECT_TRUE(QDir(out_folder).entryList(QDir::Files | QDir::Hidden | QDir::System).isEmpty());
+    QFile::remove(long_input);
+}
+
+// M4A and Opus encoded: codec, container, the rate and channels the encoders take, the length
+// kept, tags carried; on noise (which a VBR encoder cannot make smaller) the bit rates come
+// near 192 and 128 kbit/s.
+TEST(ConvNewFormats, M4aAndOpus)
+{
+    Media& m = Media::get();
+    const QString noise = m.fresh_folder() + "/noise.wav";
+    const RunResult made = run("ffmpeg", {"-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
+                                          "anoisesrc=r=44100:d=3:a=0.3", "-ac", "2", noise});
+    ASSERT_EQ(made.exit_code, 0) << made.err.toStdString();
+    struct Row {
+        QString input;
+        const char* ext;
+        const char* codec;
+        const char* container; // part of ffprobe's format_name
+        int rate, channels;
+        int min_kbps, max_kbps; // of the whole file; 0 = not checked
+    } rows[] = {
+        {noise, ".m4a", "aac", "mp4", 44100, 2, 175, 210},
+        {noise, ".opus", "opus", "ogg", 48000, 2, 80, 145}, // the encoder default gives 65
+        {m.path("av.flv"), ".m4a", "aac", "mp4", 44100, 2, 0, 0},
+        {m.path("av.avi"), ".m4a", "aac", "mp4", 22050, 1, 0, 0},
+        {m.path("tone.mp3"), ".m4a", "aac", "mp4", 32000, 2, 0, 0},
+        {m.path("av.flv"), ".opus", "opus", "ogg", 48000, 2, 0, 0},
+        {m.path("av.avi"), ".opus", "opus", "ogg", 48000, 1, 0, 0},
+        {m.path("surround.wav"), ".opus", "opus", "ogg", 48000, 6, 0, 0},
+        {m.path("av.mp4"), ".opus", "opus", "ogg", 48000, 2, 0, 0},
+        {m.path("song.ogg"), ".opus", "opus", "ogg", 48000, 1, 0, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.input.toStdString() + " -> " + row.ext);
+        const QString out = m.fresh_folder() + "/new" + row.ext;
+        const RunResult r = run_conv({"-i", row.input, "-y", "-vn", "-map_meta_data", "x", out});
+        ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
+        EXPECT_EQ(r.err, QByteArray()); // values conv chose itself need no note
+        const Probe p = probe(out);
+        ASSERT_TRUE(p.ok);
+        EXPECT_EQ(p.codec, row.codec);
+        EXPECT_EQ(p.sample_rate, row.rate);
+        EXPECT_EQ(p.channels, row.channels);
+        const RunResult f = run("ffprobe", {"-v", "error", "-show_entries", "format=format_name", "-of",
+                                            "csv=p=0", out});
+        EXPECT_TRUE(f.out.contains(row.container)) << f.out.toStdString();
+        if (row.max_kbps > 0) {
+            const double kbps = QFileInfo(out).size() * 8.0 / Media::kLength / 1000.0;
+            EXPECT_GE(kbps, row.min_kbps);
+            EXPECT_LE(kbps, row.max_kbps);
+        }
+        EXPECT_NEAR(decoded_length_of(out), decoded_length_of(row.input), 0.03);
+        if (row.input.endsWith("av.mp4") || row.input.endsWith("song.ogg")) {
+            EXPECT_EQ(p.tags.value("title"), QString("Tëst Title"));
+            EXPECT_EQ(p.tags.value("artist"), QString("Zelmora Tests"));
+        }
+    }
+}
+
+namespace {
+
+struct Cover {
+    bool found = false;
+    QString codec;
+    QByteArray md5; // of the picture as stored
+};
+
+Cover cover_of(const QString& file)
+{
+    Cover c;
+    const RunResult r = run("ffprobe", {"-v", "error", "-select_streams", "v", "-show_entries",
+                                        "stream=codec_name:stream_disposition=attached_pic", "-of",
+                                        "csv=p=0", file});
+    const QList<QByteArray> fields = r.out.trimmed().split(',');
+    if (fields.size() < 2 || fields[1] != "1")
+        return c;
+    c.found = true;
+    c.codec = QString::fromUtf8(fields[0]);
+    c.md5 = run("ffmpeg", {"-v", "error", "-nostdin", "-i", file, "-map", "0:v:0", "-c", "copy",
+                           "-f", "md5", "-"}).out.trimmed();
+    return c;
+}
+
+} // namespace
+
+// Music files with tags and a cover (JPEG or PNG, made here) into MP3, M4A and FLAC: the cover
+// arrives as an attached picture, unchanged, with title, artist, album and track; copied and
+// encoded alike. Formats that cannot hold a picture get the tags alone; without -map_meta_data
+// nothing comes along.
+TEST(ConvCover, PictureAndTags)
+{
+    Media& m = Media::get();
+    const QString d = m.fresh_folder();
+    auto make = [](const QStringList& args) {
+        const RunResult r = run("ffmpeg", QStringList{"-v", "error", "-nostdin", "-y"} + args);
+        ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
+    };
+    make({"-f", "lavfi", "-i", "testsrc=size=96x96", "-frames:v", "1", d + "/cover.jpg"});
+    make({"-f", "lavfi", "-i", "testsrc2=size=80x80", "-frames:v", "1", d + "/cover.png"});
+    const QStringList tags{"-metadata", "title=Ode à la joie", "-metadata", "artist=Zelmora Tests",
+                           "-metadata", "album=Covers", "-metadata", "track=3/9"};
+    const QString tone = "sine=frequency=440:sample_rate=44100:duration=3";
+    struct Source {
+        const char* name;
+        const char* picture;
+        QStringList codec;
+    } sources[] = {
+        {"song.mp3", "cover.jpg", {"-c:a", "libmp3lame", "-b:a", "192k", "-id3v2_version", "3"}},
+        {"song.flac", "cover.png", {"-c:a", "flac"}},
+        {"song.m4a", "cover.jpg", {"-c:a", "aac"}},
+    };
+    for (const Source& s : sources)
+        make(QStringList{"-f", "lavfi", "-i", tone, "-i", d + "/" + s.picture, "-map", "0:a", "-map", "1:v",
+                         "-ac", "2", "-c:v", "copy", "-disposition:v", "attached_pic"}
+             + s.codec + tags << d + "/" + s.name);
+    for (const Source& s : sources) {
+        const Cover in = cover_of(d + "/" + s.name);
+        ASSERT_TRUE(in.found) << s.name;
+        for (const char* ext : {".mp3", ".m4a", ".flac", ".opus", ".wav"}) {
+            const bool holds_pictures = QString(ext) != ".opus" && QString(ext) != ".wav";
+            for (bool copy_tags : {true, false}) {
+                SCOPED_TRACE(std::string(s.name) + " -> " + ext + (copy_tags ? " with" : " without") + " tags");
+                const QString out = m.fresh_folder() + "/music" + ext;
+                QStringList args{"-i", d + "/" + s.name, "-y", "-vn"};
+                if (copy_tags)
+                    args << "-map_meta_data" << "x";
+                const RunResult r = run_conv(args << out);
+                ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
+                const Probe p = probe(out);
+                ASSERT_TRUE(p.ok);
+                EXPECT_NEAR(p.duration, Media::kLength, 0.1);
+                const Cover c = cover_of(out);
+                EXPECT_EQ(c.found, copy_tags && holds_pictures);
+                if (c.found) {
+                    EXPECT_EQ(c.codec, in.codec);
+                    EXPECT_EQ(c.md5, in.md5);
+                }
+                EXPECT_EQ(p.tags.value("title"), copy_tags ? QString("Ode à la joie") : QString());
+                if (copy_tags) {
+                    EXPECT_EQ(p.tags.value("artist"), QString("Zelmora Tests"));
+                    EXPECT_EQ(p.tags.value("album"), QString("Covers"));
+                    EXPECT_TRUE(p.tags.value("track").startsWith("3")) << p.tags.value("track").toStdString();
+                }
+            }
+        }
+    }
 }
 
 int main(int argc, char** argv)
