@@ -5,9 +5,15 @@ For each of the eight output formats both programs convert the same input (defau
 60 s 1280x720 H.264 video with stereo 44100 Hz AAC), alternating, several runs each. Prints the
 median wall time of each, the ratio conv/ffmpeg (target <= 1.0) and the peak resident memory of
 each (target: conv no higher). The ffmpeg CLI here has no AMR-NB encoder, so AMR is reported as
-conv's speed in multiples of real time.
+conv's speed in multiples of real time. The formats are encoded, never copied: conv copies only
+when the input already has the format's codec, and every job here asks for something else.
 
-Usage: bench.py [--conv PATH] [--runs N] [--input FILE] [--markdown]
+The copy part takes the same input's AAC into .aac four ways, alternating: conv copying the
+packets (zelmora's AAC line, nothing asked), conv encoding again (forced by -ab 96k, which differs
+from the input's 128k), the ffmpeg CLI encoding (-c:a aac -b:a 96k) and the CLI copying
+(-c:a copy). Target: conv's copy at least 20x faster than conv's encode.
+
+Usage: bench.py [--conv PATH] [--runs N] [--input FILE] [--markdown] [--only formats|copy]
 """
 import argparse
 import os
@@ -57,6 +63,44 @@ def make_input(folder):
     return path
 
 
+def bench_copy(conv, src, tmp, runs):
+    """AAC into .aac: conv copying, conv and the CLI encoding, the CLI copying."""
+    out = os.path.join(tmp, "copy.aac")
+    cli = ["ffmpeg", "-nostdin", "-v", "error", "-y", "-i", src, "-vn"]
+    ways = [
+        ("conv, copy", [conv, "-i", src, "-y", "-vn", out]),
+        ("conv, encoded again (-ab 96k)", [conv, "-i", src, "-y", "-vn", "-ab", "96k", out]),
+        ("ffmpeg CLI, encoded (-c:a aac -b:a 96k)", cli + ["-c:a", "aac", "-b:a", "96k", out]),
+        ("ffmpeg CLI, copy (-c:a copy)", cli + ["-c:a", "copy", out]),
+    ]
+    times = {name: [] for name, _ in ways}
+    cpu = {name: [] for name, _ in ways}
+    for _ in range(runs):  # alternate, so drift hits all alike
+        for name, cmd in ways:
+            t, _, c = run_measured(cmd)
+            times[name].append(t)
+            cpu[name].append(c)
+    print("  copy: done", file=sys.stderr)
+    return [(name, statistics.median(times[name]), statistics.median(cpu[name])) for name, _ in ways]
+
+
+def print_copy(rows, length, opts):
+    encode = rows[1][1]
+    if opts.markdown:
+        print(f"AAC of the {length:.0f} s 720p H.264 + AAC input into .aac; median of {opts.runs} "
+              "alternating runs.\n")
+        print("| way | wall s | CPU s | conv's encode time / this |")
+        print("|---|---|---|---|")
+        for name, wall, c in rows:
+            print(f"| {name} | {wall:.3f} | {c:.3f} | {encode / wall:.1f}x |")
+        print()
+    else:
+        for name, wall, c in rows:
+            print(f"{name:42} {wall:7.3f}s  cpu {c:7.3f}s  {encode / wall:6.1f}x")
+    copy = rows[0][1]
+    print(f"copy is {encode / copy:.1f}x faster than conv's encode (target >= 20x)", file=sys.stderr)
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     default_conv = os.path.join(here, "..", "..", "build", "apps", "zelmora", "data", "conv")
@@ -65,6 +109,7 @@ def main():
     ap.add_argument("--runs", type=int, default=7)
     ap.add_argument("--input")
     ap.add_argument("--markdown", action="store_true")
+    ap.add_argument("--only", choices=["formats", "copy"])
     opts = ap.parse_args()
     conv = os.path.abspath(opts.conv)
     if not os.access(conv, os.X_OK):
@@ -77,8 +122,10 @@ def main():
         probe = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "format=duration",
                                 "-of", "csv=p=0", src], capture_output=True, text=True, check=True)
         length = float(probe.stdout.strip())
+        if opts.only != "formats":
+            copy_rows = bench_copy(conv, src, tmp, opts.runs)
         rows = []
-        for ext, conv_opts, cli_opts in JOBS:
+        for ext, conv_opts, cli_opts in ([] if opts.only == "copy" else JOBS):
             out_conv = os.path.join(tmp, "conv." + ext)
             out_cli = os.path.join(tmp, "cli." + ext)
             conv_cmd = [conv, "-i", src, "-y", "-vn", *conv_opts, out_conv]
@@ -106,6 +153,10 @@ def main():
             rows.append(row)
             print(f"  {ext}: done", file=sys.stderr)
 
+    if opts.only != "formats":
+        print_copy(copy_rows, length, opts)
+    if opts.only == "copy":
+        return
     if opts.markdown:
         print(f"Input: {length:.0f} s, 1280x720 H.264 + stereo AAC 44100 Hz; median of {opts.runs} "
               "alternating runs; peak RSS is the largest of the runs; CPU = user + system time.\n")

@@ -85,6 +85,9 @@ OutputFile::OutputFile(const OutputOptions& options)
             throw ConvError(Failure::Usage, "unknown output format: " + options.format_name);
         throw ConvError(Failure::Usage, "cannot tell the output format from the name: " + path);
     }
+    // Bytes leave in whole buffers, not one write() per packet: a copy of small AAC packets
+    // would otherwise spend most of its time in system calls.
+    m_ctx->flush_packets = 0;
 }
 
 OutputFile::~OutputFile()
