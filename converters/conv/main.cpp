@@ -1,4 +1,5 @@
-// conv: extracts the audio of a media file into MP3, WMA, OGG, WAV, FLAC, AC3, AAC or AMR.
+// conv: extracts the audio of a media file into MP3, WMA, OGG, WAV, FLAC, AC3, AAC, AMR, M4A
+// or Opus, copying it unchanged when it already has the format's codec.
 #include "conv_job.h"
 #include "program.h"
 #include "progress.h"
@@ -12,7 +13,9 @@ namespace {
 constexpr const char* kUsage =
     "usage: conv -i INPUT [options] OUTPUT\n"
     "Extracts the sound of INPUT into OUTPUT, whose extension picks the format:\n"
-    ".mp3 .wma .ogg .wav .flac .ac3 .aac .amr\n"
+    ".mp3 .wma .ogg .wav .flac .ac3 .aac .amr .m4a (AAC, 192k) .opus (Opus, 128k, 48000 Hz)\n"
+    "Sound that already has the format's codec is copied unchanged (lossless, fast) when\n"
+    "-ab, -ar and -ac are not given or equal the input's, and there is no cut.\n"
     "\n"
     "  -i FILE             the input (a regular file)\n"
     "  -ss TIME            start this far into the input (seconds or [HH:]MM:SS[.frac])\n"
@@ -23,8 +26,9 @@ constexpr const char* kUsage =
     "  -ab RATE, -b:a      bit rate, such as 192k\n"
     "  -ar HZ              sample rate\n"
     "  -ac N               channels\n"
-    "  -acodec NAME, -c:a  encoder instead of the format's own\n"
-    "  -map_meta_data ARG  copy the input's tags (also -map_metadata)\n"
+    "  -acodec NAME, -c:a  encoder instead of the format's own; \"copy\" copies or fails\n"
+    "  -map_meta_data ARG  copy the input's tags, and its cover into MP3, M4A and FLAC\n"
+    "                      (also -map_metadata)\n"
     "  --help, --version\n"
     "\n"
     "Progress on stdout: \"Duration: HH:MM:SS.cc, ...\" once, then \"size=... time=SECONDS.cc ...\"\n"
