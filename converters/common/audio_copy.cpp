@@ -28,8 +28,8 @@ AudioCopy::AudioCopy(InputFile& in, int stream_index, OutputFile& out)
 
     const std::string_view muxer = out.format()->name;
     const int rate = par->sample_rate;
-    if ((muxer == "ogg" || muxer == "opus" || muxer == "oga") && rate > 0
-        && av_cmp_q(m_time_base, AVRational{1, rate}) > 0) {
+    const bool stores_positions = muxer == "ogg" || muxer == "opus" || muxer == "ipod" || muxer == "mp4";
+    if (stores_positions && rate > 0 && av_cmp_q(m_time_base, AVRational{1, rate}) > 0) {
         m_count_samples = true;
         m_time_base = AVRational{1, rate};
         // Opus counts its pre-skip before the first sample of sound.
@@ -46,7 +46,10 @@ void AudioCopy::send_packet(const AVPacket* pkt)
     p->stream_index = m_out_stream->index;
     p->pos = -1;
     if (m_count_samples) {
-        int64_t length = av_rescale_q(pkt->duration, m_in_stream->time_base, m_time_base);
+        // A codec of fixed frames (AAC: 1024 samples) says the length exactly; the container's
+        // rounded duration would make every packet 21 or 22 ms long.
+        const int frame = m_in_stream->codecpar->frame_size;
+        int64_t length = frame > 0 ? frame : av_rescale_q(pkt->duration, m_in_stream->time_base, m_time_base);
         // Samples trimmed off the end of the last packet (Matroska's discard padding): the Ogg
         // page position says where the sound ends.
         size_t size = 0;

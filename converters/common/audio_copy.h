@@ -3,9 +3,10 @@
 // AudioPath: every packet of the stream goes to send_packet(), finish() once at the end.
 //
 // Timestamps keep the input's, moved so the file starts at 0 (an MP4's priming samples keep
-// their negative time, which becomes the output's edit list). Ogg needs each packet's position
-// to the sample; from a container that stamps coarser (Matroska: milliseconds) the positions
-// are counted on from the packets' lengths instead, and a last packet's trimmed end is kept.
+// their negative time, which becomes the output's edit list). Ogg and MP4 store each packet's
+// position to the sample; from a container that stamps coarser (Matroska: milliseconds) the
+// positions are counted on from the packets' lengths instead, and a last packet's trimmed end
+// is kept.
 #pragma once
 
 #include "av_owner.h"

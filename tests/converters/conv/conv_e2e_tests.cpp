@@ -755,6 +755,7 @@ const QString& copy_inputs()
         make({"-i", tone.arg(44100), "-ac", "2", "-c:a", "libvorbis", d + "/tone.ogg"});
         make({"-i", tone.arg(48000), "-ac", "2", "-c:a", "libopus", d + "/tone.opus"});
         make({"-i", tone.arg(48000), "-ac", "2", "-c:a", "libopus", d + "/opus.mkv"});
+        make({"-i", tone.arg(44100), "-ac", "2", "-c:a", "aac", d + "/aac.mkv"});
         const RunResult amr = run_conv({"-i", m.path("lo8.wav"), "-y", "-ar", "8000", "-ab", "7.4k",
                                         "-ac", "1", d + "/tone.amr"});
         if (amr.exit_code != 0)
@@ -782,6 +783,7 @@ std::vector<CopyRow> copy_rows()
         {m.path("av.mp4"), ".m4a", tags, true, false},
         {c + "/tone.aac", ".aac", {}, true, false},
         {c + "/tone.aac", ".m4a", tags, false, false},
+        {c + "/aac.mkv", ".m4a", tags, true, false},
         {m.path("tone.mp3"), ".mp3", QStringList{"-ab", "96k", "-ar", "32000", "-ac", "2"} + tags, true, false},
         {m.path("av.flv"), ".mp3", QStringList{"-ab", "128k", "-ar", "44100", "-ac", "2"} + tags, true, false},
         {c + "/tone.ac3", ".ac3", {}, true, false},
@@ -811,6 +813,18 @@ TEST(ConvCopy, SameSamples)
         EXPECT_EQ(audio_md5(out), audio_md5(row.input, false, row.raw_reference));
         if (row.same_packets) {
             EXPECT_EQ(audio_md5(out, true), audio_md5(row.input, true));
+        }
+        if (row.ext == QString(".m4a")) {
+            // Stamped to the sample: every AAC packet lasts 1024 samples, though Matroska
+            // stamps in whole milliseconds.
+            const RunResult r2 = run("ffprobe", {"-v", "error", "-select_streams", "a", "-show_entries",
+                                                 "packet=duration", "-of", "csv=p=0", out});
+            QList<QByteArray> lines = r2.out.trimmed().split('\n');
+            lines.removeAll(QByteArray()); // the side data of a packet prints a line of its own
+            ASSERT_GT(lines.size(), 2);
+            lines.removeLast();
+            for (const QByteArray& line : lines)
+                ASSERT_EQ(line.split(',').front(), "1024") << r2.out.toStdString();
         }
         EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 1);
     }
@@ -918,8 +932,8 @@ TEST(ConvCopy, StoppedMidway)
 }
 
 // M4A and Opus encoded: codec, container, the rate and channels the encoders take, the length
-// kept, tags carried; on noise (which a VBR encoder cannot make smaller) the bit rates come
-// near 192 and 128 kbit/s.
+// kept, tags carried; on noise the bit rates come near 192 and 128 kbit/s (well above what the
+// encoders give by default).
 TEST(ConvNewFormats, M4aAndOpus)
 {
     Media& m = Media::get();
