@@ -5,7 +5,7 @@
 // (wall time, CPU time of the converters, load average before the run) and the medians with the
 // speed-up over one job.
 #include "shell/frmmain.h"
-#include "shell/skin.h"
+#include "skin/skin.h"
 
 #include <QApplication>
 #include <QDir>

@@ -11,7 +11,7 @@
 #include "engine/dosoutputs.h"
 #include "probe/durationprobe.h"
 #include "shell/frmmain.h"
-#include "shell/skin.h"
+#include "skin/skin.h"
 
 #include <QApplication>
 #include <QDir>

@@ -7,7 +7,7 @@
 // otherwise. The first prints every request it takes as "request", its paths and token in hex,
 // and ends after N of them; with --refuse it answers the first request "busy" and ends, as a
 // window that is closing does. The environment variable ZM_PEER_TOKEN is its activation token.
-#include "shell/singleinstance.h"
+#include "instance/singleinstance.h"
 
 #include <QCoreApplication>
 #include <QTimer>

@@ -4,11 +4,11 @@
 // window with its Remove menu, the Options menu with "Simultaneous Conversions" open, the open
 // format list, the feedback and the options windows. Corners outside the window's shape stay
 // transparent.
-#include "feedback/frmsuggest.h"
+#include "feedbackwindow/frmsuggest.h"
 #include "shell/frmfailures.h"
 #include "shell/frmoptions.h"
-#include "shell/hotspot.h"
-#include "shell/skin.h"
+#include "skin/hotspot.h"
+#include "skin/skin.h"
 #include "windowutil.h"
 
 #include <QApplication>

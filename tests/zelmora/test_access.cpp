@@ -1,9 +1,9 @@
 // Screen readers and the keyboard: every control that acts has a name and a fitting role, Tab
 // visits the controls in reading order with a ring around the current one, Enter and Space act.
-#include "feedback/frmsuggest.h"
-#include "shell/focusmark.h"
+#include "feedbackwindow/frmsuggest.h"
+#include "skin/focusmark.h"
 #include "shell/frmoptions.h"
-#include "shell/hotspot.h"
+#include "skin/hotspot.h"
 #include "windowutil.h"
 
 #include <QAccessible>

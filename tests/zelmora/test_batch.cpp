@@ -1,6 +1,6 @@
 #include "queue/getfile.h"
 #include "shell/frmfailures.h"
-#include "shell/hotspot.h"
+#include "skin/hotspot.h"
 #include "windowutil.h"
 
 #include <QComboBox>

@@ -2,7 +2,7 @@
 // files given on the command line or handed over by a later start.
 #include "scopedenv.h"
 #include "shell/frmoptions.h"
-#include "shell/singleinstance.h"
+#include "instance/singleinstance.h"
 #include "windowutil.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 // Following and understanding a batch through the window: the status strip, the converter
 // logs, the failures window and the desktop notification.
 #include "shell/frmfailures.h"
-#include "shell/hotspot.h"
+#include "skin/hotspot.h"
 #include "windowutil.h"
 
 #include <QApplication>

@@ -1,9 +1,9 @@
 // Starting zelmora: the command line, the requests a later start hands over, and the single
 // instance between real processes (the program itself and a windowless stand-in that takes part
 // in the lock and the socket the same way).
-#include "shell/launcharguments.h"
-#include "shell/launchrequest.h"
-#include "shell/singleinstance.h"
+#include "launch/launcharguments.h"
+#include "launch/launchrequest.h"
+#include "instance/singleinstance.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,7 +1,7 @@
 // Drops, folder search, menus, hover pictures and the feedback window, under the offscreen
 // platform.
-#include "feedback/frmsuggest.h"
-#include "shell/hotspot.h"
+#include "feedbackwindow/frmsuggest.h"
+#include "skin/hotspot.h"
 #include "windowutil.h"
 
 #include <QCoreApplication>

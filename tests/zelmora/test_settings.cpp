@@ -1,7 +1,7 @@
-#include "shell/jobssetting.h"
-#include "shell/optionsrules.h"
-#include "shell/settingsfiles.h"
-#include "shell/statelocations.h"
+#include "settings/jobssetting.h"
+#include "settings/optionsrules.h"
+#include "settings/settingsfiles.h"
+#include "settings/statelocations.h"
 
 #include <QFile>
 #include <QSettings>

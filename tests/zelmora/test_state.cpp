@@ -1,6 +1,6 @@
 // Where a copy of zelmora keeps its settings and converts into: beside itself when it is a
 // portable copy, per user when it is installed.
-#include "shell/statelocations.h"
+#include "settings/statelocations.h"
 #include "scopedenv.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 // Stopping a batch through the window, with the fake converter, and the output names a batch
 // numbers.
 #include "shell/frmfailures.h"
-#include "shell/hotspot.h"
+#include "skin/hotspot.h"
 #include "windowutil.h"
 
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #include "shell/frmoptions.h"
-#include "shell/hotspot.h"
-#include "shell/skin.h"
+#include "skin/hotspot.h"
+#include "skin/skin.h"
 #include "windowutil.h"
 
 #include <QApplication>

@@ -16,7 +16,7 @@ build=${SKINGEN_BUILD_DIR:-${TMPDIR:-/tmp}/skingen-build}
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j2 >/dev/null
 
-zdir="$root/zelmora/shell/skin"
+zdir="$root/zelmora/skin/art"
 vdir="$root/video/ui/skin"
 if [ "${1:-}" != verify ]; then
     "$build/skingen" generate "$zdir" "$vdir"

@@ -1,7 +1,7 @@
 #include "frmfailures.h"
 
 #include "engine/seams.h"
-#include "skin.h"
+#include "skin/skin.h"
 
 #include <QClipboard>
 #include <QDialogButtonBox>

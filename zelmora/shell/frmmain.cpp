@@ -2,15 +2,15 @@
 
 #include "commandtable.h"
 #include "engine/commandline.h"
-#include "feedback/frmsuggest.h"
+#include "feedbackwindow/frmsuggest.h"
 #include "frmfailures.h"
 #include "frmoptions.h"
-#include "optionsrules.h"
+#include "settings/optionsrules.h"
 #include "queue/filesearch.h"
 #include "queue/naturalorder.h"
-#include "focusmark.h"
-#include "hotspot.h"
-#include "skin.h"
+#include "skin/focusmark.h"
+#include "skin/hotspot.h"
+#include "skin/skin.h"
 
 #include <QActionGroup>
 #include <QApplication>

@@ -6,12 +6,12 @@
 #include "queue/commondialogs.h"
 #include "queue/filesearch.h"
 #include "queue/queuemodel.h"
-#include "desktopnotifier.h"
+#include "notify/desktopnotifier.h"
 #include "probe/durationprobe.h"
-#include "jobssetting.h"
-#include "launchrequest.h"
-#include "settingsfiles.h"
-#include "statelocations.h"
+#include "settings/jobssetting.h"
+#include "launch/launchrequest.h"
+#include "settings/settingsfiles.h"
+#include "settings/statelocations.h"
 
 #include <QImage>
 #include <QWidget>

@@ -1,11 +1,11 @@
 #include "frmoptions.h"
 
 #include "engine/seams.h"
-#include "focusmark.h"
-#include "hotspot.h"
-#include "settingsfiles.h"
-#include "statelocations.h"
-#include "skin.h"
+#include "skin/focusmark.h"
+#include "skin/hotspot.h"
+#include "settings/settingsfiles.h"
+#include "settings/statelocations.h"
+#include "skin/skin.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #pragma once
 #include "engine/programsettings.h"
-#include "optionsrules.h"
+#include "settings/optionsrules.h"
 
 #include <QDialog>
 #include <QImage>

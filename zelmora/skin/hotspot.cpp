@@ -1,6 +1,6 @@
-#include "hotspot.h"
+#include "skin/hotspot.h"
 
-#include "skin.h"
+#include "skin/skin.h"
 
 #include <QAccessibleWidget>
 #include <QKeyEvent>

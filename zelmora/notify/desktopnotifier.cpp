@@ -1,4 +1,4 @@
-#include "desktopnotifier.h"
+#include "notify/desktopnotifier.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>

@@ -1,6 +1,6 @@
-#include "optionsrules.h"
+#include "settings/optionsrules.h"
 
-#include "settingsfiles.h"
+#include "settings/settingsfiles.h"
 
 #include <cmath>
 #include <limits>

@@ -1,5 +1,5 @@
 #pragma once
-#include "launchrequest.h"
+#include "launch/launchrequest.h"
 
 #include <QLockFile>
 #include <QObject>

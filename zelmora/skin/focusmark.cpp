@@ -1,4 +1,4 @@
-#include "focusmark.h"
+#include "skin/focusmark.h"
 
 #include <QApplication>
 #include <QEvent>

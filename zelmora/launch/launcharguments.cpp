@@ -1,4 +1,4 @@
-#include "launcharguments.h"
+#include "launch/launcharguments.h"
 
 #include "queue/naturalorder.h"
 

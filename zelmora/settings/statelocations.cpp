@@ -1,4 +1,4 @@
-#include "statelocations.h"
+#include "settings/statelocations.h"
 
 #include <QDir>
 #include <QFile>

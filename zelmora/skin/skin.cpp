@@ -1,4 +1,4 @@
-#include "skin.h"
+#include "skin/skin.h"
 
 #include <QApplication>
 #include <QBitmap>

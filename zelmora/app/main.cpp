@@ -1,9 +1,9 @@
-#include "desktopseams.h"
-#include "frmmain.h"
-#include "launcharguments.h"
-#include "singleinstance.h"
-#include "skin.h"
-#include "statelocations.h"
+#include "shell/desktopseams.h"
+#include "shell/frmmain.h"
+#include "launch/launcharguments.h"
+#include "instance/singleinstance.h"
+#include "skin/skin.h"
+#include "settings/statelocations.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "singleinstance.h"
+#include "instance/singleinstance.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

@@ -1,9 +1,9 @@
-#include "frmsuggest.h"
+#include "feedbackwindow/frmsuggest.h"
 
-#include "feedbackrequest.h"
-#include "shell/focusmark.h"
-#include "shell/hotspot.h"
-#include "shell/skin.h"
+#include "feedback/feedbackrequest.h"
+#include "skin/focusmark.h"
+#include "skin/hotspot.h"
+#include "skin/skin.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,4 +1,4 @@
-#include "launchrequest.h"
+#include "launch/launchrequest.h"
 
 #include <QStringDecoder>
 

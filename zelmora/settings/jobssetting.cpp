@@ -1,4 +1,4 @@
-#include "jobssetting.h"
+#include "settings/jobssetting.h"
 
 #include <QSettings>
 #include <algorithm>

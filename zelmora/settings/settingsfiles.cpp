@@ -1,7 +1,7 @@
-#include "settingsfiles.h"
+#include "settings/settingsfiles.h"
 
 #include "../engine/commandline.h"
-#include "optionsrules.h"
+#include "settings/optionsrules.h"
 
 #include <QFile>
 #include <QSaveFile>
