@@ -9,7 +9,7 @@
 #include "shell/frmoptions.h"
 #include "skin/hotspot.h"
 #include "skin/skin.h"
-#include "windowutil.h"
+#include "zelmora/windowutil.h"
 
 #include <QApplication>
 #include <QDir>

@@ -4,7 +4,7 @@
 #include "skin/focusmark.h"
 #include "shell/frmoptions.h"
 #include "skin/hotspot.h"
-#include "windowutil.h"
+#include "zelmora/windowutil.h"
 
 #include <QAccessible>
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "queue/getfile.h"
 #include "shell/frmfailures.h"
 #include "skin/hotspot.h"
-#include "windowutil.h"
+#include "zelmora/windowutil.h"
 
 #include <QComboBox>
 #include <QFile>

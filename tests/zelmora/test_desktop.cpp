@@ -1,9 +1,9 @@
 // The window as the desktop starts it: an installed copy keeping its settings per user, and
 // files given on the command line or handed over by a later start.
-#include "scopedenv.h"
+#include "zelmora/scopedenv.h"
 #include "shell/frmoptions.h"
 #include "instance/singleinstance.h"
-#include "windowutil.h"
+#include "zelmora/windowutil.h"
 
 #include <QApplication>
 #include <QCheckBox>

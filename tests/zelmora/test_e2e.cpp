@@ -5,7 +5,7 @@
 #include "engine/dosoutputs.h"
 #include "engine/seams.h"
 #include "queue/queuemodel.h"
-#include "windowutil.h"
+#include "zelmora/windowutil.h"
 
 #include <QApplication>
 #include <QComboBox>

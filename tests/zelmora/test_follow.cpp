@@ -2,7 +2,7 @@
 // logs, the failures window and the desktop notification.
 #include "shell/frmfailures.h"
 #include "skin/hotspot.h"
-#include "windowutil.h"
+#include "zelmora/windowutil.h"
 
 #include <QApplication>
 #include <QClipboard>

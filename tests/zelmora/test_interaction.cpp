@@ -2,7 +2,7 @@
 // platform.
 #include "feedbackwindow/frmsuggest.h"
 #include "skin/hotspot.h"
-#include "windowutil.h"
+#include "zelmora/windowutil.h"
 
 #include <QCoreApplication>
 #include <QDropEvent>

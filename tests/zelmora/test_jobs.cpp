@@ -2,7 +2,7 @@
 // converter: what it hands over, how it ends, and that runs side by side follow only their own
 // child.
 #include "engine/converterjob.h"
-#include "testutil.h"
+#include "zelmora/testutil.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

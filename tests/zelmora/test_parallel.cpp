@@ -6,7 +6,7 @@
 #include "engine/durationsource.h"
 #include "queue/getfile.h"
 #include "queue/queuemodel.h"
-#include "testutil.h"
+#include "zelmora/testutil.h"
 
 #include <QCoreApplication>
 #include <QDir>

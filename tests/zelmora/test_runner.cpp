@@ -1,6 +1,6 @@
 #include "engine/dosoutputs.h"
 #include "engine/waitabletimer.h"
-#include "testutil.h"
+#include "zelmora/testutil.h"
 
 #include <QCoreApplication>
 #include <QDir>

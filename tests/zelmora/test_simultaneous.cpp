@@ -1,7 +1,7 @@
 // "Simultaneous Conversions" in the window: the Options menu's choices, their command words and
 // zelmora.conf, and batches converting several files at once (close, failures, the bar).
 #include "shell/frmfailures.h"
-#include "windowutil.h"
+#include "zelmora/windowutil.h"
 
 #include <QFile>
 #include <QLabel>

@@ -1,7 +1,7 @@
 // Where a copy of zelmora keeps its settings and converts into: beside itself when it is a
 // portable copy, per user when it is installed.
 #include "settings/statelocations.h"
-#include "scopedenv.h"
+#include "zelmora/scopedenv.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -2,7 +2,7 @@
 // numbers.
 #include "shell/frmfailures.h"
 #include "skin/hotspot.h"
-#include "windowutil.h"
+#include "zelmora/windowutil.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -2,7 +2,7 @@
 // A main window on a temporary application folder with every desktop seam recorded.
 #include "shell/frmfailures.h"
 #include "shell/frmmain.h"
-#include "testutil.h"
+#include "zelmora/testutil.h"
 
 #include <QDialog>
 #include <QEventLoop>

@@ -1,11 +1,11 @@
-#include "batchdriver.h"
+#include "engine/batchdriver.h"
 
-#include "../queue/queuemodel.h"
-#include "converterjob.h"
-#include "dosoutputs.h"
-#include "durationsource.h"
-#include "progressparser.h"
-#include "seams.h"
+#include "queue/queuemodel.h"
+#include "engine/converterjob.h"
+#include "engine/dosoutputs.h"
+#include "engine/durationsource.h"
+#include "engine/progressparser.h"
+#include "engine/seams.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,12 +1,12 @@
 #pragma once
-#include "batchlogs.h"
-#include "batchreport.h"
-#include "batchstatus.h"
-#include "childprocess.h"
-#include "commandline.h"
-#include "outputnames.h"
-#include "progressparser.h"
-#include "programsettings.h"
+#include "engine/batchlogs.h"
+#include "engine/batchreport.h"
+#include "engine/batchstatus.h"
+#include "engine/childprocess.h"
+#include "engine/commandline.h"
+#include "engine/outputnames.h"
+#include "engine/progressparser.h"
+#include "engine/programsettings.h"
 
 #include <QObject>
 #include <QTimer>

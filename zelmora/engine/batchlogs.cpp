@@ -1,7 +1,7 @@
-#include "batchlogs.h"
+#include "engine/batchlogs.h"
 
-#include "../queue/getfile.h"
-#include "commandline.h"
+#include "queue/getfile.h"
+#include "engine/commandline.h"
 
 #include <QDir>
 #include <QFile>

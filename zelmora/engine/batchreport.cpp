@@ -1,4 +1,4 @@
-#include "batchreport.h"
+#include "engine/batchreport.h"
 
 #include <QRegularExpression>
 #include <QStringList>

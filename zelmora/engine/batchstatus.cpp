@@ -1,4 +1,4 @@
-#include "batchstatus.h"
+#include "engine/batchstatus.h"
 
 #include <algorithm>
 #include <cmath>

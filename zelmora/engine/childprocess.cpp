@@ -1,4 +1,4 @@
-#include "childprocess.h"
+#include "engine/childprocess.h"
 
 #include <QFile>
 

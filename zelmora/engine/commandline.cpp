@@ -1,6 +1,6 @@
-#include "commandline.h"
+#include "engine/commandline.h"
 
-#include "../queue/getfile.h"
+#include "queue/getfile.h"
 
 #include <iterator>
 

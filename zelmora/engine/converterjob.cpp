@@ -1,4 +1,4 @@
-#include "converterjob.h"
+#include "engine/converterjob.h"
 
 #include <QProcess>
 #include <QSocketNotifier>

@@ -1,8 +1,8 @@
-#include "dosoutputs.h"
+#include "engine/dosoutputs.h"
 
-#include "childprocess.h"
-#include "seams.h"
-#include "waitabletimer.h"
+#include "engine/childprocess.h"
+#include "engine/seams.h"
+#include "engine/waitabletimer.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,5 +1,5 @@
 #pragma once
-#include "childprocess.h"
+#include "engine/childprocess.h"
 
 #include <QDeadlineTimer>
 #include <QObject>

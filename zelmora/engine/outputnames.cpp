@@ -1,6 +1,6 @@
-#include "outputnames.h"
+#include "engine/outputnames.h"
 
-#include "commandline.h"
+#include "engine/commandline.h"
 
 #include <QDir>
 

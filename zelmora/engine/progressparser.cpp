@@ -1,4 +1,4 @@
-#include "progressparser.h"
+#include "engine/progressparser.h"
 
 #include <QStringList>
 #include <cmath>

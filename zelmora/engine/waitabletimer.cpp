@@ -1,4 +1,4 @@
-#include "waitabletimer.h"
+#include "engine/waitabletimer.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

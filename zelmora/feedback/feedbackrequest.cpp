@@ -1,4 +1,4 @@
-#include "feedbackrequest.h"
+#include "feedback/feedbackrequest.h"
 
 namespace zm {
 

@@ -1,4 +1,4 @@
-#include "durationprobe.h"
+#include "probe/durationprobe.h"
 
 #include "queue/naturalorder.h"
 

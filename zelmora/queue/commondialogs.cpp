@@ -1,6 +1,6 @@
-#include "commondialogs.h"
+#include "queue/commondialogs.h"
 
-#include "naturalorder.h"
+#include "queue/naturalorder.h"
 
 #include <QDir>
 #include <QFileInfo>

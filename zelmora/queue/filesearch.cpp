@@ -1,6 +1,6 @@
-#include "filesearch.h"
+#include "queue/filesearch.h"
 
-#include "naturalorder.h"
+#include "queue/naturalorder.h"
 
 #include <QElapsedTimer>
 #include <QFile>

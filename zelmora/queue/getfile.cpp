@@ -1,4 +1,4 @@
-#include "getfile.h"
+#include "queue/getfile.h"
 
 namespace zm {
 

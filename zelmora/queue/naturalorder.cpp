@@ -1,4 +1,4 @@
-#include "naturalorder.h"
+#include "queue/naturalorder.h"
 
 #include <QCollator>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "queuemodel.h"
+#include "queue/queuemodel.h"
 
 #include <algorithm>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "settings/settingsfiles.h"
 
-#include "../engine/commandline.h"
+#include "engine/commandline.h"
 #include "settings/optionsrules.h"
 
 #include <QFile>

@@ -1,5 +1,5 @@
 #pragma once
-#include "../engine/programsettings.h"
+#include "engine/programsettings.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "desktopseams.h"
+#include "shell/desktopseams.h"
 
 #include <QDesktopServices>
 #include <QElapsedTimer>

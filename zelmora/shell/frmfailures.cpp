@@ -1,4 +1,4 @@
-#include "frmfailures.h"
+#include "shell/frmfailures.h"
 
 #include "engine/seams.h"
 #include "skin/skin.h"

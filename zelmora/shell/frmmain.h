@@ -1,5 +1,5 @@
 #pragma once
-#include "desktopseams.h"
+#include "shell/desktopseams.h"
 #include "engine/batchdriver.h"
 #include "engine/dosoutputs.h"
 #include "engine/programsettings.h"

@@ -1,4 +1,4 @@
-#include "frmoptions.h"
+#include "shell/frmoptions.h"
 
 #include "engine/seams.h"
 #include "skin/focusmark.h"
