@@ -73,17 +73,13 @@ public:
     // The process ids of the converters running now (in either way of running).
     QList<pid_t> runningPids() const;
     bool isStopping() const { return m_running && m_stopRequested; }
-    qint32 TotalSeconds() const { return m_totalSeconds; }
     const QList<FailedFile> &failures() const { return m_failures; }
     const BatchOutcome &lastOutcome() const { return m_outcome; }
     QTimer &Timer1() { return m_timer; }
 
     // Media lengths of waiting files, for the time left (optional).
     void setDurationSource(DurationSource *source) { m_durations = source; }
-    // The monotonic clock (milliseconds) of the status text; tests pass their own.
-    void setClock(std::function<qint64()> nowMs) { m_now = std::move(nowMs); }
     void setStopGraceMs(int ms) { m_stopGraceMs = ms; }
-    void setLogsRoot(const QString &root) { m_logs = BatchLogs(root); }
 
 signals:
     void controlsLocked(bool locked);
@@ -136,7 +132,6 @@ private:
     QString m_appDir;
     Seams m_seams;
     std::function<Selections()> m_selections;
-    std::function<qint64()> m_now;
     DurationSource *m_durations = nullptr;
     QTimer m_timer;
     QTimer m_statusTimer;

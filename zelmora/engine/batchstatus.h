@@ -39,7 +39,6 @@ public:
     int converted() const { return m_converted; }
     int failed() const { return m_failed; }
     int running() const { return int(m_running.size()); }
-    qint64 elapsedMs(qint64 nowMs) const { return nowMs - m_startMs; }
 
     // Seconds left, or nothing while there is too little to go on.
     std::optional<qint64> secondsLeft(qint64 nowMs) const;

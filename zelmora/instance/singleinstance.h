@@ -31,7 +31,6 @@ public:
 
     // $XDG_RUNTIME_DIR (Qt's stand-in for it when unset), or the temporary folder.
     static QString runtimeFolder();
-    QString lockPath() const { return m_lockPath; }
     QString socketPath() const { return m_socketPath; }
 
     enum class Outcome {

@@ -29,12 +29,8 @@ public:
 
     QString Title() const { return upToNul(m_title); }
     void setTitle(const QString &v) { m_title = v; }
-    QString DefExt() const { return m_defExt; }
-    void setDefExt(const QString &v) { m_defExt = v; }
     QString Path() const { return upToNul(m_path); }
-    void setPath(const QString &v) { m_path = v; }
     QString FileTitle() const { return upToNul(m_fileTitle); }
-    void setFileTitle(const QString &v) { m_fileTitle = v; }
     QString Filter() const { return m_filter; }
     void setFilter(const QString &v) { m_filter = v; }
     QString FileName() const { return upToNul(m_fileName); }
@@ -59,7 +55,7 @@ private:
 
     FileDialogBackend *m_backend;
     QObject *m_owner = nullptr;
-    QString m_fileTitle, m_path, m_filter, m_fileName, m_title, m_defExt;
+    QString m_fileTitle, m_path, m_filter, m_fileName, m_title;
     QStringList m_fileNames;
     QString m_chosenFilter; // in Qt's form, remembered between two dialogs
 };

@@ -38,7 +38,6 @@ public:
 
     bool portable() const { return m_portable; }
     QString appDir() const { return m_appDir; }
-    QString settingsFolder() const { return m_settingsFolder; }
     QString setupIni() const { return m_settingsFolder + QStringLiteral("/setup.ini"); }
     QString optionsIni() const { return m_settingsFolder + QStringLiteral("/options.ini"); }
     QString jobsConf() const { return m_settingsFolder + QStringLiteral("/zelmora.conf"); }

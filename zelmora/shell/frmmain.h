@@ -59,7 +59,6 @@ public:
     void lblFeed_Click();
     // The drop routine of LV, picText and lblText: queues the dropped local files and folders.
     void dropFiles(QDropEvent *event);
-    bool isSearching() const { return m_searching; }
     // Files given to a start of zelmora, or handed over by a later start: they join the queue
     // as dropped ones do (during a batch too, after the files already queued), and the window
     // comes to the front. False while the window is closing: nothing is taken then, and the
@@ -149,7 +148,6 @@ private:
     void batchEnded(const BatchOutcome &outcome);
     bool confirmQuitWhileConverting();
     void saveSetupIni();
-    void removeSelectedEntries();
     void queueDropped(const QStringList &paths);
     void takeIncoming();
     void bringToFront(const QString &activationToken);
