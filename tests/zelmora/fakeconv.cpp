@@ -141,6 +141,8 @@ int main(int argc, char **argv)
                 std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(arg.c_str())));
                 ::_exit(0);
             }
+            // Its pid, for tests that look at it: the input's name plus ".grandchild".
+            std::ofstream(input + ".grandchild") << pid << '\n';
         } else if (cmd == "touch") {
             std::ofstream(arg, std::ios::app).flush();
         } else if (cmd == "waitfile") {

@@ -55,8 +55,9 @@ TEST(Batch, ThreeFilesInOrder)
         ASSERT_TRUE(s.start);
         EXPECT_EQ(s.args.value(1), inputs[i]);
         EXPECT_EQ(s.args.last(), h.out(GetBaseName(inputs[i]) + QStringLiteral(".wma")));
-        if (i > 0)
+        if (i > 0) {
             EXPECT_GE(s.ms - log[size_t(2 * i - 1)].ms, 100) << "file " << i;
+        }
     }
     EXPECT_TRUE(lockedDuring);
     EXPECT_EQ(h.window->queue().count(), 0);

@@ -15,6 +15,8 @@
 
 using namespace zm;
 using zmtest::FakeApp;
+using zmtest::grandchildOf;
+using zmtest::processAlive;
 
 namespace {
 
@@ -101,13 +103,13 @@ TEST(Runner, GrandchildHoldingThePipe)
     ASSERT_TRUE(QFile::copy(app.conv(), own));
     DOSOutputs dos(nullptr);
     dos.setWatchedProcessName(QStringLiteral("ZMfakeconv"));
-    QElapsedTimer t;
-    t.start();
-    const Outcome r = execute(dos, own + QStringLiteral(" -i \"") + app.script(QStringLiteral("gc"), {QStringLiteral("out hello"),
-                                                                              QStringLiteral("grandchild 8000"),
-                                                                              QStringLiteral("exit 3")}) +
-                                        QStringLiteral("\""));
-    EXPECT_LT(t.elapsed(), 6000) << "the command ends when conv is gone, not when the pipe closes";
+    const QString script = app.script(QStringLiteral("gc"), {QStringLiteral("out hello"), QStringLiteral("grandchild 8000"),
+                                                             QStringLiteral("exit 3")});
+    const Outcome r = execute(dos, own + QStringLiteral(" -i \"") + script + QStringLiteral("\""));
+    const pid_t grandchild = grandchildOf(script);
+    EXPECT_TRUE(processAlive(grandchild)) << "the command ends when conv is gone, not when the pipe closes";
+    if (grandchild > 0)
+        ::kill(grandchild, SIGKILL);
     EXPECT_EQ(r.overs, 1);
     EXPECT_EQ(r.result, QStringLiteral("hello\n"));
     EXPECT_TRUE(dos.lastEnding().known);
@@ -166,21 +168,23 @@ TEST(Runner, EventLoopRunsWhileWaiting)
     FakeApp app;
     DOSOutputs dos(nullptr);
     int beats = 0;
-    qint64 longestGap = 0;
-    QElapsedTimer gap;
-    gap.start();
+    int beatsAtFirstLine = -1;
     QTimer heartbeat;
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        longestGap = std::max(longestGap, gap.restart());
-        ++beats;
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] { ++beats; });
+    QObject ctx;
+    QObject::connect(&dos, &DOSOutputs::ReceiveOutputs, &ctx, [&] {
+        if (beatsAtFirstLine < 0)
+            beatsAtFirstLine = beats;
     });
     heartbeat.start(10);
-    execute(dos, lineFor(app, app.script(QStringLiteral("slow"), {QStringLiteral("out a"), QStringLiteral("sleep 600"),
-                                                                  QStringLiteral("out b")})));
+    const Outcome r = execute(dos, lineFor(app, app.script(QStringLiteral("slow"), {QStringLiteral("out a"), QStringLiteral("sleep 600"),
+                                                                                    QStringLiteral("out b")})));
     heartbeat.stop();
-    // The loop kept running all along (how smoothly is the benchmark's business).
-    EXPECT_GE(beats, 10);
-    EXPECT_LT(longestGap, 600);
+    // The loop kept running while the converter was silent (how smoothly is the benchmark's
+    // business).
+    EXPECT_EQ(r.result, QStringLiteral("a\nb\n"));
+    ASSERT_GE(beatsAtFirstLine, 0);
+    EXPECT_GE(beats - beatsAtFirstLine, 10);
 }
 
 TEST(Runner, OtherConvKeepsAnEmptyPipeAlive)
@@ -198,21 +202,25 @@ TEST(Runner, OtherConvKeepsAnEmptyPipeAlive)
     EXPECT_TRUE(DOSOutputs::IsProcessRunning(QStringLiteral("ZMOTHERCONV")));
     EXPECT_FALSE(DOSOutputs::IsProcessRunning(QStringLiteral("zmothercon")));
 
+    const pid_t otherPid = pid_t(proc.processId());
     DOSOutputs dos(nullptr);
     dos.setWatchedProcessName(QStringLiteral("zmOtherConv"));
-    QElapsedTimer t;
-    t.start();
+    // The child of the command (sleep), seen from inside the command's loop.
+    pid_t sleepPid = -1;
+    const auto noteChild = [&] { QTimer::singleShot(0, &dos, [&] { sleepPid = dos.childPid(); }); };
     // sleep holds an empty pipe; only the other process keeps the command going until it ends.
+    noteChild();
     Outcome r = execute(dos, QStringLiteral("sleep 10"));
-    EXPECT_GE(t.elapsed(), 300);
-    EXPECT_LT(t.elapsed(), 8000);
+    EXPECT_FALSE(processAlive(otherPid)) << "over once the other converter has ended";
+    EXPECT_TRUE(processAlive(sleepPid)) << "not held up by the pipe";
     EXPECT_EQ(r.overs, 1);
     proc.waitForFinished(3000);
 
     // Without it, the same command is over at the first look at the empty pipe.
-    t.restart();
+    sleepPid = -1;
+    noteChild();
     r = execute(dos, QStringLiteral("sleep 10"));
-    EXPECT_LT(t.elapsed(), 5000);
+    EXPECT_TRUE(processAlive(sleepPid)) << "not held up by the pipe";
     EXPECT_EQ(r.overs, 1);
 }
 
@@ -228,7 +236,6 @@ TEST(Runner, WaitKeepsTime)
     w.Wait(50);
     const qint64 ms = t.elapsed();
     EXPECT_GE(ms, 45);
-    EXPECT_LT(ms, 1000);
     EXPECT_GE(ticks, 3);
 }
 
@@ -236,13 +243,17 @@ TEST(Runner, AbandonEndsTheLoopWithoutCommandOver)
 {
     FakeApp app;
     DOSOutputs dos(nullptr);
-    QTimer::singleShot(200, &dos, [&] { dos.abandon(); });
-    QElapsedTimer t;
-    t.start();
+    pid_t child = -1;
+    QTimer::singleShot(200, &dos, [&] {
+        child = dos.childPid();
+        dos.abandon();
+    });
     const Outcome r = execute(dos, lineFor(app, app.script(QStringLiteral("long"), {QStringLiteral("sleep 6000")})));
-    EXPECT_LT(t.elapsed(), 4000);
+    EXPECT_TRUE(processAlive(child)) << "the loop ends at once, not when the converter does";
     EXPECT_EQ(r.overs, 0);
     EXPECT_FALSE(dos.isRunning());
+    if (child > 0)
+        ::kill(child, SIGKILL);
 }
 
 TEST(Runner, TerminateAsksThenKills)
@@ -265,7 +276,6 @@ TEST(Runner, TerminateAsksThenKills)
         EXPECT_TRUE(dos.lastEnding().known) << r.name;
         EXPECT_EQ(dos.lastEnding().signal, r.signal) << r.name;
         EXPECT_GE(t.elapsed(), r.atLeastMs) << r.name;
-        EXPECT_LT(t.elapsed(), 15000) << r.name;
     }
 }
 

@@ -98,8 +98,9 @@ TEST(SetupIni, RoundTripAndBadFields)
     for (const Row &r : rows) {
         MainChoices c = base;
         applySetupIni(r.data, c);
-        if (std::string(r.name) == "round trip")
+        if (std::string(r.name) == "round trip") {
             EXPECT_EQ(c.outputFolder, QString::fromUtf8("/x/a,b \xc3\xbc")) << r.name;
+        }
         EXPECT_EQ(c, r.expected) << r.name;
     }
 }
@@ -257,8 +258,9 @@ TEST(OptionsRules, BoxesShownForStoredTimes)
         OptionsForm f;
         f.cutter = true;
         f.times = {t[0], t[1], t[2], t[0], t[1], t[2]};
-        if (r.seconds != 0)
+        if (r.seconds != 0) {
             EXPECT_EQ(judgeOptions(f).values.gCutFrom, r.seconds);
+        }
     }
     // A window opened with the cutter off shows zeros, whatever is stored.
     const OptionsForm off = formFromSettings({0, 0, 90, 120});

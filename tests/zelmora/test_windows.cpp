@@ -505,8 +505,11 @@ TEST(MainWindow, OneReadingOfOptionsIniForTheWindowAndTheBatch)
 
 int main(int argc, char **argv)
 {
+    // Listing the tests needs no display (the build lists them to register each one).
+    ::testing::InitGoogleTest(&argc, argv);
+    if (::testing::GTEST_FLAG(list_tests))
+        return RUN_ALL_TESTS();
     QApplication app(argc, argv);
     SkinH_Attach(&app);
-    ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
