@@ -1,4 +1,4 @@
-// Makes the screenshots of the README: zm_screenshots <output folder>. It fills the main
+// Makes the screenshots of the README: zelmora_screenshots <output folder>. It fills the main
 // window's queue, starts a batch of two files at a time on a slow stand-in converter and grabs
 // the window once the status strip shows the time left, then the failures window, the idle
 // window with its Remove menu, the Options menu with "Simultaneous Conversions" open, the open

@@ -1,0 +1,24 @@
+#!/bin/sh
+# Regenerates every picture of the README into docs/screenshots/, under a virtual X display of
+# fixed size and depth so that the pictures come out the same on every machine. Needs xvfb-run
+# and the build's dependencies; builds into BUILD_DIR (default: build/ of the source tree) and
+# writes into OUT_DIR (default: docs/screenshots/).
+#   tools/screenshots/make-screenshots.sh
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+build=${BUILD_DIR:-$root/build}
+out=${OUT_DIR:-$root/docs/screenshots}
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null
+fi
+cmake --build "$build" -j2 --target zelmora_screenshots >/dev/null
+
+mkdir -p "$out"
+# One screen at 96 dpi and scale 1; the platform's own fonts and settings stay out of it.
+shoot() {
+    env -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS -u QT_FONT_DPI QT_QPA_PLATFORM=xcb \
+        xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" "$@"
+}
+shoot "$build/tools/screenshots/zelmora_screenshots" "$out"
