@@ -69,8 +69,9 @@ QString BuildCommandLine(const CommandInputs &in, const QString &outputPath)
     if (formatExtension(f).isEmpty())
         return QString();
     QString exe = in.appDir + QStringLiteral("/data/conv");
-    // The executable path stays bare as designed; a folder with blanks or quotes in its name
-    // would split it into several arguments, so only such a path is quoted.
+    // The executable path is written bare, so the command line reads the same in the logs as it
+    // always has; a folder with blanks or quotes in its name would split it into several
+    // arguments, so only such a path is quoted.
     if (exe.contains(QLatin1Char(' ')) || exe.contains(QLatin1Char('"')) || exe.contains(QLatin1Char('\t')))
         exe = quoteArg(exe);
     const QString P = quoteArg(in.inputPath);
