@@ -5,6 +5,9 @@
 #include "engine/dosoutputs.h"
 #include "engine/seams.h"
 #include "queue/queuemodel.h"
+#include "support/media.h"
+#include "support/probe.h"
+#include "support/process.h"
 #include "zelmora/windowutil.h"
 
 #include <QApplication>
@@ -14,9 +17,6 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -33,61 +33,35 @@ public:
     QStringList texts;
 };
 
-bool run(const QString &program, const QStringList &args, QByteArray *out = nullptr)
-{
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(120000))
-        return false;
-    if (out)
-        *out = p.readAllStandardOutput();
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
 // A 2 s clip: a test picture (mpeg4) and a 440 Hz tone (stereo AAC at 44.1 kHz).
 bool makeClip(const QString &path, const QStringList &extra = {})
 {
-    return run(QStringLiteral("ffmpeg"),
-               QStringList{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"),
-                           QStringLiteral("-i"), QStringLiteral("testsrc=size=160x120:rate=15:duration=2"), QStringLiteral("-f"),
-                           QStringLiteral("lavfi"), QStringLiteral("-i"),
-                           QStringLiteral("sine=frequency=440:sample_rate=44100:duration=2"), QStringLiteral("-ac"),
-                           QStringLiteral("2"), QStringLiteral("-c:v"), QStringLiteral("mpeg4"), QStringLiteral("-c:a"),
-                           QStringLiteral("aac"), QStringLiteral("-shortest")} +
-                   extra + QStringList{QStringLiteral("-y"), path});
+    return testsupport::makeMedia(path, testsupport::clipArgs(2, true, true, QStringLiteral("160x120"), 15) +
+                                            QStringList{QStringLiteral("-c:v"), QStringLiteral("mpeg4"),
+                                                        QStringLiteral("-c:a"), QStringLiteral("aac")} +
+                                            extra);
 }
 
+// The first audio stream as ffprobe sees it, with the title from the container or, as Ogg
+// keeps its tags, from the stream.
 struct Probe {
-    QString format, codec, title;
+    QString codec, title;
     int rate = 0, channels = 0;
     double duration = 0;
 };
 
 Probe probe(const QString &file)
 {
-    QByteArray json;
+    const testsupport::Probe p = testsupport::probe(file);
     Probe r;
-    if (!run(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-print_format"),
-                                         QStringLiteral("json"), QStringLiteral("-show_format"),
-                                         QStringLiteral("-show_streams"), file},
-             &json))
-        return r;
-    const QJsonObject root = QJsonDocument::fromJson(json).object();
-    const QJsonObject fmt = root.value(QStringLiteral("format")).toObject();
-    r.format = fmt.value(QStringLiteral("format_name")).toString();
-    r.duration = fmt.value(QStringLiteral("duration")).toString().toDouble();
-    r.title = fmt.value(QStringLiteral("tags")).toObject().value(QStringLiteral("title")).toString();
-    for (const QJsonValue &v : root.value(QStringLiteral("streams")).toArray()) {
-        const QJsonObject s = v.toObject();
-        if (s.value(QStringLiteral("codec_type")).toString() != QLatin1String("audio"))
-            continue;
-        r.codec = s.value(QStringLiteral("codec_name")).toString();
-        r.rate = s.value(QStringLiteral("sample_rate")).toString().toInt();
-        r.channels = s.value(QStringLiteral("channels")).toInt();
-        if (r.title.isEmpty()) // Ogg keeps its tags with the stream
-            r.title = s.value(QStringLiteral("tags")).toObject().value(QStringLiteral("TITLE")).toString();
+    r.duration = p.duration;
+    r.title = p.tags.value(QStringLiteral("title"));
+    if (const testsupport::StreamInfo *a = p.audio()) {
+        r.codec = a->codec;
+        r.rate = a->sampleRate;
+        r.channels = a->channels;
         if (r.title.isEmpty())
-            r.title = s.value(QStringLiteral("tags")).toObject().value(QStringLiteral("title")).toString();
+            r.title = a->tags.value(QStringLiteral("title"));
     }
     return r;
 }
@@ -179,10 +153,8 @@ TEST(EndToEnd, CutterGivesTheCutLength)
     QDir().mkpath(app + QStringLiteral("/data"));
     ASSERT_TRUE(QFile::copy(QStringLiteral(CONV_PATH), app + QStringLiteral("/data/conv")));
     const QString input = dir.path() + QStringLiteral("/talk.flv");
-    ASSERT_TRUE(run(QStringLiteral("ffmpeg"),
-                    {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"),
-                     QStringLiteral("-i"), QStringLiteral("sine=frequency=300:sample_rate=44100:duration=3"),
-                     QStringLiteral("-c:a"), QStringLiteral("mp3"), QStringLiteral("-y"), input}));
+    ASSERT_TRUE(testsupport::makeMedia(input, testsupport::clipArgs(3, false, true, QStringLiteral("320x240"), 25, 44100, 1) +
+                                                  QStringList{QStringLiteral("-c:a"), QStringLiteral("mp3")}));
     Batch b(app);
     b.settings = {1, 1, 1, 1};
     Selections s;
@@ -223,13 +195,11 @@ void convertFromTheWindow(const char *entry, const char *extension, const char *
     ci.formatIndex = formatItems().indexOf(QString::fromLatin1(entry));
     ASSERT_GE(ci.formatIndex, 8);
     QDir().mkpath(ci.outputDir);
-    QProcess conv;
     const QStringList args = QProcess::splitCommand(BuildCommandLine(ci));
-    conv.setProcessChannelMode(QProcess::MergedChannels);
-    conv.start(args.first(), args.mid(1));
-    ASSERT_TRUE(conv.waitForFinished(120000));
-    const QString said = QString::fromUtf8(conv.readAll());
-    ASSERT_EQ(conv.exitCode(), 0) << said.toStdString();
+    const testsupport::RunResult conv = testsupport::run(args.first(), args.mid(1));
+    ASSERT_FALSE(conv.timedOut);
+    const QString said = QString::fromUtf8(conv.out + conv.err);
+    ASSERT_EQ(conv.exitCode, 0) << said.toStdString();
 
     h.open();
     h.window->txtAction()->setText(QStringLiteral("menuJobs2"));
