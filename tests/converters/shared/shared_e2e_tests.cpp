@@ -612,7 +612,12 @@ TEST(Stop, WhileTheProgressPipeIsFullHalfway)
     ::fcntl(fds[1], F_SETPIPE_SZ, 4096);
     ChildOptions options;
     options.stdout_fd = fds[1];
-    Child child(env.conv(), kConv.args(env.media("long.wav"), folder + "/o.mp3"), options);
+    // Raised to 48000 Hz stereo at 320k, the 10 minutes take seconds to encode, so the
+    // conversion is still under way after the first progress line and the pipe is filled
+    // (at 8000 Hz mono it can end between two of the half-second progress lines).
+    const QStringList args{"-i", env.media("long.wav"), "-y", "-vn", "-ab", "320k", "-ar", "48000",
+                           "-ac", "2", folder + "/o.mp3"};
+    Child child(env.conv(), args, options);
     QByteArray seen;
     char buf[512];
     while (!seen.contains("time=")) {
