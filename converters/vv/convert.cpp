@@ -17,7 +17,7 @@ namespace vv {
 using zmconv::ConvError;
 using zmconv::Failure;
 
-std::string videoEncoderName(const std::string &requested, const AVOutputFormat *format)
+std::string video_encoder_name(const std::string &requested, const AVOutputFormat *format)
 {
     if (!requested.empty())
         return requested;
@@ -28,7 +28,7 @@ std::string videoEncoderName(const std::string &requested, const AVOutputFormat 
     return codec->name;
 }
 
-std::string audioEncoderName(const std::string &requested, const AVOutputFormat *format)
+std::string audio_encoder_name(const std::string &requested, const AVOutputFormat *format)
 {
     if (!requested.empty())
         return requested;
@@ -48,7 +48,7 @@ namespace {
 constexpr size_t kQueuedPackets = 128;
 constexpr size_t kWakeBatch = 4;
 
-int findVideoStream(const zmconv::InputFile &in)
+int find_video_stream(const zmconv::InputFile &in)
 {
     const int best = in.best_stream(AVMEDIA_TYPE_VIDEO);
     if (best >= 0 && !(in.context()->streams[best]->disposition & AV_DISPOSITION_ATTACHED_PIC))
@@ -69,41 +69,41 @@ void convert(const Options &options, ProgressFile &progress)
 {
     // The preset is read first: a missing preset file fails before any work is done.
     VideoSettings video;
-    if (!options.presetFile.empty()) {
-        video.preset = readPresetFile(options.presetFile);
-        video.presetName = options.presetFile;
+    if (!options.preset_file.empty()) {
+        video.preset = read_preset_file(options.preset_file);
+        video.preset_name = options.preset_file;
     }
 
     zmconv::InputFile in(options.input);
-    const int videoIndex = findVideoStream(in);
-    if (videoIndex < 0)
+    const int video_index = find_video_stream(in);
+    if (video_index < 0)
         throw ConvError(Failure::Input, "the input " + options.input + " has no video stream");
-    const int audioIndex = in.best_stream(AVMEDIA_TYPE_AUDIO);
-    in.keep_only(videoIndex, audioIndex);
+    const int audio_index = in.best_stream(AVMEDIA_TYPE_AUDIO);
+    in.keep_only(video_index, audio_index);
 
     zmconv::OutputFile out(zmconv::OutputOptions{options.output, "", options.overwrite,
                                                  options.input});
 
-    video.encoder = videoEncoderName(options.videoCodec, out.format());
-    video.bitRate = options.videoBitRate.value_or(0);
+    video.encoder = video_encoder_name(options.video_codec, out.format());
+    video.bit_rate = options.video_bit_rate.value_or(0);
     video.width = options.width.value_or(0);
     video.height = options.height.value_or(0);
-    if (options.frameRate)
-        video.frameRate = *options.frameRate;
+    if (options.frame_rate)
+        video.frame_rate = *options.frame_rate;
     video.aspect = options.aspect;
     video.strict = options.strict;
-    VideoPath videoPath(in, videoIndex, video, out);
+    VideoPath video_path(in, video_index, video, out);
 
-    std::unique_ptr<zmconv::AudioPath> audioPath;
-    if (audioIndex >= 0) {
+    std::unique_ptr<zmconv::AudioPath> audio_path;
+    if (audio_index >= 0) {
         zmconv::AudioEncoderSettings audio;
-        audio.encoder = audioEncoderName(options.audioCodec, out.format());
-        audio.bit_rate = options.audioBitRate.value_or(0);
-        audio.sample_rate = options.sampleRate.value_or(0);
+        audio.encoder = audio_encoder_name(options.audio_codec, out.format());
+        audio.bit_rate = options.audio_bit_rate.value_or(0);
+        audio.sample_rate = options.sample_rate.value_or(0);
         audio.channels = options.channels.value_or(0);
-        audioPath = std::make_unique<zmconv::AudioPath>(in, audioIndex, audio, out);
+        audio_path = std::make_unique<zmconv::AudioPath>(in, audio_index, audio, out);
         // The picture keeps the input's timing, so the sound must too.
-        audioPath->set_fill_gaps(true);
+        audio_path->set_fill_gaps(true);
     }
 
     out.write_header();
@@ -111,10 +111,10 @@ void convert(const Options &options, ProgressFile &progress)
 
     // The sound is decoded, converted and encoded on a thread of its own, beside the picture;
     // both write into the output, whose writing is thread-safe.
-    std::unique_ptr<zmconv::BoundedWorker<zmconv::PacketPtr>> audioWorker;
-    if (audioPath) {
-        zmconv::AudioPath &path = *audioPath;
-        audioWorker = std::make_unique<zmconv::BoundedWorker<zmconv::PacketPtr>>(
+    std::unique_ptr<zmconv::BoundedWorker<zmconv::PacketPtr>> audio_worker;
+    if (audio_path) {
+        zmconv::AudioPath &path = *audio_path;
+        audio_worker = std::make_unique<zmconv::BoundedWorker<zmconv::PacketPtr>>(
             [&path](zmconv::PacketPtr &packet) { path.send_packet(packet.get()); },
             [&path] { path.finish(); }, kQueuedPackets, kWakeBatch);
     }
@@ -127,12 +127,12 @@ void convert(const Options &options, ProgressFile &progress)
         zmconv::throw_if_stopped();
         const AVStream *st = in.context()->streams[pkt->stream_index];
         int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
-        if (pkt->stream_index == videoIndex) {
-            videoPath.sendPacket(pkt.get());
-        } else if (audioWorker && pkt->stream_index == audioIndex) {
+        if (pkt->stream_index == video_index) {
+            video_path.send_packet(pkt.get());
+        } else if (audio_worker && pkt->stream_index == audio_index) {
             zmconv::PacketPtr copy = zmconv::make_packet();
             av_packet_move_ref(copy.get(), pkt.get());
-            audioWorker->push(std::move(copy));
+            audio_worker->push(std::move(copy));
         }
         if (ts != AV_NOPTS_VALUE && duration > 0) {
             const int64_t us = av_rescale_q(ts, st->time_base, AV_TIME_BASE_Q) - start;
@@ -145,18 +145,18 @@ void convert(const Options &options, ProgressFile &progress)
         av_packet_unref(pkt.get());
     }
     zmconv::throw_if_stopped();
-    videoPath.finish();
-    if (audioWorker)
-        audioWorker->finish();
+    video_path.finish();
+    if (audio_worker)
+        audio_worker->finish();
     out.finish();
     progress.finish();
 
     zmconv::DecodeReport report;
-    report.add(videoPath.decoder());
-    int64_t declared = videoPath.decoder().declared_us();
-    if (audioPath) {
-        report.add(audioPath->decoder());
-        declared = std::max(declared, audioPath->decoder().declared_us());
+    report.add(video_path.decoder());
+    int64_t declared = video_path.decoder().declared_us();
+    if (audio_path) {
+        report.add(audio_path->decoder());
+        declared = std::max(declared, audio_path->decoder().declared_us());
     }
     // The streams' own lengths where the file states them, else the file's.
     report.expected_end_us = declared > 0 ? declared : duration;

@@ -13,9 +13,9 @@ namespace vv {
 
 // The audio encoder name for the -acodec text, or for the container's default when empty.
 // Throws zmconv::ConvError(Failure::Usage) for a codec the converter does not know.
-std::string audioEncoderName(const std::string &requested, const AVOutputFormat *format);
+std::string audio_encoder_name(const std::string &requested, const AVOutputFormat *format);
 // The video encoder name for the -vcodec text, or for the container's default when empty.
-std::string videoEncoderName(const std::string &requested, const AVOutputFormat *format);
+std::string video_encoder_name(const std::string &requested, const AVOutputFormat *format);
 
 // Runs the conversion. Throws zmconv::ConvError; the partial output is then removed.
 void convert(const Options &options, ProgressFile &progress);

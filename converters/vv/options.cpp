@@ -33,7 +33,7 @@ constexpr std::array<zmconv::OptionSpec, 19> kTable{{
     {"ac", true, Channels},
 }};
 
-const std::map<std::string, std::string> &strictValues()
+const std::map<std::string, std::string> &strict_values()
 {
     static const std::map<std::string, std::string> values = {
         {"very", "very"},     {"2", "very"},          {"strict", "strict"},
@@ -46,17 +46,17 @@ const std::map<std::string, std::string> &strictValues()
 
 } // namespace
 
-std::pair<int, int> parseFrameSize(const std::string &text)
+std::pair<int, int> parse_frame_size(const std::string &text)
 {
     int w = 0, h = 0;
     // Digits mean "WxH" exactly; otherwise one of the usual names (qcif, cif, vga, ...).
     const bool numeric = !text.empty() && std::isdigit(static_cast<unsigned char>(text[0]));
     const auto x = text.find('x');
-    const bool wellFormed = !numeric
+    const bool well_formed = !numeric
         || (x != std::string::npos && x > 0 && x + 1 < text.size()
             && text.find_first_not_of("0123456789", x + 1) == std::string::npos
             && text.find_first_not_of("0123456789") == x);
-    if (text.empty() || !wellFormed || av_parse_video_size(&w, &h, text.c_str()) < 0 || w <= 0
+    if (text.empty() || !well_formed || av_parse_video_size(&w, &h, text.c_str()) < 0 || w <= 0
         || h <= 0)
         bad_value("s", text, "expected a frame size such as 176x144");
     if (w > 8192 || h > 8192)
@@ -66,7 +66,7 @@ std::pair<int, int> parseFrameSize(const std::string &text)
     return {w, h};
 }
 
-Rational parseFrameRate(const std::string &text)
+Rational parse_frame_rate(const std::string &text)
 {
     AVRational rate{0, 1};
     if (text.empty() || av_parse_video_rate(&rate, text.c_str()) < 0 || rate.num <= 0
@@ -77,7 +77,7 @@ Rational parseFrameRate(const std::string &text)
     return {rate.num, rate.den};
 }
 
-Rational parseAspect(const std::string &text)
+Rational parse_aspect(const std::string &text)
 {
     AVRational ratio{0, 1};
     if (text.empty() || av_parse_ratio(&ratio, text.c_str(), 255, 0, nullptr) < 0
@@ -89,63 +89,63 @@ Rational parseAspect(const std::string &text)
     return {ratio.num, ratio.den};
 }
 
-Options parseOptions(const std::vector<std::string> &args)
+Options parse_options(const std::vector<std::string> &args)
 {
     const zmconv::ParsedCommandLine parsed = zmconv::tokenize(args, kTable);
 
     Options o;
-    bool haveInput = false;
+    bool have_input = false;
     for (const zmconv::ParsedOption &opt : parsed.options) {
         const std::string &name = opt.name; // without its dash
         const std::string &v = opt.value;
         switch (opt.id) {
         case Input:
-            if (haveInput)
+            if (have_input)
                 throw ConvError(Failure::Usage, "only one input file (-i) is supported");
             if (v.empty())
                 throw ConvError(Failure::Usage, "empty input file name after -i");
             o.input = v;
-            haveInput = true;
+            have_input = true;
             break;
         case Overwrite: o.overwrite = true; break;
         case VCodec:
             if (v.empty())
                 bad_value(name, v, "expected a video encoder name");
-            o.videoCodec = v;
+            o.video_codec = v;
             break;
         case ACodec:
             if (v.empty())
                 bad_value(name, v, "expected an audio encoder name");
-            o.audioCodec = v;
+            o.audio_codec = v;
             break;
-        case VBitRate: o.videoBitRate = zmconv::parse_bit_rate(name, v); break;
-        case ABitRate: o.audioBitRate = zmconv::parse_bit_rate(name, v); break;
+        case VBitRate: o.video_bit_rate = zmconv::parse_bit_rate(name, v); break;
+        case ABitRate: o.audio_bit_rate = zmconv::parse_bit_rate(name, v); break;
         case Size: {
-            const auto [w, h] = parseFrameSize(v);
+            const auto [w, h] = parse_frame_size(v);
             o.width = w;
             o.height = h;
             break;
         }
-        case Rate: o.frameRate = parseFrameRate(v); break;
-        case Aspect: o.aspect = parseAspect(v); break;
+        case Rate: o.frame_rate = parse_frame_rate(v); break;
+        case Aspect: o.aspect = parse_aspect(v); break;
         case Preset:
             if (v.empty())
                 throw ConvError(Failure::Usage, "empty preset file name after -fpre");
-            o.presetFile = v;
+            o.preset_file = v;
             break;
         case Strict: {
-            const auto it = strictValues().find(v);
-            if (it == strictValues().end())
+            const auto it = strict_values().find(v);
+            if (it == strict_values().end())
                 bad_value(name, v, "expected experimental, unofficial, normal, strict or very");
             o.strict = it->second;
             break;
         }
-        case SampleRate: o.sampleRate = zmconv::parse_int(name, v, 1000, 192000); break;
+        case SampleRate: o.sample_rate = zmconv::parse_int(name, v, 1000, 192000); break;
         case Channels: o.channels = zmconv::parse_int(name, v, 1, 8); break;
         }
     }
 
-    if (!haveInput)
+    if (!have_input)
         throw ConvError(Failure::Usage, "no input file given (-i)");
     if (parsed.positional.empty())
         throw ConvError(Failure::Usage, "no output file given");

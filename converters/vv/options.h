@@ -24,32 +24,32 @@ struct Options {
     std::string output;
     bool overwrite = false;
 
-    std::string videoCodec;            // encoder name; empty: the container's default
-    std::optional<Rational> aspect;    // display aspect ratio
-    std::string presetFile;            // -fpre: key=value encoder options
-    std::optional<long long> videoBitRate; // bits per second
+    std::string video_codec;                 // encoder name; empty: the container's default
+    std::optional<Rational> aspect;          // display aspect ratio
+    std::string preset_file;                 // -fpre: key=value encoder options
+    std::optional<long long> video_bit_rate; // bits per second
     std::optional<int> width;
     std::optional<int> height;
-    std::optional<Rational> frameRate;
+    std::optional<Rational> frame_rate;
 
-    std::string strict;                // "-strict" value as given
-    std::string audioCodec;            // encoder name; empty: the container's default
-    std::optional<long long> audioBitRate; // bits per second
-    std::optional<int> sampleRate;
+    std::string strict;                      // "-strict" value as given
+    std::string audio_codec;                 // encoder name; empty: the container's default
+    std::optional<long long> audio_bit_rate; // bits per second
+    std::optional<int> sample_rate;
     std::optional<int> channels;
 };
 
-// Parses argv (without the program name). Every value parser below and parseOptions throw
+// Parses argv (without the program name). Every value parser below and parse_options throw
 // zmconv::ConvError(Failure::Usage) with one line naming the option and the bad value.
-Options parseOptions(const std::vector<std::string> &args);
+Options parse_options(const std::vector<std::string> &args);
 
 // "176x144" -> (176, 144); also the usual abbreviations (qcif, cif, vga, ...).
-std::pair<int, int> parseFrameSize(const std::string &text);
+std::pair<int, int> parse_frame_size(const std::string &text);
 
 // "14.985" -> 2997/200, "25" -> 25/1, "30000/1001" -> 30000/1001.
-Rational parseFrameRate(const std::string &text);
+Rational parse_frame_rate(const std::string &text);
 
 // "4:3" -> 4/3, "16:9", "1.7777".
-Rational parseAspect(const std::string &text);
+Rational parse_aspect(const std::string &text);
 
 } // namespace vv

@@ -32,13 +32,13 @@ constexpr std::streamsize kMaxPresetBytes = 64 * 1024;
 constexpr const char *kTextOptions[] = {"preset", "tune",  "profile", "level", "deblock",
                                         "partitions", "psy-rd", "wpredp", "rc_eq"};
 
-[[noreturn]] void badLine(const std::string &name, int line, const std::string &why)
+[[noreturn]] void bad_line(const std::string &name, int line, const std::string &why)
 {
     throw zmconv::ConvError(zmconv::Failure::Usage,
                             "preset file " + name + " line " + std::to_string(line) + ": " + why);
 }
 
-bool isTextOption(const AVOption *o)
+bool is_text_option(const AVOption *o)
 {
     return o->type == AV_OPT_TYPE_STRING || o->type == AV_OPT_TYPE_DICT
            || o->type == AV_OPT_TYPE_BINARY;
@@ -46,7 +46,7 @@ bool isTextOption(const AVOption *o)
 
 } // namespace
 
-PresetEntries parsePreset(const std::string &text, const std::string &name)
+PresetEntries parse_preset(const std::string &text, const std::string &name)
 {
     PresetEntries entries;
     std::istringstream in(text);
@@ -59,17 +59,17 @@ PresetEntries parsePreset(const std::string &text, const std::string &name)
             continue;
         const auto eq = t.find('=');
         if (eq == std::string::npos)
-            badLine(name, number, "expected key=value");
+            bad_line(name, number, "expected key=value");
         const std::string key = trim(t.substr(0, eq));
         const std::string value = trim(t.substr(eq + 1));
         if (key.empty())
-            badLine(name, number, "empty key");
+            bad_line(name, number, "empty key");
         entries.push_back({key, value, number});
     }
     return entries;
 }
 
-PresetEntries readPresetFile(const std::string &path)
+PresetEntries read_preset_file(const std::string &path)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
@@ -88,31 +88,31 @@ PresetEntries readPresetFile(const std::string &path)
         throw zmconv::ConvError(zmconv::Failure::Input, "preset file " + path + " is too large");
     if (text.find('\0') != std::string::npos)
         throw zmconv::ConvError(zmconv::Failure::Input, "preset file " + path + " is not a text file");
-    return parsePreset(text, path);
+    return parse_preset(text, path);
 }
 
-void applyPreset(AVCodecContext *encoder, const PresetEntries &entries, const std::string &name)
+void apply_preset(AVCodecContext *encoder, const PresetEntries &entries, const std::string &name)
 {
     const std::string codec = encoder->codec ? encoder->codec->name : "video";
     for (const PresetEntry &e : entries) {
         const AVOption *option = av_opt_find2(encoder, e.key.c_str(), nullptr, 0,
                                               AV_OPT_SEARCH_CHILDREN, nullptr);
         if (!option)
-            badLine(name, e.line, "the encoder " + codec + " has no option '" + e.key + "'");
-        if (isTextOption(option)) {
+            bad_line(name, e.line, "the encoder " + codec + " has no option '" + e.key + "'");
+        if (is_text_option(option)) {
             bool plain = false;
             for (const char *allowed : kTextOptions)
                 plain = plain || e.key == allowed;
             if (!plain)
-                badLine(name, e.line, "'" + e.key + "' is not allowed in a preset file (it names "
+                bad_line(name, e.line, "'" + e.key + "' is not allowed in a preset file (it names "
                                       "a file or passes settings on unchecked)");
         }
         const int ret = av_opt_set(encoder, e.key.c_str(), e.value.c_str(), AV_OPT_SEARCH_CHILDREN);
         if (ret < 0)
-            badLine(name, e.line, "bad value '" + e.value + "' for '" + e.key + "': "
+            bad_line(name, e.line, "bad value '" + e.value + "' for '" + e.key + "': "
                                       + zmconv::av_error_text(ret));
         if (encoder->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2))
-            badLine(name, e.line, "two-pass encoding writes a statistics file and is not allowed "
+            bad_line(name, e.line, "two-pass encoding writes a statistics file and is not allowed "
                                   "in a preset file");
     }
 }

@@ -25,14 +25,14 @@ using PresetEntries = std::vector<PresetEntry>;
 
 // Parses the text of a preset file; `name` is used in error messages. A malformed line is
 // zmconv::ConvError(Failure::Usage) naming the file and the line.
-PresetEntries parsePreset(const std::string &text, const std::string &name);
+PresetEntries parse_preset(const std::string &text, const std::string &name);
 
 // Reads and parses a preset file. A missing, unreadable, oversized or binary file is
 // zmconv::ConvError(Failure::Input).
-PresetEntries readPresetFile(const std::string &path);
+PresetEntries read_preset_file(const std::string &path);
 
 // Sets the entries on the (not yet opened) encoder. An unknown key, a refused key or a bad value
 // is zmconv::ConvError(Failure::Usage) naming the file and the line.
-void applyPreset(AVCodecContext *encoder, const PresetEntries &entries, const std::string &name);
+void apply_preset(AVCodecContext *encoder, const PresetEntries &entries, const std::string &name);
 
 } // namespace vv

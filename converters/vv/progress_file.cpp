@@ -9,7 +9,7 @@
 
 namespace vv {
 
-std::string executableFolder()
+std::string executable_folder()
 {
     std::error_code ec;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -18,15 +18,15 @@ std::string executableFolder()
     return exe.parent_path().string();
 }
 
-std::string progressFilePath(const char *named, const std::string &folder)
+std::string progress_file_path(const char *named, const std::string &folder)
 {
     if (named && *named)
         return named;
     return folder.empty() ? std::string() : folder + "/progress.txt";
 }
 
-ProgressFile::ProgressFile(std::string path, Clock::duration minInterval)
-    : m_path(std::move(path)), m_minInterval(minInterval)
+ProgressFile::ProgressFile(std::string path, Clock::duration min_interval)
+    : m_path(std::move(path)), m_min_interval(min_interval)
 {
     if (m_path.empty())
         return;
@@ -53,9 +53,9 @@ void ProgressFile::update(double fraction)
     const int v = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 1000.0);
     m_value = std::max(m_value, std::min(v, 999));
     const auto now = Clock::now();
-    if (m_value != m_written && now - m_lastWrite >= m_minInterval) {
+    if (m_value != m_written && now - m_last_write >= m_min_interval) {
         write(m_value);
-        m_lastWrite = now;
+        m_last_write = now;
     }
 }
 
@@ -68,7 +68,7 @@ void ProgressFile::finish()
 void ProgressFile::flush()
 {
     write(m_value);
-    m_lastWrite = Clock::now();
+    m_last_write = Clock::now();
 }
 
 void ProgressFile::write(int value)

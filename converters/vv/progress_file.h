@@ -9,11 +9,11 @@
 namespace vv {
 
 // Folder of the running executable (from /proc/self/exe); empty when it cannot be read.
-std::string executableFolder();
+std::string executable_folder();
 
 // Where the progress goes: `named` (the value of VV_PROGRESS_FILE) when it is set and not
 // empty, otherwise progress.txt in `folder`; empty (no progress file) when neither is known.
-std::string progressFilePath(const char *named, const std::string &folder);
+std::string progress_file_path(const char *named, const std::string &folder);
 
 class ProgressFile final {
 public:
@@ -21,7 +21,7 @@ public:
 
     // An empty path gives a writer that does nothing.
     explicit ProgressFile(std::string path,
-                          Clock::duration minInterval = std::chrono::milliseconds(200));
+                          Clock::duration min_interval = std::chrono::milliseconds(200));
     ~ProgressFile();
     ProgressFile(const ProgressFile &) = delete;
     ProgressFile &operator=(const ProgressFile &) = delete;
@@ -41,11 +41,11 @@ private:
     void write(int value);
 
     std::string m_path;
-    Clock::duration m_minInterval;
+    Clock::duration m_min_interval;
     int m_fd = -1;
     int m_value = 0;
     int m_written = -1;
-    Clock::time_point m_lastWrite{};
+    Clock::time_point m_last_write{};
 };
 
 } // namespace vv

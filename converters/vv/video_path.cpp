@@ -35,7 +35,7 @@ struct InOutFreer {
 using GraphPtr = std::unique_ptr<AVFilterGraph, GraphFreer>;
 using InOutPtr = std::unique_ptr<AVFilterInOut, InOutFreer>;
 
-AVPixelFormat chooseEncoderFormat(const AVCodec *codec)
+AVPixelFormat choose_encoder_format(const AVCodec *codec)
 {
     if (!codec->pix_fmts)
         return AV_PIX_FMT_YUV420P;
@@ -45,11 +45,11 @@ AVPixelFormat chooseEncoderFormat(const AVCodec *codec)
     return codec->pix_fmts[0];
 }
 
-std::string ratioText(AVRational r) { return std::to_string(r.num) + "/" + std::to_string(r.den); }
+std::string ratio_text(AVRational r) { return std::to_string(r.num) + "/" + std::to_string(r.den); }
 
 } // namespace
 
-bool isH263Size(int width, int height)
+bool is_h263_size(int width, int height)
 {
     static constexpr std::array<std::pair<int, int>, 5> sizes{
         {{128, 96}, {176, 144}, {352, 288}, {704, 576}, {1408, 1152}}};
@@ -59,24 +59,24 @@ bool isH263Size(int width, int height)
     return false;
 }
 
-Rational limitFrameRate(Rational rate)
+Rational limit_frame_rate(Rational rate)
 {
     int num = 0, den = 0;
     av_reduce(&num, &den, rate.num, rate.den, 65535);
     return {num, den};
 }
 
-std::pair<int, int> outputSize(const VideoSettings &settings, int inWidth, int inHeight)
+std::pair<int, int> output_size(const VideoSettings &settings, int in_width, int in_height)
 {
     if (settings.width > 0 && settings.height > 0)
         return {settings.width, settings.height};
-    return {inWidth & ~1, inHeight & ~1};
+    return {in_width & ~1, in_height & ~1};
 }
 
 struct VideoPath::Impl {
     zmconv::OutputFile &out;
-    AVStream *inStream = nullptr;
-    AVStream *outStream = nullptr;
+    AVStream *in_stream = nullptr;
+    AVStream *out_stream = nullptr;
     std::unique_ptr<zmconv::Decoder> decoder;
     zmconv::CodecContextPtr encoder;
     GraphPtr graph;
@@ -84,39 +84,39 @@ struct VideoPath::Impl {
     AVFilterContext *sink = nullptr;
     zmconv::FramePtr filtered = zmconv::make_frame();
     zmconv::PacketPtr packet = zmconv::make_packet();
-    int64_t startPts = 0;           // the file's start in the input stream's time base
-    int graphWidth = 0, graphHeight = 0, graphFormat = -1;
-    AVRational graphSar{0, 1};
-    int outWidth = 0, outHeight = 0;
-    AVPixelFormat encoderFormat = AV_PIX_FMT_YUV420P;
-    AVRational frameRate{25, 1};
+    int64_t start_pts = 0;          // the file's start in the input stream's time base
+    int graph_width = 0, graph_height = 0, graph_format = -1;
+    AVRational graph_sar{0, 1};
+    int out_width = 0, out_height = 0;
+    AVPixelFormat encoder_format = AV_PIX_FMT_YUV420P;
+    AVRational frame_rate{25, 1};
     std::optional<Rational> aspect;
-    int64_t lastPts = AV_NOPTS_VALUE;  // input time base
-    int64_t endPts = AV_NOPTS_VALUE;   // end of the last frame sent to the graph (graph time)
-    AVRational containerSar{0, 1};     // 0/1: the container states none
-    int64_t lastOutPts = AV_NOPTS_VALUE; // encoder time base
-    int64_t inputFrameTicks = 1;       // one input frame in the input time base
-    int64_t maxJumpTicks = INT64_MAX;  // largest gap between two frames that is kept
-    std::string rotation;              // filters that turn the picture upright, or ""
-    bool swapSides = false;            // the rotation swaps width and height
+    int64_t last_pts = AV_NOPTS_VALUE;     // input time base
+    int64_t end_pts = AV_NOPTS_VALUE;      // end of the last frame sent to the graph (graph time)
+    AVRational container_sar{0, 1};        // 0/1: the container states none
+    int64_t last_out_pts = AV_NOPTS_VALUE; // encoder time base
+    int64_t input_frame_ticks = 1;         // one input frame in the input time base
+    int64_t max_jump_ticks = INT64_MAX;    // largest gap between two frames that is kept
+    std::string rotation;                  // filters that turn the picture upright, or ""
+    bool swap_sides = false;               // the rotation swaps width and height
 
     explicit Impl(zmconv::OutputFile &o) : out(o) {}
 };
 
-VideoPath::VideoPath(zmconv::InputFile &in, int streamIndex, const VideoSettings &settings,
+VideoPath::VideoPath(zmconv::InputFile &in, int stream_index, const VideoSettings &settings,
                      zmconv::OutputFile &out)
-    : m_impl(std::make_unique<Impl>(out)), m_streamIndex(streamIndex)
+    : m_impl(std::make_unique<Impl>(out))
 {
     Impl &d = *m_impl;
-    d.inStream = in.context()->streams[streamIndex];
-    const AVCodecParameters *par = d.inStream->codecpar;
+    d.in_stream = in.context()->streams[stream_index];
+    const AVCodecParameters *par = d.in_stream->codecpar;
 
-    d.decoder = std::make_unique<zmconv::Decoder>(in, streamIndex);
+    d.decoder = std::make_unique<zmconv::Decoder>(in, stream_index);
     if (par->width <= 0 || par->height <= 0 || par->format < 0)
         throw ConvError(Failure::Input, "the input's video frame size or pixel format is unknown");
 
     const int64_t start = in.start_us();
-    d.startPts = av_rescale_q(start, AV_TIME_BASE_Q, d.inStream->time_base);
+    d.start_pts = av_rescale_q(start, AV_TIME_BASE_Q, d.in_stream->time_base);
 
     // Encoder.
     const AVCodec *codec = avcodec_find_encoder_by_name(settings.encoder.c_str());
@@ -132,74 +132,74 @@ VideoPath::VideoPath(zmconv::InputFile &in, int streamIndex, const VideoSettings
     // A picture the container says to show turned (a phone held upright) is turned upright
     // first, as players and the FFmpeg CLI do; its sides swap for a quarter turn.
     if (const uint8_t *matrix =
-            av_stream_get_side_data(d.inStream, AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
+            av_stream_get_side_data(d.in_stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
         double theta = -std::round(av_display_rotation_get(reinterpret_cast<const int32_t *>(matrix)));
         theta -= 360 * std::floor(theta / 360 + 0.9 / 360);
         if (std::fabs(theta - 90) < 1.0) {
             d.rotation = "transpose=dir=clock";
-            d.swapSides = true;
+            d.swap_sides = true;
         } else if (std::fabs(theta - 180) < 1.0) {
             d.rotation = "hflip,vflip";
         } else if (std::fabs(theta - 270) < 1.0) {
             d.rotation = "transpose=dir=cclock";
-            d.swapSides = true;
+            d.swap_sides = true;
         }
     }
-    std::tie(d.outWidth, d.outHeight) =
-        d.swapSides ? outputSize(settings, par->height, par->width)
-                    : outputSize(settings, par->width, par->height);
-    if (d.outWidth < 2 || d.outHeight < 2)
+    std::tie(d.out_width, d.out_height) =
+        d.swap_sides ? output_size(settings, par->height, par->width)
+                    : output_size(settings, par->width, par->height);
+    if (d.out_width < 2 || d.out_height < 2)
         throw ConvError(Failure::Input, "the input's video frame is too small");
-    if (codec->id == AV_CODEC_ID_H263 && !isH263Size(d.outWidth, d.outHeight))
+    if (codec->id == AV_CODEC_ID_H263 && !is_h263_size(d.out_width, d.out_height))
         throw ConvError(Failure::Usage,
-                        "H.263 cannot encode " + std::to_string(d.outWidth) + "x"
-                            + std::to_string(d.outHeight)
+                        "H.263 cannot encode " + std::to_string(d.out_width) + "x"
+                            + std::to_string(d.out_height)
                             + " frames; it supports only 128x96, 176x144, 352x288, 704x576 "
                               "and 1408x1152");
 
-    Rational rate = settings.frameRate;
+    Rational rate = settings.frame_rate;
     if (rate.num <= 0) {
-        AVRational r = d.inStream->avg_frame_rate;
+        AVRational r = d.in_stream->avg_frame_rate;
         if (r.num <= 0 || r.den <= 0)
-            r = d.inStream->r_frame_rate;
+            r = d.in_stream->r_frame_rate;
         if (r.num <= 0 || r.den <= 0 || av_q2d(r) > 240.0)
             r = AVRational{25, 1};
         rate = {r.num, r.den};
     }
     {
-        AVRational inRate = d.inStream->avg_frame_rate;
-        if (inRate.num <= 0 || inRate.den <= 0)
-            inRate = d.inStream->r_frame_rate;
-        if (inRate.num <= 0 || inRate.den <= 0)
-            inRate = AVRational{25, 1};
-        d.inputFrameTicks = std::max<int64_t>(
-            1, av_rescale_q(1, av_inv_q(inRate), d.inStream->time_base));
+        AVRational in_rate = d.in_stream->avg_frame_rate;
+        if (in_rate.num <= 0 || in_rate.den <= 0)
+            in_rate = d.in_stream->r_frame_rate;
+        if (in_rate.num <= 0 || in_rate.den <= 0)
+            in_rate = AVRational{25, 1};
+        d.input_frame_ticks = std::max<int64_t>(
+            1, av_rescale_q(1, av_inv_q(in_rate), d.in_stream->time_base));
     }
     // Gaps in the picture up to this long are kept (the last picture repeats, as the sound fills
     // the same gap with silence); longer jumps of the timestamps are not followed.
-    d.maxJumpTicks = av_rescale_q(zmconv::kMaxGapSeconds, AVRational{1, 1}, d.inStream->time_base);
-    rate = limitFrameRate(rate);
-    d.frameRate = AVRational{rate.num, rate.den};
+    d.max_jump_ticks = av_rescale_q(zmconv::kMaxGapSeconds, AVRational{1, 1}, d.in_stream->time_base);
+    rate = limit_frame_rate(rate);
+    d.frame_rate = AVRational{rate.num, rate.den};
     d.aspect = settings.aspect;
-    d.encoderFormat = chooseEncoderFormat(codec);
+    d.encoder_format = choose_encoder_format(codec);
 
     // The container's pixel aspect, when it states one, wins over the bitstream's (as in the
     // FFmpeg CLI); every frame gets it, so the encoder's aspect stays what it was opened with.
-    d.containerSar = d.inStream->sample_aspect_ratio;
-    if (d.containerSar.num <= 0 || d.containerSar.den <= 0)
-        d.containerSar = AVRational{0, 1};
-    buildGraph(par->width, par->height, par->format,
-               d.containerSar.num > 0 ? d.containerSar : par->sample_aspect_ratio);
+    d.container_sar = d.in_stream->sample_aspect_ratio;
+    if (d.container_sar.num <= 0 || d.container_sar.den <= 0)
+        d.container_sar = AVRational{0, 1};
+    build_graph(par->width, par->height, par->format,
+               d.container_sar.num > 0 ? d.container_sar : par->sample_aspect_ratio);
 
     d.encoder.reset(avcodec_alloc_context3(codec));
     if (!d.encoder)
         throw ConvError(Failure::Codec, "out of memory");
     AVCodecContext *enc = d.encoder.get();
-    enc->width = d.outWidth;
-    enc->height = d.outHeight;
-    enc->pix_fmt = d.encoderFormat;
-    enc->time_base = av_inv_q(d.frameRate);
-    enc->framerate = d.frameRate;
+    enc->width = d.out_width;
+    enc->height = d.out_height;
+    enc->pix_fmt = d.encoder_format;
+    enc->time_base = av_inv_q(d.frame_rate);
+    enc->framerate = d.frame_rate;
     enc->sample_aspect_ratio = av_buffersink_get_sample_aspect_ratio(d.sink);
     enc->thread_count = 0;
     if (out.wants_global_header())
@@ -208,34 +208,34 @@ VideoPath::VideoPath(zmconv::InputFile &in, int streamIndex, const VideoSettings
         check(av_opt_set(enc, "strict", settings.strict.c_str(), 0), Failure::Usage,
               "bad -strict value");
 
-    applyPreset(enc, settings.preset, settings.presetName);
+    apply_preset(enc, settings.preset, settings.preset_name);
     // Explicit options win over the preset.
-    if (settings.bitRate > 0)
-        enc->bit_rate = settings.bitRate;
+    if (settings.bit_rate > 0)
+        enc->bit_rate = settings.bit_rate;
 
     const int opened = avcodec_open2(enc, codec, nullptr);
     if (opened < 0) {
         std::string detail = zmconv::take_library_message();
         throw ConvError(Failure::Codec,
                         std::string("cannot open the video encoder ") + codec->name + " for "
-                            + std::to_string(d.outWidth) + "x" + std::to_string(d.outHeight)
-                            + " at " + ratioText(d.frameRate) + " fps: "
+                            + std::to_string(d.out_width) + "x" + std::to_string(d.out_height)
+                            + " at " + ratio_text(d.frame_rate) + " fps: "
                             + zmconv::av_error_text(opened)
                             + (detail.empty() ? "" : " (" + detail + ")"));
     }
 
-    d.outStream = out.add_stream();
-    check(avcodec_parameters_from_context(d.outStream->codecpar, enc), Failure::Codec,
+    d.out_stream = out.add_stream();
+    check(avcodec_parameters_from_context(d.out_stream->codecpar, enc), Failure::Codec,
           "cannot set up the output video stream");
-    d.outStream->time_base = enc->time_base;
-    d.outStream->avg_frame_rate = d.frameRate;
-    d.outStream->r_frame_rate = d.frameRate;
-    d.outStream->sample_aspect_ratio = enc->sample_aspect_ratio;
+    d.out_stream->time_base = enc->time_base;
+    d.out_stream->avg_frame_rate = d.frame_rate;
+    d.out_stream->r_frame_rate = d.frame_rate;
+    d.out_stream->sample_aspect_ratio = enc->sample_aspect_ratio;
 }
 
 VideoPath::~VideoPath() = default;
 
-void VideoPath::buildGraph(int width, int height, int format, AVRational sar)
+void VideoPath::build_graph(int width, int height, int format, AVRational sar)
 {
     Impl &d = *m_impl;
     d.graph.reset(avfilter_graph_alloc());
@@ -247,7 +247,7 @@ void VideoPath::buildGraph(int width, int height, int format, AVRational sar)
     char args[256];
     std::snprintf(args, sizeof args,
                   "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", width, height,
-                  format, d.inStream->time_base.num, d.inStream->time_base.den, sar.num, sar.den);
+                  format, d.in_stream->time_base.num, d.in_stream->time_base.den, sar.num, sar.den);
     check(avfilter_graph_create_filter(&d.source, avfilter_get_by_name("buffer"), "in", args,
                                        nullptr, d.graph.get()),
           Failure::Codec, "cannot create the video filter source");
@@ -256,18 +256,18 @@ void VideoPath::buildGraph(int width, int height, int format, AVRational sar)
           Failure::Codec, "cannot create the video filter sink");
 
     // Rate first: frames the rate change drops are never scaled.
-    std::string chain = "fps=fps=" + ratioText(d.frameRate);
+    std::string chain = "fps=fps=" + ratio_text(d.frame_rate);
     if (!d.rotation.empty())
         chain += "," + d.rotation;
-    const int uprightWidth = d.swapSides ? height : width;
-    const int uprightHeight = d.swapSides ? width : height;
-    if (uprightWidth != d.outWidth || uprightHeight != d.outHeight)
-        chain += ",scale=w=" + std::to_string(d.outWidth) + ":h=" + std::to_string(d.outHeight)
+    const int upright_width = d.swap_sides ? height : width;
+    const int upright_height = d.swap_sides ? width : height;
+    if (upright_width != d.out_width || upright_height != d.out_height)
+        chain += ",scale=w=" + std::to_string(d.out_width) + ":h=" + std::to_string(d.out_height)
                  + ":flags=bicubic";
     if (d.aspect)
         chain += ",setdar=dar=" + std::to_string(d.aspect->num) + "/"
                  + std::to_string(d.aspect->den);
-    chain += std::string(",format=pix_fmts=") + av_get_pix_fmt_name(d.encoderFormat);
+    chain += std::string(",format=pix_fmts=") + av_get_pix_fmt_name(d.encoder_format);
 
     InOutPtr outputs(avfilter_inout_alloc());
     InOutPtr inputs(avfilter_inout_alloc());
@@ -286,24 +286,24 @@ void VideoPath::buildGraph(int width, int height, int format, AVRational sar)
     check(avfilter_graph_config(d.graph.get(), nullptr), Failure::Codec,
           "cannot configure the video filters '" + chain + "'");
 
-    d.graphWidth = width;
-    d.graphHeight = height;
-    d.graphFormat = format;
-    d.graphSar = sar;
+    d.graph_width = width;
+    d.graph_height = height;
+    d.graph_format = format;
+    d.graph_sar = sar;
 }
 
 const zmconv::Decoder &VideoPath::decoder() const { return *m_impl->decoder; }
 
-void VideoPath::sendPacket(const AVPacket *pkt)
+void VideoPath::send_packet(const AVPacket *pkt)
 {
-    m_impl->decoder->decode(pkt, [this](AVFrame *frame) { filterFrame(frame); });
+    m_impl->decoder->decode(pkt, [this](AVFrame *frame) { filter_frame(frame); });
 }
 
-void VideoPath::filterFrame(AVFrame *frame)
+void VideoPath::filter_frame(AVFrame *frame)
 {
     Impl &d = *m_impl;
-    if (d.containerSar.num > 0)
-        frame->sample_aspect_ratio = d.containerSar;
+    if (d.container_sar.num > 0)
+        frame->sample_aspect_ratio = d.container_sar;
     AVRational sar = frame->sample_aspect_ratio;
     if (sar.num <= 0 || sar.den <= 0)
         sar = AVRational{1, 1};
@@ -313,35 +313,35 @@ void VideoPath::filterFrame(AVFrame *frame)
     // A frame stamped far ahead of the one before it carries a broken timestamp (a damaged
     // file) or a reset; filling such a jump would repeat the last picture for hours. It is
     // taken as the next frame instead, like a frame without a timestamp.
-    const bool jump = pts != AV_NOPTS_VALUE && d.lastPts != AV_NOPTS_VALUE
-                      && pts - d.lastPts > d.maxJumpTicks;
+    const bool jump = pts != AV_NOPTS_VALUE && d.last_pts != AV_NOPTS_VALUE
+                      && pts - d.last_pts > d.max_jump_ticks;
     if (pts == AV_NOPTS_VALUE || jump) {
         // Streams without timestamps (raw elementary streams): one frame after the last.
-        pts = d.lastPts == AV_NOPTS_VALUE ? d.startPts : d.lastPts + d.inputFrameTicks;
+        pts = d.last_pts == AV_NOPTS_VALUE ? d.start_pts : d.last_pts + d.input_frame_ticks;
     }
-    d.lastPts = pts;
-    frame->pts = pts - d.startPts;
+    d.last_pts = pts;
+    frame->pts = pts - d.start_pts;
 
-    if (frame->width != d.graphWidth || frame->height != d.graphHeight
-        || frame->format != d.graphFormat || av_cmp_q(sar, d.graphSar) != 0) {
+    if (frame->width != d.graph_width || frame->height != d.graph_height
+        || frame->format != d.graph_format || av_cmp_q(sar, d.graph_sar) != 0) {
         // The picture changed mid-stream: the old graph ends where this frame begins; what it
         // holds is finished, then a new one starts.
         check(av_buffersrc_close(d.source, frame->pts, AV_BUFFERSRC_FLAG_PUSH), Failure::Codec,
               "cannot flush the video filters");
-        pullFiltered();
-        buildGraph(frame->width, frame->height, frame->format, sar);
+        pull_filtered();
+        build_graph(frame->width, frame->height, frame->format, sar);
     }
     // Where this frame ends: the end of the stream closes the graph there, so the last picture
     // is shown for its whole duration like every other.
     const int64_t duration = zmconv::frame_duration(frame);
-    const int64_t end = frame->pts + (duration > 0 ? duration : d.inputFrameTicks);
-    d.endPts = d.endPts == AV_NOPTS_VALUE ? end : std::max(d.endPts, end);
+    const int64_t end = frame->pts + (duration > 0 ? duration : d.input_frame_ticks);
+    d.end_pts = d.end_pts == AV_NOPTS_VALUE ? end : std::max(d.end_pts, end);
     check(av_buffersrc_add_frame_flags(d.source, frame, AV_BUFFERSRC_FLAG_KEEP_REF),
           Failure::Codec, "cannot filter a video frame");
-    pullFiltered();
+    pull_filtered();
 }
 
-void VideoPath::pullFiltered()
+void VideoPath::pull_filtered()
 {
     Impl &d = *m_impl;
     for (;;) {
@@ -357,8 +357,8 @@ void VideoPath::pullFiltered()
         f->pict_type = AV_PICTURE_TYPE_NONE;
         // After a rebuilt graph the first frames may repeat a time already sent: skip them, so
         // the output's timestamps keep rising.
-        if (d.lastOutPts == AV_NOPTS_VALUE || f->pts > d.lastOutPts) {
-            d.lastOutPts = f->pts;
+        if (d.last_out_pts == AV_NOPTS_VALUE || f->pts > d.last_out_pts) {
+            d.last_out_pts = f->pts;
             encode(f);
         }
         av_frame_unref(f);
@@ -373,14 +373,14 @@ void VideoPath::encode(AVFrame *frame)
         check(sent, Failure::Codec,
               std::string("video encoding failed (") + d.encoder->codec->name + ")");
     if (frame)
-        ++m_framesEncoded;
+        ++m_frames_encoded;
     for (;;) {
         const int ret = avcodec_receive_packet(d.encoder.get(), d.packet.get());
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
             return;
         check(ret, Failure::Codec,
               std::string("video encoding failed (") + d.encoder->codec->name + ")");
-        d.packet->stream_index = d.outStream->index;
+        d.packet->stream_index = d.out_stream->index;
         d.out.write(d.packet.get(), d.encoder->time_base);
     }
 }
@@ -388,14 +388,14 @@ void VideoPath::encode(AVFrame *frame)
 void VideoPath::finish()
 {
     Impl &d = *m_impl;
-    sendPacket(nullptr);
+    send_packet(nullptr);
     // The source closes at the end of the last frame, not at its start: two seconds of input
     // give two seconds of output frames at any rate.
-    check(av_buffersrc_close(d.source, d.endPts == AV_NOPTS_VALUE ? 0 : d.endPts,
+    check(av_buffersrc_close(d.source, d.end_pts == AV_NOPTS_VALUE ? 0 : d.end_pts,
                              AV_BUFFERSRC_FLAG_PUSH),
           Failure::Codec, "cannot flush the video filters");
-    pullFiltered();
-    if (m_framesEncoded == 0) {
+    pull_filtered();
+    if (m_frames_encoded == 0) {
         const int64_t damaged = d.decoder->damaged();
         throw ConvError(Failure::Input, damaged > 0 ? "no video frame could be decoded from the input: "
                                                           + std::to_string(damaged)

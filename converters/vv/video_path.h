@@ -22,53 +22,50 @@ namespace vv {
 
 struct VideoSettings {
     std::string encoder;             // FFmpeg encoder name, e.g. "mpeg4", "libx264"
-    long long bitRate = 0;           // bits/s; 0 = the encoder's default
+    long long bit_rate = 0;          // bits/s; 0 = the encoder's default
     int width = 0;                   // 0 = the input's (made even)
     int height = 0;
-    Rational frameRate;              // num 0 = the input's
+    Rational frame_rate;             // num 0 = the input's
     std::optional<Rational> aspect;  // display aspect; unset = keep the picture's
     PresetEntries preset;            // encoder options (from -fpre)
-    std::string presetName;          // file name for messages
+    std::string preset_name;         // file name for messages
     std::string strict;              // "-strict" value, empty = default
 };
 
 // Frame sizes the H.263 (1996) encoder can code.
-bool isH263Size(int width, int height);
+bool is_h263_size(int width, int height);
 // Frame rate reduced to a denominator of at most 65535 (what MPEG-4 Visual time bases hold).
-Rational limitFrameRate(Rational rate);
+Rational limit_frame_rate(Rational rate);
 // The frame size to encode: the requested one, else the input's rounded down to even numbers.
-std::pair<int, int> outputSize(const VideoSettings &settings, int inWidth, int inHeight);
+std::pair<int, int> output_size(const VideoSettings &settings, int in_width, int in_height);
 
 class VideoPath final {
 public:
     // Opens the decoder, builds the filter graph and opens the encoder and its output stream.
     // Call before out.write_header(). Throws zmconv::ConvError.
-    VideoPath(zmconv::InputFile &in, int streamIndex, const VideoSettings &settings,
+    VideoPath(zmconv::InputFile &in, int stream_index, const VideoSettings &settings,
               zmconv::OutputFile &out);
     ~VideoPath();
     VideoPath(const VideoPath &) = delete;
     VideoPath &operator=(const VideoPath &) = delete;
 
-    int streamIndex() const { return m_streamIndex; }
     // Decodes, filters and encodes one packet (null: the end). Damaged packets are skipped and
     // counted (see zmconv::Decoder). Throws zmconv::ConvError(Failure::Codec) on filter, encoder
     // or muxer failure.
-    void sendPacket(const AVPacket *pkt);
+    void send_packet(const AVPacket *pkt);
     // Drains decoder, filters and encoder. Throws when no frame at all could be encoded.
     void finish();
 
-    int64_t framesEncoded() const { return m_framesEncoded; }
     const zmconv::Decoder &decoder() const;
 
 private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
-    int m_streamIndex;
-    int64_t m_framesEncoded = 0;
+    int64_t m_frames_encoded = 0;
 
-    void buildGraph(int width, int height, int format, AVRational sar);
-    void filterFrame(AVFrame *frame);
-    void pullFiltered();
+    void build_graph(int width, int height, int format, AVRational sar);
+    void filter_frame(AVFrame *frame);
+    void pull_filtered();
     void encode(AVFrame *frame);
 };
 

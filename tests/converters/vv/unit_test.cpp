@@ -67,21 +67,21 @@ class ParseGood : public ::testing::TestWithParam<GoodLine> {};
 TEST_P(ParseGood, FillsEveryField)
 {
     const GoodLine &c = GetParam();
-    const vv::Options o = vv::parseOptions(words(c.line));
+    const vv::Options o = vv::parse_options(words(c.line));
     EXPECT_EQ(o.input, "IN.flv");
     EXPECT_EQ(o.output, "OUT.ext");
     EXPECT_TRUE(o.overwrite);
-    EXPECT_EQ(o.videoCodec, c.vcodec);
-    EXPECT_EQ(o.videoBitRate.value_or(0), c.vbitrate);
+    EXPECT_EQ(o.video_codec, c.vcodec);
+    EXPECT_EQ(o.video_bit_rate.value_or(0), c.vbitrate);
     EXPECT_EQ(o.width.value_or(0), c.width);
     EXPECT_EQ(o.height.value_or(0), c.height);
-    ASSERT_TRUE(o.frameRate);
-    EXPECT_EQ(*o.frameRate, c.rate);
-    EXPECT_EQ(o.audioCodec, c.acodec);
-    EXPECT_EQ(o.audioBitRate.value_or(0), c.abitrate);
-    EXPECT_EQ(o.sampleRate.value_or(0), c.sampleRate);
+    ASSERT_TRUE(o.frame_rate);
+    EXPECT_EQ(*o.frame_rate, c.rate);
+    EXPECT_EQ(o.audio_codec, c.acodec);
+    EXPECT_EQ(o.audio_bit_rate.value_or(0), c.abitrate);
+    EXPECT_EQ(o.sample_rate.value_or(0), c.sampleRate);
     EXPECT_EQ(o.channels.value_or(0), c.channels);
-    EXPECT_EQ(o.presetFile, c.preset);
+    EXPECT_EQ(o.preset_file, c.preset);
     EXPECT_EQ(o.aspect, c.aspect);
 }
 
@@ -135,17 +135,17 @@ TEST(ParseOptions, FrameRatesOfTheDialog)
                 {"25", {25, 1}},        {"29.976", {3747, 125}}, {"30", {30, 1}},
                 {"30000/1001", {30000, 1001}}};
     for (const auto &r : rows)
-        EXPECT_EQ(vv::parseFrameRate(r.text), r.rate) << r.text;
+        EXPECT_EQ(vv::parse_frame_rate(r.text), r.rate) << r.text;
 }
 
 TEST(ParseOptions, WithoutYesAndOptionalValues)
 {
-    const vv::Options o = vv::parseOptions({"-i", "in file.mp4", "out file.avi"});
+    const vv::Options o = vv::parse_options({"-i", "in file.mp4", "out file.avi"});
     EXPECT_FALSE(o.overwrite);
     EXPECT_EQ(o.input, "in file.mp4");
     EXPECT_EQ(o.output, "out file.avi");
-    EXPECT_TRUE(o.videoCodec.empty());
-    EXPECT_FALSE(o.videoBitRate || o.width || o.frameRate || o.sampleRate || o.channels);
+    EXPECT_TRUE(o.video_codec.empty());
+    EXPECT_FALSE(o.video_bit_rate || o.width || o.frame_rate || o.sample_rate || o.channels);
 }
 
 struct BadLine {
@@ -159,7 +159,7 @@ TEST_P(ParseBad, IsAUsageErrorNamingTheProblem)
 {
     const BadLine &c = GetParam();
     try {
-        vv::parseOptions(words(c.line));
+        vv::parse_options(words(c.line));
         FAIL() << "accepted: " << c.line;
     } catch (const ConvError &e) {
         EXPECT_EQ(e.kind(), Failure::Usage) << c.line;
@@ -200,15 +200,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ParseOptions, SizeNames)
 {
-    EXPECT_EQ(vv::parseFrameSize("qcif"), (std::pair<int, int>{176, 144}));
-    EXPECT_EQ(vv::parseFrameSize("1280x720"), (std::pair<int, int>{1280, 720}));
+    EXPECT_EQ(vv::parse_frame_size("qcif"), (std::pair<int, int>{176, 144}));
+    EXPECT_EQ(vv::parse_frame_size("1280x720"), (std::pair<int, int>{1280, 720}));
 }
 
 TEST(ParseOptions, AspectTexts)
 {
-    EXPECT_EQ(vv::parseAspect("4:3"), (vv::Rational{4, 3}));
-    EXPECT_EQ(vv::parseAspect("16:9"), (vv::Rational{16, 9}));
-    EXPECT_EQ(vv::parseAspect("1.5"), (vv::Rational{3, 2}));
+    EXPECT_EQ(vv::parse_aspect("4:3"), (vv::Rational{4, 3}));
+    EXPECT_EQ(vv::parse_aspect("16:9"), (vv::Rational{16, 9}));
+    EXPECT_EQ(vv::parse_aspect("1.5"), (vv::Rational{3, 2}));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -216,7 +216,7 @@ TEST(ParseOptions, AspectTexts)
 
 TEST(Preset, ParsesKeysValuesAndComments)
 {
-    const vv::PresetEntries e = vv::parsePreset(
+    const vv::PresetEntries e = vv::parse_preset(
         "# comment\n\n  profile = baseline \r\npreset=veryfast\n\t# indented comment\n"
         "x264-params=keyint=60:min-keyint=30\nempty=\n",
         "p.dat");
@@ -242,7 +242,7 @@ TEST(Preset, BadFilesAreClearErrors)
             f << "# padding padding padding\n";
     }
     const struct {
-        std::string text;  // for parsePreset, or a path for readPresetFile when isPath
+        std::string text;  // for parse_preset, or a path for read_preset_file when isPath
         bool isPath;
         const char *message;
     } rows[] = {
@@ -256,9 +256,9 @@ TEST(Preset, BadFilesAreClearErrors)
     for (const auto &r : rows) {
         try {
             if (r.isPath)
-                vv::readPresetFile(r.text);
+                vv::read_preset_file(r.text);
             else
-                vv::parsePreset(r.text, "p.dat");
+                vv::parse_preset(r.text, "p.dat");
             ADD_FAILURE() << "accepted " << r.text;
         } catch (const ConvError &e) {
             // A bad line is a bad command line; a file that cannot be read is a bad input.
@@ -270,7 +270,7 @@ TEST(Preset, BadFilesAreClearErrors)
 
 TEST(Preset, ShippedFileIsValidForLibx264)
 {
-    const vv::PresetEntries e = vv::readPresetFile(VV_H264_DAT);
+    const vv::PresetEntries e = vv::read_preset_file(VV_H264_DAT);
     ASSERT_FALSE(e.empty());
     bool baseline = false;
     for (const auto &entry : e)
@@ -342,13 +342,13 @@ TEST(ProgressFile, NamedFileWinsOverTheOneBesideTheProgram)
         {nullptr, "", ""}, // nowhere to write
     };
     for (const auto &r : rows)
-        EXPECT_EQ(vv::progressFilePath(r.named, r.folder), r.path)
+        EXPECT_EQ(vv::progress_file_path(r.named, r.folder), r.path)
             << (r.named ? r.named : "(unset)") << " / " << r.folder;
 }
 
 TEST(ProgressFile, ExecutableFolderIsThisTestsFolder)
 {
-    const std::string folder = vv::executableFolder();
+    const std::string folder = vv::executable_folder();
     ASSERT_FALSE(folder.empty());
     EXPECT_EQ(access((folder + "/vv_unit_tests").c_str(), X_OK), 0) << folder;
 }
@@ -364,21 +364,21 @@ TEST(VideoChoices, H263SizesRatesAndEvenSizes)
     } sizes[] = {{128, 96, true},    {176, 144, true},  {352, 288, true}, {704, 576, true},
                  {1408, 1152, true}, {320, 240, false}, {176, 120, false}, {96, 128, false}};
     for (const auto &s : sizes)
-        EXPECT_EQ(vv::isH263Size(s.w, s.h), s.ok) << s.w << "x" << s.h;
+        EXPECT_EQ(vv::is_h263_size(s.w, s.h), s.ok) << s.w << "x" << s.h;
 
-    EXPECT_EQ(vv::limitFrameRate({2997, 200}), (vv::Rational{2997, 200}));
-    EXPECT_EQ(vv::limitFrameRate({50, 2}), (vv::Rational{25, 1}));
-    const vv::Rational odd = vv::limitFrameRate({1000000, 33367});
+    EXPECT_EQ(vv::limit_frame_rate({2997, 200}), (vv::Rational{2997, 200}));
+    EXPECT_EQ(vv::limit_frame_rate({50, 2}), (vv::Rational{25, 1}));
+    const vv::Rational odd = vv::limit_frame_rate({1000000, 33367});
     EXPECT_LE(odd.den, 65535);
     EXPECT_NEAR(double(odd.num) / odd.den, 1000000.0 / 33367, 1e-6);
 
     vv::VideoSettings keep;
-    EXPECT_EQ(vv::outputSize(keep, 321, 243), (std::pair<int, int>{320, 242}));
-    EXPECT_EQ(vv::outputSize(keep, 640, 360), (std::pair<int, int>{640, 360}));
+    EXPECT_EQ(vv::output_size(keep, 321, 243), (std::pair<int, int>{320, 242}));
+    EXPECT_EQ(vv::output_size(keep, 640, 360), (std::pair<int, int>{640, 360}));
     vv::VideoSettings given;
     given.width = 176;
     given.height = 144;
-    EXPECT_EQ(vv::outputSize(given, 1281, 721), (std::pair<int, int>{176, 144}));
+    EXPECT_EQ(vv::output_size(given, 1281, 721), (std::pair<int, int>{176, 144}));
 }
 
 TEST(VideoChoices, DefaultEncodersFollowTheContainer)
@@ -395,9 +395,9 @@ TEST(VideoChoices, DefaultEncodersFollowTheContainer)
     for (const auto &r : rows) {
         const AVOutputFormat *f = av_guess_format(nullptr, r.ext, nullptr);
         ASSERT_NE(f, nullptr) << r.ext;
-        EXPECT_EQ(vv::videoEncoderName("", f), r.video) << r.ext;
-        EXPECT_EQ(vv::audioEncoderName("", f), r.audio) << r.ext;
-        EXPECT_EQ(vv::videoEncoderName("libxvid", f), "libxvid");
-        EXPECT_EQ(vv::audioEncoderName("mp2", f), "mp2");
+        EXPECT_EQ(vv::video_encoder_name("", f), r.video) << r.ext;
+        EXPECT_EQ(vv::audio_encoder_name("", f), r.audio) << r.ext;
+        EXPECT_EQ(vv::video_encoder_name("libxvid", f), "libxvid");
+        EXPECT_EQ(vv::audio_encoder_name("mp2", f), "mp2");
     }
 }
