@@ -1,14 +1,14 @@
-#include "convert.h"
+#include "vv/convert.h"
 
-#include "video_path.h"
+#include "vv/video_path.h"
 
-#include "../common/audio_path.h"
-#include "../common/errors.h"
-#include "../common/input_file.h"
-#include "../common/output_file.h"
-#include "../common/program.h"
-#include "../common/progress.h"
-#include "../common/worker.h"
+#include "common/audio_path.h"
+#include "common/errors.h"
+#include "common/input_file.h"
+#include "common/output_file.h"
+#include "common/program.h"
+#include "common/progress.h"
+#include "common/worker.h"
 
 #include <algorithm>
 

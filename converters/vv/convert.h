@@ -2,8 +2,8 @@
 // -> output, with progress.txt kept up to date.
 #pragma once
 
-#include "options.h"
-#include "progress_file.h"
+#include "vv/options.h"
+#include "vv/progress_file.h"
 
 #include <string>
 

@@ -1,11 +1,11 @@
 // vv: converts a video into 3gp, 3g2, mp4, avi or flv with FFmpeg-style options and keeps
 // progress.txt beside itself (or the file named by VV_PROGRESS_FILE) up to date, in tenths of
 // a percent.
-#include "convert.h"
-#include "options.h"
-#include "progress_file.h"
+#include "vv/convert.h"
+#include "vv/options.h"
+#include "vv/progress_file.h"
 
-#include "../common/program.h"
+#include "common/program.h"
 
 #include <cstdlib>
 #include <string>

@@ -1,7 +1,7 @@
-#include "options.h"
+#include "vv/options.h"
 
-#include "../common/errors.h"
-#include "../common/options.h"
+#include "common/errors.h"
+#include "common/options.h"
 
 #include <array>
 #include <cctype>

@@ -1,6 +1,6 @@
-#include "preset.h"
+#include "vv/preset.h"
 
-#include "../common/errors.h"
+#include "common/errors.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

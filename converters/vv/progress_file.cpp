@@ -1,4 +1,4 @@
-#include "progress_file.h"
+#include "vv/progress_file.h"
 
 #include <algorithm>
 #include <cmath>

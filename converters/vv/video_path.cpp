@@ -1,7 +1,7 @@
-#include "video_path.h"
+#include "vv/video_path.h"
 
-#include "../common/errors.h"
-#include "../common/progress.h"
+#include "common/errors.h"
+#include "common/progress.h"
 
 #include <algorithm>
 #include <array>

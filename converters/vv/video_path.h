@@ -5,13 +5,13 @@
 // the audio stays in sync.
 #pragma once
 
-#include "options.h"
-#include "preset.h"
+#include "vv/options.h"
+#include "vv/preset.h"
 
-#include "../common/av_owner.h"
-#include "../common/decoder.h"
-#include "../common/input_file.h"
-#include "../common/output_file.h"
+#include "common/av_owner.h"
+#include "common/decoder.h"
+#include "common/input_file.h"
+#include "common/output_file.h"
 
 #include <cstdint>
 #include <memory>

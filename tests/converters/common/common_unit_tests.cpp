@@ -1,16 +1,16 @@
 // Unit tests of the converters' shared library: the output protocol, the worker queue, sample
 // sanitising, the warning line, the bit rates encoders take, inputs that are no regular file and
 // the exit code of a stop.
-#include "audio_encoder.h"
-#include "decoder.h"
-#include "errors.h"
-#include "input_file.h"
-#include "output_target.h"
-#include "program.h"
-#include "progress.h"
-#include "worker.h"
+#include "common/audio_encoder.h"
+#include "common/decoder.h"
+#include "common/errors.h"
+#include "common/input_file.h"
+#include "common/output_target.h"
+#include "common/program.h"
+#include "common/progress.h"
+#include "common/worker.h"
 
-#include "test_files.h"
+#include "converters/test_files.h"
 
 #include <gtest/gtest.h>
 

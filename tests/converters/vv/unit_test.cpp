@@ -1,12 +1,12 @@
 // Unit tests of vv's option parsing, preset reading, progress file and stream choices.
-#include "convert.h"
-#include "options.h"
-#include "preset.h"
-#include "progress_file.h"
-#include "video_path.h"
+#include "vv/convert.h"
+#include "vv/options.h"
+#include "vv/preset.h"
+#include "vv/progress_file.h"
+#include "vv/video_path.h"
 
-#include "errors.h"
-#include "test_files.h"
+#include "common/errors.h"
+#include "converters/test_files.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
