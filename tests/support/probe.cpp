@@ -83,13 +83,18 @@ Probe probe(const QString &path, bool countFrames)
         s.codec = o.value("codec_name").toString();
         s.sampleFormat = o.value("sample_fmt").toString();
         s.pixelFormat = o.value("pix_fmt").toString();
+        s.profile = o.value("profile").toString();
+        s.codecTag = o.value("codec_tag_string").toString();
         s.sampleRate = o.value("sample_rate").toString().toInt();
         s.channels = o.value("channels").toInt();
         s.width = o.value("width").toInt();
         s.height = o.value("height").toInt();
         s.duration = number(o.value("duration"));
+        s.startTime = number(o.value("start_time"));
+        s.bitRate = o.value("bit_rate").toString().toLongLong();
         s.frames = (countFrames ? o.value("nb_read_frames") : o.value("nb_frames")).toString().toLongLong();
         s.frameRate = rate(o.value("avg_frame_rate").toString());
+        s.displayAspect = rate(o.value("display_aspect_ratio").toString().replace(':', '/'));
         s.attachedPic = o.value("disposition").toObject().value("attached_pic").toInt() == 1;
         s.tags = lowerCaseTags(o.value("tags").toObject());
         p.streams.push_back(s);

@@ -115,6 +115,31 @@ TEST(Media, CoverPicturesAndTagsAreSeen)
     EXPECT_EQ(p.tags.value("title"), "Song");
 }
 
+TEST(Media, StreamDetailsAreRead)
+{
+    QTemporaryDir dir;
+    // H.264 shown at 4:3 although stored at 16:9, with MP2 sound starting half a second late.
+    const QString mkv = dir.filePath("late.mkv");
+    ASSERT_TRUE(makeMedia(mkv, {"-f", "lavfi", "-i", "testsrc2=size=320x180:rate=25:duration=1",
+                                "-itsoffset", "0.5", "-f", "lavfi", "-i", "sine=duration=1",
+                                "-c:v", "libx264", "-profile:v", "baseline", "-aspect", "4:3",
+                                "-c:a", "mp2", "-b:a", "128k"}));
+    const Probe p = probe(mkv);
+    ASSERT_TRUE(p.ok && p.video() && p.audio());
+    EXPECT_EQ(p.video()->profile, "Constrained Baseline");
+    EXPECT_NEAR(p.video()->displayAspect, 4.0 / 3, 0.001);
+    EXPECT_NEAR(p.video()->startTime, 0, 0.05);
+    EXPECT_NEAR(p.audio()->startTime, 0.5, 0.05);
+    EXPECT_EQ(p.audio()->bitRate, 128000);
+    EXPECT_EQ(p.audio()->displayAspect, 0);
+
+    const QString avi = dir.filePath("tagged.avi");
+    ASSERT_TRUE(makeMedia(avi, clipArgs(1, true, false) + QStringList{"-c:v", "mpeg4", "-vtag", "xvid"}));
+    const Probe tagged = probe(avi);
+    ASSERT_TRUE(tagged.video());
+    EXPECT_EQ(tagged.video()->codecTag, "xvid");
+}
+
 TEST(Media, SameSamplesGiveTheSameMd5)
 {
     QTemporaryDir dir;
