@@ -1,58 +1,33 @@
 // End-to-end tests of vv: media made here with the ffmpeg CLI, converted by a private copy of vv
 // (so parallel tests never share progress.txt), outputs checked with ffprobe.
+#include "support/media.h"
+#include "support/probe.h"
+#include "support/process.h"
+
 #include <QByteArray>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <map>
-#include <optional>
 
 namespace {
 
+using testsupport::makeMedia;
+using testsupport::Probe;
+using testsupport::probe;
+using testsupport::run;
+using testsupport::RunResult;
+using testsupport::StreamInfo;
+
 // ---------------------------------------------------------------------------------------------
 // Environment: one temporary folder per test process with media and a copy of vv.
-
-struct RunResult {
-    int exitCode = -1;
-    bool crashed = false;
-    QString err;
-};
-
-RunResult run(const QString &program, const QStringList &args, int timeoutMs = 120000)
-{
-    QProcess p;
-    p.setProgram(program);
-    p.setArguments(args);
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.start();
-    RunResult r;
-    if (!p.waitForStarted()) {
-        r.err = "cannot start " + program;
-        return r;
-    }
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-        r.err = "timed out";
-        return r;
-    }
-    r.crashed = p.exitStatus() != QProcess::NormalExit;
-    r.exitCode = p.exitCode();
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
 
 class Env {
 public:
@@ -129,19 +104,18 @@ public:
         if (name.rfind("rate", 0) == 0) {
             // "rateN.mp4": exactly two seconds of picture at N frames a second.
             const QString rate = QString::fromStdString(name.substr(4, name.size() - 8));
-            const RunResult r = run("ffmpeg", {"-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
-                                               "testsrc=size=176x144:rate=" + rate + ":duration=2",
-                                               "-c:v", "mpeg4", path});
-            EXPECT_EQ(r.exitCode, 0) << name << ": " << r.err.toStdString();
+            EXPECT_TRUE(makeMedia(path, {"-f", "lavfi", "-i",
+                                         "testsrc=size=176x144:rate=" + rate + ":duration=2",
+                                         "-c:v", "mpeg4"}))
+                << name;
             return path;
         }
         if (name == "rotated.mp4") {
             // 43_25.mp4 with a display matrix that shows it turned by a quarter (a phone
             // video held upright); only a stream copy writes the matrix.
-            const RunResult r = run("ffmpeg", {"-v", "error", "-nostdin", "-y", "-i",
-                                               media("43_25.mp4"), "-c", "copy",
-                                               "-metadata:s:v:0", "rotate=90", path});
-            EXPECT_EQ(r.exitCode, 0) << name << ": " << r.err.toStdString();
+            EXPECT_TRUE(makeMedia(path, {"-i", media("43_25.mp4"), "-c", "copy",
+                                         "-metadata:s:v:0", "rotate=90"}))
+                << name;
             return path;
         }
         if (name == "corrupt.mp4") {
@@ -155,11 +129,7 @@ public:
             ADD_FAILURE() << "no recipe for " << name;
             return path;
         }
-        QStringList args{"-v", "error", "-nostdin", "-y"};
-        args += it->second;
-        args << path;
-        const RunResult r = run("ffmpeg", args);
-        EXPECT_EQ(r.exitCode, 0) << name << ": " << r.err.toStdString();
+        EXPECT_TRUE(makeMedia(path, it->second)) << name;
         return path;
     }
 
@@ -175,49 +145,6 @@ private:
     }
     QTemporaryDir m_dir{QDir::tempPath() + "/vv-e2e-XXXXXX"};
 };
-
-// ---------------------------------------------------------------------------------------------
-// ffprobe
-
-struct Probe {
-    bool ok = false;
-    QJsonObject format;
-    std::optional<QJsonObject> video;
-    std::optional<QJsonObject> audio;
-    int streams = 0;
-};
-
-Probe probe(const QString &file)
-{
-    QProcess p;
-    p.start("ffprobe", {"-v", "error", "-print_format", "json", "-show_format", "-show_streams",
-                        file});
-    p.waitForFinished(60000);
-    Probe r;
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        return r;
-    const QJsonObject root = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
-    r.format = root["format"].toObject();
-    const QJsonArray streams = root["streams"].toArray();
-    r.streams = streams.size();
-    for (const auto &s : streams) {
-        const QJsonObject o = s.toObject();
-        if (o["codec_type"] == "video" && !r.video)
-            r.video = o;
-        if (o["codec_type"] == "audio" && !r.audio)
-            r.audio = o;
-    }
-    r.ok = true;
-    return r;
-}
-
-double ratio(const QString &text)
-{
-    const QStringList parts = text.split('/');
-    if (parts.size() != 2 || parts[1].toDouble() == 0)
-        return text.toDouble();
-    return parts[0].toDouble() / parts[1].toDouble();
-}
 
 // The command line as the dialog builds it: the template filled with the eight option texts,
 // then split as the front end splits it.
@@ -274,56 +201,49 @@ TEST_P(Converts, ProducesTheChosenStreams)
     const RunResult r = run(env.vv(), dialogArguments(in, options, out));
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_FALSE(r.crashed);
-    EXPECT_EQ(r.err, c.note ? QString("vv: note: ") + c.note + "\n" : QString());
+    EXPECT_EQ(r.err, c.note ? QByteArray("vv: note: ") + c.note + "\n" : QByteArray());
 
     const Probe p = probe(out);
     ASSERT_TRUE(p.ok) << "ffprobe refused " << out.toStdString();
-    const QString formatName = p.format["format_name"].toString();
-    if (formatName.contains("mp4")) {
-        const QString brand = p.format["tags"].toObject()["major_brand"].toString();
+    if (p.formatName.contains("mp4")) {
+        const QString brand = p.tags.value("major_brand");
         EXPECT_TRUE(brand.startsWith(c.brand)) << brand.toStdString();
     } else {
-        EXPECT_EQ(formatName, c.brand);
+        EXPECT_EQ(p.formatName, c.brand);
     }
-    EXPECT_NEAR(p.format["duration"].toString().toDouble(), 2.0, 0.35);
+    EXPECT_NEAR(p.duration, 2.0, 0.35);
 
-    ASSERT_TRUE(p.video);
-    const QJsonObject &v = *p.video;
-    EXPECT_EQ(v["codec_name"].toString(), c.vcodec);
-    EXPECT_EQ(v["width"].toInt(), c.width);
-    EXPECT_EQ(v["height"].toInt(), c.height);
-    const double fps = ratio(v["avg_frame_rate"].toString());
-    EXPECT_NEAR(fps, c.fps, c.fps * 0.03) << v["avg_frame_rate"].toString().toStdString();
+    const StreamInfo *v = p.video();
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->codec, c.vcodec);
+    EXPECT_EQ(v->width, c.width);
+    EXPECT_EQ(v->height, c.height);
+    EXPECT_NEAR(v->frameRate, c.fps, c.fps * 0.03);
     if (c.dar > 0) {
-        EXPECT_NEAR(ratio(v["display_aspect_ratio"].toString().replace(':', '/')), c.dar, 0.02)
-            << v["display_aspect_ratio"].toString().toStdString();
+        EXPECT_NEAR(v->displayAspect, c.dar, 0.02);
     }
     if (c.vtag) {
-        EXPECT_EQ(v["codec_tag_string"].toString(), c.vtag);
+        EXPECT_EQ(v->codecTag, c.vtag);
     }
     if (c.profile) {
-        EXPECT_EQ(v["profile"].toString(), c.profile);
+        EXPECT_EQ(v->profile, c.profile);
     }
 
     if (!c.acodec) {
-        EXPECT_FALSE(p.audio);
-        EXPECT_EQ(p.streams, 1);
+        EXPECT_FALSE(p.audio());
+        EXPECT_EQ(p.streams.size(), 1);
         return;
     }
-    ASSERT_TRUE(p.audio);
-    const QJsonObject &a = *p.audio;
-    EXPECT_EQ(a["codec_name"].toString(), c.acodec);
-    EXPECT_EQ(a["sample_rate"].toString().toInt(), c.sampleRate);
-    EXPECT_EQ(a["channels"].toInt(), c.channels);
-    EXPECT_EQ(p.streams, 2);
+    const StreamInfo *a = p.audio();
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->codec, c.acodec);
+    EXPECT_EQ(a->sampleRate, c.sampleRate);
+    EXPECT_EQ(a->channels, c.channels);
+    EXPECT_EQ(p.streams.size(), 2);
     // Sound and picture start together and last as long as each other.
-    if (a.contains("start_time") && v.contains("start_time")) {
-        EXPECT_NEAR(a["start_time"].toString().toDouble(), v["start_time"].toString().toDouble(),
-                    0.1);
-    }
-    if (a.contains("duration") && v.contains("duration")) {
-        EXPECT_NEAR(a["duration"].toString().toDouble(), v["duration"].toString().toDouble(),
-                    0.25);
+    EXPECT_NEAR(a->startTime, v->startTime, 0.1);
+    if (a->duration > 0 && v->duration > 0) {
+        EXPECT_NEAR(a->duration, v->duration, 0.25);
     }
 }
 
@@ -450,9 +370,8 @@ TEST(AmrModes, EachBitRateEntryPicksItsMode)
                                                           out));
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         const Probe p = probe(out);
-        ASSERT_TRUE(p.ok && p.audio) << m.ab;
-        const double bitRate = (*p.audio)["bit_rate"].toString().toDouble();
-        EXPECT_NEAR(bitRate, m.frameBytes * 8 * 50, m.frameBytes * 8 * 50 * 0.08) << m.ab;
+        ASSERT_TRUE(p.ok && p.audio()) << m.ab;
+        EXPECT_NEAR(p.audio()->bitRate, m.frameBytes * 8 * 50, m.frameBytes * 8 * 50 * 0.08) << m.ab;
     }
 }
 
@@ -614,7 +533,7 @@ TEST(Failures, PresetLinesThatNameFilesOrAreBad)
                                            "-vcodec", "libx264", out});
         EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
         EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
-        EXPECT_TRUE(r.err.startsWith("vv: preset file " + preset + " line " + QString::number(row.line) + ": "))
+        EXPECT_TRUE(r.err.startsWith(("vv: preset file " + preset + " line " + QString::number(row.line) + ": ").toUtf8()))
             << r.err.toStdString();
         EXPECT_TRUE(r.err.contains(row.message)) << r.err.toStdString();
         EXPECT_FALSE(QFileInfo::exists(out));
@@ -646,11 +565,9 @@ TEST(FrameCounts, TwoSecondsGiveTwiceTheRate)
             const RunResult r = run(env.vv(), {"-i", env.media("rate" + std::to_string(inRate) + ".mp4"),
                                                "-y", "-vcodec", "mpeg4", "-r", QString::number(outRate), out});
             ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-            QProcess p;
-            p.start("ffprobe", {"-v", "error", "-count_packets", "-select_streams", "v", "-show_entries",
-                                "stream=nb_read_packets", "-of", "csv=p=0", out});
-            ASSERT_TRUE(p.waitForFinished(60000));
-            EXPECT_EQ(p.readAllStandardOutput().trimmed().toInt(), 2 * outRate);
+            const Probe p = probe(out, true);
+            ASSERT_TRUE(p.video());
+            EXPECT_EQ(p.video()->frames, 2 * outRate);
         }
 }
 
@@ -669,8 +586,8 @@ TEST(Paths, SpacesQuotesNonAsciiAndShellCharacters)
                                        "-acodec", "mp2", out});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const Probe p = probe(out);
-    ASSERT_TRUE(p.ok);
-    EXPECT_EQ((*p.video)["width"].toInt(), 176);
+    ASSERT_TRUE(p.ok && p.video());
+    EXPECT_EQ(p.video()->width, 176);
 
     // The same paths through the dialog's command line and its splitting.
     const QString out2 = folder + "/out \"2\" `x` é|.3gp";
@@ -760,10 +677,8 @@ TEST(Progress, KilledMidwayLeavesNoOutputAndItsProgress)
                                       heavyMp4Options(),
                                       out));
     ASSERT_TRUE(p.waitForStarted());
-    QElapsedTimer t;
-    t.start();
-    while (readProgress().toInt() < 50 && t.elapsed() < 60000 && p.state() == QProcess::Running)
-        QThread::msleep(10);
+    testsupport::waitFor(
+        [&] { return readProgress().toInt() >= 50 || p.state() != QProcess::Running; }, 60000);
     ASSERT_EQ(p.state(), QProcess::Running) << "finished before it could be killed";
     const qint64 pid = p.processId();
     ::kill(static_cast<pid_t>(pid), SIGKILL);
@@ -775,7 +690,7 @@ TEST(Progress, KilledMidwayLeavesNoOutputAndItsProgress)
     EXPECT_GT(last, 0);
     EXPECT_LT(last, 1000);
     // No process is left: vv starts none, and it is gone itself.
-    EXPECT_FALSE(QFileInfo::exists(QString("/proc/%1/status").arg(pid)));
+    EXPECT_FALSE(testsupport::processExists(static_cast<pid_t>(pid)));
 }
 
 } // namespace
@@ -792,11 +707,9 @@ TEST(Progress, StoppedPolitelyRemovesThePartialOutput)
                                       heavyMp4Options(),
                                       out));
     ASSERT_TRUE(p.waitForStarted());
-    QElapsedTimer t;
-    t.start();
     // Under way: the output has no name before it is complete, so the progress tells.
-    while (readProgress().toInt() <= 0 && t.elapsed() < 60000 && p.state() == QProcess::Running)
-        QThread::msleep(10);
+    testsupport::waitFor(
+        [&] { return readProgress().toInt() > 0 || p.state() != QProcess::Running; }, 60000);
     ASSERT_EQ(p.state(), QProcess::Running) << "finished before it could be stopped";
     p.terminate(); // SIGTERM
     ASSERT_TRUE(p.waitForFinished(30000));
