@@ -2,16 +2,18 @@
 // lost or half-written whatever ends them (SIGKILL, a stop, a file-size limit, a link as output),
 // inputs that are no regular file refused at once, damaged and invalid input converted as far as
 // it goes with one warning, values the encoder cannot take changed with a note, --help and
-// --version. Media are made here with the ffmpeg CLI; children are started with fork and exec
-// (no shell) so that a test can set a resource limit or hand over a pipe of its own.
+// --version. Media are made here with the ffmpeg CLI. A child that is to be frozen, limited in
+// file size or handed a pipe of its own is started with fork and exec (no shell); a plain run
+// goes through tests/support.
+#include "support/media.h"
+#include "support/probe.h"
+#include "support/process.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -33,6 +35,14 @@
 #include <unistd.h>
 
 namespace {
+
+using testsupport::makeMedia;
+using testsupport::Probe;
+using testsupport::probe;
+using testsupport::RunResult;
+
+// A plain conversion's time limit.
+constexpr int kRunLimitMs = 300000;
 
 // ---------------------------------------------------------------------------------------------
 // Children started without a shell.
@@ -134,11 +144,11 @@ public:
         return WIFEXITED(m_status) ? WEXITSTATUS(m_status) : 128 + WTERMSIG(m_status);
     }
     void signal(int sig) { ::kill(m_pid, sig); }
-    // Reads stdout until it holds marker or ends; returns what was read.
-    QByteArray read_until(const QByteArray& marker)
+    // Reads stdout until it holds marker (or, without one, until it ends); returns what was read.
+    QByteArray read_until(const QByteArray& marker = {})
     {
         char buf[4096];
-        while (!m_read.contains(marker)) {
+        while (marker.isEmpty() || !m_read.contains(marker)) {
             const ssize_t n = ::read(m_out, buf, sizeof buf);
             if (n <= 0)
                 break;
@@ -165,20 +175,10 @@ private:
     QByteArray m_read;
 };
 
-struct Outcome {
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Outcome run(const QString& program, const QStringList& args, const ChildOptions& options = {})
+RunResult run(const QString& program, const QStringList& args,
+              const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
 {
-    Child c(program, args, options);
-    Outcome r;
-    r.out = c.read_until(QByteArray("\0never\0", 7));
-    r.code = c.wait();
-    r.err = c.err();
-    return r;
+    return testsupport::run(program, args, kRunLimitMs, env);
 }
 
 // What `ls -A` shows of a folder.
@@ -251,25 +251,21 @@ public:
             {"three.flv", {"-f", "lavfi", "-i", "testsrc=size=176x144:rate=25:duration=3", "-f", "lavfi",
                            "-i", tone + "3", "-c:v", "flv", "-c:a", "libmp3lame", "-shortest"}},
         };
-        QStringList args{"-v", "error", "-nostdin", "-y"};
+        QStringList args;
         const QString base = name.startsWith("nan-") ? "nan.wav" : name;
         if (name.startsWith("nan-picture")) {
             // nan.wav's sound beside a picture.
             args << "-f" << "lavfi" << "-i" << "testsrc=size=176x144:rate=25:duration=2" << "-i"
-                 << media("nan.wav") << "-c:v" << "mpeg4" << "-c:a" << "pcm_f32le" << "-shortest" << path;
+                 << media("nan.wav") << "-c:v" << "mpeg4" << "-c:a" << "pcm_f32le" << "-shortest";
         } else {
             const auto it = recipes.find(base);
             if (it == recipes.end()) {
                 ADD_FAILURE() << "no recipe for " << name.toStdString();
                 return path;
             }
-            args += it->second;
-            args << path;
+            args = it->second;
         }
-        QProcess p;
-        p.start("ffmpeg", args);
-        p.waitForFinished(300000);
-        EXPECT_EQ(p.exitCode(), 0) << name.toStdString() << ": " << p.readAllStandardError().toStdString();
+        EXPECT_TRUE(makeMedia(path, args)) << name.toStdString();
         return path;
     }
 
@@ -285,44 +281,12 @@ private:
     int m_folders = 0;
 };
 
-QByteArray ffprobe(const QStringList& args)
-{
-    QProcess p;
-    p.start("ffprobe", QStringList{"-v", "error"} + args);
-    p.waitForFinished(120000);
-    return p.readAllStandardOutput().trimmed();
-}
-
-struct Streams {
-    bool ok = false;
-    QJsonObject audio;
-    QJsonObject video;
-};
-
-Streams probe(const QString& file)
-{
-    Streams s;
-    const QJsonObject root = QJsonDocument::fromJson(
-        ffprobe({"-print_format", "json", "-show_streams", file})).object();
-    for (const QJsonValue& v : root["streams"].toArray()) {
-        const QJsonObject o = v.toObject();
-        if (o["codec_type"] == "audio" && s.audio.isEmpty())
-            s.audio = o;
-        if (o["codec_type"] == "video" && s.video.isEmpty())
-            s.video = o;
-    }
-    s.ok = root.contains("streams");
-    return s;
-}
-
 // Seconds of sound a player gets from the file: the sound decoded to the end.
 double decoded_seconds(const QString& file)
 {
     const QString wav = file + ".decoded.wav";
-    QProcess p;
-    p.start("ffmpeg", {"-v", "quiet", "-nostdin", "-y", "-i", file, "-vn", "-c:a", "pcm_s16le", wav});
-    p.waitForFinished(120000);
-    const double seconds = ffprobe({"-show_entries", "format=duration", "-of", "csv=p=0", wav}).toDouble();
+    makeMedia(wav, {"-i", file, "-vn", "-c:a", "pcm_s16le"});
+    const double seconds = probe(wav).duration;
     QFile::remove(wav);
     return seconds;
 }
@@ -358,7 +322,7 @@ struct Job {
     const char* ext;
 
     // Converts the input file in (the job's own input when empty) into out.
-    Outcome run_into(const QString& out, const QString& in = {}) const
+    RunResult run_into(const QString& out, const QString& in = {}) const
     {
         const QString input_path = in.isEmpty() ? Env::get().media(input) : in;
         return run(converter->program(), QStringList{"-i", input_path, "-y"} + options + QStringList{out});
@@ -444,8 +408,11 @@ TEST(Killed, MidwayLeavesNoOutputAndNoDebris)
                 }
 
                 // The next run writing the output completes it and clears the gone writer's file.
-                const Outcome again = run(c->program(), c->args(env.media(c->short_input), out), options);
-                ASSERT_EQ(again.code, 0) << again.err.toStdString();
+                QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+                if (named)
+                    variables.insert("ZMCONV_NAMED_TEMP", "1");
+                const RunResult again = run(c->program(), c->args(env.media(c->short_input), out), variables);
+                ASSERT_EQ(again.exitCode, 0) << again.err.toStdString();
                 EXPECT_EQ(listing(folder), QStringList{name});
                 EXPECT_TRUE(probe(out).ok);
             }
@@ -477,10 +444,13 @@ TEST(FileSizeLimit, IsAWriteErrorThatLeavesNothing)
             const QStringList before_elsewhere = listing(elsewhere);
             ChildOptions options;
             options.file_size_limit = 100 * 1024;
-            const Outcome r = run(c->program(), c->args(env.media(c->long_input), out), options);
-            EXPECT_EQ(r.code, 5) << r.err.toStdString();
-            EXPECT_TRUE(r.err.contains("File too large")) << r.err.toStdString();
-            EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+            Child child(c->program(), c->args(env.media(c->long_input), out), options);
+            child.read_until();
+            const int code = child.wait();
+            const QByteArray err = child.err();
+            EXPECT_EQ(code, 5) << err.toStdString();
+            EXPECT_TRUE(err.contains("File too large")) << err.toStdString();
+            EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
             EXPECT_EQ(listing(folder), before);
             EXPECT_EQ(listing(elsewhere), before_elsewhere);
             if (kind == Replace) {
@@ -522,8 +492,8 @@ TEST(LinkAsOutput, StoppedLeavesLinkAndFileCompleteReplacesTheFile)
         EXPECT_EQ(listing(folder), QStringList{"link." + QString(c->ext)});
         EXPECT_EQ(listing(elsewhere), QStringList{"real." + QString(c->ext)});
 
-        const Outcome done = run(c->program(), c->args(env.media(c->short_input), out));
-        ASSERT_EQ(done.code, 0) << done.err.toStdString();
+        const RunResult done = run(c->program(), c->args(env.media(c->short_input), out));
+        ASSERT_EQ(done.exitCode, 0) << done.err.toStdString();
         EXPECT_EQ(QFileInfo(out).symLinkTarget(), real);
         EXPECT_TRUE(probe(real).ok);
         EXPECT_EQ(listing(folder), QStringList{"link." + QString(c->ext)});
@@ -727,13 +697,14 @@ TEST(InvalidSamples, AreReplacedBeforeAnyEncoder)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.job.trace());
         const QString out = env.fresh_folder() + "/nan." + row.job.ext;
-        const Outcome r = row.job.run_into(out);
-        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        const RunResult r = row.job.run_into(out);
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         EXPECT_EQ(r.err, QByteArray(row.job.converter->name)
                              + ": warning: 3 invalid samples (not a number, infinite or far past "
                                "full scale) replaced\n");
-        const Streams s = probe(out);
-        EXPECT_EQ(s.audio["codec_name"].toString(), row.codec);
+        const Probe p = probe(out);
+        ASSERT_TRUE(p.audio());
+        EXPECT_EQ(p.audio()->codec, row.codec);
         EXPECT_NEAR(decoded_seconds(out), 2.0, 0.1);
     }
 }
@@ -792,14 +763,12 @@ TEST(DamagedInput, KeepsAtLeastWhatTheCliKeeps)
         ASSERT_FALSE(damaged.isEmpty());
         const QString folder = env.fresh_folder();
         const QString cli_out = folder + "/cli.wav";
-        QProcess cli;
-        cli.start("ffmpeg", {"-v", "quiet", "-nostdin", "-y", "-i", damaged, "-vn", "-c:a", "pcm_s16le", cli_out});
-        cli.waitForFinished(120000);
+        makeMedia(cli_out, {"-i", damaged, "-vn", "-c:a", "pcm_s16le"});
         const double cli_seconds = decoded_seconds(cli_out);
 
         const QString out = folder + "/ours." + row.job.ext;
-        const Outcome r = row.job.run_into(out, damaged);
-        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        const RunResult r = row.job.run_into(out, damaged);
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         EXPECT_GE(decoded_seconds(out), cli_seconds - 0.05) << "the CLI keeps " << cli_seconds << " s";
         const QRegularExpression warning("^" + QString(row.job.converter->name)
                                          + ": warning: [1-9][0-9]* damaged packets? skipped(; .*)?\n$");
@@ -822,8 +791,8 @@ TEST(DamagedInput, EndingBeforeItsStatedLengthIsSaid)
         const QString cut = env.fresh_folder() + "/cut-" + job.input;
         ASSERT_TRUE(write_file(cut, whole.left(whole.size() * 2 / 3)));
         const QString out = env.fresh_folder() + "/cut." + job.ext;
-        const Outcome r = job.run_into(out, cut);
-        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        const RunResult r = job.run_into(out, cut);
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         const QRegularExpression warning("^" + QString(job.converter->name)
                                          + ": warning: (.*; )?the input ends at 00:00:0[12]\\.[0-9]{2}, "
                                            "before its stated length of 00:00:03\\.[0-9]{2}\n$");
@@ -876,12 +845,13 @@ TEST(Notes, EachChangedValueIsSaid)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.job.trace());
         const QString out = env.fresh_folder() + "/n." + row.job.ext;
-        const Outcome r = row.job.run_into(out);
-        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        const RunResult r = row.job.run_into(out);
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         EXPECT_EQ(r.err, row.notes);
-        const Streams s = probe(out);
-        EXPECT_EQ(s.audio["sample_rate"].toString().toInt(), row.rate);
-        EXPECT_EQ(s.audio["channels"].toInt(), row.channels);
+        const Probe p = probe(out);
+        ASSERT_TRUE(p.audio());
+        EXPECT_EQ(p.audio()->sampleRate, row.rate);
+        EXPECT_EQ(p.audio()->channels, row.channels);
     }
 }
 
@@ -892,8 +862,8 @@ TEST(Words, HelpVersionAndBadValues)
 {
     for (const Converter* c : kBoth) {
         SCOPED_TRACE(c->name);
-        const Outcome help = run(c->program(), {"--help"});
-        EXPECT_EQ(help.code, 0);
+        const RunResult help = run(c->program(), {"--help"});
+        EXPECT_EQ(help.exitCode, 0);
         EXPECT_TRUE(help.out.startsWith(QByteArray("usage: ") + c->name + " -i INPUT")) << help.out.toStdString();
         for (const char* code : {"  0  the output is complete", "  2  bad command line", "  3  the input",
                                  "  4  the output folder", "  5  decoding, encoding or writing",
@@ -901,8 +871,8 @@ TEST(Words, HelpVersionAndBadValues)
             EXPECT_TRUE(help.out.contains(code)) << code;
         EXPECT_TRUE(help.err.isEmpty());
 
-        const Outcome version = run(c->program(), {"--version"});
-        EXPECT_EQ(version.code, 0);
+        const RunResult version = run(c->program(), {"--version"});
+        EXPECT_EQ(version.exitCode, 0);
         EXPECT_TRUE(QRegularExpression(QString("^") + c->name + " [0-9.]+, on FFmpeg \\S+\n$")
                         .match(QString::fromUtf8(version.out))
                         .hasMatch())
@@ -921,8 +891,8 @@ TEST(Words, HelpVersionAndBadValues)
         {&kConv, {"-i", "in.mp4", "-ab", "0", "o.mp3"}, "conv: invalid value \"0\" for -ab: out of range\n"},
     };
     for (const Row& row : rows) {
-        const Outcome r = run(row.converter->program(), row.args);
-        EXPECT_EQ(r.code, 2);
+        const RunResult r = run(row.converter->program(), row.args);
+        EXPECT_EQ(r.exitCode, 2);
         EXPECT_EQ(r.err, row.err);
     }
 }
