@@ -34,9 +34,6 @@ public:
     // Writes the current value now (start of a conversion).
     void flush();
 
-    int value() const { return m_value; }
-    bool writable() const { return m_fd >= 0; }
-
 private:
     void write(int value);
 
