@@ -1,5 +1,5 @@
-#include "audio_copy.h"
-#include "errors.h"
+#include "common/audio_copy.h"
+#include "common/errors.h"
 
 extern "C" {
 #include <libavutil/intreadwrite.h>

@@ -9,9 +9,9 @@
 // is kept.
 #pragma once
 
-#include "av_owner.h"
-#include "input_file.h"
-#include "output_file.h"
+#include "common/av_owner.h"
+#include "common/input_file.h"
+#include "common/output_file.h"
 
 #include <cstdint>
 

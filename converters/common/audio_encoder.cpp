@@ -1,6 +1,6 @@
-#include "audio_encoder.h"
-#include "errors.h"
-#include "program.h"
+#include "common/audio_encoder.h"
+#include "common/errors.h"
+#include "common/program.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>

@@ -7,8 +7,8 @@
 // through OutputFile::write, which interleaves them.
 #pragma once
 
-#include "av_owner.h"
-#include "output_file.h"
+#include "common/av_owner.h"
+#include "common/output_file.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,5 +1,5 @@
-#include "audio_path.h"
-#include "errors.h"
+#include "common/audio_path.h"
+#include "common/errors.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>

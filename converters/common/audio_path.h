@@ -5,12 +5,12 @@
 // hands every packet of the stream to send_packet() and calls finish() once at the end.
 #pragma once
 
-#include "audio_encoder.h"
-#include "av_owner.h"
-#include "decoder.h"
-#include "input_file.h"
-#include "output_file.h"
-#include "worker.h"
+#include "common/audio_encoder.h"
+#include "common/av_owner.h"
+#include "common/decoder.h"
+#include "common/input_file.h"
+#include "common/output_file.h"
+#include "common/worker.h"
 
 #include <cstdint>
 #include <memory>

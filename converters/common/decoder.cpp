@@ -1,7 +1,7 @@
-#include "decoder.h"
+#include "common/decoder.h"
 
-#include "errors.h"
-#include "progress.h"
+#include "common/errors.h"
+#include "common/progress.h"
 
 extern "C" {
 #include <libavutil/samplefmt.h>

@@ -8,8 +8,8 @@
 // means; DecodeReport gathers what is worth a warning.
 #pragma once
 
-#include "av_owner.h"
-#include "input_file.h"
+#include "common/av_owner.h"
+#include "common/input_file.h"
 
 #include <cstdint>
 #include <functional>

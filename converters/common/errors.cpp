@@ -1,5 +1,5 @@
-#include "errors.h"
-#include "av_owner.h"
+#include "common/errors.h"
+#include "common/av_owner.h"
 
 extern "C" {
 #include <libavutil/error.h>

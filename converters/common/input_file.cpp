@@ -1,6 +1,6 @@
-#include "input_file.h"
-#include "errors.h"
-#include "progress.h"
+#include "common/input_file.h"
+#include "common/errors.h"
+#include "common/progress.h"
 
 #include <cerrno>
 #include <cinttypes>

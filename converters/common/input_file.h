@@ -2,7 +2,7 @@
 // stream. Every other stream is discarded at the demuxer (AVDISCARD_ALL) so no time is spent on it.
 #pragma once
 
-#include "av_owner.h"
+#include "common/av_owner.h"
 
 #include <string>
 

@@ -1,5 +1,5 @@
-#include "options.h"
-#include "errors.h"
+#include "common/options.h"
+#include "common/errors.h"
 
 extern "C" {
 #include <libavutil/avutil.h>

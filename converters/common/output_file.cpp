@@ -1,7 +1,7 @@
-#include "output_file.h"
-#include "errors.h"
-#include "program.h"
-#include "progress.h"
+#include "common/output_file.h"
+#include "common/errors.h"
+#include "common/program.h"
+#include "common/progress.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -6,8 +6,8 @@
 // threads of their own, and the lock covers only the write itself.
 #pragma once
 
-#include "av_owner.h"
-#include "output_target.h"
+#include "common/av_owner.h"
+#include "common/output_target.h"
 
 #include <atomic>
 #include <memory>

@@ -1,8 +1,8 @@
-#include "output_target.h"
+#include "common/output_target.h"
 
-#include "errors.h"
-#include "program.h"
-#include "progress.h"
+#include "common/errors.h"
+#include "common/program.h"
+#include "common/progress.h"
 
 #include <cerrno>
 #include <climits>

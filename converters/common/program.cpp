@@ -1,7 +1,7 @@
-#include "program.h"
+#include "common/program.h"
 
-#include "errors.h"
-#include "progress.h"
+#include "common/errors.h"
+#include "common/progress.h"
 
 extern "C" {
 #include <libavutil/avutil.h>

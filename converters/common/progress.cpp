@@ -1,5 +1,5 @@
-#include "progress.h"
-#include "errors.h"
+#include "common/progress.h"
+#include "common/errors.h"
 
 #include <atomic>
 #include <cerrno>

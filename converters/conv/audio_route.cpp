@@ -1,4 +1,4 @@
-#include "audio_route.h"
+#include "conv/audio_route.h"
 
 extern "C" {
 #include <libavcodec/codec_desc.h>

@@ -1,12 +1,12 @@
-#include "conv_job.h"
+#include "conv/conv_job.h"
 
-#include "audio_copy.h"
-#include "errors.h"
-#include "input_file.h"
-#include "options.h"
-#include "output_file.h"
-#include "program.h"
-#include "progress.h"
+#include "common/audio_copy.h"
+#include "common/errors.h"
+#include "common/input_file.h"
+#include "common/options.h"
+#include "common/output_file.h"
+#include "common/program.h"
+#include "common/progress.h"
 
 #include <algorithm>
 #include <array>

@@ -13,8 +13,8 @@
 // once at the end.
 #pragma once
 
-#include "audio_path.h"
-#include "audio_route.h"
+#include "common/audio_path.h"
+#include "conv/audio_route.h"
 
 #include <cstdint>
 #include <functional>

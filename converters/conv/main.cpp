@@ -1,8 +1,8 @@
 // conv: extracts the audio of a media file into MP3, WMA, OGG, WAV, FLAC, AC3, AAC, AMR, M4A
 // or Opus, copying it unchanged when it already has the format's codec.
-#include "conv_job.h"
-#include "program.h"
-#include "progress.h"
+#include "conv/conv_job.h"
+#include "common/program.h"
+#include "common/progress.h"
 
 #include <string>
 #include <unistd.h>

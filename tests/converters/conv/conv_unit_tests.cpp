@@ -1,10 +1,11 @@
 // Unit tests of conv's command line and the shared library's value handling.
-#include "audio_encoder.h"
-#include "conv_job.h"
-#include "errors.h"
-#include "input_file.h"
-#include "options.h"
-#include "progress.h"
+#include "conv/conv_job.h"
+
+#include "common/audio_encoder.h"
+#include "common/errors.h"
+#include "common/input_file.h"
+#include "common/options.h"
+#include "common/progress.h"
 
 #include <QProcess>
 #include <QString>
