@@ -58,7 +58,7 @@ struct AudioPath::Impl {
 
 AudioPath::AudioPath(InputFile& in, int stream_index, const AudioEncoderSettings& settings,
                      OutputFile& out, TimeRange range)
-    : m_impl(std::make_unique<Impl>()), m_stream_index(stream_index)
+    : m_impl(std::make_unique<Impl>())
 {
     Impl& d = *m_impl;
     d.stream = in.context()->streams[stream_index];

@@ -33,7 +33,6 @@ public:
     AudioPath(const AudioPath&) = delete;
     AudioPath& operator=(const AudioPath&) = delete;
 
-    int stream_index() const { return m_stream_index; }
     AudioEncoder& encoder() { return *m_encoder; }
 
     // Decodes and encodes one packet of the stream. Returns false once the end of the range
@@ -57,6 +56,7 @@ public:
 
     // Seconds of audio handed to the encoder so far (the position within the range).
     double seconds_done() const;
+    // True once the end of the range has been reached.
     bool range_done() const { return m_range_done; }
 
 private:
@@ -64,7 +64,6 @@ private:
     std::unique_ptr<Impl> m_impl;
     std::unique_ptr<AudioEncoder> m_encoder;
     std::unique_ptr<BoundedWorker<FramePtr>> m_worker;
-    int m_stream_index;
     bool m_range_done = false;
     void handle_decoded(AVFrame* frame);
     void push_samples(const uint8_t* const* data, int count);
