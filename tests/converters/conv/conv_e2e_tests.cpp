@@ -1,5 +1,9 @@
 // End-to-end tests of conv: real conversions of media made at test time, checked with ffprobe.
-#include "conv_test_support.h"
+#include "converters/conv/conv_test_support.h"
+
+#include "support/media.h"
+#include "support/probe.h"
+#include "support/process.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -10,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <fcntl.h>
@@ -21,6 +26,8 @@
 #include <vector>
 
 using namespace convtest;
+using testsupport::makeMedia;
+using testsupport::run;
 
 namespace {
 
@@ -79,9 +86,7 @@ QStringList zelmora_command(int format, const QString& in, const QString& out_fo
 double decoded_length_of(const QString& file)
 {
     const QString ref = file + ".decoded.wav";
-    const RunResult r = run("ffmpeg", {"-v", "error", "-nostdin", "-y", "-i", file, "-vn", "-c:a",
-                                       "pcm_s16le", ref});
-    const double length = r.exit_code == 0 ? probe(ref).duration : -1.0;
+    const double length = makeMedia(ref, {"-i", file, "-vn", "-c:a", "pcm_s16le"}) ? sound_of(ref).duration : -1.0;
     QFile::remove(ref);
     return length;
 }
@@ -174,7 +179,7 @@ TEST(ConvFormats, EveryInputToEveryFormat)
 {
     Media& m = Media::get();
     for (const InputRow& in : kInputs) {
-        const Probe src = probe(m.path(in.file));
+        const Sound src = sound_of(m.path(in.file));
         ASSERT_TRUE(src.ok) << in.file;
         ASSERT_EQ(src.sample_rate, in.rate) << in.file;
         const double length = m.decoded_length(in.file);
@@ -183,10 +188,10 @@ TEST(ConvFormats, EveryInputToEveryFormat)
             const QString folder = m.fresh_folder();
             const QStringList cmd = zelmora_command(f.index, m.path(in.file), folder, in.mp3);
             const RunResult r = run_split(cmd);
-            ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
+            ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
             ASSERT_FALSE(r.crashed);
             const QString out = cmd.back();
-            const Probe p = probe(out);
+            const Sound p = sound_of(out);
             ASSERT_TRUE(p.ok) << "ffprobe cannot read " << out.toStdString();
             int rate = 0, channels = 0;
             expected_format(f, in, &rate, &channels);
@@ -232,7 +237,7 @@ TEST(ConvFormats, BitRateChoices)
         SCOPED_TRACE(std::string(row.ext) + " " + row.options.join(' ').toStdString());
         const QString out = m.fresh_folder() + "/out" + row.ext;
         const RunResult r = run_conv(QStringList{"-i", m.path("av.mp4"), "-y", "-vn"} + row.options + QStringList{out});
-        ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         const qint64 bytes = QFileInfo(out).size();
         const double kbps = bytes * 8.0 / Media::kLength / 1000.0;
         EXPECT_GE(kbps, row.min_kbps);
@@ -274,8 +279,8 @@ TEST(ConvFormats, ValuesBeyondEncoders)
         SCOPED_TRACE(std::string(row.input) + " -> " + row.ext);
         const QString out = m.fresh_folder() + "/o" + row.ext;
         const RunResult r = run_conv({"-i", m.path(row.input), "-y", out});
-        ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
-        const Probe p = probe(out);
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        const Sound p = sound_of(out);
         EXPECT_EQ(p.sample_rate, row.rate);
         EXPECT_EQ(p.channels, row.channels);
         if (row.sample_format) {
@@ -313,7 +318,7 @@ TEST(ConvCut, SampleAccurate)
         const QString out = m.fresh_folder() + "/cut.wav";
         const RunResult r = run_conv({"-i", m.path(row.input), "-ss", row.ss, "-t", row.t, "-y",
                                       "-vn", "-acodec", "pcm_s16le", out});
-        ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         const QVector<qint16> s = wav_samples(out);
         ASSERT_EQ(s.size(), row.count);
         EXPECT_EQ(s.front(), row.first_index % 32768);
@@ -331,8 +336,8 @@ TEST(ConvCut, CompressedInputsAllFormats)
             const QStringList cmd = zelmora_command(f.index, m.path(input), m.fresh_folder(),
                                                     Choice{}, std::make_pair(1, 1));
             const RunResult r = run_split(cmd);
-            ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
-            const Probe p = probe(cmd.back());
+            ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+            const Sound p = sound_of(cmd.back());
             ASSERT_TRUE(p.ok);
             EXPECT_NEAR(decoded_length_of(cmd.back()), 1.0, tolerance(f, p.sample_rate));
         }
@@ -356,8 +361,8 @@ TEST(ConvMetadata, CopiesTags)
             if (copy)
                 args << "-map_meta_data" << ("\"" + m.path(input) + "\":\"" + out + "\"");
             const RunResult r = run_conv(args << out);
-            ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
-            const Probe p = probe(out);
+            ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+            const Sound p = sound_of(out);
             ASSERT_TRUE(p.ok);
             if (copy && carries) {
                 EXPECT_EQ(p.tags.value("title"), QString("Tëst Title"));
@@ -393,8 +398,8 @@ TEST(ConvPaths, AwkwardNames)
         for (int format : {0, 3}) {
             const QStringList cmd = zelmora_command(format, in, folder, Choice{});
             const RunResult r = run_split(cmd);
-            ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
-            EXPECT_TRUE(probe(cmd.back()).ok) << cmd.back().toStdString();
+            ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+            EXPECT_TRUE(sound_of(cmd.back()).ok) << cmd.back().toStdString();
             EXPECT_EQ(QFileInfo(cmd.back()).path(), folder);
         }
     }
@@ -484,7 +489,7 @@ TEST(ConvProgress, Grammar)
         SCOPED_TRACE(std::string(row.input) + " " + row.extra.join(' ').toStdString());
         const QString out = m.fresh_folder() + "/p.mp3";
         const RunResult r = run_conv(QStringList{"-i", m.path(row.input)} + row.extra + QStringList{"-y", out});
-        ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         const QStringList lines = QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts);
         ASSERT_GE(lines.size(), 2);
         EXPECT_TRUE(duration_re.match(lines.front()).hasMatch()) << lines.front().toStdString();
@@ -555,7 +560,7 @@ TEST(ConvErrors, OneLineAndNoOutput)
         SCOPED_TRACE(row.args.join(' ').toStdString());
         const RunResult r = run_conv(row.args);
         EXPECT_FALSE(r.crashed);
-        EXPECT_EQ(r.exit_code, row.code) << r.err.toStdString();
+        EXPECT_EQ(r.exitCode, row.code) << r.err.toStdString();
         EXPECT_TRUE(r.err.endsWith('\n'));
         EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
         EXPECT_TRUE(r.err.startsWith("conv: "));
@@ -578,7 +583,7 @@ TEST(ConvErrors, DiskFull)
         const QString out = folder + "/full" + ext;
         ASSERT_TRUE(QFile::link("/dev/full", out));
         const RunResult r = run_conv({"-i", m.path("av.mp4"), "-y", out});
-        EXPECT_EQ(r.exit_code, 5) << r.err.toStdString();
+        EXPECT_EQ(r.exitCode, 5) << r.err.toStdString();
         EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
         EXPECT_TRUE(r.err.contains("No space left")) << r.err.toStdString();
         EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::System | QDir::Hidden),
@@ -613,7 +618,7 @@ TEST(ConvErrors, OverwriteRule)
             f.write("old contents");
             f.close();
             const RunResult r = run_conv(QStringList{"-i", m.path("av.flv")} + row.extra << out);
-            EXPECT_EQ(r.exit_code, row.code) << r.err.toStdString();
+            EXPECT_EQ(r.exitCode, row.code) << r.err.toStdString();
             QFile check(out);
             ASSERT_TRUE(check.open(QIODevice::ReadOnly));
             EXPECT_EQ(check.readAll() != "old contents", row.replaced);
@@ -630,9 +635,9 @@ TEST(ConvErrors, OverwriteRule)
     target.close();
     ASSERT_TRUE(QFile::link(folder + "/target.wav", folder + "/link.wav"));
     const RunResult r = run_conv({"-i", m.path("av.flv"), "-y", folder + "/link.wav"});
-    EXPECT_EQ(r.exit_code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(QFileInfo(folder + "/link.wav").isSymLink());
-    EXPECT_EQ(probe(folder + "/target.wav").codec, "pcm_s16le");
+    EXPECT_EQ(sound_of(folder + "/target.wav").codec, "pcm_s16le");
 }
 
 // A closed output pipe (the front-end went away) does not stop conv: the file is completed.
@@ -672,7 +677,7 @@ TEST(ConvRobustness, ClosedPipeFinishesFile)
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    const Probe pr = probe(out);
+    const Sound pr = sound_of(out);
     ASSERT_TRUE(pr.ok);
     EXPECT_NEAR(pr.duration, Media::kLength, 0.05);
 }
@@ -684,10 +689,8 @@ TEST(ConvRobustness, SignalsMidway)
     Media& m = Media::get();
     const QString folder = m.fresh_folder();
     const QString long_input = folder + "/long.wav";
-    const RunResult made = run("ffmpeg", {"-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
-                                          "sine=frequency=300:sample_rate=48000:duration=120",
-                                          "-ac", "2", long_input});
-    ASSERT_EQ(made.exit_code, 0);
+    ASSERT_TRUE(makeMedia(long_input, {"-f", "lavfi", "-i", "sine=frequency=300:sample_rate=48000:duration=120",
+                                       "-ac", "2"}));
     struct Row {
         int signal;
         int code;
@@ -711,7 +714,7 @@ TEST(ConvRobustness, SignalsMidway)
         EXPECT_EQ(p.exitCode(), row.code);
         EXPECT_EQ(QFileInfo::exists(out), row.output_kept);
         if (row.output_kept) {
-            EXPECT_NEAR(probe(out).duration, 120.0, 0.05);
+            EXPECT_NEAR(sound_of(out).duration, 120.0, 0.05);
         } else {
             EXPECT_TRUE(p.readAllStandardError().startsWith("conv: interrupted"));
         }
@@ -733,7 +736,7 @@ QByteArray audio_md5(const QString& file, bool packets = false, bool raw = false
     if (packets)
         args << "-c:a" << "copy";
     const RunResult r = run("ffmpeg", args << "-f" << "md5" << "-");
-    return r.exit_code == 0 ? r.out.trimmed() : QByteArray("failed: " + r.err);
+    return r.exitCode == 0 ? r.out.trimmed() : QByteArray("failed: " + r.err);
 }
 
 // Inputs of every codec conv copies, made once (3 s each).
@@ -742,10 +745,11 @@ const QString& copy_inputs()
     static const QString dir = [] {
         Media& m = Media::get();
         const QString d = m.fresh_folder();
-        auto make = [](const QStringList& args) {
-            const RunResult r = run("ffmpeg", QStringList{"-v", "error", "-nostdin", "-y", "-f", "lavfi"} + args);
-            if (r.exit_code != 0)
-                throw std::runtime_error("cannot make copy inputs: " + r.err.toStdString());
+        // The last argument is the file to make.
+        auto make = [](QStringList args) {
+            const QString path = args.takeLast();
+            if (!makeMedia(path, QStringList{"-f", "lavfi"} + args))
+                throw std::runtime_error("cannot make " + path.toStdString());
         };
         const QString tone = "sine=frequency=440:sample_rate=%1:duration=3";
         make({"-i", tone.arg(44100), "-ac", "2", "-c:a", "aac", d + "/tone.aac"});
@@ -758,7 +762,7 @@ const QString& copy_inputs()
         make({"-i", tone.arg(44100), "-ac", "2", "-c:a", "aac", d + "/aac.mkv"});
         const RunResult amr = run_conv({"-i", m.path("lo8.wav"), "-y", "-ar", "8000", "-ab", "7.4k",
                                         "-ac", "1", d + "/tone.amr"});
-        if (amr.exit_code != 0)
+        if (amr.exitCode != 0)
             throw std::runtime_error("cannot make tone.amr: " + amr.err.toStdString());
         return d;
     }();
@@ -808,7 +812,7 @@ TEST(ConvCopy, SameSamples)
         const QString folder = m.fresh_folder();
         const QString out = folder + "/copy" + row.ext;
         const RunResult r = run_conv(QStringList{"-i", row.input, "-y", "-vn"} + row.options << out);
-        ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         EXPECT_EQ(r.err, QByteArray());
         EXPECT_EQ(audio_md5(out), audio_md5(row.input, false, row.raw_reference));
         if (row.same_packets) {
@@ -841,7 +845,7 @@ TEST(ConvCopy, ProgressAndTags)
         SCOPED_TRACE(ext);
         const QString out = m.fresh_folder() + "/p" + ext;
         const RunResult r = run_conv({"-i", m.path("av.mp4"), "-y", "-vn", "-map_meta_data", "x", out});
-        ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         const QStringList lines = QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts);
         ASSERT_GE(lines.size(), 2);
         EXPECT_TRUE(duration_re.match(lines.front()).hasMatch()) << lines.front().toStdString();
@@ -858,7 +862,7 @@ TEST(ConvCopy, ProgressAndTags)
         ASSERT_FALSE(z.positions.empty());
         EXPECT_EQ(z.positions.back(), 3);
         if (QString(ext) == ".m4a") {
-            EXPECT_EQ(probe(out).tags.value("title"), QString("Tëst Title"));
+            EXPECT_EQ(sound_of(out).tags.value("title"), QString("Tëst Title"));
         }
     }
 }
@@ -888,7 +892,7 @@ TEST(ConvCopy, ForcedCopy)
         const QString folder = m.fresh_folder();
         const QString out = folder + "/forced" + row.ext;
         const RunResult r = run_conv(QStringList{"-i", row.input, "-y"} + row.options << out);
-        EXPECT_EQ(r.exit_code, row.code) << r.err.toStdString();
+        EXPECT_EQ(r.exitCode, row.code) << r.err.toStdString();
         if (row.code != 0) {
             EXPECT_TRUE(r.err.startsWith("conv: cannot copy the audio into " + out.toUtf8() + ": "))
                 << r.err.toStdString();
@@ -908,10 +912,8 @@ TEST(ConvCopy, StoppedMidway)
     const QString folder = m.fresh_folder();
     // Two hours of 8000 Hz PCM (115 MB): copying it takes long enough to be stopped.
     const QString long_input = folder + "/long.wav";
-    const RunResult made = run("ffmpeg", {"-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
-                                          "anullsrc=r=8000:cl=mono", "-t", "7200", "-c:a", "pcm_s16le",
-                                          long_input});
-    ASSERT_EQ(made.exit_code, 0) << made.err.toStdString();
+    ASSERT_TRUE(makeMedia(long_input, {"-f", "lavfi", "-i", "anullsrc=r=8000:cl=mono", "-t", "7200", "-c:a",
+                                       "pcm_s16le"}));
     const QString out_folder = m.fresh_folder();
     const QString out = out_folder + "/long.wav";
     QProcess p;
@@ -938,9 +940,7 @@ TEST(ConvNewFormats, M4aAndOpus)
 {
     Media& m = Media::get();
     const QString noise = m.fresh_folder() + "/noise.wav";
-    const RunResult made = run("ffmpeg", {"-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
-                                          "anoisesrc=r=44100:d=3:a=0.3", "-ac", "2", noise});
-    ASSERT_EQ(made.exit_code, 0) << made.err.toStdString();
+    ASSERT_TRUE(makeMedia(noise, {"-f", "lavfi", "-i", "anoisesrc=r=44100:d=3:a=0.3", "-ac", "2"}));
     struct Row {
         QString input;
         const char* ext;
@@ -964,16 +964,15 @@ TEST(ConvNewFormats, M4aAndOpus)
         SCOPED_TRACE(row.input.toStdString() + " -> " + row.ext);
         const QString out = m.fresh_folder() + "/new" + row.ext;
         const RunResult r = run_conv({"-i", row.input, "-y", "-vn", "-map_meta_data", "x", out});
-        ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         EXPECT_EQ(r.err, QByteArray()); // values conv chose itself need no note
-        const Probe p = probe(out);
+        const Sound p = sound_of(out);
         ASSERT_TRUE(p.ok);
         EXPECT_EQ(p.codec, row.codec);
         EXPECT_EQ(p.sample_rate, row.rate);
         EXPECT_EQ(p.channels, row.channels);
-        const RunResult f = run("ffprobe", {"-v", "error", "-show_entries", "format=format_name", "-of",
-                                            "csv=p=0", out});
-        EXPECT_TRUE(f.out.contains(row.container)) << f.out.toStdString();
+        const QString container = testsupport::probe(out).formatName;
+        EXPECT_TRUE(container.contains(row.container)) << container.toStdString();
         if (row.max_kbps > 0) {
             const double kbps = QFileInfo(out).size() * 8.0 / Media::kLength / 1000.0;
             EXPECT_GE(kbps, row.min_kbps);
@@ -998,14 +997,13 @@ struct Cover {
 Cover cover_of(const QString& file)
 {
     Cover c;
-    const RunResult r = run("ffprobe", {"-v", "error", "-select_streams", "v", "-show_entries",
-                                        "stream=codec_name:stream_disposition=attached_pic", "-of",
-                                        "csv=p=0", file});
-    const QList<QByteArray> fields = r.out.trimmed().split(',');
-    if (fields.size() < 2 || fields[1] != "1")
+    const testsupport::Probe p = testsupport::probe(file);
+    const auto first_picture = std::find_if(p.streams.begin(), p.streams.end(),
+                                            [](const testsupport::StreamInfo& s) { return s.type == "video"; });
+    if (first_picture == p.streams.end() || !first_picture->attachedPic)
         return c;
     c.found = true;
-    c.codec = QString::fromUtf8(fields[0]);
+    c.codec = first_picture->codec;
     c.md5 = run("ffmpeg", {"-v", "error", "-nostdin", "-i", file, "-map", "0:v:0", "-c", "copy",
                            "-f", "md5", "-"}).out.trimmed();
     return c;
@@ -1021,12 +1019,8 @@ TEST(ConvCover, PictureAndTags)
 {
     Media& m = Media::get();
     const QString d = m.fresh_folder();
-    auto make = [](const QStringList& args) {
-        const RunResult r = run("ffmpeg", QStringList{"-v", "error", "-nostdin", "-y"} + args);
-        ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
-    };
-    make({"-f", "lavfi", "-i", "testsrc=size=96x96", "-frames:v", "1", d + "/cover.jpg"});
-    make({"-f", "lavfi", "-i", "testsrc2=size=80x80", "-frames:v", "1", d + "/cover.png"});
+    ASSERT_TRUE(makeMedia(d + "/cover.jpg", {"-f", "lavfi", "-i", "testsrc=size=96x96", "-frames:v", "1"}));
+    ASSERT_TRUE(makeMedia(d + "/cover.png", {"-f", "lavfi", "-i", "testsrc2=size=80x80", "-frames:v", "1"}));
     const QStringList tags{"-metadata", "title=Ode à la joie", "-metadata", "artist=Zelmora Tests",
                            "-metadata", "album=Covers", "-metadata", "track=3/9"};
     const QString tone = "sine=frequency=440:sample_rate=44100:duration=3";
@@ -1040,9 +1034,11 @@ TEST(ConvCover, PictureAndTags)
         {"song.m4a", "cover.jpg", {"-c:a", "aac"}},
     };
     for (const Source& s : sources)
-        make(QStringList{"-f", "lavfi", "-i", tone, "-i", d + "/" + s.picture, "-map", "0:a", "-map", "1:v",
-                         "-ac", "2", "-c:v", "copy", "-disposition:v", "attached_pic"}
-             + s.codec + tags << d + "/" + s.name);
+        ASSERT_TRUE(makeMedia(d + "/" + s.name,
+                              QStringList{"-f", "lavfi", "-i", tone, "-i", d + "/" + s.picture, "-map", "0:a",
+                                          "-map", "1:v", "-ac", "2", "-c:v", "copy", "-disposition:v",
+                                          "attached_pic"}
+                                  + s.codec + tags));
     for (const Source& s : sources) {
         const Cover in = cover_of(d + "/" + s.name);
         ASSERT_TRUE(in.found) << s.name;
@@ -1055,8 +1051,8 @@ TEST(ConvCover, PictureAndTags)
                 if (copy_tags)
                     args << "-map_meta_data" << "x";
                 const RunResult r = run_conv(args << out);
-                ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
-                const Probe p = probe(out);
+                ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+                const Sound p = sound_of(out);
                 ASSERT_TRUE(p.ok);
                 EXPECT_NEAR(p.duration, Media::kLength, 0.1);
                 const Cover c = cover_of(out);

@@ -1,40 +1,15 @@
-#include "conv_test_support.h"
+#include "converters/conv/conv_test_support.h"
+
+#include "support/media.h"
+#include "support/probe.h"
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <stdexcept>
 
 namespace convtest {
-
-RunResult run(const QString& program, const QStringList& args, int timeout_ms)
-{
-    QProcess p;
-    p.setProgram(program);
-    p.setArguments(args);
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.start();
-    RunResult r;
-    if (!p.waitForStarted(30000))
-        return r;
-    if (!p.waitForFinished(timeout_ms)) {
-        p.kill();
-        p.waitForFinished();
-        r.crashed = true;
-    }
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    r.crashed = r.crashed || p.exitStatus() == QProcess::CrashExit;
-    r.exit_code = p.exitCode();
-    return r;
-}
 
 QString conv_path()
 {
@@ -43,39 +18,27 @@ QString conv_path()
 
 RunResult run_conv(const QStringList& args)
 {
-    return run(conv_path(), args);
+    return testsupport::run(conv_path(), args);
 }
 
-Probe probe(const QString& path)
+Sound sound_of(const QString& path)
 {
-    Probe pr;
-    const RunResult r = run("ffprobe", {"-v", "error", "-print_format", "json", "-show_format",
-                                        "-show_streams", path});
-    if (r.exit_code != 0 || r.crashed)
-        return pr;
-    const QJsonObject root = QJsonDocument::fromJson(r.out).object();
-    const QJsonObject format = root["format"].toObject();
-    auto add_tags = [&pr](const QJsonObject& tags) {
-        for (auto it = tags.begin(); it != tags.end(); ++it)
-            pr.tags[it.key().toLower()] = it.value().toString();
-    };
-    add_tags(format["tags"].toObject());
-    pr.duration = format["duration"].toString().toDouble();
-    for (const QJsonValue& v : root["streams"].toArray()) {
-        const QJsonObject s = v.toObject();
-        if (s["codec_type"].toString() != "audio")
-            continue;
-        pr.ok = true;
-        pr.codec = s["codec_name"].toString();
-        pr.sample_rate = s["sample_rate"].toString().toInt();
-        pr.channels = s["channels"].toInt();
-        pr.sample_format = s["sample_fmt"].toString();
-        if (s.contains("duration"))
-            pr.duration = s["duration"].toString().toDouble();
-        add_tags(s["tags"].toObject());
-        break;
-    }
-    return pr;
+    Sound sound;
+    const testsupport::Probe p = testsupport::probe(path);
+    sound.tags = p.tags;
+    sound.duration = p.duration;
+    const testsupport::StreamInfo* audio = p.audio();
+    if (!p.ok || !audio)
+        return sound;
+    sound.ok = true;
+    sound.codec = audio->codec;
+    sound.sample_rate = audio->sampleRate;
+    sound.channels = audio->channels;
+    sound.sample_format = audio->sampleFormat;
+    if (audio->duration > 0)
+        sound.duration = audio->duration;
+    sound.tags.insert(audio->tags);
+    return sound;
 }
 
 QVector<qint16> wav_samples(const QString& path)
@@ -117,21 +80,20 @@ double Media::decoded_length(const QString& name)
 {
     if (!m_lengths.contains(name)) {
         const QString ref = fresh_folder() + "/reference.wav";
-        const RunResult r = run("ffmpeg", {"-v", "error", "-nostdin", "-y", "-i", path(name), "-vn",
-                                           "-c:a", "pcm_s16le", ref});
-        if (r.exit_code != 0)
+        if (!testsupport::makeMedia(ref, {"-i", path(name), "-vn", "-c:a", "pcm_s16le"}))
             throw std::runtime_error("ffmpeg cannot decode " + name.toStdString());
-        m_lengths[name] = probe(ref).duration;
+        m_lengths[name] = sound_of(ref).duration;
     }
     return m_lengths[name];
 }
 
 namespace {
-void make(const QStringList& args)
+// The last argument is the file to make.
+void make(QStringList args)
 {
-    const RunResult r = run("ffmpeg", QStringList{"-v", "error", "-nostdin", "-y"} + args);
-    if (r.exit_code != 0 || r.crashed)
-        throw std::runtime_error("ffmpeg failed making test media: " + r.err.toStdString());
+    const QString path = args.takeLast();
+    if (!testsupport::makeMedia(path, args))
+        throw std::runtime_error("ffmpeg failed making " + path.toStdString());
 }
 } // namespace
 
@@ -170,10 +132,10 @@ Media::Media()
           "setts=pts=if(eq(N\\,20)\\,PTS+100000000\\,PTS):dts=if(eq(N\\,20)\\,DTS+100000000\\,DTS)",
           path("step-jump.mkv")});
     // Written to a pipe, Matroska cannot go back to store the length: "Duration: N/A".
-    const RunResult live = run("ffmpeg", {"-v", "error", "-nostdin", "-f", "lavfi", "-i", tone(44100),
-                                          "-c:a", "flac", "-f", "matroska", "-live", "1", "pipe:1"});
+    const RunResult live = testsupport::run("ffmpeg", {"-v", "error", "-nostdin", "-f", "lavfi", "-i", tone(44100),
+                                                       "-c:a", "flac", "-f", "matroska", "-live", "1", "pipe:1"});
     QFile live_file(path("no-length.mkv"));
-    if (live.exit_code != 0 || !live_file.open(QIODevice::WriteOnly) || live_file.write(live.out) != live.out.size())
+    if (!live.ok() || !live_file.open(QIODevice::WriteOnly) || live_file.write(live.out) != live.out.size())
         throw std::runtime_error("cannot make no-length.mkv");
     live_file.close();
     QFile text(path("text.flv"));

@@ -1,38 +1,35 @@
-// Helpers of the conv end-to-end tests: running programs with argument lists (never a shell),
-// making media with the ffmpeg CLI in a private temporary folder and probing outputs with ffprobe.
+// Helpers of the conv end-to-end tests: conv itself, what an output's sound looks like to
+// ffprobe, the samples of a WAV file, and the input media made once per test process in a
+// private temporary folder. Running programs, probing and making media go through tests/support.
 #pragma once
 
-#include <QByteArray>
+#include "support/process.h"
+
 #include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-
-#include <memory>
+#include <QVector>
 
 namespace convtest {
 
-struct RunResult {
-    int exit_code = -1;
-    bool crashed = false;
-    QByteArray out;
-    QByteArray err;
-};
+using testsupport::RunResult;
 
-RunResult run(const QString& program, const QStringList& args, int timeout_ms = 120000);
-RunResult run_conv(const QStringList& args);
 QString conv_path();
+RunResult run_conv(const QStringList& args);
 
-struct Probe {
+// The first audio stream of a file, with the file's and the stream's tags together (Ogg keeps
+// them on the stream); ok is false when the file has no sound ffprobe can read.
+struct Sound {
     bool ok = false;
     QString codec;
     int sample_rate = 0;
     int channels = 0;
     QString sample_format;
-    double duration = 0; // seconds, from the audio stream (or the format when it has none)
-    QMap<QString, QString> tags; // format and stream tags, keys lower case
+    double duration = 0; // seconds, of the audio stream (or of the file when the stream has none)
+    QMap<QString, QString> tags; // keys lower case
 };
-Probe probe(const QString& path);
+Sound sound_of(const QString& path);
 
 // Interleaved 16-bit samples of a WAV file's data chunk (first channel only when mono).
 QVector<qint16> wav_samples(const QString& path);
