@@ -1,7 +1,9 @@
 // Makes the README pictures of the video dialog: idle with a filled list, during a batch (the
 // second of three files converting), the same batch stopped with the right-click menu open,
-// and the open dialog.
-//   video_screenshots <output folder> <folder holding vv and h264.dat>
+// and the open dialog. The videos live in /tmp/vidrune-shots (made afresh, removed at the end)
+// with fixed times, and the batch runs on video_shots_vv, which holds the second file at 39%,
+// so every run gives the same pictures.
+//   video_screenshots <output folder>
 #include "logic/filefilters.h"
 #include "logic/videoprompts.h"
 #include "ui/cvideodlg.h"
@@ -13,7 +15,9 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QHeaderView>
 #include <QTableView>
+#include <QTreeView>
 #include <QProgressBar>
 #include <functional>
 #include <QDeadlineTimer>
@@ -21,7 +25,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QScreen>
-#include <QTemporaryDir>
+#include <QDateTime>
 #include <QThread>
 
 #include <cstdio>
@@ -59,14 +63,20 @@ void Wait(const std::function<bool()> &done, int ms)
     }
 }
 
-bool MakeInput(const QString &path, int seconds)
+// A clip with a fixed modification time (the open dialog shows it).
+bool MakeInput(const QString &path, int seconds, const QDateTime &modified)
 {
     QProcess p;
     p.start("ffmpeg", {"-v", "error", "-f", "lavfi", "-i",
                        QString("testsrc2=size=640x480:rate=25:duration=%1").arg(seconds), "-f",
                        "lavfi", "-i", QString("sine=frequency=330:duration=%1").arg(seconds),
-                       "-c:v", "mpeg4", "-q:v", "3", "-c:a", "mp2", "-y", path});
-    return p.waitForFinished(120000) && p.exitCode() == 0;
+                       "-c:v", "mpeg4", "-q:v", "3", "-c:a", "mp2", "-fflags", "+bitexact", "-y",
+                       path});
+    if (!p.waitForFinished(120000) || p.exitCode() != 0)
+        return false;
+    QFile file(path);
+    return file.open(QIODevice::ReadWrite)
+        && file.setFileTime(modified, QFileDevice::FileModificationTime);
 }
 
 } // namespace
@@ -75,42 +85,45 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     VideoTranslations::Install(app);
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: video_screenshots <output folder> <vv folder>\n");
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: video_screenshots <output folder>\n");
         return 2;
     }
     const QString outDir = QString::fromLocal8Bit(argv[1]);
-    const QString vvDir = QString::fromLocal8Bit(argv[2]);
-    QTemporaryDir tmp;
-    const QString appFolder = tmp.filePath("app");
-    QDir().mkpath(appFolder);
-    QDir().mkpath(tmp.filePath("videos"));
-    QFile::copy(vvDir + "/vv", appFolder + "/vv");
-    QFile::setPermissions(appFolder + "/vv", QFile::ReadOwner | QFile::ExeOwner);
-    QFile::copy(vvDir + "/h264.dat", appFolder + "/h264.dat");
+    QDir root(QStringLiteral("/tmp/vidrune-shots"));
+    root.removeRecursively();
+    const QString videos = root.filePath(QStringLiteral("视频"));
+    const QString converted = root.filePath(QStringLiteral("converted"));
+    QDir().mkpath(videos);
+    QDir().mkpath(converted);
     const QStringList names{"家庭聚会 2024.avi", "holiday-trip.avi", "会议记录.avi"};
     const QList<int> seconds{4, 40, 6};
+    const QDateTime modified(QDate(2024, 5, 18), QTime(20, 30)); // local time, as shown
     for (int i = 0; i < names.size(); ++i) {
-        if (!MakeInput(tmp.filePath("videos/" + names[i]), seconds[i])) {
+        if (!MakeInput(videos + '/' + names[i], seconds[i], modified.addSecs(60 * i))) {
             std::fprintf(stderr, "ffmpeg failed\n");
             return 1;
         }
     }
+    // The converter holds the second file part-way until the stop button ends it.
+    qputenv("VV_SHOTS_HOLD", names[1].toUtf8());
     SilentPrompts prompts;
     CvideoDlg::Options o;
-    o.appFolder = appFolder;
-    o.outputFolder = tmp.filePath("converted");
+    o.appFolder = root.filePath(QStringLiteral("app"));
+    o.converter = QStringLiteral(SHOTS_VV_PATH);
+    o.outputFolder = converted;
     o.prompts = &prompts;
-    o.logRoot = tmp.filePath("logs");
+    o.logRoot = root.filePath(QStringLiteral("logs"));
+    o.instanceFolder = root.filePath(QStringLiteral("instance"));
     o.notify = [](const QString &) {};
-    QDir().mkpath(o.outputFolder);
+    QDir().mkpath(o.appFolder);
     CvideoDlg dlg(o);
     for (int i = names.size() - 1; i >= 0; --i)
-        dlg.FileList().InsertAt(0, tmp.filePath("videos/" + names[i]));
+        dlg.FileList().InsertAt(0, videos + '/' + names[i]);
     QComboBox *format = dlg.SettingCombo(FormatList);
     format->setCurrentIndex(2);
     emit format->activated(2); // mp4
-    dlg.OutputFolderBox()->setText("/home/user/视频/converted");
+    dlg.OutputFolderBox()->setText(converted);
     dlg.move(40, 40);
     dlg.show();
     Wait([] { return false; }, 4000); // the page band loads its page
@@ -124,22 +137,16 @@ int main(int argc, char **argv)
         Shot(about).save(outDir + "/video-about.png");
     }
 
-    o.outputFolder = tmp.filePath("converted");
-    dlg.OutputFolderBox()->setText(o.outputFolder);
     dlg.OnConvert();
-    // Past the pause between files (the bar stays full during it), a third of the way in.
-    Wait([&] {
-        const int bar = dlg.ProgressBar()->value();
-        return dlg.Batch().CurrentIndex() == 1 && bar >= 350 && bar < 1000;
-    }, 120000);
-    dlg.OutputFolderBox()->setText("/home/user/视频/converted"); // disabled box, shown only
+    // Past the pause between files (the bar stays full during it), where the converter holds.
+    Wait([&] { return dlg.Batch().CurrentIndex() == 1 && dlg.ProgressBar()->value() == 390; },
+         60000);
     Wait([] { return false; }, 300);
     Shot(dlg).save(outDir + "/video-batch.png");
 
     // The stop button, then the right-click menu on the stopped file.
     dlg.OnConvert();
     Wait([&] { return !dlg.Batch().IsBusy(); }, 20000);
-    dlg.OutputFolderBox()->setText(o.outputFolder); // the menu opens only a folder that exists
     QTableView *view = dlg.FileListView();
     const QRect row = view->visualRect(dlg.FileList().index(1, 0));
     QMenu *menu = dlg.FileListMenu(1);
@@ -151,17 +158,26 @@ int main(int argc, char **argv)
 
     // The open dialog in Chinese with the catch-all video filter chosen.
     const QStringList filters = FileFilters::ToQtFilters(FileFilters::VideoEntries());
-    QFileDialog open(&dlg, QStringLiteral("选择打开的文件"), tmp.filePath("videos"),
+    QFileDialog open(&dlg, QStringLiteral("选择打开的文件"), videos,
                      filters.join(QStringLiteral(";;")));
     open.setOption(QFileDialog::DontUseNativeDialog);
+    // The computer and the videos' folder, not the home folder of whoever runs this.
+    open.setSidebarUrls({QUrl(QStringLiteral("file:")), QUrl::fromLocalFile(videos)});
     open.setFileMode(QFileDialog::ExistingFiles);
     open.selectNameFilter(filters.at(filters.size() - 2));
     open.resize(640, 400);
     open.move(120, 100);
     open.show();
+    // Sizes and times in full, the name column giving way.
+    if (auto *files = open.findChild<QTreeView *>(QStringLiteral("treeView"))) {
+        const QList<int> widths{190, 80, 80, 150};
+        for (int column = 0; column < widths.size(); ++column)
+            files->header()->resizeSection(column, widths[column]);
+    }
     Wait([] { return false; }, 800);
     Shot(open).save(outDir + "/video-open.png");
     open.close();
     dlg.close();
+    root.removeRecursively();
     return 0;
 }
