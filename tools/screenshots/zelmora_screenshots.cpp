@@ -205,5 +205,6 @@ int main(int argc, char **argv)
     options.show();
     QApplication::processEvents();
     save(options, outDir + QStringLiteral("/zelmora-options") + suffix + QStringLiteral(".png"));
+    QDir(QStringLiteral("/tmp/zmshots")).removeRecursively();
     return shot ? 0 : 1;
 }
