@@ -2,7 +2,8 @@
 # Regenerates every picture of the README into docs/screenshots/, under a virtual X display of
 # fixed size and depth so that the pictures come out the same on every machine. Needs xvfb-run
 # and the build's dependencies; builds into BUILD_DIR (default: build/ of the source tree) and
-# writes into OUT_DIR (default: docs/screenshots/).
+# writes into OUT_DIR (default: docs/screenshots/). zelmora's pictures are made at scale 1 and 2
+# (NAME@2x.png).
 #   tools/screenshots/make-screenshots.sh
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -25,4 +26,6 @@ shoot() {
         xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" "$@"
 }
 shoot "$build/tools/screenshots/zelmora_screenshots" "$out"
+# zelmora's skin at 200 % (its @2x bitmaps), saved as NAME@2x.png beside the others.
+shoot env QT_SCALE_FACTOR=2 "$build/tools/screenshots/zelmora_screenshots" "$out"
 shoot "$build/tools/screenshots/video_screenshots" "$out"
