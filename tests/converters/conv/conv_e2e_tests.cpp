@@ -824,10 +824,12 @@ TEST(ConvCopy, ProgressAndTags)
             last = match.captured(1).toDouble();
         }
         EXPECT_NEAR(last, Media::kLength, 0.03);
+#ifdef CONV_TESTS_WITH_ZELMORA
         const Reading z = read_like_zelmora(r.out);
         EXPECT_EQ(z.total_seconds, 3);
         ASSERT_FALSE(z.positions.empty());
         EXPECT_EQ(z.positions.back(), 3);
+#endif
         if (QString(ext) == ".m4a") {
             EXPECT_EQ(sound_of(out).tags.value("title"), QString("Tëst Title"));
         }
