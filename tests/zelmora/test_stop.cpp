@@ -18,16 +18,18 @@ using zmtest::Harness;
 namespace {
 
 // Presses imgConvert (Stop) `delayMs` after the file at `index` of the batch has started, and
-// records the converter's process id.
+// records the converter's process id. Its connections end with it: a later batch in the same
+// test starts files without it.
 struct StopAt {
+    QObject scope; // context of the connections below
     pid_t child = -1;
     QElapsedTimer sinceStop;
     StopAt(Harness &h, int index, int delayMs)
     {
-        QObject::connect(&h.window->batch(), &BatchDriver::fileStarted, h.window.get(), [this, &h, index, delayMs] {
+        QObject::connect(&h.window->batch(), &BatchDriver::fileStarted, &scope, [this, &h, index, delayMs] {
             if (started++ != index)
                 return;
-            QTimer::singleShot(delayMs, h.window.get(), [this, &h] {
+            QTimer::singleShot(delayMs, &scope, [this, &h] {
                 child = h.window->objDOS().childPid();
                 EXPECT_EQ(h.window->convertState(), frmMain::ConvertState::Stop);
                 sinceStop.start();
