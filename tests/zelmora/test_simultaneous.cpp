@@ -77,17 +77,18 @@ TEST(SimultaneousConversions, MenuChoicesWordsAndTheFile)
                     words << t;
             });
         QAction *a = h.window->menuJobs()->actions()[r.item];
+        const QString caption = a->text(); // the action goes with the window when it reopens
         a->trigger();
         EXPECT_EQ(words, QStringList{QString::fromLatin1(r.word)}) << "through the command word";
         EXPECT_TRUE(h.window->txtAction()->text().isEmpty());
-        EXPECT_EQ(checked(h.window->menuJobs()), QStringList{a->text()}) << r.word;
+        EXPECT_EQ(checked(h.window->menuJobs()), QStringList{caption}) << r.word;
         EXPECT_EQ(h.window->batch().jobs(), r.jobs ? r.jobs : cores) << r.word;
         EXPECT_EQ(storedJobs(h), QString::fromLatin1(r.stored)) << r.word;
         QObject::disconnect(seen);
         // A restart finds the choice again.
         if (r.item != 0) {
             h.open();
-            EXPECT_EQ(checked(h.window->menuJobs()), QStringList{a->text()}) << r.word;
+            EXPECT_EQ(checked(h.window->menuJobs()), QStringList{caption}) << r.word;
             EXPECT_EQ(h.window->batch().jobs(), r.jobs ? r.jobs : cores) << r.word;
         }
     }
