@@ -3,6 +3,7 @@
 #include "settings/settingsfiles.h"
 #include "settings/statelocations.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -326,21 +327,26 @@ TEST(JobsSetting, ZelmoraConfBesideSetupIni)
         {"out of the menu", "[Batch]\nJobs=16\n", JobsChoice::One},
         {"garbage", QByteArray("\x00\xff[Batch\nJobs\x01=2", 17), JobsChoice::One},
     };
-    for (const Row &r : rows) {
+    // An edit by hand comes later than the program's own write. Qt re-reads a settings file only
+    // when its size or time changed, and two writes of one size within one clock tick look the
+    // same, so each edit here is stamped a second later than the one before.
+    QDateTime editedAt = QDateTime::currentDateTime();
+    const auto writeByHand = [&](const QByteArray &text) {
         QFile w(conf);
-        ASSERT_TRUE(w.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        w.write(r.text);
-        w.close();
+        if (!w.open(QIODevice::WriteOnly | QIODevice::Truncate) || w.write(text) != text.size() || !w.flush())
+            return false;
+        editedAt = editedAt.addSecs(1);
+        return w.setFileTime(editedAt, QFileDevice::FileModificationTime);
+    };
+    for (const Row &r : rows) {
+        ASSERT_TRUE(writeByHand(r.text)) << r.name;
         EXPECT_EQ(readJobsSetting(conf), r.expected) << r.name;
         // Whatever the file held, a choice made now is kept.
         EXPECT_TRUE(writeJobsSetting(conf, JobsChoice::Four)) << r.name;
         EXPECT_EQ(readJobsSetting(conf), JobsChoice::Four) << r.name;
     }
     // Writing keeps what else the file holds.
-    QFile w(conf);
-    ASSERT_TRUE(w.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    w.write("[Other]\nKeep=yes\n");
-    w.close();
+    ASSERT_TRUE(writeByHand("[Other]\nKeep=yes\n"));
     ASSERT_TRUE(writeJobsSetting(conf, JobsChoice::Two));
     EXPECT_EQ(readJobsSetting(conf), JobsChoice::Two);
     EXPECT_EQ(QSettings(conf, QSettings::IniFormat).value(QStringLiteral("Other/Keep")).toString(), QStringLiteral("yes"));
