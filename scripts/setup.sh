@@ -15,6 +15,7 @@ PACKAGES=(
   ffmpeg xvfb xauth imagemagick python3 dbus-daemon
   fonts-noto-cjk fonts-dejavu-core
   desktop-file-utils appstream groff-base shared-mime-info dpkg-dev file
+  clang-tidy clang-format
 )
 
 missing=()
