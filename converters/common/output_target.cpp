@@ -86,7 +86,7 @@ std::string follow_links(const std::string& path)
         if (n <= 0)
             return p;
         target.resize(static_cast<size_t>(n));
-        p = target[0] == '/' ? target : folder_of(p) + "/" + target;
+        p = target[0] == '/' ? target : folder_of(p).append("/").append(target);
     }
     throw ConvError(Failure::Output, "too many levels of symbolic links: " + path);
 }

@@ -204,7 +204,7 @@ Job parse_command_line(std::span<const std::string> args)
 std::string progress_line(double seconds, int64_t bytes)
 {
     char buf[128];
-    const double kbits = seconds > 0 ? bytes * 8.0 / seconds / 1000.0 : 0.0;
+    const double kbits = seconds > 0 ? static_cast<double>(bytes) * 8.0 / seconds / 1000.0 : 0.0;
     std::snprintf(buf, sizeof buf, "size=%" PRId64 "kB time=%.2f bitrate=%.1fkbits/s\n",
                   (bytes + 1023) / 1024, seconds, kbits);
     return buf;

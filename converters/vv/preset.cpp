@@ -25,7 +25,7 @@ std::string trim(const std::string &s)
     return s.substr(first, last - first + 1);
 }
 
-constexpr std::streamsize kMaxPresetBytes = 64 * 1024;
+constexpr std::streamsize kMaxPresetBytes = std::streamsize{64} * 1024;
 
 // Text options that are plain settings. Every other text option may name a file or carry
 // settings past these checks, and is refused.

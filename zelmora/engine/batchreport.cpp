@@ -10,7 +10,7 @@ QString lastOutputLine(const QString &outputs)
     static const QRegularExpression lineEnd(QStringLiteral("[\r\n]"));
     const QStringList lines = outputs.split(lineEnd, Qt::SkipEmptyParts);
     for (qsizetype i = lines.size() - 1; i >= 0; --i) {
-        const QString t = lines[i].trimmed();
+        QString t = lines[i].trimmed();
         if (!t.isEmpty())
             return t;
     }

@@ -23,8 +23,8 @@ QString processName(const QString &pid)
     if (!stat.open(QIODevice::ReadOnly))
         return QString();
     const QByteArray line = stat.read(512);
-    const int open = line.indexOf('(');
-    const int close = line.lastIndexOf(')');
+    const qsizetype open = line.indexOf('(');
+    const qsizetype close = line.lastIndexOf(')');
     if (open < 0 || close < open)
         return QString();
     return QString::fromUtf8(line.mid(open + 1, close - open - 1));

@@ -113,8 +113,8 @@ QString BuildCommandLine(const CommandInputs &in, const QString &outputPath)
 
 QString numberedPath(const QString &path, int n)
 {
-    const int slash = path.lastIndexOf(QLatin1Char('/'));
-    const int dot = path.lastIndexOf(QLatin1Char('.'));
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
     const QString suffix = QStringLiteral(" (") + QString::number(n) + QLatin1Char(')');
     if (dot > slash)
         return path.left(dot) + suffix + path.mid(dot);

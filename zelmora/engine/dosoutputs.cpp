@@ -117,8 +117,8 @@ bool DOSOutputs::IsProcessRunning(const QString &name)
             continue;
         // "pid (comm) S ...": comm may itself hold blanks and parentheses.
         const QByteArray line = stat.read(512);
-        const int open = line.indexOf('(');
-        const int close = line.lastIndexOf(')');
+        const qsizetype open = line.indexOf('(');
+        const qsizetype close = line.lastIndexOf(')');
         if (open < 0 || close < open || close + 2 >= line.size())
             continue;
         const char state = line.at(close + 2);

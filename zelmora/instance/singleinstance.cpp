@@ -32,7 +32,7 @@ void pause(int ms)
 // A folder of this user's alone in the temporary folder; empty when it cannot be had.
 QString privateTempFolder()
 {
-    const QString folder = QDir::tempPath() + QStringLiteral("/zelmora-") + QString::number(::getuid());
+    QString folder = QDir::tempPath() + QStringLiteral("/zelmora-") + QString::number(::getuid());
     const QByteArray path = QFile::encodeName(folder);
     ::mkdir(path.constData(), 0700);
     struct stat st;
@@ -44,7 +44,7 @@ QString privateTempFolder()
 
 } // namespace
 
-SingleInstance::SingleInstance(QString folder, QObject *parent)
+SingleInstance::SingleInstance(const QString &folder, QObject *parent)
     : QObject(parent), m_lockPath(folder.isEmpty() ? QString() : folder + QStringLiteral("/zelmora.lock")),
       m_socketPath(folder.isEmpty() ? QString() : folder + QStringLiteral("/zelmora.socket")), m_lock(m_lockPath)
 {

@@ -26,7 +26,7 @@ public:
     static constexpr int kPeerTimeoutMs = 10000;
 
     // `folder`: where the lock and the socket live (runtimeFolder() by default).
-    explicit SingleInstance(QString folder = runtimeFolder(), QObject *parent = nullptr);
+    explicit SingleInstance(const QString &folder = runtimeFolder(), QObject *parent = nullptr);
     ~SingleInstance() override;
 
     // $XDG_RUNTIME_DIR (Qt's stand-in for it when unset), or the temporary folder.

@@ -31,9 +31,9 @@ class LaunchRequestDecoder final {
 public:
     enum class State { Incomplete, Complete, Invalid };
     // No path is this long; a longer record is not a request.
-    static constexpr qsizetype kMaxRecord = 64 * 1024;
+    static constexpr qsizetype kMaxRecord = qsizetype{64} * 1024;
     // Room for hundreds of thousands of paths; a longer message is not a request.
-    static constexpr qsizetype kMaxMessage = 64 * 1024 * 1024;
+    static constexpr qsizetype kMaxMessage = qsizetype{64} * 1024 * 1024;
 
     State feed(const QByteArray &bytes);
     State state() const { return m_state; }

@@ -20,7 +20,7 @@ QString CCommonDialogs::toQtFilter(const QString &pipeFilter)
     const QStringList parts = pipeFilter.split(QLatin1Char('|'));
     QStringList out;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        const QString desc = parts[i];
+        const QString &desc = parts[i];
         QStringList patterns;
         for (const QString &p : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
             // "*.*" means every file where the filter was written; here it would skip names

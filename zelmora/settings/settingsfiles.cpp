@@ -51,14 +51,12 @@ std::optional<QString> SettingsFieldReader::next()
     }
     // One separator: a comma, or one line end (CR LF, CR or LF).
     if (m_pos < n) {
-        if (m_data[m_pos] == ',') {
+        if (m_data[m_pos] == ',' || m_data[m_pos] == '\n') {
             ++m_pos;
         } else if (m_data[m_pos] == '\r') {
             ++m_pos;
             if (m_pos < n && m_data[m_pos] == '\n')
                 ++m_pos;
-        } else if (m_data[m_pos] == '\n') {
-            ++m_pos;
         }
     }
     return QString::fromUtf8(field);

@@ -57,7 +57,7 @@ bool makeFolderFor(const QString &filePath)
     return QFileInfo(folder).isDir();
 }
 
-StateLocations::StateLocations(QString appDir) : StateLocations(appDir, isPortable(appDir)) {}
+StateLocations::StateLocations(const QString &appDir) : StateLocations(appDir, isPortable(appDir)) {}
 
 StateLocations::StateLocations(QString appDir, bool portable)
     : m_appDir(std::move(appDir)), m_portable(portable),

@@ -33,7 +33,7 @@ bool makeFolderFor(const QString &filePath);
 // always under $XDG_STATE_HOME.
 class StateLocations final {
 public:
-    explicit StateLocations(QString appDir);
+    explicit StateLocations(const QString &appDir);
     StateLocations(QString appDir, bool portable);
 
     bool portable() const { return m_portable; }

@@ -28,7 +28,7 @@ public:
         case QAccessible::Name:
             return spot()->spokenName();
         case QAccessible::Description: {
-            const QString said = spot()->accessibleDescription();
+            QString said = spot()->accessibleDescription();
             if (!said.isEmpty())
                 return said;
             const QString tip = spot()->toolTip();
