@@ -127,10 +127,12 @@ int SpawnConverter(const std::string &program, const QStringList &args,
     for (const QString &a : args)
         storage.push_back(a.toStdString());
     std::vector<char *> argv;
+    argv.reserve(storage.size() + 1);
     for (std::string &s : storage)
         argv.push_back(s.data());
     argv.push_back(nullptr);
     std::vector<char *> envp;
+    envp.reserve(environment.size() + 1);
     for (std::string &e : environment)
         envp.push_back(e.data());
     envp.push_back(nullptr);

@@ -16,7 +16,7 @@ QImage Load(int id)
 
 QImage Opaque(QImage image)
 {
-    return image.isNull() ? image : image.convertToFormat(QImage::Format_RGB32);
+    return image.isNull() ? image : std::move(image).convertToFormat(QImage::Format_RGB32);
 }
 
 } // namespace

@@ -75,7 +75,7 @@ private:
 
 CvideoDlg::CvideoDlg(QWidget *parent) : CvideoDlg(Options(), parent) {}
 
-CvideoDlg::CvideoDlg(Options options, QWidget *parent)
+CvideoDlg::CvideoDlg(const Options &options, QWidget *parent)
     : QDialog(parent),
       appFolder(options.appFolder.isEmpty() ? QCoreApplication::applicationDirPath()
                                             : options.appFolder),

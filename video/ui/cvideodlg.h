@@ -51,7 +51,7 @@ public:
     };
 
     explicit CvideoDlg(QWidget *parent = nullptr);
-    explicit CvideoDlg(Options options, QWidget *parent = nullptr);
+    explicit CvideoDlg(const Options &options, QWidget *parent = nullptr);
     ~CvideoDlg() override;
 
     // Handlers.

@@ -10,7 +10,7 @@ QUrl PageUrl()
 {
     const QString custom = qEnvironmentVariable(PageEnvironment);
     if (!custom.isEmpty()) {
-        const QUrl url = QUrl::fromUserInput(custom);
+        QUrl url = QUrl::fromUserInput(custom);
         if (url.isValid())
             return url;
     }

@@ -402,7 +402,7 @@ TEST(SampleSanitising, ReplacesNanInfinityAndFarTooLargeValuesInFloatFrames)
         av_channel_layout_default(&frame->ch_layout, row.channels);
         ASSERT_GE(av_frame_get_buffer(frame.get(), 0), 0);
         for (int p = 0; p < planes; ++p) {
-            std::memset(frame->extended_data[p], 0x7f, 8 * av_get_bytes_per_sample(row.format));
+            std::memset(frame->extended_data[p], 0x7f, size_t{8} * av_get_bytes_per_sample(row.format));
             for (int i = 0; i < 8 && floats; ++i) {
                 if (packed == AV_SAMPLE_FMT_FLT)
                     reinterpret_cast<float*>(frame->extended_data[p])[i] = static_cast<float>(in[i]);
@@ -583,6 +583,7 @@ std::pair<int, std::string> run_caught(const std::vector<std::string>& args,
     std::vector<std::string> argv_text = {"conv"};
     argv_text.insert(argv_text.end(), args.begin(), args.end());
     std::vector<char*> argv;
+    argv.reserve(argv_text.size());
     for (std::string& a : argv_text)
         argv.push_back(a.data());
     const int code = zmconv::run_program({"conv", "usage: conv\n"}, static_cast<int>(argv.size()),

@@ -189,7 +189,7 @@ TEST(ConvFormats, EveryInputToEveryFormat)
             const RunResult r = run_split(cmd);
             ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
             ASSERT_FALSE(r.crashed);
-            const QString out = cmd.back();
+            const QString& out = cmd.back();
             const Sound p = sound_of(out);
             ASSERT_TRUE(p.ok) << "ffprobe cannot read " << out.toStdString();
             int rate = 0, channels = 0;
