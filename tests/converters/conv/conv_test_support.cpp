@@ -71,7 +71,7 @@ Media& Media::get()
 
 QString Media::fresh_folder()
 {
-    const QString p = m_dir.filePath(QString("out%1").arg(++m_folders));
+    QString p = m_dir.filePath(QString("out%1").arg(++m_folders));
     QDir().mkpath(p);
     return p;
 }

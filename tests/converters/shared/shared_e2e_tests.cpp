@@ -61,6 +61,7 @@ public:
         for (const QString& a : args)
             argv_text.push_back(a.toLocal8Bit());
         std::vector<char*> argv;
+        argv.reserve(argv_text.size() + 1);
         for (QByteArray& a : argv_text)
             argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -70,6 +71,7 @@ public:
         for (const QString& e : options.env)
             env_text.push_back(e.toLocal8Bit());
         std::vector<char*> envp;
+        envp.reserve(env_text.size() + 1);
         for (QByteArray& e : env_text)
             envp.push_back(e.data());
         envp.push_back(nullptr);
@@ -216,14 +218,14 @@ public:
     QString conv() const { return QStringLiteral(CONV_PATH); }
     QString fresh_folder()
     {
-        const QString p = m_dir.path() + QString("/out%1").arg(++m_folders);
+        QString p = m_dir.path() + QString("/out%1").arg(++m_folders);
         QDir().mkpath(p);
         return p;
     }
 
     QString media(const QString& name)
     {
-        const QString path = m_dir.path() + "/media/" + name;
+        QString path = m_dir.path() + "/media/" + name;
         if (QFileInfo::exists(path))
             return path;
         const QString tone = "sine=frequency=440:sample_rate=44100:duration=";
@@ -239,6 +241,7 @@ public:
                            "-i", tone + "1", "-c:v", "mpeg4", "-c:a", "aac", "-shortest"}},
             // One NaN, one +Inf and one -Inf sample among float sound.
             {"nan.wav", {"-f", "lavfi", "-i",
+                         // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one expression in two pieces
                          "aevalsrc=exprs='if(eq(n\\,1000)\\,0/0\\,if(eq(n\\,2000)\\,1/0\\,if(eq(n\\,3000)\\,-1/0\\,"
                          "0.5*sin(n/10))))':s=44100:d=2",
                          "-c:a", "pcm_f32le"}},
@@ -443,7 +446,7 @@ TEST(FileSizeLimit, IsAWriteErrorThatLeavesNothing)
             const QStringList before = listing(folder);
             const QStringList before_elsewhere = listing(elsewhere);
             ChildOptions options;
-            options.file_size_limit = 100 * 1024;
+            options.file_size_limit = rlim_t{100} * 1024;
             Child child(c->program(), c->args(env.media(c->long_input), out), options);
             child.read_until();
             const int code = child.wait();

@@ -47,7 +47,7 @@ public:
     // Input media by name, made on first use.
     QString media(const std::string &name)
     {
-        const QString path = m_dir.path() + "/media/" + QString::fromStdString(name);
+        QString path = m_dir.path() + "/media/" + QString::fromStdString(name);
         if (QFileInfo::exists(path))
             return path;
         static const std::map<std::string, QStringList> recipes = {
