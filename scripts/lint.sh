@@ -42,9 +42,12 @@ else
   printf '%s\0' "${files[@]}" |
     xargs -0 -n 1 -P "$jobs" clang-tidy --quiet -p "$build" --warnings-as-errors='*' >"$log" 2>&1 || status=$?
 fi
-# The invocation lines run-clang-tidy echoes and clang's counters are noise; the rest is findings.
-grep -v -E '^(/usr/bin/|/usr/lib/llvm)[^ ]*clang-tidy|^[0-9]+ (warning|error)s? (generated|treated)|^Suppressed [0-9]+ warnings' "$log" || true
-findings=$(grep -c -E '^[^ ]+:[0-9]+:[0-9]+: (warning|error):' "$log" || true)
+# run-clang-tidy colours its output and echoes each invocation; those and clang's counters are
+# noise, the rest is findings.
+sed -i 's/\x1b\[[0-9;]*m//g' "$log"
+grep -v -E '^[^ ]*clang-tidy(-[0-9]+)? |^[0-9]+ (warning|error)s? (generated|treated)|^Suppressed [0-9]+ warnings' "$log" || true
+# A finding in a header shows once for each file that includes it; count it once.
+findings=$(grep -E '^[^ ]+:[0-9]+:[0-9]+: (warning|error):' "$log" | sort -u | wc -l)
 echo "lint: clang-tidy checked ${#files[@]} files in $((SECONDS - start)) s: $findings findings" >&2
 if [ "$status" -ne 0 ] || [ "$findings" -ne 0 ]; then
   echo "lint: clang-tidy failed" >&2
