@@ -107,7 +107,8 @@ int main(int argc, char **argv)
         list.InsertAt(list.Count(), input);
     }
 
-    VideoSettings settings([appFolder] { return appFolder; });
+    // NOLINTNEXTLINE(performance-no-automatic-move): each call hands out a copy of the folder
+    VideoSettings settings([&] { return appFolder; });
     settings.Initialise();
     settings.Select(FormatList, 2); // mp4: mpeg4 512k 320x240 23.976 fps, AAC
     settings.RefreshOptions(false);

@@ -75,7 +75,7 @@ Probe probe(const QString &path, bool countFrames)
     p.duration = number(format.value("duration"));
     p.size = format.value("size").toString().toLongLong();
     p.tags = lowerCaseTags(format.value("tags").toObject());
-    for (const QJsonValue &v : root.value("streams").toArray()) {
+    for (const QJsonValue v : root.value("streams").toArray()) {
         const QJsonObject o = v.toObject();
         StreamInfo s;
         s.index = o.value("index").toInt(-1);

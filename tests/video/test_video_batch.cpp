@@ -37,7 +37,7 @@ protected:
     VideoBatch &MakeBatch(int tickMs = 50, int pauseMs = 0, QString converter = QString())
     {
         VideoBatch::Config config = BatchConfig(app.Path(), tickMs, pauseMs);
-        config.converter = converter;
+        config.converter = std::move(converter);
         config.logRoot = Logs();
         batch = std::make_unique<VideoBatch>(list, settings, prompts, config);
         return *batch;

@@ -51,7 +51,7 @@ TEST(Batch, ThreeFilesInOrder)
     const auto log = parseLog(h.app.logLines());
     ASSERT_EQ(log.size(), 6u);
     for (int i = 0; i < 3; ++i) {
-        const LogEntry &s = log[size_t(2 * i)];
+        const LogEntry &s = log[2 * size_t(i)];
         ASSERT_TRUE(s.start);
         EXPECT_EQ(s.args.value(1), inputs[i]);
         EXPECT_EQ(s.args.last(), h.out(GetBaseName(inputs[i]) + QStringLiteral(".wma")));

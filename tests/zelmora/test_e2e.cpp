@@ -192,7 +192,7 @@ void convertFromTheWindow(const char *entry, const char *extension, const char *
     ci.appDir = h.app.path;
     ci.inputPath = inputs[0];
     ci.outputDir = h.app.path + QStringLiteral("/probe");
-    ci.formatIndex = formatItems().indexOf(QString::fromLatin1(entry));
+    ci.formatIndex = static_cast<int>(formatItems().indexOf(QString::fromLatin1(entry)));
     ASSERT_GE(ci.formatIndex, 8);
     QDir().mkpath(ci.outputDir);
     const QStringList args = QProcess::splitCommand(BuildCommandLine(ci));

@@ -367,6 +367,7 @@ TEST(SingleInstance, ManyStartsAtOnceMeetInOne)
     Runtime run;
     constexpr int kStarts = 4;
     std::vector<std::unique_ptr<Peer>> peers;
+    peers.reserve(kStarts);
     for (int i = 0; i < kStarts; ++i)
         peers.push_back(std::make_unique<Peer>(run.path(), QStringList{QStringLiteral("--serve"), QString::number(kStarts - 1)},
                                                QStringList{QStringLiteral("/v/%1.flv").arg(i)}));

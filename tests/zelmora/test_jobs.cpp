@@ -119,7 +119,7 @@ TEST(Job, LongOutputArrivesWholeAndInOrder)
     ASSERT_EQ(all.size(), 5000);
     EXPECT_GE(run.chunks.size(), 5);
     for (int k = 0; k < 454; ++k)
-        ASSERT_EQ(all.mid(k * 11, 11), QStringLiteral("line%1\n").arg(k, 6, 10, QLatin1Char('0')));
+        ASSERT_EQ(all.mid(qsizetype(k) * 11, 11), QStringLiteral("line%1\n").arg(k, 6, 10, QLatin1Char('0')));
 }
 
 TEST(Job, RunsSideBySideFollowOnlyTheirOwnChild)

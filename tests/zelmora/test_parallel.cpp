@@ -115,7 +115,7 @@ public:
             if (!stat.open(QIODevice::ReadOnly))
                 continue;
             const QByteArray line = stat.read(512);
-            const int close = line.lastIndexOf(')');
+            const qsizetype close = line.lastIndexOf(')');
             const QList<QByteArray> rest = line.mid(close + 2).split(' ');
             if (close < 0 || rest.size() < 2 || rest[0] == "Z" || rest[0] == "X" || rest[1] != self.toLatin1())
                 continue;
@@ -258,7 +258,7 @@ TEST(Parallel, TheBarShowsTheWholeBatch)
     b.driver->setDurationSource(&lengths);
     const QString go1 = b.app.path + QStringLiteral("/go1"), go2 = b.app.path + QStringLiteral("/go2");
     auto script = [&](const char *name, int length, const QString &gate) {
-        const QString p = b.app.script(QString::fromLatin1(name),
+        QString p = b.app.script(QString::fromLatin1(name),
                                        {QStringLiteral("err Duration: 00:00:%1.00, start").arg(length, 2, 10, QLatin1Char('0')),
                                         QStringLiteral("raw time=%1.00 \\r").arg(length / 2), QStringLiteral("waitfile ") + gate,
                                         QStringLiteral("output")});

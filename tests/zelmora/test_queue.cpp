@@ -111,7 +111,7 @@ TEST(CommonDialogs, MediaFilterHasThirteenEntries)
     EXPECT_EQ(entries[1], QStringLiteral("AVI Files (*.avi *.AVI)"));
     EXPECT_EQ(entries.last(), QStringLiteral("All Media Formats (*)"));
     // The catch-all shows every file, with or without a dot in its name.
-    const QString last = entries.last();
+    const QString &last = entries.last();
     const qsizetype open = last.lastIndexOf(QLatin1Char('('));
     const QStringList catchAll = last.mid(open + 1, last.size() - open - 2).split(QLatin1Char(' '));
     for (const char *name : {"clip.flv", "notes.TXT", "recording", ".hidden"})

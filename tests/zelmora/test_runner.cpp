@@ -81,7 +81,7 @@ TEST(Runner, LongOutputInOrderedChunks)
     EXPECT_TRUE(all.startsWith(QStringLiteral("line000000\nline000001\n")));
     EXPECT_TRUE(all.endsWith(QStringLiteral("to stderr\n")));
     for (int k = 0; k < 454; ++k) // the lines stay in order across chunks
-        ASSERT_EQ(all.mid(k * 11, 11), QStringLiteral("line%1\n").arg(k, 6, 10, QLatin1Char('0')));
+        ASSERT_EQ(all.mid(qsizetype(k) * 11, 11), QStringLiteral("line%1\n").arg(k, 6, 10, QLatin1Char('0')));
 }
 
 TEST(Runner, CharacterSplitAcrossReads)

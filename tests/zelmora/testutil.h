@@ -169,7 +169,7 @@ struct FakeApp {
     // Writes an input file acted out by the fake converter and returns its path.
     QString script(const QString &name, const QStringList &lines) const
     {
-        const QString p = path + QStringLiteral("/in/") + name;
+        QString p = path + QStringLiteral("/in/") + name;
         QFile f(p);
         f.open(QIODevice::WriteOnly | QIODevice::Truncate);
         f.write("#fake\n");

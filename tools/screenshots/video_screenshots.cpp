@@ -118,7 +118,7 @@ int main(int argc, char **argv)
     o.notify = [](const QString &) {};
     QDir().mkpath(o.appFolder);
     CvideoDlg dlg(o);
-    for (int i = names.size() - 1; i >= 0; --i)
+    for (qsizetype i = names.size() - 1; i >= 0; --i)
         dlg.FileList().InsertAt(0, videos + '/' + names[i]);
     QComboBox *format = dlg.SettingCombo(FormatList);
     format->setCurrentIndex(2);

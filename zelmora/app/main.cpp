@@ -33,7 +33,7 @@ bool answerInformation(const zm::LaunchArguments &launch)
 QString activationToken()
 {
     for (const char *name : {"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"}) {
-        const QString token = qEnvironmentVariable(name);
+        QString token = qEnvironmentVariable(name);
         if (!token.isEmpty())
             return token;
     }

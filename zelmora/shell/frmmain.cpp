@@ -207,7 +207,7 @@ void frmMain::buildControls()
         off->setScaledContents(true);
         off->setPixmap(m_comboOffPicture);
         off->hide();
-        m_comboOff[size_t(i + 1)] = off;
+        m_comboOff[size_t(i) + 1] = off;
     }
     m_cmbOF = makeBox(formatItems(), {488, 158, 189, 22}, "cmbOF", QStringLiteral("Output Format"));
     for (int i = 0; i < m_cmbOF->count(); ++i) {
