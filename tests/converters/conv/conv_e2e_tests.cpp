@@ -62,7 +62,7 @@ QStringList zelmora_command(int format, const QString& in, const QString& out_fo
         inputs.cutFrom = cut->first;
         inputs.cutTo = cut->second;
     }
-    const QStringList command = QProcess::splitCommand(zm::BuildCommandLine(inputs));
+    QStringList command = QProcess::splitCommand(zm::BuildCommandLine(inputs));
     EXPECT_FALSE(command.isEmpty()) << "no command for format " << format;
     if (!command.isEmpty()) {
         EXPECT_EQ(command.front(), conv_path());
@@ -711,7 +711,7 @@ const QString& copy_inputs()
 {
     static const QString dir = [] {
         Media& m = Media::get();
-        const QString d = m.fresh_folder();
+        QString d = m.fresh_folder();
         // The last argument is the file to make.
         auto make = [](QStringList args) {
             const QString path = args.takeLast();
@@ -747,7 +747,7 @@ struct CopyRow {
 std::vector<CopyRow> copy_rows()
 {
     Media& m = Media::get();
-    const QString c = copy_inputs();
+    const QString& c = copy_inputs();
     const QStringList tags{"-map_meta_data", "x"};
     return {
         {m.path("av.mp4"), ".aac", {}, false, true},
