@@ -100,7 +100,7 @@ int main(int argc, char **argv)
     const QList<int> seconds{4, 40, 6};
     const QDateTime modified(QDate(2024, 5, 18), QTime(20, 30)); // local time, as shown
     for (int i = 0; i < names.size(); ++i) {
-        if (!MakeInput(videos + '/' + names[i], seconds[i], modified.addSecs(60 * i))) {
+        if (!MakeInput(videos + '/' + names[i], seconds[i], modified.addSecs(qint64{60} * i))) {
             std::fprintf(stderr, "ffmpeg failed\n");
             return 1;
         }
