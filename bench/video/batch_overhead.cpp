@@ -73,14 +73,20 @@ int main(int argc, char **argv)
     int files = 3, seconds = 4, rounds = 3;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == "--vv") vv = args[i + 1];
-        else if (args[i] == "--files") files = args[i + 1].toInt();
-        else if (args[i] == "--seconds") seconds = args[i + 1].toInt();
-        else if (args[i] == "--rounds") rounds = args[i + 1].toInt();
+        if (args[i] == "--vv")
+            vv = args[i + 1];
+        else if (args[i] == "--files")
+            files = args[i + 1].toInt();
+        else if (args[i] == "--seconds")
+            seconds = args[i + 1].toInt();
+        else if (args[i] == "--rounds")
+            rounds = args[i + 1].toInt();
     }
     if (!QFile::exists(vv) || files < 1 || seconds < 1 || rounds < 1) {
-        std::fprintf(stderr, "usage: batch_overhead [--vv PATH] [--files N] [--seconds S] "
-                             "[--rounds R]\n(vv not found at %s)\n", qPrintable(vv));
+        std::fprintf(stderr,
+                     "usage: batch_overhead [--vv PATH] [--files N] [--seconds S] "
+                     "[--rounds R]\n(vv not found at %s)\n",
+                     qPrintable(vv));
         return 2;
     }
     QTemporaryDir tmp;
@@ -96,10 +102,11 @@ int main(int argc, char **argv)
     for (int i = 0; i < files; ++i) {
         const QString input = tmp.filePath(QStringLiteral("in/clip%1.avi").arg(i));
         QProcess ff;
-        ff.start("ffmpeg", {"-v", "error", "-f", "lavfi", "-i",
-                            QStringLiteral("testsrc2=size=640x480:rate=25:duration=%1").arg(seconds),
-                            "-f", "lavfi", "-i", QStringLiteral("sine=duration=%1").arg(seconds),
-                            "-c:v", "mpeg4", "-q:v", "3", "-c:a", "mp2", "-y", input});
+        ff.start("ffmpeg",
+                 {"-v", "error", "-f", "lavfi", "-i",
+                  QStringLiteral("testsrc2=size=640x480:rate=25:duration=%1").arg(seconds), "-f",
+                  "lavfi", "-i", QStringLiteral("sine=duration=%1").arg(seconds), "-c:v", "mpeg4",
+                  "-q:v", "3", "-c:a", "mp2", "-y", input});
         if (!ff.waitForFinished(300000) || ff.exitCode() != 0) {
             std::fprintf(stderr, "ffmpeg could not make the inputs\n");
             return 1;
@@ -188,7 +195,8 @@ int main(int argc, char **argv)
 
     const double d = Median(direct), r = Median(runner), b = Median(batch);
     std::printf("video batch overhead: %d files of %d s (640x480 mpeg4/mp2 avi -> mp4 preset), "
-                "median of %d rounds\n", files, seconds, rounds);
+                "median of %d rounds\n",
+                files, seconds, rounds);
     std::printf("  %-28s %8.2f s  (%.2f s per file)\n", "vv directly", d, d / files);
     std::printf("  %-28s %8.2f s  overhead %+.3f s per file\n", "MirelFFmpeg runner", r,
                 (r - d) / files);
@@ -196,8 +204,8 @@ int main(int argc, char **argv)
                 "batch flow (1 s tick)", b, (b - d) / files);
     std::printf("  ratio batch / direct: %.2f\n", d > 0 ? b / d : 0.0);
     std::printf("responsiveness (target: longest event-loop gap under 100 ms)\n");
-    std::printf("  %-28s %8lld ms  %s\n", "longest gap, batch flow", static_cast<long long>(batchGap),
-                batchGap < 100 ? "ok" : "OVER");
+    std::printf("  %-28s %8lld ms  %s\n", "longest gap, batch flow",
+                static_cast<long long>(batchGap), batchGap < 100 ? "ok" : "OVER");
     std::printf("  %-28s %8lld ms  %s (stop took %.2f s)\n", "longest gap, stop mid-file",
                 static_cast<long long>(stopGap), stopGap < 100 ? "ok" : "OVER", stopSeconds);
     return 0;

@@ -27,7 +27,8 @@ using namespace zm;
 
 namespace {
 
-class Quiet final : public MessageBoxes, public DesktopShell, public SoundPlayer {
+class Quiet final : public MessageBoxes, public DesktopShell, public SoundPlayer
+{
 public:
     void show(MsgIcon, const QString &, const QString &t) override { std::fprintf(stderr, "box: %s\n", qPrintable(t)); }
     bool ask(const QString &, const QString &) override { return false; }
@@ -45,7 +46,8 @@ double childrenCpuSeconds()
 QString loadAverage()
 {
     QFile f(QStringLiteral("/proc/loadavg"));
-    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()).section(QLatin1Char(' '), 0, 0) : QStringLiteral("?");
+    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()).section(QLatin1Char(' '), 0, 0)
+                                       : QStringLiteral("?");
 }
 
 double median(QList<double> v)
@@ -57,10 +59,14 @@ double median(QList<double> v)
 const char *jobsWord(int jobs)
 {
     switch (jobs) {
-    case 1: return "menuJobs1";
-    case 2: return "menuJobs2";
-    case 4: return "menuJobs4";
-    default: return "menuJobsAll";
+    case 1:
+        return "menuJobs1";
+    case 2:
+        return "menuJobs2";
+    case 4:
+        return "menuJobs4";
+    default:
+        return "menuJobsAll";
     }
 }
 
@@ -102,9 +108,18 @@ int main(int argc, char **argv)
     const QString first = appDir + QStringLiteral("/clip00.mp4");
     QProcess gen;
     gen.start(QStringLiteral("ffmpeg"),
-              {"-v", "error", "-f", "lavfi", "-i", QStringLiteral("testsrc=size=320x240:rate=25:duration=%1").arg(seconds), "-f",
-               "lavfi", "-i", QStringLiteral("sine=frequency=440:sample_rate=44100:duration=%1").arg(seconds), "-ac", "2", "-c:v",
-               "mpeg4", "-q:v", "8", "-c:a", "aac", "-b:a", "128k", "-shortest", "-y", first});
+              {"-v",        "error",
+               "-f",        "lavfi",
+               "-i",        QStringLiteral("testsrc=size=320x240:rate=25:duration=%1").arg(seconds),
+               "-f",        "lavfi",
+               "-i",        QStringLiteral("sine=frequency=440:sample_rate=44100:duration=%1").arg(seconds),
+               "-ac",       "2",
+               "-c:v",      "mpeg4",
+               "-q:v",      "8",
+               "-c:a",      "aac",
+               "-b:a",      "128k",
+               "-shortest", "-y",
+               first});
     if (!gen.waitForFinished(300000) || gen.exitCode() != 0) {
         std::fprintf(stderr, "ffmpeg could not make the clips\n");
         return 1;
@@ -125,8 +140,8 @@ int main(int argc, char **argv)
     window.cmbOF()->setCurrentIndex(format);
     window.txtPath()->setText(appDir + QStringLiteral("/out"));
 
-    std::printf("batch of %d clips of %d s to %s through the window, alternating, %d rounds, %d cores\n", files, seconds,
-                qPrintable(formatItems().value(format)), rounds, QThread::idealThreadCount());
+    std::printf("batch of %d clips of %d s to %s through the window, alternating, %d rounds, %d cores\n", files,
+                seconds, qPrintable(formatItems().value(format)), rounds, QThread::idealThreadCount());
     std::printf("| round | jobs | wall s | converters' CPU s | load avg before |\n|---|---|---|---|---|\n");
     std::map<int, QList<double>> walls, cpus;
     int failed = 0;
@@ -153,9 +168,11 @@ int main(int argc, char **argv)
         }
     }
     const double base = median(walls[jobList.first()]);
-    std::printf("\n| jobs | median wall s | median CPU s | speed-up over %d job(s) |\n|---|---|---|---|\n", jobList.first());
+    std::printf("\n| jobs | median wall s | median CPU s | speed-up over %d job(s) |\n|---|---|---|---|\n",
+                jobList.first());
     for (int jobs : jobList)
-        std::printf("| %d | %.2f | %.2f | %.2fx |\n", jobs, median(walls[jobs]), median(cpus[jobs]), base / median(walls[jobs]));
+        std::printf("| %d | %.2f | %.2f | %.2fx |\n", jobs, median(walls[jobs]), median(cpus[jobs]),
+                    base / median(walls[jobs]));
     if (failed)
         std::printf("%d conversions failed\n", failed);
     return failed ? 1 : 0;

@@ -29,7 +29,8 @@ using namespace zm;
 
 namespace {
 
-class NoBoxes final : public MessageBoxes {
+class NoBoxes final : public MessageBoxes
+{
 public:
     void show(MsgIcon, const QString &, const QString &t) override { std::fprintf(stderr, "box: %s\n", qPrintable(t)); }
     bool ask(const QString &, const QString &) override { return false; }
@@ -50,14 +51,19 @@ double median(QList<double> v)
     return v.isEmpty() ? 0 : v[v.size() / 2];
 }
 
-class OneFolder final : public FileDialogBackend {
+class OneFolder final : public FileDialogBackend
+{
 public:
     QString folder;
-    QStringList openFiles(QObject *, const QString &, const QString &, const QString &, QString *) override { return {}; }
+    QStringList openFiles(QObject *, const QString &, const QString &, const QString &, QString *) override
+    {
+        return {};
+    }
     QString chooseFolder(QObject *, const QString &) override { return folder; }
 };
 
-class PaintCounter final : public QObject {
+class PaintCounter final : public QObject
+{
 public:
     int paints = 0;
     bool eventFilter(QObject *, QEvent *e) override
@@ -96,9 +102,10 @@ int main(int argc, char **argv)
     for (int i = 0; i < files; ++i) {
         const QString in = appDir + QStringLiteral("/in%1.mp4").arg(i, 2, 10, QLatin1Char('0'));
         QProcess p;
-        p.start(QStringLiteral("ffmpeg"), {"-v", "error", "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=1",
-                                           "-f", "lavfi", "-i", "testsrc=size=160x120:rate=15:duration=1", "-c:a", "aac",
-                                           "-c:v", "mpeg4", "-shortest", "-y", in});
+        p.start(QStringLiteral("ffmpeg"),
+                {"-v", "error", "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=1", "-f", "lavfi",
+                 "-i", "testsrc=size=160x120:rate=15:duration=1", "-c:a", "aac", "-c:v", "mpeg4", "-shortest", "-y",
+                 in});
         p.waitForFinished(60000);
         inputs << in;
     }
@@ -163,8 +170,9 @@ int main(int argc, char **argv)
     }
     const double d = median(direct), b = median(batch);
     std::printf("overhead: %d files x 1 s, median of %d rounds\n", files, rounds);
-    std::printf("  conv directly   %.2f s\n  batch driver    %.2f s\n  ratio           %.2f\n  overhead/file   %.0f ms\n",
-                d, b, b / d, (b - d) * 1000.0 / files);
+    std::printf(
+        "  conv directly   %.2f s\n  batch driver    %.2f s\n  ratio           %.2f\n  overhead/file   %.0f ms\n", d, b,
+        b / d, (b - d) * 1000.0 / files);
     std::printf("responsiveness: longest event-loop gap during the batches %lld ms\n", (long long)longestGap);
     std::printf("status: %d texts in %d rounds, last estimate \"%s\"\n", statusTexts, rounds, qPrintable(lastEstimate));
 
@@ -180,7 +188,8 @@ int main(int argc, char **argv)
     t.start();
     // Paths of 50 characters, made here so the memory figure includes the strings themselves.
     for (int i = 0; i < n; ++i)
-        window.AddQueueEntry(QStringLiteral("/home/user/Videos/holiday/clip number %1.flv").arg(i, 6, 10, QLatin1Char('0')));
+        window.AddQueueEntry(
+            QStringLiteral("/home/user/Videos/holiday/clip number %1.flv").arg(i, 6, 10, QLatin1Char('0')));
     window.applyHintRule();
     QApplication::processEvents();
     const double addS = t.elapsed() / 1000.0;
@@ -200,8 +209,8 @@ int main(int argc, char **argv)
     int made = 0;
     for (int a = 0; a < 10; ++a) {
         for (int b = 0; b < 100; ++b) {
-            const QString folder = b == 0 ? tree + QStringLiteral("/top%1").arg(a)
-                                          : tree + QStringLiteral("/top%1/sub%2").arg(a).arg(b);
+            const QString folder =
+                b == 0 ? tree + QStringLiteral("/top%1").arg(a) : tree + QStringLiteral("/top%1/sub%2").arg(a).arg(b);
             QDir().mkpath(folder);
             for (int f = 0; f < 100; ++f, ++made) {
                 QFile file(folder + QStringLiteral("/video %1.flv").arg(f));

@@ -15,9 +15,9 @@ AudioCopy::AudioCopy(InputFile& in, int stream_index, OutputFile& out)
 {
     const AVCodecParameters* par = m_in_stream->codecpar;
     if (!out.can_store(par->codec_id))
-        throw ConvError(Failure::Usage, std::string("audio codec ") + avcodec_get_name(par->codec_id)
-                                            + " cannot be stored in the " + out.format()->name
-                                            + " format");
+        throw ConvError(Failure::Usage,
+                        std::string("audio codec ") + avcodec_get_name(par->codec_id)
+                            + " cannot be stored in the " + out.format()->name + " format");
     m_out_stream = out.add_stream();
     check(avcodec_parameters_copy(m_out_stream->codecpar, par), Failure::Codec,
           "cannot describe the audio stream");
@@ -28,7 +28,8 @@ AudioCopy::AudioCopy(InputFile& in, int stream_index, OutputFile& out)
 
     const std::string_view muxer = out.format()->name;
     const int rate = par->sample_rate;
-    const bool stores_positions = muxer == "ogg" || muxer == "opus" || muxer == "ipod" || muxer == "mp4";
+    const bool stores_positions =
+        muxer == "ogg" || muxer == "opus" || muxer == "ipod" || muxer == "mp4";
     if (stores_positions && rate > 0 && av_cmp_q(m_time_base, AVRational{1, rate}) > 0) {
         m_count_samples = true;
         m_time_base = AVRational{1, rate};
@@ -49,7 +50,8 @@ void AudioCopy::send_packet(const AVPacket* pkt)
         // A codec of fixed frames (AAC: 1024 samples) says the length exactly; the container's
         // rounded duration would make every packet 21 or 22 ms long.
         const int frame = m_in_stream->codecpar->frame_size;
-        int64_t length = frame > 0 ? frame : av_rescale_q(pkt->duration, m_in_stream->time_base, m_time_base);
+        int64_t length =
+            frame > 0 ? frame : av_rescale_q(pkt->duration, m_in_stream->time_base, m_time_base);
         // Samples trimmed off the end of the last packet (Matroska's discard padding): the Ogg
         // page position says where the sound ends.
         size_t size = 0;

@@ -17,7 +17,8 @@
 
 namespace zmconv {
 
-class AudioCopy {
+class AudioCopy
+{
 public:
     // Adds the output stream with the input stream's parameters. Call before out.write_header().
     AudioCopy(InputFile& in, int stream_index, OutputFile& out);
@@ -37,11 +38,11 @@ private:
     OutputFile& m_out;
     AVStream* m_in_stream;
     AVStream* m_out_stream;
-    AVRational m_time_base;  // of the timestamps handed to the output
-    int64_t m_start = 0;     // the file's start in the input stream's time base
+    AVRational m_time_base; // of the timestamps handed to the output
+    int64_t m_start = 0;    // the file's start in the input stream's time base
     bool m_count_samples = false;
-    int64_t m_next = 0;      // the next packet's position when counting samples
-    int64_t m_end = 0;       // end of the last packet, in m_time_base
+    int64_t m_next = 0; // the next packet's position when counting samples
+    int64_t m_end = 0;  // end of the last packet, in m_time_base
     int64_t m_packets = 0;
     PacketPtr m_packet;
 };

@@ -97,7 +97,8 @@ void choose_layout(const AVCodec* codec, int channels, AVChannelLayout* out)
     if (list && list[0].nb_channels != 0) {
         const AVChannelLayout* best = nullptr;
         for (const AVChannelLayout* l = list; l->nb_channels != 0; ++l) {
-            if (!best || std::abs(l->nb_channels - channels) < std::abs(best->nb_channels - channels))
+            if (!best
+                || std::abs(l->nb_channels - channels) < std::abs(best->nb_channels - channels))
                 best = l;
             if (l->nb_channels == channels)
                 break;
@@ -147,14 +148,16 @@ void note_changes(const std::string& encoder, const AudioEncoderSettings& asked,
         note(encoder + " cannot encode " + hz(asked.sample_rate) + "; using " + hz(rate));
     if (asked.channels > 0 && channels != asked.channels)
         note(encoder + " cannot encode " + std::to_string(asked.channels)
-             + (asked.channels == 1 ? " channel" : " channels") + "; using " + std::to_string(channels));
+             + (asked.channels == 1 ? " channel" : " channels") + "; using "
+             + std::to_string(channels));
     if (asked.bit_rate > 0 && bit_rate > 0 && bit_rate != asked.bit_rate)
         note(encoder + " cannot encode " + bit_rate_text(asked.bit_rate) + " at " + hz(rate)
              + "; using " + bit_rate_text(bit_rate));
 }
 
 // FFmpeg's own encoders.
-class LavcAudioEncoder final : public AudioEncoder {
+class LavcAudioEncoder final : public AudioEncoder
+{
 public:
     LavcAudioEncoder(const AVCodec* codec, const AudioEncoderSettings& s,
                      const AudioSourceFormat& src, OutputFile& out)
@@ -164,8 +167,8 @@ public:
         if (!m_ctx)
             throw ConvError(Failure::Codec, "out of memory");
         m_format = choose_sample_format(codec, src.sample_format);
-        const int want_rate = s.sample_rate > 0 ? s.sample_rate
-                                                : (src.sample_rate > 0 ? src.sample_rate : 44100);
+        const int want_rate =
+            s.sample_rate > 0 ? s.sample_rate : (src.sample_rate > 0 ? src.sample_rate : 44100);
         m_rate = nearest_sample_rate(codec->supported_samplerates, want_rate);
         int channels = wanted_channels(s, src);
         if (const EncoderLimit* limit = limit_of(codec)) {
@@ -176,7 +179,8 @@ public:
 
         m_ctx->sample_fmt = m_format;
         m_ctx->sample_rate = m_rate;
-        check(av_channel_layout_copy(&m_ctx->ch_layout, &m_layout), Failure::Codec, "channel layout");
+        check(av_channel_layout_copy(&m_ctx->ch_layout, &m_layout), Failure::Codec,
+              "channel layout");
         m_ctx->time_base = AVRational{1, m_rate};
         // A lossless encoder has no bit rate to set: the request means nothing to it.
         const bool lossless = is_lossless(codec);
@@ -188,8 +192,8 @@ public:
             m_ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         check(avcodec_open2(m_ctx.get(), codec, nullptr), Failure::Codec,
               std::string("cannot open the ") + codec->name + " encoder");
-        m_frame_size = (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) ? 0
-                                                                                 : m_ctx->frame_size;
+        m_frame_size =
+            (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) ? 0 : m_ctx->frame_size;
         // Encoders that clamp the bit rate themselves say so in bit_rate.
         note_changes(codec->name, s, m_rate, m_layout.nb_channels, lossless ? 0 : m_ctx->bit_rate);
 
@@ -220,14 +224,15 @@ private:
 };
 
 // AMR-NB through opencore-amrnb: 160 mono 16-bit samples at 8000 Hz per frame, one packet each.
-class AmrNbEncoder final : public AudioEncoder {
+class AmrNbEncoder final : public AudioEncoder
+{
 public:
     AmrNbEncoder(const AudioEncoderSettings& s, OutputFile& out)
         : AudioEncoder(out), m_packet(make_packet())
     {
         if (!out.can_store(AV_CODEC_ID_AMR_NB))
-            throw ConvError(Failure::Usage,
-                            "AMR-NB audio cannot be stored in the " + container_name(out) + " format");
+            throw ConvError(Failure::Usage, "AMR-NB audio cannot be stored in the "
+                                                + container_name(out) + " format");
         m_mode = amr_nb_mode(s.bit_rate);
         m_format = AV_SAMPLE_FMT_S16;
         m_rate = 8000;

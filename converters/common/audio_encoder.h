@@ -3,8 +3,8 @@
 // directly because Debian's libavcodec has none), chooses the sample format, rate, channel
 // layout and bit rate the encoder supports closest to the request, opens it, and adds its
 // stream to the output. A requested value the encoder cannot take is replaced by the nearest it
-// can, with a "note:" line on stderr saying so. Several encoders (and a video stream of the caller) may share one output; packets go
-// through OutputFile::write, which interleaves them.
+// can, with a "note:" line on stderr saying so. Several encoders (and a video stream of the caller)
+// may share one output; packets go through OutputFile::write, which interleaves them.
 #pragma once
 
 #include "common/av_owner.h"
@@ -17,13 +17,13 @@
 namespace zmconv {
 
 struct AudioEncoderSettings {
-    std::string encoder;      // encoder name, e.g. "libmp3lame", "wmav1", "libopencore_amrnb"
-    int64_t bit_rate = 0;     // bits/s; 0 = default_bit_rate
+    std::string encoder;          // encoder name, e.g. "libmp3lame", "wmav1", "libopencore_amrnb"
+    int64_t bit_rate = 0;         // bits/s; 0 = default_bit_rate
     int64_t default_bit_rate = 0; // bits/s when none is asked; 0 = the encoder's default.
                                   // Brought within the encoder's range without a note.
-    int sample_rate = 0;      // 0 = keep the input's rate (nearest the encoder supports)
-    int channels = 0;         // 0 = keep the input's channel count (nearest supported)
-    int max_channels = 0;     // 0 = no extra limit; caps the channel count (e.g. 2 for WMA v1)
+    int sample_rate = 0;          // 0 = keep the input's rate (nearest the encoder supports)
+    int channels = 0;             // 0 = keep the input's channel count (nearest supported)
+    int max_channels = 0;         // 0 = no extra limit; caps the channel count (e.g. 2 for WMA v1)
 };
 
 // What the decoder delivers; used for the "keep the input's value" choices.
@@ -33,7 +33,8 @@ struct AudioSourceFormat {
     AVSampleFormat sample_format = AV_SAMPLE_FMT_NONE;
 };
 
-class AudioEncoder {
+class AudioEncoder
+{
 public:
     virtual ~AudioEncoder() = default;
 
@@ -63,8 +64,7 @@ protected:
 // Throws ConvError(Failure::Usage) for an unknown encoder or one the container cannot hold,
 // ConvError(Failure::Codec) when the encoder refuses its settings.
 std::unique_ptr<AudioEncoder> make_audio_encoder(const AudioEncoderSettings& settings,
-                                                 const AudioSourceFormat& source,
-                                                 OutputFile& out);
+                                                 const AudioSourceFormat& source, OutputFile& out);
 
 // Choosing helpers (exposed for tests): the supported value nearest the wanted one; ties go to
 // the higher value. An empty list (0-terminated, may be null) means "anything": wanted is kept.

@@ -45,7 +45,7 @@ struct AudioPath::Impl {
     int64_t samples_sent = 0;  // samples handed to the encoder
 
     bool fill_gaps = false;
-    int64_t filled_to = 0;     // input position (samples at in_rate) the output has reached
+    int64_t filled_to = 0; // input position (samples at in_rate) the output has reached
 
     ~Impl()
     {
@@ -126,7 +126,8 @@ bool AudioPath::send_packet(const AVPacket* pkt)
 void AudioPath::handle_decoded(AVFrame* frame)
 {
     Impl& d = *m_impl;
-    const int rate = frame->sample_rate > 0 ? frame->sample_rate : d.decoder->context()->sample_rate;
+    const int rate =
+        frame->sample_rate > 0 ? frame->sample_rate : d.decoder->context()->sample_rate;
     if (rate <= 0 || frame->nb_samples <= 0)
         return;
 
@@ -160,9 +161,9 @@ void AudioPath::handle_decoded(AVFrame* frame)
             AVChannelLayout out_layout{};
             check(av_channel_layout_copy(&out_layout, &enc.channel_layout()), Failure::Codec,
                   "channel layout");
-            const int made = swr_alloc_set_opts2(&raw, &out_layout, enc.sample_format(),
-                                      enc.sample_rate(), &d.in_layout, d.in_format, rate, 0,
-                                      nullptr);
+            const int made =
+                swr_alloc_set_opts2(&raw, &out_layout, enc.sample_format(), enc.sample_rate(),
+                                    &d.in_layout, d.in_format, rate, 0, nullptr);
             av_channel_layout_uninit(&out_layout);
             check(made, Failure::Codec, "cannot set up the audio converter");
             d.swr.reset(raw);
@@ -174,8 +175,8 @@ void AudioPath::handle_decoded(AVFrame* frame)
     // first timestamp; a later timestamp only counts when it jumps by more than rounding could
     // explain (containers such as FLV store whole milliseconds), so cuts stay sample-exact.
     int64_t position = d.next_position;
-    const int64_t ts = frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp
-                                                                       : frame->pts;
+    const int64_t ts =
+        frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
     if (ts != AV_NOPTS_VALUE) {
         const int64_t stamped = av_rescale_q(ts, d.stream->time_base, AVRational{1, rate})
                                 - av_rescale(d.file_start_us, rate, AV_TIME_BASE);
@@ -183,7 +184,8 @@ void AudioPath::handle_decoded(AVFrame* frame)
         // A jump of more than ten minutes ahead is a broken timestamp (a damaged file) or a
         // reset, not missing sound: samples are counted on, so a cut does not end early.
         const bool broken = d.have_position && stamped - position > int64_t(rate) * kMaxGapSeconds;
-        if (!broken && (!d.have_position || stamped > position + slack || stamped < position - slack))
+        if (!broken
+            && (!d.have_position || stamped > position + slack || stamped < position - slack))
             position = stamped;
     }
     d.have_position = true;
@@ -194,9 +196,9 @@ void AudioPath::handle_decoded(AVFrame* frame)
     int count = n;
     if (d.cutting) {
         const int64_t start = av_rescale(d.range.start_us, rate, AV_TIME_BASE);
-        const int64_t end = d.range.length_us < 0
-                                ? INT64_MAX
-                                : av_rescale(d.range.start_us + d.range.length_us, rate, AV_TIME_BASE);
+        const int64_t end = d.range.length_us < 0 ? INT64_MAX
+                                                  : av_rescale(d.range.start_us + d.range.length_us,
+                                                               rate, AV_TIME_BASE);
         if (position >= end) {
             m_range_done = true;
             return;
@@ -231,7 +233,8 @@ void AudioPath::handle_decoded(AVFrame* frame)
     if (nplanes > static_cast<int>(std::size(planes)))
         throw ConvError(Failure::Codec, "too many audio channels");
     for (int p = 0; p < nplanes; ++p)
-        planes[p] = frame->extended_data[p] + static_cast<ptrdiff_t>(offset) * bps * (planar ? 1 : channels);
+        planes[p] = frame->extended_data[p]
+                    + static_cast<ptrdiff_t>(offset) * bps * (planar ? 1 : channels);
     push_samples(planes, count);
     emit_frames(false);
 }
@@ -289,7 +292,8 @@ void AudioPath::push_samples(const uint8_t* const* data, int count)
     const int got = swr_convert(d.swr.get(), d.scratch, room, const_cast<const uint8_t**>(data),
                                 data ? count : 0);
     check(got, Failure::Codec, "audio conversion failed");
-    if (got > 0 && av_audio_fifo_write(d.fifo.get(), reinterpret_cast<void**>(d.scratch), got) < got)
+    if (got > 0
+        && av_audio_fifo_write(d.fifo.get(), reinterpret_cast<void**>(d.scratch), got) < got)
         throw ConvError(Failure::Codec, "out of memory");
 }
 

@@ -23,7 +23,8 @@ struct TimeRange {
     int64_t length_us = -1;
 };
 
-class AudioPath {
+class AudioPath
+{
 public:
     // Opens the decoder of in's stream stream_index (threads on), creates the encoder and its
     // stream on out. Call before out.write_header().

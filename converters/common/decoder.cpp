@@ -157,9 +157,10 @@ int64_t sanitize_samples(AVFrame* frame)
 
     bool valid = true;
     for (int p = 0; p < planes && valid; ++p) {
-        valid = packed == AV_SAMPLE_FMT_FLT
-                    ? all_valid(reinterpret_cast<const float*>(frame->extended_data[p]), per_plane)
-                    : all_valid(reinterpret_cast<const double*>(frame->extended_data[p]), per_plane);
+        valid =
+            packed == AV_SAMPLE_FMT_FLT
+                ? all_valid(reinterpret_cast<const float*>(frame->extended_data[p]), per_plane)
+                : all_valid(reinterpret_cast<const double*>(frame->extended_data[p]), per_plane);
     }
     if (valid)
         return 0;
@@ -192,7 +193,8 @@ std::string warning_text(const DecodeReport& r)
         part(std::to_string(r.invalid_samples)
              + (r.invalid_samples == 1 ? " invalid sample" : " invalid samples")
              + " (not a number, infinite or far past full scale) replaced");
-    if (r.end_us != AV_NOPTS_VALUE && r.expected_end_us != AV_NOPTS_VALUE && r.expected_end_us > 0) {
+    if (r.end_us != AV_NOPTS_VALUE && r.expected_end_us != AV_NOPTS_VALUE
+        && r.expected_end_us > 0) {
         const int64_t slack = std::max<int64_t>(AV_TIME_BASE / 2, r.expected_end_us / 50);
         if (r.end_us < r.expected_end_us - slack)
             part("the input ends at " + format_clock(r.end_us) + ", before its stated length of "

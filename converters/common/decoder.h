@@ -24,7 +24,8 @@ constexpr int64_t kMaxGapSeconds = 600;
 // A float sample whose magnitude exceeds this is taken as garbage, not as loud sound.
 constexpr double kSampleLimit = 64.0;
 
-class Decoder {
+class Decoder
+{
 public:
     using FrameSink = std::function<void(AVFrame* frame)>;
 
@@ -75,9 +76,9 @@ int64_t sanitize_samples(AVFrame* frame);
 
 // What went wrong with the input of a conversion that still completed.
 struct DecodeReport {
-    int64_t damaged = 0;                   // packets and frames skipped
-    int64_t invalid_samples = 0;           // samples replaced
-    int64_t end_us = AV_NOPTS_VALUE;       // where the decoded material ends
+    int64_t damaged = 0;                      // packets and frames skipped
+    int64_t invalid_samples = 0;              // samples replaced
+    int64_t end_us = AV_NOPTS_VALUE;          // where the decoded material ends
     int64_t expected_end_us = AV_NOPTS_VALUE; // where the input says it ends
 
     void add(const Decoder& decoder);

@@ -12,17 +12,18 @@ namespace zmconv {
 // Exit codes of the converters, one per class of failure. 0 is success.
 // Each line's comment is also the text of the manual pages' exit-code list.
 enum class Failure : int {
-    Usage = 2,       // unknown option, missing or bad value, missing output name, refused preset line
-    Input = 3,       // input missing, unreadable, not a regular file, not media, no usable stream
-    Output = 4,      // output folder missing or not writable, output exists without -y
-    Codec = 5,       // decoding, encoding or writing failed, a full disk or file-size limit included
+    Usage = 2,  // unknown option, missing or bad value, missing output name, refused preset line
+    Input = 3,  // input missing, unreadable, not a regular file, not media, no usable stream
+    Output = 4, // output folder missing or not writable, output exists without -y
+    Codec = 5,  // decoding, encoding or writing failed, a full disk or file-size limit included
     Interrupted = 6, // stopped by SIGINT or SIGTERM; the partial output is removed
 };
 
-class ConvError : public std::runtime_error {
+class ConvError : public std::runtime_error
+{
 public:
-    ConvError(Failure kind, const std::string& message)
-        : std::runtime_error(message), m_kind(kind) {}
+    ConvError(Failure kind, const std::string& message) : std::runtime_error(message), m_kind(kind)
+    {}
     Failure kind() const noexcept { return m_kind; }
     int exit_code() const noexcept { return static_cast<int>(m_kind); }
 

@@ -19,16 +19,18 @@ InputFile::InputFile(const std::string& path, AVMediaType only_type) : m_path(pa
     if (::stat(path.c_str(), &st) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             throw ConvError(Failure::Input, "input file not found: " + path);
-        throw ConvError(Failure::Input, "cannot read the input " + path + ": " + std::strerror(errno));
+        throw ConvError(Failure::Input,
+                        "cannot read the input " + path + ": " + std::strerror(errno));
     }
     if (S_ISDIR(st.st_mode))
         throw ConvError(Failure::Input, "input is a folder, not a file: " + path);
     if (!S_ISREG(st.st_mode)) {
-        const char* kind = S_ISFIFO(st.st_mode)   ? "a FIFO"
-                           : S_ISSOCK(st.st_mode) ? "a socket"
+        const char* kind = S_ISFIFO(st.st_mode)                         ? "a FIFO"
+                           : S_ISSOCK(st.st_mode)                       ? "a socket"
                            : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
-                                                                       : "a special file";
-        throw ConvError(Failure::Input, std::string("input is ") + kind + ", not a regular file: " + path);
+                                                                        : "a special file";
+        throw ConvError(Failure::Input,
+                        std::string("input is ") + kind + ", not a regular file: " + path);
     }
     if (::access(path.c_str(), R_OK) != 0)
         throw ConvError(Failure::Input, "input file is not readable: " + path);
@@ -38,7 +40,8 @@ InputFile::InputFile(const std::string& path, AVMediaType only_type) : m_path(pa
         throw ConvError(Failure::Codec, "out of memory");
     // A stop signal also ends a read that waits for data (a slow pipe or network file).
     raw->interrupt_callback.callback = [](void*) -> int { return stop_requested() ? 1 : 0; };
-    const int ret = avformat_open_input(&raw, path.c_str(), nullptr, nullptr); // frees raw on failure
+    const int ret =
+        avformat_open_input(&raw, path.c_str(), nullptr, nullptr); // frees raw on failure
     if (ret < 0) {
         take_library_message();
         throw_if_stopped();
@@ -74,8 +77,8 @@ void InputFile::keep_only(int stream_a, int stream_b)
 {
     for (unsigned i = 0; i < m_ctx->nb_streams; ++i) {
         const int idx = static_cast<int>(i);
-        m_ctx->streams[i]->discard = (idx == stream_a || idx == stream_b) ? AVDISCARD_DEFAULT
-                                                                           : AVDISCARD_ALL;
+        m_ctx->streams[i]->discard =
+            (idx == stream_a || idx == stream_b) ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
     }
 }
 
@@ -109,7 +112,8 @@ bool InputFile::read(AVPacket* pkt)
             throw ConvError(Failure::Interrupted, "interrupted");
         // Like the CLI, a damaged tail ends the input rather than failing what was converted;
         // only a real I/O error is reported.
-        if (ret == AVERROR(EIO) || (m_ctx->pb && m_ctx->pb->error < 0 && m_ctx->pb->error != AVERROR_EOF))
+        if (ret == AVERROR(EIO)
+            || (m_ctx->pb && m_ctx->pb->error < 0 && m_ctx->pb->error != AVERROR_EOF))
             check(ret, Failure::Input, "cannot read " + m_path);
         return false;
     }

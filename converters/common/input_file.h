@@ -8,12 +8,13 @@
 
 namespace zmconv {
 
-class InputFile {
+class InputFile
+{
 public:
     // Opens and probes the file. Throws ConvError(Failure::Input) when it is missing, unreadable,
-    // not a regular file (checked before anything opens it) or not media. With only_type set (e.g. AVMEDIA_TYPE_AUDIO), streams of other types are
-    // discarded before probing when the container declares its streams in a header, so no
-    // time goes into decoding pictures nobody will use.
+    // not a regular file (checked before anything opens it) or not media. With only_type set (e.g.
+    // AVMEDIA_TYPE_AUDIO), streams of other types are discarded before probing when the container
+    // declares its streams in a header, so no time goes into decoding pictures nobody will use.
     explicit InputFile(const std::string& path, AVMediaType only_type = AVMEDIA_TYPE_UNKNOWN);
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;

@@ -109,7 +109,8 @@ int parse_int(std::string_view option, std::string_view text, int min, int max)
     if (text.empty() || ec != std::errc() || ptr != text.data() + text.size())
         bad_value(option, text, "expected a whole number");
     if (value < min || value > max)
-        bad_value(option, text, "must be between " + std::to_string(min) + " and " + std::to_string(max));
+        bad_value(option, text,
+                  "must be between " + std::to_string(min) + " and " + std::to_string(max));
     return value;
 }
 

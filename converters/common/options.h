@@ -22,7 +22,7 @@ struct OptionSpec {
 
 struct ParsedOption {
     int id;
-    std::string name; // as written, without '-'
+    std::string name;  // as written, without '-'
     std::string value; // empty for flags
 };
 

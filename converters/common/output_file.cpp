@@ -93,7 +93,8 @@ OutputFile::OutputFile(const OutputOptions& options)
 OutputFile::~OutputFile()
 {
     // Bytes that reached the muxer may still wait in the I/O buffer: they count as written.
-    if (!m_done && m_io && m_io->pb && avio_tell(m_io->pb) > 0 && m_target.kind() != OutputTarget::Kind::Direct)
+    if (!m_done && m_io && m_io->pb && avio_tell(m_io->pb) > 0
+        && m_target.kind() != OutputTarget::Kind::Direct)
         set_partial_output_removed(true);
     av_dict_free(&m_muxer_options);
     if (m_ctx) {
@@ -135,7 +136,8 @@ void OutputFile::set_muxer_option(const char* key, const char* value)
 
 bool OutputFile::add_attached_picture(const AVStream* source)
 {
-    if (!source || !(source->disposition & AV_DISPOSITION_ATTACHED_PIC) || source->attached_pic.size <= 0)
+    if (!source || !(source->disposition & AV_DISPOSITION_ATTACHED_PIC)
+        || source->attached_pic.size <= 0)
         return false;
     const AVCodecID codec = source->codecpar->codec_id;
     if (codec != AV_CODEC_ID_MJPEG && codec != AV_CODEC_ID_PNG)
@@ -199,7 +201,8 @@ void OutputFile::write_header()
     for (PacketPtr& pkt : m_pictures) {
         const AVStream* st = m_ctx->streams[pkt->stream_index];
         av_packet_rescale_ts(pkt.get(), AVRational{1, 90000}, st->time_base);
-        check_write(m_direct ? av_write_frame(m_ctx, pkt.get()) : av_interleaved_write_frame(m_ctx, pkt.get()),
+        check_write(m_direct ? av_write_frame(m_ctx, pkt.get())
+                             : av_interleaved_write_frame(m_ctx, pkt.get()),
                     "cannot write the cover picture");
     }
     m_pictures.clear();

@@ -19,12 +19,13 @@ namespace zmconv {
 
 struct OutputOptions {
     std::string path;
-    std::string format_name;     // "" = guess from the extension of path
-    bool overwrite = false;      // -y
-    std::string input_path;      // refused as output (same file); "" = no check
+    std::string format_name; // "" = guess from the extension of path
+    bool overwrite = false;  // -y
+    std::string input_path;  // refused as output (same file); "" = no check
 };
 
-class OutputFile {
+class OutputFile
+{
 public:
     // Checks the folder (exists, writable), the overwrite rule and the format; does not create
     // the file yet. Throws ConvError(Failure::Output or Failure::Usage for an unknown format).
@@ -36,7 +37,8 @@ public:
     AVFormatContext* context() const { return m_ctx; }
     const AVOutputFormat* format() const { return m_ctx->oformat; }
     const std::string& path() const { return m_target.path(); }
-    // True when encoders must put their extradata in the stream header (AV_CODEC_FLAG_GLOBAL_HEADER).
+    // True when encoders must put their extradata in the stream header
+    // (AV_CODEC_FLAG_GLOBAL_HEADER).
     bool wants_global_header() const;
     // Whether the container can hold this codec (avformat_query_codec; unknown counts as yes).
     bool can_store(AVCodecID codec) const;

@@ -173,7 +173,8 @@ OutputTarget::OutputTarget(const Options& options)
         && in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino)
         throw ConvError(Failure::Output, "output file is the input file: " + m_path);
     if (!m_overwrite)
-        throw ConvError(Failure::Output, "output file already exists (use -y to overwrite): " + m_path);
+        throw ConvError(Failure::Output,
+                        "output file already exists (use -y to overwrite): " + m_path);
     // The file is replaced by a rename, which its own permissions would not stop: a file its
     // owner made read-only stays protected.
     if (::access(m_target.c_str(), W_OK) != 0)
@@ -265,8 +266,8 @@ void OutputTarget::open_named()
         if (errno != EEXIST)
             break;
     }
-    throw ConvError(Failure::Output,
-                    "cannot create a file in the output folder " + m_folder + ": " + errno_text(errno));
+    throw ConvError(Failure::Output, "cannot create a file in the output folder " + m_folder + ": "
+                                         + errno_text(errno));
 }
 
 void OutputTarget::open_direct()
@@ -307,10 +308,12 @@ void OutputTarget::commit()
         return;
     }
     if (::fsync(m_fd) != 0 && errno != EINVAL)
-        throw ConvError(Failure::Codec, "cannot write the output file " + m_path + ": " + errno_text(errno));
+        throw ConvError(Failure::Codec,
+                        "cannot write the output file " + m_path + ": " + errno_text(errno));
 
     auto exists_error = [this] {
-        return ConvError(Failure::Output, "output file already exists (use -y to overwrite): " + m_path);
+        return ConvError(Failure::Output,
+                         "output file already exists (use -y to overwrite): " + m_path);
     };
     if (m_kind == Kind::Unnamed) {
         // A new output is linked straight to its name: it appears whole or not at all.
@@ -322,7 +325,8 @@ void OutputTarget::commit()
                 return;
             }
             if (err != EEXIST)
-                throw ConvError(Failure::Output, "cannot name the output file " + m_path + ": " + errno_text(err));
+                throw ConvError(Failure::Output,
+                                "cannot name the output file " + m_path + ": " + errno_text(err));
             if (!m_overwrite)
                 throw exists_error(); // made by someone else meanwhile
         }
@@ -334,25 +338,30 @@ void OutputTarget::commit()
         }
         if (err != 0) {
             m_temp.clear();
-            throw ConvError(Failure::Output, "cannot name the output file " + m_path + ": " + errno_text(err));
+            throw ConvError(Failure::Output,
+                            "cannot name the output file " + m_path + ": " + errno_text(err));
         }
     }
     if (!m_replace && !m_overwrite) {
         // No -y: a file made meanwhile under the name is not replaced.
-        if (::renameat2(AT_FDCWD, m_temp.c_str(), AT_FDCWD, m_target.c_str(), RENAME_NOREPLACE) != 0) {
+        if (::renameat2(AT_FDCWD, m_temp.c_str(), AT_FDCWD, m_target.c_str(), RENAME_NOREPLACE)
+            != 0) {
             if (errno == EEXIST)
                 throw exists_error();
             if (errno != EINVAL && errno != ENOSYS)
-                throw ConvError(Failure::Output, "cannot name the output file " + m_path + ": " + errno_text(errno));
+                throw ConvError(Failure::Output,
+                                "cannot name the output file " + m_path + ": " + errno_text(errno));
             // The file system knows no such rename: the name is checked just before instead.
             struct stat st {};
             if (::lstat(m_target.c_str(), &st) == 0)
                 throw exists_error();
             if (::rename(m_temp.c_str(), m_target.c_str()) != 0)
-                throw ConvError(Failure::Output, "cannot name the output file " + m_path + ": " + errno_text(errno));
+                throw ConvError(Failure::Output,
+                                "cannot name the output file " + m_path + ": " + errno_text(errno));
         }
     } else if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
-        throw ConvError(Failure::Output, "cannot replace the output file " + m_path + ": " + errno_text(errno));
+        throw ConvError(Failure::Output,
+                        "cannot replace the output file " + m_path + ": " + errno_text(errno));
     }
     m_temp.clear();
     m_committed = true;

@@ -23,14 +23,15 @@
 
 namespace zmconv {
 
-class OutputTarget {
+class OutputTarget
+{
 public:
     enum class Kind { Unnamed, Named, Direct };
 
     struct Options {
         std::string path;
-        bool overwrite = false;   // -y
-        std::string input_path;   // refused as output (same file); "" = no check
+        bool overwrite = false; // -y
+        std::string input_path; // refused as output (same file); "" = no check
         bool allow_unnamed = true;
     };
 
@@ -75,10 +76,10 @@ private:
     std::string m_path;
     std::string m_target;
     std::string m_folder;
-    std::string m_name;           // file name of the target
-    std::string m_temp;           // named temporary or private link name, "" = none
+    std::string m_name; // file name of the target
+    std::string m_temp; // named temporary or private link name, "" = none
     bool m_overwrite = false;
-    bool m_replace = false;       // the target exists as a regular file
+    bool m_replace = false; // the target exists as a regular file
     bool m_allow_unnamed = true;
     Kind m_kind = Kind::Unnamed;
     int m_fd = -1;

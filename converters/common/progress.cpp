@@ -43,8 +43,7 @@ void make_wake_pipe()
 
 ProgressThrottle::ProgressThrottle(Report report, std::chrono::milliseconds interval)
     : m_report(std::move(report)), m_interval(interval)
-{
-}
+{}
 
 void ProgressThrottle::update(double seconds)
 {
@@ -72,7 +71,8 @@ bool wait_writable(int fd, int timeout_ms)
     for (;;) {
         if (stop_requested())
             return false;
-        pollfd fds[2] = {{fd, POLLOUT, 0}, {g_wake_read.load(std::memory_order_relaxed), POLLIN, 0}};
+        pollfd fds[2] = {{fd, POLLOUT, 0},
+                         {g_wake_read.load(std::memory_order_relaxed), POLLIN, 0}};
         const int n = ::poll(fds, fds[1].fd >= 0 ? 2 : 1, timeout_ms);
         if (n < 0 && errno == EINTR)
             continue;

@@ -13,7 +13,8 @@
 
 namespace zmconv {
 
-class ProgressThrottle {
+class ProgressThrottle
+{
 public:
     using Clock = std::chrono::steady_clock;
     using Report = std::function<void(double seconds)>;

@@ -17,7 +17,8 @@
 namespace zmconv {
 
 template <class Item>
-class BoundedWorker {
+class BoundedWorker
+{
 public:
     using Handler = std::function<void(Item&)>;
     using Finisher = std::function<void()>;
@@ -30,8 +31,7 @@ public:
           m_capacity(capacity == 0 ? 1 : capacity),
           m_wake_batch(wake_batch == 0 ? 1 : (wake_batch > m_capacity ? m_capacity : wake_batch)),
           m_thread([this] { loop(); })
-    {
-    }
+    {}
     // Without finish(): what is still queued is dropped and the thread ends.
     ~BoundedWorker()
     {
@@ -126,11 +126,11 @@ private:
     std::condition_variable m_space;
     std::deque<Item> m_queue;
     std::exception_ptr m_error;
-    bool m_end = false;            // no more items: work off the queue, finish and end
-    bool m_abort = false;          // end at once
-    bool m_done = false;           // the thread has ended
+    bool m_end = false;   // no more items: work off the queue, finish and end
+    bool m_abort = false; // end at once
+    bool m_done = false;  // the thread has ended
     bool m_feeder_waiting = false;
-    std::thread m_thread;          // last: starts once the rest is ready
+    std::thread m_thread; // last: starts once the rest is ready
 };
 
 } // namespace zmconv

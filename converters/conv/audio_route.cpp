@@ -16,8 +16,8 @@ std::string codec_name(AVCodecID id)
 
 std::string kbit(int64_t bits)
 {
-    return std::to_string(bits / 1000) + (bits % 1000 ? "." + std::to_string(bits % 1000 / 100) : "")
-           + "k";
+    return std::to_string(bits / 1000)
+           + (bits % 1000 ? "." + std::to_string(bits % 1000 / 100) : "") + "k";
 }
 
 // The first thing asked for that differs from the input, or "".

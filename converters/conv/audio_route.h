@@ -16,13 +16,13 @@ namespace conv {
 
 // What the output asks for.
 struct RouteRequest {
-    AVCodecID copyable = AV_CODEC_ID_NONE; // the codec this format can take as it is; NONE = none
+    AVCodecID copyable = AV_CODEC_ID_NONE;   // the codec this format can take as it is; NONE = none
     AVCodecID encodes_to = AV_CODEC_ID_NONE; // the codec the chosen encoder would make
-    bool forced = false;       // -acodec copy
-    int64_t bit_rate = 0;      // -ab; 0 = not given
-    int sample_rate = 0;       // -ar; 0 = not given
-    int channels = 0;          // -ac; 0 = not given
-    bool cut = false;          // -ss or -t given
+    bool forced = false;                     // -acodec copy
+    int64_t bit_rate = 0;                    // -ab; 0 = not given
+    int sample_rate = 0;                     // -ar; 0 = not given
+    int channels = 0;                        // -ac; 0 = not given
+    bool cut = false;                        // -ss or -t given
 };
 
 // What the input's audio stream holds.

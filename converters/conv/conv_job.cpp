@@ -23,8 +23,20 @@ using zmconv::Failure;
 
 namespace {
 
-enum Opt { Input, Start, Length, Overwrite, NoOverwrite, NoVideo, BitRate, Rate, Channels, Codec,
-           Metadata, Ignored };
+enum Opt {
+    Input,
+    Start,
+    Length,
+    Overwrite,
+    NoOverwrite,
+    NoVideo,
+    BitRate,
+    Rate,
+    Channels,
+    Codec,
+    Metadata,
+    Ignored
+};
 
 constexpr std::array<zmconv::OptionSpec, 17> kOptions = {{
     {"i", true, Input},
@@ -194,8 +206,9 @@ Job parse_command_line(std::span<const std::string> args)
                                             + "\" and \"" + cl.positional[1] + "\"");
     job.output = cl.positional.front();
     if (!output_kind_for(job.output))
-        throw ConvError(Failure::Usage, "unsupported output format \"" + job.output
-                                            + "\" (use .mp3 .wma .ogg .wav .flac .ac3 .aac .amr .m4a .opus)");
+        throw ConvError(Failure::Usage,
+                        "unsupported output format \"" + job.output
+                            + "\" (use .mp3 .wma .ogg .wav .flac .ac3 .aac .amr .m4a .opus)");
     if (job.range.length_us == 0)
         throw ConvError(Failure::Usage, "invalid value \"0\" for -t: the length must be positive");
     return job;
@@ -215,8 +228,8 @@ Route route_for(const Job& job, const OutputKind& kind, const AVCodecParameters&
     RouteRequest request;
     request.copyable = kind.copyable;
     request.forced = job.encoder == kCopy;
-    request.encodes_to = codec_of_encoder(job.encoder.empty() || request.forced ? kind.encoder
-                                                                                : job.encoder);
+    request.encodes_to =
+        codec_of_encoder(job.encoder.empty() || request.forced ? kind.encoder : job.encoder);
     request.bit_rate = job.bit_rate;
     request.sample_rate = job.sample_rate;
     request.channels = job.channels;
@@ -275,8 +288,8 @@ void run_copy(const Job& job, zmconv::InputFile& in, int audio, zmconv::OutputFi
     throttle.finish(copy.seconds_done());
 }
 
-void run_encode(const Job& job, zmconv::InputFile& in, int audio,
-                zmconv::OutputFile& out, zmconv::AudioPath& path, const TextSink& progress)
+void run_encode(const Job& job, zmconv::InputFile& in, int audio, zmconv::OutputFile& out,
+                zmconv::AudioPath& path, const TextSink& progress)
 {
     // The output holds this one stream: encoding may overlap reading and decoding. Encoders of
     // tiny frames (Vorbis takes 64 samples) or of any size (PCM, nothing to compute) would
@@ -287,7 +300,8 @@ void run_encode(const Job& job, zmconv::InputFile& in, int audio,
     const AVStream* st = in.context()->streams[audio];
     const int rate = st->codecpar->sample_rate;
     const bool exact_stamps = rate > 0 && av_cmp_q(st->time_base, AVRational{1, rate}) <= 0;
-    if (job.range.start_us > kSeekMarginUs && (exact_stamps || job.range.start_us > kDecodeThroughUs))
+    if (job.range.start_us > kSeekMarginUs
+        && (exact_stamps || job.range.start_us > kDecodeThroughUs))
         in.seek_before(job.range.start_us - kSeekMarginUs);
 
     zmconv::ProgressThrottle throttle(
@@ -349,7 +363,8 @@ void run(const Job& job, const TextSink& progress)
 
     const Route route = route_for(job, *kind, *in.context()->streams[audio]->codecpar);
     if (!route.refusal.empty())
-        throw ConvError(Failure::Usage, "cannot copy the audio into " + job.output + ": " + route.refusal);
+        throw ConvError(Failure::Usage,
+                        "cannot copy the audio into " + job.output + ": " + route.refusal);
 
     zmconv::OutputFile out({job.output, kind->muxer, job.overwrite, job.input});
 

@@ -26,13 +26,13 @@ namespace conv {
 struct Job {
     std::string input;
     std::string output;
-    zmconv::TimeRange range;   // -ss / -t
-    bool overwrite = false;    // -y
+    zmconv::TimeRange range;    // -ss / -t
+    bool overwrite = false;     // -y
     bool copy_metadata = false; // -map_meta_data / -map_metadata
-    std::string encoder;       // -acodec; "" = the format's own, "copy" = copy or fail
-    int64_t bit_rate = 0;      // -ab
-    int sample_rate = 0;       // -ar
-    int channels = 0;          // -ac
+    std::string encoder;        // -acodec; "" = the format's own, "copy" = copy or fail
+    int64_t bit_rate = 0;       // -ab
+    int sample_rate = 0;        // -ar
+    int channels = 0;           // -ac
 };
 
 // One output format, picked by the extension of the output file (case-insensitive).

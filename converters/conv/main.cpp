@@ -31,7 +31,8 @@ constexpr const char* kUsage =
     "                      (also -map_metadata)\n"
     "  --help, --version\n"
     "\n"
-    "Progress on stdout: \"Duration: HH:MM:SS.cc, ...\" once, then \"size=... time=SECONDS.cc ...\"\n"
+    "Progress on stdout: \"Duration: HH:MM:SS.cc, ...\" once, then \"size=... time=SECONDS.cc "
+    "...\"\n"
     "lines. On stderr: one line for an error, \"conv: note: ...\" for a value changed to one the\n"
     "encoder takes, \"conv: warning: ...\" when the input was damaged.\n";
 
@@ -39,8 +40,10 @@ constexpr const char* kUsage =
 
 int main(int argc, char** argv)
 {
-    return zmconv::run_program({"conv", kUsage}, argc, argv, [](const std::vector<std::string>& args) {
-        const conv::Job job = conv::parse_command_line(args);
-        conv::run(job, [](const std::string& text) { zmconv::write_text(STDOUT_FILENO, text); });
-    });
+    return zmconv::run_program(
+        {"conv", kUsage}, argc, argv, [](const std::vector<std::string>& args) {
+            const conv::Job job = conv::parse_command_line(args);
+            conv::run(job,
+                      [](const std::string& text) { zmconv::write_text(STDOUT_FILENO, text); });
+        });
 }

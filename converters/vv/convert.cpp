@@ -81,8 +81,8 @@ void convert(const Options &options, ProgressFile &progress)
     const int audio_index = in.best_stream(AVMEDIA_TYPE_AUDIO);
     in.keep_only(video_index, audio_index);
 
-    zmconv::OutputFile out(zmconv::OutputOptions{options.output, "", options.overwrite,
-                                                 options.input});
+    zmconv::OutputFile out(
+        zmconv::OutputOptions{options.output, "", options.overwrite, options.input});
 
     video.encoder = video_encoder_name(options.video_codec, out.format());
     video.bit_rate = options.video_bit_rate.value_or(0);

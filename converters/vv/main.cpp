@@ -41,10 +41,12 @@ constexpr const char *kUsage =
 
 int main(int argc, char **argv)
 {
-    return zmconv::run_program({"vv", kUsage}, argc, argv, [](const std::vector<std::string> &args) {
-        const vv::Options options = vv::parse_options(args);
-        const std::string folder = vv::executable_folder();
-        vv::ProgressFile progress(vv::progress_file_path(std::getenv("VV_PROGRESS_FILE"), folder));
-        vv::convert(options, progress);
-    });
+    return zmconv::run_program(
+        {"vv", kUsage}, argc, argv, [](const std::vector<std::string> &args) {
+            const vv::Options options = vv::parse_options(args);
+            const std::string folder = vv::executable_folder();
+            vv::ProgressFile progress(
+                vv::progress_file_path(std::getenv("VV_PROGRESS_FILE"), folder));
+            vv::convert(options, progress);
+        });
 }

@@ -20,26 +20,45 @@ using zmconv::Failure;
 
 using zmconv::bad_value;
 
-enum Id { Input, Overwrite, VCodec, ACodec, VBitRate, ABitRate, Size, Rate, Aspect, Preset,
-          Strict, SampleRate, Channels };
+enum Id {
+    Input,
+    Overwrite,
+    VCodec,
+    ACodec,
+    VBitRate,
+    ABitRate,
+    Size,
+    Rate,
+    Aspect,
+    Preset,
+    Strict,
+    SampleRate,
+    Channels
+};
 
 constexpr std::array<zmconv::OptionSpec, 19> kTable{{
-    {"i", true, Input},        {"y", false, Overwrite},    {"vcodec", true, VCodec},
-    {"c:v", true, VCodec},     {"codec:v", true, VCodec},  {"acodec", true, ACodec},
-    {"c:a", true, ACodec},     {"codec:a", true, ACodec},  {"b", true, VBitRate},
-    {"b:v", true, VBitRate},   {"ab", true, ABitRate},     {"b:a", true, ABitRate},
-    {"s", true, Size},         {"r", true, Rate},          {"aspect", true, Aspect},
-    {"fpre", true, Preset},    {"strict", true, Strict},   {"ar", true, SampleRate},
+    {"i", true, Input},      {"y", false, Overwrite},   {"vcodec", true, VCodec},
+    {"c:v", true, VCodec},   {"codec:v", true, VCodec}, {"acodec", true, ACodec},
+    {"c:a", true, ACodec},   {"codec:a", true, ACodec}, {"b", true, VBitRate},
+    {"b:v", true, VBitRate}, {"ab", true, ABitRate},    {"b:a", true, ABitRate},
+    {"s", true, Size},       {"r", true, Rate},         {"aspect", true, Aspect},
+    {"fpre", true, Preset},  {"strict", true, Strict},  {"ar", true, SampleRate},
     {"ac", true, Channels},
 }};
 
 const std::map<std::string, std::string> &strict_values()
 {
     static const std::map<std::string, std::string> values = {
-        {"very", "very"},     {"2", "very"},          {"strict", "strict"},
-        {"1", "strict"},      {"normal", "normal"},   {"0", "normal"},
-        {"unofficial", "unofficial"}, {"-1", "unofficial"},
-        {"experimental", "experimental"}, {"-2", "experimental"},
+        {"very", "very"},
+        {"2", "very"},
+        {"strict", "strict"},
+        {"1", "strict"},
+        {"normal", "normal"},
+        {"0", "normal"},
+        {"unofficial", "unofficial"},
+        {"-1", "unofficial"},
+        {"experimental", "experimental"},
+        {"-2", "experimental"},
     };
     return values;
 }
@@ -53,9 +72,9 @@ std::pair<int, int> parse_frame_size(const std::string &text)
     const bool numeric = !text.empty() && std::isdigit(static_cast<unsigned char>(text[0]));
     const auto x = text.find('x');
     const bool well_formed = !numeric
-        || (x != std::string::npos && x > 0 && x + 1 < text.size()
-            && text.find_first_not_of("0123456789", x + 1) == std::string::npos
-            && text.find_first_not_of("0123456789") == x);
+                             || (x != std::string::npos && x > 0 && x + 1 < text.size()
+                                 && text.find_first_not_of("0123456789", x + 1) == std::string::npos
+                                 && text.find_first_not_of("0123456789") == x);
     if (text.empty() || !well_formed || av_parse_video_size(&w, &h, text.c_str()) < 0 || w <= 0
         || h <= 0)
         bad_value("s", text, "expected a frame size such as 176x144");
@@ -80,8 +99,8 @@ Rational parse_frame_rate(const std::string &text)
 Rational parse_aspect(const std::string &text)
 {
     AVRational ratio{0, 1};
-    if (text.empty() || av_parse_ratio(&ratio, text.c_str(), 255, 0, nullptr) < 0
-        || ratio.num <= 0 || ratio.den <= 0)
+    if (text.empty() || av_parse_ratio(&ratio, text.c_str(), 255, 0, nullptr) < 0 || ratio.num <= 0
+        || ratio.den <= 0)
         bad_value("aspect", text, "expected an aspect ratio such as 4:3");
     const double value = av_q2d(ratio);
     if (value < 0.1 || value > 10.0)
@@ -107,7 +126,9 @@ Options parse_options(const std::vector<std::string> &args)
             o.input = v;
             have_input = true;
             break;
-        case Overwrite: o.overwrite = true; break;
+        case Overwrite:
+            o.overwrite = true;
+            break;
         case VCodec:
             if (v.empty())
                 bad_value(name, v, "expected a video encoder name");
@@ -118,16 +139,24 @@ Options parse_options(const std::vector<std::string> &args)
                 bad_value(name, v, "expected an audio encoder name");
             o.audio_codec = v;
             break;
-        case VBitRate: o.video_bit_rate = zmconv::parse_bit_rate(name, v); break;
-        case ABitRate: o.audio_bit_rate = zmconv::parse_bit_rate(name, v); break;
+        case VBitRate:
+            o.video_bit_rate = zmconv::parse_bit_rate(name, v);
+            break;
+        case ABitRate:
+            o.audio_bit_rate = zmconv::parse_bit_rate(name, v);
+            break;
         case Size: {
             const auto [w, h] = parse_frame_size(v);
             o.width = w;
             o.height = h;
             break;
         }
-        case Rate: o.frame_rate = parse_frame_rate(v); break;
-        case Aspect: o.aspect = parse_aspect(v); break;
+        case Rate:
+            o.frame_rate = parse_frame_rate(v);
+            break;
+        case Aspect:
+            o.aspect = parse_aspect(v);
+            break;
         case Preset:
             if (v.empty())
                 throw ConvError(Failure::Usage, "empty preset file name after -fpre");
@@ -140,8 +169,12 @@ Options parse_options(const std::vector<std::string> &args)
             o.strict = it->second;
             break;
         }
-        case SampleRate: o.sample_rate = zmconv::parse_int(name, v, 1000, 192000); break;
-        case Channels: o.channels = zmconv::parse_int(name, v, 1, 8); break;
+        case SampleRate:
+            o.sample_rate = zmconv::parse_int(name, v, 1000, 192000);
+            break;
+        case Channels:
+            o.channels = zmconv::parse_int(name, v, 1, 8);
+            break;
         }
     }
 

@@ -29,8 +29,8 @@ constexpr std::streamsize kMaxPresetBytes = std::streamsize{64} * 1024;
 
 // Text options that are plain settings. Every other text option may name a file or carry
 // settings past these checks, and is refused.
-constexpr const char *kTextOptions[] = {"preset", "tune",  "profile", "level", "deblock",
-                                        "partitions", "psy-rd", "wpredp", "rc_eq"};
+constexpr const char *kTextOptions[] = {"preset",     "tune",   "profile", "level", "deblock",
+                                        "partitions", "psy-rd", "wpredp",  "rc_eq"};
 
 [[noreturn]] void bad_line(const std::string &name, int line, const std::string &why)
 {
@@ -73,21 +73,26 @@ PresetEntries read_preset_file(const std::string &path)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
-        throw zmconv::ConvError(zmconv::Failure::Input, "cannot read preset file " + path + ": " + std::strerror(errno));
+        throw zmconv::ConvError(zmconv::Failure::Input,
+                                "cannot read preset file " + path + ": " + std::strerror(errno));
     if (!S_ISREG(st.st_mode))
-        throw zmconv::ConvError(zmconv::Failure::Input, "cannot read preset file " + path + ": not a regular file");
+        throw zmconv::ConvError(zmconv::Failure::Input,
+                                "cannot read preset file " + path + ": not a regular file");
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        throw zmconv::ConvError(zmconv::Failure::Input, "cannot read preset file " + path + ": " + std::strerror(errno));
+        throw zmconv::ConvError(zmconv::Failure::Input,
+                                "cannot read preset file " + path + ": " + std::strerror(errno));
     std::string text(static_cast<size_t>(kMaxPresetBytes) + 1, '\0');
     in.read(text.data(), kMaxPresetBytes + 1);
     if (in.bad())
-        throw zmconv::ConvError(zmconv::Failure::Input, "cannot read preset file " + path + ": read error");
+        throw zmconv::ConvError(zmconv::Failure::Input,
+                                "cannot read preset file " + path + ": read error");
     text.resize(static_cast<size_t>(in.gcount()));
     if (static_cast<std::streamsize>(text.size()) > kMaxPresetBytes)
         throw zmconv::ConvError(zmconv::Failure::Input, "preset file " + path + " is too large");
     if (text.find('\0') != std::string::npos)
-        throw zmconv::ConvError(zmconv::Failure::Input, "preset file " + path + " is not a text file");
+        throw zmconv::ConvError(zmconv::Failure::Input,
+                                "preset file " + path + " is not a text file");
     return parse_preset(text, path);
 }
 
@@ -95,8 +100,8 @@ void apply_preset(AVCodecContext *encoder, const PresetEntries &entries, const s
 {
     const std::string codec = encoder->codec ? encoder->codec->name : "video";
     for (const PresetEntry &e : entries) {
-        const AVOption *option = av_opt_find2(encoder, e.key.c_str(), nullptr, 0,
-                                              AV_OPT_SEARCH_CHILDREN, nullptr);
+        const AVOption *option =
+            av_opt_find2(encoder, e.key.c_str(), nullptr, 0, AV_OPT_SEARCH_CHILDREN, nullptr);
         if (!option)
             bad_line(name, e.line, "the encoder " + codec + " has no option '" + e.key + "'");
         if (is_text_option(option)) {
@@ -104,16 +109,20 @@ void apply_preset(AVCodecContext *encoder, const PresetEntries &entries, const s
             for (const char *allowed : kTextOptions)
                 plain = plain || e.key == allowed;
             if (!plain)
-                bad_line(name, e.line, "'" + e.key + "' is not allowed in a preset file (it names "
-                                      "a file or passes settings on unchecked)");
+                bad_line(name, e.line,
+                         "'" + e.key
+                             + "' is not allowed in a preset file (it names "
+                               "a file or passes settings on unchecked)");
         }
         const int ret = av_opt_set(encoder, e.key.c_str(), e.value.c_str(), AV_OPT_SEARCH_CHILDREN);
         if (ret < 0)
-            bad_line(name, e.line, "bad value '" + e.value + "' for '" + e.key + "': "
-                                      + zmconv::av_error_text(ret));
+            bad_line(name, e.line,
+                     "bad value '" + e.value + "' for '" + e.key
+                         + "': " + zmconv::av_error_text(ret));
         if (encoder->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2))
-            bad_line(name, e.line, "two-pass encoding writes a statistics file and is not allowed "
-                                  "in a preset file");
+            bad_line(name, e.line,
+                     "two-pass encoding writes a statistics file and is not allowed "
+                     "in a preset file");
     }
 }
 

@@ -15,7 +15,8 @@ std::string executable_folder();
 // empty, otherwise progress.txt in `folder`; empty (no progress file) when neither is known.
 std::string progress_file_path(const char *named, const std::string &folder);
 
-class ProgressFile final {
+class ProgressFile final
+{
 public:
     using Clock = std::chrono::steady_clock;
 

@@ -45,7 +45,10 @@ AVPixelFormat choose_encoder_format(const AVCodec *codec)
     return codec->pix_fmts[0];
 }
 
-std::string ratio_text(AVRational r) { return std::to_string(r.num) + "/" + std::to_string(r.den); }
+std::string ratio_text(AVRational r)
+{
+    return std::to_string(r.num) + "/" + std::to_string(r.den);
+}
 
 } // namespace
 
@@ -84,7 +87,7 @@ struct VideoPath::Impl {
     AVFilterContext *sink = nullptr;
     zmconv::FramePtr filtered = zmconv::make_frame();
     zmconv::PacketPtr packet = zmconv::make_packet();
-    int64_t start_pts = 0;          // the file's start in the input stream's time base
+    int64_t start_pts = 0; // the file's start in the input stream's time base
     int graph_width = 0, graph_height = 0, graph_format = -1;
     AVRational graph_sar{0, 1};
     int out_width = 0, out_height = 0;
@@ -126,14 +129,14 @@ VideoPath::VideoPath(zmconv::InputFile &in, int stream_index, const VideoSetting
         throw ConvError(Failure::Usage, "'" + settings.encoder + "' is not a video encoder");
     if (!out.can_store(codec->id))
         throw ConvError(Failure::Usage, std::string("the ") + out.format()->name
-                                            + " container cannot hold " + codec->name
-                                            + " video");
+                                            + " container cannot hold " + codec->name + " video");
 
     // A picture the container says to show turned (a phone held upright) is turned upright
     // first, as players and the FFmpeg CLI do; its sides swap for a quarter turn.
     if (const uint8_t *matrix =
             av_stream_get_side_data(d.in_stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
-        double theta = -std::round(av_display_rotation_get(reinterpret_cast<const int32_t *>(matrix)));
+        double theta =
+            -std::round(av_display_rotation_get(reinterpret_cast<const int32_t *>(matrix)));
         theta -= 360 * std::floor(theta / 360 + 0.9 / 360);
         if (std::fabs(theta - 90) < 1.0) {
             d.rotation = "transpose=dir=clock";
@@ -145,9 +148,9 @@ VideoPath::VideoPath(zmconv::InputFile &in, int stream_index, const VideoSetting
             d.swap_sides = true;
         }
     }
-    std::tie(d.out_width, d.out_height) =
-        d.swap_sides ? output_size(settings, par->height, par->width)
-                    : output_size(settings, par->width, par->height);
+    std::tie(d.out_width, d.out_height) = d.swap_sides
+                                              ? output_size(settings, par->height, par->width)
+                                              : output_size(settings, par->width, par->height);
     if (d.out_width < 2 || d.out_height < 2)
         throw ConvError(Failure::Input, "the input's video frame is too small");
     if (codec->id == AV_CODEC_ID_H263 && !is_h263_size(d.out_width, d.out_height))
@@ -172,12 +175,13 @@ VideoPath::VideoPath(zmconv::InputFile &in, int stream_index, const VideoSetting
             in_rate = d.in_stream->r_frame_rate;
         if (in_rate.num <= 0 || in_rate.den <= 0)
             in_rate = AVRational{25, 1};
-        d.input_frame_ticks = std::max<int64_t>(
-            1, av_rescale_q(1, av_inv_q(in_rate), d.in_stream->time_base));
+        d.input_frame_ticks =
+            std::max<int64_t>(1, av_rescale_q(1, av_inv_q(in_rate), d.in_stream->time_base));
     }
     // Gaps in the picture up to this long are kept (the last picture repeats, as the sound fills
     // the same gap with silence); longer jumps of the timestamps are not followed.
-    d.max_jump_ticks = av_rescale_q(zmconv::kMaxGapSeconds, AVRational{1, 1}, d.in_stream->time_base);
+    d.max_jump_ticks =
+        av_rescale_q(zmconv::kMaxGapSeconds, AVRational{1, 1}, d.in_stream->time_base);
     rate = limit_frame_rate(rate);
     d.frame_rate = AVRational{rate.num, rate.den};
     d.aspect = settings.aspect;
@@ -189,7 +193,7 @@ VideoPath::VideoPath(zmconv::InputFile &in, int stream_index, const VideoSetting
     if (d.container_sar.num <= 0 || d.container_sar.den <= 0)
         d.container_sar = AVRational{0, 1};
     build_graph(par->width, par->height, par->format,
-               d.container_sar.num > 0 ? d.container_sar : par->sample_aspect_ratio);
+                d.container_sar.num > 0 ? d.container_sar : par->sample_aspect_ratio);
 
     d.encoder.reset(avcodec_alloc_context3(codec));
     if (!d.encoder)
@@ -216,12 +220,12 @@ VideoPath::VideoPath(zmconv::InputFile &in, int stream_index, const VideoSetting
     const int opened = avcodec_open2(enc, codec, nullptr);
     if (opened < 0) {
         std::string detail = zmconv::take_library_message();
-        throw ConvError(Failure::Codec,
-                        std::string("cannot open the video encoder ") + codec->name + " for "
-                            + std::to_string(d.out_width) + "x" + std::to_string(d.out_height)
-                            + " at " + ratio_text(d.frame_rate) + " fps: "
-                            + zmconv::av_error_text(opened)
-                            + (detail.empty() ? "" : " (" + detail + ")"));
+        throw ConvError(Failure::Codec, std::string("cannot open the video encoder ") + codec->name
+                                            + " for " + std::to_string(d.out_width) + "x"
+                                            + std::to_string(d.out_height) + " at "
+                                            + ratio_text(d.frame_rate)
+                                            + " fps: " + zmconv::av_error_text(opened)
+                                            + (detail.empty() ? "" : " (" + detail + ")"));
     }
 
     d.out_stream = out.add_stream();
@@ -251,8 +255,8 @@ void VideoPath::build_graph(int width, int height, int format, AVRational sar)
     check(avfilter_graph_create_filter(&d.source, avfilter_get_by_name("buffer"), "in", args,
                                        nullptr, d.graph.get()),
           Failure::Codec, "cannot create the video filter source");
-    check(avfilter_graph_create_filter(&d.sink, avfilter_get_by_name("buffersink"), "out",
-                                       nullptr, nullptr, d.graph.get()),
+    check(avfilter_graph_create_filter(&d.sink, avfilter_get_by_name("buffersink"), "out", nullptr,
+                                       nullptr, d.graph.get()),
           Failure::Codec, "cannot create the video filter sink");
 
     // Rate first: frames the rate change drops are never scaled.
@@ -265,8 +269,8 @@ void VideoPath::build_graph(int width, int height, int format, AVRational sar)
         chain += ",scale=w=" + std::to_string(d.out_width) + ":h=" + std::to_string(d.out_height)
                  + ":flags=bicubic";
     if (d.aspect)
-        chain += ",setdar=dar=" + std::to_string(d.aspect->num) + "/"
-                 + std::to_string(d.aspect->den);
+        chain +=
+            ",setdar=dar=" + std::to_string(d.aspect->num) + "/" + std::to_string(d.aspect->den);
     chain += std::string(",format=pix_fmts=") + av_get_pix_fmt_name(d.encoder_format);
 
     InOutPtr outputs(avfilter_inout_alloc());
@@ -292,7 +296,10 @@ void VideoPath::build_graph(int width, int height, int format, AVRational sar)
     d.graph_sar = sar;
 }
 
-const zmconv::Decoder &VideoPath::decoder() const { return *m_impl->decoder; }
+const zmconv::Decoder &VideoPath::decoder() const
+{
+    return *m_impl->decoder;
+}
 
 void VideoPath::send_packet(const AVPacket *pkt)
 {
@@ -336,8 +343,8 @@ void VideoPath::filter_frame(AVFrame *frame)
     const int64_t duration = zmconv::frame_duration(frame);
     const int64_t end = frame->pts + (duration > 0 ? duration : d.input_frame_ticks);
     d.end_pts = d.end_pts == AV_NOPTS_VALUE ? end : std::max(d.end_pts, end);
-    check(av_buffersrc_add_frame_flags(d.source, frame, AV_BUFFERSRC_FLAG_KEEP_REF),
-          Failure::Codec, "cannot filter a video frame");
+    check(av_buffersrc_add_frame_flags(d.source, frame, AV_BUFFERSRC_FLAG_KEEP_REF), Failure::Codec,
+          "cannot filter a video frame");
     pull_filtered();
 }
 
@@ -397,10 +404,10 @@ void VideoPath::finish()
     pull_filtered();
     if (m_frames_encoded == 0) {
         const int64_t damaged = d.decoder->damaged();
-        throw ConvError(Failure::Input, damaged > 0 ? "no video frame could be decoded from the input: "
-                                                          + std::to_string(damaged)
-                                                          + " damaged packets"
-                                                    : "no video frame could be decoded from the input");
+        throw ConvError(Failure::Input, damaged > 0
+                                            ? "no video frame could be decoded from the input: "
+                                                  + std::to_string(damaged) + " damaged packets"
+                                            : "no video frame could be decoded from the input");
     }
     encode(nullptr);
 }

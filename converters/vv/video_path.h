@@ -21,15 +21,15 @@
 namespace vv {
 
 struct VideoSettings {
-    std::string encoder;             // FFmpeg encoder name, e.g. "mpeg4", "libx264"
-    long long bit_rate = 0;          // bits/s; 0 = the encoder's default
-    int width = 0;                   // 0 = the input's (made even)
+    std::string encoder;    // FFmpeg encoder name, e.g. "mpeg4", "libx264"
+    long long bit_rate = 0; // bits/s; 0 = the encoder's default
+    int width = 0;          // 0 = the input's (made even)
     int height = 0;
-    Rational frame_rate;             // num 0 = the input's
-    std::optional<Rational> aspect;  // display aspect; unset = keep the picture's
-    PresetEntries preset;            // encoder options (from -fpre)
-    std::string preset_name;         // file name for messages
-    std::string strict;              // "-strict" value, empty = default
+    Rational frame_rate;            // num 0 = the input's
+    std::optional<Rational> aspect; // display aspect; unset = keep the picture's
+    PresetEntries preset;           // encoder options (from -fpre)
+    std::string preset_name;        // file name for messages
+    std::string strict;             // "-strict" value, empty = default
 };
 
 // Frame sizes the H.263 (1996) encoder can code.
@@ -39,7 +39,8 @@ Rational limit_frame_rate(Rational rate);
 // The frame size to encode: the requested one, else the input's rounded down to even numbers.
 std::pair<int, int> output_size(const VideoSettings &settings, int in_width, int in_height);
 
-class VideoPath final {
+class VideoPath final
+{
 public:
     // Opens the decoder, builds the filter graph and opens the encoder and its output stream.
     // Call before out.write_header(). Throws zmconv::ConvError.

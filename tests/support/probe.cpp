@@ -92,7 +92,9 @@ Probe probe(const QString &path, bool countFrames)
         s.duration = number(o.value("duration"));
         s.startTime = number(o.value("start_time"));
         s.bitRate = o.value("bit_rate").toString().toLongLong();
-        s.frames = (countFrames ? o.value("nb_read_frames") : o.value("nb_frames")).toString().toLongLong();
+        s.frames = (countFrames ? o.value("nb_read_frames") : o.value("nb_frames"))
+                       .toString()
+                       .toLongLong();
         s.frameRate = rate(o.value("avg_frame_rate").toString());
         s.displayAspect = rate(o.value("display_aspect_ratio").toString().replace(':', '/'));
         s.attachedPic = o.value("disposition").toObject().value("attached_pic").toInt() == 1;

@@ -19,11 +19,11 @@ struct StreamInfo {
     int channels = 0;
     int width = 0;
     int height = 0;
-    double duration = 0;  // seconds; 0 when the stream does not say
-    double startTime = 0; // seconds; 0 when the stream does not say
-    qint64 bitRate = 0;   // bits per second; 0 when the stream does not say
-    qint64 frames = 0;    // counted frames when asked for, else the stored count
-    double frameRate = 0; // average frame rate
+    double duration = 0;      // seconds; 0 when the stream does not say
+    double startTime = 0;     // seconds; 0 when the stream does not say
+    qint64 bitRate = 0;       // bits per second; 0 when the stream does not say
+    qint64 frames = 0;        // counted frames when asked for, else the stored count
+    double frameRate = 0;     // average frame rate
     double displayAspect = 0; // width / height as shown; 0 when the stream does not say
     bool attachedPic = false;
     QMap<QString, QString> tags; // keys lower case

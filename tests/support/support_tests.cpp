@@ -104,9 +104,10 @@ TEST(Media, CoverPicturesAndTagsAreSeen)
     ASSERT_TRUE(makeMedia(cover, {"-f", "lavfi", "-i", "color=red:size=64x64", "-frames:v", "1"}));
     const QString song = dir.filePath("song.mp3");
     // clipArgs ends with output options, so further inputs go first.
-    ASSERT_TRUE(makeMedia(song, QStringList{"-i", cover} + clipArgs(1, false, true) + QStringList{
-        "-map", "1:a", "-map", "0:v", "-c:v", "png", "-disposition:v", "attached_pic",
-        "-metadata", "Title=Song"}));
+    ASSERT_TRUE(makeMedia(song, QStringList{"-i", cover} + clipArgs(1, false, true)
+                                    + QStringList{"-map", "1:a", "-map", "0:v", "-c:v", "png",
+                                                  "-disposition:v", "attached_pic", "-metadata",
+                                                  "Title=Song"}));
     const Probe p = probe(song);
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.count("video"), 1);
@@ -120,10 +121,16 @@ TEST(Media, StreamDetailsAreRead)
     QTemporaryDir dir;
     // H.264 shown at 4:3 although stored at 16:9, with MP2 sound starting half a second late.
     const QString mkv = dir.filePath("late.mkv");
-    ASSERT_TRUE(makeMedia(mkv, {"-f", "lavfi", "-i", "testsrc2=size=320x180:rate=25:duration=1",
-                                "-itsoffset", "0.5", "-f", "lavfi", "-i", "sine=duration=1",
-                                "-c:v", "libx264", "-profile:v", "baseline", "-aspect", "4:3",
-                                "-c:a", "mp2", "-b:a", "128k"}));
+    ASSERT_TRUE(makeMedia(mkv, {"-f",         "lavfi",
+                                "-i",         "testsrc2=size=320x180:rate=25:duration=1",
+                                "-itsoffset", "0.5",
+                                "-f",         "lavfi",
+                                "-i",         "sine=duration=1",
+                                "-c:v",       "libx264",
+                                "-profile:v", "baseline",
+                                "-aspect",    "4:3",
+                                "-c:a",       "mp2",
+                                "-b:a",       "128k"}));
     const Probe p = probe(mkv);
     ASSERT_TRUE(p.ok && p.video() && p.audio());
     EXPECT_EQ(p.video()->profile, "Constrained Baseline");
@@ -134,7 +141,8 @@ TEST(Media, StreamDetailsAreRead)
     EXPECT_EQ(p.audio()->displayAspect, 0);
 
     const QString avi = dir.filePath("tagged.avi");
-    ASSERT_TRUE(makeMedia(avi, clipArgs(1, true, false) + QStringList{"-c:v", "mpeg4", "-vtag", "xvid"}));
+    ASSERT_TRUE(
+        makeMedia(avi, clipArgs(1, true, false) + QStringList{"-c:v", "mpeg4", "-vtag", "xvid"}));
     const Probe tagged = probe(avi);
     ASSERT_TRUE(tagged.video());
     EXPECT_EQ(tagged.video()->codecTag, "xvid");

@@ -14,8 +14,7 @@
 
 #include <memory>
 
-inline vidrune::CvideoDlg::Options QuickDialogOptions(FakeAppFolder &app,
-                                                      ScriptedPrompts &prompts,
+inline vidrune::CvideoDlg::Options QuickDialogOptions(FakeAppFolder &app, ScriptedPrompts &prompts,
                                                       bool browser = false)
 {
     vidrune::CvideoDlg::Options o;

@@ -37,10 +37,10 @@ void Walk(QAccessibleInterface *iface, QList<QAccessibleInterface *> &out)
 // The roles of controls that act (pressed, chosen, typed into, selected in).
 const std::set<QAccessible::Role> &ActingRoles()
 {
-    static const std::set<QAccessible::Role> roles{
-        QAccessible::PushButton, QAccessible::ComboBox, QAccessible::EditableText,
-        QAccessible::Table,      QAccessible::List,     QAccessible::CheckBox,
-        QAccessible::RadioButton};
+    static const std::set<QAccessible::Role> roles{QAccessible::PushButton,   QAccessible::ComboBox,
+                                                   QAccessible::EditableText, QAccessible::Table,
+                                                   QAccessible::List,         QAccessible::CheckBox,
+                                                   QAccessible::RadioButton};
     return roles;
 }
 
@@ -98,7 +98,6 @@ protected:
         }
         return visited;
     }
-
 };
 
 } // namespace
@@ -212,8 +211,8 @@ TEST_F(AccessTest, FocusMarkShowsWhereTheKeyboardIs)
     };
     auto isAccent = [](const QColor &c) {
         return std::abs(c.red() - FocusMark::Accent.red()) < 40
-            && std::abs(c.green() - FocusMark::Accent.green()) < 40
-            && std::abs(c.blue() - FocusMark::Accent.blue()) < 40;
+               && std::abs(c.green() - FocusMark::Accent.green()) < 40
+               && std::abs(c.blue() - FocusMark::Accent.blue()) < 40;
     };
     for (int id : {1023, 1019, 1000, 1001}) {
         Walk(1);
@@ -221,8 +220,8 @@ TEST_F(AccessTest, FocusMarkShowsWhereTheKeyboardIs)
         ASSERT_EQ(QApplication::focusWidget(), control) << id;
         EXPECT_EQ(mark->Target(), control) << id;
         EXPECT_TRUE(mark->geometry().contains(control->geometry())) << id;
-        EXPECT_TRUE(isAccent(ringPixel(control))) << id << ": the ring is not drawn, "
-                                                  << ringPixel(control).name().toStdString();
+        EXPECT_TRUE(isAccent(ringPixel(control)))
+            << id << ": the ring is not drawn, " << ringPixel(control).name().toStdString();
     }
     // A mouse press puts the dialog back as drawn; the keyboard brings the mark back.
     QWidget *control = dlg->Control(1001);
@@ -248,7 +247,8 @@ TEST_F(AccessTest, EnterAndSpacePressTheFocusedButton)
         {Qt::Key_Return, 1006, {}, 1}, // empty list: "请添加要转换的视频"
         {Qt::Key_Space, 1006, {}, 2},
     };
-    prompts.filesToOpen << "/v/a.avi" << "/v/b.avi";
+    prompts.filesToOpen << "/v/a.avi"
+                        << "/v/b.avi";
     for (const Row &r : rows) {
         Button(r.button)->setFocus(Qt::TabFocusReason);
         QTest::keyClick(Button(r.button), r.key);

@@ -62,10 +62,13 @@ TEST(VideoProgram, CommandLineAnswersAndReportsWhatItSkips)
         ASSERT_TRUE(p.waitForStarted()) << r.args.join(' ');
         QByteArray err;
         if (r.exitCode < 0) {
-            ASSERT_TRUE(testsupport::waitFor([&] {
-                err += p.readAllStandardError();
-                return QString::fromUtf8(err).contains(r.err) || p.state() == QProcess::NotRunning;
-            }, 30000));
+            ASSERT_TRUE(testsupport::waitFor(
+                [&] {
+                    err += p.readAllStandardError();
+                    return QString::fromUtf8(err).contains(r.err)
+                           || p.state() == QProcess::NotRunning;
+                },
+                30000));
             EXPECT_EQ(p.state(), QProcess::Running) << "the dialog opens all the same";
             p.terminate();
             p.waitForFinished();

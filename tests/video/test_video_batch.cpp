@@ -212,8 +212,7 @@ TEST_F(BatchTest, FailedConversionsShowFailureAndAreCounted)
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(list.Status(i), QString::fromUtf8(rows[i].status)) << rows[i].name;
         EXPECT_EQ(list.Detail(i), QString::fromUtf8(rows[i].detail)) << rows[i].name;
-        EXPECT_EQ(list.data(list.index(i, FileListModel::StatusColumn), Qt::ToolTipRole)
-                      .toString(),
+        EXPECT_EQ(list.data(list.index(i, FileListModel::StatusColumn), Qt::ToolTipRole).toString(),
                   QString::fromUtf8(*rows[i].detail ? rows[i].detail : rows[i].status))
             << rows[i].name;
     }
@@ -227,13 +226,13 @@ TEST_F(BatchTest, MissingOutputFolderIsMadeOrNothingIsConverted)
 {
     ASSERT_TRUE(Touch(app.File("plain"), "a file, not a folder"));
     struct Row {
-        QString folder;   // relative to the app folder
+        QString folder; // relative to the app folder
         bool creatable;
     };
     const QList<Row> rows{
         {"new/nested folder 输出", true},
-        {"plain/sub", false},  // below a regular file
-        {"plain", false},      // a regular file itself
+        {"plain/sub", false}, // below a regular file
+        {"plain", false},     // a regular file itself
     };
     Add({"b.flv", "a.flv"});
     for (const Row &r : rows) {
@@ -302,8 +301,13 @@ TEST_F(BatchTest, OutputNamesOfTheBatch)
         {"mp4", "v/clip.mp4", "v", {}, {}, "v/新clip.mp4", 0},
         {"mp4", "in/clip.mp4", "out", {"out/clip.mp4"}, {false}, "out/重命名clip.mp4", 1},
         {"mp4", "in/clip.mp4", "out", {"out/clip.mp4"}, {true}, "out/clip.mp4", 1},
-        {"mp4", "in/clip.mp4", "out", {"out/clip.mp4", "out/重命名clip.mp4"}, {false},
-         "out/重命名clip (2).mp4", 1},
+        {"mp4",
+         "in/clip.mp4",
+         "out",
+         {"out/clip.mp4", "out/重命名clip.mp4"},
+         {false},
+         "out/重命名clip (2).mp4",
+         1},
         {"avi", "v1.0/clip", "out", {}, {}, "out/clip.avi", 0},
         {"flv", "v1.0/clip.avi", "out/", {}, {}, "out/clip.flv", 0},
     };
@@ -330,9 +334,8 @@ TEST_F(BatchTest, OutputNamesOfTheBatch)
         ASSERT_EQ(p.questions.size(), r.questions) << where;
         if (r.questions) {
             const QString base = r.input.section('/', -1).section('.', 0, 0);
-            EXPECT_EQ(p.questions[0].text,
-                      QStringLiteral("输出目录%1中，已经有%2.%3，是否要覆盖？")
-                          .arg(fresh.File(r.folder), base, s.Extension()));
+            EXPECT_EQ(p.questions[0].text, QStringLiteral("输出目录%1中，已经有%2.%3，是否要覆盖？")
+                                               .arg(fresh.File(r.folder), base, s.Extension()));
             EXPECT_EQ(p.questions[0].caption, "提示");
         }
         EXPECT_EQ(files.Status(0), "已完成") << where;
@@ -359,11 +362,15 @@ TEST_F(BatchTest, SameBaseNameInOneBatchNeverReplacesThisBatchsOutput)
         // A numbered name avoids only this batch's names; a file of an earlier run with that
         // name is asked about like any other.
         {{"clip (2).3gp"}, {true}, {"clip (2).3gp"}, {"clip.3gp", "clip (2).3gp", "clip (3).3gp"}},
-        {{"clip (2).3gp"}, {false, true}, {"clip (2).3gp", "clip (2).3gp"},
+        {{"clip (2).3gp"},
+         {false, true},
+         {"clip (2).3gp", "clip (2).3gp"},
          {"clip.3gp", "重命名clip (2).3gp", "clip (2).3gp"}},
         // Declined for the first file; the second meets the same earlier file and is asked
         // again (that file is not this batch's).
-        {{"clip.3gp", "重命名clip.3gp"}, {false, true}, {"clip.3gp", "clip.3gp"},
+        {{"clip.3gp", "重命名clip.3gp"},
+         {false, true},
+         {"clip.3gp", "clip.3gp"},
          {"重命名clip (2).3gp", "clip.3gp", "clip (2).3gp"}},
     };
     const QStringList inputs{"in/a/clip.avi", "in/b/clip.flv", "in/c/clip.mp4"};
@@ -439,9 +446,9 @@ TEST_F(BatchTest, ProgressValuesMoveTheBarForwardOnly)
         const char *status;
         int bar;
     } steps[] = {
-        {"0", "0%", 0},       {"5", "0%", 5},       {"500", "50%", 500}, {"300", "30%", 500},
-        {"1001", "--%", 500}, {"-5", "--%", 500},   {"", "0%", 500},     {"999", "99%", 999},
-        {"1000", "100%", 1000},
+        {"0", "0%", 0},      {"5", "0%", 5},       {"500", "50%", 500},
+        {"300", "30%", 500}, {"1001", "--%", 500}, {"-5", "--%", 500},
+        {"", "0%", 500},     {"999", "99%", 999},  {"1000", "100%", 1000},
     };
     for (const Step &s : steps) {
         ASSERT_TRUE(Touch(app.Progress(), s.content));
@@ -518,8 +525,10 @@ TEST_F(BatchTest, StopDuringTheOverwriteQuestionStartsNothing)
 TEST_F(BatchTest, AudioChoicesAtConvertTime)
 {
     ChooseFormat("3gpp2");
-    settings.Select(SampleRateList, static_cast<int>(settings.List(SampleRateList).entries.indexOf("22050 Hz")));
-    settings.Select(AudioCodecList, static_cast<int>(settings.List(AudioCodecList).entries.indexOf("AAC")));
+    settings.Select(SampleRateList,
+                    static_cast<int>(settings.List(SampleRateList).entries.indexOf("22050 Hz")));
+    settings.Select(AudioCodecList,
+                    static_cast<int>(settings.List(AudioCodecList).entries.indexOf("AAC")));
     Add({"a.flv"});
     VideoBatch &b = MakeBatch();
     ASSERT_TRUE(b.Start(Out()));
@@ -567,8 +576,10 @@ TEST_F(BatchTest, StopMidFileEndsTheConverterAndKeepsTheRestWaiting)
         QObject::connect(&b, &VideoBatch::stoppingChanged, [&](bool v) { stopping << v; });
         QObject::connect(&b, &VideoBatch::stopped, [&] { ++stoppedSignals; });
         ASSERT_TRUE(b.Start(fresh.File("out")));
-        ASSERT_TRUE(testsupport::waitFor([&] { return b.CurrentIndex() == 1 && b.CurrentPid() > 0; }));
-        ASSERT_TRUE(testsupport::waitFor([&] { return ReadAll(fresh.Progress()) == "100"; })) << where;
+        ASSERT_TRUE(
+            testsupport::waitFor([&] { return b.CurrentIndex() == 1 && b.CurrentPid() > 0; }));
+        ASSERT_TRUE(testsupport::waitFor([&] { return ReadAll(fresh.Progress()) == "100"; }))
+            << where;
         const pid_t pid = b.CurrentPid();
         ASSERT_TRUE(ProcessExists(pid));
 
@@ -633,7 +644,7 @@ TEST_F(BatchTest, EventLoopKeepsTurningThroughPausesAndAStubbornStop)
     ASSERT_TRUE(testsupport::waitFor(
         [&] {
             return b.CurrentIndex() == 3 && b.BarValue() != 1000 && ReadAll(app.Progress()) == "100"
-                && list.Status(2) == "已完成";
+                   && list.Status(2) == "已完成";
         },
         30000));
     EXPECT_EQ(Statuses().mid(0, 3), (QStringList{"已完成", "已完成", "已完成"}));
@@ -656,7 +667,8 @@ TEST_F(BatchTest, PauseBetweenFilesHoldsTheBarAndTheTick)
     Add({"b.flv", "a.flv"});
     VideoBatch &b = MakeBatch(3600 * 1000, 1500);
     ASSERT_TRUE(b.Start(Out()));
-    ASSERT_TRUE(testsupport::waitFor([&] { return app.Calls().size() == 1 && ReadAll(app.Progress()) == "1000"; }));
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] { return app.Calls().size() == 1 && ReadAll(app.Progress()) == "1000"; }));
     ASSERT_TRUE(testsupport::waitFor([&] {
         b.OnTimer();
         return b.CurrentIndex() == 1;
@@ -692,7 +704,8 @@ TEST_F(BatchTest, EachFileHasALogWithTheConvertersWords)
     EXPECT_EQ(list.Log(1), folder + "/02 ok.flv.log");
     const QString failed = QString::fromUtf8(ReadAll(list.Log(0)));
     for (const QString &part :
-         {"输入：" + In("fail.flv"), "输出：" + Out() + "/fail.3gp", "命令行：" + b.CommandLineOf(0),
+         {"输入：" + In("fail.flv"), "输出：" + Out() + "/fail.3gp",
+          "命令行：" + b.CommandLineOf(0),
           QString("vv: warning: damaged packet skipped\nvv: input is not a media file\n"),
           QString("结果：失败：input is not a media file\n")}) {
         EXPECT_TRUE(failed.contains(part)) << part << " missing in " << failed;
@@ -730,13 +743,16 @@ TEST_F(BatchTest, NumberingAcrossRunsReplacesInsteadOfPilingUp)
         QStringList asked;
         for (const auto &q : prompts.questions)
             asked << q.text;
-        const QStringList expected = run == 0
-            ? QStringList()
-            : QStringList{QStringLiteral("输出目录%1中，已经有clip.3gp，是否要覆盖？").arg(Out()),
-                          QStringLiteral("输出目录%1中，已经有clip (2).3gp，是否要覆盖？").arg(Out())};
+        const QStringList expected =
+            run == 0
+                ? QStringList()
+                : QStringList{
+                    QStringLiteral("输出目录%1中，已经有clip.3gp，是否要覆盖？").arg(Out()),
+                    QStringLiteral("输出目录%1中，已经有clip (2).3gp，是否要覆盖？").arg(Out())};
         EXPECT_EQ(asked, expected) << "run " << run;
     }
     EXPECT_EQ(QDir(Out()).entryList(QDir::Files | QDir::Hidden),
               (QStringList{"clip (2).3gp", "clip.3gp"}));
-    EXPECT_EQ(ReadAll(Out() + "/clip (2).3gp"), "fake output of " + In("b/clip.flv").toUtf8() + "\n");
+    EXPECT_EQ(ReadAll(Out() + "/clip (2).3gp"),
+              "fake output of " + In("b/clip.flv").toUtf8() + "\n");
 }

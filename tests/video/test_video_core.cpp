@@ -92,8 +92,9 @@ protected:
 
     std::string Line(const QString &input, const QString &output)
     {
-        OptionSlots o{"-vcodec h263", "-b 256k", "-s 176x144 ", "-r 14.985",
-                      "-acodec libopencore_amrnb", "-ar 8000", "-ab 12.2k", "-ac 1"};
+        OptionSlots o{
+            "-vcodec h263", "-b 256k",   "-s 176x144 ", "-r 14.985", "-acodec libopencore_amrnb",
+            "-ar 8000",     "-ab 12.2k", "-ac 1"};
         return ConverterCommand::Build(input, o, output).toStdString();
     }
     static bool WaitFinished(MirelFFmpeg &runner, int ms = 10000)
@@ -136,7 +137,8 @@ TEST_F(RunnerTest, AFinishedRunnerHasNothingLeftToEndOrWaitFor)
     // wait; once its thread is gone there is no poll either.
     EXPECT_FALSE(runner->Terminate());
     EXPECT_FALSE(runner->Kill());
-    ASSERT_TRUE(testsupport::waitFor([&] { return runner->ThreadState() == MirelThread::Stopped; }));
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return runner->ThreadState() == MirelThread::Stopped; }));
     EXPECT_FALSE(runner->StopAndWait()) << "a stopped worker needs no poll";
     EXPECT_EQ(runner->Result().outcome, RunOutcome::Succeeded) << "a late ask changes nothing";
     delete runner;
@@ -241,8 +243,8 @@ TEST_F(RunnerTest, ConverterThatCannotBeStarted)
         EXPECT_NE(runner.Result().error, 0);
         EXPECT_EQ(runner.Pid(), 0);
         // The only trace of the failure: one line on standard output with the error code.
-        EXPECT_EQ(printed, "CreateProcess failed (" + std::to_string(runner.Result().error)
-                               + ").\n")
+        EXPECT_EQ(printed,
+                  "CreateProcess failed (" + std::to_string(runner.Result().error) + ").\n")
             << program;
     }
 }
@@ -299,9 +301,10 @@ TEST_F(RunnerTest, ArgumentsReachTheConverterWhole)
     ASSERT_TRUE(WaitFinished(runner));
     EXPECT_EQ(runner.Result().outcome, RunOutcome::Succeeded);
     const QStringList args = app.LastArgs();
-    const QStringList expected{"vv", "-i", in, "-y", "-vcodec", "h263", "-b", "256k", "-s",
-                               "176x144", "-r", "14.985", "-acodec", "libopencore_amrnb",
-                               "-ar", "8000", "-ab", "12.2k", "-ac", "1", out};
+    const QStringList expected{
+        "vv",   "-i",   in,        "-y",    "-vcodec", "h263",    "-b",
+        "256k", "-s",   "176x144", "-r",    "14.985",  "-acodec", "libopencore_amrnb",
+        "-ar",  "8000", "-ab",     "12.2k", "-ac",     "1",       out};
     EXPECT_EQ(args, expected);
     EXPECT_TRUE(QFile::exists(out));
 }
@@ -369,12 +372,12 @@ TEST(ConverterProgress, ResetWritesASingleZero)
 TEST(ConverterCommand, QuotedPathsSplitBackToTheSamePaths)
 {
     const QStringList paths{
-        "/plain/a.flv",       "/with blank/a b.flv", "/quote\"inside/a.flv",
-        "/ends with quote\"", "\"starts/with.flv",   "/tab\tand\"\"two.flv",
-        "/中文/视频.flv",      "/shell/$(x);&|<>*.flv",
+        "/plain/a.flv",       "/with blank/a b.flv",   "/quote\"inside/a.flv",
+        "/ends with quote\"", "\"starts/with.flv",     "/tab\tand\"\"two.flv",
+        "/中文/视频.flv",     "/shell/$(x);&|<>*.flv",
     };
-    const OptionSlots o{"-vcodec  mpeg4", "-b 512k", "-s 320x240 ", "-r 23.976",
-                        "-acodec mp2", "-ar 22050", "-ab 128k", "-ac 2"};
+    const OptionSlots o{"-vcodec  mpeg4", "-b 512k",   "-s 320x240 ", "-r 23.976",
+                        "-acodec mp2",    "-ar 22050", "-ab 128k",    "-ac 2"};
     for (const QString &p : paths) {
         const QString line = ConverterCommand::Build(p, o, p + ".avi");
         const QStringList args = QProcess::splitCommand(line);
@@ -394,8 +397,8 @@ TEST(ConverterCommand, FitsBothBuffers)
     } cases[] = {
         {QString(1023, 'a'), true},
         {QString(1024, 'a'), false},
-        {QString(666, QChar(0x4e2d)), true},   // 1998 bytes in UTF-8
-        {QString(667, QChar(0x4e2d)), false},  // 2001 bytes
+        {QString(666, QChar(0x4e2d)), true},  // 1998 bytes in UTF-8
+        {QString(667, QChar(0x4e2d)), false}, // 2001 bytes
     };
     for (const Case &c : cases)
         EXPECT_EQ(ConverterCommand::Fits(c.line), c.fits) << c.line.size();
@@ -406,11 +409,12 @@ TEST_F(RunnerTest, StopperEndsRunnersWithoutWaitingOnTheCaller)
     struct Case {
         const char *input;
         RunOutcome outcome;
-        int code;           // exit code or signal
+        int code; // exit code or signal
         const char *lastLine;
-        bool term;          // SIGTERM arrived
+        bool term; // SIGTERM arrived
     } cases[] = {
-        {"hang.flv", RunOutcome::Failed, 6, "vv: interrupted, the partial output was removed", true},
+        {"hang.flv", RunOutcome::Failed, 6, "vv: interrupted, the partial output was removed",
+         true},
         {"stubborn.flv", RunOutcome::Killed, SIGKILL, "", true},
     };
     for (const Case &c : cases) {
@@ -420,7 +424,8 @@ TEST_F(RunnerTest, StopperEndsRunnersWithoutWaitingOnTheCaller)
         ASSERT_TRUE(Touch(in));
         auto runner = std::make_unique<MirelFFmpeg>(Line(in, fresh.File("o.3gp")),
                                                     fresh.Converter().toStdString());
-        ASSERT_TRUE(testsupport::waitFor([&] { return ReadAll(fresh.Progress()) == "100"; })) << c.input;
+        ASSERT_TRUE(testsupport::waitFor([&] { return ReadAll(fresh.Progress()) == "100"; }))
+            << c.input;
         const pid_t pid = runner->Pid();
         RunnerStopper stopper(nullptr, 300ms);
         std::optional<RunResult> result;
@@ -443,9 +448,10 @@ TEST_F(RunnerTest, StopperDisposesOfAFinishedRunnerAtOnce)
 {
     const QString in = app.File("ok.flv");
     ASSERT_TRUE(Touch(in));
-    auto runner = std::make_unique<MirelFFmpeg>(Line(in, app.File("ok.3gp")),
-                                                app.Converter().toStdString());
-    ASSERT_TRUE(testsupport::waitFor([&] { return runner->ThreadState() == MirelThread::Stopped; }));
+    auto runner =
+        std::make_unique<MirelFFmpeg>(Line(in, app.File("ok.3gp")), app.Converter().toStdString());
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return runner->ThreadState() == MirelThread::Stopped; }));
     RunnerStopper stopper;
     std::optional<RunResult> result;
     stopper.Retire(std::move(runner), [&](const RunResult &r) { result = r; });

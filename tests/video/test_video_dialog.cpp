@@ -48,7 +48,6 @@ protected:
             s << dlg->FileList().Status(i);
         return s;
     }
-
 };
 
 } // namespace
@@ -62,28 +61,17 @@ TEST_F(DialogTest, TemplateControlsSitWhereTheUnitsPutThem)
         const char *text; // buttons only
         QRect rect;
     } rows[] = {
-        {1023, nullptr, {72, 4, 58, 21}},
-        {1026, nullptr, {7, 30, 782, 80}},
-        {1019, nullptr, {14, 156, 368, 178}},
-        {1000, "添加", {14, 340, 72, 26}},
-        {1001, "删除", {86, 340, 73, 26}},
-        {1002, "清空", {159, 340, 76, 26}},
-        {1003, "上移", {233, 340, 73, 26}},
-        {1004, "下移", {306, 340, 76, 26}},
-        {1009, nullptr, {403, 156, 379, 22}},
-        {1010, nullptr, {455, 214, 130, 22}},
-        {1011, nullptr, {455, 238, 130, 22}},
-        {1012, nullptr, {455, 264, 130, 22}},
-        {1013, nullptr, {651, 214, 131, 22}},
-        {1014, nullptr, {651, 238, 131, 22}},
-        {1015, nullptr, {455, 317, 130, 22}},
-        {1016, nullptr, {455, 341, 130, 22}},
-        {1017, nullptr, {651, 317, 131, 22}},
-        {1018, nullptr, {651, 341, 131, 22}},
-        {1007, nullptr, {12, 397, 252, 27}},
-        {1005, "设置输出目录", {271, 396, 114, 29}},
-        {1006, "立即转换", {527, 396, 108, 29}},
-        {1008, nullptr, {75, 432, 704, 11}},
+        {1023, nullptr, {72, 4, 58, 21}},        {1026, nullptr, {7, 30, 782, 80}},
+        {1019, nullptr, {14, 156, 368, 178}},    {1000, "添加", {14, 340, 72, 26}},
+        {1001, "删除", {86, 340, 73, 26}},       {1002, "清空", {159, 340, 76, 26}},
+        {1003, "上移", {233, 340, 73, 26}},      {1004, "下移", {306, 340, 76, 26}},
+        {1009, nullptr, {403, 156, 379, 22}},    {1010, nullptr, {455, 214, 130, 22}},
+        {1011, nullptr, {455, 238, 130, 22}},    {1012, nullptr, {455, 264, 130, 22}},
+        {1013, nullptr, {651, 214, 131, 22}},    {1014, nullptr, {651, 238, 131, 22}},
+        {1015, nullptr, {455, 317, 130, 22}},    {1016, nullptr, {455, 341, 130, 22}},
+        {1017, nullptr, {651, 317, 131, 22}},    {1018, nullptr, {651, 341, 131, 22}},
+        {1007, nullptr, {12, 397, 252, 27}},     {1005, "设置输出目录", {271, 396, 114, 29}},
+        {1006, "立即转换", {527, 396, 108, 29}}, {1008, nullptr, {75, 432, 704, 11}},
     };
     for (const Row &r : rows) {
         QWidget *w = dlg->Control(r.id);
@@ -98,20 +86,28 @@ TEST_F(DialogTest, TemplateControlsSitWhereTheUnitsPutThem)
         const char *text;
         QPoint at;
     } labels[] = {
-        {"第一步：加入视频文件", {14, 124}}, {"第二步：选择输出格式", {394, 124}},
-        {"视频参数设置", {403, 191}},        {"视频编码", {403, 217}},
-        {"画面质量", {403, 243}},            {"视频大小", {403, 268}},
-        {"视频帧率", {599, 217}},            {"屏幕比例", {599, 243}},
-        {"音频参数设置", {403, 296}},        {"音频编码", {403, 320}},
-        {"声音质量", {403, 345}},            {"声音频率", {599, 320}},
-        {"音频声道", {599, 348}},            {"第三步：选择输出目录", {11, 376}},
-        {"第四步：开始转换", {394, 376}},    {"进度显示：", {11, 431}},
+        {"第一步：加入视频文件", {14, 124}},
+        {"第二步：选择输出格式", {394, 124}},
+        {"视频参数设置", {403, 191}},
+        {"视频编码", {403, 217}},
+        {"画面质量", {403, 243}},
+        {"视频大小", {403, 268}},
+        {"视频帧率", {599, 217}},
+        {"屏幕比例", {599, 243}},
+        {"音频参数设置", {403, 296}},
+        {"音频编码", {403, 320}},
+        {"声音质量", {403, 345}},
+        {"声音频率", {599, 320}},
+        {"音频声道", {599, 348}},
+        {"第三步：选择输出目录", {11, 376}},
+        {"第四步：开始转换", {394, 376}},
+        {"进度显示：", {11, 431}},
     };
     const QList<QLabel *> all = dlg->findChildren<QLabel *>();
     for (const Label &l : labels) {
         const QString text = QString::fromUtf8(l.text);
-        auto it = std::find_if(all.begin(), all.end(),
-                               [&](QLabel *x) { return x->text() == text; });
+        auto it =
+            std::find_if(all.begin(), all.end(), [&](QLabel *x) { return x->text() == text; });
         ASSERT_NE(it, all.end()) << l.text;
         EXPECT_EQ((*it)->pos(), l.at) << l.text;
         EXPECT_FALSE((*it)->autoFillBackground()) << "labels must stay transparent";
@@ -225,8 +221,7 @@ TEST_F(DialogTest, MovingKeepsStatusSelectionAndFocus)
     ClickRow(2);
     const QList<Step> steps{
         {1004, {"/a", "/b", "/c"}, 2}, // already last
-        {1003, {"/a", "/c", "/b"}, 1},
-        {1003, {"/c", "/a", "/b"}, 0},
+        {1003, {"/a", "/c", "/b"}, 1}, {1003, {"/c", "/a", "/b"}, 0},
         {1003, {"/c", "/a", "/b"}, 0}, // already first
         {1004, {"/a", "/c", "/b"}, 1},
     };
@@ -358,9 +353,8 @@ TEST_F(DialogTest, StopButtonEndsTheCurrentFileAndUnlocks)
         AddFile(app.File(QString("in/") + n));
     }
     Button(1006)->click();
-    ASSERT_TRUE(testsupport::waitFor([&] {
-        return dlg->Batch().CurrentIndex() == 1 && ReadAll(app.Progress()) == "100";
-    }));
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] { return dlg->Batch().CurrentIndex() == 1 && ReadAll(app.Progress()) == "100"; }));
     const pid_t pid = dlg->Batch().CurrentPid();
     ASSERT_TRUE(ProcessExists(pid));
     EXPECT_EQ(Button(1006)->text(), "停止转换");
@@ -400,13 +394,19 @@ TEST_F(DialogTest, ClosingWhileConvertingAsksOnEveryPath)
             const pid_t pid = dlg->Batch().CurrentPid();
             prompts.yesNoAnswers = {yes};
             switch (how) {
-            case CloseCall: dlg->close(); break;
-            case Escape: QTest::keyClick(dlg->FileListView(), Qt::Key_Escape); break;
+            case CloseCall:
+                dlg->close();
+                break;
+            case Escape:
+                QTest::keyClick(dlg->FileListView(), Qt::Key_Escape);
+                break;
             case CloseButton:
                 dlg->OnCloseButton();
                 QCoreApplication::processEvents();
                 break;
-            case Reject: dlg->reject(); break;
+            case Reject:
+                dlg->reject();
+                break;
             }
             const std::string where = "path " + std::to_string(how) + (yes ? " yes" : " no");
             ASSERT_EQ(prompts.yesNoQuestions.size(), 1) << where;
@@ -469,13 +469,16 @@ TEST_F(DialogTest, RightClickMenuOpensTheLogAndTheOutputFolder)
     // The real menu comes up on a right click on an item, and on nothing else.
     QTableView *view = dlg->FileListView();
     const QRect r = view->visualRect(dlg->FileList().index(0, 0));
-    QContextMenuEvent onItem(QContextMenuEvent::Mouse, r.center(), view->viewport()->mapToGlobal(r.center()));
+    QContextMenuEvent onItem(QContextMenuEvent::Mouse, r.center(),
+                             view->viewport()->mapToGlobal(r.center()));
     QCoreApplication::sendEvent(view->viewport(), &onItem);
     QMenu *shown = nullptr;
-    ASSERT_TRUE(testsupport::waitFor([&] {
-        shown = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-        return shown != nullptr;
-    }, 3000));
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] {
+            shown = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            return shown != nullptr;
+        },
+        3000));
     EXPECT_EQ(shown->actions()[0]->text(), "查看日志");
     shown->close();
 }
@@ -537,10 +540,10 @@ TEST(VideoFileFilters, AllVideosCoverPhoneAndCameraFiles)
         const char *name;
         bool video;
     } rows[] = {
-        {"phone.mov", true}, {"PHONE.MOV", true}, {"a.mkv", true},  {"a.webm", true},
-        {"a.ts", true},      {"a.m2ts", true},    {"a.m4v", true},  {"a.mpg", true},
-        {"a.wmv", true},     {"a.3gp", true},     {"a.flv", true},  {"a.avi", true},
-        {"a.mp4", true},     {"A.MP4", true},     {"a.mts", true},  {"a.vob", true},
+        {"phone.mov", true},  {"PHONE.MOV", true}, {"a.mkv", true},       {"a.webm", true},
+        {"a.ts", true},       {"a.m2ts", true},    {"a.m4v", true},       {"a.mpg", true},
+        {"a.wmv", true},      {"a.3gp", true},     {"a.flv", true},       {"a.avi", true},
+        {"a.mp4", true},      {"A.MP4", true},     {"a.mts", true},       {"a.vob", true},
         {"notes.txt", false}, {"song.mp3", false}, {"a.mov.part", false}, {"README", false},
     };
     for (const Row &r : rows) {
@@ -591,7 +594,8 @@ TEST(TwoWindows, ConvertingAtOnceEachFollowsItsOwnConverter)
         auto convert = [](CvideoDlg &d) { qobject_cast<QPushButton *>(d.Control(1006))->click(); };
 
         convert(*a);
-        ASSERT_TRUE(testsupport::waitFor([&] { return a->FileList().Status(0) == "10%"; })) << where;
+        ASSERT_TRUE(testsupport::waitFor([&] { return a->FileList().Status(0) == "10%"; }))
+            << where;
         convert(*b);
         QStringList seenA, seenB;
         ASSERT_TRUE(testsupport::waitFor([&] {

@@ -83,9 +83,9 @@ TEST_F(VideoEndToEnd, EveryFormatFromTheDialog)
     const QString input = dir.filePath("输入 clip's/第一 clip.avi");
     QDir().mkpath(QFileInfo(input).path());
     ASSERT_TRUE(testsupport::makeMedia(
-        input, {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2", "-f", "lavfi",
-                "-i", "sine=frequency=440:sample_rate=44100:duration=2", "-ac", "2", "-c:v",
-                "mpeg4", "-c:a", "mp2"}));
+        input, {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2", "-f", "lavfi", "-i",
+                "sine=frequency=440:sample_rate=44100:duration=2", "-ac", "2", "-c:v", "mpeg4",
+                "-c:a", "mp2"}));
 
     const QString out = dir.filePath("out folder");
     QDir().mkpath(out);
@@ -132,7 +132,7 @@ TEST_F(VideoEndToEnd, EveryFormatFromTheDialog)
 }
 
 TEST_F(VideoEndToEnd, StoppedMidFileLeavesNoFileAndNoHiddenFile)
-{    // Cheap to make, slow to convert (H.264 at 1280x720): the stop lands mid-file.
+{ // Cheap to make, slow to convert (H.264 at 1280x720): the stop lands mid-file.
     const QString input = dir.filePath("in/长 clip.avi");
     QDir().mkpath(QFileInfo(input).path());
     ASSERT_TRUE(testsupport::makeMedia(
@@ -158,10 +158,13 @@ TEST_F(VideoEndToEnd, StoppedMidFileLeavesNoFileAndNoHiddenFile)
 
         auto *convert = qobject_cast<QPushButton *>(dlg.Control(1006));
         convert->click();
-        ASSERT_TRUE(testsupport::waitFor([&] {
-            const long long p = ConverterProgress::Read(appFolder + "/progress.txt");
-            return dlg.Batch().CurrentPid() > 0 && p > 0 && p < 1000;
-        }, 60000)) << r.name;
+        ASSERT_TRUE(testsupport::waitFor(
+            [&] {
+                const long long p = ConverterProgress::Read(appFolder + "/progress.txt");
+                return dlg.Batch().CurrentPid() > 0 && p > 0 && p < 1000;
+            },
+            60000))
+            << r.name;
         const pid_t pid = dlg.Batch().CurrentPid();
         convert->click(); // 停止转换
         ASSERT_TRUE(testsupport::waitFor([&] { return !dlg.Batch().IsBusy(); }, 20000)) << r.name;
@@ -171,8 +174,8 @@ TEST_F(VideoEndToEnd, StoppedMidFileLeavesNoFileAndNoHiddenFile)
         EXPECT_EQ(dlg.FileList().Status(0), "已停止") << r.name;
         ASSERT_EQ(prompts.messages.size(), 1);
         EXPECT_EQ(prompts.messages[0].text, "转换已停止");
-        const QStringList left =
-            QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        const QStringList left = QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                                     | QDir::NoDotAndDotDot);
         if (r.earlierOutput) {
             EXPECT_EQ(left, QStringList{"长 clip.3g2"}) << r.name;
             EXPECT_EQ(ReadAll(output), "earlier output") << "the earlier file must stay as it was";
@@ -193,12 +196,11 @@ TEST_F(VideoEndToEnd, TwoWindowsConvertAtOnceEachWithItsOwnProgress)
     const QString shortInput = dir.filePath("in/short clip.avi");
     QDir().mkpath(dir.filePath("in"));
     ASSERT_TRUE(testsupport::makeMedia(
-        longInput, {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=120", "-f",
-                    "lavfi", "-i", "sine=duration=120", "-c:v", "mpeg4", "-q:v", "8", "-c:a",
-                    "mp2"}));
+        longInput, {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=120", "-f", "lavfi",
+                    "-i", "sine=duration=120", "-c:v", "mpeg4", "-q:v", "8", "-c:a", "mp2"}));
     ASSERT_TRUE(testsupport::makeMedia(
-        shortInput, {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2", "-f",
-                     "lavfi", "-i", "sine=duration=2", "-c:v", "mpeg4", "-c:a", "mp2"}));
+        shortInput, {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2", "-f", "lavfi",
+                     "-i", "sine=duration=2", "-c:v", "mpeg4", "-c:a", "mp2"}));
     const QString out = dir.filePath("out");
     QDir().mkpath(out);
     ScriptedPrompts promptsA, promptsB;
@@ -212,16 +214,20 @@ TEST_F(VideoEndToEnd, TwoWindowsConvertAtOnceEachWithItsOwnProgress)
 
     auto *convertA = qobject_cast<QPushButton *>(a.Control(1006));
     convertA->click();
-    ASSERT_TRUE(testsupport::waitFor([&] {
-        const long long p = ConverterProgress::Read(a.Batch().ProgressFilePath());
-        return p > 0 && p < 1000;
-    }, 60000));
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] {
+            const long long p = ConverterProgress::Read(a.Batch().ProgressFilePath());
+            return p > 0 && p < 1000;
+        },
+        60000));
     qobject_cast<QPushButton *>(b.Control(1006))->click();
     QStringList seenA;
-    ASSERT_TRUE(testsupport::waitFor([&] {
-        seenA << a.FileList().Status(0);
-        return !b.Batch().IsBusy();
-    }, 120000));
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] {
+            seenA << a.FileList().Status(0);
+            return !b.Batch().IsBusy();
+        },
+        120000));
     EXPECT_EQ(a.Batch().ProgressFilePath(), appFolder + "/progress.txt");
     EXPECT_EQ(QFileInfo(b.Batch().ProgressFilePath()).path(), dir.filePath("run/vidrune"));
     // vv wrote B's progress where B reads it, to the end.

@@ -26,8 +26,8 @@ public:
     QStringList apps;
 
 public slots:
-    uint Notify(const QString &app, uint, const QString &, const QString &summary,
-                const QString &, const QStringList &, const QVariantMap &, int)
+    uint Notify(const QString &app, uint, const QString &, const QString &summary, const QString &,
+                const QStringList &, const QVariantMap &, int)
     {
         apps << app;
         summaries << summary;
@@ -103,8 +103,8 @@ TEST(VideoNotification, ReachesTheNotificationServerOverDBus)
         ASSERT_TRUE(server.isConnected());
         FakeNotifications fake;
         ASSERT_TRUE(server.registerService(DesktopNotifier::Service));
-        ASSERT_TRUE(server.registerObject(DesktopNotifier::Path, &fake,
-                                          QDBusConnection::ExportAllSlots));
+        ASSERT_TRUE(
+            server.registerObject(DesktopNotifier::Path, &fake, QDBusConnection::ExportAllSlots));
         EXPECT_TRUE(DesktopNotifier(address).Notify("视频转换完成：3 个文件，0 个失败"));
         ASSERT_TRUE(testsupport::waitFor([&] { return !fake.summaries.isEmpty(); }, 5000));
         EXPECT_EQ(fake.summaries, QStringList{"视频转换完成：3 个文件，0 个失败"});

@@ -100,8 +100,7 @@ TEST(CControlButton, DrawingCases)
         {"all-black mask covers the button", AllBlack, false, false, normal},
         {"all-black mask, hover", AllBlack, true, false, hover},
         {"all-black mask, pressed", AllBlack, true, true, pressed},
-        {"shaped mask leaves the background around it", DiscMask, false, false,
-         discOverBackground},
+        {"shaped mask leaves the background around it", DiscMask, false, false, discOverBackground},
     };
     for (const Case &c : cases) {
         ButtonHost host;
@@ -167,7 +166,11 @@ TEST(CControlButton, HoverTracking)
              QTest::qWait(30);
          },
          false, false},
-        {"real mouse move", [&] { QTest::mouseMove(&b, QPoint(5, 5)); QTest::qWait(30); },
+        {"real mouse move",
+         [&] {
+             QTest::mouseMove(&b, QPoint(5, 5));
+             QTest::qWait(30);
+         },
          true, true},
     };
     for (const Step &s : steps) {

@@ -32,8 +32,8 @@ public:
     {
         if (!m_saved.count(name))
             m_saved[name] = qEnvironmentVariableIsSet(name)
-                ? std::optional<QByteArray>(qgetenv(name))
-                : std::nullopt;
+                                ? std::optional<QByteArray>(qgetenv(name))
+                                : std::nullopt;
         if (value)
             qputenv(name, value->toUtf8());
         else
@@ -55,8 +55,8 @@ private:
 
 QStringList Entries(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
-                                  | QDir::NoDotAndDotDot, QDir::Name);
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 // The process id of a process that has ended.
@@ -232,10 +232,10 @@ TEST_F(ProgressSlotTest, PortableWindowsShareNoFile)
     const QString own = second.Acquire();
     EXPECT_FALSE(second.IsBesideProgram());
     EXPECT_EQ(QFileInfo(own).path(), Instances());
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^progress-%1-[A-Za-z0-9]{6}\\.txt$")
-                                       .arg(::getpid()))
-                    .match(QFileInfo(own).fileName())
-                    .hasMatch())
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^progress-%1-[A-Za-z0-9]{6}\\.txt$").arg(::getpid()))
+            .match(QFileInfo(own).fileName())
+            .hasMatch())
         << own;
     EXPECT_EQ(first->Acquire(), Beside()) << "a window keeps its file";
     EXPECT_EQ(second.Acquire(), own) << "a window keeps its file";
@@ -276,7 +276,8 @@ TEST_F(ProgressSlotTest, ProgressTxtHeldByAnotherProcessIsLeftToIt)
     qint64 sleeper = 0; // flock(1) holds the lock once it has started sleep as its child
     ASSERT_TRUE(testsupport::waitFor([&] {
         const qint64 pid = other.processId();
-        sleeper = ReadAll(QStringLiteral("/proc/%1/task/%1/children").arg(pid)).trimmed().toLongLong();
+        sleeper =
+            ReadAll(QStringLiteral("/proc/%1/task/%1/children").arg(pid)).trimmed().toLongLong();
         return sleeper > 0;
     }));
     {

@@ -27,7 +27,10 @@ inline std::ostream &operator<<(std::ostream &os, const QString &s)
 {
     return os << '"' << s.toStdString() << '"';
 }
-inline void PrintTo(const QString &s, std::ostream *os) { *os << s; }
+inline void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << s;
+}
 inline void PrintTo(const QStringList &l, std::ostream *os)
 {
     *os << '{';
@@ -48,8 +51,8 @@ public:
     {
         if (m_dir.isValid()) {
             QFile::copy(QStringLiteral(FAKE_VV_PATH), Converter());
-            QFile::setPermissions(Converter(), QFile::ReadOwner | QFile::WriteOwner
-                                                   | QFile::ExeOwner);
+            QFile::setPermissions(Converter(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         }
     }
     bool IsValid() const { return m_dir.isValid() && QFile::exists(Converter()); }
@@ -114,7 +117,7 @@ public:
     };
     QList<Shown> messages;
     QList<Shown> questions;
-    QList<bool> answers;           // answers to AskOkCancel in order; OK when exhausted
+    QList<bool> answers; // answers to AskOkCancel in order; OK when exhausted
     QList<Shown> yesNoQuestions;
     QList<bool> yesNoAnswers;      // answers to AskYesNo in order; Yes when exhausted
     QStringList filesToOpen;       // one file per OpenFiles in order; cancel when exhausted

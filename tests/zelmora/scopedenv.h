@@ -6,7 +6,8 @@
 namespace zmtest {
 
 // Sets environment variables for one scope and puts the old values back.
-class ScopedEnv final {
+class ScopedEnv final
+{
 public:
     ScopedEnv() = default;
     ScopedEnv(const ScopedEnv &) = delete;

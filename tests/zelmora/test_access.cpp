@@ -40,8 +40,8 @@ void walk(QAccessibleInterface *iface, QList<QAccessibleInterface *> &out)
 const std::set<QAccessible::Role> &actingRoles()
 {
     static const std::set<QAccessible::Role> roles{
-        QAccessible::PushButton, QAccessible::ButtonMenu, QAccessible::ButtonDropDown, QAccessible::Link,
-        QAccessible::ComboBox,   QAccessible::EditableText, QAccessible::CheckBox,   QAccessible::Tree,
+        QAccessible::PushButton, QAccessible::ButtonMenu,   QAccessible::ButtonDropDown, QAccessible::Link,
+        QAccessible::ComboBox,   QAccessible::EditableText, QAccessible::CheckBox,       QAccessible::Tree,
         QAccessible::List,       QAccessible::MenuItem};
     return roles;
 }
@@ -73,9 +73,9 @@ QList<QWidget *> checkEveryActingControl(QWidget *window)
         auto *widget = qobject_cast<QWidget *>(iface->object());
         if (!widget || widget == window || widget->window() != window || iface->state().invisible)
             continue;
-        const bool acts = qobject_cast<HotSpot *>(widget) || qobject_cast<QComboBox *>(widget) ||
-                          qobject_cast<QLineEdit *>(widget) || qobject_cast<QAbstractButton *>(widget) ||
-                          qobject_cast<QAbstractItemView *>(widget);
+        const bool acts = qobject_cast<HotSpot *>(widget) || qobject_cast<QComboBox *>(widget)
+                          || qobject_cast<QLineEdit *>(widget) || qobject_cast<QAbstractButton *>(widget)
+                          || qobject_cast<QAbstractItemView *>(widget);
         if (!acts)
             continue;
         met << widget;
@@ -125,9 +125,11 @@ QStringList tabs(int count, bool back = false)
 bool ringAround(QWidget *window, QWidget *control)
 {
     const QRect r = control->geometry();
-    const QColor c = window->grab().toImage().pixelColor(r.center().x(), r.top() - FocusMark::kMargin - FocusMark::kWidth);
+    const QColor c =
+        window->grab().toImage().pixelColor(r.center().x(), r.top() - FocusMark::kMargin - FocusMark::kWidth);
     const QColor v = FocusMark::kColour;
-    return std::abs(c.red() - v.red()) < 40 && std::abs(c.green() - v.green()) < 40 && std::abs(c.blue() - v.blue()) < 40;
+    return std::abs(c.red() - v.red()) < 40 && std::abs(c.green() - v.green()) < 40
+           && std::abs(c.blue() - v.blue()) < 40;
 }
 
 struct Named {
@@ -224,7 +226,8 @@ TEST(Access, ScreenReadersPressTheHotSpots)
         QStringList popups;
         int fileDialogs, dialogs, opened;
     };
-    const QString press = QAccessibleActionInterface::pressAction(), menu = QAccessibleActionInterface::showMenuAction();
+    const QString press = QAccessibleActionInterface::pressAction(),
+                  menu = QAccessibleActionInterface::showMenuAction();
     const QList<Row> rows{
         {w.imgToolbar(0), press, {}, 1, 0, 0},
         {w.imgMenu(0), menu, {"File"}, 1, 0, 0},
@@ -259,11 +262,11 @@ TEST(Access, TabVisitsTheMainWindowInReadingOrder)
     w.cmbOF()->setCurrentIndex(0); // MP3: every list is enabled
     activate(&w);
     EXPECT_EQ(focused(), QStringLiteral("LV")) << "the queue has the keyboard at first";
-    const QStringList order{"cmbOF",        "cmbBR",        "cmbR",         "cmbChannel",   "txtPath",
-                            "imgBrowse",    "imgConvert",   "lblWeb",       "lblFeed",      "imgHelp",
-                            "imgMin",       "imgExit",      "imgMenu_0",    "imgMenu_1",    "imgMenu_2",
-                            "imgToolbar_0", "imgToolbar_6", "imgToolbar_1", "imgToolbar_2", "imgToolbar_3",
-                            "imgToolbar_4", "LV"};
+    const QStringList order{
+        "cmbOF",     "cmbBR",        "cmbR",         "cmbChannel",   "txtPath",      "imgBrowse",    "imgConvert",
+        "lblWeb",    "lblFeed",      "imgHelp",      "imgMin",       "imgExit",      "imgMenu_0",    "imgMenu_1",
+        "imgMenu_2", "imgToolbar_0", "imgToolbar_6", "imgToolbar_1", "imgToolbar_2", "imgToolbar_3", "imgToolbar_4",
+        "LV"};
     EXPECT_EQ(tabs(int(order.size())), order);
     QStringList back = order;
     std::reverse(back.begin(), back.end());
@@ -297,10 +300,8 @@ TEST(Access, EnterAndSpaceActInTheMainWindow)
         QStringList popups;
     };
     const QList<Row> rows{
-        {w.imgToolbar(0), Qt::Key_Space, 1, 0, 0, {}},
-        {w.imgToolbar(6), Qt::Key_Return, 2, 0, 0, {}},
-        {w.imgMenu(1), Qt::Key_Enter, 2, 0, 0, {"Options"}},
-        {w.lblFeed(), Qt::Key_Space, 2, 1, 0, {"Options"}},
+        {w.imgToolbar(0), Qt::Key_Space, 1, 0, 0, {}},       {w.imgToolbar(6), Qt::Key_Return, 2, 0, 0, {}},
+        {w.imgMenu(1), Qt::Key_Enter, 2, 0, 0, {"Options"}}, {w.lblFeed(), Qt::Key_Space, 2, 1, 0, {"Options"}},
         {w.imgHelp(), Qt::Key_Return, 2, 1, 1, {"Options"}},
     };
     for (const Row &r : rows) {

@@ -24,7 +24,8 @@ namespace {
 QStringList okScript()
 {
     return {QStringLiteral("err   Duration: 00:00:10.00, start: 0.000000"), QStringLiteral("sleep 60"),
-            QStringLiteral("raw size=1kB time=5.00 bitrate=1\\r"), QStringLiteral("sleep 60"), QStringLiteral("output")};
+            QStringLiteral("raw size=1kB time=5.00 bitrate=1\\r"), QStringLiteral("sleep 60"),
+            QStringLiteral("output")};
 }
 
 } // namespace
@@ -43,8 +44,8 @@ TEST(Batch, ThreeFilesInOrder)
                      [&](float, const QString &c) { captions << c; });
     bool lockedDuring = false;
     QObject::connect(&h.window->batch(), &BatchDriver::fileStarted, [&] {
-        lockedDuring = h.window->convertState() == frmMain::ConvertState::Stop && h.window->imgConvert()->isEnabled() &&
-                       !h.window->imgToolbar(0)->isEnabled();
+        lockedDuring = h.window->convertState() == frmMain::ConvertState::Stop && h.window->imgConvert()->isEnabled()
+                       && !h.window->imgToolbar(0)->isEnabled();
     });
     ASSERT_TRUE(h.runBatch());
 
@@ -79,10 +80,10 @@ TEST(Batch, BarFollowsTheConverter)
 {
     Harness h;
     h.open();
-    h.window->AddQueueEntry(h.app.script(QStringLiteral("bar.flv"),
-                                         {QStringLiteral("err Duration: 00:00:40.00, start"), QStringLiteral("sleep 80"),
-                                          QStringLiteral("raw time=3.00 \\r"), QStringLiteral("sleep 300"),
-                                          QStringLiteral("output")}));
+    h.window->AddQueueEntry(
+        h.app.script(QStringLiteral("bar.flv"),
+                     {QStringLiteral("err Duration: 00:00:40.00, start"), QStringLiteral("sleep 80"),
+                      QStringLiteral("raw time=3.00 \\r"), QStringLiteral("sleep 300"), QStringLiteral("output")}));
     int widthAt = -1;
     QString captionAt;
     QObject::connect(&h.window->batch(), &BatchDriver::progressChanged, [&](float, const QString &c) {
@@ -162,8 +163,8 @@ TEST(Batch, FailedFilesListedAfterDone)
     Harness h;
     h.open();
     const QString good = h.app.script(QStringLiteral("good.flv"), okScript());
-    const QString bad = h.app.script(QStringLiteral("bad.flv"), {QStringLiteral("err conv: no audio stream in input"),
-                                                                 QStringLiteral("exit 1")});
+    const QString bad = h.app.script(QStringLiteral("bad.flv"),
+                                     {QStringLiteral("err conv: no audio stream in input"), QStringLiteral("exit 1")});
     const QString silent = h.app.script(QStringLiteral("nofile.flv"), {QStringLiteral("out nothing written")});
     for (const QString &p : {good, bad, silent})
         h.window->AddQueueEntry(p);
@@ -251,8 +252,9 @@ TEST(Batch, ClosingTheWindowDuringAConversionAsksFirst)
         Harness h;
         h.open();
         h.window->show();
-        const QString first = h.app.script(QStringLiteral("long.flv"), {QStringLiteral("out started"), QStringLiteral("sleep 1500"),
-                                                                        QStringLiteral("output")});
+        const QString first =
+            h.app.script(QStringLiteral("long.flv"),
+                         {QStringLiteral("out started"), QStringLiteral("sleep 1500"), QStringLiteral("output")});
         const QString second = h.app.script(QStringLiteral("next.flv"), {QStringLiteral("output")});
         h.window->AddQueueEntry(first);
         h.window->AddQueueEntry(second);

@@ -51,10 +51,7 @@ struct InstalledCopy {
         env.set("HOME", home);
         env.set("XDG_CONFIG_HOME", config);
     }
-    QStringList appFiles() const
-    {
-        return QDir(appDir).entryList(QDir::Files | QDir::Hidden);
-    }
+    QStringList appFiles() const { return QDir(appDir).entryList(QDir::Files | QDir::Hidden); }
 };
 
 } // namespace
@@ -160,7 +157,8 @@ TEST(LaunchFiles, DuringABatchJoinTheTail)
 {
     Harness h;
     h.open();
-    h.window->AddQueueEntry(h.app.script(QStringLiteral("first.flv"), {QStringLiteral("sleep 200"), QStringLiteral("output")}));
+    h.window->AddQueueEntry(
+        h.app.script(QStringLiteral("first.flv"), {QStringLiteral("sleep 200"), QStringLiteral("output")}));
     const QString late = h.app.script(QStringLiteral("late.flv"), {QStringLiteral("output")});
     bool handed = false;
     QObject::connect(&h.window->batch(), &BatchDriver::fileStarted, [&] {
@@ -187,8 +185,9 @@ TEST(LaunchFiles, ALaterStartReachesTheWindow)
     SingleInstance instance(run.path());
     ASSERT_EQ(instance.start({}), SingleInstance::Outcome::First);
     instance.onRequest = [&w](const LaunchRequest &r) { return w.openFromLaunch(r); };
-    const QStringList names{h.app.script(QStringLiteral("a b  c.flv"), {}), h.app.script(QStringLiteral("\"q\" 'x'.mp4"), {}),
-                            h.app.script(QStringLiteral("Ünïcödé 日本語.avi"), {}), h.app.script(QStringLiteral("line\nbreak.wmv"), {})};
+    const QStringList names{
+        h.app.script(QStringLiteral("a b  c.flv"), {}), h.app.script(QStringLiteral("\"q\" 'x'.mp4"), {}),
+        h.app.script(QStringLiteral("Ünïcödé 日本語.avi"), {}), h.app.script(QStringLiteral("line\nbreak.wmv"), {})};
     QProcess later;
     later.start(QStringLiteral(INSTANCE_PEER_PATH), QStringList{run.path()} + names);
     ASSERT_TRUE(QTest::qWaitFor([&] { return later.state() == QProcess::NotRunning; }, 30000));

@@ -26,7 +26,8 @@ using namespace zm;
 
 namespace {
 
-class NoBoxes final : public MessageBoxes {
+class NoBoxes final : public MessageBoxes
+{
 public:
     void show(MsgIcon, const QString &, const QString &text) override { texts << text; }
     bool ask(const QString &, const QString &) override { return false; }
@@ -36,10 +37,10 @@ public:
 // A 2 s clip: a test picture (mpeg4) and a 440 Hz tone (stereo AAC at 44.1 kHz).
 bool makeClip(const QString &path, const QStringList &extra = {})
 {
-    return testsupport::makeMedia(path, testsupport::clipArgs(2, true, true, QStringLiteral("160x120"), 15) +
-                                            QStringList{QStringLiteral("-c:v"), QStringLiteral("mpeg4"),
-                                                        QStringLiteral("-c:a"), QStringLiteral("aac")} +
-                                            extra);
+    return testsupport::makeMedia(path, testsupport::clipArgs(2, true, true, QStringLiteral("160x120"), 15)
+                                            + QStringList{QStringLiteral("-c:v"), QStringLiteral("mpeg4"),
+                                                          QStringLiteral("-c:a"), QStringLiteral("aac")}
+                                            + extra);
 }
 
 // The first audio stream as ffprobe sees it, with the title from the container or, as Ogg
@@ -77,8 +78,9 @@ struct Batch {
 
     Batch(const QString &appDir)
     {
-        driver = std::make_unique<BatchDriver>(queue, dos, settings, appDir, BatchDriver::Seams{&boxes, nullptr, nullptr},
-                                               [this] { return perFile.value(started, perFile.last()); });
+        driver =
+            std::make_unique<BatchDriver>(queue, dos, settings, appDir, BatchDriver::Seams{&boxes, nullptr, nullptr},
+                                          [this] { return perFile.value(started, perFile.last()); });
         QObject::connect(driver.get(), &BatchDriver::fileStarted, [this] { ++started; });
     }
     bool go()
@@ -126,8 +128,8 @@ TEST(EndToEnd, EveryFormatThroughTheRealConverter)
         int rate;          // 0: any
         int channels;
     };
-    const Row rows[] = {{".mp3", "mp3", 22050, 1}, {".wma", "wmav1", 0, 0},  {".ogg", "", 0, 2},
-                        {".wav", "pcm_s16le", 0, 0}, {".flac", "flac", 0, 0}, {".ac3", "ac3", 0, 0},
+    const Row rows[] = {{".mp3", "mp3", 22050, 1},   {".wma", "wmav1", 0, 0},    {".ogg", "", 0, 2},
+                        {".wav", "pcm_s16le", 0, 0}, {".flac", "flac", 0, 0},    {".ac3", "ac3", 0, 0},
                         {".aac", "aac", 0, 0},       {".amr", "amr_nb", 8000, 1}};
     for (const Row &r : rows) {
         const QString file = out + QStringLiteral("/Clip \"one\" & two") + QString::fromLatin1(r.ext);
@@ -153,8 +155,9 @@ TEST(EndToEnd, CutterGivesTheCutLength)
     QDir().mkpath(app + QStringLiteral("/data"));
     ASSERT_TRUE(QFile::copy(QStringLiteral(CONV_PATH), app + QStringLiteral("/data/conv")));
     const QString input = dir.path() + QStringLiteral("/talk.flv");
-    ASSERT_TRUE(testsupport::makeMedia(input, testsupport::clipArgs(3, false, true, QStringLiteral("320x240"), 25, 44100, 1) +
-                                                  QStringList{QStringLiteral("-c:a"), QStringLiteral("mp3")}));
+    ASSERT_TRUE(
+        testsupport::makeMedia(input, testsupport::clipArgs(3, false, true, QStringLiteral("320x240"), 25, 44100, 1)
+                                          + QStringList{QStringLiteral("-c:a"), QStringLiteral("mp3")}));
     Batch b(app);
     b.settings = {1, 1, 1, 1};
     Selections s;
@@ -183,7 +186,8 @@ void convertFromTheWindow(const char *entry, const char *extension, const char *
     ASSERT_TRUE(QFile::copy(QStringLiteral(CONV_PATH), h.app.conv()));
     QDir(h.app.path).mkpath(QStringLiteral("in/a"));
     QDir(h.app.path).mkpath(QStringLiteral("in/b"));
-    const QStringList inputs{h.app.path + QStringLiteral("/in/a/Song \"one\".mp4"), h.app.path + QStringLiteral("/in/b/Song \"one\".mkv")};
+    const QStringList inputs{h.app.path + QStringLiteral("/in/a/Song \"one\".mp4"),
+                             h.app.path + QStringLiteral("/in/b/Song \"one\".mkv")};
     for (const QString &in : inputs)
         ASSERT_TRUE(makeClip(in, {QStringLiteral("-metadata"), QStringLiteral("title=Ode \u00e0 la joie")}));
 

@@ -53,7 +53,8 @@ TEST(StatusStrip, FollowsTheBatchAtMostOnceASecond)
         script << QStringLiteral("raw time=%1.00 \\r").arg(t) << QStringLiteral("sleep 900");
     script << QStringLiteral("output");
     h.window->AddQueueEntry(h.app.script(QStringLiteral("a.flv"), script));
-    h.window->AddQueueEntry(h.app.script(QStringLiteral("b.flv"), {QStringLiteral("sleep 1200"), QStringLiteral("output")}));
+    h.window->AddQueueEntry(
+        h.app.script(QStringLiteral("b.flv"), {QStringLiteral("sleep 1200"), QStringLiteral("output")}));
     QStringList texts;
     QList<qint64> at;
     QElapsedTimer clock;
@@ -68,7 +69,9 @@ TEST(StatusStrip, FollowsTheBatchAtMostOnceASecond)
     EXPECT_EQ(texts.first(), QStringLiteral("Converting 1 of 2"));
     EXPECT_TRUE(texts.filter(QRegularExpression(QStringLiteral("^Converting 2 of 2"))).size() >= 1);
     // An estimate appears once two seconds have gone by (in the first or the second file).
-    EXPECT_FALSE(texts.filter(QRegularExpression(QStringLiteral("^Converting [12] of 2 \u00b7 about \\d+:\\d\\d left$"))).isEmpty())
+    EXPECT_FALSE(
+        texts.filter(QRegularExpression(QStringLiteral("^Converting [12] of 2 \u00b7 about \\d+:\\d\\d left$")))
+            .isEmpty())
         << texts.join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(texts.last().startsWith(QStringLiteral("2 converted \u00b7 0:0"))) << texts.last().toStdString();
     // While the batch ran, two texts were never closer than a second (the last is the summary).
@@ -85,11 +88,12 @@ TEST(ConverterLogs, OnePerInputWithTheWholeOutput)
 {
     Harness h;
     h.open();
-    const QString ok = h.app.script(QStringLiteral("clip.flv"), {QStringLiteral("err Duration: 00:00:03.00, start"),
-                                                                 QStringLiteral("bytes 3000"), QStringLiteral("output")});
+    const QString ok =
+        h.app.script(QStringLiteral("clip.flv"), {QStringLiteral("err Duration: 00:00:03.00, start"),
+                                                  QStringLiteral("bytes 3000"), QStringLiteral("output")});
     QDir(h.app.path).mkpath(QStringLiteral("in/sub"));
-    const QString bad = h.app.script(QStringLiteral("sub/clip.flv"), {QStringLiteral("err conv: no audio stream"),
-                                                                      QStringLiteral("exit 1")});
+    const QString bad = h.app.script(QStringLiteral("sub/clip.flv"),
+                                     {QStringLiteral("err conv: no audio stream"), QStringLiteral("exit 1")});
     h.window->AddQueueEntry(ok);
     h.window->AddQueueEntry(bad);
     QString logFolder;
@@ -98,7 +102,8 @@ TEST(ConverterLogs, OnePerInputWithTheWholeOutput)
         ASSERT_NE(f, nullptr);
         QTest::mouseClick(f->logButton(), Qt::LeftButton);
     };
-    QObject::connect(&h.window->batch(), &BatchDriver::batchEnded, [&](const BatchOutcome &o) { logFolder = o.logFolder; });
+    QObject::connect(&h.window->batch(), &BatchDriver::batchEnded,
+                     [&](const BatchOutcome &o) { logFolder = o.logFolder; });
     ASSERT_TRUE(h.runBatch());
     const QStringList logs = logFiles(h.logsRoot());
     ASSERT_EQ(logs.size(), 2);
@@ -132,7 +137,8 @@ TEST(FailuresWindow, FitsTheScreenScrollsAndCopies)
     QApplication::processEvents();
     const QRect screen = w.screen()->availableGeometry();
     EXPECT_TRUE(screen.contains(w.frameGeometry())) << "the whole window, buttons included, is on the screen";
-    EXPECT_EQ(w.findChild<QLabel *>(QStringLiteral("heading"))->text(), QStringLiteral("30 files could not be converted:"));
+    EXPECT_EQ(w.findChild<QLabel *>(QStringLiteral("heading"))->text(),
+              QStringLiteral("30 files could not be converted:"));
     ASSERT_EQ(w.list()->count(), 30);
     EXPECT_TRUE(w.list()->verticalScrollBar()->isVisible()) << "the list scrolls";
     for (int i = 0; i < 30; ++i) {
@@ -180,15 +186,16 @@ TEST(Notification, SentWhenTheWindowIsNotActiveAndOpensTheFolder)
     if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
         GTEST_SKIP() << "no dbus-daemon";
     QProcess daemon;
-    daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                                 QStringLiteral("--print-address")});
+    daemon.start(QStringLiteral("dbus-daemon"),
+                 {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
     ASSERT_TRUE(daemon.waitForReadyRead(10000));
     const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
     QDBusConnection service = QDBusConnection::connectToBus(address, QStringLiteral("zm-service"));
     ASSERT_TRUE(service.isConnected());
     NotificationServer server;
-    ASSERT_TRUE(service.registerObject(QStringLiteral("/org/freedesktop/Notifications"), QStringLiteral("org.freedesktop.Notifications"),
-                                       &server, QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(service.registerObject(QStringLiteral("/org/freedesktop/Notifications"),
+                                       QStringLiteral("org.freedesktop.Notifications"), &server,
+                                       QDBusConnection::ExportAllSlots));
     ASSERT_TRUE(service.registerService(QStringLiteral("org.freedesktop.Notifications")));
     QDBusConnection client = QDBusConnection::connectToBus(address, QStringLiteral("zm-client"));
 
@@ -203,10 +210,12 @@ TEST(Notification, SentWhenTheWindowIsNotActiveAndOpensTheFolder)
     while (server.calls.isEmpty() && t.elapsed() < 10000)
         QTest::qWait(20);
     ASSERT_EQ(server.calls, QStringList{QStringLiteral("Zelmora|9 converted, 1 failed \u00b7 1:23")});
-    EXPECT_EQ(server.arguments[0][1].toStringList(), (QStringList{QStringLiteral("open-folder"), QStringLiteral("Open Folder")}));
+    EXPECT_EQ(server.arguments[0][1].toStringList(),
+              (QStringList{QStringLiteral("open-folder"), QStringLiteral("Open Folder")}));
     QTest::qWait(100); // the id comes back
-    QDBusMessage invoked = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/Notifications"),
-                                                      QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("ActionInvoked"));
+    QDBusMessage invoked =
+        QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/Notifications"),
+                                   QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("ActionInvoked"));
     invoked << uint(7) << QStringLiteral("open-folder");
     service.send(invoked);
     t.restart();
@@ -246,7 +255,8 @@ TEST(Notification, SentWhenTheWindowIsNotActiveAndOpensTheFolder)
 TEST(Notification, NothingWithoutASessionBus)
 {
     DesktopNotifier notifier(QDBusConnection(QStringLiteral("not connected")));
-    EXPECT_FALSE(notifier.notify(QStringLiteral("Zelmora"), QStringLiteral("1 converted \u00b7 0:01"), QStringLiteral("/o")));
+    EXPECT_FALSE(
+        notifier.notify(QStringLiteral("Zelmora"), QStringLiteral("1 converted \u00b7 0:01"), QStringLiteral("/o")));
 }
 
 #include "test_follow.moc"

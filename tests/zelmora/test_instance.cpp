@@ -37,10 +37,8 @@ namespace {
 // Names a file manager may hand over: blanks, quotes, letters beyond ASCII, a line break.
 QStringList trickyNames(const QString &folder)
 {
-    return {folder + QStringLiteral("/a b  c.flv"),
-            folder + QStringLiteral("/\"quoted\" and 'single'.mp4"),
-            folder + QStringLiteral("/Ünïcödé 日本語 🎵.avi"),
-            folder + QStringLiteral("/line\nbreak.wmv"),
+    return {folder + QStringLiteral("/a b  c.flv"), folder + QStringLiteral("/\"quoted\" and 'single'.mp4"),
+            folder + QStringLiteral("/Ünïcödé 日本語 🎵.avi"), folder + QStringLiteral("/line\nbreak.wmv"),
             folder + QStringLiteral("/tab\tand\\backslash;$(x).mov")};
 }
 
@@ -64,7 +62,8 @@ bool waitFor(const std::function<bool()> &until, int ms = 30000)
 }
 
 // One run of the windowless stand-in.
-class Peer {
+class Peer
+{
 public:
     Peer(const QString &folder, const QStringList &options, const QStringList &paths, const QString &token = QString())
     {
@@ -88,7 +87,10 @@ public:
         l.removeLast(); // the part of a line still to come
         return l;
     }
-    bool waitForLine(const QByteArray &line) { return waitFor([&] { return lines().contains(line) || ended(); }) && lines().contains(line); }
+    bool waitForLine(const QByteArray &line)
+    {
+        return waitFor([&] { return lines().contains(line) || ended(); }) && lines().contains(line);
+    }
     bool ended() { return m_process.state() == QProcess::NotRunning; }
     // Waits for the end and gives the exit code (-1: it did not end, or crashed).
     int finish()
@@ -170,12 +172,21 @@ TEST(LaunchArguments, FilesFoldersAndOptions)
          LaunchArguments::Action::Run,
          {d + QStringLiteral("/-dash.flv")},
          {QStringLiteral("zelmora: --help: no such file or folder, skipped")}},
-        {"an unknown option", {QStringLiteral("--bogus"), names[0]}, LaunchArguments::Action::Error, {names[0]},
+        {"an unknown option",
+         {QStringLiteral("--bogus"), names[0]},
+         LaunchArguments::Action::Error,
+         {names[0]},
          {QStringLiteral("zelmora: unknown option --bogus")}},
-        {"help wins", {QStringLiteral("--bogus"), QStringLiteral("--version"), QStringLiteral("-h")},
-         LaunchArguments::Action::Help, {}, {QStringLiteral("zelmora: unknown option --bogus")}},
-        {"version wins over an error", {QStringLiteral("--version"), QStringLiteral("-x")},
-         LaunchArguments::Action::Version, {}, {QStringLiteral("zelmora: unknown option -x")}},
+        {"help wins",
+         {QStringLiteral("--bogus"), QStringLiteral("--version"), QStringLiteral("-h")},
+         LaunchArguments::Action::Help,
+         {},
+         {QStringLiteral("zelmora: unknown option --bogus")}},
+        {"version wins over an error",
+         {QStringLiteral("--version"), QStringLiteral("-x")},
+         LaunchArguments::Action::Version,
+         {},
+         {QStringLiteral("zelmora: unknown option -x")}},
     };
     for (const Row &r : rows) {
         const LaunchArguments a = LaunchArguments::parse(QStringList{QStringLiteral("/usr/bin/zelmora")} + r.args, d);
@@ -184,7 +195,8 @@ TEST(LaunchArguments, FilesFoldersAndOptions)
         EXPECT_EQ(a.messages, r.messages) << r.name;
         EXPECT_EQ(a.program, QStringLiteral("zelmora")) << r.name;
     }
-    EXPECT_TRUE(LaunchArguments::usageText(QStringLiteral("zelmora")).startsWith(QStringLiteral("usage: zelmora [FILE|FOLDER...]\n")));
+    EXPECT_TRUE(LaunchArguments::usageText(QStringLiteral("zelmora"))
+                    .startsWith(QStringLiteral("usage: zelmora [FILE|FOLDER...]\n")));
     EXPECT_TRUE(LaunchArguments::versionText().startsWith(QStringLiteral("Zelmora ")));
 }
 
@@ -195,8 +207,8 @@ TEST(LaunchRequest, ArrivesWholeHoweverItIsCut)
     // In one piece, a byte at a time, and cut at every place into two pieces.
     for (int cut = 0; cut <= bytes.size(); ++cut) {
         LaunchRequestDecoder d;
-        EXPECT_EQ(d.feed(bytes.left(cut)), cut == bytes.size() ? LaunchRequestDecoder::State::Complete
-                                                                : LaunchRequestDecoder::State::Incomplete)
+        EXPECT_EQ(d.feed(bytes.left(cut)),
+                  cut == bytes.size() ? LaunchRequestDecoder::State::Complete : LaunchRequestDecoder::State::Incomplete)
             << cut;
         d.feed(bytes.mid(cut));
         ASSERT_EQ(d.state(), LaunchRequestDecoder::State::Complete) << cut;
@@ -212,7 +224,8 @@ TEST(LaunchRequest, ArrivesWholeHoweverItIsCut)
     EXPECT_EQ(raise.request(), LaunchRequest{});
     // What cannot travel is left out rather than sent broken.
     LaunchRequestDecoder bad;
-    bad.feed(encodeLaunchRequest({{QStringLiteral("relative.flv"), QStringLiteral("/a\u0000b"), QStringLiteral("/ok")}, {}}));
+    bad.feed(encodeLaunchRequest(
+        {{QStringLiteral("relative.flv"), QStringLiteral("/a\u0000b"), QStringLiteral("/ok")}, {}}));
     EXPECT_EQ(bad.request().paths, QStringList{QStringLiteral("/ok")});
 }
 
@@ -230,8 +243,7 @@ TEST(LaunchRequest, WhatIsNoRequestIsRefused)
         {"a relative path", magic + "clip.flv" + '\0' + '\0', LaunchRequestDecoder::State::Invalid},
         {"not UTF-8", magic + "/v/\xff\xfe.flv" + '\0' + '\0', LaunchRequestDecoder::State::Invalid},
         {"more after the end", magic + '\0' + "/x" + '\0', LaunchRequestDecoder::State::Invalid},
-        {"a record longer than any path",
-         magic + '/' + QByteArray(LaunchRequestDecoder::kMaxRecord, 'a'),
+        {"a record longer than any path", magic + '/' + QByteArray(LaunchRequestDecoder::kMaxRecord, 'a'),
          LaunchRequestDecoder::State::Invalid},
         {"the longest path there can be", magic + '/' + QByteArray(4095, 'a') + '\0' + '\0',
          LaunchRequestDecoder::State::Complete},
@@ -242,7 +254,8 @@ TEST(LaunchRequest, WhatIsNoRequestIsRefused)
         EXPECT_EQ(d.feed(r.bytes), r.state) << r.name;
         if (r.state == LaunchRequestDecoder::State::Invalid) {
             EXPECT_FALSE(d.error().isEmpty()) << r.name;
-            EXPECT_EQ(d.feed(encodeLaunchRequest({})), LaunchRequestDecoder::State::Invalid) << r.name << ": stays refused";
+            EXPECT_EQ(d.feed(encodeLaunchRequest({})), LaunchRequestDecoder::State::Invalid)
+                << r.name << ": stays refused";
         }
     }
     // A message as long as a request may be is read; one byte more is not.
@@ -254,7 +267,8 @@ TEST(LaunchRequest, WhatIsNoRequestIsRefused)
         ASSERT_EQ(big.feed(record), LaunchRequestDecoder::State::Incomplete);
         sent += record.size();
     }
-    EXPECT_EQ(big.feed(QByteArray(LaunchRequestDecoder::kMaxMessage - sent + 1, '\0')), LaunchRequestDecoder::State::Invalid);
+    EXPECT_EQ(big.feed(QByteArray(LaunchRequestDecoder::kMaxMessage - sent + 1, '\0')),
+              LaunchRequestDecoder::State::Invalid);
 }
 
 TEST(SingleInstance, ALaterStartHandsItsFilesToTheFirst)
@@ -369,7 +383,8 @@ TEST(SingleInstance, ManyStartsAtOnceMeetInOne)
     std::vector<std::unique_ptr<Peer>> peers;
     peers.reserve(kStarts);
     for (int i = 0; i < kStarts; ++i)
-        peers.push_back(std::make_unique<Peer>(run.path(), QStringList{QStringLiteral("--serve"), QString::number(kStarts - 1)},
+        peers.push_back(std::make_unique<Peer>(run.path(),
+                                               QStringList{QStringLiteral("--serve"), QString::number(kStarts - 1)},
                                                QStringList{QStringLiteral("/v/%1.flv").arg(i)}));
     int firsts = 0;
     QStringList arrived;
@@ -428,8 +443,8 @@ Ran runProgram(const QStringList &args, const QProcessEnvironment &env)
         p.waitForFinished();
         return {-1, {}, {}};
     }
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
-            QString::fromLocal8Bit(p.readAllStandardError())};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromLocal8Bit(p.readAllStandardOutput()), QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
 } // namespace
@@ -451,7 +466,10 @@ TEST(ZelmoraProgram, AnswersItsCommandLine)
     const QList<Row> rows{
         {{QStringLiteral("--help")}, headless, 0, QStringLiteral("usage: zelmora [FILE|FOLDER...]\n"), {}},
         {{QStringLiteral("--version"), QStringLiteral("--bogus")}, headless, 0, QStringLiteral("Zelmora "), {}},
-        {{QStringLiteral("--bogus")}, programEnvironment(dir.path()), 2, {},
+        {{QStringLiteral("--bogus")},
+         programEnvironment(dir.path()),
+         2,
+         {},
          QStringLiteral("zelmora: unknown option --bogus\nusage: zelmora [FILE|FOLDER...]\n")},
     };
     for (const Row &r : rows) {
@@ -483,7 +501,8 @@ TEST(ZelmoraProgram, ALaterStartHandsOverAndEnds)
         const Ran ran = runProgram(args, env);
         EXPECT_EQ(ran.code, 0) << args.join(' ').toStdString() << ": " << ran.err.toStdString();
     }
-    EXPECT_TRUE(runProgram({dir.path() + QStringLiteral("/gone.flv")}, env).err.contains(QStringLiteral("gone.flv: no such file or folder, skipped")));
+    EXPECT_TRUE(runProgram({dir.path() + QStringLiteral("/gone.flv")}, env)
+                    .err.contains(QStringLiteral("gone.flv: no such file or folder, skipped")));
     EXPECT_EQ(window.state(), QProcess::Running) << "the window stays, alone";
 
     window.terminate();

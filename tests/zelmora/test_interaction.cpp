@@ -102,7 +102,8 @@ TEST(Drops, DuringABatchJoinTheQueue)
 {
     Harness h;
     h.open();
-    h.window->AddQueueEntry(h.app.script(QStringLiteral("first.flv"), {QStringLiteral("sleep 200"), QStringLiteral("output")}));
+    h.window->AddQueueEntry(
+        h.app.script(QStringLiteral("first.flv"), {QStringLiteral("sleep 200"), QStringLiteral("output")}));
     const QString late = h.app.script(QStringLiteral("dropped.flv"), {QStringLiteral("output")});
     bool dropped = false;
     QObject::connect(&h.window->batch(), &BatchDriver::fileStarted, [&] {
@@ -177,7 +178,8 @@ TEST(Menus, CaptionsAndPopups)
     w.runPopup = [&](QMenu &m, const QPoint &at) {
         menus << &m;
         h.popups << m.title();
-        EXPECT_EQ(w.mapFromGlobal(at), QPoint(w.imgMenu(menus.size() - 1)->x(), w.imgMenu(menus.size() - 1)->geometry().bottom() + 1));
+        EXPECT_EQ(w.mapFromGlobal(at),
+                  QPoint(w.imgMenu(menus.size() - 1)->x(), w.imgMenu(menus.size() - 1)->geometry().bottom() + 1));
     };
     for (const Row &r : rows) {
         QTest::mouseClick(w.imgMenu(r.hotSpot), Qt::LeftButton);
@@ -374,7 +376,7 @@ TEST(FeedbackWindow, NoAnswerAndClosingWhileSending)
         QTest::qWait(100);
         EXPECT_EQ(s.lblSending()->text(), QStringLiteral("Sending..."));
         s.imgBack_Click(); // closes at once
-    } // destroyed while the request is open
+    }                      // destroyed while the request is open
     QTest::qWait(50);
 
     // Nobody listening: the request fails at once, "Failed to send.", and Send works again.

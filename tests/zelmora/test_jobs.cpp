@@ -22,7 +22,8 @@ namespace {
 
 QString lineFor(const FakeApp &app, const QString &script)
 {
-    return app.conv() + QStringLiteral(" -i \"") + script + QStringLiteral("\" \"") + app.path + QStringLiteral("/out.wav\"");
+    return app.conv() + QStringLiteral(" -i \"") + script + QStringLiteral("\" \"") + app.path
+           + QStringLiteral("/out.wav\"");
 }
 
 // A job with what it handed over and when it finished, on a clock started with it.
@@ -73,8 +74,11 @@ TEST(Job, OutputAndEnding)
     };
     const Row rows[] = {
         {"silent exit", {QStringLiteral("exit 0")}, QString(), 0, false},
-        {"error and code", {QStringLiteral("err conv: bad value"), QStringLiteral("exit 2")},
-         QStringLiteral("conv: bad value\n"), 2, false},
+        {"error and code",
+         {QStringLiteral("err conv: bad value"), QStringLiteral("exit 2")},
+         QStringLiteral("conv: bad value\n"),
+         2,
+         false},
         {"crash", {QStringLiteral("out before"), QStringLiteral("crash")}, QStringLiteral("before\n"), -1, true},
         {"character split across reads", {QStringLiteral("split-utf8")}, QStringLiteral("caf\u00e9!\n"), 0, false},
     };
@@ -129,8 +133,8 @@ TEST(Job, RunsSideBySideFollowOnlyTheirOwnChild)
     FakeApp app;
     Followed longRun, shortRun;
     ConverterJob &longJob = longRun.job, &shortJob = shortRun.job;
-    ASSERT_TRUE(longJob.start(lineFor(app, app.script(QStringLiteral("long"), {QStringLiteral("out long"),
-                                                                             QStringLiteral("sleep 8000")}))));
+    ASSERT_TRUE(longJob.start(
+        lineFor(app, app.script(QStringLiteral("long"), {QStringLiteral("out long"), QStringLiteral("sleep 8000")}))));
     ASSERT_TRUE(shortJob.start(lineFor(app, app.script(QStringLiteral("short"), {QStringLiteral("out short")}))));
     ASSERT_TRUE(waitFor([&] { return shortRun.finishes > 0; }));
     EXPECT_TRUE(longJob.isRunning());
@@ -149,8 +153,9 @@ TEST(Job, AGrandchildHoldingThePipeDoesNotHoldTheRunUp)
     FakeApp app;
     Followed run;
     ConverterJob &job = run.job;
-    const QString script = app.script(QStringLiteral("gc"), {QStringLiteral("out hello"), QStringLiteral("grandchild 8000"),
-                                                             QStringLiteral("exit 3")});
+    const QString script =
+        app.script(QStringLiteral("gc"),
+                   {QStringLiteral("out hello"), QStringLiteral("grandchild 8000"), QStringLiteral("exit 3")});
     ASSERT_TRUE(job.start(lineFor(app, script)));
     ASSERT_TRUE(waitFor([&] { return run.finishes > 0; }));
     const pid_t grandchild = grandchildOf(script);
@@ -217,7 +222,8 @@ TEST(Job, DestroyedWhileRunning)
     };
     const Row rows[] = {
         {"left running", {QStringLiteral("out started"), QStringLiteral("sleep 300"), QStringLiteral("output")}, false},
-        {"stopping, ignores SIGTERM", {QStringLiteral("ignore-term"), QStringLiteral("out started"), QStringLiteral("sleep 30000")},
+        {"stopping, ignores SIGTERM",
+         {QStringLiteral("ignore-term"), QStringLiteral("out started"), QStringLiteral("sleep 30000")},
          true},
     };
     for (const Row &r : rows) {

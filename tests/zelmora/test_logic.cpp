@@ -25,9 +25,10 @@ CommandInputs inputs(int format, const QString &input = QStringLiteral("/Videos/
 TEST(CommandLine, WorkedExamples)
 {
     CommandInputs mp3 = inputs(0);
-    EXPECT_EQ(BuildCommandLine(mp3),
-              QStringLiteral("/App/data/conv -i \"/Videos/clip.part1.flv\" -y -vn -ab 192k -ar 44100 -ac 2 "
-                             "-map_meta_data \"/Videos/clip.part1.flv\":\"/App/output/clip.mp3\" \"/App/output/clip.mp3\""));
+    EXPECT_EQ(
+        BuildCommandLine(mp3),
+        QStringLiteral("/App/data/conv -i \"/Videos/clip.part1.flv\" -y -vn -ab 192k -ar 44100 -ac 2 "
+                       "-map_meta_data \"/Videos/clip.part1.flv\":\"/App/output/clip.mp3\" \"/App/output/clip.mp3\""));
     CommandInputs wav = inputs(3, QStringLiteral("/Videos/talk.flv"));
     wav.cutterOn = true;
     wav.cutFrom = 30;
@@ -109,7 +110,8 @@ TEST(CommandLine, OutputNamesAndFolders)
         {QStringLiteral("/a.b/clip"), QStringLiteral("/out"), QStringLiteral("/out/clip.wav")},
         {QStringLiteral("/v/a.b.flv"), QStringLiteral("/o"), QStringLiteral("/o/a.wav")},
         {QStringLiteral("/w/a.c.mp4"), QStringLiteral("/o"), QStringLiteral("/o/a.wav")},
-        {QStringLiteral("/v/My Clip (1).flv"), QStringLiteral("/My Music"), QStringLiteral("/My Music/My Clip (1).wav")},
+        {QStringLiteral("/v/My Clip (1).flv"), QStringLiteral("/My Music"),
+         QStringLiteral("/My Music/My Clip (1).wav")},
     };
     for (const Row &r : rows) {
         CommandInputs in = inputs(3, r.input);
@@ -176,7 +178,7 @@ TEST(Progress, Captions)
         double f;
         const char *caption;
     };
-    const Row rows[] = {{1.0 / 3, "33.3%"}, {3.0 / 40, "7.5%"},  {9.0 / 10, "90%"},    {0, "0%"},
+    const Row rows[] = {{1.0 / 3, "33.3%"},   {3.0 / 40, "7.5%"}, {9.0 / 10, "90%"},        {0, "0%"},
                         {1.0 / 400, "0.25%"}, {2.0 / 3, "66.6%"}, {9999.0 / 10000, "99.9%"}};
     for (const Row &r : rows)
         EXPECT_EQ(percentCaption(r.f), QString::fromLatin1(r.caption)) << r.f;
@@ -196,8 +198,8 @@ TEST(Progress, Chunks)
         const char *caption;
     };
     const Row rows[] = {
-        {"duration line", 0, false, 0,
-         QStringLiteral("  Duration: 00:03:25.12, start: 0.000000, bitrate: 128 kb/s\n"), 205, false, 0, ""},
+        {"duration line", 0, false, 0, QStringLiteral("  Duration: 00:03:25.12, start: 0.000000, bitrate: 128 kb/s\n"),
+         205, false, 0, ""},
         {"progress line", 205, false, 0, QStringLiteral("size= 123kB time=102.50 bitrate= 128.0kbits/s"), 205, true,
          5415.0f * 102 / 205, "49.7%"},
         {"time at total", 205, false, 0, QStringLiteral("time=205.00 "), 205, true, 5415, "100%"},
@@ -211,9 +213,8 @@ TEST(Progress, Chunks)
         {"value cut to two parts", 0, false, 0, QStringLiteral("Duration: 00:0"), 0, false, 0, ""},
         {"value cut in the seconds", 0, false, 0, QStringLiteral("Duration: 00:03:2"), 182, false, 0, ""},
         {"marker at the very end", 0, false, 0, QStringLiteral("x Duration: "), 0, false, 0, ""},
-        {"several progress lines", 100, false, 0,
-         QStringLiteral("time=12.34 bitrate=1\rsize=2 time=13.56 bitrate=1\r"), 100, true, 5415.0f * 12 / 100,
-         "12%"},
+        {"several progress lines", 100, false, 0, QStringLiteral("time=12.34 bitrate=1\rsize=2 time=13.56 bitrate=1\r"),
+         100, true, 5415.0f * 12 / 100, "12%"},
         {"time marker at the end", 100, false, 0, QStringLiteral("bitrate=1 time="), 100, false, 0, ""},
         {"empty time value", 100, false, 0, QStringLiteral("time= 1"), 100, true, 0, "0%"},
         {"hh:mm:ss time reads hours", 100, false, 0, QStringLiteral("time=00:01:30.00 "), 100, true, 0, "0%"},
@@ -238,7 +239,8 @@ TEST(Progress, Chunks)
 
 TEST(Batch, LastOutputLine)
 {
-    EXPECT_EQ(lastOutputLine(QStringLiteral("a\r\nconv: bad option '-q'\r\n\r\n")), QStringLiteral("conv: bad option '-q'"));
+    EXPECT_EQ(lastOutputLine(QStringLiteral("a\r\nconv: bad option '-q'\r\n\r\n")),
+              QStringLiteral("conv: bad option '-q'"));
     EXPECT_EQ(lastOutputLine(QStringLiteral("size=1 time=1.0\rsize=2 time=2.0\r")), QStringLiteral("size=2 time=2.0"));
     EXPECT_EQ(lastOutputLine(QString()), QString());
 }

@@ -31,7 +31,8 @@ using zmtest::parseLog;
 namespace {
 
 // Lengths the test knows, standing in for the probe.
-class KnownLengths final : public DurationSource {
+class KnownLengths final : public DurationSource
+{
 public:
     QHash<QString, double> lengths;
     void request(const QStringList &) override {}
@@ -95,9 +96,13 @@ struct ParallelBatch {
 
 // Counts, on a thread of its own, the live converters this process has started for one app
 // folder, from /proc; keeps the highest count seen.
-class ChildCounter {
+class ChildCounter
+{
 public:
-    explicit ChildCounter(QString appDir) : m_appDir(std::move(appDir)) { m_thread = std::thread([this] { loop(); }); }
+    explicit ChildCounter(QString appDir) : m_appDir(std::move(appDir))
+    {
+        m_thread = std::thread([this] { loop(); });
+    }
     ~ChildCounter()
     {
         m_stop = true;
@@ -120,7 +125,8 @@ public:
             if (close < 0 || rest.size() < 2 || rest[0] == "Z" || rest[0] == "X" || rest[1] != self.toLatin1())
                 continue;
             QFile cmd(QStringLiteral("/proc/") + pid + QStringLiteral("/cmdline"));
-            if (cmd.open(QIODevice::ReadOnly) && cmd.readAll().startsWith((appDir + QStringLiteral("/data/conv")).toUtf8()))
+            if (cmd.open(QIODevice::ReadOnly)
+                && cmd.readAll().startsWith((appDir + QStringLiteral("/data/conv")).toUtf8()))
                 ++n;
         }
         return n;
@@ -180,7 +186,8 @@ TEST(Parallel, NoMoreThanNConvertersAndOneEnd)
         for (int i = 0; i < 9; ++i)
             inputs << b.app.script(QStringLiteral("f%1.flv").arg(i),
                                    {QStringLiteral("err Duration: 00:00:10.00, start"), QStringLiteral("sleep 250"),
-                                    QStringLiteral("raw time=5.00 \\r"), QStringLiteral("sleep 250"), QStringLiteral("output")});
+                                    QStringLiteral("raw time=5.00 \\r"), QStringLiteral("sleep 250"),
+                                    QStringLiteral("output")});
         b.queue.appendEntries(inputs);
         QStringList started;
         QObject::connect(b.driver.get(), &BatchDriver::fileStarted, [&](const QString &in) { started << in; });
@@ -245,7 +252,8 @@ TEST(Parallel, NamesFollowTheQueueNotTheFinish)
         ASSERT_EQ(b.driver->failures().size(), 1);
         EXPECT_EQ(b.driver->failures()[0].inputPath, inputs[1]);
         EXPECT_EQ(b.driver->failures()[0].reason, QStringLiteral("conv: broken"));
-        EXPECT_TRUE(b.driver->lastOutcome().summary.startsWith(QStringLiteral("5 converted, 1 failed \u00b7 "))) << jobs;
+        EXPECT_TRUE(b.driver->lastOutcome().summary.startsWith(QStringLiteral("5 converted, 1 failed \u00b7 ")))
+            << jobs;
     }
 }
 
@@ -258,15 +266,16 @@ TEST(Parallel, TheBarShowsTheWholeBatch)
     b.driver->setDurationSource(&lengths);
     const QString go1 = b.app.path + QStringLiteral("/go1"), go2 = b.app.path + QStringLiteral("/go2");
     auto script = [&](const char *name, int length, const QString &gate) {
-        QString p = b.app.script(QString::fromLatin1(name),
-                                       {QStringLiteral("err Duration: 00:00:%1.00, start").arg(length, 2, 10, QLatin1Char('0')),
-                                        QStringLiteral("raw time=%1.00 \\r").arg(length / 2), QStringLiteral("waitfile ") + gate,
-                                        QStringLiteral("output")});
+        QString p =
+            b.app.script(QString::fromLatin1(name),
+                         {QStringLiteral("err Duration: 00:00:%1.00, start").arg(length, 2, 10, QLatin1Char('0')),
+                          QStringLiteral("raw time=%1.00 \\r").arg(length / 2), QStringLiteral("waitfile ") + gate,
+                          QStringLiteral("output")});
         lengths.lengths.insert(p, length);
         return p;
     };
-    b.queue.appendEntries({script("a.flv", 10, go1), script("b.flv", 30, go1), script("c.flv", 20, go2),
-                           script("d.flv", 40, go2)});
+    b.queue.appendEntries(
+        {script("a.flv", 10, go1), script("b.flv", 30, go1), script("c.flv", 20, go2), script("d.flv", 40, go2)});
     QString atFirstGate, atSecondGate;
     float widthAtFirstGate = -1;
     QObject::connect(b.driver.get(), &BatchDriver::progressChanged, [&](float width, const QString &c) {
@@ -365,8 +374,10 @@ TEST(Parallel, AFileAddedWhileAJobIsFreeStartsAtOnce)
 {
     ParallelBatch b(2);
     const QString gate = b.app.path + QStringLiteral("/go");
-    const QString first = b.app.script(QStringLiteral("first.flv"), {QStringLiteral("waitfile ") + gate, QStringLiteral("output")});
-    const QString late = b.app.script(QStringLiteral("late.flv"), {QStringLiteral("touch ") + gate, QStringLiteral("output")});
+    const QString first =
+        b.app.script(QStringLiteral("first.flv"), {QStringLiteral("waitfile ") + gate, QStringLiteral("output")});
+    const QString late =
+        b.app.script(QStringLiteral("late.flv"), {QStringLiteral("touch ") + gate, QStringLiteral("output")});
     b.queue.AddQueueEntry(first);
     // The first file holds on until the late one has run: the batch must start it beside.
     ASSERT_TRUE(b.run([&] { QTimer::singleShot(200, [&] { b.queue.AddQueueEntry(late); }); }));

@@ -46,7 +46,8 @@ TEST(QueueModel, OrderDuplicatesAndFormatCells)
 }
 
 namespace {
-class Answer final : public FileDialogBackend {
+class Answer final : public FileDialogBackend
+{
 public:
     QStringList openFiles(QObject *, const QString &t, const QString &folder, const QString &filters,
                           QString *selected) override

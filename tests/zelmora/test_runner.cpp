@@ -45,8 +45,8 @@ Outcome execute(DOSOutputs &dos, const QString &line)
 
 QString lineFor(const FakeApp &app, const QString &script)
 {
-    return app.conv() + QStringLiteral(" -i ") + QStringLiteral("\"") + script + QStringLiteral("\" \"") + app.path +
-           QStringLiteral("/out.wav\"");
+    return app.conv() + QStringLiteral(" -i ") + QStringLiteral("\"") + script + QStringLiteral("\" \"") + app.path
+           + QStringLiteral("/out.wav\"");
 }
 
 } // namespace
@@ -70,7 +70,7 @@ TEST(Runner, LongOutputInOrderedChunks)
     FakeApp app;
     DOSOutputs dos(nullptr);
     const Outcome r = execute(dos, lineFor(app, app.script(QStringLiteral("long"), {QStringLiteral("bytes 5000"),
-                                                                                QStringLiteral("err to stderr")})));
+                                                                                    QStringLiteral("err to stderr")})));
     EXPECT_GE(r.chunks.size(), 5);
     for (const QString &c : r.chunks)
         EXPECT_LE(c.size(), 1024);
@@ -103,8 +103,9 @@ TEST(Runner, GrandchildHoldingThePipe)
     ASSERT_TRUE(QFile::copy(app.conv(), own));
     DOSOutputs dos(nullptr);
     dos.setWatchedProcessName(QStringLiteral("ZMfakeconv"));
-    const QString script = app.script(QStringLiteral("gc"), {QStringLiteral("out hello"), QStringLiteral("grandchild 8000"),
-                                                             QStringLiteral("exit 3")});
+    const QString script =
+        app.script(QStringLiteral("gc"),
+                   {QStringLiteral("out hello"), QStringLiteral("grandchild 8000"), QStringLiteral("exit 3")});
     const Outcome r = execute(dos, own + QStringLiteral(" -i \"") + script + QStringLiteral("\""));
     const pid_t grandchild = grandchildOf(script);
     EXPECT_TRUE(processAlive(grandchild)) << "the command ends when conv is gone, not when the pipe closes";
@@ -147,8 +148,8 @@ TEST(Runner, ExitStatusAndReuse)
 {
     FakeApp app;
     DOSOutputs dos(nullptr);
-    execute(dos, lineFor(app, app.script(QStringLiteral("fail"), {QStringLiteral("err conv: bad value"),
-                                                                  QStringLiteral("exit 2")})));
+    execute(dos, lineFor(app, app.script(QStringLiteral("fail"),
+                                         {QStringLiteral("err conv: bad value"), QStringLiteral("exit 2")})));
     EXPECT_EQ(dos.lastEnding().exitCode, 2);
     EXPECT_FALSE(dos.lastEnding().succeeded());
     execute(dos, lineFor(app, app.script(QStringLiteral("crash"), {QStringLiteral("crash")})));
@@ -177,8 +178,9 @@ TEST(Runner, EventLoopRunsWhileWaiting)
             beatsAtFirstLine = beats;
     });
     heartbeat.start(10);
-    const Outcome r = execute(dos, lineFor(app, app.script(QStringLiteral("slow"), {QStringLiteral("out a"), QStringLiteral("sleep 600"),
-                                                                                    QStringLiteral("out b")})));
+    const Outcome r = execute(
+        dos, lineFor(app, app.script(QStringLiteral("slow"),
+                                     {QStringLiteral("out a"), QStringLiteral("sleep 600"), QStringLiteral("out b")})));
     heartbeat.stop();
     // The loop kept running while the converter was silent (how smoothly is the benchmark's
     // business).
@@ -293,9 +295,9 @@ TEST(Runner, AbandonedWhileStoppingTheChildIsStillKilled)
         dos.terminate(300);
         dos.abandon();
     });
-    const Outcome r = execute(dos, lineFor(app, app.script(QStringLiteral("t"), {QStringLiteral("ignore-term"),
-                                                                               QStringLiteral("out started"),
-                                                                               QStringLiteral("sleep 30000")})));
+    const Outcome r = execute(
+        dos, lineFor(app, app.script(QStringLiteral("t"), {QStringLiteral("ignore-term"), QStringLiteral("out started"),
+                                                           QStringLiteral("sleep 30000")})));
     EXPECT_EQ(r.overs, 0);
     ASSERT_GT(child, 0);
     QElapsedTimer t;
@@ -324,7 +326,8 @@ TEST(Runner, ChildInheritsOnlyTheStandardDescriptors)
         childFds = QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
         target0 = QFile::symLinkTarget(dir + QStringLiteral("/0"));
     });
-    execute(dos, lineFor(app, app.script(QStringLiteral("fds"), {QStringLiteral("out started"), QStringLiteral("sleep 300")})));
+    execute(dos, lineFor(app, app.script(QStringLiteral("fds"),
+                                         {QStringLiteral("out started"), QStringLiteral("sleep 300")})));
     ::close(plain);
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);

@@ -47,8 +47,8 @@ TEST(FolderSearch, OrderFilesFirstThenSubfoldersDepthFirst)
     });
     QStringList found;
     SearchFolder(QStringLiteral("/r"), found, lister);
-    EXPECT_EQ(found, (QStringList{"/r/a.txt", "/r/b.flv", "/r/Thumbs.db", "/r/s1/x.avi", "/r/s1/deep/y.mp4",
-                                  "/r/s2/z.wmv"}));
+    EXPECT_EQ(found,
+              (QStringList{"/r/a.txt", "/r/b.flv", "/r/Thumbs.db", "/r/s1/x.avi", "/r/s1/deep/y.mp4", "/r/s2/z.wmv"}));
 }
 
 TEST(FolderSearch, NaturalNameOrderAndOnlyRegularFiles)
@@ -59,11 +59,14 @@ TEST(FolderSearch, NaturalNameOrderAndOnlyRegularFiles)
         QStringList expected;
     };
     const Row rows[] = {
-        {"numbers by value", {{"clip 13.flv"}, {"clip 08.flv"}, {"clip 9.flv"}, {"clip 12.flv"}, {"clip 100.flv"}},
+        {"numbers by value",
+         {{"clip 13.flv"}, {"clip 08.flv"}, {"clip 9.flv"}, {"clip 12.flv"}, {"clip 100.flv"}},
          {"clip 08.flv", "clip 9.flv", "clip 12.flv", "clip 13.flv", "clip 100.flv"}},
-        {"letter case aside", {{"beta.mp4"}, {"Alpha.mp4"}, {"Gamma.mp4"}, {"delta.mp4"}},
+        {"letter case aside",
+         {{"beta.mp4"}, {"Alpha.mp4"}, {"Gamma.mp4"}, {"delta.mp4"}},
          {"Alpha.mp4", "beta.mp4", "delta.mp4", "Gamma.mp4"}},
-        {"FIFOs, sockets and broken links stay out", {{"b.flv"}, {"pipe", false, false}, {"a.flv"}, {"sock", false, false}},
+        {"FIFOs, sockets and broken links stay out",
+         {{"b.flv"}, {"pipe", false, false}, {"a.flv"}, {"sock", false, false}},
          {"a.flv", "b.flv"}},
     };
     for (const Row &r : rows) {
@@ -76,10 +79,10 @@ TEST(FolderSearch, NaturalNameOrderAndOnlyRegularFiles)
     }
     // Subfolders in natural order too: "disc 2" before "disc 10".
     QStringList found;
-    SearchFolder(QStringLiteral("/r"), found,
-                 fakeTree({{"/r", {{"disc 10", true}, {"disc 2", true}}},
-                           {"/r/disc 10", {{"t.flv"}}},
-                           {"/r/disc 2", {{"t.flv"}}}}));
+    SearchFolder(
+        QStringLiteral("/r"), found,
+        fakeTree(
+            {{"/r", {{"disc 10", true}, {"disc 2", true}}}, {"/r/disc 10", {{"t.flv"}}}, {"/r/disc 2", {{"t.flv"}}}}));
     EXPECT_EQ(found, (QStringList{"/r/disc 2/t.flv", "/r/disc 10/t.flv"}));
 }
 
@@ -121,8 +124,10 @@ TEST(FolderSearch, UnreadableFoldersAndEdgeCases)
         QStringList expected;
     };
     const Row rows[] = {
-        {"unreadable sibling skipped", {{"/r", {{"locked", true}, {"open", true}}}, {"/r/open", {{"f", false}}}},
-         "/r", {"/r/open/f"}},
+        {"unreadable sibling skipped",
+         {{"/r", {{"locked", true}, {"open", true}}}, {"/r/open", {{"f", false}}}},
+         "/r",
+         {"/r/open/f"}},
         {"unreadable start", {}, "/nowhere", {}},
         {"empty folders add nothing", {{"/r", {{"e1", true}, {"e2", true}}}, {"/r/e1", {}}, {"/r/e2", {}}}, "/r", {}},
         {"root folder has no doubled slash", {{"/", {{"f", false}}}}, "/", {"/f"}},
@@ -173,11 +178,13 @@ TEST(FolderSearch, YieldsOnATimeBudgetAndCanStop)
     const FolderLister lister = fakeTree(tree);
     int calls = 0;
     QStringList found;
-    SearchFolder(QStringLiteral("/t"), found, lister, [&] { return ++calls > 0; }, 1000000);
+    SearchFolder(
+        QStringLiteral("/t"), found, lister, [&] { return ++calls > 0; }, 1000000);
     EXPECT_EQ(calls, 0) << "no yield before the budget is used up";
     EXPECT_EQ(found.size(), 3000);
     found.clear();
-    SearchFolder(QStringLiteral("/t"), found, lister, [&] { return false; }, 0);
+    SearchFolder(
+        QStringLiteral("/t"), found, lister, [&] { return false; }, 0);
     EXPECT_LT(found.size(), 3000) << "a false answer stops the search";
 }
 
@@ -215,15 +222,13 @@ TEST(Feedback, PromptsInOrder)
         const char *prompt;
     };
     const Row rows[] = {
-        {"", "", "", FeedbackField::Name, "Your Name?"},
-        {"Ann", "", "", FeedbackField::EMail, "Your Email?"},
-        {"Ann", "x", "", FeedbackField::Comment, "Comment?"},
-        {" ", " ", " ", FeedbackField::None, ""},
+        {"", "", "", FeedbackField::Name, "Your Name?"},      {"Ann", "", "", FeedbackField::EMail, "Your Email?"},
+        {"Ann", "x", "", FeedbackField::Comment, "Comment?"}, {" ", " ", " ", FeedbackField::None, ""},
         {"Ann", "x", "hi", FeedbackField::None, ""},
     };
     for (const Row &r : rows) {
-        const FeedbackCheck c = checkFeedback(QString::fromUtf8(r.name), QString::fromUtf8(r.email),
-                                              QString::fromUtf8(r.comment));
+        const FeedbackCheck c =
+            checkFeedback(QString::fromUtf8(r.name), QString::fromUtf8(r.email), QString::fromUtf8(r.comment));
         EXPECT_EQ(c.missing, r.missing) << r.name << "/" << r.email;
         EXPECT_EQ(c.prompt, QString::fromUtf8(r.prompt));
     }

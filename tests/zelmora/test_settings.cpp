@@ -163,11 +163,24 @@ TEST(OptionsIni, EachFieldKeepsToItsDomain)
         qint32 expected;
     };
     const Row rows[] = {
-        {0, "0", 0},       {0, "1", 1},        {0, "2", 0},          {0, "-1", 0},
-        {1, "0", 0},       {1, "1", 1},        {1, "2", 0},          {1, "-1", 0},
-        {1, "1.4", 1},     {1, "1.6", 0},      {2, "0", 0},          {2, "-5", 0},
-        {2, "3599999", 3599999},               {2, "3600000", 0},    {3, "-1", 0},
-        {3, "45", 45},     {3, "3599999.4", 3599999},                {3, "1000000000", 0},
+        {0, "0", 0},
+        {0, "1", 1},
+        {0, "2", 0},
+        {0, "-1", 0},
+        {1, "0", 0},
+        {1, "1", 1},
+        {1, "2", 0},
+        {1, "-1", 0},
+        {1, "1.4", 1},
+        {1, "1.6", 0},
+        {2, "0", 0},
+        {2, "-5", 0},
+        {2, "3599999", 3599999},
+        {2, "3600000", 0},
+        {3, "-1", 0},
+        {3, "45", 45},
+        {3, "3599999.4", 3599999},
+        {3, "1000000000", 0},
     };
     const QByteArray valid[4] = {"1", "1", "30", "60"};
     for (const Row &r : rows) {
@@ -211,17 +224,38 @@ TEST(OptionsRules, Verdicts)
         {"hours unlimited", true, {"1", "0", "0", "100", "0", "0"}, true, "", -1, true, 3600, 360000},
         {"60 minutes", true, {"0", "60", "0", "0", "0", "0"}, false, "Minutes must less than 60", FromM, true, 0, 0},
         {"75 seconds", true, {"0", "0", "0", "0", "1", "75"}, false, "Seconds must less than 60", ToS, true, 0, 0},
-        {"both wrong, minutes first", true, {"0", "61", "0", "0", "0", "99"}, false, "Minutes must less than 60", FromM,
-         true, 0, 0},
-        {"To minutes before From seconds", true, {"0", "0", "70", "0", "80", "0"}, false, "Minutes must less than 60",
-         ToM, true, 0, 0},
+        {"both wrong, minutes first",
+         true,
+         {"0", "61", "0", "0", "0", "99"},
+         false,
+         "Minutes must less than 60",
+         FromM,
+         true,
+         0,
+         0},
+        {"To minutes before From seconds",
+         true,
+         {"0", "0", "70", "0", "80", "0"},
+         false,
+         "Minutes must less than 60",
+         ToM,
+         true,
+         0,
+         0},
         {"all zero unchecks", true, {"0", "0", "0", "0", "0", "0"}, true, "", -1, false, 0, 0},
         {"1.5 minutes", true, {"0", "1.5", "0", "0", "0", "0"}, true, "", -1, true, 90, 0},
         {"-5 passes", true, {"0", "0", "-5", "0", "0", "10"}, true, "", -1, true, -5, 10},
         {"text counts 0", false, {"x", "1y", "", "0", "0", "2"}, true, "", -1, false, 60, 2},
         {"59 is fine", true, {"0", "59", "59", "0", "59", "59"}, true, "", -1, true, 3599, 3599},
-        {"59.5 is above 59", true, {"0", "59.5", "0", "0", "0", "0"}, false, "Minutes must less than 60", FromM, true,
-         0, 0},
+        {"59.5 is above 59",
+         true,
+         {"0", "59.5", "0", "0", "0", "0"},
+         false,
+         "Minutes must less than 60",
+         FromM,
+         true,
+         0,
+         0},
     };
     for (const Row &r : rows) {
         OptionsForm form;
@@ -249,8 +283,8 @@ TEST(OptionsRules, BoxesShownForStoredTimes)
         qint32 seconds;
         std::array<const char *, 3> boxes;
     };
-    const Row rows[] = {{90, {"0", "1", "30"}}, {120, {"0", "2", "0"}}, {3600, {"1", "0", "0"}},
-                        {360061, {"100", "1", "1"}}, {0, {"0", "0", "0"}}, {-5, {"-1", "59", "55"}}};
+    const Row rows[] = {{90, {"0", "1", "30"}},      {120, {"0", "2", "0"}}, {3600, {"1", "0", "0"}},
+                        {360061, {"100", "1", "1"}}, {0, {"0", "0", "0"}},   {-5, {"-1", "59", "55"}}};
     for (const Row &r : rows) {
         const auto t = timeBoxTexts(r.seconds);
         for (int i = 0; i < 3; ++i)
@@ -289,9 +323,10 @@ TEST(OptionsRules, CutIndicator)
 TEST(JobsSetting, OnlyTheMenusValuesAreChoices)
 {
     const std::pair<const char *, JobsChoice> texts[] = {
-        {"1", JobsChoice::One},   {" 2 ", JobsChoice::Two}, {"4", JobsChoice::Four},  {"all", JobsChoice::AllCores},
-        {"ALL", JobsChoice::AllCores}, {"3", JobsChoice::One}, {"0", JobsChoice::One}, {"-4", JobsChoice::One},
-        {"", JobsChoice::One},    {"2x", JobsChoice::One},  {"4.0", JobsChoice::One},
+        {"1", JobsChoice::One},        {" 2 ", JobsChoice::Two},      {"4", JobsChoice::Four},
+        {"all", JobsChoice::AllCores}, {"ALL", JobsChoice::AllCores}, {"3", JobsChoice::One},
+        {"0", JobsChoice::One},        {"-4", JobsChoice::One},       {"", JobsChoice::One},
+        {"2x", JobsChoice::One},       {"4.0", JobsChoice::One},
     };
     for (const auto &[text, choice] : texts)
         EXPECT_EQ(jobsChoiceFromText(QString::fromLatin1(text)), choice) << text;
@@ -349,7 +384,8 @@ TEST(JobsSetting, ZelmoraConfBesideSetupIni)
     ASSERT_TRUE(writeByHand("[Other]\nKeep=yes\n"));
     ASSERT_TRUE(writeJobsSetting(conf, JobsChoice::Two));
     EXPECT_EQ(readJobsSetting(conf), JobsChoice::Two);
-    EXPECT_EQ(QSettings(conf, QSettings::IniFormat).value(QStringLiteral("Other/Keep")).toString(), QStringLiteral("yes"));
+    EXPECT_EQ(QSettings(conf, QSettings::IniFormat).value(QStringLiteral("Other/Keep")).toString(),
+              QStringLiteral("yes"));
     // A folder that cannot be made (a file stands in its way): false, nothing else.
     QFile blocker(dir.path() + QStringLiteral("/file"));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));

@@ -37,7 +37,9 @@ QStringList checked(QMenu *menu)
 
 QString storedJobs(const Harness &h)
 {
-    return QSettings(h.app.path + QStringLiteral("/zelmora.conf"), QSettings::IniFormat).value(QStringLiteral("Batch/Jobs")).toString();
+    return QSettings(h.app.path + QStringLiteral("/zelmora.conf"), QSettings::IniFormat)
+        .value(QStringLiteral("Batch/Jobs"))
+        .toString();
 }
 
 bool gone(pid_t pid)
@@ -68,7 +70,8 @@ TEST(SimultaneousConversions, MenuChoicesWordsAndTheFile)
         int jobs; // 0: all cores
         const char *stored;
     };
-    const Row rows[] = {{1, "menuJobs2", 2, "2"}, {3, "menuJobsAll", 0, "all"}, {2, "menuJobs4", 4, "4"}, {0, "menuJobs1", 1, "1"}};
+    const Row rows[] = {
+        {1, "menuJobs2", 2, "2"}, {3, "menuJobsAll", 0, "all"}, {2, "menuJobs4", 4, "4"}, {0, "menuJobs1", 1, "1"}};
     for (const Row &r : rows) {
         QStringList words;
         const QMetaObject::Connection seen =
@@ -99,7 +102,8 @@ TEST(SimultaneousConversions, MenuChoicesWordsAndTheFile)
 
 TEST(SimultaneousConversions, AFileThatSaysNothingUsefulMeansOne)
 {
-    for (const QByteArray &text : {QByteArray("[Batch]\nJobs=3\n"), QByteArray("[Batch]\nJobs=\n"), QByteArray("\xff\xfe\x00", 3)}) {
+    for (const QByteArray &text :
+         {QByteArray("[Batch]\nJobs=3\n"), QByteArray("[Batch]\nJobs=\n"), QByteArray("\xff\xfe\x00", 3)}) {
         Harness h;
         QFile f(h.app.path + QStringLiteral("/zelmora.conf"));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -158,12 +162,15 @@ TEST(SimultaneousConversions, OneFailuresWindowOneFolderOneSound)
     Harness h;
     h.open();
     h.window->txtAction()->setText(QStringLiteral("menuJobs2"));
-    const QString bad1 = h.app.script(QStringLiteral("bad1.flv"), {QStringLiteral("sleep 200"), QStringLiteral("err conv: no audio stream"),
-                                                                  QStringLiteral("exit 1")});
-    const QString bad2 = h.app.script(QStringLiteral("bad2.flv"), {QStringLiteral("err conv: cannot open input"), QStringLiteral("exit 1")});
-    const QString good = h.app.script(QStringLiteral("good.flv"), {QStringLiteral("err Duration: 00:00:04.00, start"),
-                                                                  QStringLiteral("raw time=2.00 \\r"), QStringLiteral("sleep 100"),
-                                                                  QStringLiteral("output")});
+    const QString bad1 = h.app.script(
+        QStringLiteral("bad1.flv"),
+        {QStringLiteral("sleep 200"), QStringLiteral("err conv: no audio stream"), QStringLiteral("exit 1")});
+    const QString bad2 = h.app.script(QStringLiteral("bad2.flv"),
+                                      {QStringLiteral("err conv: cannot open input"), QStringLiteral("exit 1")});
+    const QString good =
+        h.app.script(QStringLiteral("good.flv"),
+                     {QStringLiteral("err Duration: 00:00:04.00, start"), QStringLiteral("raw time=2.00 \\r"),
+                      QStringLiteral("sleep 100"), QStringLiteral("output")});
     for (const QString &p : {bad1, bad2, good})
         h.window->AddQueueEntry(p);
     Harness::FailuresSeen seen;
@@ -171,7 +178,8 @@ TEST(SimultaneousConversions, OneFailuresWindowOneFolderOneSound)
     ASSERT_TRUE(h.runBatch());
     EXPECT_EQ(h.dialogs, 1);
     seen.rows.sort();
-    EXPECT_EQ(seen.rows, (QStringList{bad1 + QStringLiteral("\nconv: no audio stream"), bad2 + QStringLiteral("\nconv: cannot open input")}));
+    EXPECT_EQ(seen.rows, (QStringList{bad1 + QStringLiteral("\nconv: no audio stream"),
+                                      bad2 + QStringLiteral("\nconv: cannot open input")}));
     EXPECT_EQ(seen.captionAtWindow, QStringLiteral("Done."));
     EXPECT_EQ(h.shell.opened, QStringList{h.app.path + QStringLiteral("/output")});
     EXPECT_EQ(h.sound.played.size(), 1);

@@ -48,11 +48,8 @@ TEST(StateLocations, InstalledCopiesAreNeverPortable)
         bool installed, portable;
     };
     QList<Row> rows{
-        {installed, true, false},
-        {otherEntry, false, true}, // only the other program's entry
-        {portable, false, true},
-        {buildTree, false, true},
-        {dir.filePath(QStringLiteral("missing")), false, false},
+        {installed, true, false},  {otherEntry, false, true}, // only the other program's entry
+        {portable, false, true},   {buildTree, false, true},  {dir.filePath(QStringLiteral("missing")), false, false},
         {QString(), false, false},
     };
     // The superuser may write anywhere; for anybody else a read-only folder is no portable copy.

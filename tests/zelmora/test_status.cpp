@@ -17,7 +17,7 @@ const QString dot = QStringLiteral(" \u00b7 ");
 
 TEST(Status, Clock)
 {
-    const std::pair<qint64, const char *> rows[] = {{0, "0:00"},     {42, "0:42"},       {83, "1:23"},
+    const std::pair<qint64, const char *> rows[] = {{0, "0:00"},    {42, "0:42"},      {83, "1:23"},
                                                     {725, "12:05"}, {3723, "1:02:03"}, {-5, "0:00"}};
     for (const auto &[s, text] : rows)
         EXPECT_EQ(formatClock(s), QString::fromLatin1(text)) << s;
@@ -68,10 +68,10 @@ TEST(Status, TimeLeftIsWeightedByMediaLength)
         qint64 expected; // seconds left
     };
     const Row rows[] = {
-        {"two short files", {10.0, 10.0}, false, 5},     // (30 + 20) / 10
-        {"two long files", {300.0, 300.0}, false, 63},   // (30 + 600) / 10
+        {"two short files", {10.0, 10.0}, false, 5},                         // (30 + 20) / 10
+        {"two long files", {300.0, 300.0}, false, 63},                       // (30 + 600) / 10
         {"unknown length: mean of known", {std::nullopt, 120.0}, false, 24}, // mean (60 + 120) / 2 = 90 -> 240 / 10
-        {"cut to 20 s after 10 s", {300.0, 15.0}, true, 4}, // done 20 of 20; 0 + 20 + 5 = 25 at 6.67/s
+        {"cut to 20 s after 10 s", {300.0, 15.0}, true, 4},                  // done 20 of 20; 0 + 20 + 5 = 25 at 6.67/s
     };
     for (const Row &r : rows) {
         BatchStatus st;
@@ -177,20 +177,16 @@ TEST(OutputNamesBook, TakenInOrderReleasedOnRequest)
 {
     OutputNames names;
     struct Step {
-        const char *take;    // the wanted name, or nothing to release `release`
+        const char *take; // the wanted name, or nothing to release `release`
         const char *release;
         const char *expected;
     };
     const Step steps[] = {
-        {"/o/clip.wma", nullptr, "/o/clip.wma"},
-        {"/o/clip.wma", nullptr, "/o/clip (2).wma"},
+        {"/o/clip.wma", nullptr, "/o/clip.wma"},       {"/o/clip.wma", nullptr, "/o/clip (2).wma"},
         {"/o//clip.wma", nullptr, "/o//clip (3).wma"}, // the same file, however it is written
-        {"/o/clip.mp3", nullptr, "/o/clip.mp3"},
-        {nullptr, "/o/clip (2).wma", nullptr},
-        {"/o/clip.wma", nullptr, "/o/clip (2).wma"},
-        {"/o/clip.wma", nullptr, "/o/clip (4).wma"},
-        {"/p/clip.wma", nullptr, "/p/clip.wma"},
-        {"/o/clip (2).wma", nullptr, "/o/clip (2) (2).wma"},
+        {"/o/clip.mp3", nullptr, "/o/clip.mp3"},       {nullptr, "/o/clip (2).wma", nullptr},
+        {"/o/clip.wma", nullptr, "/o/clip (2).wma"},   {"/o/clip.wma", nullptr, "/o/clip (4).wma"},
+        {"/p/clip.wma", nullptr, "/p/clip.wma"},       {"/o/clip (2).wma", nullptr, "/o/clip (2) (2).wma"},
     };
     for (const Step &s : steps) {
         if (!s.take) {
@@ -213,7 +209,8 @@ TEST(Report, ReasonShownOnceWithoutThePath)
     const Row rows[] = {
         {QStringLiteral("conv: input is not a media file FFmpeg can read: ") + in + QStringLiteral("\n"),
          QStringLiteral("conv: input is not a media file FFmpeg can read")},
-        {QStringLiteral("conv: cannot open input '") + in + QStringLiteral("'\n"), QStringLiteral("conv: cannot open input")},
+        {QStringLiteral("conv: cannot open input '") + in + QStringLiteral("'\n"),
+         QStringLiteral("conv: cannot open input")},
         {QStringLiteral("conv: cannot open input ") + in + QStringLiteral(": Invalid data\r\n"),
          QStringLiteral("conv: cannot open input: Invalid data")},
         {QStringLiteral("size=1 time=1.0\rconv: no audio stream\n\n"), QStringLiteral("conv: no audio stream")},
@@ -223,7 +220,8 @@ TEST(Report, ReasonShownOnceWithoutThePath)
     for (const Row &r : rows)
         EXPECT_EQ(failureReason(r.outputs, in, QStringLiteral("the converter ended with code 1")), r.expected)
             << r.outputs.toStdString();
-    EXPECT_EQ(failuresText({{QStringLiteral("/a.flv"), QStringLiteral("x")}, {QStringLiteral("/b c.avi"), QStringLiteral("y")}}),
+    EXPECT_EQ(failuresText(
+                  {{QStringLiteral("/a.flv"), QStringLiteral("x")}, {QStringLiteral("/b c.avi"), QStringLiteral("y")}}),
               QStringLiteral("/a.flv\n    x\n/b c.avi\n    y\n"));
     EXPECT_EQ(failuresHeading(1), QStringLiteral("1 file could not be converted:"));
     EXPECT_EQ(failuresHeading(30), QStringLiteral("30 files could not be converted:"));
@@ -248,7 +246,8 @@ TEST(Logs, OneFilePerInputAndTheLastTwentyBatches)
             QFile f(a);
             ASSERT_TRUE(f.open(QIODevice::ReadOnly));
             EXPECT_EQ(f.readAll(), QByteArray("first\n"));
-            EXPECT_EQ(QFileInfo(logs.write(QStringLiteral("/v/"), QStringLiteral("x"))).fileName(), QStringLiteral("input.log"));
+            EXPECT_EQ(QFileInfo(logs.write(QStringLiteral("/v/"), QStringLiteral("x"))).fileName(),
+                      QStringLiteral("input.log"));
         }
         t = t.addSecs(60);
     }

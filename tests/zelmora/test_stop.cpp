@@ -53,10 +53,12 @@ TEST(Stop, MidFileKeepsTheQueueAndLeavesNoOutput)
     Harness h;
     h.open();
     h.window->show();
-    const QString bad = h.app.script(QStringLiteral("bad.flv"), {QStringLiteral("err conv: no audio stream"), QStringLiteral("exit 1")});
-    const QString slow = h.app.script(QStringLiteral("slow.flv"), {QStringLiteral("err Duration: 00:01:00.00, start"),
-                                                                   QStringLiteral("raw time=20.00 \\r"),
-                                                                   QStringLiteral("sleep 8000"), QStringLiteral("output")});
+    const QString bad = h.app.script(QStringLiteral("bad.flv"),
+                                     {QStringLiteral("err conv: no audio stream"), QStringLiteral("exit 1")});
+    const QString slow =
+        h.app.script(QStringLiteral("slow.flv"),
+                     {QStringLiteral("err Duration: 00:01:00.00, start"), QStringLiteral("raw time=20.00 \\r"),
+                      QStringLiteral("sleep 8000"), QStringLiteral("output")});
     const QString later = h.app.script(QStringLiteral("later.flv"), {QStringLiteral("output")});
     for (const QString &p : {bad, slow, later})
         h.window->AddQueueEntry(p);
@@ -79,15 +81,16 @@ TEST(Stop, MidFileKeepsTheQueueAndLeavesNoOutput)
     EXPECT_TRUE(h.sound.played.isEmpty());
     // The failure found before the stop is reported as at the end of a batch.
     EXPECT_EQ(seen.rows, QStringList{bad + QStringLiteral("\nconv: no audio stream")});
-    EXPECT_TRUE(h.window->lblStatus()->text().startsWith(QStringLiteral("Stopped \u00b7 0 converted, 1 failed \u00b7 ")));
+    EXPECT_TRUE(
+        h.window->lblStatus()->text().startsWith(QStringLiteral("Stopped \u00b7 0 converted, 1 failed \u00b7 ")));
 }
 
 TEST(Stop, ThenConvertAgainFinishesTheQueue)
 {
     Harness h;
     h.open();
-    const QString a = h.app.script(QStringLiteral("a.flv"), {QStringLiteral("out working"), QStringLiteral("sleep 6000"),
-                                                             QStringLiteral("output")});
+    const QString a = h.app.script(QStringLiteral("a.flv"), {QStringLiteral("out working"),
+                                                             QStringLiteral("sleep 6000"), QStringLiteral("output")});
     const QString b = h.app.script(QStringLiteral("b.flv"), {QStringLiteral("output")});
     h.window->AddQueueEntry(a);
     h.window->AddQueueEntry(b);
@@ -128,8 +131,9 @@ TEST(Stop, AConverterIgnoringSigtermIsKilledAfterThreeSeconds)
 {
     Harness h;
     h.open();
-    h.window->AddQueueEntry(h.app.script(QStringLiteral("stubborn.flv"), {QStringLiteral("ignore-term"), QStringLiteral("out started"),
-                                                                          QStringLiteral("sleep 30000"), QStringLiteral("output")}));
+    h.window->AddQueueEntry(
+        h.app.script(QStringLiteral("stubborn.flv"), {QStringLiteral("ignore-term"), QStringLiteral("out started"),
+                                                      QStringLiteral("sleep 30000"), QStringLiteral("output")}));
     // The window stays responsive while it waits: a 50 ms heartbeat keeps beating.
     int beats = 0;
     QTimer beat;

@@ -45,15 +45,15 @@ TEST(MainWindow, DesignedGeometry)
         QRect rect;
     };
     const Row rows[] = {
-        {w.LV(), {17, 160, 455, 274}},        {w.picText(), {164, 264, 163, 21}},
-        {w.cmbOF(), {488, 158, 189, 22}},     {w.cmbBR(), {488, 200, 189, 22}},
-        {w.cmbR(), {488, 244, 189, 22}},      {w.cmbChannel(), {488, 286, 189, 22}},
-        {w.txtPath(), {488, 330, 143, 23}},   {w.lblPB(), {214, 447, 157, 13}},
+        {w.LV(), {17, 160, 455, 274}},         {w.picText(), {164, 264, 163, 21}},
+        {w.cmbOF(), {488, 158, 189, 22}},      {w.cmbBR(), {488, 200, 189, 22}},
+        {w.cmbR(), {488, 244, 189, 22}},       {w.cmbChannel(), {488, 286, 189, 22}},
+        {w.txtPath(), {488, 330, 143, 23}},    {w.lblPB(), {214, 447, 157, 13}},
         {w.imgConvert(), {489, 371, 187, 91}}, {w.imgToolbar(0), {16, 55, 86, 53}},
-        {w.imgToolbar(6), {103, 55, 86, 53}}, {w.imgToolbar(1), {190, 55, 86, 53}},
-        {w.imgToolbar(2), {277, 55, 86, 53}}, {w.imgToolbar(3), {364, 55, 86, 53}},
-        {w.imgToolbar(4), {451, 55, 86, 53}}, {w.imgMenu(0), {18, 31, 40, 15}},
-        {w.imgMenu(1), {60, 31, 59, 15}},     {w.imgMenu(2), {122, 31, 51, 15}},
+        {w.imgToolbar(6), {103, 55, 86, 53}},  {w.imgToolbar(1), {190, 55, 86, 53}},
+        {w.imgToolbar(2), {277, 55, 86, 53}},  {w.imgToolbar(3), {364, 55, 86, 53}},
+        {w.imgToolbar(4), {451, 55, 86, 53}},  {w.imgMenu(0), {18, 31, 40, 15}},
+        {w.imgMenu(1), {60, 31, 59, 15}},      {w.imgMenu(2), {122, 31, 51, 15}},
         {w.lblFeed(), {628, 477, 46, 13}},
     };
     for (const Row &r : rows)
@@ -143,7 +143,8 @@ TEST(MainWindow, NewFormatsSurviveARestart)
         ASSERT_GE(index, 8) << format;
         h.window->cmbOF()->setCurrentIndex(index);
         h.window->imgExit_Click();
-        EXPECT_TRUE(readFile(h.app.path + QStringLiteral("/setup.ini")).endsWith("\"" + QByteArray::number(index) + "\"\r\n"));
+        EXPECT_TRUE(
+            readFile(h.app.path + QStringLiteral("/setup.ini")).endsWith("\"" + QByteArray::number(index) + "\"\r\n"));
         h.open();
         EXPECT_EQ(h.window->cmbOF()->currentText(), QString::fromLatin1(format));
     }
@@ -227,8 +228,8 @@ TEST(MainWindow, CommandWords)
         int helpOpened;
     };
     const Row rows[] = {
-        {"menuexit", 0, 0, 0}, {"A ", 0, 0, 0}, {"unknown", 0, 0, 0}, {"A", 1, 0, 0},
-        {"menuOption", 1, 1, 0}, {"menuHelp", 1, 1, 1},
+        {"menuexit", 0, 0, 0}, {"A ", 0, 0, 0},         {"unknown", 0, 0, 0},
+        {"A", 1, 0, 0},        {"menuOption", 1, 1, 0}, {"menuHelp", 1, 1, 1},
     };
     for (const Row &r : rows) {
         w.txtAction()->setText(QString::fromLatin1(r.word));
@@ -343,7 +344,8 @@ TEST(MainWindow, OpenDialogTakesSeveralFilesAndRemembersTheFilter)
     Harness h;
     h.open();
     frmMain &w = *h.window;
-    const QString c13 = h.app.script(QStringLiteral("clip 13.flv"), {}), c8 = h.app.script(QStringLiteral("clip 8.flv"), {});
+    const QString c13 = h.app.script(QStringLiteral("clip 13.flv"), {}),
+                  c8 = h.app.script(QStringLiteral("clip 8.flv"), {});
     const QString c9 = h.app.script(QStringLiteral("Clip 9.mp4"), {});
     const QString fifo = h.app.path + QStringLiteral("/in/pipe.flv");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
@@ -376,7 +378,8 @@ TEST(MainWindow, DeleteRemovesTheSelectedEntries)
     auto select = [&](std::initializer_list<int> rows) {
         w.LV()->selectionModel()->clearSelection();
         for (int r : rows)
-            w.LV()->selectionModel()->select(w.LV()->model()->index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            w.LV()->selectionModel()->select(w.LV()->model()->index(r, 0),
+                                             QItemSelectionModel::Select | QItemSelectionModel::Rows);
     };
     w.LV()->setFocus();
     select({1, 3, 4});
@@ -409,21 +412,23 @@ TEST(MainWindow, BitrateRateAndChannelsOnlyForMp3)
         const bool mp3 = f == 0;
         for (QWidget *box : {static_cast<QWidget *>(w.cmbBR()), static_cast<QWidget *>(w.cmbR()),
                              static_cast<QWidget *>(w.cmbChannel())})
-            EXPECT_EQ(box->isEnabled(), mp3) << formatItems()[f].toStdString() << " " << box->objectName().toStdString();
+            EXPECT_EQ(box->isEnabled(), mp3)
+                << formatItems()[f].toStdString() << " " << box->objectName().toStdString();
         for (int i = 1; i < 4; ++i) {
             EXPECT_EQ(w.arrow(i)->isEnabled(), mp3) << f << " arrow " << i;
             // A disabled arrow does not light up, and shows a picture of its own.
             QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), w.arrow(i)->mapToGlobal(QPointF(2, 2)), Qt::NoButton,
                              Qt::NoButton, Qt::NoModifier);
             QCoreApplication::sendEvent(w.arrow(i), &move);
-            EXPECT_EQ(w.arrow(i)->pixmap().cacheKey() == skinPixmap(QStringLiteral("arrow_light.png")).cacheKey() ||
-                          w.arrow(i)->pixmap().toImage() == skinPixmap(QStringLiteral("arrow_light.png")).toImage(),
+            EXPECT_EQ(w.arrow(i)->pixmap().cacheKey() == skinPixmap(QStringLiteral("arrow_light.png")).cacheKey()
+                          || w.arrow(i)->pixmap().toImage() == skinPixmap(QStringLiteral("arrow_light.png")).toImage(),
                       mp3)
                 << f << " arrow " << i;
-            QMouseEvent away(QEvent::MouseMove, QPointF(300, 5), w.mapToGlobal(QPointF(300, 5)), Qt::NoButton, Qt::NoButton,
-                             Qt::NoModifier);
+            QMouseEvent away(QEvent::MouseMove, QPointF(300, 5), w.mapToGlobal(QPointF(300, 5)), Qt::NoButton,
+                             Qt::NoButton, Qt::NoModifier);
             QCoreApplication::sendEvent(&w, &away);
-            EXPECT_EQ(w.arrow(i)->pixmap().toImage() == skinPixmap(QStringLiteral("arrow_disabled.png")).toImage(), !mp3);
+            EXPECT_EQ(w.arrow(i)->pixmap().toImage() == skinPixmap(QStringLiteral("arrow_disabled.png")).toImage(),
+                      !mp3);
         }
         EXPECT_TRUE(w.cmbOF()->isEnabled());
         EXPECT_TRUE(w.arrow(0)->isEnabled());

@@ -30,7 +30,8 @@ struct Box {
     QString text;
 };
 
-class RecordingBoxes final : public zm::MessageBoxes {
+class RecordingBoxes final : public zm::MessageBoxes
+{
 public:
     void show(zm::MsgIcon icon, const QString &caption, const QString &text) override
     {
@@ -54,7 +55,8 @@ public:
     std::function<void()> onShow;
 };
 
-class RecordingShell final : public zm::DesktopShell {
+class RecordingShell final : public zm::DesktopShell
+{
 public:
     bool open(const QString &p) override
     {
@@ -64,13 +66,15 @@ public:
     QStringList opened;
 };
 
-class RecordingSound final : public zm::SoundPlayer {
+class RecordingSound final : public zm::SoundPlayer
+{
 public:
     void playSync(const QString &p) override { played << p; }
     QStringList played;
 };
 
-class ScriptedFiles final : public zm::FileDialogBackend {
+class ScriptedFiles final : public zm::FileDialogBackend
+{
 public:
     // Each call takes the next entry of `fileLists`, or else one file of `answers`; the filter
     // shown first is recorded and replaced by `chooseFilter` when that is set.
@@ -148,8 +152,11 @@ inline std::vector<TerminateCase> terminateCases()
 {
     return {
         {"ends on SIGTERM", {QStringLiteral("out started"), QStringLiteral("sleep 20000")}, 10000, SIGTERM, 0},
-        {"ignores SIGTERM", {QStringLiteral("ignore-term"), QStringLiteral("out started"), QStringLiteral("sleep 20000")},
-         400, SIGKILL, 400},
+        {"ignores SIGTERM",
+         {QStringLiteral("ignore-term"), QStringLiteral("out started"), QStringLiteral("sleep 20000")},
+         400,
+         SIGKILL,
+         400},
     };
 }
 

@@ -67,16 +67,21 @@ void Wait(const std::function<bool()> &done, int ms)
 bool MakeInput(const QString &path, int seconds, const QDateTime &modified)
 {
     QProcess p;
-    p.start("ffmpeg", {"-v", "error", "-f", "lavfi", "-i",
-                       QString("testsrc2=size=640x480:rate=25:duration=%1").arg(seconds), "-f",
-                       "lavfi", "-i", QString("sine=frequency=330:duration=%1").arg(seconds),
-                       "-c:v", "mpeg4", "-q:v", "3", "-c:a", "mp2", "-fflags", "+bitexact", "-y",
-                       path});
+    p.start("ffmpeg", {"-v",      "error",
+                       "-f",      "lavfi",
+                       "-i",      QString("testsrc2=size=640x480:rate=25:duration=%1").arg(seconds),
+                       "-f",      "lavfi",
+                       "-i",      QString("sine=frequency=330:duration=%1").arg(seconds),
+                       "-c:v",    "mpeg4",
+                       "-q:v",    "3",
+                       "-c:a",    "mp2",
+                       "-fflags", "+bitexact",
+                       "-y",      path});
     if (!p.waitForFinished(120000) || p.exitCode() != 0)
         return false;
     QFile file(path);
     return file.open(QIODevice::ReadWrite)
-        && file.setFileTime(modified, QFileDevice::FileModificationTime);
+           && file.setFileTime(modified, QFileDevice::FileModificationTime);
 }
 
 } // namespace

@@ -37,8 +37,8 @@ int main(int argc, char **argv)
         return 1;
     }
     std::error_code error;
-    std::filesystem::copy_file(in, argv[argc - 1], std::filesystem::copy_options::overwrite_existing,
-                               error);
+    std::filesystem::copy_file(in, argv[argc - 1],
+                               std::filesystem::copy_options::overwrite_existing, error);
     if (error)
         return 1;
     WriteProgress(progress, 1000);

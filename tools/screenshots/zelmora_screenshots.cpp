@@ -48,7 +48,8 @@ bool save(QWidget &w, const QString &file)
 void layPopup(QImage &img, const QPoint &at, const QImage &popup)
 {
     QPainter p(&img);
-    p.fillRect(QRect(at + QPoint(3, 3), popup.size() / popup.devicePixelRatio()), QColor(0, 0, 0, 40));
+    p.fillRect(QRect(at + QPoint(3, 3), popup.size() / popup.devicePixelRatio()),
+               QColor(0, 0, 0, 40));
     p.drawImage(at, popup);
 }
 
@@ -65,9 +66,10 @@ int main(int argc, char **argv)
     QDir videos(QStringLiteral("/tmp/zmshots/Videos"));
     videos.removeRecursively();
     videos.mkpath(QStringLiteral("."));
-    const QStringList names{QStringLiteral("Lisbon trip - tram 28.mp4"), QStringLiteral("Concert encore.flv"),
-                            QStringLiteral("Interview part 1.avi"), QStringLiteral("Interview part 2.avi"),
-                            QStringLiteral("Birthday song.mov"), QStringLiteral("Podcast 042.wmv")};
+    const QStringList names{
+        QStringLiteral("Lisbon trip - tram 28.mp4"), QStringLiteral("Concert encore.flv"),
+        QStringLiteral("Interview part 1.avi"),      QStringLiteral("Interview part 2.avi"),
+        QStringLiteral("Birthday song.mov"),         QStringLiteral("Podcast 042.wmv")};
     h.open();
     h.window->txtAction()->setText(QStringLiteral("menuJobs2"));
     h.window->cmbOF()->setCurrentIndex(0);
@@ -75,20 +77,23 @@ int main(int argc, char **argv)
     for (const QString &n : names) {
         QFile f(videos.filePath(n));
         f.open(QIODevice::WriteOnly);
-        f.write("#fake\nerr Duration: 00:04:00.00, start: 0\nsleep 100\nraw time=120.00 \\r\nsleep 4000\noutput\n");
+        f.write("#fake\nerr Duration: 00:04:00.00, start: 0\nsleep 100\nraw time=120.00 \\r\nsleep "
+                "4000\noutput\n");
         f.close();
         h.window->AddQueueEntry(videos.filePath(n));
     }
     h.window->applyHintRule();
     h.window->show();
     h.window->LV()->selectionModel()->select(h.window->LV()->model()->index(2, 0),
-                                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                                             QItemSelectionModel::ClearAndSelect
+                                                 | QItemSelectionModel::Rows);
     bool shot = false;
     QObject::connect(&h.window->batch(), &zm::BatchDriver::statusChanged, [&](const QString &text) {
         if (!shot && text.contains(QLatin1String("left"))) {
             shot = true;
             QTimer::singleShot(100, [&] {
-                save(*h.window, outDir + QStringLiteral("/zelmora-main") + suffix + QStringLiteral(".png"));
+                save(*h.window,
+                     outDir + QStringLiteral("/zelmora-main") + suffix + QStringLiteral(".png"));
                 h.window->batch().stop();
             });
         }
@@ -108,7 +113,8 @@ int main(int argc, char **argv)
         QApplication::processEvents();
     };
     auto hover = [](QWidget *w) {
-        QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
         QCoreApplication::sendEvent(w, &move);
     };
 
@@ -118,8 +124,10 @@ int main(int argc, char **argv)
         zm::BatchOutcome outcome;
         outcome.logFolder = logs.path();
         outcome.failures = {
-            {videos.filePath(QStringLiteral("Holiday notes.txt")), QStringLiteral("conv: input is not a media file FFmpeg can read")},
-            {videos.filePath(QStringLiteral("Screen recording.mkv")), QStringLiteral("conv: the input has no audio stream")},
+            {videos.filePath(QStringLiteral("Holiday notes.txt")),
+             QStringLiteral("conv: input is not a media file FFmpeg can read")},
+            {videos.filePath(QStringLiteral("Screen recording.mkv")),
+             QStringLiteral("conv: the input has no audio stream")},
             {videos.filePath(QStringLiteral("Old camera/clip 12.avi")),
              QStringLiteral("conv: cannot open input: Permission denied")},
         };
@@ -128,7 +136,8 @@ int main(int argc, char **argv)
         failures.resize(failures.width(), 260);
         failures.show();
         QApplication::processEvents();
-        save(failures, outDir + QStringLiteral("/zelmora-failures") + suffix + QStringLiteral(".png"));
+        save(failures,
+             outDir + QStringLiteral("/zelmora-failures") + suffix + QStringLiteral(".png"));
     }
 
     // Idle window: OGG chosen (the MP3-only lists greyed), the Music Cutter on, toolbar button
@@ -147,7 +156,9 @@ int main(int argc, char **argv)
         QImage img = render(*idle.window);
         const QImage menuImg = menu->grab().toImage();
         menu->hide();
-        layPopup(img, QPoint(idle.window->imgToolbar(1)->x() + 40, idle.window->imgToolbar(1)->y() + 44), menuImg);
+        layPopup(img,
+                 QPoint(idle.window->imgToolbar(1)->x() + 40, idle.window->imgToolbar(1)->y() + 44),
+                 menuImg);
         img.save(outDir + QStringLiteral("/zelmora-menu") + suffix + QStringLiteral(".png"));
     }
     // The Options menu with "Simultaneous Conversions" open and 2 checked (M4A chosen), then the
@@ -169,18 +180,25 @@ int main(int argc, char **argv)
         const QImage jobsImg = jobs->grab().toImage();
         options->hide();
         jobs->hide();
-        const QPoint at(idle.window->imgMenu(1)->x(), idle.window->imgMenu(1)->geometry().bottom() + 1);
+        const QPoint at(idle.window->imgMenu(1)->x(),
+                        idle.window->imgMenu(1)->geometry().bottom() + 1);
         const int optionsWidth = int(optionsImg.width() / optionsImg.devicePixelRatio());
         layPopup(img, at, optionsImg);
-        layPopup(img, at + QPoint(optionsWidth - 2, options->actionGeometry(options->actions().last()).top() - 4), jobsImg);
+        layPopup(img,
+                 at
+                     + QPoint(optionsWidth - 2,
+                              options->actionGeometry(options->actions().last()).top() - 4),
+                 jobsImg);
         img.save(outDir + QStringLiteral("/zelmora-jobs") + suffix + QStringLiteral(".png"));
 
-        QMouseEvent away(QEvent::MouseMove, QPointF(300, 5), QPointF(300, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QMouseEvent away(QEvent::MouseMove, QPointF(300, 5), QPointF(300, 5), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
         QCoreApplication::sendEvent(idle.window.get(), &away);
         QComboBox *of = idle.window->cmbOF();
         of->setCurrentIndex(1); // the list opens over WMA; the mouse is on M4A
         of->showPopup();
-        of->view()->selectionModel()->setCurrentIndex(of->model()->index(8, 0), QItemSelectionModel::ClearAndSelect);
+        of->view()->selectionModel()->setCurrentIndex(of->model()->index(8, 0),
+                                                      QItemSelectionModel::ClearAndSelect);
         QApplication::processEvents();
         QWidget *popup = of->view()->window();
         img = render(*idle.window);
@@ -197,7 +215,8 @@ int main(int argc, char **argv)
         suggest.txtComment()->setText(QStringLiteral("Great little tool, thank you!"));
         suggest.show();
         QApplication::processEvents();
-        save(suggest, outDir + QStringLiteral("/zelmora-feedback") + suffix + QStringLiteral(".png"));
+        save(suggest,
+             outDir + QStringLiteral("/zelmora-feedback") + suffix + QStringLiteral(".png"));
     }
 
     zm::ProgramSettings s{0, 1, 90, 120};

@@ -31,8 +31,7 @@ QImage drawIcon(void (*paint)(QPainter &), int px)
 
 QStringList writeAppIcons(const QString &dir)
 {
-    const struct
-    {
+    const struct {
         const char *name;
         void (*paint)(QPainter &);
     } apps[] = {{kZelmoraIconName, zelmora::paintAppIcon}, {kVidruneIconName, video::paintAppIcon}};

@@ -32,8 +32,7 @@ QString fileName(const QString &name, int scale)
 
 bool save(const QImage &img, const QString &dir, const QString &name, int scale)
 {
-    QImage out = img.hasAlphaChannel() ? img.convertToFormat(QImage::Format_ARGB32)
-                                       : img;
+    QImage out = img.hasAlphaChannel() ? img.convertToFormat(QImage::Format_ARGB32) : img;
     if (out.hasAlphaChannel()) {
         bool opaque = true;
         for (int y = 0; y < out.height() && opaque; ++y) {

@@ -72,12 +72,12 @@ QByteArray wav()
     out.append("WAVE", 4);
     out.append("fmt ", 4);
     putLE32(out, 16);
-    putLE16(out, 1);            // PCM
-    putLE16(out, 1);            // mono
+    putLE16(out, 1); // PCM
+    putLE16(out, 1); // mono
     putLE32(out, kRate);
-    putLE32(out, kRate * 2);    // bytes per second
-    putLE16(out, 2);            // block align
-    putLE16(out, 16);           // bits per sample
+    putLE32(out, kRate * 2); // bytes per second
+    putLE16(out, 2);         // block align
+    putLE16(out, 16);        // bits per sample
     out.append("data", 4);
     putLE32(out, data.size());
     out.append(data);

@@ -260,8 +260,7 @@ void minus(QPainter &p, const QRectF &r, qreal arm, qreal width, const QColor &c
     const QPointF m = r.center();
     p.setPen(Qt::NoPen);
     p.setBrush(c);
-    p.drawRoundedRect(QRectF(m.x() - arm, m.y() - width / 2, 2 * arm, width), width / 2,
-                      width / 2);
+    p.drawRoundedRect(QRectF(m.x() - arm, m.y() - width / 2, 2 * arm, width), width / 2, width / 2);
     p.restore();
 }
 
@@ -278,8 +277,7 @@ void question(QPainter &p, const QRectF &r, const QColor &c, bool ring)
     p.setPen(QPen(c, 1.5 * s, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     QPainterPath q;
     q.moveTo(m + QPointF(-2.1, -1.6) * s);
-    q.cubicTo(m + QPointF(-2.1, -4.4) * s, m + QPointF(2.4, -4.4) * s,
-              m + QPointF(2.3, -1.7) * s);
+    q.cubicTo(m + QPointF(-2.1, -4.4) * s, m + QPointF(2.4, -4.4) * s, m + QPointF(2.3, -1.7) * s);
     q.cubicTo(m + QPointF(2.2, 0.1) * s, m + QPointF(0, 0.1) * s, m + QPointF(0, 1.6) * s);
     p.setBrush(Qt::NoBrush);
     p.drawPath(q);

@@ -56,15 +56,15 @@ QStringList onePxPictures(const QString &dir)
 
 bool sheet(const QStringList &dirs, const QString &out)
 {
-    struct Item
-    {
+    struct Item {
         QString label;
         QImage img;
     };
     QList<Item> items;
     for (const QString &dir : dirs)
         for (const QString &n : onePxPictures(dir))
-            items.append({QDir(dir).dirName() + QLatin1Char('/') + n, QImage(dir + QLatin1Char('/') + n)});
+            items.append(
+                {QDir(dir).dirName() + QLatin1Char('/') + n, QImage(dir + QLatin1Char('/') + n)});
     const int maxWidth = 1700, pad = 14, labelH = 16;
     int x = pad, y = pad, rowH = 0, width = 0;
     QList<QPoint> at;
@@ -134,12 +134,13 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "skingen: writing the pictures failed\n");
             return 1;
         }
-        if (!writeQrc(zDir + QStringLiteral("/zelmora_skin.qrc"), QStringLiteral("/skin"), z) ||
-            !writeQrc(vDir + QStringLiteral("/video_skin.qrc"), QStringLiteral("/video"), v)) {
+        if (!writeQrc(zDir + QStringLiteral("/zelmora_skin.qrc"), QStringLiteral("/skin"), z)
+            || !writeQrc(vDir + QStringLiteral("/video_skin.qrc"), QStringLiteral("/video"), v)) {
             std::fprintf(stderr, "skingen: writing the resource files failed\n");
             return 1;
         }
-        std::printf("skingen: %lld + %lld pictures written\n", (long long)z.size(), (long long)v.size());
+        std::printf("skingen: %lld + %lld pictures written\n", (long long)z.size(),
+                    (long long)v.size());
         return 0;
     }
     if (mode == QLatin1String("verify")) {
@@ -154,8 +155,8 @@ int main(int argc, char **argv)
         return sheet({zDir, vDir}, args[4]) ? 0 : 1;
     if (mode == QLatin1String("mock") && args.size() == 5) {
         const QString base = args[4];
-        return skin::mockZelmora(zDir, base + QStringLiteral("-zelmora.png")) &&
-                       skin::mockVideo(vDir, base + QStringLiteral("-video.png"))
+        return skin::mockZelmora(zDir, base + QStringLiteral("-zelmora.png"))
+                       && skin::mockVideo(vDir, base + QStringLiteral("-video.png"))
                    ? 0
                    : 1;
     }

@@ -14,8 +14,7 @@
 namespace skin {
 namespace {
 
-struct Expect
-{
+struct Expect {
     const char *name;
     int w, h;
 };
@@ -132,15 +131,15 @@ void checkWav(Checker &c, const QString &path)
     const QByteArray b = f.readAll();
     auto le16 = [&](int at) { return qFromLittleEndian<quint16>(b.constData() + at); };
     auto le32 = [&](int at) { return qFromLittleEndian<quint32>(b.constData() + at); };
-    if (b.size() < 44 || !b.startsWith("RIFF") || b.mid(8, 8) != "WAVEfmt " ||
-        b.mid(36, 4) != "data") {
+    if (b.size() < 44 || !b.startsWith("RIFF") || b.mid(8, 8) != "WAVEfmt "
+        || b.mid(36, 4) != "data") {
         c.fail(path + QStringLiteral(": not a plain WAV file"));
         return;
     }
     const int channels = le16(22), bits = le16(34);
     const quint32 rate = le32(24), dataSize = le32(40);
-    if (le16(20) != 1 || bits != 16 || rate != 44100 || dataSize + 44 != quint32(b.size()) ||
-        le32(4) + 8 != quint32(b.size())) {
+    if (le16(20) != 1 || bits != 16 || rate != 44100 || dataSize + 44 != quint32(b.size())
+        || le32(4) + 8 != quint32(b.size())) {
         c.fail(path + QStringLiteral(": header does not describe 16-bit PCM at 44.1 kHz"));
         return;
     }
@@ -164,19 +163,44 @@ QStringList verifyZelmora(const QString &dir)
     using namespace zelmora;
     Checker c(dir);
     const Expect sizes[] = {
-        {"main", 700, 500},           {"menu_hover_0", 40, 15},     {"menu_hover_1", 59, 15},
-        {"menu_hover_2", 51, 15},     {"toolbar_hover_0", 86, 53},  {"toolbar_hover_6", 86, 53},
-        {"toolbar_hover_1", 86, 53},  {"toolbar_hover_2", 86, 53},  {"toolbar_hover_3", 86, 53},
-        {"toolbar_hover_4", 86, 53},  {"min_light", 14, 14},        {"help_light", 15, 15},
-        {"exit_light", 15, 15},       {"browse_light", 42, 22},     {"browse_dark", 42, 22},
-        {"convert_hover", 187, 91},   {"arrow", 19, 19},            {"arrow_light", 19, 19},
-        {"progress", 361, 13},        {"cursor", 32, 32},           {"options", 330, 180},
-        {"options_ok_light", 58, 18}, {"options_back_light", 58, 18}, {"options_exit_light", 15, 15},
-        {"suggest", 330, 180},        {"suggest_send_light", 58, 18}, {"suggest_back_light", 58, 18},
-        {"suggest_exit_light", 15, 15}, {"icon", 256, 256},
-        {"stop", 187, 91},            {"stop_hover", 187, 91},      {"stopping", 187, 91},
-        {"arrow_disabled", 19, 19},   {"combo_disabled", 189, 22},  {"format_lossy", 16, 16},
-        {"format_lossless", 16, 16},  {"format_speech", 16, 16},    {"menu_check", 16, 16},
+        {"main", 700, 500},
+        {"menu_hover_0", 40, 15},
+        {"menu_hover_1", 59, 15},
+        {"menu_hover_2", 51, 15},
+        {"toolbar_hover_0", 86, 53},
+        {"toolbar_hover_6", 86, 53},
+        {"toolbar_hover_1", 86, 53},
+        {"toolbar_hover_2", 86, 53},
+        {"toolbar_hover_3", 86, 53},
+        {"toolbar_hover_4", 86, 53},
+        {"min_light", 14, 14},
+        {"help_light", 15, 15},
+        {"exit_light", 15, 15},
+        {"browse_light", 42, 22},
+        {"browse_dark", 42, 22},
+        {"convert_hover", 187, 91},
+        {"arrow", 19, 19},
+        {"arrow_light", 19, 19},
+        {"progress", 361, 13},
+        {"cursor", 32, 32},
+        {"options", 330, 180},
+        {"options_ok_light", 58, 18},
+        {"options_back_light", 58, 18},
+        {"options_exit_light", 15, 15},
+        {"suggest", 330, 180},
+        {"suggest_send_light", 58, 18},
+        {"suggest_back_light", 58, 18},
+        {"suggest_exit_light", 15, 15},
+        {"icon", 256, 256},
+        {"stop", 187, 91},
+        {"stop_hover", 187, 91},
+        {"stopping", 187, 91},
+        {"arrow_disabled", 19, 19},
+        {"combo_disabled", 189, 22},
+        {"format_lossy", 16, 16},
+        {"format_lossless", 16, 16},
+        {"format_speech", 16, 16},
+        {"menu_check", 16, 16},
     };
     for (const Expect &e : sizes)
         c.size(e);
@@ -190,22 +214,31 @@ QStringList verifyZelmora(const QString &dir)
         c.sameAs(QStringLiteral("arrow"), QStringLiteral("main"), QRect(657, top + 2, 19, 19));
     c.sameAs(QStringLiteral("arrow"), QStringLiteral("options"), kOptArrow);
 
-    const struct
-    {
+    const struct {
         const char *piece, *background;
         QRect r;
     } hovers[] = {
-        {"menu_hover_0", "main", kMenu[0]},       {"menu_hover_1", "main", kMenu[1]},
-        {"menu_hover_2", "main", kMenu[2]},       {"min_light", "main", kMin},
-        {"help_light", "main", kHelp},            {"exit_light", "main", kExit},
-        {"browse_light", "main", kBrowse},        {"browse_dark", "main", kBrowse},
-        {"convert_hover", "main", kConvert},      {"arrow_light", "main", kArrow0},
-        {"arrow_light", "options", kOptArrow},    {"options_ok_light", "options", kOptOK},
-        {"options_back_light", "options", kOptBack}, {"options_exit_light", "options", kOptExit},
-        {"suggest_send_light", "suggest", kSugSend}, {"suggest_back_light", "suggest", kSugBack},
+        {"menu_hover_0", "main", kMenu[0]},
+        {"menu_hover_1", "main", kMenu[1]},
+        {"menu_hover_2", "main", kMenu[2]},
+        {"min_light", "main", kMin},
+        {"help_light", "main", kHelp},
+        {"exit_light", "main", kExit},
+        {"browse_light", "main", kBrowse},
+        {"browse_dark", "main", kBrowse},
+        {"convert_hover", "main", kConvert},
+        {"arrow_light", "main", kArrow0},
+        {"arrow_light", "options", kOptArrow},
+        {"options_ok_light", "options", kOptOK},
+        {"options_back_light", "options", kOptBack},
+        {"options_exit_light", "options", kOptExit},
+        {"suggest_send_light", "suggest", kSugSend},
+        {"suggest_back_light", "suggest", kSugBack},
         {"suggest_exit_light", "suggest", kSugExit},
-        {"stop", "main", kConvert},               {"stop_hover", "main", kConvert},
-        {"stopping", "main", kConvert},           {"arrow_disabled", "main", kArrow0},
+        {"stop", "main", kConvert},
+        {"stop_hover", "main", kConvert},
+        {"stopping", "main", kConvert},
+        {"arrow_disabled", "main", kArrow0},
         {"combo_disabled", "main", QRect(488, kComboTop[1], 189, 22)},
     };
     for (const auto &h : hovers)
@@ -234,8 +267,8 @@ QStringList verifyVideo(const QString &dir)
 {
     Checker c(dir);
     const Expect sizes[] = {
-        {"bmp137", 796, 454}, {"bmp139", 58, 21}, {"bmp140", 35, 20}, {"bmp141", 35, 20},
-        {"bmp142", 35, 20},   {"bmp143", 35, 20}, {"bmp144", 35, 20}, {"bmp145", 35, 20},
+        {"bmp137", 796, 454}, {"bmp139", 58, 21}, {"bmp140", 35, 20},   {"bmp141", 35, 20},
+        {"bmp142", 35, 20},   {"bmp143", 35, 20}, {"bmp144", 35, 20},   {"bmp145", 35, 20},
         {"bmp146", 35, 20},   {"bmp147", 35, 20}, {"bmp158", 453, 220}, {"icon", 256, 256},
     };
     for (const Expect &e : sizes)
@@ -249,7 +282,9 @@ QStringList verifyVideo(const QString &dir)
         const QImage h = c.load(QStringLiteral("bmp%1").arg(first + 1), 1);
         const QImage d = c.load(QStringLiteral("bmp%1").arg(first + 2), 1);
         if (n == h || n == d || h == d)
-            c.fail(QStringLiteral("bmp%1..%2 are not three different looks").arg(first).arg(first + 2));
+            c.fail(QStringLiteral("bmp%1..%2 are not three different looks")
+                       .arg(first)
+                       .arg(first + 2));
     }
     return c.problems();
 }

@@ -40,10 +40,10 @@ const QColor kRedDown(0xbf, 0x30, 0x36);
 
 constexpr int kHeaderHeight = 28;
 
-const QRect kAboutButton = dluRect(41, 2, 33, 12);    // control 1023
-const QRect kMinButton = dluRect(407, 3, 20, 12);     // control 1024
-const QRect kCloseButton = dluRect(429, 3, 20, 12);   // control 1025
-const QRect kBand = dluRect(4, 17, 447, 46);          // control 1026
+const QRect kAboutButton = dluRect(41, 2, 33, 12);  // control 1023
+const QRect kMinButton = dluRect(407, 3, 20, 12);   // control 1024
+const QRect kCloseButton = dluRect(429, 3, 20, 12); // control 1025
+const QRect kBand = dluRect(4, 17, 447, 46);        // control 1026
 const QSize kGlyphSize(35, 20);
 
 void header(QPainter &p, int width)
@@ -106,9 +106,8 @@ void paintMain(QPainter &p)
              Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Vidrune 视频转换"),
              cjkFont(18, true), QColor(0x6f, 0x93, 0xd6));
         text(p, QRectF(inner.center().x() - 108, inner.top() + 42, 320, 20),
-             Qt::AlignLeft | Qt::AlignVCenter,
-             QStringLiteral("3GP · 3G2 · MP4 · AVI · FLV"), latinFont(12),
-             QColor(0x8a, 0xa2, 0xc8));
+             Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("3GP · 3G2 · MP4 · AVI · FLV"),
+             latinFont(12), QColor(0x8a, 0xa2, 0xc8));
     }
 
     // Steps one and two.
@@ -219,8 +218,7 @@ QStringList generate(const QString &dir)
         const QImage main = render(QSize(796, 454), scale, paintMain);
         put(main, QStringLiteral("bmp137"), scale);
         put(crop(main, kAboutButton, scale), QStringLiteral("bmp139"), scale);
-        const struct
-        {
+        const struct {
             int id;
             bool close;
             Look look;
@@ -229,8 +227,7 @@ QStringList generate(const QString &dir)
             {144, false, Look::Normal}, {145, false, Look::Hover}, {146, false, Look::Pressed},
         };
         for (const auto &gl : glyphs)
-            put(render(kGlyphSize, scale,
-                       [&](QPainter &p) { paintGlyph(p, gl.close, gl.look); }),
+            put(render(kGlyphSize, scale, [&](QPainter &p) { paintGlyph(p, gl.close, gl.look); }),
                 QStringLiteral("bmp%1").arg(gl.id), scale);
         for (int id : {143, 147}) {
             QImage mask(kGlyphSize * scale, QImage::Format_RGB32);

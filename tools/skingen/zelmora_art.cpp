@@ -50,8 +50,7 @@ const QColor kStopBottomHot(0xe0, 0x3e, 0x44);
 
 constexpr int kRadius = 8; // window corners
 
-struct MainLook
-{
+struct MainLook {
     int menuHot = -1;
     int toolHot = -1; // position left to right, 0..5
     bool helpHot = false, minHot = false, exitHot = false;
@@ -62,8 +61,7 @@ struct MainLook
     bool mp3Only = false; // Bitrate, Sample Rate and Channels drawn disabled
 };
 
-struct SmallLook
-{
+struct SmallLook {
     bool primaryHot = false, backHot = false, exitHot = false, arrowHot = false;
 };
 
@@ -85,8 +83,9 @@ void logoMark(QPainter &p, const QRect &r)
     g.setColorAt(0, QColor(0x9a, 0x8c, 0xff));
     g.setColorAt(1, kAccentDark);
     fillRound(p, r, r.width() * 0.26, g);
-    icons::waveBars(p, QRectF(r).adjusted(r.width() * 0.2, r.height() * 0.22, -r.width() * 0.2,
-                                          -r.height() * 0.22),
+    icons::waveBars(p,
+                    QRectF(r).adjusted(r.width() * 0.2, r.height() * 0.22, -r.width() * 0.2,
+                                       -r.height() * 0.22),
                     r.width() < 20 ? 3 : 5, Qt::white, 0.9);
 }
 
@@ -123,7 +122,9 @@ void combo(QPainter &p, const QRect &frame, bool arrowHot, bool disabled = false
     if (arrowHot && !disabled)
         fillRound(p, cell.adjusted(1, 0, 0, 0), 2, kAccentLight);
     icons::chevronDown(p, QRectF(cell).adjusted(0, -0.5, 0, -0.5), 3.6, 1.7,
-                       disabled ? kFieldBorder : arrowHot ? kAccentDark : kTextSoft);
+                       disabled   ? kFieldBorder
+                       : arrowHot ? kAccentDark
+                                  : kTextSoft);
 }
 
 void field(QPainter &p, const QRect &r)
@@ -131,8 +132,8 @@ void field(QPainter &p, const QRect &r)
     box(p, r, 3, kField, kFieldBorder);
 }
 
-void label(QPainter &p, const QRect &r, const QString &s, bool bold = true,
-           const QColor &c = kText, qreal px = 11)
+void label(QPainter &p, const QRect &r, const QString &s, bool bold = true, const QColor &c = kText,
+           qreal px = 11)
 {
     text(p, r, Qt::AlignLeft | Qt::AlignVCenter, s, latinFont(px, bold), c);
 }
@@ -145,18 +146,29 @@ void toolbarButton(QPainter &p, int pos, bool hot)
     const QRectF ic(r.left() + 31, r.top() + 7, 24, 24);
     const QColor ink = hot ? kAccentDark : kAccent;
     switch (pos) {
-    case 0: icons::addFile(p, ic, ink, kGreen); break;
-    case 1: icons::addFolder(p, ic, ink, kGreen); break;
-    case 2: icons::trash(p, ic, ink); break;
-    case 3: icons::sliders(p, ic, ink, hot ? kAccentLight : Qt::white); break;
-    case 4: icons::help(p, ic, ink); break;
-    case 5: icons::power(p, ic, ink); break;
+    case 0:
+        icons::addFile(p, ic, ink, kGreen);
+        break;
+    case 1:
+        icons::addFolder(p, ic, ink, kGreen);
+        break;
+    case 2:
+        icons::trash(p, ic, ink);
+        break;
+    case 3:
+        icons::sliders(p, ic, ink, hot ? kAccentLight : Qt::white);
+        break;
+    case 4:
+        icons::help(p, ic, ink);
+        break;
+    case 5:
+        icons::power(p, ic, ink);
+        break;
     }
     static const char *const captions[6] = {"Add File", "Add Folder", "Remove",
                                             "Options",  "Help",       "Exit"};
     text(p, QRectF(r.left(), r.top() + 34, r.width(), 14), Qt::AlignCenter,
-         QString::fromLatin1(captions[pos]), latinFont(11, hot),
-         hot ? kAccentDark : kText);
+         QString::fromLatin1(captions[pos]), latinFont(11, hot), hot ? kAccentDark : kText);
 }
 
 void browseButton(QPainter &p, int state)
@@ -165,8 +177,7 @@ void browseButton(QPainter &p, int state)
     QColor ink = kAccent;
     if (state == 0) {
         p.save();
-        box(p, r, 3, vgrad(r.top(), r.bottom(), Qt::white, QColor(0xf0, 0xf1, 0xf7)),
-            kFieldBorder);
+        box(p, r, 3, vgrad(r.top(), r.bottom(), Qt::white, QColor(0xf0, 0xf1, 0xf7)), kFieldBorder);
         p.restore();
     } else if (state == 1) {
         box(p, r, 3, kAccentLight, kAccentLine);
@@ -223,8 +234,8 @@ void convertButton(QPainter &p, bool hot, int mode)
     }
     text(p, QRectF(r.left(), r.top() + 48, r.width(), 24), Qt::AlignCenter, caption,
          latinFont(18, true), mode == 2 ? kMenuText : QColor(Qt::white));
-    text(p, QRectF(r.left(), r.top() + 70, r.width(), 14), Qt::AlignCenter, hint,
-         latinFont(10), QColor(255, 255, 255, hot ? 235 : 200));
+    text(p, QRectF(r.left(), r.top() + 70, r.width(), 14), Qt::AlignCenter, hint, latinFont(10),
+         QColor(255, 255, 255, hot ? 235 : 200));
 }
 
 void paintMain(QPainter &p, const MainLook &s)
@@ -235,8 +246,8 @@ void paintMain(QPainter &p, const MainLook &s)
     header(p, 700, 51);
     logoMark(p, QRect(12, 7, 18, 18));
     const QFont titleFont = latinFont(14, true);
-    text(p, QRectF(37, 5, 120, 22), Qt::AlignLeft | Qt::AlignVCenter,
-         QStringLiteral("Zelmora"), titleFont, Qt::white);
+    text(p, QRectF(37, 5, 120, 22), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Zelmora"),
+         titleFont, Qt::white);
     const qreal titleWidth = QFontMetricsF(titleFont).horizontalAdvance(QStringLiteral("Zelmora"));
     text(p, QRectF(37 + titleWidth + 9, 6, 200, 22), Qt::AlignLeft | Qt::AlignVCenter,
          QStringLiteral("Audio Extractor"), latinFont(11), QColor(0x8e, 0x92, 0xb6));
@@ -288,8 +299,8 @@ void paintMain(QPainter &p, const MainLook &s)
     convertButton(p, s.convertHot, s.convertMode);
 
     // Progress trough.
-    label(p, QRect(18, kProgress.top(), 90, kProgress.height()), QStringLiteral("Progress"),
-          false, kTextSoft);
+    label(p, QRect(18, kProgress.top(), 90, kProgress.height()), QStringLiteral("Progress"), false,
+          kTextSoft);
     p.fillRect(kProgress, QColor(0xe3, 0xe4, 0xee));
     p.save();
     p.setPen(QPen(kFieldBorder, 1));
@@ -320,8 +331,8 @@ void smallFrame(QPainter &p, const QString &caption, const QRect &exit, bool exi
     p.fillRect(QRect(0, 0, 330, 180), kBody); // same as the main body: the shared arrow fits
     header(p, 330, 31);
     logoMark(p, QRect(12, 10, 16, 16));
-    text(p, QRectF(35, 7, 200, 22), Qt::AlignLeft | Qt::AlignVCenter, caption,
-         latinFont(13, true), Qt::white);
+    text(p, QRectF(35, 7, 200, 22), Qt::AlignLeft | Qt::AlignVCenter, caption, latinFont(13, true),
+         Qt::white);
     exitGlyph(p, exit, exitHot);
     p.fillRect(QRect(0, 130, 330, 50), vgrad(130, 172, kHeaderTop, kHeaderBottom));
     hline(p, 0, 329, 130, kHeaderLine);
@@ -337,8 +348,8 @@ void primaryButton(QPainter &p, const QRect &r, const QString &s, bool hot)
 
 void secondaryButton(QPainter &p, const QRect &r, const QString &s, bool hot)
 {
-    box(p, r, 4, hot ? kDarkButtonHot : kDarkButton, hot ? QColor(0x6c, 0x70, 0x9a)
-                                                        : kDarkButtonLine);
+    box(p, r, 4, hot ? kDarkButtonHot : kDarkButton,
+        hot ? QColor(0x6c, 0x70, 0x9a) : kDarkButtonLine);
     text(p, r, Qt::AlignCenter, s, latinFont(11, hot), hot ? Qt::white : kMenuText);
 }
 
@@ -382,8 +393,7 @@ void paintSuggest(QPainter &p, const SmallLook &s)
 {
     smallFrame(p, QStringLiteral("FeedBack"), kSugExit, s.exitHot);
     text(p, QRectF(14, 32, 300, 16), Qt::AlignLeft | Qt::AlignVCenter,
-         QStringLiteral("Questions or ideas? We read every message."), latinFont(10),
-         kTextSoft);
+         QStringLiteral("Questions or ideas? We read every message."), latinFont(10), kTextSoft);
     static const char *const names[3] = {"Name", "E-mail", "Comment"};
     static const QRect fields[3] = {{110, 50, 141, 21}, {110, 76, 141, 21}, {110, 102, 189, 21}};
     for (int i = 0; i < 3; ++i) {
@@ -438,9 +448,15 @@ void formatBadge(QPainter &p, FormatKind kind)
     const QRect r(0, 0, 16, 16);
     QColor light, dark;
     switch (kind) {
-    case FormatKind::Lossy: light = QColor(0x9a, 0x8c, 0xff), dark = kAccentDark; break;
-    case FormatKind::Lossless: light = QColor(0x4c, 0xd3, 0xa0), dark = QColor(0x16, 0x8f, 0x62); break;
-    case FormatKind::Speech: light = QColor(0xf7, 0xc0, 0x5c), dark = QColor(0xd5, 0x86, 0x16); break;
+    case FormatKind::Lossy:
+        light = QColor(0x9a, 0x8c, 0xff), dark = kAccentDark;
+        break;
+    case FormatKind::Lossless:
+        light = QColor(0x4c, 0xd3, 0xa0), dark = QColor(0x16, 0x8f, 0x62);
+        break;
+    case FormatKind::Speech:
+        light = QColor(0xf7, 0xc0, 0x5c), dark = QColor(0xd5, 0x86, 0x16);
+        break;
     }
     QLinearGradient g(r.topLeft(), r.bottomRight());
     g.setColorAt(0, light);
@@ -493,8 +509,7 @@ void paintCheck(QPainter &p)
     p.drawPath(tick);
 }
 
-struct Writer
-{
+struct Writer {
     QString dir;
     QStringList files;
     bool ok = true;
@@ -577,7 +592,8 @@ QStringList generate(const QString &dir)
             const QImage img = mainImage(off, scale);
             const QRect list(488, kComboTop[1], 189, 22);
             w.put(crop(img, list, scale), QStringLiteral("combo_disabled"), scale);
-            w.put(crop(img, QRect(657, kComboTop[1] + 2, 19, 19), scale), QStringLiteral("arrow_disabled"), scale);
+            w.put(crop(img, QRect(657, kComboTop[1] + 2, 19, 19), scale),
+                  QStringLiteral("arrow_disabled"), scale);
         }
         w.put(render(QSize(361, 13), scale, progressFill), QStringLiteral("progress"), scale);
         w.put(render(QSize(32, 32), scale, paintCursor), QStringLiteral("cursor"), scale);

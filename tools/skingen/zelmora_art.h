@@ -40,7 +40,9 @@ inline const QRect kSugExit(300, 11, 15, 15);
 // The badges of the format list, one per kind of format: format_lossy.png, ...
 enum class FormatKind { Lossy, Lossless, Speech };
 inline constexpr std::pair<FormatKind, const char *> kFormatBadges[] = {
-    {FormatKind::Lossy, "lossy"}, {FormatKind::Lossless, "lossless"}, {FormatKind::Speech, "speech"}};
+    {FormatKind::Lossy, "lossy"},
+    {FormatKind::Lossless, "lossless"},
+    {FormatKind::Speech, "speech"}};
 
 // Draws every picture into `dir` at 1x and 2x, plus sound.wav; returns the
 // names of the PNG files written (for the resource file).

@@ -22,8 +22,7 @@ const QRegularExpression &BatchName()
 
 ConversionLogs::ConversionLogs(QString root)
     : m_root(root.isEmpty() ? DefaultRoot() : std::move(root))
-{
-}
+{}
 
 QString ConversionLogs::DefaultRoot()
 {
@@ -75,7 +74,8 @@ QString ConversionLogs::FileLog(const QString &batchFolder, int row, const QStri
     // A file name may use the whole 255 bytes a name can have; the log's name adds to it.
     while (name.toUtf8().size() > MaxNameBytes)
         name.chop(1);
-    return batchFolder + QStringLiteral("/%1 %2.log").arg(row + 1, 2, 10, QLatin1Char('0')).arg(name);
+    return batchFolder
+           + QStringLiteral("/%1 %2.log").arg(row + 1, 2, 10, QLatin1Char('0')).arg(name);
 }
 
 bool ConversionLogs::Append(const QString &logPath, const QString &text)

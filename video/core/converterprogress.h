@@ -20,9 +20,9 @@ long long Read(const QString &path);
 
 // What the dialog shows for a value read.
 struct View {
-    QString status;       // "%d%%" with value / 10, or "--%"
-    bool valid = false;   // false: out of range, the bar stays where it is
-    int barValue = 0;     // 0..1000 when valid
+    QString status;     // "%d%%" with value / 10, or "--%"
+    bool valid = false; // false: out of range, the bar stays where it is
+    int barValue = 0;   // 0..1000 when valid
 };
 View Interpret(long long value);
 

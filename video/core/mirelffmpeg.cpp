@@ -190,7 +190,8 @@ std::string DrainErrors(int readEnd, int logFile)
             break;
         if (logFile >= 0) {
             for (ssize_t done = 0; done < n;) {
-                const ssize_t w = ::write(logFile, buffer + done, static_cast<std::size_t>(n - done));
+                const ssize_t w =
+                    ::write(logFile, buffer + done, static_cast<std::size_t>(n - done));
                 if (w < 0 && errno == EINTR)
                     continue;
                 if (w <= 0)
@@ -223,8 +224,9 @@ void MirelFFmpeg::Run()
             // Both ends close on exec: the child gets the write end only as its stderr.
             if (::pipe2(errorPipe, O_CLOEXEC) != 0)
                 errorPipe[0] = errorPipe[1] = -1;
-            int rc = args.isEmpty() ? EINVAL
-                                    : SpawnConverter(program, args, environment, errorPipe[1], &child);
+            int rc = args.isEmpty()
+                         ? EINVAL
+                         : SpawnConverter(program, args, environment, errorPipe[1], &child);
             if (errorPipe[1] >= 0)
                 ::close(errorPipe[1]);
             if (rc != 0) {
@@ -250,9 +252,10 @@ void MirelFFmpeg::Run()
 
     std::string errors;
     if (errorPipe[0] >= 0) {
-        const int logFile = logPath.empty()
-            ? -1
-            : ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        const int logFile =
+            logPath.empty()
+                ? -1
+                : ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         errors = DrainErrors(errorPipe[0], logFile);
         if (logFile >= 0)
             ::close(logFile);

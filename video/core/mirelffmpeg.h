@@ -55,7 +55,7 @@ public:
     // to `logPath` (none when empty or when it cannot be opened). It inherits our environment
     // with the "NAME=value" entries of `environment` set over it.
     MirelFFmpeg(const std::string &commandLine, std::string program, std::string logPath = {},
-                         const std::vector<std::string> &environment = {});
+                const std::vector<std::string> &environment = {});
     ~MirelFFmpeg();
 
     MirelFFmpeg(const MirelFFmpeg &) = delete;

@@ -40,8 +40,7 @@ ProgressSlot::ProgressSlot(QString appFolder, bool besideProgram, QString instan
     : m_appFolder(std::move(appFolder)), m_besideProgram(besideProgram),
       m_instanceFolder(instanceFolder.isEmpty() ? StateLocations::InstanceFolder()
                                                 : std::move(instanceFolder))
-{
-}
+{}
 
 ProgressSlot::~ProgressSlot()
 {
@@ -98,10 +97,11 @@ bool ProgressSlot::StillHeld() const
 {
     // progress.txt removed or replaced while we held it: another window could take the new
     // one, so ours is no longer the file of that name.
-    struct stat held {}, named {};
+    struct stat held {
+    }, named{};
     const QByteArray path = QFile::encodeName(m_path);
     return ::fstat(m_lockFd, &held) == 0 && ::stat(path.constData(), &named) == 0
-        && held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+           && held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
 QString ProgressSlot::MakeOwnFile()
@@ -109,8 +109,7 @@ QString ProgressSlot::MakeOwnFile()
     if (!QDir().mkpath(m_instanceFolder))
         return {};
     // The folder holds nothing for other users.
-    QFile::setPermissions(m_instanceFolder,
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(m_instanceFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     RemoveStale(m_instanceFolder);
     const QByteArray pattern = QFile::encodeName(
         m_instanceFolder + QStringLiteral("/progress-%1-XXXXXX.txt").arg(::getpid()));

@@ -48,8 +48,8 @@ private:
     bool m_besideProgram = false;
     QString m_instanceFolder;
     QString m_path;
-    QString m_ownFile;  // this window's own file, removed on destruction
-    int m_lockFd = -1;  // open on progress.txt with the lock held
+    QString m_ownFile; // this window's own file, removed on destruction
+    int m_lockFd = -1; // open on progress.txt with the lock held
 };
 
 } // namespace vidrune

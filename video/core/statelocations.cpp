@@ -35,8 +35,8 @@ bool IsInstalledCopy(const QString &appFolder)
 {
     if (appFolder.isEmpty())
         return false;
-    const QString entry = QStringLiteral("/../../../share/applications/%1.desktop")
-                              .arg(QLatin1String(DesktopId));
+    const QString entry =
+        QStringLiteral("/../../../share/applications/%1.desktop").arg(QLatin1String(DesktopId));
     return QFileInfo(QDir::cleanPath(appFolder + entry)).isFile();
 }
 
@@ -71,8 +71,8 @@ QString InstanceFolder()
 QString SettingsFile(bool portable)
 {
     return ConfigHome()
-        + (portable ? QStringLiteral("/zelmora-suite/video.conf")
-                    : QStringLiteral("/vidrune/vidrune.conf"));
+           + (portable ? QStringLiteral("/zelmora-suite/video.conf")
+                       : QStringLiteral("/vidrune/vidrune.conf"));
 }
 
 QString LoadOutputFolder(const QString &settingsFile)

@@ -10,9 +10,9 @@ namespace {
 QString AllVideoPatterns()
 {
     static const char *const extensions[] = {
-        "mkv", "webm", "mov", "mp4", "m4v", "3gp", "3g2", "f4v", "ts", "m2ts", "mts",
-        "mpg", "mpeg", "vob", "wmv", "asf", "avi", "divx", "flv", "swf", "rm", "rmvb",
-        "ogv", "dv", "mxf",
+        "mkv",  "webm", "mov", "mp4",  "m4v", "3gp", "3g2", "f4v", "ts",
+        "m2ts", "mts",  "mpg", "mpeg", "vob", "wmv", "asf", "avi", "divx",
+        "flv",  "swf",  "rm",  "rmvb", "ogv", "dv",  "mxf",
     };
     QStringList patterns;
     for (const char *e : extensions) {

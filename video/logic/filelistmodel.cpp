@@ -33,9 +33,12 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
     switch (section) {
-    case PathColumn: return QStringLiteral("文件名");
-    case StatusColumn: return QStringLiteral("状态显示");
-    default: return {};
+    case PathColumn:
+        return QStringLiteral("文件名");
+    case StatusColumn:
+        return QStringLiteral("状态显示");
+    default:
+        return {};
     }
 }
 

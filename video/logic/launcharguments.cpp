@@ -52,7 +52,8 @@ LaunchArguments LaunchArguments::Parse(const QStringList &arguments, const QStri
         const QString path = QDir::cleanPath(here.absoluteFilePath(argument));
         const QFileInfo info(path);
         if (!info.exists()) {
-            result.messages << QStringLiteral("%1: %2: no such file, skipped").arg(program, argument);
+            result.messages
+                << QStringLiteral("%1: %2: no such file, skipped").arg(program, argument);
         } else if (!info.isFile()) {
             result.messages
                 << QStringLiteral("%1: %2: not a regular file, skipped").arg(program, argument);

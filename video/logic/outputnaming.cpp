@@ -11,8 +11,7 @@ QString BaseName(const QString &inputPath)
     return dot < 0 ? name : name.left(dot);
 }
 
-QString Join(const QString &folder, const QString &base, const QString &ext,
-             const QString &prefix)
+QString Join(const QString &folder, const QString &base, const QString &ext, const QString &prefix)
 {
     QString path = folder;
     if (!path.endsWith(QLatin1Char('/')))

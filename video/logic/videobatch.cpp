@@ -116,9 +116,8 @@ QString VideoBatch::NotificationText(int files, int failures)
 QString VideoBatch::FailureDetail(const RunResult &result, bool outputWritten)
 {
     const QString said = ConverterMessage(result.lastLine);
-    const bool failed = result.outcome == RunOutcome::Failed
-        || result.outcome == RunOutcome::Killed
-        || (result.outcome == RunOutcome::Succeeded && !outputWritten);
+    const bool failed = result.outcome == RunOutcome::Failed || result.outcome == RunOutcome::Killed
+                        || (result.outcome == RunOutcome::Succeeded && !outputWritten);
     if (failed && !said.isEmpty())
         return StatusFailed + QStringLiteral("：") + said;
     switch (result.outcome) {
@@ -250,10 +249,10 @@ void VideoBatch::StartFile()
     if (ExistsAsFile(output)) {
         const quint64 generation = m_generation;
         QPointer<VideoBatch> self(this);
-        const bool overwrite = m_prompts.AskOkCancel(
-            QStringLiteral("输出目录%1中，已经有%2.%3，是否要覆盖？")
-                .arg(m_outputFolder, name, m_extension),
-            QStringLiteral("提示"));
+        const bool overwrite =
+            m_prompts.AskOkCancel(QStringLiteral("输出目录%1中，已经有%2.%3，是否要覆盖？")
+                                      .arg(m_outputFolder, name, m_extension),
+                                  QStringLiteral("提示"));
         if (!self || generation != m_generation)
             return;
         if (!overwrite)
@@ -261,8 +260,7 @@ void VideoBatch::StartFile()
     }
     m_outputs[row] = output;
 
-    const QString commandLine =
-        ConverterCommand::Build(input, m_settings.Slots(), output);
+    const QString commandLine = ConverterCommand::Build(input, m_settings.Slots(), output);
     m_commandLines[row] = commandLine;
     const QString log = ConversionLogs::FileLog(m_logFolder, row, input);
     if (ConversionLogs::Append(log, QStringLiteral("输入：%1\n输出：%2\n命令行：%3\n开始：%4\n\n")
@@ -282,11 +280,11 @@ void VideoBatch::StartFile()
     const QString progress = m_progress.Acquire();
     ConverterProgress::Reset(progress);
     const std::string progressVariable = std::string(ProgressSlot::EnvironmentName) + '='
-        + QFile::encodeName(progress).toStdString();
-    runner = std::make_unique<MirelFFmpeg>(commandLine.toStdString(),
-                                           m_config.converter.toStdString(),
-                                           QFile::encodeName(m_list.Log(row)).toStdString(),
-                                           std::vector<std::string>{progressVariable});
+                                         + QFile::encodeName(progress).toStdString();
+    runner =
+        std::make_unique<MirelFFmpeg>(commandLine.toStdString(), m_config.converter.toStdString(),
+                                      QFile::encodeName(m_list.Log(row)).toStdString(),
+                                      std::vector<std::string>{progressVariable});
     m_starting = false;
 }
 
@@ -315,12 +313,17 @@ void VideoBatch::LogResult(int row)
 {
     QString outcome;
     switch (m_states.at(row)) {
-    case FileState::Done: outcome = StatusDone; break;
-    case FileState::Stopped: outcome = StatusStopped; break;
+    case FileState::Done:
+        outcome = StatusDone;
+        break;
+    case FileState::Stopped:
+        outcome = StatusStopped;
+        break;
     default: {
         const QString detail = m_failureDetails.at(row);
-        outcome = detail.startsWith(StatusFailed) ? detail
-                                                  : m_failureTexts.at(row) + QStringLiteral("：") + detail;
+        outcome = detail.startsWith(StatusFailed)
+                      ? detail
+                      : m_failureTexts.at(row) + QStringLiteral("：") + detail;
     }
     }
     ConversionLogs::Append(m_list.Log(row),
@@ -418,8 +421,7 @@ void VideoBatch::RefreshStatuses()
     const int count = std::min(fileCount, m_list.Count());
     for (int i = 0; i < count; ++i) {
         const FileState state = m_states.at(i);
-        if (state == FileState::Done || state == FileState::Failed
-            || state == FileState::Stopped) {
+        if (state == FileState::Done || state == FileState::Failed || state == FileState::Stopped) {
             ShowFinal(i);
         } else if (i != currentIndex) {
             m_list.SetStatus(i, StatusWaiting);

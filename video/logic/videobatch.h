@@ -37,19 +37,19 @@ public:
     };
 
     struct Config {
-        QString appFolder;       // holds progress.txt (and, by default, vv)
-        QString converter;       // empty: <appFolder>/vv
-        int tickMs = 1000;       // period of the progress tick
-        int pauseMs = 1000;      // pause after starting the next file
-        QString logRoot;         // empty: $XDG_STATE_HOME/video/logs
+        QString appFolder;  // holds progress.txt (and, by default, vv)
+        QString converter;  // empty: <appFolder>/vv
+        int tickMs = 1000;  // period of the progress tick
+        int pauseMs = 1000; // pause after starting the next file
+        QString logRoot;    // empty: $XDG_STATE_HOME/video/logs
         ProgressPlace progressPlace = ProgressPlace::Auto;
-        QString instanceFolder;  // empty: $XDG_RUNTIME_DIR/vidrune (or the cache folder)
+        QString instanceFolder; // empty: $XDG_RUNTIME_DIR/vidrune (or the cache folder)
     };
 
     enum class FileState { Waiting, Converting, Done, Failed, Stopped };
 
-    VideoBatch(FileListModel &list, VideoSettings &settings, VideoPrompts &prompts,
-               Config config, QObject *parent = nullptr);
+    VideoBatch(FileListModel &list, VideoSettings &settings, VideoPrompts &prompts, Config config,
+               QObject *parent = nullptr);
     // A converter still running is ended the blocking way (SIGTERM, SIGKILL after the grace).
     ~VideoBatch() override;
 
@@ -114,26 +114,26 @@ private:
     VideoPrompts &m_prompts;
     Config m_config;
     ConversionLogs m_logs;
-    ProgressSlot m_progress;        // outlives the runners, which may still write into it
+    ProgressSlot m_progress; // outlives the runners, which may still write into it
     QTimer m_timer;
     QTimer m_pauseTimer;
     RunnerStopper m_stopper;
     std::unique_ptr<MirelFFmpeg> runner; // the conversion in progress; null when none
 
     bool m_busy = false;
-    bool m_starting = false;        // inside StartFile (the overwrite question may be open)
-    bool m_startFailed = false;     // the current file could not be given a runner
-    bool m_pausing = false;         // between starting the next file and the end of the pause
-    bool m_tickHeld = false;        // a tick came during the pause; it runs when the pause ends
-    bool m_stopping = false;        // a stop waits for the converter to end
+    bool m_starting = false;    // inside StartFile (the overwrite question may be open)
+    bool m_startFailed = false; // the current file could not be given a runner
+    bool m_pausing = false;     // between starting the next file and the end of the pause
+    bool m_tickHeld = false;    // a tick came during the pause; it runs when the pause ends
+    bool m_stopping = false;    // a stop waits for the converter to end
     bool m_announceStop = true;
     QString m_outputFolder;
     QString m_extension;
-    QString m_logFolder;            // this batch's log folder; empty: no logs
-    int fileCount = 0;              // number of list items when the batch started
-    int currentIndex = 0;           // list index of the file being converted
+    QString m_logFolder;  // this batch's log folder; empty: no logs
+    int fileCount = 0;    // number of list items when the batch started
+    int currentIndex = 0; // list index of the file being converted
     int m_bar = 0;
-    quint64 m_generation = 0;       // changes on Start and Stop: a nested loop can tell
+    quint64 m_generation = 0; // changes on Start and Stop: a nested loop can tell
     QVector<FileState> m_states;
     QVector<QString> m_outputs;
     QVector<QString> m_commandLines;

@@ -23,7 +23,8 @@ bool SandboxAllowsBrowser()
         return true;
     if (!qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         return true;
-    return qEnvironmentVariable("QTWEBENGINE_CHROMIUM_FLAGS").contains(QLatin1String("--no-sandbox"));
+    return qEnvironmentVariable("QTWEBENGINE_CHROMIUM_FLAGS")
+        .contains(QLatin1String("--no-sandbox"));
 }
 
 } // namespace

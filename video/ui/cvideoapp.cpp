@@ -18,8 +18,8 @@ int CvideoApp::Run(const QStringList &files)
     const bool portable = StateLocations::IsPortable(QCoreApplication::applicationDirPath());
     const QString settingsFile = StateLocations::SettingsFile(portable);
     CvideoDlg::Options options;
-    options.progressPlace = portable ? VideoBatch::ProgressPlace::BesideProgram
-                                     : VideoBatch::ProgressPlace::OwnFile;
+    options.progressPlace =
+        portable ? VideoBatch::ProgressPlace::BesideProgram : VideoBatch::ProgressPlace::OwnFile;
     // The output folder starts at the last one used, or the user's home folder.
     options.outputFolder = StateLocations::LoadOutputFolder(settingsFile);
     CvideoDlg dialog(options);

@@ -252,14 +252,14 @@ void CvideoDlg::CreateControls(bool browser)
 
     connect(AddButton(1000, QStringLiteral("添加"), 8, 194, 41, 15), &QPushButton::clicked, this,
             &CvideoDlg::OnAddFile);
-    connect(AddButton(1001, QStringLiteral("删除"), 49, 194, 42, 15), &QPushButton::clicked,
-            this, &CvideoDlg::OnDeleteFile);
-    connect(AddButton(1002, QStringLiteral("清空"), 91, 194, 43, 15), &QPushButton::clicked,
-            this, &CvideoDlg::OnClearList);
-    connect(AddButton(1003, QStringLiteral("上移"), 133, 194, 42, 15), &QPushButton::clicked,
-            this, &CvideoDlg::OnMoveUp);
-    connect(AddButton(1004, QStringLiteral("下移"), 175, 194, 43, 15), &QPushButton::clicked,
-            this, &CvideoDlg::OnMoveDown);
+    connect(AddButton(1001, QStringLiteral("删除"), 49, 194, 42, 15), &QPushButton::clicked, this,
+            &CvideoDlg::OnDeleteFile);
+    connect(AddButton(1002, QStringLiteral("清空"), 91, 194, 43, 15), &QPushButton::clicked, this,
+            &CvideoDlg::OnClearList);
+    connect(AddButton(1003, QStringLiteral("上移"), 133, 194, 42, 15), &QPushButton::clicked, this,
+            &CvideoDlg::OnMoveUp);
+    connect(AddButton(1004, QStringLiteral("下移"), 175, 194, 43, 15), &QPushButton::clicked, this,
+            &CvideoDlg::OnMoveDown);
 
     // Each setting list with the label that names it: label text and position, list id and
     // position (the height of a closed list is fixed).
@@ -434,8 +434,8 @@ void CvideoDlg::OnClearList()
 void CvideoDlg::SelectRow(int row)
 {
     const QModelIndex index = m_fileList.index(row, FileListModel::PathColumn);
-    m_listView->selectionModel()->setCurrentIndex(
-        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_listView->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect
+                                                             | QItemSelectionModel::Rows);
 }
 
 void CvideoDlg::OnMoveUp()

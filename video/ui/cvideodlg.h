@@ -34,9 +34,9 @@ class CvideoDlg final : public QDialog
     Q_OBJECT
 public:
     struct Options {
-        QString appFolder;           // empty: the folder of the running executable
-        QString converter;           // empty: <appFolder>/vv
-        QString outputFolder;        // empty: the user's home folder
+        QString appFolder;    // empty: the folder of the running executable
+        QString converter;    // empty: <appFolder>/vv
+        QString outputFolder; // empty: the user's home folder
         int tickMs = 1000;
         int pauseMs = 1000;
         VideoPrompts *prompts = nullptr; // null: real message boxes and file dialogs
@@ -47,7 +47,7 @@ public:
         // Where the converter keeps its progress; Auto: progress.txt beside the program when
         // its folder is writable (and no other window has it), else a file of this window's.
         VideoBatch::ProgressPlace progressPlace = VideoBatch::ProgressPlace::Auto;
-        QString instanceFolder;          // empty: $XDG_RUNTIME_DIR/vidrune (or the cache folder)
+        QString instanceFolder; // empty: $XDG_RUNTIME_DIR/vidrune (or the cache folder)
     };
 
     explicit CvideoDlg(QWidget *parent = nullptr);
@@ -141,7 +141,7 @@ private:
     FocusMark *m_focusMark = nullptr;
     int selectedIndex = -1;
     std::function<void(const QString &)> m_notify;
-    bool m_closeAfterStop = false;   // a close request waits for the stop to end
+    bool m_closeAfterStop = false; // a close request waits for the stop to end
     int m_closeResult = 0;
 };
 

@@ -11,14 +11,15 @@ DesktopNotifier::DesktopNotifier(QString busAddress) : m_busAddress(std::move(bu
 
 bool DesktopNotifier::Notify(const QString &summary, const QString &body) const
 {
-    const QDBusConnection bus = m_busAddress.isEmpty()
-        ? QDBusConnection::sessionBus()
-        : QDBusConnection::connectToBus(m_busAddress, QStringLiteral("video-notify ") + m_busAddress);
+    const QDBusConnection bus =
+        m_busAddress.isEmpty() ? QDBusConnection::sessionBus()
+                               : QDBusConnection::connectToBus(
+                                   m_busAddress, QStringLiteral("video-notify ") + m_busAddress);
     if (!bus.isConnected())
         return false;
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QLatin1String(Service), QLatin1String(Path), QLatin1String(Service),
-        QStringLiteral("Notify"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QLatin1String(Service), QLatin1String(Path),
+                                       QLatin1String(Service), QStringLiteral("Notify"));
     // app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout
     call << QCoreApplication::applicationName() << 0u << QStringLiteral("video-x-generic")
          << summary << body << QStringList() << QVariantMap() << -1;

@@ -70,15 +70,15 @@ void FocusMark::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF ring = QRectF(rect()).adjusted(Width / 2.0, Width / 2.0, -Width / 2.0,
-                                                -Width / 2.0);
+    const QRectF ring =
+        QRectF(rect()).adjusted(Width / 2.0, Width / 2.0, -Width / 2.0, -Width / 2.0);
     painter.setPen(QPen(Accent, Width));
     painter.setBrush(Qt::NoBrush);
     painter.drawRoundedRect(ring, 4, 4);
     painter.setPen(QPen(Qt::white, 1));
-    painter.drawRoundedRect(ring.adjusted(Width / 2.0 + 0.5, Width / 2.0 + 0.5,
-                                          -Width / 2.0 - 0.5, -Width / 2.0 - 0.5),
-                            3, 3);
+    painter.drawRoundedRect(
+        ring.adjusted(Width / 2.0 + 0.5, Width / 2.0 + 0.5, -Width / 2.0 - 0.5, -Width / 2.0 - 0.5),
+        3, 3);
 }
 
 } // namespace vidrune

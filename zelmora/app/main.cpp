@@ -80,8 +80,8 @@ int main(int argc, char *argv[])
         break;
     }
     if (!instance.listenError().isEmpty())
-        print(stderr, launch.program + QStringLiteral(": later starts cannot hand files to this one: ") +
-                          instance.listenError() + QLatin1Char('\n'));
+        print(stderr, launch.program + QStringLiteral(": later starts cannot hand files to this one: ")
+                          + instance.listenError() + QLatin1Char('\n'));
 
     zm::SkinH_Attach(&app);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/skin/icon.png")));

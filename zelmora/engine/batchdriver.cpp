@@ -35,8 +35,8 @@ QString endingText(const ProcessEnding &end, bool outputWritten)
 
 BatchDriver::BatchDriver(QueueModel &queue, DOSOutputs &dos, const ProgramSettings &settings, QString appDir,
                          Seams seams, std::function<Selections()> selections, QObject *parent)
-    : QObject(parent), m_queue(queue), m_dos(dos), m_settings(settings), m_appDir(std::move(appDir)),
-      m_seams(seams), m_selections(std::move(selections))
+    : QObject(parent), m_queue(queue), m_dos(dos), m_settings(settings), m_appDir(std::move(appDir)), m_seams(seams),
+      m_selections(std::move(selections))
 {
     m_timer.setInterval(100);
     m_timer.setTimerType(Qt::PreciseTimer); // a coarse timer may fire up to 5 % early
@@ -217,8 +217,8 @@ void BatchDriver::objDOS_ReceiveOutputs(const QString &chunk)
 void BatchDriver::writeLog(const QString &input, const QString &output, const QString &line, const QString &outputs,
                            const QString &result)
 {
-    QString text = QStringLiteral("Input: ") + input + QStringLiteral("\nOutput: ") + output +
-                   QStringLiteral("\nCommand: ") + line + QStringLiteral("\n\n") + outputs;
+    QString text = QStringLiteral("Input: ") + input + QStringLiteral("\nOutput: ") + output
+                   + QStringLiteral("\nCommand: ") + line + QStringLiteral("\n\n") + outputs;
     if (!text.endsWith(QLatin1Char('\n')))
         text += QLatin1Char('\n');
     m_logs.write(input, text + QStringLiteral("\nResult: ") + result + QLatin1Char('\n'));

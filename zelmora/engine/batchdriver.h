@@ -48,7 +48,8 @@ struct Selections {
 // given in queue order as files start; a name once given stays taken for the rest of the batch
 // even when its conversion fails, so names never depend on which file finishes first. With one
 // job the batch runs exactly as described above, on the one console runner.
-class BatchDriver final : public QObject {
+class BatchDriver final : public QObject
+{
     Q_OBJECT
 public:
     struct Seams {

@@ -20,7 +20,8 @@ QString logsRoot()
 
 bool BatchLogs::isBatchFolderName(const QString &name)
 {
-    static const QRegularExpression form(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d\\.\\d{3}(-\\d+)?$"));
+    static const QRegularExpression form(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d\\.\\d{3}(-\\d+)?$"));
     return form.match(name).hasMatch();
 }
 
@@ -40,8 +41,9 @@ bool BatchLogs::begin(const QDateTime &start)
     m_folder = root.filePath(name);
 
     QStringList batches = root.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name);
-    batches.erase(std::remove_if(batches.begin(), batches.end(), [](const QString &n) { return !isBatchFolderName(n); }),
-                  batches.end());
+    batches.erase(
+        std::remove_if(batches.begin(), batches.end(), [](const QString &n) { return !isBatchFolderName(n); }),
+        batches.end());
     // Names sort by age ("-2" after a name of the same millisecond).
     std::sort(batches.begin(), batches.end(), [](const QString &a, const QString &b) {
         const QString sa = a.left(23), sb = b.left(23);

@@ -14,7 +14,8 @@ QString logsRoot();
 // ("clip.flv.log"; a second input of the same name gets "clip.flv (2).log"). Starting a batch
 // removes the oldest batch folders beyond the number kept. Nothing here ever fails loudly: a
 // log that cannot be written is simply missing.
-class BatchLogs final {
+class BatchLogs final
+{
 public:
     static constexpr int kKeptBatches = 20;
 

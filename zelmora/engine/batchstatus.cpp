@@ -157,8 +157,9 @@ QString BatchStatus::text(qint64 nowMs) const
     const int finished = m_converted + m_failed;
     const int running = int(m_running.size());
     const int total = std::max(finished + running + int(m_waiting.size()), 1);
-    QString t = running > 1 ? QStringLiteral("Converting %1\u2013%2 of %3").arg(finished + 1).arg(finished + running).arg(total)
-                            : QStringLiteral("Converting %1 of %2").arg(std::max(finished + running, 1)).arg(total);
+    QString t = running > 1
+                    ? QStringLiteral("Converting %1\u2013%2 of %3").arg(finished + 1).arg(finished + running).arg(total)
+                    : QStringLiteral("Converting %1 of %2").arg(std::max(finished + running, 1)).arg(total);
     if (const auto left = secondsLeft(nowMs))
         t += kDot + QStringLiteral("about ") + formatClock(*left) + QStringLiteral(" left");
     return t;

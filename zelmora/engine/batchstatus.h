@@ -19,7 +19,8 @@ QString formatClock(qint64 seconds);
 // the calls without an id are for a batch that runs one file at a time. Every call takes the
 // time (milliseconds of a monotonic clock) from the caller, so tests drive it with their own
 // clock.
-class BatchStatus final {
+class BatchStatus final
+{
 public:
     // With the cutter on, a file contributes at most `length` seconds after `from`.
     void setCut(bool on, qint64 from, qint64 length);
@@ -65,10 +66,10 @@ private:
     qint64 m_startMs = 0;
     int m_converted = 0, m_failed = 0;
     QMap<int, Running> m_running;
-    double m_doneMedia = 0;           // media seconds the finished files got through
-    double m_knownSum = 0;            // effective lengths of finished files that had one
+    double m_doneMedia = 0; // media seconds the finished files got through
+    double m_knownSum = 0;  // effective lengths of finished files that had one
     int m_knownCount = 0;
-    int m_unknownCount = 0;           // finished files whose length nobody knew
+    int m_unknownCount = 0;                 // finished files whose length nobody knew
     QList<std::optional<double>> m_waiting; // effective lengths
 };
 

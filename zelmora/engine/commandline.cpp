@@ -8,9 +8,9 @@ namespace zm {
 
 const QStringList &formatItems()
 {
-    static const QStringList items{QStringLiteral("MP3"), QStringLiteral("WMA"), QStringLiteral("OGG"),
+    static const QStringList items{QStringLiteral("MP3"), QStringLiteral("WMA"),  QStringLiteral("OGG"),
                                    QStringLiteral("WAV"), QStringLiteral("FLAC"), QStringLiteral("AC3"),
-                                   QStringLiteral("AAC"), QStringLiteral("AMR"), QStringLiteral("M4A"),
+                                   QStringLiteral("AAC"), QStringLiteral("AMR"),  QStringLiteral("M4A"),
                                    QStringLiteral("OPUS")};
     return items;
 }
@@ -80,19 +80,23 @@ QString BuildCommandLine(const CommandInputs &in, const QString &outputPath)
 
     QString line = exe + QStringLiteral(" -i ") + P;
     if (in.cutterOn)
-        line += QStringLiteral(" -ss ") + QString::number(in.cutFrom) + QStringLiteral(" -t ") + QString::number(in.cutTo);
+        line +=
+            QStringLiteral(" -ss ") + QString::number(in.cutFrom) + QStringLiteral(" -t ") + QString::number(in.cutTo);
     switch (f) {
     case 0:
-        line += QStringLiteral(" -y -vn -ab ") + in.bitrate + QStringLiteral("k -ar ") + in.sampleRate +
-                QStringLiteral(" -ac ") + QString::number(in.channelIndex + 1) + QStringLiteral(" -map_meta_data ") + meta;
+        line += QStringLiteral(" -y -vn -ab ") + in.bitrate + QStringLiteral("k -ar ") + in.sampleRate
+                + QStringLiteral(" -ac ") + QString::number(in.channelIndex + 1) + QStringLiteral(" -map_meta_data ")
+                + meta;
         break;
     case 1:
         line += (in.cutterOn ? QStringLiteral(" -y -vn -acodec wmav1  -map_meta_data ")
-                             : QStringLiteral(" -y -vn -acodec wmav1 -map_meta_data ")) + meta;
+                             : QStringLiteral(" -y -vn -acodec wmav1 -map_meta_data "))
+                + meta;
         break;
     case 2:
         line += (in.cutterOn ? QStringLiteral(" -y -vn -ac 2  -map_meta_data ")
-                             : QStringLiteral(" -y -vn -ac 2 -map_meta_data ")) + meta;
+                             : QStringLiteral(" -y -vn -ac 2 -map_meta_data "))
+                + meta;
         break;
     case 3:
         line += QStringLiteral(" -y -vn -acodec pcm_s16le ") + O;

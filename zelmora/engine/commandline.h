@@ -15,9 +15,9 @@ QString formatExtension(int formatIndex);
 
 // Everything one converter command line is made of.
 struct CommandInputs {
-    QString appDir;     // folder of the program, without a trailing "/"
-    QString inputPath;  // head of the queue
-    QString outputDir;  // text of txtPath
+    QString appDir;    // folder of the program, without a trailing "/"
+    QString inputPath; // head of the queue
+    QString outputDir; // text of txtPath
     int formatIndex = 1;
     QString bitrate = QStringLiteral("192");
     QString sampleRate = QStringLiteral("44100");

@@ -12,9 +12,9 @@ namespace zm {
 
 namespace {
 constexpr int kChunk = 1024;
-constexpr int kWatchMs = 50;      // how often the child is looked at while the pipe is open
-constexpr int kReapPollMs = 10;   // after the pipe's end, until the child has been reaped
-constexpr int kReapTries = 50;    // then it is left to a background reaper
+constexpr int kWatchMs = 50;    // how often the child is looked at while the pipe is open
+constexpr int kReapPollMs = 10; // after the pipe's end, until the child has been reaped
+constexpr int kReapTries = 50;  // then it is left to a background reaper
 } // namespace
 
 ConverterJob::ConverterJob(QObject *parent) : QObject(parent)

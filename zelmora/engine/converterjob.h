@@ -18,7 +18,8 @@ namespace zm {
 // (a grandchild that kept the pipe open does not hold the run up). Several runs can go on side by
 // side, each following only its own child; the batch uses one per file when it converts several
 // files at once.
-class ConverterJob final : public QObject {
+class ConverterJob final : public QObject
+{
     Q_OBJECT
 public:
     explicit ConverterJob(QObject *parent = nullptr);

@@ -16,7 +16,8 @@ class clsWaitableTimer;
 // one pipe, hands the text to its owner chunk by chunk (ReceiveOutputs, at most 1024 characters
 // each) and raises CommandOver once the command is over. ExecuteCommand returns only then, but
 // the event loop keeps running between polls (one read per pass, then a 50 ms wait).
-class DOSOutputs final : public QObject {
+class DOSOutputs final : public QObject
+{
     Q_OBJECT
 public:
     // How the last started child ended. `known` is false when the command was taken as over

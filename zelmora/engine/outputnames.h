@@ -8,7 +8,8 @@ namespace zm {
 // the wanted name, or the first of "name (2).ext", "name (3).ext", ... that no earlier file of
 // the batch holds. Names from earlier runs are not looked at (the converter replaces them, as
 // -y says).
-class OutputNames final {
+class OutputNames final
+{
 public:
     // The name for a file wanting `wanted`, now held by it.
     QString take(const QString &wanted);

@@ -108,8 +108,7 @@ std::optional<double> progressSecondsIn(QStringView chunk)
     return tv;
 }
 
-std::optional<ProgressDisplay> parseProgressChunk(QStringView chunk, qint32 &totalSeconds, bool cutterOn,
-                                                  qint32 cutTo)
+std::optional<ProgressDisplay> parseProgressChunk(QStringView chunk, qint32 &totalSeconds, bool cutterOn, qint32 cutTo)
 {
     if (totalSeconds == 0) {
         if (cutterOn) {

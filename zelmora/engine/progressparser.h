@@ -19,8 +19,7 @@ ProgressDisplay progressDisplayFor(double f);
 // Reads one chunk of converter text. Sets `totalSeconds` while it is 0 (from the "Duration: "
 // value, or from the cutter's To time when the cutter is on) and returns the new display when
 // the chunk holds "time=", nothing otherwise.
-std::optional<ProgressDisplay> parseProgressChunk(QStringView chunk, qint32 &totalSeconds, bool cutterOn,
-                                                  qint32 cutTo);
+std::optional<ProgressDisplay> parseProgressChunk(QStringView chunk, qint32 &totalSeconds, bool cutterOn, qint32 cutTo);
 
 // The media length a chunk announces after "Duration: " (hours:minutes:seconds), in seconds;
 // nothing when the chunk holds no readable value.

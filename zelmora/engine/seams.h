@@ -10,7 +10,8 @@ inline constexpr auto kAppTitle = "Zelmora";
 
 enum class MsgIcon { None, Error, Warning, Information };
 
-class MessageBoxes {
+class MessageBoxes
+{
 public:
     virtual ~MessageBoxes() = default;
     // Shows a box with one OK button and returns when it is closed.
@@ -19,14 +20,16 @@ public:
     virtual bool ask(const QString &caption, const QString &text) = 0;
 };
 
-class DesktopShell {
+class DesktopShell
+{
 public:
     virtual ~DesktopShell() = default;
     // Opens a local folder or file (absolute path) or a web address in the user's programs.
     virtual bool open(const QString &pathOrUrl) = 0;
 };
 
-class SoundPlayer {
+class SoundPlayer
+{
 public:
     virtual ~SoundPlayer() = default;
     // Plays a wave file and returns when it has ended (or could not be played).

@@ -18,8 +18,8 @@ QUrl feedbackUrl(const QString &base, const QString &name, const QString &email,
     QByteArray url = base.toUtf8();
     while (url.endsWith('/'))
         url.chop(1);
-    url += "/suggest/post.php?name=" + QUrl::toPercentEncoding(name) + "&age=" + QUrl::toPercentEncoding(email) +
-           "&comment=" + QUrl::toPercentEncoding(comment);
+    url += "/suggest/post.php?name=" + QUrl::toPercentEncoding(name) + "&age=" + QUrl::toPercentEncoding(email)
+           + "&comment=" + QUrl::toPercentEncoding(comment);
     return QUrl::fromEncoded(url, QUrl::StrictMode);
 }
 

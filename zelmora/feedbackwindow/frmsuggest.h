@@ -17,7 +17,8 @@ class HotSpot;
 // program's web site. "Sending..." until a page has come back, then "Finished."; no answer
 // (no network, no server, or nothing back within 15 s) gives "Failed to send." and Send may be
 // pressed again.
-class frmSuggest final : public QDialog {
+class frmSuggest final : public QDialog
+{
     Q_OBJECT
 public:
     // A request without an answer this long has failed: "Failed to send.", Send works again.

@@ -36,8 +36,8 @@ QString privateTempFolder()
     const QByteArray path = QFile::encodeName(folder);
     ::mkdir(path.constData(), 0700);
     struct stat st;
-    if (::lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
-        (st.st_mode & 077) != 0)
+    if (::lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()
+        || (st.st_mode & 077) != 0)
         return QString();
     return folder;
 }

@@ -17,7 +17,8 @@ namespace zm {
 // and ends. The lock decides who is first: whoever holds it owns the socket, so a socket left
 // by a crashed start is simply replaced, and a start that finds the lock held waits for the
 // socket to answer (the first may still be starting, or closing).
-class SingleInstance final : public QObject {
+class SingleInstance final : public QObject
+{
     Q_OBJECT
 public:
     // A start that gets no answer within this time gives up.

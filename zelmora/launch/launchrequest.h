@@ -27,7 +27,8 @@ QByteArray encodeLaunchRequest(const LaunchRequest &request);
 QByteArray encodeAnswer(const char *answer);
 
 // Reads one request as its bytes arrive, in pieces of any size.
-class LaunchRequestDecoder final {
+class LaunchRequestDecoder final
+{
 public:
     enum class State { Incomplete, Complete, Invalid };
     // No path is this long; a longer record is not a request.

@@ -9,7 +9,8 @@ namespace zm {
 // Desktop notifications through org.freedesktop.Notifications on the session bus, each with an
 // "Open Folder" action. Without a bus (or without a notification service on it) nothing
 // happens. Calls never wait for the service.
-class DesktopNotifier final : public QObject {
+class DesktopNotifier final : public QObject
+{
     Q_OBJECT
 public:
     explicit DesktopNotifier(const QDBusConnection &bus = QDBusConnection::sessionBus(), QObject *parent = nullptr);

@@ -15,7 +15,8 @@ std::optional<double> probeMediaDuration(const QString &path);
 // Finds the lengths of queued files on a worker thread of its own, one file at a time, each file
 // once. Answers from the GUI thread never wait for the worker. Destroying the object does not
 // wait either: the worker finishes the file it is on and ends.
-class DurationProbe final : public DurationSource {
+class DurationProbe final : public DurationSource
+{
 public:
     DurationProbe();
     ~DurationProbe() override;

@@ -7,7 +7,8 @@ namespace zm {
 
 // What the common dialogs need from the desktop; the window passes QFileDialog-based code,
 // tests pass a scripted answer. An empty result means the user cancelled.
-class FileDialogBackend {
+class FileDialogBackend
+{
 public:
     virtual ~FileDialogBackend() = default;
     // An open dialog for one or more existing files. `filters` is in Qt's ";;" form;
@@ -20,7 +21,8 @@ public:
 
 // The dialogs wrapper of the main window: set Title, Filter and FileName, call ShowOpen, read
 // FileName back. Only the dialogs the program uses are here.
-class CCommonDialogs final {
+class CCommonDialogs final
+{
 public:
     explicit CCommonDialogs(FileDialogBackend *backend) : m_backend(backend) {}
     Q_DISABLE_COPY_MOVE(CCommonDialogs)

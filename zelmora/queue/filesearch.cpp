@@ -87,9 +87,9 @@ QStringList queueableDroppedPaths(const QStringList &dropped, const FolderLister
         const QFileInfo info(path);
         if (info.isDir()) {
             bool stopped = false;
-            SearchFolder(path, out, lister, keepGoing ? std::function<bool()>([&] {
-                return keepGoing() || (stopped = true, false);
-            }) : std::function<bool()>());
+            SearchFolder(path, out, lister,
+                         keepGoing ? std::function<bool()>([&] { return keepGoing() || (stopped = true, false); })
+                                   : std::function<bool()>());
             if (stopped)
                 break;
         } else if (isRegularFile(path)) {

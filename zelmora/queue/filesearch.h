@@ -10,8 +10,8 @@ namespace zm {
 // One entry of a folder listing, in the order the file system gives it.
 struct FolderEntry {
     QString name;
-    bool isFolder = false;      // a real folder (not a link to one)
-    bool regularFile = true;    // for the rest: false for FIFOs, sockets, devices, broken links
+    bool isFolder = false;   // a real folder (not a link to one)
+    bool regularFile = true; // for the rest: false for FIFOs, sockets, devices, broken links
 };
 
 // Lists one folder; nothing when it cannot be read. Tests replace it to reach unreadable

@@ -7,7 +7,8 @@ namespace zm {
 // The file queue: one list of full paths, seen by the window as the list view LV (columns
 // "FileName" and "Format") and by the batch as lstFile (row 0 is the head). Every change goes
 // through this model, so both names always hold the same paths in the same order.
-class QueueModel final : public QAbstractTableModel {
+class QueueModel final : public QAbstractTableModel
+{
     Q_OBJECT
 public:
     enum Column { FileName = 0, Format = 1, ColumnCount = 2 };

@@ -70,8 +70,8 @@ QString cutIndicatorText(const ProgramSettings &s)
         return QString();
     auto hms = [](qint32 seconds) {
         const auto t = timeBoxTexts(seconds);
-        return t[0] + QLatin1Char(':') + t[1].rightJustified(2, QLatin1Char('0')) + QLatin1Char(':') +
-               t[2].rightJustified(2, QLatin1Char('0'));
+        return t[0] + QLatin1Char(':') + t[1].rightJustified(2, QLatin1Char('0')) + QLatin1Char(':')
+               + t[2].rightJustified(2, QLatin1Char('0'));
     };
     return QStringLiteral("Cut: from ") + hms(s.gCutFrom) + QStringLiteral(" for ") + hms(s.gCutTo);
 }

@@ -15,16 +15,16 @@ inline constexpr qint32 kMaxCutSeconds = 999 * 3600 + 59 * 60 + 59;
 enum TimeBox { FromH = 0, FromM, FromS, ToH, ToM, ToS };
 
 struct OptionsForm {
-    int soundIndex = 0;   // cmbSR: 0 "ON", 1 "OFF"
-    bool cutter = false;  // chkMC
+    int soundIndex = 0;  // cmbSR: 0 "ON", 1 "OFF"
+    bool cutter = false; // chkMC
     std::array<QString, 6> times{QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0"),
                                  QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0")};
 };
 
 struct OptionsVerdict {
     bool accepted = false;
-    QString message;      // shown with the title "Min" when not accepted
-    int focusBox = -1;    // TimeBox to focus when not accepted
+    QString message;            // shown with the title "Min" when not accepted
+    int focusBox = -1;          // TimeBox to focus when not accepted
     bool cutterChecked = false; // chkMC after OK (unchecked when all six boxes are 0)
     ProgramSettings values;     // what OK stores
 };

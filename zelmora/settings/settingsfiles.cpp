@@ -151,8 +151,8 @@ bool writeAll(const QString &path, const QByteArray &bytes)
 
 QByteArray formatSetupIni(const MainChoices &c)
 {
-    return quoted(QString::number(c.bitrateIndex)) + quoted(QString::number(c.rateIndex)) +
-           quoted(QString::number(c.channelIndex)) + quoted(c.outputFolder) + quoted(QString::number(c.formatIndex));
+    return quoted(QString::number(c.bitrateIndex)) + quoted(QString::number(c.rateIndex))
+           + quoted(QString::number(c.channelIndex)) + quoted(c.outputFolder) + quoted(QString::number(c.formatIndex));
 }
 
 void applySetupIni(const QByteArray &data, MainChoices &c)

@@ -11,7 +11,8 @@ namespace zm {
 // starts with a double quote runs to the next double quote (the quotes are removed; two double
 // quotes in a row inside it stand for one, as they are written for a folder name holding one); any other
 // field runs to the next comma or line end. Garbage and huge lines are read without harm.
-class SettingsFieldReader final {
+class SettingsFieldReader final
+{
 public:
     explicit SettingsFieldReader(QByteArray data) : m_data(std::move(data)) {}
     std::optional<QString> next(); // nothing once the data is used up
@@ -23,11 +24,11 @@ private:
 
 // The four choices and the output folder the main window saves.
 struct MainChoices {
-    int bitrateIndex = 8;    // cmbBR "192"
-    int rateIndex = 1;       // cmbR "44100"
-    int channelIndex = 1;    // cmbChannel "Stereo"
-    QString outputFolder;    // txtPath
-    int formatIndex = 1;     // cmbOF "WMA"
+    int bitrateIndex = 8; // cmbBR "192"
+    int rateIndex = 1;    // cmbR "44100"
+    int channelIndex = 1; // cmbChannel "Stereo"
+    QString outputFolder; // txtPath
+    int formatIndex = 1;  // cmbOF "WMA"
     bool operator==(const MainChoices &) const = default;
 };
 

@@ -62,8 +62,7 @@ StateLocations::StateLocations(const QString &appDir) : StateLocations(appDir, i
 StateLocations::StateLocations(QString appDir, bool portable)
     : m_appDir(std::move(appDir)), m_portable(portable),
       m_settingsFolder(m_portable ? m_appDir : configHome() + QStringLiteral("/zelmora"))
-{
-}
+{}
 
 QString StateLocations::defaultOutputFolder() const
 {

@@ -31,7 +31,8 @@ bool makeFolderFor(const QString &filePath);
 // $XDG_CONFIG_HOME/zelmora/ and converts into the user's music folder, under "Zelmora". The
 // converter and the finish sound are read from the program's folder either way; the logs are
 // always under $XDG_STATE_HOME.
-class StateLocations final {
+class StateLocations final
+{
 public:
     explicit StateLocations(const QString &appDir);
     StateLocations(QString appDir, bool portable);

@@ -18,10 +18,17 @@ void QtMessageBoxes::show(MsgIcon icon, const QString &caption, const QString &t
 {
     QMessageBox::Icon qi = QMessageBox::NoIcon;
     switch (icon) {
-    case MsgIcon::Error: qi = QMessageBox::Critical; break;
-    case MsgIcon::Warning: qi = QMessageBox::Warning; break;
-    case MsgIcon::Information: qi = QMessageBox::Information; break;
-    case MsgIcon::None: break;
+    case MsgIcon::Error:
+        qi = QMessageBox::Critical;
+        break;
+    case MsgIcon::Warning:
+        qi = QMessageBox::Warning;
+        break;
+    case MsgIcon::Information:
+        qi = QMessageBox::Information;
+        break;
+    case MsgIcon::None:
+        break;
     }
     QMessageBox box(qi, caption, text, QMessageBox::Ok, m_owner);
     box.exec();

@@ -8,7 +8,8 @@
 namespace zm {
 
 // The real desktop behind the program's seams.
-class QtMessageBoxes final : public MessageBoxes {
+class QtMessageBoxes final : public MessageBoxes
+{
 public:
     void setOwner(QWidget *owner) { m_owner = owner; }
     void show(MsgIcon icon, const QString &caption, const QString &text) override;
@@ -18,17 +19,20 @@ private:
     QPointer<QWidget> m_owner;
 };
 
-class QtDesktopShell final : public DesktopShell {
+class QtDesktopShell final : public DesktopShell
+{
 public:
     bool open(const QString &pathOrUrl) override;
 };
 
-class QtSoundPlayer final : public SoundPlayer {
+class QtSoundPlayer final : public SoundPlayer
+{
 public:
     void playSync(const QString &wavPath) override;
 };
 
-class QtFileDialogs final : public FileDialogBackend {
+class QtFileDialogs final : public FileDialogBackend
+{
 public:
     QStringList openFiles(QObject *owner, const QString &title, const QString &folder, const QString &filters,
                           QString *selectedFilter) override;

@@ -13,7 +13,8 @@ class DesktopShell;
 // The files a batch could not convert: a window that fits on the screen, each file once with
 // the converter's reason below it in a scrolling list, "Copy" (the whole list to the
 // clipboard), "Open Log Folder" (the batch's converter logs) and OK.
-class frmFailures final : public QDialog {
+class frmFailures final : public QDialog
+{
     Q_OBJECT
 public:
     frmFailures(const BatchOutcome &outcome, DesktopShell *shell, QWidget *parent = nullptr);

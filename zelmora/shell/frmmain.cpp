@@ -43,11 +43,11 @@ namespace zm {
 namespace {
 constexpr int kFullBarPixels = 361;
 const QString kDropCaption = QStringLiteral("Drag && Drop Files Here");
-const QString kMediaFilter = QStringLiteral(
-    "FLV Files(*.FLV)|*.FLV|AVI Files(*.avi)|*.avi|MPG Files(*.mpg)|*.mpg|WMV Files(*.wmv)|*.wmv|MP4 "
-    "Files(*.mp4)|*.mp4|QuickTime Format(*.mov)|*.mov|DVD VOB(*.vob)|*.vob|Real Video(*.rm)|*.rm|3GP "
-    "Video(*.3gp)|*.3gp|MP3 Audio(*.mp3)|*.mp3|WAVE Files(*.wav)|*.wav|WMA Audio(*.wma)|*.wma|All Media "
-    "Formats(*.*)|*.*");
+const QString kMediaFilter =
+    QStringLiteral("FLV Files(*.FLV)|*.FLV|AVI Files(*.avi)|*.avi|MPG Files(*.mpg)|*.mpg|WMV Files(*.wmv)|*.wmv|MP4 "
+                   "Files(*.mp4)|*.mp4|QuickTime Format(*.mov)|*.mov|DVD VOB(*.vob)|*.vob|Real Video(*.rm)|*.rm|3GP "
+                   "Video(*.3gp)|*.3gp|MP3 Audio(*.mp3)|*.mp3|WAVE Files(*.wav)|*.wav|WMA Audio(*.wma)|*.wma|All Media "
+                   "Formats(*.*)|*.*");
 
 // The font of "Feedback" in its 46 pixels: the letters close up as far as needed for the whole
 // word to show, bold on hover too, whatever font stands in for Tahoma.
@@ -72,8 +72,8 @@ const FormatBadge &formatBadge(int formatIndex)
     static const FormatBadge lossy{"lossy", "Lossy: small files"}, lossless{"lossless", "Lossless: the sound exactly"},
         speech{"speech", "Speech: phone quality, smallest files"};
     // MP3, WMA, OGG, WAV, FLAC, AC3, AAC, AMR, M4A, OPUS
-    static const FormatBadge *const badges[] = {&lossy, &lossy, &lossy, &lossless, &lossless,
-                                                &lossy, &lossy, &speech, &lossy, &lossy};
+    static const FormatBadge *const badges[] = {&lossy, &lossy, &lossy,  &lossless, &lossless,
+                                                &lossy, &lossy, &speech, &lossy,    &lossy};
     return *badges[std::clamp<int>(formatIndex, 0, int(std::size(badges)) - 1)];
 }
 
@@ -95,8 +95,8 @@ QString webBase()
 }
 
 frmMain::frmMain(QString appDir, UiSeams seams, ProgramSettings &settings, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_appDir(std::move(appDir)), m_state(m_appDir), m_seams(seams),
-      m_settings(settings), m_dialogs(seams.files)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_appDir(std::move(appDir)), m_state(m_appDir),
+      m_seams(seams), m_settings(settings), m_dialogs(seams.files)
 {
     runDialog = [](QDialog &d) { d.exec(); };
     runPopup = [](QMenu &m, const QPoint &at) { m.exec(at); };
@@ -194,7 +194,8 @@ void frmMain::buildControls()
     m_lblText->setFont(skinFont(12, true));
     m_lblText->setStyleSheet(QStringLiteral("color: rgb(128,128,128); background: transparent;"));
     // The list takes drops on its rows and on its column header alike.
-    for (QWidget *target : {m_LV->viewport(), m_LV->header()->viewport(), m_picText, static_cast<QWidget *>(m_lblText)}) {
+    for (QWidget *target :
+         {m_LV->viewport(), m_LV->header()->viewport(), m_picText, static_cast<QWidget *>(m_lblText)}) {
         target->setAcceptDrops(true);
         target->installEventFilter(this);
     }
@@ -321,8 +322,8 @@ void frmMain::buildControls()
     connect(m_lblCut, &HotSpot::clicked, this, &frmMain::showOptions);
 
     static const QPoint toolbar[7] = {{16, 55}, {190, 55}, {277, 55}, {364, 55}, {451, 55}, {0, 0}, {103, 55}};
-    static const char *const toolbarTips[7] = {"Add a File", "Remove", "Options", "Help & Tutorial", "Exit",
-                                               nullptr, "Add a Folder"};
+    static const char *const toolbarTips[7] = {"Add a File", "Remove", "Options",     "Help & Tutorial",
+                                               "Exit",       nullptr,  "Add a Folder"};
     for (int i : {0, 6, 1, 2, 3, 4}) {
         auto *h = new HotSpot(this, QRect(toolbar[i], QSize(86, 53)), QString::fromLatin1(toolbarTips[i]));
         h->setObjectName(QStringLiteral("imgToolbar_%1").arg(i));
@@ -367,11 +368,29 @@ void frmMain::setKeyboardOrder()
 {
     // Tab goes through the window as it reads: the title bar's buttons, the menu bar, the
     // toolbar, the queue, the choices on the right top to bottom, Convert, then the bottom strip.
-    const QList<QWidget *> chain{m_imgHelp,       m_imgMin,        m_imgExit,       m_imgMenu[0],    m_imgMenu[1],
-                                 m_imgMenu[2],    m_imgToolbar[0], m_imgToolbar[6], m_imgToolbar[1], m_imgToolbar[2],
-                                 m_imgToolbar[3], m_imgToolbar[4], m_LV,            m_cmbOF,         m_cmbBR,
-                                 m_cmbR,          m_cmbChannel,    m_txtPath,       m_imgBrowse,     m_imgConvert,
-                                 m_lblWeb,        m_lblCut,        m_lblFeed};
+    const QList<QWidget *> chain{m_imgHelp,
+                                 m_imgMin,
+                                 m_imgExit,
+                                 m_imgMenu[0],
+                                 m_imgMenu[1],
+                                 m_imgMenu[2],
+                                 m_imgToolbar[0],
+                                 m_imgToolbar[6],
+                                 m_imgToolbar[1],
+                                 m_imgToolbar[2],
+                                 m_imgToolbar[3],
+                                 m_imgToolbar[4],
+                                 m_LV,
+                                 m_cmbOF,
+                                 m_cmbBR,
+                                 m_cmbR,
+                                 m_cmbChannel,
+                                 m_txtPath,
+                                 m_imgBrowse,
+                                 m_imgConvert,
+                                 m_lblWeb,
+                                 m_lblCut,
+                                 m_lblFeed};
     for (qsizetype i = 0; i + 1 < chain.size(); ++i)
         setTabOrder(chain[i], chain[i + 1]);
     // The queue has the keyboard at first (Delete removes, Ctrl+O adds).
@@ -456,7 +475,8 @@ void frmMain::Form_Load()
     }
 
     BatchDriver::Seams bs{m_seams.boxes, m_seams.shell, m_seams.sound};
-    m_batch = new BatchDriver(m_queue, *m_dos, m_settings, m_appDir, bs, [this] { return selections(); }, this);
+    m_batch = new BatchDriver(
+        m_queue, *m_dos, m_settings, m_appDir, bs, [this] { return selections(); }, this);
     m_batch->setDurationSource(&m_probe);
     connect(m_batch, &BatchDriver::controlsLocked, this, &frmMain::lockControls);
     connect(m_batch, &BatchDriver::progressChanged, this, &frmMain::showProgress);
@@ -592,19 +612,31 @@ void frmMain::imgToolbar_Click(int index)
     if (!self)
         return;
     switch (index) {
-    case 0: imgAdd_Click(); break;
+    case 0:
+        imgAdd_Click();
+        break;
     case 1: {
         // From the keyboard the menu opens under the button, as the menu bar's do.
         const HotSpot *remove = m_imgToolbar[1];
-        runPopup(*m_menuRemove, remove->activatedByKeyboard() ? mapToGlobal(remove->geometry().bottomLeft() + QPoint(0, 1))
-                                                              : QCursor::pos());
+        runPopup(*m_menuRemove, remove->activatedByKeyboard()
+                                    ? mapToGlobal(remove->geometry().bottomLeft() + QPoint(0, 1))
+                                    : QCursor::pos());
         break;
     }
-    case 2: showOptions(); break;
-    case 3: imgHelp_Click(); break;
-    case 4: imgExit_Click(); break;
-    case 6: AddFolder(); break;
-    default: break;
+    case 2:
+        showOptions();
+        break;
+    case 3:
+        imgHelp_Click();
+        break;
+    case 4:
+        imgExit_Click();
+        break;
+    case 6:
+        AddFolder();
+        break;
+    default:
+        break;
     }
 }
 
@@ -823,9 +855,14 @@ void frmMain::lockControls(bool locked)
 void frmMain::imgConvert_Click()
 {
     switch (m_convertState) {
-    case ConvertState::Convert: imgStart_Click(); break;
-    case ConvertState::Stop: m_batch->stop(); break;
-    case ConvertState::Stopping: break;
+    case ConvertState::Convert:
+        imgStart_Click();
+        break;
+    case ConvertState::Stop:
+        m_batch->stop();
+        break;
+    case ConvertState::Stopping:
+        break;
     }
 }
 
@@ -833,11 +870,14 @@ void frmMain::setConvertState(ConvertState state)
 {
     m_convertState = state;
     m_imgConvert->setToolTip(state == ConvertState::Convert ? QString() : QStringLiteral("Stop the batch"));
-    m_imgConvert->setAccessibleName(state == ConvertState::Convert ? QStringLiteral("Convert") : QStringLiteral("Stop"));
+    m_imgConvert->setAccessibleName(state == ConvertState::Convert ? QStringLiteral("Convert")
+                                                                   : QStringLiteral("Stop"));
     // What the button's picture says below "Convert"; Stop is explained by its tool tip.
-    m_imgConvert->setAccessibleDescription(state == ConvertState::Convert ? QStringLiteral("Start the queue") : QString());
+    m_imgConvert->setAccessibleDescription(state == ConvertState::Convert ? QStringLiteral("Start the queue")
+                                                                          : QString());
     const QPoint mouse = m_imgConvert->mapFromGlobal(QCursor::pos());
-    showConvertPicture(state != ConvertState::Stopping && m_imgConvert->underMouse() && m_imgConvert->rect().contains(mouse));
+    showConvertPicture(state != ConvertState::Stopping && m_imgConvert->underMouse()
+                       && m_imgConvert->rect().contains(mouse));
 }
 
 void frmMain::showConvertPicture(bool hot)
@@ -850,8 +890,12 @@ void frmMain::showConvertPicture(bool hot)
         else
             m_imgConvert->clearPicture();
         break;
-    case ConvertState::Stop: m_imgConvert->setPicture(hot ? m_imgStopLight : m_imgStop); break;
-    case ConvertState::Stopping: m_imgConvert->setPicture(m_imgStopping); break;
+    case ConvertState::Stop:
+        m_imgConvert->setPicture(hot ? m_imgStopLight : m_imgStop);
+        break;
+    case ConvertState::Stopping:
+        m_imgConvert->setPicture(m_imgStopping);
+        break;
     }
 }
 
@@ -913,8 +957,9 @@ void frmMain::layoutStatusStrip()
 
 bool frmMain::confirmQuitWhileConverting()
 {
-    return !m_seams.boxes ||
-           m_seams.boxes->ask(QString::fromLatin1(kAppTitle), QStringLiteral("A conversion is running. Stop it and quit?"));
+    return !m_seams.boxes
+           || m_seams.boxes->ask(QString::fromLatin1(kAppTitle),
+                                 QStringLiteral("A conversion is running. Stop it and quit?"));
 }
 
 void frmMain::batchEnded(const BatchOutcome &outcome)

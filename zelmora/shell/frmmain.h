@@ -34,7 +34,8 @@ class HotSpot;
 
 // The main window: a borderless picture with the file list, the four selectors, the output
 // folder, the progress bar and the hot spots of the menu bar and toolbar drawn on it.
-class frmMain final : public QWidget {
+class frmMain final : public QWidget
+{
     Q_OBJECT
 public:
     frmMain(QString appDir, UiSeams seams, ProgramSettings &settings, QWidget *parent = nullptr);

@@ -18,8 +18,8 @@
 namespace zm {
 
 frmOptions::frmOptions(ProgramSettings &settings, QString optionsIniPath, MessageBoxes *boxes, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_settings(settings),
-      m_iniPath(std::move(optionsIniPath)), m_boxes(boxes)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_settings(settings), m_iniPath(std::move(optionsIniPath)),
+      m_boxes(boxes)
 {
     setObjectName(QStringLiteral("frmOptions"));
     setWindowTitle(QStringLiteral("Options"));
@@ -94,8 +94,8 @@ frmOptions::frmOptions(ProgramSettings &settings, QString optionsIniPath, Messag
     connect(m_imgExit, &HotSpot::clicked, this, &frmOptions::imgExit_Click);
     connect(m_picButtonBR, &HotSpot::clicked, this, &frmOptions::picButtonBR_Click);
 
-    const QList<QWidget *> chain{m_cmbSR,     m_chkMC,     m_times[0], m_times[1], m_times[2], m_times[3],
-                                 m_times[4],  m_times[5],  m_imgOK,    m_imgBack,  m_imgExit};
+    const QList<QWidget *> chain{m_cmbSR,    m_chkMC,    m_times[0], m_times[1], m_times[2], m_times[3],
+                                 m_times[4], m_times[5], m_imgOK,    m_imgBack,  m_imgExit};
     for (qsizetype i = 0; i + 1 < chain.size(); ++i)
         setTabOrder(chain[i], chain[i + 1]);
     new FocusMark(this);

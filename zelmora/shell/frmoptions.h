@@ -17,7 +17,8 @@ class MessageBoxes;
 
 // The Music Cutter options window: finish sound, cutter on/off, From and To times. OK checks
 // the times, stores them in the program-wide settings and writes options.ini.
-class frmOptions final : public QDialog {
+class frmOptions final : public QDialog
+{
     Q_OBJECT
 public:
     frmOptions(ProgramSettings &settings, QString optionsIniPath, MessageBoxes *boxes, QWidget *parent = nullptr);

@@ -10,7 +10,8 @@ namespace zm {
 // alike, around the control that has the focus. It appears once the keyboard is used in the
 // window and goes at a mouse press, so the window looks as drawn to someone using the mouse. It
 // lies over the controls and lets every mouse event through.
-class FocusMark final : public QWidget {
+class FocusMark final : public QWidget
+{
     Q_OBJECT
 public:
     // Follows the focus among the children of `window`, on which it lies.

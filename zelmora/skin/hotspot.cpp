@@ -15,7 +15,8 @@ namespace {
 
 // What screen readers see of a hot spot: its name and role, and a press (or "show menu" for
 // one that opens a menu or a list) that clicks it.
-class HotSpotAccessible final : public QAccessibleWidget {
+class HotSpotAccessible final : public QAccessibleWidget
+{
 public:
     explicit HotSpotAccessible(HotSpot *spot) : QAccessibleWidget(spot, spot->accessibleRole()) {}
 
@@ -44,10 +45,7 @@ public:
         const QAccessible::Role r = role();
         return r == QAccessible::ButtonMenu || r == QAccessible::ButtonDropDown ? showMenuAction() : pressAction();
     }
-    QStringList actionNames() const override
-    {
-        return QStringList{activation()} + QAccessibleWidget::actionNames();
-    }
+    QStringList actionNames() const override { return QStringList{activation()} + QAccessibleWidget::actionNames(); }
     void doAction(const QString &action) override
     {
         if (action == activation())
@@ -130,8 +128,8 @@ void HotSpot::paintEvent(QPaintEvent *event)
     QStyleOption option;
     option.initFrom(this);
     const int m = margin();
-    const int flags = int(QStyle::visualAlignment(layoutDirection(), alignment())) |
-                      (layoutDirection() == Qt::LeftToRight ? Qt::TextForceLeftToRight : Qt::TextForceRightToLeft);
+    const int flags = int(QStyle::visualAlignment(layoutDirection(), alignment()))
+                      | (layoutDirection() == Qt::LeftToRight ? Qt::TextForceLeftToRight : Qt::TextForceRightToLeft);
     style()->drawItemText(&painter, contentsRect().adjusted(m, m, -m, -m), flags, option.palette, isEnabled(), text(),
                           foregroundRole());
 }

@@ -11,7 +11,8 @@ namespace zm {
 // focus (Tab reaches it), and a screen reader's press. Screen readers know it by its accessible
 // name, else its caption, else its tool tip, in the role it is given (a push button unless
 // said otherwise).
-class HotSpot final : public QLabel {
+class HotSpot final : public QLabel
+{
     Q_OBJECT
 public:
     HotSpot(QWidget *parent, const QRect &geometry, const QString &toolTip = QString());

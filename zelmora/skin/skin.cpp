@@ -96,8 +96,8 @@ void nameForScreenReaders(QWidget *control, const QString &caption)
 
 bool isEnterKey(const QKeyEvent *event)
 {
-    return (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
-           (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    return (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+           && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
 }
 
 QCursor skinCursor()

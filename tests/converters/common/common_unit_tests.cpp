@@ -89,7 +89,8 @@ struct TargetRow {
     bool commit;
 };
 
-class OutputProtocol : public ::testing::TestWithParam<TargetRow> {};
+class OutputProtocol : public ::testing::TestWithParam<TargetRow>
+{};
 
 TEST_P(OutputProtocol, TheNameShowsOnlyAWholeNewFileAndNothingElseIsLeft)
 {
@@ -126,7 +127,8 @@ TEST_P(OutputProtocol, TheNameShowsOnlyAWholeNewFileAndNothingElseIsLeft)
 
     {
         OutputTarget target({name, true, "", row.unnamed_allowed});
-        EXPECT_EQ(target.target(), row.existing == Existing::Link ? out + "/../targets/real.mp3" : file);
+        EXPECT_EQ(target.target(),
+                  row.existing == Existing::Link ? out + "/../targets/real.mp3" : file);
         target.open();
         if (!row.unnamed_allowed) {
             EXPECT_EQ(target.kind(), OutputTarget::Kind::Named);
@@ -210,9 +212,9 @@ TEST(OutputProtocolCleanup, RemovesOnlyTemporariesOfGoneWritersOfThisOutput)
     const std::string prefix = OutputTarget::temporary_prefix("song.mp3");
     const std::string dead = std::to_string(dead_pid());
     std::string other_host = prefix;
-    other_host.replace(other_host.size() - 9, 8, other_host.substr(other_host.size() - 9, 8) == "00000000"
-                                                     ? "11111111"
-                                                     : "00000000");
+    other_host.replace(other_host.size() - 9, 8,
+                       other_host.substr(other_host.size() - 9, 8) == "00000000" ? "11111111"
+                                                                                 : "00000000");
     struct Row {
         std::string entry;
         bool removed;
@@ -222,7 +224,7 @@ TEST(OutputProtocolCleanup, RemovesOnlyTemporariesOfGoneWritersOfThisOutput)
         {prefix + "1-a1B2c3", false},                             // init is alive
         {other_host + dead + "-a1B2c3", false},                   // another host's
         {OutputTarget::temporary_prefix("other.mp3") + dead + "-a1B2c3", false},
-        {prefix + dead + "-abc", false},                          // not our pattern
+        {prefix + dead + "-abc", false}, // not our pattern
         {prefix + "x" + dead + "-a1B2c3", false},
         {"song.mp3", false},
     };
@@ -387,8 +389,8 @@ TEST(SampleSanitising, ReplacesNanInfinityAndFarTooLargeValuesInFloatFrames)
     struct Row {
         AVSampleFormat format;
         int channels;
-    } rows[] = {{AV_SAMPLE_FMT_FLT, 1}, {AV_SAMPLE_FMT_FLTP, 2}, {AV_SAMPLE_FMT_DBL, 2},
-                {AV_SAMPLE_FMT_DBLP, 1}, {AV_SAMPLE_FMT_S16, 1}, {AV_SAMPLE_FMT_S32P, 2}};
+    } rows[] = {{AV_SAMPLE_FMT_FLT, 1},  {AV_SAMPLE_FMT_FLTP, 2}, {AV_SAMPLE_FMT_DBL, 2},
+                {AV_SAMPLE_FMT_DBLP, 1}, {AV_SAMPLE_FMT_S16, 1},  {AV_SAMPLE_FMT_S32P, 2}};
     for (const Row& row : rows) {
         SCOPED_TRACE(av_get_sample_fmt_name(row.format));
         // The eight values in every plane: one plane of interleaved channels, or one per channel.
@@ -402,10 +404,12 @@ TEST(SampleSanitising, ReplacesNanInfinityAndFarTooLargeValuesInFloatFrames)
         av_channel_layout_default(&frame->ch_layout, row.channels);
         ASSERT_GE(av_frame_get_buffer(frame.get(), 0), 0);
         for (int p = 0; p < planes; ++p) {
-            std::memset(frame->extended_data[p], 0x7f, size_t{8} * av_get_bytes_per_sample(row.format));
+            std::memset(frame->extended_data[p], 0x7f,
+                        size_t{8} * av_get_bytes_per_sample(row.format));
             for (int i = 0; i < 8 && floats; ++i) {
                 if (packed == AV_SAMPLE_FMT_FLT)
-                    reinterpret_cast<float*>(frame->extended_data[p])[i] = static_cast<float>(in[i]);
+                    reinterpret_cast<float*>(frame->extended_data[p])[i] =
+                        static_cast<float>(in[i]);
                 else
                     reinterpret_cast<double*>(frame->extended_data[p])[i] = in[i];
             }
@@ -422,11 +426,13 @@ TEST(SampleSanitising, ReplacesNanInfinityAndFarTooLargeValuesInFloatFrames)
                                      ? reinterpret_cast<const float*>(frame->extended_data[p])[i]
                                      : reinterpret_cast<const double*>(frame->extended_data[p])[i];
                 EXPECT_NEAR(v, want[i], 1e-5) << "plane " << p << " sample " << i;
-                const double shared = packed == AV_SAMPLE_FMT_FLT
-                                          ? reinterpret_cast<const float*>(other->extended_data[p])[i]
-                                          : reinterpret_cast<const double*>(other->extended_data[p])[i];
-                EXPECT_TRUE(std::isnan(in[i]) ? std::isnan(shared) : shared == static_cast<float>(in[i])
-                                                                         || shared == in[i]);
+                const double shared =
+                    packed == AV_SAMPLE_FMT_FLT
+                        ? reinterpret_cast<const float*>(other->extended_data[p])[i]
+                        : reinterpret_cast<const double*>(other->extended_data[p])[i];
+                EXPECT_TRUE(std::isnan(in[i])
+                                ? std::isnan(shared)
+                                : shared == static_cast<float>(in[i]) || shared == in[i]);
             }
     }
 }
@@ -445,15 +451,16 @@ TEST(WarningLine, SaysWhatWentWrongOnlyWhenSomethingDid)
         {{0, 0, 3 * s, 3 * s}, ""},
         {{1, 0, none, none}, "1 damaged packet skipped"},
         {{37, 0, none, none}, "37 damaged packets skipped"},
-        {{0, 3, none, none}, "3 invalid samples (not a number, infinite or far past full scale) replaced"},
+        {{0, 3, none, none},
+         "3 invalid samples (not a number, infinite or far past full scale) replaced"},
         {{0, 0, 21 * s / 10, 3 * s},
          "the input ends at 00:00:02.10, before its stated length of 00:00:03.00"},
-        {{0, 0, 26 * s / 10, 3 * s}, ""},   // within half a second
-        {{0, 0, 590 * s, 600 * s}, ""},     // within 2 %
+        {{0, 0, 26 * s / 10, 3 * s}, ""}, // within half a second
+        {{0, 0, 590 * s, 600 * s}, ""},   // within 2 %
         {{0, 0, 500 * s, 600 * s},
          "the input ends at 00:08:20.00, before its stated length of 00:10:00.00"},
-        {{0, 0, none, 3 * s}, ""},          // nothing had a timestamp
-        {{0, 0, 2 * s, none}, ""},          // no stated length
+        {{0, 0, none, 3 * s}, ""}, // nothing had a timestamp
+        {{0, 0, 2 * s, none}, ""}, // no stated length
         {{2, 1, 1 * s, 3 * s},
          "2 damaged packets skipped; 1 invalid sample (not a number, infinite or far past full "
          "scale) replaced; the input ends at 00:00:01.00, before its stated length of 00:00:03.00"},
@@ -472,17 +479,25 @@ TEST(EncoderBitRates, NearestTheEncoderTakes)
         int rate, channels;
         int64_t wanted, taken;
     } rows[] = {
-        {"mp2", 22050, 2, 320000, 160000}, {"mp2", 44100, 2, 1, 32000},
-        {"mp2", 44100, 1, 33000, 32000},   {"mp2", 48000, 2, 390000, 384000},
-        {"mp2", 16000, 1, 150000, 144000}, {"mp2", 32000, 2, 128000, 128000},
-        {"libmp3lame", 8000, 1, 320000, 64000}, {"libmp3lame", 44100, 2, 1, 32000},
+        {"mp2", 22050, 2, 320000, 160000},
+        {"mp2", 44100, 2, 1, 32000},
+        {"mp2", 44100, 1, 33000, 32000},
+        {"mp2", 48000, 2, 390000, 384000},
+        {"mp2", 16000, 1, 150000, 144000},
+        {"mp2", 32000, 2, 128000, 128000},
+        {"libmp3lame", 8000, 1, 320000, 64000},
+        {"libmp3lame", 44100, 2, 1, 32000},
         {"libmp3lame", 44100, 2, 36000, 40000}, // a tie goes up
-        {"libmp3lame", 22050, 2, 150000, 144000}, {"libmp3lame", 12000, 1, 32000, 32000},
-        {"aac", 44100, 2, 1, 16000},       {"aac", 8000, 1, 160000, 48000},
-        {"aac", 44100, 2, 128000, 128000}, {"wmav1", 44100, 2, 1, 1},
+        {"libmp3lame", 22050, 2, 150000, 144000},
+        {"libmp3lame", 12000, 1, 32000, 32000},
+        {"aac", 44100, 2, 1, 16000},
+        {"aac", 8000, 1, 160000, 48000},
+        {"aac", 44100, 2, 128000, 128000},
+        {"wmav1", 44100, 2, 1, 1},
     };
     for (const Row& row : rows)
-        EXPECT_EQ(zmconv::encoder_bit_rate(row.encoder, row.rate, row.channels, row.wanted), row.taken)
+        EXPECT_EQ(zmconv::encoder_bit_rate(row.encoder, row.rate, row.channels, row.wanted),
+                  row.taken)
             << row.encoder << " " << row.rate << " " << row.wanted;
 
     EXPECT_EQ(zmconv::bit_rate_text(128000), "128 kbit/s");
@@ -533,9 +548,12 @@ TEST(Inputs, NotRegularFilesAreRefusedAtOnce)
     struct Row {
         std::string path;
         const char* message;
-    } rows[] = {{fifo, "is a FIFO"},         {link_to_fifo, "is a FIFO"},
-                {socket_path, "is a socket"}, {"/dev/zero", "is a device"},
-                {"/dev/null", "is a device"}, {dir.path, "is a folder"},
+    } rows[] = {{fifo, "is a FIFO"},
+                {link_to_fifo, "is a FIFO"},
+                {socket_path, "is a socket"},
+                {"/dev/zero", "is a device"},
+                {"/dev/null", "is a device"},
+                {dir.path, "is a folder"},
                 {dir.path + "/missing.wav", "not found"}};
     for (const Row& row : rows) {
         try {
@@ -586,8 +604,9 @@ std::pair<int, std::string> run_caught(const std::vector<std::string>& args,
     argv.reserve(argv_text.size());
     for (std::string& a : argv_text)
         argv.push_back(a.data());
-    const int code = zmconv::run_program({"conv", "usage: conv\n"}, static_cast<int>(argv.size()),
-                                         argv.data(), [&](const std::vector<std::string>&) { body(); });
+    const int code =
+        zmconv::run_program({"conv", "usage: conv\n"}, static_cast<int>(argv.size()), argv.data(),
+                            [&](const std::vector<std::string>&) { body(); });
     ::dup2(saved, STDERR_FILENO);
     ::close(saved);
     std::string text(4096, '\0');
@@ -611,18 +630,20 @@ TEST(Stops, AStopAlwaysExitsInterrupted)
         int code;
         std::string err;
     } rows[] = {
-        {"read fails", true, false, [] { throw ConvError(Failure::Input, "cannot read x: Immediate exit requested"); },
-         6, "conv: interrupted\n"},
+        {"read fails", true, false,
+         [] { throw ConvError(Failure::Input, "cannot read x: Immediate exit requested"); }, 6,
+         "conv: interrupted\n"},
         {"write fails", true, false, [] { throw ConvError(Failure::Codec, "cannot write"); }, 6,
          "conv: interrupted\n"},
-        {"plain stop", false, false, [] { throw ConvError(Failure::Interrupted, "interrupted"); }, 6,
-         "conv: interrupted\n"},
-        {"no stop", false, false, [] { throw ConvError(Failure::Input, "input file not found: x"); }, 3,
+        {"plain stop", false, false, [] { throw ConvError(Failure::Interrupted, "interrupted"); },
+         6, "conv: interrupted\n"},
+        {"no stop", false, false,
+         [] { throw ConvError(Failure::Input, "input file not found: x"); }, 3,
          "conv: input file not found: x\n"},
         {"out of memory", false, false, [] { throw std::bad_alloc(); }, 5, "conv: out of memory\n"},
         {"complete before the stop", true, false, [] {}, 0, ""},
-        {"stop after writing", true, true, [] { throw ConvError(Failure::Codec, "cannot write"); }, 6,
-         "conv: interrupted; the partial output was removed\n"},
+        {"stop after writing", true, true, [] { throw ConvError(Failure::Codec, "cannot write"); },
+         6, "conv: interrupted; the partial output was removed\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -84,7 +84,8 @@ QStringList zelmora_command(int format, const QString& in, const QString& out_fo
 double decoded_length_of(const QString& file)
 {
     const QString ref = file + ".decoded.wav";
-    const double length = makeMedia(ref, {"-i", file, "-vn", "-c:a", "pcm_s16le"}) ? sound_of(ref).duration : -1.0;
+    const double length =
+        makeMedia(ref, {"-i", file, "-vn", "-c:a", "pcm_s16le"}) ? sound_of(ref).duration : -1.0;
     QFile::remove(ref);
     return length;
 }
@@ -98,7 +99,8 @@ int nearest(std::initializer_list<int> rates, int wanted)
 {
     int best = *rates.begin();
     for (int r : rates)
-        if (std::abs(r - wanted) < std::abs(best - wanted) || (std::abs(r - wanted) == std::abs(best - wanted) && r > best))
+        if (std::abs(r - wanted) < std::abs(best - wanted)
+            || (std::abs(r - wanted) == std::abs(best - wanted) && r > best))
             best = r;
     return best;
 }
@@ -111,10 +113,8 @@ struct InputRow {
 };
 
 const InputRow kInputs[] = {
-    {"av.flv", 44100, 2, {"192", "44100", 1}},
-    {"av.avi", 22050, 1, {"64", "22050", 0}},
-    {"av.mp4", 48000, 2, {"320", "48000", 1}},
-    {"tone.mp3", 32000, 2, {"32", "12050", 0}},
+    {"av.flv", 44100, 2, {"192", "44100", 1}},       {"av.avi", 22050, 1, {"64", "22050", 0}},
+    {"av.mp4", 48000, 2, {"320", "48000", 1}},       {"tone.mp3", 32000, 2, {"32", "12050", 0}},
     {"surround.wav", 48000, 6, {"128", "44100", 1}},
 };
 
@@ -131,8 +131,8 @@ struct FormatRow {
 };
 
 const FormatRow kFormats[] = {
-    {0, ".mp3", "mp3", 1, 1},      {1, ".wma", "wmav1", 2048, 1}, {2, ".ogg", "vorbis", 256, 1},
-    {3, ".wav", "pcm_s16le", 1, 1}, {4, ".flac", "flac", 1, 1},   {5, ".ac3", "ac3", 1536, 1},
+    {0, ".mp3", "mp3", 1, 1},       {1, ".wma", "wmav1", 2048, 1}, {2, ".ogg", "vorbis", 256, 1},
+    {3, ".wav", "pcm_s16le", 1, 1}, {4, ".flac", "flac", 1, 1},    {5, ".ac3", "ac3", 1536, 1},
     {6, ".aac", "aac", 1024, 2},    {7, ".amr", "amr_nb", 160, 1},
 };
 
@@ -145,7 +145,8 @@ void expected_format(const FormatRow& f, const InputRow& in, int* rate, int* cha
 {
     switch (f.index) {
     case 0:
-        *rate = nearest({44100, 48000, 32000, 22050, 24000, 16000, 11025, 12000, 8000}, in.mp3.rate.toInt());
+        *rate = nearest({44100, 48000, 32000, 22050, 24000, 16000, 11025, 12000, 8000},
+                        in.mp3.rate.toInt());
         *channels = in.mp3.channel_index + 1;
         return;
     case 1:
@@ -235,7 +236,8 @@ TEST(ConvFormats, BitRateChoices)
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.ext) + " " + row.options.join(' ').toStdString());
         const QString out = m.fresh_folder() + "/out" + row.ext;
-        const RunResult r = run_conv(QStringList{"-i", m.path("av.mp4"), "-y", "-vn"} + row.options + QStringList{out});
+        const RunResult r = run_conv(QStringList{"-i", m.path("av.mp4"), "-y", "-vn"} + row.options
+                                     + QStringList{out});
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         const qint64 bytes = QFileInfo(out).size();
         const double kbps = bytes * 8.0 / Media::kLength / 1000.0;
@@ -249,7 +251,8 @@ TEST(ConvFormats, BitRateChoices)
         ASSERT_TRUE(data.startsWith("#!AMR\n"));
         int frames = 0;
         for (qsizetype at = 6; at < data.size(); at += amr_frame_bytes[row.amr_mode], ++frames)
-            ASSERT_EQ((static_cast<unsigned char>(data[at]) >> 3) & 0x0f, row.amr_mode) << "frame " << frames;
+            ASSERT_EQ((static_cast<unsigned char>(data[at]) >> 3) & 0x0f, row.amr_mode)
+                << "frame " << frames;
         EXPECT_EQ(6 + frames * amr_frame_bytes[row.amr_mode], data.size());
         EXPECT_NEAR(frames * 0.02, Media::kLength, 0.041);
     }
@@ -266,11 +269,11 @@ TEST(ConvFormats, ValuesBeyondEncoders)
         int rate, channels;
         const char* sample_format; // nullptr = not checked
     } rows[] = {
-        {"hi96.wav", ".wma", 48000, 2, nullptr},   {"hi96.wav", ".mp3", 48000, 2, nullptr},
-        {"hi96.wav", ".ac3", 48000, 2, nullptr},   {"hi96.wav", ".aac", 96000, 2, nullptr},
-        {"hi96.wav", ".flac", 96000, 2, "s16"},    {"hi96.wav", ".amr", 8000, 1, nullptr},
-        {"lo8.wav", ".ac3", 32000, 1, nullptr},    {"lo8.wav", ".wma", 8000, 1, nullptr},
-        {"lo8.wav", ".ogg", 8000, 1, nullptr},     {"surround.wav", ".wma", 48000, 2, nullptr},
+        {"hi96.wav", ".wma", 48000, 2, nullptr},     {"hi96.wav", ".mp3", 48000, 2, nullptr},
+        {"hi96.wav", ".ac3", 48000, 2, nullptr},     {"hi96.wav", ".aac", 96000, 2, nullptr},
+        {"hi96.wav", ".flac", 96000, 2, "s16"},      {"hi96.wav", ".amr", 8000, 1, nullptr},
+        {"lo8.wav", ".ac3", 32000, 1, nullptr},      {"lo8.wav", ".wma", 8000, 1, nullptr},
+        {"lo8.wav", ".ogg", 8000, 1, nullptr},       {"surround.wav", ".wma", 48000, 2, nullptr},
         {"surround.wav", ".ac3", 48000, 6, nullptr}, {"av.mp4", ".flac", 48000, 2, "s32"},
         {"av.mp4", ".wav", 48000, 2, "s16"},
     };
@@ -303,7 +306,7 @@ TEST(ConvCut, SampleAccurate)
         {"step.wav", "1", "1", 48000, 48000},
         {"step.wav", "1.5", "0.5", 72000, 24000},
         {"step.wav", "0", "0.25", 0, 12000},
-        {"step.wav", "0.25", "60", 12000, 144000 - 12000}, // past the end: stops at the end
+        {"step.wav", "0.25", "60", 12000, 144000 - 12000},    // past the end: stops at the end
         {"step.wav", "00:00:02", "00:00:00.5", 96000, 24000}, // clock form
         {"step.flac", "2.2", "0.3", 105600, 14400},
         {"step.flac", "0.7", "5", 33600, 144000 - 33600},
@@ -351,27 +354,28 @@ TEST(ConvMetadata, CopiesTags)
     Media& m = Media::get();
     // Tags of the file (MP4) and tags of its audio stream (Ogg).
     for (const char* input : {"av.mp4", "song.ogg"})
-    for (const char* ext : {".mp3", ".wma", ".ogg", ".flac", ".wav", ".ac3", ".aac", ".amr"}) {
-        const bool carries = QString(ext) != ".ac3" && QString(ext) != ".aac" && QString(ext) != ".amr";
-        for (bool copy : {true, false}) {
-            SCOPED_TRACE(std::string(input) + " to " + ext + (copy ? " with" : " without")
-                         + " -map_meta_data");
-            const QString out = m.fresh_folder() + "/tags" + ext;
-            QStringList args{"-i", m.path(input), "-y", "-vn"};
-            if (copy)
-                args << "-map_meta_data" << ("\"" + m.path(input) + "\":\"" + out + "\"");
-            const RunResult r = run_conv(args << out);
-            ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-            const Sound p = sound_of(out);
-            ASSERT_TRUE(p.ok);
-            if (copy && carries) {
-                EXPECT_EQ(p.tags.value("title"), QString("Tëst Title"));
-                EXPECT_EQ(p.tags.value("artist"), QString("Zelmora Tests"));
-            } else {
-                EXPECT_FALSE(p.tags.contains("title"));
+        for (const char* ext : {".mp3", ".wma", ".ogg", ".flac", ".wav", ".ac3", ".aac", ".amr"}) {
+            const bool carries =
+                QString(ext) != ".ac3" && QString(ext) != ".aac" && QString(ext) != ".amr";
+            for (bool copy : {true, false}) {
+                SCOPED_TRACE(std::string(input) + " to " + ext + (copy ? " with" : " without")
+                             + " -map_meta_data");
+                const QString out = m.fresh_folder() + "/tags" + ext;
+                QStringList args{"-i", m.path(input), "-y", "-vn"};
+                if (copy)
+                    args << "-map_meta_data" << ("\"" + m.path(input) + "\":\"" + out + "\"");
+                const RunResult r = run_conv(args << out);
+                ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+                const Sound p = sound_of(out);
+                ASSERT_TRUE(p.ok);
+                if (copy && carries) {
+                    EXPECT_EQ(p.tags.value("title"), QString("Tëst Title"));
+                    EXPECT_EQ(p.tags.value("artist"), QString("Zelmora Tests"));
+                } else {
+                    EXPECT_FALSE(p.tags.contains("title"));
+                }
             }
         }
-    }
 }
 
 // Paths with blanks, double quotes, non-ASCII letters and shell characters, passed through the
@@ -381,18 +385,16 @@ TEST(ConvPaths, AwkwardNames)
     SKIP_WITHOUT_ZELMORA();
     Media& m = Media::get();
     const char* names[] = {
-        "with blanks  two.flv",
-        "quote\"inside.flv",
-        "ünïcödé 名前 ÄÖ.flv",
-        "shell $HOME `id` ;&|*?<>'x'.flv",
-        "-dash first.flv",
-        "many.dots.in.name.flv",
+        "with blanks  two.flv", "quote\"inside.flv",
+        "ünïcödé 名前 ÄÖ.flv",  "shell $HOME `id` ;&|*?<>'x'.flv",
+        "-dash first.flv",      "many.dots.in.name.flv",
     };
     for (const char* name : names) {
         SCOPED_TRACE(name);
         const QString folder = m.fresh_folder() + "/out folder 'ü' $x";
         ASSERT_TRUE(QDir().mkpath(folder));
-        const QString in = m.dir() + "/in " + QString::number(qHash(QString(name))) + "/" + QString::fromUtf8(name);
+        const QString in = m.dir() + "/in " + QString::number(qHash(QString(name))) + "/"
+                           + QString::fromUtf8(name);
         ASSERT_TRUE(QDir().mkpath(QFileInfo(in).path()));
         QFile::remove(in);
         ASSERT_TRUE(QFile::copy(m.path("av.flv"), in));
@@ -453,7 +455,8 @@ TEST(ConvProgress, Grammar)
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.input) + " " + row.extra.join(' ').toStdString());
         const QString out = m.fresh_folder() + "/p.mp3";
-        const RunResult r = run_conv(QStringList{"-i", m.path(row.input)} + row.extra + QStringList{"-y", out});
+        const RunResult r =
+            run_conv(QStringList{"-i", m.path(row.input)} + row.extra + QStringList{"-y", out});
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         const QStringList lines = QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts);
         ASSERT_GE(lines.size(), 2);
@@ -575,7 +578,7 @@ TEST(ConvErrors, OverwriteRule)
         } rows[] = {
             {{}, 4, false},
             {{"-y"}, 0, true},
-            {{"-y", "-ss", "10", "-t", "5"}, 3, false},       // starts past the end of the input
+            {{"-y", "-ss", "10", "-t", "5"}, 3, false}, // starts past the end of the input
             {{"-y", "-acodec", "pcm_s16le", "-ac", "2"}, 0, true},
         };
         for (const Row& row : rows) {
@@ -616,8 +619,8 @@ TEST(ConvRobustness, ClosedPipeFinishesFile)
     const QByteArray program = conv_path().toLocal8Bit();
     const QByteArray input = m.path("av.mp4").toLocal8Bit();
     const QByteArray output = out.toLocal8Bit();
-    const char* argv[] = {program.constData(), "-i", input.constData(), "-y", "-vn", "-ac", "2",
-                          output.constData(), nullptr};
+    const char* argv[] = {program.constData(), "-i",   input.constData(), "-y", "-vn", "-ac", "2",
+                          output.constData(),  nullptr};
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     ::close(fds[0]); // nobody will ever read
@@ -635,7 +638,8 @@ TEST(ConvRobustness, ClosedPipeFinishesFile)
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, &attr, const_cast<char**>(argv), environ);
+    const int spawned =
+        posix_spawn(&pid, argv[0], &actions, &attr, const_cast<char**>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     ::close(fds[1]);
@@ -656,8 +660,9 @@ TEST(ConvRobustness, SignalsMidway)
     Media& m = Media::get();
     const QString folder = m.fresh_folder();
     const QString long_input = folder + "/long.wav";
-    ASSERT_TRUE(makeMedia(long_input, {"-f", "lavfi", "-i", "sine=frequency=300:sample_rate=48000:duration=120",
-                                       "-ac", "2"}));
+    ASSERT_TRUE(
+        makeMedia(long_input, {"-f", "lavfi", "-i",
+                               "sine=frequency=300:sample_rate=48000:duration=120", "-ac", "2"}));
     struct Row {
         int signal;
         int code;
@@ -698,11 +703,16 @@ QByteArray audio_md5(const QString& file, bool packets = false, bool raw = false
 {
     QStringList args{"-v", "error", "-nostdin"};
     if (raw)
-        args << "-ignore_editlist" << "1";
-    args << "-i" << file << "-map" << "0:a:0";
+        args << "-ignore_editlist"
+             << "1";
+    args << "-i" << file << "-map"
+         << "0:a:0";
     if (packets)
-        args << "-c:a" << "copy";
-    const RunResult r = run("ffmpeg", args << "-f" << "md5" << "-");
+        args << "-c:a"
+             << "copy";
+    const RunResult r = run("ffmpeg", args << "-f"
+                                           << "md5"
+                                           << "-");
     return r.exitCode == 0 ? r.out.trimmed() : QByteArray("failed: " + r.err);
 }
 
@@ -722,7 +732,8 @@ const QString& copy_inputs()
         make({"-i", tone.arg(44100), "-ac", "2", "-c:a", "aac", d + "/tone.aac"});
         make({"-i", tone.arg(48000), "-ac", "2", "-c:a", "ac3", d + "/tone.ac3"});
         // Not the encoder's default level, so an encoded copy would differ from this one.
-        make({"-i", tone.arg(44100), "-ac", "2", "-c:a", "flac", "-compression_level", "0", d + "/tone.flac"});
+        make({"-i", tone.arg(44100), "-ac", "2", "-c:a", "flac", "-compression_level", "0",
+              d + "/tone.flac"});
         make({"-i", tone.arg(44100), "-ac", "2", "-c:a", "libvorbis", d + "/tone.ogg"});
         make({"-i", tone.arg(48000), "-ac", "2", "-c:a", "libopus", d + "/tone.opus"});
         make({"-i", tone.arg(48000), "-ac", "2", "-c:a", "libopus", d + "/opus.mkv"});
@@ -755,8 +766,10 @@ std::vector<CopyRow> copy_rows()
         {c + "/tone.aac", ".aac", {}, true, false},
         {c + "/tone.aac", ".m4a", tags, false, false},
         {c + "/aac.mkv", ".m4a", tags, true, false},
-        {m.path("tone.mp3"), ".mp3", QStringList{"-ab", "96k", "-ar", "32000", "-ac", "2"} + tags, true, false},
-        {m.path("av.flv"), ".mp3", QStringList{"-ab", "128k", "-ar", "44100", "-ac", "2"} + tags, true, false},
+        {m.path("tone.mp3"), ".mp3", QStringList{"-ab", "96k", "-ar", "32000", "-ac", "2"} + tags,
+         true, false},
+        {m.path("av.flv"), ".mp3", QStringList{"-ab", "128k", "-ar", "44100", "-ac", "2"} + tags,
+         true, false},
         {c + "/tone.ac3", ".ac3", {}, true, false},
         {c + "/tone.flac", ".flac", {}, true, false},
         {c + "/tone.ogg", ".ogg", QStringList{"-ac", "2"} + tags, true, false},
@@ -778,7 +791,8 @@ TEST(ConvCopy, SameSamples)
         SCOPED_TRACE((row.input + " -> " + row.ext + " " + row.options.join(' ')).toStdString());
         const QString folder = m.fresh_folder();
         const QString out = folder + "/copy" + row.ext;
-        const RunResult r = run_conv(QStringList{"-i", row.input, "-y", "-vn"} + row.options << out);
+        const RunResult r =
+            run_conv(QStringList{"-i", row.input, "-y", "-vn"} + row.options << out);
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         EXPECT_EQ(r.err, QByteArray());
         EXPECT_EQ(audio_md5(out), audio_md5(row.input, false, row.raw_reference));
@@ -788,8 +802,9 @@ TEST(ConvCopy, SameSamples)
         if (row.ext == QString(".m4a")) {
             // Stamped to the sample: every AAC packet lasts 1024 samples, though Matroska
             // stamps in whole milliseconds.
-            const RunResult r2 = run("ffprobe", {"-v", "error", "-select_streams", "a", "-show_entries",
-                                                 "packet=duration", "-of", "csv=p=0", out});
+            const RunResult r2 =
+                run("ffprobe", {"-v", "error", "-select_streams", "a", "-show_entries",
+                                "packet=duration", "-of", "csv=p=0", out});
             QList<QByteArray> lines = r2.out.trimmed().split('\n');
             lines.removeAll(QByteArray()); // the side data of a packet prints a line of its own
             ASSERT_GT(lines.size(), 2);
@@ -811,7 +826,8 @@ TEST(ConvCopy, ProgressAndTags)
     for (const char* ext : {".m4a", ".aac"}) {
         SCOPED_TRACE(ext);
         const QString out = m.fresh_folder() + "/p" + ext;
-        const RunResult r = run_conv({"-i", m.path("av.mp4"), "-y", "-vn", "-map_meta_data", "x", out});
+        const RunResult r =
+            run_conv({"-i", m.path("av.mp4"), "-y", "-vn", "-map_meta_data", "x", out});
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         const QStringList lines = QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts);
         ASSERT_GE(lines.size(), 2);
@@ -848,10 +864,18 @@ TEST(ConvCopy, ForcedCopy)
         int code;
         const char* message_part;
     } rows[] = {
-        {m.path("av.mp4"), {"-acodec", "copy"}, ".mp3", 2, "the input's audio is aac, this output format takes mp3"},
+        {m.path("av.mp4"),
+         {"-acodec", "copy"},
+         ".mp3",
+         2,
+         "the input's audio is aac, this output format takes mp3"},
         {m.path("av.flv"), {"-acodec", "copy"}, ".wma", 2, "takes no copied audio"},
         {m.path("av.mp4"), {"-acodec", "copy", "-ss", "1"}, ".aac", 2, "a cut"},
-        {m.path("av.mp4"), {"-c:a", "copy", "-ar", "44100"}, ".m4a", 2, "-ar 44100 differs from the input's 48000 Hz"},
+        {m.path("av.mp4"),
+         {"-c:a", "copy", "-ar", "44100"},
+         ".m4a",
+         2,
+         "-ar 44100 differs from the input's 48000 Hz"},
         {m.path("tone.mp3"), {"-acodec", "copy", "-ac", "1"}, ".mp3", 2, "-ac 1 differs"},
         {m.path("av.mp4"), {"-acodec", "copy", "-ar", "48000", "-ac", "2"}, ".m4a", 0, ""},
         {m.path("step.flac"), {"-acodec", "copy", "-ab", "96k"}, ".flac", 0, ""},
@@ -867,7 +891,8 @@ TEST(ConvCopy, ForcedCopy)
                 << r.err.toStdString();
             EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
             EXPECT_TRUE(r.err.contains(row.message_part)) << r.err.toStdString();
-            EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).isEmpty());
+            EXPECT_TRUE(
+                QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).isEmpty());
         } else {
             EXPECT_EQ(audio_md5(out, true), audio_md5(row.input, true));
         }
@@ -881,8 +906,8 @@ TEST(ConvCopy, StoppedMidway)
     const QString folder = m.fresh_folder();
     // Two hours of 8000 Hz PCM (115 MB): copying it takes long enough to be stopped.
     const QString long_input = folder + "/long.wav";
-    ASSERT_TRUE(makeMedia(long_input, {"-f", "lavfi", "-i", "anullsrc=r=8000:cl=mono", "-t", "7200", "-c:a",
-                                       "pcm_s16le"}));
+    ASSERT_TRUE(makeMedia(long_input, {"-f", "lavfi", "-i", "anullsrc=r=8000:cl=mono", "-t", "7200",
+                                       "-c:a", "pcm_s16le"}));
     const QString out_folder = m.fresh_folder();
     const QString out = out_folder + "/long.wav";
     QProcess p;
@@ -967,14 +992,16 @@ Cover cover_of(const QString& file)
 {
     Cover c;
     const testsupport::Probe p = testsupport::probe(file);
-    const auto first_picture = std::find_if(p.streams.begin(), p.streams.end(),
-                                            [](const testsupport::StreamInfo& s) { return s.type == "video"; });
+    const auto first_picture =
+        std::find_if(p.streams.begin(), p.streams.end(),
+                     [](const testsupport::StreamInfo& s) { return s.type == "video"; });
     if (first_picture == p.streams.end() || !first_picture->attachedPic)
         return c;
     c.found = true;
     c.codec = first_picture->codec;
     c.md5 = run("ffmpeg", {"-v", "error", "-nostdin", "-i", file, "-map", "0:v:0", "-c", "copy",
-                           "-f", "md5", "-"}).out.trimmed();
+                           "-f", "md5", "-"})
+                .out.trimmed();
     return c;
 }
 
@@ -988,10 +1015,12 @@ TEST(ConvCover, PictureAndTags)
 {
     Media& m = Media::get();
     const QString d = m.fresh_folder();
-    ASSERT_TRUE(makeMedia(d + "/cover.jpg", {"-f", "lavfi", "-i", "testsrc=size=96x96", "-frames:v", "1"}));
-    ASSERT_TRUE(makeMedia(d + "/cover.png", {"-f", "lavfi", "-i", "testsrc2=size=80x80", "-frames:v", "1"}));
+    ASSERT_TRUE(
+        makeMedia(d + "/cover.jpg", {"-f", "lavfi", "-i", "testsrc=size=96x96", "-frames:v", "1"}));
+    ASSERT_TRUE(makeMedia(d + "/cover.png",
+                          {"-f", "lavfi", "-i", "testsrc2=size=80x80", "-frames:v", "1"}));
     const QStringList tags{"-metadata", "title=Ode à la joie", "-metadata", "artist=Zelmora Tests",
-                           "-metadata", "album=Covers", "-metadata", "track=3/9"};
+                           "-metadata", "album=Covers",        "-metadata", "track=3/9"};
     const QString tone = "sine=frequency=440:sample_rate=44100:duration=3";
     struct Source {
         const char* name;
@@ -1004,9 +1033,9 @@ TEST(ConvCover, PictureAndTags)
     };
     for (const Source& s : sources)
         ASSERT_TRUE(makeMedia(d + "/" + s.name,
-                              QStringList{"-f", "lavfi", "-i", tone, "-i", d + "/" + s.picture, "-map", "0:a",
-                                          "-map", "1:v", "-ac", "2", "-c:v", "copy", "-disposition:v",
-                                          "attached_pic"}
+                              QStringList{"-f", "lavfi", "-i", tone, "-i", d + "/" + s.picture,
+                                          "-map", "0:a", "-map", "1:v", "-ac", "2", "-c:v", "copy",
+                                          "-disposition:v", "attached_pic"}
                                   + s.codec + tags));
     for (const Source& s : sources) {
         const Cover in = cover_of(d + "/" + s.name);
@@ -1014,11 +1043,13 @@ TEST(ConvCover, PictureAndTags)
         for (const char* ext : {".mp3", ".m4a", ".flac", ".opus", ".wav"}) {
             const bool holds_pictures = QString(ext) != ".opus" && QString(ext) != ".wav";
             for (bool copy_tags : {true, false}) {
-                SCOPED_TRACE(std::string(s.name) + " -> " + ext + (copy_tags ? " with" : " without") + " tags");
+                SCOPED_TRACE(std::string(s.name) + " -> " + ext + (copy_tags ? " with" : " without")
+                             + " tags");
                 const QString out = m.fresh_folder() + "/music" + ext;
                 QStringList args{"-i", d + "/" + s.name, "-y", "-vn"};
                 if (copy_tags)
-                    args << "-map_meta_data" << "x";
+                    args << "-map_meta_data"
+                         << "x";
                 const RunResult r = run_conv(args << out);
                 ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
                 const Sound p = sound_of(out);
@@ -1034,7 +1065,8 @@ TEST(ConvCover, PictureAndTags)
                 if (copy_tags) {
                     EXPECT_EQ(p.tags.value("artist"), QString("Zelmora Tests"));
                     EXPECT_EQ(p.tags.value("album"), QString("Covers"));
-                    EXPECT_TRUE(p.tags.value("track").startsWith("3")) << p.tags.value("track").toStdString();
+                    EXPECT_TRUE(p.tags.value("track").startsWith("3"))
+                        << p.tags.value("track").toStdString();
                 }
             }
         }

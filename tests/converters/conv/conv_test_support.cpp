@@ -106,13 +106,21 @@ Media::Media()
     auto tone = [&len](int rate) {
         return QString("sine=frequency=440:sample_rate=%1:duration=%2").arg(rate).arg(len);
     };
-    make({"-f", "lavfi", "-i", video, "-f", "lavfi", "-i", tone(44100), "-ac", "2", "-c:v",
-          "flv1", "-c:a", "libmp3lame", path("av.flv")});
-    make({"-f", "lavfi", "-i", video, "-f", "lavfi", "-i", tone(22050), "-ac", "1", "-c:v",
-          "mpeg4", "-c:a", "libmp3lame", path("av.avi")});
-    make({"-f", "lavfi", "-i", video, "-f", "lavfi", "-i", tone(48000), "-ac", "2", "-c:v",
-          "libx264", "-preset", "ultrafast", "-c:a", "aac", "-metadata", "title=Tëst Title",
-          "-metadata", "artist=Zelmora Tests", path("av.mp4")});
+    make({"-f", "lavfi", "-i", video, "-f", "lavfi", "-i", tone(44100), "-ac", "2", "-c:v", "flv1",
+          "-c:a", "libmp3lame", path("av.flv")});
+    make({"-f", "lavfi", "-i", video, "-f", "lavfi", "-i", tone(22050), "-ac", "1", "-c:v", "mpeg4",
+          "-c:a", "libmp3lame", path("av.avi")});
+    make({"-f",          "lavfi",
+          "-i",          video,
+          "-f",          "lavfi",
+          "-i",          tone(48000),
+          "-ac",         "2",
+          "-c:v",        "libx264",
+          "-preset",     "ultrafast",
+          "-c:a",        "aac",
+          "-metadata",   "title=Tëst Title",
+          "-metadata",   "artist=Zelmora Tests",
+          path("av.mp4")});
     make({"-f", "lavfi", "-i", tone(32000), "-ac", "2", "-c:a", "libmp3lame", path("tone.mp3")});
     // Ogg keeps its tags on the stream.
     make({"-f", "lavfi", "-i", tone(44100), "-c:a", "libvorbis", "-metadata", "title=Tëst Title",
@@ -132,10 +140,12 @@ Media::Media()
           "setts=pts=if(eq(N\\,20)\\,PTS+100000000\\,PTS):dts=if(eq(N\\,20)\\,DTS+100000000\\,DTS)",
           path("step-jump.mkv")});
     // Written to a pipe, Matroska cannot go back to store the length: "Duration: N/A".
-    const RunResult live = testsupport::run("ffmpeg", {"-v", "error", "-nostdin", "-f", "lavfi", "-i", tone(44100),
-                                                       "-c:a", "flac", "-f", "matroska", "-live", "1", "pipe:1"});
+    const RunResult live =
+        testsupport::run("ffmpeg", {"-v", "error", "-nostdin", "-f", "lavfi", "-i", tone(44100),
+                                    "-c:a", "flac", "-f", "matroska", "-live", "1", "pipe:1"});
     QFile live_file(path("no-length.mkv"));
-    if (!live.ok() || !live_file.open(QIODevice::WriteOnly) || live_file.write(live.out) != live.out.size())
+    if (!live.ok() || !live_file.open(QIODevice::WriteOnly)
+        || live_file.write(live.out) != live.out.size())
         throw std::runtime_error("cannot make no-length.mkv");
     live_file.close();
     QFile text(path("text.flv"));

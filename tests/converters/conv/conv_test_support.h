@@ -35,7 +35,8 @@ Sound sound_of(const QString& path);
 QVector<qint16> wav_samples(const QString& path);
 
 // The inputs, made once per test process in a temporary folder.
-class Media {
+class Media
+{
 public:
     static Media& get();
     QString dir() const { return m_dir.path(); }

@@ -34,7 +34,10 @@ std::vector<std::string> split(const QString& line)
 TEST(Options, Tokenize)
 {
     const std::array<zmconv::OptionSpec, 4> table = {{
-        {"i", true, 1}, {"y", false, 2}, {"ab", true, 3}, {"b:a", true, 3},
+        {"i", true, 1},
+        {"y", false, 2},
+        {"ab", true, 3},
+        {"b:a", true, 3},
     }};
     struct Row {
         std::vector<std::string> args;
@@ -74,11 +77,20 @@ TEST(Options, Seconds)
         const char* text;
         std::optional<int64_t> us;
     } rows[] = {
-        {"30", 30000000},       {"0", 0},           {"2.5", 2500000},
-        {"00:01:30", 90000000}, {"1:30.25", 90250000}, {"01:00:00", 3600000000LL},
-        {"-5", {}},             {"-0", {}},         {"abc", {}},
-        {"", {}},               {"1e3", {}},        {"5 ", {}},
-        {"3,5", {}},            {"+3", {}},
+        {"30", 30000000},
+        {"0", 0},
+        {"2.5", 2500000},
+        {"00:01:30", 90000000},
+        {"1:30.25", 90250000},
+        {"01:00:00", 3600000000LL},
+        {"-5", {}},
+        {"-0", {}},
+        {"abc", {}},
+        {"", {}},
+        {"1e3", {}},
+        {"5 ", {}},
+        {"3,5", {}},
+        {"+3", {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.text);
@@ -96,10 +108,10 @@ TEST(Options, BitRate)
         const char* text;
         int64_t bits; // 0 = refused
     } rows[] = {
-        {"192k", 192000}, {"7.4k", 7400}, {"128000", 128000}, {"1.5M", 1500000},
-        {"32K", 32000},   {"4.75k", 4750}, {"0k", 0},  {"0", 0},   {"-3k", 0},
-        {"k", 0},         {"12x", 0},     {"1.2.3k", 0}, {"", 0}, {".k", 0},
-        {"192kk", 0},
+        {"192k", 192000}, {"7.4k", 7400},  {"128000", 128000}, {"1.5M", 1500000},
+        {"32K", 32000},   {"4.75k", 4750}, {"0k", 0},          {"0", 0},
+        {"-3k", 0},       {"k", 0},        {"12x", 0},         {"1.2.3k", 0},
+        {"", 0},          {".k", 0},       {"192kk", 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.text);
@@ -116,7 +128,7 @@ TEST(Options, WholeNumbers)
     struct Row {
         const char* text;
         int value; // -1 = refused for the range 1..8
-    } rows[] = {{"1", 1}, {"8", 8}, {"2", 2}, {"0", -1}, {"9", -1}, {"2.0", -1},
+    } rows[] = {{"1", 1},   {"8", 8}, {"2", 2},    {"0", -1},  {"9", -1},          {"2.0", -1},
                 {" 2", -1}, {"", -1}, {"two", -1}, {"-1", -1}, {"99999999999", -1}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.text);
@@ -136,8 +148,8 @@ TEST(EncoderChoices, NearestSampleRate)
         const int* list;
         int wanted, expected;
     } rows[] = {
-        {lame, 12050, 12000}, {lame, 44100, 44100}, {lame, 96000, 48000}, {lame, 1000, 8000},
-        {lame, 46050, 48000}, // tie between 44100 and 48000 goes up
+        {lame, 12050, 12000}, {lame, 44100, 44100}, {lame, 96000, 48000},
+        {lame, 1000, 8000},   {lame, 46050, 48000}, // tie between 44100 and 48000 goes up
         {ac3, 22050, 32000},  {ac3, 8000, 32000},   {nullptr, 12345, 12345},
     };
     for (const Row& row : rows)
@@ -149,7 +161,7 @@ TEST(EncoderChoices, AmrMode)
     struct Row {
         int64_t bits;
         int mode;
-    } rows[] = {{7400, 4}, {0, 7}, {4750, 0}, {1000, 0}, {12200, 7}, {64000, 7},
+    } rows[] = {{7400, 4}, {0, 7},     {4750, 0}, {1000, 0}, {12200, 7}, {64000, 7},
                 {7700, 5}, {10200, 6}, {5000, 1}, {6700, 3}, {5900, 2}};
     for (const Row& row : rows)
         EXPECT_EQ(zmconv::amr_nb_mode(row.bits), row.mode) << row.bits;
@@ -161,10 +173,10 @@ TEST(ConvCommandLine, OutputKindByExtension)
         const char* path;
         const char* muxer; // nullptr = unsupported
     } rows[] = {
-        {"/a/b.mp3", "mp3"}, {"/a/b.MP3", "mp3"}, {"x.tar.wav", "wav"}, {"/o/c.Flac", "flac"},
-        {"c.wma", "asf"},    {"c.ogg", "ogg"},    {"c.ac3", "ac3"},      {"c.aac", "adts"},
+        {"/a/b.mp3", "mp3"}, {"/a/b.MP3", "mp3"},   {"x.tar.wav", "wav"}, {"/o/c.Flac", "flac"},
+        {"c.wma", "asf"},    {"c.ogg", "ogg"},      {"c.ac3", "ac3"},     {"c.aac", "adts"},
         {"c.amr", "amr"},    {"/a.mp3/c", nullptr}, {"noext", nullptr},   {"c.mp4", nullptr},
-        {"c.mp3.", nullptr}, {"/o/c.m4a", "ipod"}, {"c.Opus", "opus"},
+        {"c.mp3.", nullptr}, {"/o/c.m4a", "ipod"},  {"c.Opus", "opus"},
     };
     for (const Row& row : rows) {
         const conv::OutputKind* k = conv::output_kind_for(row.path);
@@ -198,12 +210,12 @@ TEST(ConvCommandLine, BuilderLines)
          "/V/a b.avi", "/o/a.wma", 5000000, 10000000, 0, 0, 0, "wmav1", true},
         {R"(/App/data/conv -i "/V/x.mp4" -y -vn -ac 2 -map_meta_data "/V/x.mp4":"/o/x.ogg" "/o/x.ogg")",
          "/V/x.mp4", "/o/x.ogg", 0, -1, 0, 0, 2, "", true},
-        {R"(/App/data/conv -i "/V/x.mp4" -y -vn -ar 8000 -ab 7.4k -ac 1 "/o/x.amr")",
-         "/V/x.mp4", "/o/x.amr", 0, -1, 7400, 8000, 1, "", false},
-        {R"(/App/data/conv -i "/V/q"""x.mp4" -y -vn "/o/q"""x.aac")",
-         "/V/q\"x.mp4", "/o/q\"x.aac", 0, -1, 0, 0, 0, "", false},
-        {R"(/App/data/conv -i "/V/m.mp4" -ss 0 -t 7 -y -vn "/o/m.flac")",
-         "/V/m.mp4", "/o/m.flac", 0, 7000000, 0, 0, 0, "", false},
+        {R"(/App/data/conv -i "/V/x.mp4" -y -vn -ar 8000 -ab 7.4k -ac 1 "/o/x.amr")", "/V/x.mp4",
+         "/o/x.amr", 0, -1, 7400, 8000, 1, "", false},
+        {R"(/App/data/conv -i "/V/q"""x.mp4" -y -vn "/o/q"""x.aac")", "/V/q\"x.mp4", "/o/q\"x.aac",
+         0, -1, 0, 0, 0, "", false},
+        {R"(/App/data/conv -i "/V/m.mp4" -ss 0 -t 7 -y -vn "/o/m.flac")", "/V/m.mp4", "/o/m.flac",
+         0, 7000000, 0, 0, 0, "", false},
         {R"(/App/data/conv -i "/V/m.mp4" -y -vn -ab 32k -ar 12050 -ac 1 -map_meta_data "/V/m.mp4":"/o/m.mp3" "/o/m.mp3")",
          "/V/m.mp4", "/o/m.mp3", 0, -1, 32000, 12050, 1, "", true},
         {R"(/App/data/conv -i "/V/s.mp3" -y -vn -map_meta_data "/V/s.mp3":"/o/s.m4a" "/o/s.m4a")",
@@ -298,12 +310,16 @@ TEST(ConvRoute, CopyOrEncode)
         // -acodec copy insists.
         {"-y -acodec copy", "o.m4a", aac, Copy},
         {"-y -c:a copy -ab 320k", "o.flac", flac, Copy},
-        {"-y -acodec copy", "o.aac", mp3, Refuse, "the input's audio is mp3, this output format takes aac"},
+        {"-y -acodec copy", "o.aac", mp3, Refuse,
+         "the input's audio is mp3, this output format takes aac"},
         {"-y -acodec copy", "o.wma", wma, Refuse, "takes no copied audio"},
         {"-y -acodec copy -ab 64k", "o.aac", aac, Refuse, "-ab 64k differs from the input's 128k"},
-        {"-y -acodec copy -ar 44100", "o.mp3", mp3_mono, Refuse, "-ar 44100 differs from the input's 22050 Hz"},
-        {"-y -acodec copy -ac 2", "o.ac3", ac3, Refuse, "-ac 2 differs from the input's 6 channels"},
-        {"-y -acodec copy -ab 12.2k", "o.amr", amr74, Refuse, "-ab 12.2k differs from the input's 7.4k"},
+        {"-y -acodec copy -ar 44100", "o.mp3", mp3_mono, Refuse,
+         "-ar 44100 differs from the input's 22050 Hz"},
+        {"-y -acodec copy -ac 2", "o.ac3", ac3, Refuse,
+         "-ac 2 differs from the input's 6 channels"},
+        {"-y -acodec copy -ab 12.2k", "o.amr", amr74, Refuse,
+         "-ab 12.2k differs from the input's 7.4k"},
         {"-ss 1 -y -acodec copy", "o.opus", opus, Refuse, "a cut (-ss, -t)"},
         {"-t 1 -y -acodec copy", "o.wav", pcm, Refuse, "a cut (-ss, -t)"},
     };
@@ -354,9 +370,9 @@ TEST(ConvCommandLine, Refused)
 
 TEST(ConvCommandLine, LaterOptionsWinAndVariants)
 {
-    const std::vector<std::string> args = {"-hide_banner", "-i", "in.mkv", "-ab", "64k", "-b:a", "96k",
-                                           "-c:a", "libmp3lame", "-map_metadata", "0", "-n", "-y",
-                                           "-ss", "1.5", "out.MP3"};
+    const std::vector<std::string> args = {
+        "-hide_banner",  "-i", "in.mkv", "-ab", "64k", "-b:a", "96k",    "-c:a", "libmp3lame",
+        "-map_metadata", "0",  "-n",     "-y",  "-ss", "1.5",  "out.MP3"};
     const conv::Job job = conv::parse_command_line(args);
     EXPECT_EQ(job.bit_rate, 96000);
     EXPECT_EQ(job.encoder, "libmp3lame");
@@ -386,7 +402,8 @@ TEST(Progress, ClockAndLines)
 TEST(Progress, Throttle)
 {
     std::vector<double> seen;
-    zmconv::ProgressThrottle t([&](double s) { seen.push_back(s); }, std::chrono::milliseconds(300));
+    zmconv::ProgressThrottle t([&](double s) { seen.push_back(s); },
+                               std::chrono::milliseconds(300));
     const auto t0 = zmconv::ProgressThrottle::Clock::now();
     using std::chrono::milliseconds;
     struct Step {

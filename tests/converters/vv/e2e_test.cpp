@@ -29,7 +29,8 @@ using testsupport::StreamInfo;
 // ---------------------------------------------------------------------------------------------
 // Environment: one temporary folder per test process with media and a copy of vv.
 
-class Env {
+class Env
+{
 public:
     static Env &get()
     {
@@ -53,43 +54,63 @@ public:
         static const std::map<std::string, QStringList> recipes = {
             // 4:3, 25 fps, H.264 + stereo AAC 44100
             {"43_25.mp4",
-             {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2", "-f", "lavfi",
-              "-i", "sine=frequency=440:sample_rate=44100:duration=2", "-ac", "2", "-c:v",
-              "libx264", "-preset", "ultrafast", "-c:a", "aac", "-shortest"}},
+             {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2", "-f", "lavfi", "-i",
+              "sine=frequency=440:sample_rate=44100:duration=2", "-ac", "2", "-c:v", "libx264",
+              "-preset", "ultrafast", "-c:a", "aac", "-shortest"}},
             // 16:9, 29.97 fps, H.264 + stereo MP3 48000 in Matroska
             {"169_2997.mkv",
              {"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30000/1001:duration=2", "-f",
-              "lavfi", "-i", "sine=frequency=660:sample_rate=48000:duration=2", "-ac", "2",
-              "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "libmp3lame", "-shortest"}},
+              "lavfi", "-i", "sine=frequency=660:sample_rate=48000:duration=2", "-ac", "2", "-c:v",
+              "libx264", "-preset", "ultrafast", "-c:a", "libmp3lame", "-shortest"}},
             // odd size, no audio
             {"odd_silent.avi",
              {"-f", "lavfi", "-i", "testsrc=size=321x243:rate=25:duration=2", "-c:v", "mpeg4"}},
             // small flv with mono AAC 22050
             {"small.flv",
-             {"-f", "lavfi", "-i", "testsrc=size=176x144:rate=15:duration=2", "-f", "lavfi",
-              "-i", "sine=frequency=300:sample_rate=22050:duration=2", "-c:v", "flv", "-c:a",
-              "aac", "-shortest"}},
+             {"-f", "lavfi", "-i", "testsrc=size=176x144:rate=15:duration=2", "-f", "lavfi", "-i",
+              "sine=frequency=300:sample_rate=22050:duration=2", "-c:v", "flv", "-c:a", "aac",
+              "-shortest"}},
             // a raw H.264 stream: no container, no timestamps
             {"raw.h264",
              {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2", "-c:v", "libx264",
               "-preset", "ultrafast"}},
             // the sound starts 0.8 s after the picture
-            {"late_sound.mp4",
-             {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2", "-itsoffset",
-              "0.8", "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=1.2",
-              "-map", "0:v", "-map", "1:a", "-c:v", "libx264", "-preset", "ultrafast", "-c:a",
-              "aac"}},
+            {"late_sound.mp4", {"-f",         "lavfi",
+                                "-i",         "testsrc=size=320x240:rate=25:duration=2",
+                                "-itsoffset", "0.8",
+                                "-f",         "lavfi",
+                                "-i",         "sine=frequency=440:sample_rate=44100:duration=1.2",
+                                "-map",       "0:v",
+                                "-map",       "1:a",
+                                "-c:v",       "libx264",
+                                "-preset",    "ultrafast",
+                                "-c:a",       "aac"}},
             // one picture stamped a day and more ahead of the others (a damaged file)
             {"jump.mkv",
-             {"-f", "lavfi", "-i", "testsrc=size=176x144:rate=25:duration=2", "-f", "lavfi",
-              "-i", "sine=frequency=440:sample_rate=44100:duration=2", "-c:v", "mpeg4",
-              "-bsf:v", "setts=pts=if(eq(N\\,20)\\,PTS+100000000\\,PTS)", "-c:a",
-              "libmp3lame"}},
+             {"-f", "lavfi", "-i", "testsrc=size=176x144:rate=25:duration=2", "-f", "lavfi", "-i",
+              "sine=frequency=440:sample_rate=44100:duration=2", "-c:v", "mpeg4", "-bsf:v",
+              "setts=pts=if(eq(N\\,20)\\,PTS+100000000\\,PTS)", "-c:a", "libmp3lame"}},
             // sound with a cover picture, which is no video
             {"cover.mp3",
-             {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=2", "-f",
-              "lavfi", "-i", "color=c=red:s=64x64:d=1", "-map", "0:a", "-map", "1:v",
-              "-frames:v", "1", "-c:v", "mjpeg", "-disposition:v", "attached_pic", "-c:a",
+             {"-f",
+              "lavfi",
+              "-i",
+              "sine=frequency=440:sample_rate=44100:duration=2",
+              "-f",
+              "lavfi",
+              "-i",
+              "color=c=red:s=64x64:d=1",
+              "-map",
+              "0:a",
+              "-map",
+              "1:v",
+              "-frames:v",
+              "1",
+              "-c:v",
+              "mjpeg",
+              "-disposition:v",
+              "attached_pic",
+              "-c:a",
               "libmp3lame"}},
             // sound only
             {"sound.mp3",
@@ -97,9 +118,9 @@ public:
               "libmp3lame"}},
             // long enough to watch the progress and to be killed half-way
             {"long.mp4",
-             {"-f", "lavfi", "-i", "testsrc2=size=640x480:rate=25:duration=12", "-f", "lavfi",
-              "-i", "sine=frequency=440:sample_rate=44100:duration=12", "-ac", "2", "-c:v",
-              "libx264", "-preset", "ultrafast", "-c:a", "aac", "-shortest"}},
+             {"-f", "lavfi", "-i", "testsrc2=size=640x480:rate=25:duration=12", "-f", "lavfi", "-i",
+              "sine=frequency=440:sample_rate=44100:duration=12", "-ac", "2", "-c:v", "libx264",
+              "-preset", "ultrafast", "-c:a", "aac", "-shortest"}},
         };
         if (name.rfind("rate", 0) == 0) {
             // "rateN.mp4": exactly two seconds of picture at N frames a second.
@@ -113,8 +134,8 @@ public:
         if (name == "rotated.mp4") {
             // 43_25.mp4 with a display matrix that shows it turned by a quarter (a phone
             // video held upright); only a stream copy writes the matrix.
-            EXPECT_TRUE(makeMedia(path, {"-i", media("43_25.mp4"), "-c", "copy",
-                                         "-metadata:s:v:0", "rotate=90"}))
+            EXPECT_TRUE(makeMedia(
+                path, {"-i", media("43_25.mp4"), "-c", "copy", "-metadata:s:v:0", "rotate=90"}))
                 << name;
             return path;
         }
@@ -161,7 +182,10 @@ QStringList dialogArguments(const QString &in, const QStringList &optionTexts, c
     return args;
 }
 
-QString h264Option() { return "-fpre \"" + Env::get().app() + "/h264.dat\" -vcodec libx264"; }
+QString h264Option()
+{
+    return "-fpre \"" + Env::get().app() + "/h264.dat\" -vcodec libx264";
+}
 
 // ---------------------------------------------------------------------------------------------
 // Conversions that must succeed.
@@ -172,21 +196,25 @@ struct Conversion {
     const char *ext;
     QStringList options; // the eight option texts; "H264" stands for the H.264 text
     // expectations
-    const char *brand;   // major brand prefix for MP4-family files, else the format name
+    const char *brand; // major brand prefix for MP4-family files, else the format name
     const char *vcodec;
     int width, height;
     double fps;
     const char *acodec; // nullptr: no audio stream
     int sampleRate, channels;
-    double dar = 0;     // 0: not checked
+    double dar = 0; // 0: not checked
     const char *vtag = nullptr;
     const char *profile = nullptr; // H.264 profile the preset file asks for
     const char *note = nullptr;    // the one note vv gives on stderr, if any
 };
 
-void PrintTo(const Conversion &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const Conversion &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
-class Converts : public ::testing::TestWithParam<Conversion> {};
+class Converts : public ::testing::TestWithParam<Conversion>
+{};
 
 TEST_P(Converts, ProducesTheChosenStreams)
 {
@@ -251,103 +279,305 @@ TEST_P(Converts, ProducesTheChosenStreams)
 INSTANTIATE_TEST_SUITE_P(
     DialogDefaults, Converts,
     ::testing::Values(
-        Conversion{"Default3gp", "43_25.mp4", "3gp",
+        Conversion{"Default3gp",
+                   "43_25.mp4",
+                   "3gp",
                    {"-vcodec h263", "-b 256k", "-s 176x144 ", "-r 14.985",
                     "-acodec libopencore_amrnb", "-ar 8000", "-ab 12.2k", "-ac 1"},
-                   "3gp", "h263", 176, 144, 14.985, "amr_nb", 8000, 1},
-        Conversion{"Default3g2", "43_25.mp4", "3g2",
+                   "3gp",
+                   "h263",
+                   176,
+                   144,
+                   14.985,
+                   "amr_nb",
+                   8000,
+                   1},
+        Conversion{"Default3g2",
+                   "43_25.mp4",
+                   "3g2",
                    {"H264", "-b 512k", "-s 320x240 ", "-r 14.985",
                     "-strict experimental -acodec aac", "-ar 44100", "-ab 112k", "-ac 2"},
-                   "3g2", "h264", 320, 240, 14.985, "aac", 44100, 2, 0, nullptr,
+                   "3g2",
+                   "h264",
+                   320,
+                   240,
+                   14.985,
+                   "aac",
+                   44100,
+                   2,
+                   0,
+                   nullptr,
                    "Constrained Baseline"},
-        Conversion{"DefaultMp4", "43_25.mp4", "mp4",
+        Conversion{"DefaultMp4",
+                   "43_25.mp4",
+                   "mp4",
                    {"-vcodec  mpeg4", "-b 512k", "-s 320x240 ", "-r 23.976",
                     "-strict experimental -acodec aac", "-ar 44100", "-ab 112k", "-ac 2"},
-                   "isom", "mpeg4", 320, 240, 23.976, "aac", 44100, 2},
-        Conversion{"DefaultAvi", "43_25.mp4", "avi",
+                   "isom",
+                   "mpeg4",
+                   320,
+                   240,
+                   23.976,
+                   "aac",
+                   44100,
+                   2},
+        Conversion{"DefaultAvi",
+                   "43_25.mp4",
+                   "avi",
                    {"-vcodec  mpeg4", "-b 512k", "-s 320x240 ", "-r 23.976", "-acodec mp2",
                     "-ar 22050", "-ab 128k", "-ac 2"},
-                   "avi", "mpeg4", 320, 240, 23.976, "mp2", 22050, 2},
-        Conversion{"DefaultFlv", "43_25.mp4", "flv",
-                   {"-vcodec flv", "-b 256k", "-s 320x240 ", "-r 14.985",
-                    "-acodec libmp3lame", "-ar 44100", "-ab 128k", "-ac 2"},
-                   "flv", "flv1", 320, 240, 14.985, "mp3", 44100, 2}),
+                   "avi",
+                   "mpeg4",
+                   320,
+                   240,
+                   23.976,
+                   "mp2",
+                   22050,
+                   2},
+        Conversion{"DefaultFlv",
+                   "43_25.mp4",
+                   "flv",
+                   {"-vcodec flv", "-b 256k", "-s 320x240 ", "-r 14.985", "-acodec libmp3lame",
+                    "-ar 44100", "-ab 128k", "-ac 2"},
+                   "flv",
+                   "flv1",
+                   320,
+                   240,
+                   14.985,
+                   "mp3",
+                   44100,
+                   2}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // Every other codec choice, sizes, rates, inputs of other shapes.
 INSTANTIATE_TEST_SUITE_P(
     Alternatives, Converts,
     ::testing::Values(
-        Conversion{"Gp3Mpeg4Aac", "169_2997.mkv", "3gp",
+        Conversion{"Gp3Mpeg4Aac",
+                   "169_2997.mkv",
+                   "3gp",
                    {"-vcodec  mpeg4", "-b 80k", "-s 128x96", "-r 5",
                     "-strict experimental -acodec aac", "-ar 22050", "-ab 32k", "-ac 1"},
-                   "3gp", "mpeg4", 128, 96, 5, "aac", 22050, 1},
-        Conversion{"Gp3H263Cif", "small.flv", "3gp",
-                   {"-vcodec h263", "-b 512k", "-s 352x288 ", "-r 30",
-                    "-acodec libopencore_amrnb", "-ar 8000", "-ab 4.75k", "-ac 1"},
-                   "3gp", "h263", 352, 288, 30, "amr_nb", 8000, 1},
-        Conversion{"G2Mpeg4Amr", "169_2997.mkv", "3g2",
+                   "3gp",
+                   "mpeg4",
+                   128,
+                   96,
+                   5,
+                   "aac",
+                   22050,
+                   1},
+        Conversion{"Gp3H263Cif",
+                   "small.flv",
+                   "3gp",
+                   {"-vcodec h263", "-b 512k", "-s 352x288 ", "-r 30", "-acodec libopencore_amrnb",
+                    "-ar 8000", "-ab 4.75k", "-ac 1"},
+                   "3gp",
+                   "h263",
+                   352,
+                   288,
+                   30,
+                   "amr_nb",
+                   8000,
+                   1},
+        Conversion{"G2Mpeg4Amr",
+                   "169_2997.mkv",
+                   "3g2",
                    {"-vcodec  mpeg4", "-b 2000k", "-s 400x240", "-r 29.976",
                     "-acodec libopencore_amrnb", "-ar 8000", "-ab 7.4k", "-ac 1"},
-                   "3g2", "mpeg4", 400, 240, 29.976, "amr_nb", 8000, 1},
-        Conversion{"Mp4H264", "169_2997.mkv", "mp4",
+                   "3g2",
+                   "mpeg4",
+                   400,
+                   240,
+                   29.976,
+                   "amr_nb",
+                   8000,
+                   1},
+        Conversion{"Mp4H264",
+                   "169_2997.mkv",
+                   "mp4",
                    {"H264", "-b 1000k", "-s 480x272", "-r 25", "-strict experimental -acodec aac",
                     "-ar 16000", "-ab 64k", "-ac 1"},
-                   "isom", "h264", 480, 272, 25, "aac", 16000, 1},
-        Conversion{"AviH264Mp3Low", "43_25.mp4", "avi",
-                   {"H264", "-b 768k", "-s 176x120 ", "-r 12", "-acodec libmp3lame",
-                    "-ar 8000", "-ab 320k", "-ac 1"},
-                   "avi", "h264", 176, 120, 12, "mp3", 8000, 1, 0, nullptr, nullptr,
+                   "isom",
+                   "h264",
+                   480,
+                   272,
+                   25,
+                   "aac",
+                   16000,
+                   1},
+        Conversion{"AviH264Mp3Low",
+                   "43_25.mp4",
+                   "avi",
+                   {"H264", "-b 768k", "-s 176x120 ", "-r 12", "-acodec libmp3lame", "-ar 8000",
+                    "-ab 320k", "-ac 1"},
+                   "avi",
+                   "h264",
+                   176,
+                   120,
+                   12,
+                   "mp3",
+                   8000,
+                   1,
+                   0,
+                   nullptr,
+                   nullptr,
                    "libmp3lame cannot encode 320 kbit/s at 8000 Hz; using 64 kbit/s"},
         // The dialog offers MP2 at 22050 Hz with every rate up to 320k: MPEG-2 layer II ends at
         // 160k, which is taken instead.
-        Conversion{"AviMp2HighRateLowSampleRate", "43_25.mp4", "avi",
+        Conversion{"AviMp2HighRateLowSampleRate",
+                   "43_25.mp4",
+                   "avi",
                    {"-vcodec  mpeg4", "-b 512k", "-s 320x240 ", "-r 23.976", "-acodec mp2",
                     "-ar 22050", "-ab 320k", "-ac 2"},
-                   "avi", "mpeg4", 320, 240, 23.976, "mp2", 22050, 2, 0, nullptr, nullptr,
+                   "avi",
+                   "mpeg4",
+                   320,
+                   240,
+                   23.976,
+                   "mp2",
+                   22050,
+                   2,
+                   0,
+                   nullptr,
+                   nullptr,
                    "mp2 cannot encode 320 kbit/s at 22050 Hz; using 160 kbit/s"},
-        Conversion{"AviXvidAspectPcm", "169_2997.mkv", "avi",
+        Conversion{"AviXvidAspectPcm",
+                   "169_2997.mkv",
+                   "avi",
                    {"-vcodec libxvid -aspect 4:3", "-b 1500k", "-s 640x480 ", "-r 20",
                     "-acodec pcm_s16le", "-ar 48000", "-ab 128k", "-ac 2"},
-                   "avi", "mpeg4", 640, 480, 20, "pcm_s16le", 48000, 2, 4.0 / 3, "xvid"},
-        Conversion{"AviMp2Mono32k", "small.flv", "avi",
-                   {"-vcodec  mpeg4", "-b 4000k", "-s 720x576 ", "-r 6", "-acodec mp2",
-                    "-ar 32000", "-ab 64k", "-ac 1"},
-                   "avi", "mpeg4", 720, 576, 6, "mp2", 32000, 1},
-        Conversion{"FlvDvd", "169_2997.mkv", "flv",
+                   "avi",
+                   "mpeg4",
+                   640,
+                   480,
+                   20,
+                   "pcm_s16le",
+                   48000,
+                   2,
+                   4.0 / 3,
+                   "xvid"},
+        Conversion{"AviMp2Mono32k",
+                   "small.flv",
+                   "avi",
+                   {"-vcodec  mpeg4", "-b 4000k", "-s 720x576 ", "-r 6", "-acodec mp2", "-ar 32000",
+                    "-ab 64k", "-ac 1"},
+                   "avi",
+                   "mpeg4",
+                   720,
+                   576,
+                   6,
+                   "mp2",
+                   32000,
+                   1},
+        Conversion{"FlvDvd",
+                   "169_2997.mkv",
+                   "flv",
                    {"-vcodec flv", "-b 320k", "-s 720x480 ", "-r 29.976", "-acodec libmp3lame",
                     "-ar 22050", "-ab 32k", "-ac 1"},
-                   "flv", "flv1", 720, 480, 29.976, "mp3", 22050, 1},
+                   "flv",
+                   "flv1",
+                   720,
+                   480,
+                   29.976,
+                   "mp3",
+                   22050,
+                   1},
         // The picture keeps its shape when only the size changes: 16:9 stays 16:9.
-        Conversion{"WideKeepsAspect", "169_2997.mkv", "mp4",
+        Conversion{"WideKeepsAspect",
+                   "169_2997.mkv",
+                   "mp4",
                    {"-vcodec  mpeg4", "-b 512k", "-s 320x240 ", "-r 23.976",
                     "-strict experimental -acodec aac", "-ar 44100", "-ab 112k", "-ac 2"},
-                   "isom", "mpeg4", 320, 240, 23.976, "aac", 44100, 2, 16.0 / 9},
+                   "isom",
+                   "mpeg4",
+                   320,
+                   240,
+                   23.976,
+                   "aac",
+                   44100,
+                   2,
+                   16.0 / 9},
         // Odd input size, no sound: a video-only file.
-        Conversion{"OddSizeSilent", "odd_silent.avi", "mp4",
+        Conversion{"OddSizeSilent",
+                   "odd_silent.avi",
+                   "mp4",
                    {"-vcodec  mpeg4", "-b 512k", "-s 848x480 ", "-r 8",
                     "-strict experimental -acodec aac", "-ar 44100", "-ab 112k", "-ac 2"},
-                   "isom", "mpeg4", 848, 480, 8, nullptr, 0, 0},
-        Conversion{"OddSizeKeptEven", "odd_silent.avi", "avi", {"-vcodec  mpeg4"},
-                   "avi", "mpeg4", 320, 242, 25, nullptr, 0, 0},
+                   "isom",
+                   "mpeg4",
+                   848,
+                   480,
+                   8,
+                   nullptr,
+                   0,
+                   0},
+        Conversion{"OddSizeKeptEven",
+                   "odd_silent.avi",
+                   "avi",
+                   {"-vcodec  mpeg4"},
+                   "avi",
+                   "mpeg4",
+                   320,
+                   242,
+                   25,
+                   nullptr,
+                   0,
+                   0},
         // Sound starting late is preceded by silence, also where the container keeps no
         // timestamps (avi).
-        Conversion{"LateSoundKeptInStep", "late_sound.mp4", "avi",
-                   {"-vcodec  mpeg4", "-b 512k", "-s 320x240 ", "-r 25", "-acodec mp2",
-                    "-ar 22050", "-ab 128k", "-ac 2"},
-                   "avi", "mpeg4", 320, 240, 25, "mp2", 22050, 2},
+        Conversion{"LateSoundKeptInStep",
+                   "late_sound.mp4",
+                   "avi",
+                   {"-vcodec  mpeg4", "-b 512k", "-s 320x240 ", "-r 25", "-acodec mp2", "-ar 22050",
+                    "-ab 128k", "-ac 2"},
+                   "avi",
+                   "mpeg4",
+                   320,
+                   240,
+                   25,
+                   "mp2",
+                   22050,
+                   2},
         // A broken timestamp far ahead is not filled with copies of the last picture.
-        Conversion{"TimestampJumpNotFilled", "jump.mkv", "flv",
+        Conversion{"TimestampJumpNotFilled",
+                   "jump.mkv",
+                   "flv",
                    {"-vcodec flv", "-b 256k", "-s 176x144 ", "-r 15", "-acodec libmp3lame",
                     "-ar 22050", "-ab 64k", "-ac 1"},
-                   "flv", "flv1", 176, 144, 15, "mp3", 22050, 1},
+                   "flv",
+                   "flv1",
+                   176,
+                   144,
+                   15,
+                   "mp3",
+                   22050,
+                   1},
         // A picture stored turned is converted upright: its sides swap.
-        Conversion{"TurnedUpright", "rotated.mp4", "mp4", {"-vcodec  mpeg4"},
-                   "isom", "mpeg4", 240, 320, 25, "aac", 44100, 2},
+        Conversion{"TurnedUpright",
+                   "rotated.mp4",
+                   "mp4",
+                   {"-vcodec  mpeg4"},
+                   "isom",
+                   "mpeg4",
+                   240,
+                   320,
+                   25,
+                   "aac",
+                   44100,
+                   2},
         // No timestamps and no known length in the input.
-        Conversion{"RawElementaryStream", "raw.h264", "3gp",
+        Conversion{"RawElementaryStream",
+                   "raw.h264",
+                   "3gp",
                    {"-vcodec h263", "-b 256k", "-s 128x96", "-r 10"},
-                   "3gp", "h263", 128, 96, 10, nullptr, 0, 0}),
+                   "3gp",
+                   "h263",
+                   128,
+                   96,
+                   10,
+                   nullptr,
+                   0,
+                   0}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(AmrModes, EachBitRateEntryPicksItsMode)
@@ -356,22 +586,23 @@ TEST(AmrModes, EachBitRateEntryPicksItsMode)
     const struct {
         const char *ab;
         int frameBytes;
-    } modes[] = {{"4.75k", 13}, {"5.15k", 14}, {"5.9k", 16}, {"6.7k", 18},
+    } modes[] = {{"4.75k", 13}, {"5.15k", 14}, {"5.9k", 16},  {"6.7k", 18},
                  {"7.4k", 20},  {"7.95k", 21}, {"10.2k", 27}, {"12.2k", 32}};
     Env &env = Env::get();
     const QString in = env.media("small.flv");
     for (const auto &m : modes) {
         const QString out = env.out(QString("amr_%1.3gp").arg(m.ab));
-        const RunResult r = run(env.vv(), dialogArguments(in,
-                                                          {"-vcodec h263", "-b 80k", "-s 128x96",
-                                                           "-r 5", "-acodec libopencore_amrnb",
-                                                           "-ar 8000", QString("-ab ") + m.ab,
-                                                           "-ac 1"},
-                                                          out));
+        const RunResult r =
+            run(env.vv(), dialogArguments(in,
+                                          {"-vcodec h263", "-b 80k", "-s 128x96", "-r 5",
+                                           "-acodec libopencore_amrnb", "-ar 8000",
+                                           QString("-ab ") + m.ab, "-ac 1"},
+                                          out));
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         const Probe p = probe(out);
         ASSERT_TRUE(p.ok && p.audio()) << m.ab;
-        EXPECT_NEAR(p.audio()->bitRate, m.frameBytes * 8 * 50, m.frameBytes * 8 * 50 * 0.08) << m.ab;
+        EXPECT_NEAR(p.audio()->bitRate, m.frameBytes * 8 * 50, m.frameBytes * 8 * 50 * 0.08)
+            << m.ab;
     }
 }
 
@@ -387,9 +618,13 @@ struct Failing {
     const char *message;
 };
 
-void PrintTo(const Failing &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const Failing &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
-class Fails : public ::testing::TestWithParam<Failing> {};
+class Fails : public ::testing::TestWithParam<Failing>
+{};
 
 TEST_P(Fails, WithOneClearLineAndNoOutput)
 {
@@ -413,24 +648,38 @@ TEST_P(Fails, WithOneClearLineAndNoOutput)
 INSTANTIATE_TEST_SUITE_P(
     Errors, Fails,
     ::testing::Values(
-        Failing{"UnknownOption", "43_25.mp4", "mp4", {"-vcodec  mpeg4 -sharpen 3"}, 2,
-                "-sharpen"},
+        Failing{"UnknownOption", "43_25.mp4", "mp4", {"-vcodec  mpeg4 -sharpen 3"}, 2, "-sharpen"},
         Failing{"BadSize", "43_25.mp4", "mp4", {"-s 320y240"}, 2, "-s"},
-        Failing{"MissingInput", "/nonexistent/in.mp4", "mp4", {"-vcodec  mpeg4"}, 3,
-                "nonexistent"},
+        Failing{"MissingInput", "/nonexistent/in.mp4", "mp4", {"-vcodec  mpeg4"}, 3, "nonexistent"},
         Failing{"NotMedia", "corrupt.mp4", "mp4", {"-vcodec  mpeg4"}, 3, "corrupt.mp4"},
         Failing{"NoVideo", "sound.mp3", "mp4", {"-vcodec  mpeg4"}, 3, "no video"},
         Failing{"CoverPictureIsNoVideo", "cover.mp3", "mp4", {"-vcodec  mpeg4"}, 3, "no video"},
-        Failing{"H263RefusesSize", "43_25.mp4", "3gp",
-                {"-vcodec h263", "-b 256k", "-s 320x240 ", "-r 14.985"}, 2, "H.263"},
+        Failing{"H263RefusesSize",
+                "43_25.mp4",
+                "3gp",
+                {"-vcodec h263", "-b 256k", "-s 320x240 ", "-r 14.985"},
+                2,
+                "H.263"},
         Failing{"UnknownEncoder", "43_25.mp4", "avi", {"-vcodec divx9"}, 2, "divx9"},
-        Failing{"ContainerCannotHold", "43_25.mp4", "flv",
-                {"-vcodec flv", "-acodec libopencore_amrnb"}, 2, "flv"},
+        Failing{"ContainerCannotHold",
+                "43_25.mp4",
+                "flv",
+                {"-vcodec flv", "-acodec libopencore_amrnb"},
+                2,
+                "flv"},
         Failing{"UnknownExtension", "43_25.mp4", "xyz", {"-vcodec  mpeg4"}, 2, "xyz"},
-        Failing{"EncoderRefusesSettings", "43_25.mp4", "avi",
-                {"-vcodec  mpeg4", "-acodec libvorbis", "-ab 1000k"}, 5, "libvorbis"},
-        Failing{"VideoEncoderRefusesSize", "43_25.mp4", "avi",
-                {"-vcodec  mpeg4", "-s 8192x8192"}, 5, "mpeg4"}),
+        Failing{"EncoderRefusesSettings",
+                "43_25.mp4",
+                "avi",
+                {"-vcodec  mpeg4", "-acodec libvorbis", "-ab 1000k"},
+                5,
+                "libvorbis"},
+        Failing{"VideoEncoderRefusesSize",
+                "43_25.mp4",
+                "avi",
+                {"-vcodec  mpeg4", "-s 8192x8192"},
+                5,
+                "mpeg4"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(Failures, MissingOutputFolder)
@@ -491,8 +740,8 @@ TEST(Failures, PresetFileMissingOrBad)
     } rows[] = {{env.root() + "/missing.dat", 3, "missing.dat"}, {bad, 2, "warp_speed"}};
     for (const auto &row : rows) {
         const QString out = env.out("preset.mp4");
-        const RunResult r = run(env.vv(), {"-i", env.media("43_25.mp4"), "-y", "-fpre",
-                                           row.preset, "-vcodec", "libx264", out});
+        const RunResult r = run(env.vv(), {"-i", env.media("43_25.mp4"), "-y", "-fpre", row.preset,
+                                           "-vcodec", "libx264", out});
         EXPECT_EQ(r.exitCode, row.exitCode) << r.err.toStdString();
         EXPECT_TRUE(r.err.contains(row.message)) << r.err.toStdString();
         EXPECT_FALSE(QFileInfo::exists(out));
@@ -512,7 +761,8 @@ TEST(Failures, PresetLinesThatNameFilesOrAreBad)
         int line;
         const char *message;
     } rows[] = {
-        {"profile=baseline\nx264-params=dump-yuv=" + dump + "\n", 2, "'x264-params' is not allowed"},
+        {"profile=baseline\nx264-params=dump-yuv=" + dump + "\n", 2,
+         "'x264-params' is not allowed"},
         {"# two-pass\n\nx264opts=dump-yuv=" + dump + "\n", 3, "'x264opts' is not allowed"},
         {"stats=" + stats + "\n", 1, "'stats' is not allowed"},
         {"preset=veryfast\npasslogfile=" + stats + "\n", 2, "'passlogfile' is not allowed"},
@@ -533,7 +783,8 @@ TEST(Failures, PresetLinesThatNameFilesOrAreBad)
                                            "-vcodec", "libx264", out});
         EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
         EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
-        EXPECT_TRUE(r.err.startsWith(("vv: preset file " + preset + " line " + QString::number(row.line) + ": ").toUtf8()))
+        EXPECT_TRUE(r.err.startsWith(
+            ("vv: preset file " + preset + " line " + QString::number(row.line) + ": ").toUtf8()))
             << r.err.toStdString();
         EXPECT_TRUE(r.err.contains(row.message)) << r.err.toStdString();
         EXPECT_FALSE(QFileInfo::exists(out));
@@ -548,8 +799,8 @@ TEST(Failures, PresetLinesThatNameFilesOrAreBad)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write("preset=veryfast\ntune=film\nprofile=main\nlevel=3.0\ng=50\nbf=0\n");
     f.close();
-    const RunResult r = run(env.vv(), {"-i", env.media("43_25.mp4"), "-y", "-fpre", plain, "-vcodec",
-                                       "libx264", env.out("plain-preset.mp4")});
+    const RunResult r = run(env.vv(), {"-i", env.media("43_25.mp4"), "-y", "-fpre", plain,
+                                       "-vcodec", "libx264", env.out("plain-preset.mp4")});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
 }
 
@@ -562,8 +813,9 @@ TEST(FrameCounts, TwoSecondsGiveTwiceTheRate)
         for (const int outRate : {5, 10, 15, 25, 30}) {
             SCOPED_TRACE(std::to_string(inRate) + " fps into -r " + std::to_string(outRate));
             const QString out = env.out(QString("frames_%1_%2.avi").arg(inRate).arg(outRate));
-            const RunResult r = run(env.vv(), {"-i", env.media("rate" + std::to_string(inRate) + ".mp4"),
-                                               "-y", "-vcodec", "mpeg4", "-r", QString::number(outRate), out});
+            const RunResult r =
+                run(env.vv(), {"-i", env.media("rate" + std::to_string(inRate) + ".mp4"), "-y",
+                               "-vcodec", "mpeg4", "-r", QString::number(outRate), out});
             ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
             const Probe p = probe(out, true);
             ASSERT_TRUE(p.video());
@@ -582,8 +834,8 @@ TEST(Paths, SpacesQuotesNonAsciiAndShellCharacters)
     const QString in = folder + "/in \"put\" ä*.mp4";
     ASSERT_TRUE(QFile::copy(env.media("43_25.mp4"), in));
     const QString out = folder + "/out `x` é|.avi";
-    const RunResult r = run(env.vv(), {"-i", in, "-y", "-vcodec", "mpeg4", "-s", "176x144",
-                                       "-acodec", "mp2", out});
+    const RunResult r =
+        run(env.vv(), {"-i", in, "-y", "-vcodec", "mpeg4", "-s", "176x144", "-acodec", "mp2", out});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const Probe p = probe(out);
     ASSERT_TRUE(p.ok && p.video());
@@ -591,11 +843,11 @@ TEST(Paths, SpacesQuotesNonAsciiAndShellCharacters)
 
     // The same paths through the dialog's command line and its splitting.
     const QString out2 = folder + "/out \"2\" `x` é|.3gp";
-    const RunResult r2 = run(env.vv(), dialogArguments(in,
-                                                       {"-vcodec h263", "-b 256k", "-s 176x144 ",
-                                                        "-r 14.985", "-acodec libopencore_amrnb",
-                                                        "-ar 8000", "-ab 12.2k", "-ac 1"},
-                                                       out2));
+    const RunResult r2 = run(
+        env.vv(), dialogArguments(in,
+                                  {"-vcodec h263", "-b 256k", "-s 176x144 ", "-r 14.985",
+                                   "-acodec libopencore_amrnb", "-ar 8000", "-ab 12.2k", "-ac 1"},
+                                  out2));
     ASSERT_EQ(r2.exitCode, 0) << r2.err.toStdString();
     EXPECT_TRUE(probe(out2).ok);
 }
@@ -621,8 +873,8 @@ bool resetProgress()
 // A 720p H.264 encode: slow enough to be stopped or killed half-way.
 QStringList heavyMp4Options()
 {
-    return {h264Option(), "-b 2000k", "-s 1280x720 ", "-r 30",
-            "-strict experimental -acodec aac", "-ar 44100", "-ab 112k", "-ac 2"};
+    return {h264Option(), "-b 2000k", "-s 1280x720 ", "-r 30", "-strict experimental -acodec aac",
+            "-ar 44100",  "-ab 112k", "-ac 2"};
 }
 
 TEST(Progress, RisesMonotonicallyAndEndsAt1000)
@@ -632,11 +884,11 @@ TEST(Progress, RisesMonotonicallyAndEndsAt1000)
     const QString out = env.out("progress.3g2");
     ASSERT_TRUE(resetProgress());
     QProcess p;
-    p.start(env.vv(), dialogArguments(in,
-                                      {h264Option(), "-b 512k", "-s 640x480 ", "-r 25",
-                                       "-strict experimental -acodec aac", "-ar 44100",
-                                       "-ab 112k", "-ac 2"},
-                                      out));
+    p.start(env.vv(),
+            dialogArguments(in,
+                            {h264Option(), "-b 512k", "-s 640x480 ", "-r 25",
+                             "-strict experimental -acodec aac", "-ar 44100", "-ab 112k", "-ac 2"},
+                            out));
     ASSERT_TRUE(p.waitForStarted());
     std::vector<int> seen;
     while (!p.waitForFinished(20)) {
@@ -673,9 +925,7 @@ TEST(Progress, KilledMidwayLeavesNoOutputAndItsProgress)
     const QString out = folder + "/killed.mp4";
     ASSERT_TRUE(resetProgress());
     QProcess p;
-    p.start(env.vv(), dialogArguments(in,
-                                      heavyMp4Options(),
-                                      out));
+    p.start(env.vv(), dialogArguments(in, heavyMp4Options(), out));
     ASSERT_TRUE(p.waitForStarted());
     testsupport::waitFor(
         [&] { return readProgress().toInt() >= 50 || p.state() != QProcess::Running; }, 60000);
@@ -684,8 +934,10 @@ TEST(Progress, KilledMidwayLeavesNoOutputAndItsProgress)
     ::kill(static_cast<pid_t>(pid), SIGKILL);
     ASSERT_TRUE(p.waitForFinished(10000));
     EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
-    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
-              QStringList()) << "the killed conversion left something";
+    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                     | QDir::NoDotAndDotDot),
+              QStringList())
+        << "the killed conversion left something";
     const int last = readProgress().toInt();
     EXPECT_GT(last, 0);
     EXPECT_LT(last, 1000);
@@ -703,9 +955,7 @@ TEST(Progress, StoppedPolitelyRemovesThePartialOutput)
     const QString out = env.out("terminated.mp4");
     ASSERT_TRUE(resetProgress());
     QProcess p;
-    p.start(env.vv(), dialogArguments(env.media("long.mp4"),
-                                      heavyMp4Options(),
-                                      out));
+    p.start(env.vv(), dialogArguments(env.media("long.mp4"), heavyMp4Options(), out));
     ASSERT_TRUE(p.waitForStarted());
     // Under way: the output has no name before it is complete, so the progress tells.
     testsupport::waitFor(

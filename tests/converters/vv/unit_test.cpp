@@ -41,7 +41,10 @@ std::vector<std::string> words(const std::string &text)
 
 using TempDir = zmtest::TempFolder;
 
-std::string readFile(const std::string &path) { return zmtest::read_file(path); }
+std::string readFile(const std::string &path)
+{
+    return zmtest::read_file(path);
+}
 
 } // namespace
 
@@ -62,7 +65,8 @@ struct GoodLine {
     std::optional<vv::Rational> aspect;
 };
 
-class ParseGood : public ::testing::TestWithParam<GoodLine> {};
+class ParseGood : public ::testing::TestWithParam<GoodLine>
+{};
 
 TEST_P(ParseGood, FillsEveryField)
 {
@@ -91,37 +95,101 @@ INSTANTIATE_TEST_SUITE_P(
         GoodLine{"Default3gp",
                  "-i IN.flv -y -vcodec h263 -b 256k -s 176x144  -r 14.985 -acodec "
                  "libopencore_amrnb -ar 8000 -ab 12.2k -ac 1 OUT.ext",
-                 "h263", 256000, 176, 144, {2997, 200}, "libopencore_amrnb", 12200, 8000, 1, "",
+                 "h263",
+                 256000,
+                 176,
+                 144,
+                 {2997, 200},
+                 "libopencore_amrnb",
+                 12200,
+                 8000,
+                 1,
+                 "",
                  std::nullopt},
         GoodLine{"Default3g2",
                  "-i IN.flv -y -fpre /opt/my/h264.dat -vcodec libx264 -b 512k -s 320x240  -r "
                  "14.985 -strict experimental -acodec aac -ar 44100 -ab 112k -ac 2 OUT.ext",
-                 "libx264", 512000, 320, 240, {2997, 200}, "aac", 112000, 44100, 2,
-                 "/opt/my/h264.dat", std::nullopt},
+                 "libx264",
+                 512000,
+                 320,
+                 240,
+                 {2997, 200},
+                 "aac",
+                 112000,
+                 44100,
+                 2,
+                 "/opt/my/h264.dat",
+                 std::nullopt},
         GoodLine{"DefaultMp4DoubleBlank",
                  "-i IN.flv -y -vcodec  mpeg4 -b 512k -s 320x240  -r 23.976 -strict "
                  "experimental -acodec aac -ar 44100 -ab 112k -ac 2 OUT.ext",
-                 "mpeg4", 512000, 320, 240, {2997, 125}, "aac", 112000, 44100, 2, "",
+                 "mpeg4",
+                 512000,
+                 320,
+                 240,
+                 {2997, 125},
+                 "aac",
+                 112000,
+                 44100,
+                 2,
+                 "",
                  std::nullopt},
         GoodLine{"DefaultAvi",
                  "-i IN.flv -y -vcodec  mpeg4 -b 512k -s 320x240  -r 23.976 -acodec mp2 -ar "
                  "22050 -ab 128k -ac 2 OUT.ext",
-                 "mpeg4", 512000, 320, 240, {2997, 125}, "mp2", 128000, 22050, 2, "",
+                 "mpeg4",
+                 512000,
+                 320,
+                 240,
+                 {2997, 125},
+                 "mp2",
+                 128000,
+                 22050,
+                 2,
+                 "",
                  std::nullopt},
         GoodLine{"XvidAspect",
                  "-i IN.flv -y -vcodec libxvid -aspect 4:3 -b 4000k -s 720x576  -r 29.976 "
                  "-acodec pcm_s16le -ar 48000 -ab 320k -ac 1 OUT.ext",
-                 "libxvid", 4000000, 720, 576, {3747, 125}, "pcm_s16le", 320000, 48000, 1, "",
+                 "libxvid",
+                 4000000,
+                 720,
+                 576,
+                 {3747, 125},
+                 "pcm_s16le",
+                 320000,
+                 48000,
+                 1,
+                 "",
                  vv::Rational{4, 3}},
         GoodLine{"FlvAmrModes",
                  "-i IN.flv -y -vcodec flv -b 1500k -s 1280x720  -r 5 -acodec libmp3lame -ar "
                  "8000 -ab 4.75k -ac 1 OUT.ext",
-                 "flv", 1500000, 1280, 720, {5, 1}, "libmp3lame", 4750, 8000, 1, "",
+                 "flv",
+                 1500000,
+                 1280,
+                 720,
+                 {5, 1},
+                 "libmp3lame",
+                 4750,
+                 8000,
+                 1,
+                 "",
                  std::nullopt},
         GoodLine{"OptionsInAnyOrder",
                  "-y -ac 2 -ar 32000 -ab 5.9k -acodec mp2 -r 30 -s 128x96 -b 80k -vcodec h263 "
                  "-i IN.flv OUT.ext",
-                 "h263", 80000, 128, 96, {30, 1}, "mp2", 5900, 32000, 2, "", std::nullopt}),
+                 "h263",
+                 80000,
+                 128,
+                 96,
+                 {30, 1},
+                 "mp2",
+                 5900,
+                 32000,
+                 2,
+                 "",
+                 std::nullopt}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(ParseOptions, FrameRatesOfTheDialog)
@@ -129,10 +197,18 @@ TEST(ParseOptions, FrameRatesOfTheDialog)
     const struct {
         const char *text;
         vv::Rational rate;
-    } rows[] = {{"5", {5, 1}},          {"6", {6, 1}},           {"8", {8, 1}},
-                {"10", {10, 1}},        {"12", {12, 1}},         {"14.985", {2997, 200}},
-                {"15", {15, 1}},        {"20", {20, 1}},         {"23.976", {2997, 125}},
-                {"25", {25, 1}},        {"29.976", {3747, 125}}, {"30", {30, 1}},
+    } rows[] = {{"5", {5, 1}},
+                {"6", {6, 1}},
+                {"8", {8, 1}},
+                {"10", {10, 1}},
+                {"12", {12, 1}},
+                {"14.985", {2997, 200}},
+                {"15", {15, 1}},
+                {"20", {20, 1}},
+                {"23.976", {2997, 125}},
+                {"25", {25, 1}},
+                {"29.976", {3747, 125}},
+                {"30", {30, 1}},
                 {"30000/1001", {30000, 1001}}};
     for (const auto &r : rows)
         EXPECT_EQ(vv::parse_frame_rate(r.text), r.rate) << r.text;
@@ -153,7 +229,8 @@ struct BadLine {
     const char *message; // part of the error text
 };
 
-class ParseBad : public ::testing::TestWithParam<BadLine> {};
+class ParseBad : public ::testing::TestWithParam<BadLine>
+{};
 
 TEST_P(ParseBad, IsAUsageErrorNamingTheProblem)
 {
@@ -170,33 +247,22 @@ TEST_P(ParseBad, IsAUsageErrorNamingTheProblem)
 
 INSTANTIATE_TEST_SUITE_P(
     Errors, ParseBad,
-    ::testing::Values(BadLine{"-i a.mp4 -y -foo 1 b.avi", "-foo"},
-                      BadLine{"-i a.mp4 -y b.avi -b", "-b"},
-                      BadLine{"-y b.avi", "-i"},
-                      BadLine{"-i a.mp4 -y", "output"},
-                      BadLine{"-i a.mp4 -y b.avi c.avi", "b.avi"},
-                      BadLine{"-i a.mp4 -i c.mp4 b.avi", "one input"},
-                      BadLine{"-i a.mp4 -s 176 b.avi", "-s"},
-                      BadLine{"-i a.mp4 -s 175x144 b.avi", "even"},
-                      BadLine{"-i a.mp4 -s 0x0 b.avi", "-s"},
-                      BadLine{"-i a.mp4 -s 320y240 b.avi", "-s"},
-                      BadLine{"-i a.mp4 -s 320x240x2 b.avi", "-s"},
-                      BadLine{"-i a.mp4 -s x240 b.avi", "-s"},
-                      BadLine{"-i a.mp4 -s huge b.avi", "-s"},
-                      BadLine{"-i a.mp4 -s 99999x99999 b.avi", "8192"},
-                      BadLine{"-i a.mp4 -r abc b.avi", "-r"},
-                      BadLine{"-i a.mp4 -r 0 b.avi", "-r"},
-                      BadLine{"-i a.mp4 -r 1000 b.avi", "-r"},
-                      BadLine{"-i a.mp4 -b -256k b.avi", "-b"},
-                      BadLine{"-i a.mp4 -b 256q b.avi", "-b"},
-                      BadLine{"-i a.mp4 -ab fast b.avi", "-ab"},
-                      BadLine{"-i a.mp4 -ar 44.1k b.avi", "-ar"},
-                      BadLine{"-i a.mp4 -ar 0 b.avi", "-ar"},
-                      BadLine{"-i a.mp4 -ac 0 b.avi", "-ac"},
-                      BadLine{"-i a.mp4 -ac 9 b.avi", "-ac"},
-                      BadLine{"-i a.mp4 -aspect 4:0 b.avi", "-aspect"},
-                      BadLine{"-i a.mp4 -aspect wide b.avi", "-aspect"},
-                      BadLine{"-i a.mp4 -strict sloppy b.avi", "-strict"}));
+    ::testing::Values(
+        BadLine{"-i a.mp4 -y -foo 1 b.avi", "-foo"}, BadLine{"-i a.mp4 -y b.avi -b", "-b"},
+        BadLine{"-y b.avi", "-i"}, BadLine{"-i a.mp4 -y", "output"},
+        BadLine{"-i a.mp4 -y b.avi c.avi", "b.avi"},
+        BadLine{"-i a.mp4 -i c.mp4 b.avi", "one input"}, BadLine{"-i a.mp4 -s 176 b.avi", "-s"},
+        BadLine{"-i a.mp4 -s 175x144 b.avi", "even"}, BadLine{"-i a.mp4 -s 0x0 b.avi", "-s"},
+        BadLine{"-i a.mp4 -s 320y240 b.avi", "-s"}, BadLine{"-i a.mp4 -s 320x240x2 b.avi", "-s"},
+        BadLine{"-i a.mp4 -s x240 b.avi", "-s"}, BadLine{"-i a.mp4 -s huge b.avi", "-s"},
+        BadLine{"-i a.mp4 -s 99999x99999 b.avi", "8192"}, BadLine{"-i a.mp4 -r abc b.avi", "-r"},
+        BadLine{"-i a.mp4 -r 0 b.avi", "-r"}, BadLine{"-i a.mp4 -r 1000 b.avi", "-r"},
+        BadLine{"-i a.mp4 -b -256k b.avi", "-b"}, BadLine{"-i a.mp4 -b 256q b.avi", "-b"},
+        BadLine{"-i a.mp4 -ab fast b.avi", "-ab"}, BadLine{"-i a.mp4 -ar 44.1k b.avi", "-ar"},
+        BadLine{"-i a.mp4 -ar 0 b.avi", "-ar"}, BadLine{"-i a.mp4 -ac 0 b.avi", "-ac"},
+        BadLine{"-i a.mp4 -ac 9 b.avi", "-ac"}, BadLine{"-i a.mp4 -aspect 4:0 b.avi", "-aspect"},
+        BadLine{"-i a.mp4 -aspect wide b.avi", "-aspect"},
+        BadLine{"-i a.mp4 -strict sloppy b.avi", "-strict"}));
 
 TEST(ParseOptions, SizeNames)
 {
@@ -242,7 +308,7 @@ TEST(Preset, BadFilesAreClearErrors)
             f << "# padding padding padding\n";
     }
     const struct {
-        std::string text;  // for parse_preset, or a path for read_preset_file when isPath
+        std::string text; // for parse_preset, or a path for read_preset_file when isPath
         bool isPath;
         const char *message;
     } rows[] = {
@@ -295,7 +361,7 @@ TEST(ProgressFile, NeverDecreasesStaysBelow1000AndEndsAt1000)
     const struct {
         double fraction;
         const char *shown;
-    } steps[] = {{0.0123, "12"}, {0.5, "500"}, {0.4, "500"}, {-1.0, "500"},
+    } steps[] = {{0.0123, "12"},  {0.5, "500"}, {0.4, "500"}, {-1.0, "500"},
                  {0.9999, "999"}, {1.0, "999"}, {2.5, "999"}, {std::nan(""), "999"}};
     for (const auto &s : steps) {
         p.update(s.fraction);
@@ -364,7 +430,7 @@ TEST(VideoChoices, H263SizesRatesAndEvenSizes)
     const struct {
         int w, h;
         bool ok;
-    } sizes[] = {{128, 96, true},    {176, 144, true},  {352, 288, true}, {704, 576, true},
+    } sizes[] = {{128, 96, true},    {176, 144, true},  {352, 288, true},  {704, 576, true},
                  {1408, 1152, true}, {320, 240, false}, {176, 120, false}, {96, 128, false}};
     for (const auto &s : sizes)
         EXPECT_EQ(vv::is_h263_size(s.w, s.h), s.ok) << s.w << "x" << s.h;
