@@ -33,7 +33,8 @@ JOBS = [
     ("wav", ["-acodec", "pcm_s16le"], ["-c:a", "pcm_s16le"]),
     ("flac", [], ["-c:a", "flac"]),
     ("ac3", [], ["-c:a", "ac3"]),
-    ("aac", [], ["-c:a", "aac"]),
+    # The input's sound is AAC already: without -ab conv would copy it, so both encode at 96k.
+    ("aac", ["-ab", "96k"], ["-c:a", "aac", "-b:a", "96k"]),
     ("amr", ["-ar", "8000", "-ab", "7.4k", "-ac", "1"], None),
 ]
 
