@@ -276,8 +276,8 @@ public:
 
 TEST_F(DialogTest, EnterIsSwallowedAndEmptyListIsReported)
 {
-    // Enter presses only the button that has the focus (AccessTest); anywhere else it does
-    // nothing, not even press a default button.
+    // Enter does nothing anywhere in the dialog (AccessTest: not even on the focused button),
+    // not even press a default button.
     Button(1006)->setDefault(true);
     for (QWidget *target : {dlg->Control(1007), dlg->Control(1019), dlg->Control(1009),
                             static_cast<QWidget *>(dlg.get())}) {

@@ -609,11 +609,9 @@ bool CvideoDlg::eventFilter(QObject *watched, QEvent *event)
         auto *widget = qobject_cast<QWidget *>(watched);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && widget
             && widget->window() == this) {
-            // Enter presses the button that has the keyboard focus, as Space does. Anywhere
-            // else it neither presses a (default) button nor closes the dialog.
-            auto *button = qobject_cast<QAbstractButton *>(widget);
-            if (button && button->hasFocus() && button->isEnabled() && !key->isAutoRepeat())
-                button->click();
+            // Enter does nothing in the dialog: it neither presses the focused or a default
+            // button nor closes the dialog. Space presses the focused button, as in every
+            // dialog, so the keyboard still reaches each of them.
             return true;
         }
         if (key->key() == Qt::Key_Delete && watched == m_listView
