@@ -182,7 +182,9 @@ TEST(LaunchFiles, ALaterStartReachesTheWindow)
     w.show();
     w.showMinimized();
     QTemporaryDir run;
-    SingleInstance instance(run.path());
+    // Named as the stand-in that comes later names its own.
+    SingleInstance instance(run.path(),
+                            SingleInstance::instanceName(QFileInfo(QStringLiteral(INSTANCE_PEER_PATH)).absolutePath()));
     ASSERT_EQ(instance.start({}), SingleInstance::Outcome::First);
     instance.onRequest = [&w](const LaunchRequest &r) { return w.openFromLaunch(r); };
     const QStringList names{

@@ -4,6 +4,7 @@
 #include "launch/launcharguments.h"
 #include "launch/launchrequest.h"
 #include "instance/singleinstance.h"
+#include "zelmora/scopedenv.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -120,11 +121,19 @@ private:
     QByteArray m_out;
 };
 
+// What the stand-in's lock and socket are called (it names them as the program does, after
+// its own folder and the displays and session of the environment it inherits from the test).
+QString peerName()
+{
+    return SingleInstance::instanceName(QFileInfo(QStringLiteral(INSTANCE_PEER_PATH)).absolutePath());
+}
+
 // A runtime folder of the test's own.
 struct Runtime {
     QTemporaryDir dir;
     QString path() const { return dir.path(); }
-    QString socket() const { return dir.path() + QStringLiteral("/zelmora.socket"); }
+    QString socket() const { return dir.path() + QLatin1Char('/') + peerName() + QStringLiteral(".socket"); }
+    QString lock() const { return dir.path() + QLatin1Char('/') + peerName() + QStringLiteral(".lock"); }
 };
 
 } // namespace
@@ -303,7 +312,7 @@ TEST(SingleInstance, WhatACrashLeftIsReplaced)
         crashed.process().kill();
         crashed.process().waitForFinished();
     }
-    ASSERT_TRUE(QFileInfo::exists(run.path() + QStringLiteral("/zelmora.lock")));
+    ASSERT_TRUE(QFileInfo::exists(run.lock()));
     ASSERT_TRUE(QFileInfo::exists(run.socket()));
     QLocalSocket probe;
     probe.connectToServer(run.socket());
@@ -403,11 +412,64 @@ TEST(SingleInstance, ManyStartsAtOnceMeetInOne)
     EXPECT_EQ(arrived, (QStringList{"/v/0.flv", "/v/1.flv", "/v/2.flv", "/v/3.flv"}));
 }
 
+TEST(SingleInstance, OneInstancePerDisplaySessionAndCopy)
+{
+    // What a start belongs to, against a first start on X display :311 (screen 0), Wayland
+    // display wayland-1 and login session 3, of the program in /opt/zelmora.
+    struct Env {
+        const char *display, *wayland, *session, *runtime;
+    };
+    const Env first{":311", "wayland-1", "3", "/run/user/1000"};
+    struct Row {
+        const char *name;
+        Env env;
+        const char *appDir;
+        bool same;
+    };
+    const QList<Row> rows{
+        {"the same start again", first, "/opt/zelmora", true},
+        {"the display written with its screen", {":311.0", "wayland-1", "3", "/run/user/1000"}, "/opt/zelmora", true},
+        {"the display through the local socket",
+         {"unix:311", "wayland-1", "3", "/run/user/1000"},
+         "/opt/zelmora",
+         true},
+        {"the Wayland display as a path",
+         {":311", "/run/user/1000/wayland-1", "3", "/run/user/1000"},
+         "/opt/zelmora",
+         true},
+        {"the program's folder written another way", first, "/opt/./zelmora/", true},
+        {"another X display", {":312", "wayland-1", "3", "/run/user/1000"}, "/opt/zelmora", false},
+        {"another screen of the display", {":311.1", "wayland-1", "3", "/run/user/1000"}, "/opt/zelmora", false},
+        {"a display of another host", {"remote:311", "wayland-1", "3", "/run/user/1000"}, "/opt/zelmora", false},
+        {"another Wayland display", {":311", "wayland-2", "3", "/run/user/1000"}, "/opt/zelmora", false},
+        {"no Wayland display", {":311", "", "3", "/run/user/1000"}, "/opt/zelmora", false},
+        {"another login session", {":311", "wayland-1", "4", "/run/user/1000"}, "/opt/zelmora", false},
+        {"a copy in another folder", first, "/home/ann/zelmora", false},
+    };
+    auto nameIn = [](const Env &e, const char *appDir) {
+        zmtest::ScopedEnv env;
+        for (auto [variable, value] :
+             {std::pair{"DISPLAY", e.display}, std::pair{"WAYLAND_DISPLAY", e.wayland},
+              std::pair{"XDG_SESSION_ID", e.session}, std::pair{"XDG_RUNTIME_DIR", e.runtime}}) {
+            if (*value)
+                env.set(variable, QString::fromUtf8(value));
+            else
+                env.unset(variable);
+        }
+        return SingleInstance::instanceName(QString::fromUtf8(appDir));
+    };
+    const QString firstName = nameIn(first, "/opt/zelmora");
+    EXPECT_TRUE(firstName.startsWith(QStringLiteral("zelmora-"))) << firstName.toStdString();
+    EXPECT_LE(firstName.size(), 40) << "a socket path has little room";
+    for (const Row &r : rows)
+        EXPECT_EQ(nameIn(r.env, r.appDir) == firstName, r.same) << r.name;
+}
+
 TEST(SingleInstance, NobodyAnsweringEndsTheStart)
 {
     // The lock is held by a process that never listens: the start gives up after its time.
     Runtime run;
-    QLockFile held(run.path() + QStringLiteral("/zelmora.lock"));
+    QLockFile held(run.lock());
     ASSERT_TRUE(held.tryLock(0));
     Peer start(run.path(), {QStringLiteral("--timeout"), QStringLiteral("300")}, {QStringLiteral("/v/a.flv")});
     EXPECT_EQ(start.finish(), 1);
@@ -426,6 +488,17 @@ QProcessEnvironment programEnvironment(const QString &root)
     env.insert(QStringLiteral("XDG_STATE_HOME"), root + QStringLiteral("/state"));
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
     return env;
+}
+
+// The sockets the windows listen on in a runtime folder: one per window.
+QStringList socketNamesIn(const QString &folder)
+{
+    return QDir(folder).entryList({QStringLiteral("zelmora-*.socket")}, QDir::System);
+}
+
+int socketsIn(const QString &folder)
+{
+    return int(socketNamesIn(folder).size());
 }
 
 struct Ran {
@@ -486,7 +559,7 @@ TEST(ZelmoraProgram, ALaterStartHandsOverAndEnds)
     QDir(dir.path()).mkpath(QStringLiteral("run"));
     ::chmod(QFile::encodeName(dir.path() + QStringLiteral("/run")).constData(), 0700);
     const QProcessEnvironment env = programEnvironment(dir.path());
-    const QString socket = dir.path() + QStringLiteral("/run/zelmora.socket");
+    const QString run = dir.path() + QStringLiteral("/run");
     const QString clip = dir.path() + QStringLiteral("/a clip.flv");
     ASSERT_TRUE(touch(clip));
 
@@ -494,7 +567,7 @@ TEST(ZelmoraProgram, ALaterStartHandsOverAndEnds)
     window.setProcessEnvironment(env);
     window.setProcessChannelMode(QProcess::ForwardedChannels);
     window.start(QStringLiteral(ZELMORA_PATH), {});
-    ASSERT_TRUE(waitFor([&] { return QFileInfo::exists(socket) || window.state() == QProcess::NotRunning; }));
+    ASSERT_TRUE(waitFor([&] { return socketsIn(run) == 1 || window.state() == QProcess::NotRunning; }));
     ASSERT_EQ(window.state(), QProcess::Running);
     const QList<QStringList> later{{clip}, {}, {dir.path() + QStringLiteral("/gone.flv")}};
     for (const QStringList &args : later) {
@@ -504,7 +577,79 @@ TEST(ZelmoraProgram, ALaterStartHandsOverAndEnds)
     EXPECT_TRUE(runProgram({dir.path() + QStringLiteral("/gone.flv")}, env)
                     .err.contains(QStringLiteral("gone.flv: no such file or folder, skipped")));
     EXPECT_EQ(window.state(), QProcess::Running) << "the window stays, alone";
+    EXPECT_EQ(socketsIn(run), 1);
 
+    window.terminate();
+    window.waitForFinished();
+}
+
+TEST(ZelmoraProgram, ASecondStartOnAnotherDisplayOpensItsOwnWindow)
+{
+    QTemporaryDir dir;
+    const QString run = dir.path() + QStringLiteral("/run");
+    QDir(dir.path()).mkpath(QStringLiteral("run"));
+    ::chmod(QFile::encodeName(run).constData(), 0700);
+    const QString clip = dir.path() + QStringLiteral("/a clip.flv");
+    ASSERT_TRUE(touch(clip));
+    // A portable copy of the program in a folder of its own, beside the one in the build tree.
+    QDir(dir.path()).mkpath(QStringLiteral("portable"));
+    const QString copy = dir.path() + QStringLiteral("/portable/zelmora");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(ZELMORA_PATH), copy));
+    ASSERT_TRUE(QFile::setPermissions(copy, QFile::permissions(copy) | QFile::ExeOwner));
+
+    // The first window, on X display :311 of login session 3 (the offscreen platform shows
+    // nothing; the environment says where the window would be).
+    QProcessEnvironment env = programEnvironment(dir.path());
+    env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":311"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("XDG_SESSION_ID"), QStringLiteral("3"));
+    QProcess window;
+    window.setProcessEnvironment(env);
+    window.setProcessChannelMode(QProcess::ForwardedChannels);
+    window.start(QStringLiteral(ZELMORA_PATH), {});
+    ASSERT_TRUE(waitFor([&] { return socketsIn(run) == 1 || window.state() == QProcess::NotRunning; }));
+    ASSERT_EQ(window.state(), QProcess::Running);
+
+    struct Row {
+        const char *name;
+        QString program;
+        const char *variable, *value;
+        bool ownWindow;
+    };
+    const QList<Row> rows{
+        {"the same display", QStringLiteral(ZELMORA_PATH), "DISPLAY", ":311", false},
+        {"the same display, written another way", QStringLiteral(ZELMORA_PATH), "DISPLAY", "unix:311.0", false},
+        {"another display", QStringLiteral(ZELMORA_PATH), "DISPLAY", ":312", true},
+        {"another login session", QStringLiteral(ZELMORA_PATH), "XDG_SESSION_ID", "4", true},
+        {"a copy in another folder", copy, "DISPLAY", ":311", true},
+    };
+    const QStringList firstSocket = socketNamesIn(run);
+    for (const Row &r : rows) {
+        QProcessEnvironment later = env;
+        later.insert(QString::fromLatin1(r.variable), QString::fromLatin1(r.value));
+        QProcess start;
+        start.setProcessEnvironment(later);
+        start.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        start.start(r.program, {clip});
+        if (!r.ownWindow) {
+            EXPECT_TRUE(start.waitForFinished(30000)) << r.name;
+            EXPECT_EQ(start.exitStatus() == QProcess::NormalExit ? start.exitCode() : -1, 0)
+                << r.name << ": handed its file to the window";
+            EXPECT_EQ(socketNamesIn(run), firstSocket) << r.name;
+            continue;
+        }
+        EXPECT_TRUE(waitFor([&] { return socketsIn(run) == 2 || start.state() == QProcess::NotRunning; })) << r.name;
+        EXPECT_EQ(start.state(), QProcess::Running) << r.name << ": a window of its own";
+        QStringList own = socketNamesIn(run);
+        own.removeAll(firstSocket.value(0));
+        EXPECT_EQ(own.size(), 1) << r.name << ": with a socket that later starts of its own find";
+        start.terminate();
+        start.waitForFinished(30000);
+        // Ended by the signal, it leaves its socket behind (a later start there replaces it).
+        for (const QString &name : own)
+            QFile::remove(run + QLatin1Char('/') + name);
+    }
+    EXPECT_EQ(window.state(), QProcess::Running) << "the first window stays";
     window.terminate();
     window.waitForFinished();
 }

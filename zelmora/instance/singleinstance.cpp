@@ -1,12 +1,16 @@
 #include "instance/singleinstance.h"
 
+#include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTimer>
 #include <algorithm>
@@ -42,11 +46,63 @@ QString privateTempFolder()
     return folder;
 }
 
+// An X display as one text for every way of writing it: "[host]:number[.screen]", with the
+// local host ("" or "unix") left out and screen 0 written out.
+QString x11Display(const QString &display)
+{
+    static const QRegularExpression form(QStringLiteral(R"(^(.*):(\d+)(?:\.(\d+))?$)"));
+    const QRegularExpressionMatch m = form.match(display);
+    if (!m.hasMatch())
+        return display;
+    QString host = m.captured(1);
+    if (host == QLatin1String("unix"))
+        host.clear();
+    const QString screen = m.captured(3).isEmpty() ? QStringLiteral("0") : m.captured(3);
+    return host + QLatin1Char(':') + QString::number(m.captured(2).toULongLong()) + QLatin1Char('.')
+           + QString::number(screen.toULongLong());
+}
+
+// A Wayland display as the path of its socket: a bare name lies in the runtime folder.
+QString waylandDisplay(const QString &display)
+{
+    if (display.startsWith(QLatin1Char('/')))
+        return QDir::cleanPath(display);
+    return QDir::cleanPath(qEnvironmentVariable("XDG_RUNTIME_DIR") + QLatin1Char('/') + display);
+}
+
 } // namespace
 
-SingleInstance::SingleInstance(const QString &folder, QObject *parent)
-    : QObject(parent), m_lockPath(folder.isEmpty() ? QString() : folder + QStringLiteral("/zelmora.lock")),
-      m_socketPath(folder.isEmpty() ? QString() : folder + QStringLiteral("/zelmora.socket")), m_lock(m_lockPath)
+QString SingleInstance::instanceIdentity(const QString &appDir)
+{
+    QStringList parts;
+    const QString x11 = qEnvironmentVariable("DISPLAY");
+    if (!x11.isEmpty())
+        parts << QStringLiteral("x11=") + x11Display(x11);
+    const QString wayland = qEnvironmentVariable("WAYLAND_DISPLAY");
+    if (!wayland.isEmpty())
+        parts << QStringLiteral("wayland=") + waylandDisplay(wayland);
+    const QString session = qEnvironmentVariable("XDG_SESSION_ID");
+    if (!session.isEmpty())
+        parts << QStringLiteral("session=") + session;
+    const QString canonical = QFileInfo(appDir).canonicalFilePath();
+    parts << QStringLiteral("program=") + (canonical.isEmpty() ? QDir::cleanPath(appDir) : canonical);
+    return parts.join(QLatin1Char('\n'));
+}
+
+QString SingleInstance::instanceName(const QString &appDir)
+{
+    const QByteArray key = QCryptographicHash::hash(instanceIdentity(appDir).toUtf8(), QCryptographicHash::Sha256);
+    return QStringLiteral("zelmora-") + QString::fromLatin1(key.toHex().left(16));
+}
+
+SingleInstance::SingleInstance(const QString &folder, const QString &name, QObject *parent)
+    : QObject(parent),
+      m_lockPath(folder.isEmpty() ? QString()
+                                  : folder + QLatin1Char('/')
+                                        + (name.isEmpty() ? instanceName(QCoreApplication::applicationDirPath()) : name)
+                                        + QStringLiteral(".lock")),
+      m_socketPath(m_lockPath.isEmpty() ? QString() : m_lockPath.chopped(5) + QStringLiteral(".socket")),
+      m_lock(m_lockPath)
 {
     // The lock of a process that has gone is stale, however young.
     m_lock.setStaleLockTime(0);
