@@ -21,7 +21,7 @@ set(ZM_DIST_DIR "${PROJECT_SOURCE_DIR}/dist")
 set(ZM_DIST_BUILD_DIR "${CMAKE_BINARY_DIR}/dist")
 set(ZM_ZELMORA_ID "net.zelmora.Zelmora")
 set(ZM_VIDRUNE_ID "net.zelmora.Vidrune")
-set(ZM_ICON_SIZES 48 128 256)
+set(ZM_ICON_SIZES 16 24 32 48 64 128 256)
 
 # A launcher in bin: a relative link to `program` (a path under the prefix), made in the build
 # tree and installed as a link.
@@ -41,6 +41,8 @@ function(zm_install_desktop_files id)
     install(FILES "${ZM_DIST_DIR}/icons/hicolor/${size}x${size}/apps/${id}.png"
       DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps")
   endforeach()
+  install(FILES "${ZM_DIST_DIR}/icons/hicolor/scalable/apps/${id}.svg"
+    DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps")
 endfunction()
 
 # Manual pages: all four from dist/man/manpages.txt; the converters' exit codes come from
@@ -68,29 +70,42 @@ function(zm_install_man_page page)
   install(FILES "${ZM_DIST_BUILD_DIR}/man/${page}.1.gz" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 endfunction()
 
+# The programs and their companions: exactly what the build tree's portable layout holds
+# (ZmPortable.cmake), in the same places. portable-files.txt lists them, one path under apps/
+# (and under the app folder of the install) per line, for the install check.
+get_property(zm_portable_programs GLOBAL PROPERTY ZM_PORTABLE_PROGRAMS)
+get_property(zm_portable_files GLOBAL PROPERTY ZM_PORTABLE_FILES)
+set(zm_manifest "")
+foreach(entry IN LISTS zm_portable_programs)
+  string(REPLACE "|" ";" entry "${entry}")
+  list(GET entry 0 target)
+  list(GET entry 1 folder)
+  install(TARGETS ${target} RUNTIME DESTINATION "${ZM_INSTALL_APPDIR}/${folder}")
+  string(APPEND zm_manifest "${folder}/$<TARGET_FILE_NAME:${target}>\n")
+endforeach()
+foreach(path IN LISTS zm_portable_files)
+  get_filename_component(folder "${path}" DIRECTORY)
+  install(FILES "${ZM_APPS_DIR}/${path}" DESTINATION "${ZM_INSTALL_APPDIR}/${folder}")
+  string(APPEND zm_manifest "${path}\n")
+endforeach()
+file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/portable-files.txt" CONTENT "${zm_manifest}")
+
 set(zm_zelmora_dest "${ZM_INSTALL_APPDIR}/zelmora")
 set(zm_video_dest "${ZM_INSTALL_APPDIR}/video")
 
 if(TARGET zelmora)
-  install(TARGETS zelmora RUNTIME DESTINATION "${zm_zelmora_dest}")
-  install(FILES "${ZM_ZELMORA_DIR}/sound.wav" DESTINATION "${zm_zelmora_dest}")
-  install(DIRECTORY "${ZM_ZELMORA_DIR}/help" DESTINATION "${zm_zelmora_dest}")
   zm_install_launcher(zelmora "${zm_zelmora_dest}/zelmora")
   zm_install_desktop_files(${ZM_ZELMORA_ID})
   zm_install_man_page(zelmora)
 endif()
 if(TARGET conv)
-  install(TARGETS conv RUNTIME DESTINATION "${zm_zelmora_dest}/data")
   zm_install_man_page(conv)
 endif()
 if(TARGET video)
-  install(TARGETS video RUNTIME DESTINATION "${zm_video_dest}")
   zm_install_launcher(vidrune "${zm_video_dest}/video")
   zm_install_desktop_files(${ZM_VIDRUNE_ID})
   zm_install_man_page(vidrune)
 endif()
 if(TARGET vv)
-  install(TARGETS vv RUNTIME DESTINATION "${zm_video_dest}")
-  install(FILES "${ZM_VIDEO_DIR}/h264.dat" DESTINATION "${zm_video_dest}")
   zm_install_man_page(vv)
 endif()

@@ -2,7 +2,7 @@
 # dpkg-shlibdeps finds the libraries the programs link; the packages below are what they load
 # or start at run time, which no library link shows.
 set(CPACK_GENERATOR "DEB")
-set(CPACK_PACKAGE_NAME "zelmora-suite")
+set(CPACK_PACKAGE_NAME "${ZM_PACKAGE_NAME}")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_VENDOR "The Zelmora project")
 set(ZM_PACKAGE_MAINTAINER "The Zelmora project <video@zelmora.net>" CACHE STRING
@@ -11,9 +11,9 @@ set(CPACK_PACKAGE_CONTACT "${ZM_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "audio extractor and video converter for the desktop")
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "Zelmora extracts the sound of video files into MP3, WMA, OGG, WAV, FLAC, AC3,"
-  "AAC or AMR files. Vidrune, a dialog in Simplified Chinese, converts videos to"
-  "3GP, 3G2, MP4, AVI or FLV. Both run their own converters, conv and vv, built"
-  "on FFmpeg's libraries.")
+  "AAC, AMR, M4A or Opus files. Vidrune, a dialog in Simplified Chinese, converts"
+  "videos to 3GP, 3G2, MP4, AVI or FLV. Both run their own converters, conv and"
+  "vv, built on FFmpeg's libraries.")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

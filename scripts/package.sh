@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package zelmora-suite_<version>_<arch>.deb from a Release build of its own
-# (no tests, no benchmarks) and prints its path. Usage: scripts/package.sh [BUILD_DIR]
-#   BUILD_DIR  defaults to build-pkg/
+# (no tests, no benchmarks) and prints its absolute path. Usage: scripts/package.sh [BUILD_DIR]
+#   BUILD_DIR  defaults to build-pkg/ (a relative folder is taken from the repository's root)
 # Install it with: apt install ./build-pkg/zelmora-suite_*.deb
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,4 +21,5 @@ rm -f "$build"/zelmora-suite_*.deb
 (cd "$build" && cpack -G DEB)
 debs=("$build"/zelmora-suite_*.deb)
 [ -f "${debs[0]}" ] || { echo "package.sh: no package was written" >&2; exit 1; }
-echo "${debs[0]}" >&3
+# Absolute, so that it holds whatever folder the caller is in.
+echo "$(cd "$(dirname "${debs[0]}")" && pwd -P)/$(basename "${debs[0]}")" >&3

@@ -14,14 +14,20 @@ import subprocess
 import sys
 import tempfile
 import unittest
+from xml.etree import ElementTree
 from pathlib import Path
 
 ARGS = None
 PREFIX = "usr"
 
-# Files a program writes beside itself while it runs; they are state, not part of an install.
-STATE_FILES = {"setup.ini", "options.ini", "progress.txt", "zelmora.conf"}
-STATE_SUFFIXES = (".log", ".lock", ".tmp")
+# What a portable copy writes beside itself while it is used: settings, progress, and the
+# conversions of `scripts/run.sh` in output/. None of it belongs to an install.
+USED_TREE_FILES = {
+    "zelmora": ("setup.ini", "options.ini", "zelmora.conf", "output/talk.wma", "output/clip (2).mp3"),
+    "video": ("progress.txt", "talk.mp4", "logs/x.log"),
+}
+# The formats zelmora converts to, as the package and the AppStream data name them.
+AUDIO_FORMATS = ("MP3", "WMA", "OGG", "WAV", "FLAC", "AC3", "AAC", "AMR", "M4A", "Opus")
 
 # Extensions the programs' open dialogs offer; "Open With" must offer the programs for them.
 OPEN_DIALOG_EXTENSIONS = {
@@ -31,7 +37,7 @@ OPEN_DIALOG_EXTENSIONS = {
 # Zelmora takes the sound of videos and of audio files; Vidrune converts videos.
 MEDIA_KINDS = {"net.zelmora.Zelmora": ("video/", "audio/"), "net.zelmora.Vidrune": ("video/",)}
 LAUNCHERS = {"net.zelmora.Zelmora": "zelmora", "net.zelmora.Vidrune": "vidrune"}
-ICON_SIZES = (48, 128, 256)
+ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
 MAN_PAGES = ("zelmora", "vidrune", "conv", "vv")
 MIME_DIR = Path("/usr/share/mime")
 
@@ -84,6 +90,18 @@ def mime_types_of_extension(ext: str):
     return found
 
 
+def portable_files(build: Path):
+    """What the build places beside the programs (apps/...), as its own rules list it."""
+    manifest = build / "portable-files.txt"
+    return sorted(line for line in manifest.read_text(encoding="utf-8").splitlines() if line)
+
+
+def cmake_variable(path: Path, name: str) -> str:
+    """A variable that CMake wrote into a generated script (CPackConfig.cmake)."""
+    found = re.search(r'^set\(' + re.escape(name) + r' "((?:[^"\\]|\\.)*)"\)', path.read_text(), re.M)
+    return found.group(1).encode().decode("unicode_escape") if found else ""
+
+
 def failure_codes(errors_h: Path):
     enum = re.search(r"enum\s+class\s+Failure\b[^{]*\{(.*?)\};", errors_h.read_text(), re.S)
     return sorted(int(c) for c in re.findall(r"=\s*(\d+)", enum.group(1)))
@@ -123,22 +141,50 @@ class InstallTree(unittest.TestCase):
                 self.assertEqual(os.access(path, os.X_OK), executable, f"{path} executable bit")
                 self.assertGreater(path.stat().st_size, 0)
 
+    def check_companions_installed(self):
+        # The build tree is the portable layout; the install holds the same files in the same
+        # places, and nothing else. The list comes from the build's rules, not from whatever
+        # lies in the folders (a used tree holds settings and conversions too).
+        listed = portable_files(Path(ARGS.build))
+        self.assertIn("zelmora/zelmora", listed)
+        self.assertIn("video/h264.dat", listed)
+        for rel in listed:
+            with self.subTest(rel):
+                built = Path(ARGS.build) / "apps" / rel
+                installed = self.app / rel
+                self.assertTrue(built.is_file(), f"{built}: listed, but the build did not make it")
+                self.assertTrue(installed.is_file(), f"{installed} missing")
+                self.assertEqual(os.access(installed, os.X_OK), os.access(built, os.X_OK))
+                if not is_elf(built):
+                    self.assertEqual(installed.read_bytes(), built.read_bytes())
+        extra = sorted(str(p.relative_to(self.app)) for p in self.app.rglob("*")
+                       if p.is_file() and str(p.relative_to(self.app)) not in listed)
+        self.assertEqual(extra, [], "installed beside the programs, but no companion of theirs")
+
     def test_every_companion_of_the_build_tree_is_installed(self):
-        # The build tree is the portable layout; the install must hold the same files in the
-        # same places, so a companion added to the build tree cannot be forgotten here.
-        for app in ("zelmora", "video"):
-            built = Path(ARGS.build) / "apps" / app
-            for path in sorted(p for p in built.rglob("*") if p.is_file()):
-                rel = path.relative_to(built)
-                if rel.name in STATE_FILES or rel.name.endswith(STATE_SUFFIXES) \
-                        or rel.name.startswith("."):
-                    continue
-                with self.subTest(f"{app}/{rel}"):
-                    installed = self.app / app / rel
-                    self.assertTrue(installed.is_file(), f"{installed} missing")
-                    self.assertEqual(os.access(installed, os.X_OK), os.access(path, os.X_OK))
-                    if not is_elf(path):
-                        self.assertEqual(installed.read_bytes(), path.read_bytes())
+        self.check_companions_installed()
+
+    def test_a_used_build_tree_passes(self):
+        # What the programs write while they run beside themselves (scripts/run.sh converts
+        # into apps/zelmora/output/) is no companion that the install lacks.
+        made = []
+        try:
+            for app, names in USED_TREE_FILES.items():
+                for name in names:
+                    path = Path(ARGS.build) / "apps" / app / name
+                    if path.exists():
+                        continue
+                    for parent in reversed(path.relative_to(Path(ARGS.build)).parents):
+                        folder = Path(ARGS.build) / parent
+                        if not folder.exists():
+                            folder.mkdir()
+                            made.append(folder)
+                    path.write_bytes(b"used")
+                    made.append(path)
+            self.check_companions_installed()
+        finally:
+            for path in reversed(made):
+                path.rmdir() if path.is_dir() else path.unlink()
 
     def test_launchers_are_relative_links_to_the_programs(self):
         for launcher, program in (("zelmora", "zelmora/zelmora"), ("vidrune", "video/video")):
@@ -179,6 +225,15 @@ class InstallTree(unittest.TestCase):
                     icon = self.root / f"share/icons/hicolor/{size}x{size}/apps/{entry['Icon']}.png"
                     self.assertEqual(png_size(icon) if icon.exists() else None, (size, size),
                                      f"{icon}")
+                # And one that scales to any size: an SVG picture with a square view box.
+                svg = self.root / f"share/icons/hicolor/scalable/apps/{entry['Icon']}.svg"
+                self.assertTrue(svg.is_file(), f"{svg} missing")
+                root = ElementTree.parse(svg).getroot()
+                self.assertEqual(root.tag, "{http://www.w3.org/2000/svg}svg")
+                box = [float(v) for v in root.get("viewBox", "").split()]
+                self.assertEqual(len(box), 4, "no view box")
+                self.assertEqual(box[2], box[3], "not square")
+                self.assertTrue(list(root.iter("{http://www.w3.org/2000/svg}path")), "draws nothing")
                 listed = [t for t in entry["MimeType"].split(";") if t]
                 for kind in MEDIA_KINDS[app_id]:
                     self.assertTrue(any(t.startswith(kind) for t in listed), kind)
@@ -198,6 +253,35 @@ class InstallTree(unittest.TestCase):
                 path = self.root / "share/metainfo" / f"{app_id}.metainfo.xml"
                 check = run(["appstreamcli", "validate", "--no-net", str(path)])
                 self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+
+    def test_metainfo_names_this_release(self):
+        version = cmake_variable(Path(ARGS.build) / "CPackConfig.cmake", "CPACK_PACKAGE_VERSION")
+        self.assertTrue(version)
+        for app_id in LAUNCHERS:
+            with self.subTest(app_id):
+                xml = ElementTree.parse(self.root / "share/metainfo" / f"{app_id}.metainfo.xml")
+                releases = xml.getroot().findall("releases/release")
+                self.assertTrue(releases, "no <releases>")
+                self.assertEqual(releases[0].get("version"), version, "the newest release first")
+                self.assertRegex(releases[0].get("date", ""), r"^\d{4}-\d{2}-\d{2}$")
+
+    def test_the_package_and_the_metainfo_name_every_format(self):
+        description = cmake_variable(Path(ARGS.build) / "CPackConfig.cmake", "CPACK_PACKAGE_DESCRIPTION")
+        metainfo = (self.root / "share/metainfo/net.zelmora.Zelmora.metainfo.xml").read_text()
+        for where, text in (("package description", description), ("metainfo", metainfo)):
+            for name in AUDIO_FORMATS:
+                with self.subTest(where=where, format=name):
+                    self.assertRegex(text, rf"\b{name}\b")
+
+    def test_every_program_names_the_package_version(self):
+        version = cmake_variable(Path(ARGS.build) / "CPackConfig.cmake", "CPACK_PACKAGE_VERSION")
+        env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+        for rel in ("zelmora/zelmora", "video/video", "zelmora/data/conv", "video/vv"):
+            with self.subTest(rel):
+                done = run([str(self.app / rel), "--version"], env=env, timeout=60)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                first = done.stdout.splitlines()[0] if done.stdout else ""
+                self.assertRegex(first, rf"(^| ){re.escape(version)}(,|$)")
 
     def test_metainfo_screenshots_are_the_readme_pictures(self):
         readme = (self.source / "README.md").read_text(encoding="utf-8")

@@ -2,6 +2,7 @@
 // remembered output folder, and the program's answers on its standard streams.
 #include "core/statelocations.h"
 #include "ui/cvideoapp.h"
+#include "suite/version.h"
 #include "ui/cvideodlg.h"
 #include "video/videotestutil.h"
 
@@ -47,7 +48,7 @@ TEST(VideoProgram, CommandLineAnswersAndReportsWhatItSkips)
         int exitCode; // -1: the dialog opens (and is ended by the test)
         QString out, err;
     } rows[] = {
-        {{"--version"}, 0, "Vidrune 10.0.2\n", ""},
+        {{"--version"}, 0, "Vidrune (" ZM_PACKAGE_NAME ") " ZM_PACKAGE_VERSION "\n", ""},
         {{"--help"}, 0, "usage: video [FILE...]\n", ""},
         {{"--bogus"}, 2, "", "video: unknown option --bogus\nusage: video [FILE...]\n"},
         {{missing}, -1, "", "video: " + missing + ": no such file, skipped\n"},

@@ -3,6 +3,7 @@
 #include "ui/cexplorer1.h"
 #include "ui/cvideodlg.h"
 #include "ui/dg3.h"
+#include "suite/version.h"
 #include "ui/videosite.h"
 #include "video/dialogtestutil.h"
 
@@ -237,6 +238,29 @@ TEST(Dg3, TemplateTextsAndClosingByTheTitleBar)
     about.close(); // what the title bar's close box does
     EXPECT_FALSE(about.isVisible());
     EXPECT_EQ(about.result(), QDialog::Rejected);
+}
+
+TEST(Dg3, TheAboutDialogShowsThePackageVersion)
+{
+    Dg3 about;
+    about.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+    auto *version = about.findChild<QLabel *>("version");
+    ASSERT_NE(version, nullptr);
+    EXPECT_TRUE(version->isVisible());
+    EXPECT_TRUE(version->text().contains(ZM_PACKAGE_VERSION)) << version->text().toStdString();
+    // All of it inside the dialog, clear of the contact lines above it.
+    const QRect shown(version->pos(),
+                      QSize(version->fontMetrics().horizontalAdvance(version->text()),
+                            version->fontMetrics().height()));
+    EXPECT_TRUE(about.rect().contains(shown));
+    EXPECT_LE(shown.right(), version->geometry().right()) << "the text is not cut";
+    for (QLabel *other : about.findChildren<QLabel *>()) {
+        if (other != version && other->isVisible()) {
+            EXPECT_FALSE(other->geometry().intersects(version->geometry()))
+                << other->text().toStdString();
+        }
+    }
 }
 
 TEST(Dg3, AboutDuringABatchDoesNotStopIt)

@@ -1,6 +1,7 @@
 #include "shell/frmoptions.h"
 #include "skin/hotspot.h"
 #include "skin/skin.h"
+#include "suite/version.h"
 #include "zelmora/windowutil.h"
 
 #include <QApplication>
@@ -239,7 +240,10 @@ TEST(MainWindow, CommandWords)
         EXPECT_EQ(h.shell.opened.size(), r.helpOpened) << r.word;
     }
     const QStringList about = h.boxes.boxes[0].text.split(QStringLiteral("\r\n"));
-    EXPECT_EQ(about.size(), 3);
+    ASSERT_EQ(about.size(), 4);
+    EXPECT_TRUE(about[0].endsWith(QStringLiteral(" 2026")));
+    EXPECT_EQ(about[1], QStringLiteral("All rights reserved."));
+    EXPECT_EQ(about[3], QStringLiteral("Version " ZM_PACKAGE_VERSION)) << "the package's version";
     EXPECT_EQ(h.boxes.boxes[0].caption, QStringLiteral("Zelmora"));
     EXPECT_EQ(h.boxes.boxes[0].icon, MsgIcon::None);
     EXPECT_TRUE(h.shell.opened[0].endsWith(QStringLiteral("tutorial.html")));

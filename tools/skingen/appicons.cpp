@@ -4,9 +4,12 @@
 #include "video_art.h"
 #include "zelmora_art.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QSvgGenerator>
 
 namespace skin {
 
@@ -25,6 +28,28 @@ QImage drawIcon(void (*paint)(QPainter &), int px)
     paint(p);
     p.end();
     return img;
+}
+
+// The same drawing as a scalable picture on its 256-unit canvas.
+bool writeSvg(void (*paint)(QPainter &), const QString &title, const QString &path)
+{
+    QBuffer buffer;
+    QSvgGenerator svg;
+    svg.setTitle(title);
+    svg.setDescription(QStringLiteral("Application icon"));
+    svg.setOutputDevice(&buffer);
+    svg.setSize(QSize(256, 256));
+    svg.setViewBox(QRect(0, 0, 256, 256));
+    svg.setResolution(96);
+    QPainter p;
+    if (!p.begin(&svg))
+        return false;
+    p.setRenderHint(QPainter::Antialiasing);
+    paint(p);
+    p.end();
+    QFile out(path);
+    return out.open(QIODevice::WriteOnly | QIODevice::Truncate)
+           && out.write(buffer.data()) == buffer.size();
 }
 
 } // namespace
@@ -47,6 +72,16 @@ QStringList writeAppIcons(const QString &dir)
                 return {};
             written << rel + QStringLiteral(".png");
         }
+    }
+    const QString scalable = QStringLiteral("hicolor/scalable/apps");
+    if (!QDir(dir).mkpath(scalable))
+        return {};
+    for (const auto &app : apps) {
+        const QString rel =
+            scalable + QLatin1Char('/') + QLatin1String(app.name) + QStringLiteral(".svg");
+        if (!writeSvg(app.paint, QLatin1String(app.name), QDir(dir).filePath(rel)))
+            return {};
+        written << rel;
     }
     return written;
 }

@@ -204,8 +204,11 @@ void appIconTile(QPainter &p, const QColor &shadow, const QColor &light, const Q
     QLinearGradient gloss(0, r.top(), 0, r.center().y());
     gloss.setColorAt(0, QColor(255, 255, 255, 60));
     gloss.setColorAt(1, QColor(255, 255, 255, 0));
-    p.setClipPath(tile);
-    p.fillRect(QRectF(r.left(), r.top(), r.width(), r.height() / 2), gloss);
+    // The gloss is the upper half of the tile itself (a path, not a clip, so that the scalable
+    // icon, whose writer knows no clipping, draws it the same).
+    QPainterPath upper;
+    upper.addRect(QRectF(r.left(), r.top(), r.width(), r.height() / 2));
+    p.fillPath(tile.intersected(upper), gloss);
     p.restore();
 }
 

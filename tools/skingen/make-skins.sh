@@ -1,8 +1,8 @@
 #!/bin/sh
 # Builds the skin generator, draws both skins into the source tree and checks
 # them; also draws the application icons installed into the icon theme
-# (dist/icons). Run from anywhere; needs Qt 6 (Core, Gui), the DejaVu and
-# Noto CJK fonts.
+# (dist/icons). Run from anywhere; needs Qt 6 (Core, Gui, and Svg from
+# qt6-svg-dev for the scalable icons), the DejaVu and Noto CJK fonts.
 #   tools/skingen/make-skins.sh              generate and verify
 #   tools/skingen/make-skins.sh verify       only check the committed pictures
 #   tools/skingen/make-skins.sh sheet OUT    also write a contact sheet to OUT

@@ -1,5 +1,7 @@
 #include "logic/launcharguments.h"
 
+#include "suite/version.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QUrl>
@@ -82,7 +84,7 @@ QString LaunchArguments::UsageText(const QString &program)
 
 QString LaunchArguments::VersionText()
 {
-    return QStringLiteral("Vidrune 10.0.2\n");
+    return QStringLiteral("Vidrune (" ZM_PACKAGE_NAME ") " ZM_PACKAGE_VERSION "\n");
 }
 
 } // namespace vidrune

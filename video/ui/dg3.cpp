@@ -5,6 +5,7 @@
 #include "ui/focusmark.h"
 #include "ui/videosite.h"
 #include "ui/videoskin.h"
+#include "suite/version.h"
 
 #include <QLabel>
 #include <QPainter>
@@ -45,8 +46,11 @@ Dg3::Dg3(QWidget *parent) : QDialog(parent)
         QString text;
         int x, y, w, h;
     };
-    for (const Line &l : {Line{QStringLiteral("E-mail:"), 40, 46, 61, 8},
-                          Line{VideoSite::ContactAddress, 40, 55, 81, 8}}) {
+    // The package's version in the footer, beside the rights line the bitmap draws.
+    const QString version = QStringLiteral("版本 " ZM_PACKAGE_VERSION "（" ZM_PACKAGE_NAME "）");
+    for (const Line &l :
+         {Line{QStringLiteral("E-mail:"), 40, 46, 61, 8},
+          Line{VideoSite::ContactAddress, 40, 55, 81, 8}, Line{version, 92, 111, 90, 8}}) {
         auto *label = new QLabel(l.text, this);
         QRect r = DialogUnits::Rect(l.x, l.y, l.w, l.h);
         r.setHeight(std::max(r.height(), label->fontMetrics().height()));
@@ -59,6 +63,8 @@ Dg3::Dg3(QWidget *parent) : QDialog(parent)
                                            | Qt::TextSelectableByKeyboard);
             label->setFocusPolicy(Qt::StrongFocus);
         }
+        if (l.text == version)
+            label->setObjectName(QStringLiteral("version"));
         OnCtlColor(label);
     }
     new FocusMark(this);

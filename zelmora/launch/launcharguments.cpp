@@ -1,6 +1,7 @@
 #include "launch/launcharguments.h"
 
 #include "queue/naturalorder.h"
+#include "suite/version.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -81,7 +82,7 @@ QString LaunchArguments::usageText(const QString &program)
 
 QString LaunchArguments::versionText()
 {
-    return QStringLiteral("Zelmora " ZM_VERSION "\n");
+    return QStringLiteral("Zelmora (" ZM_PACKAGE_NAME ") " ZM_PACKAGE_VERSION "\n");
 }
 
 } // namespace zm

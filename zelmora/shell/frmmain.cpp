@@ -11,6 +11,7 @@
 #include "skin/focusmark.h"
 #include "skin/hotspot.h"
 #include "skin/skin.h"
+#include "suite/version.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -795,7 +796,8 @@ void frmMain::aboutBox()
 {
     if (m_seams.boxes)
         m_seams.boxes->show(MsgIcon::None, QString::fromLatin1(kAppTitle),
-                            webBase() + QStringLiteral(" 2026\r\nAll rights reserved.\r\n") + webBase());
+                            webBase() + QStringLiteral(" 2026\r\nAll rights reserved.\r\n") + webBase()
+                                + QStringLiteral("\r\nVersion " ZM_PACKAGE_VERSION));
 }
 
 void frmMain::txtAction_Change()
