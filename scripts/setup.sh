@@ -16,6 +16,10 @@ PACKAGES=(
   fonts-noto-cjk fonts-dejavu-core
   desktop-file-utils appstream groff-base shared-mime-info dpkg-dev file
   clang-tidy clang-format
+  # The job engines the integration tests start themselves (tests/cluster): Slurm with munge,
+  # an sshd for GNU parallel's remote workers (rsync carries its files), FUSE file systems
+  # without O_TMPFILE.
+  slurm-wlm munge openssh-server openssh-client parallel rsync bindfs fuse3 fuse2fs e2fsprogs
 )
 
 missing=()
