@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Static checks of the project's own code. Usage: scripts/lint.sh [BUILD_DIR]
-#   clang-tidy, with the checks of .clang-tidy, over every .cpp of converters/, zelmora/, video/,
+#   clang-tidy, with the checks of .clang-tidy, over every .cpp of converters/, batch/, zelmora/, video/,
 #   tests/, tools/ and bench/ that BUILD_DIR/compile_commands.json compiles (default build/, as
 #   scripts/test.sh leaves it; moc and rcc output in the build folder is skipped). Any finding
 #   fails the run.
@@ -12,7 +12,7 @@ root=$PWD
 build=${1:-build}
 db=$build/compile_commands.json
 [ -f "$db" ] || { echo "lint: $db is missing; build first (scripts/test.sh)" >&2; exit 2; }
-dirs='converters|zelmora|video|tests|tools|bench'
+dirs='converters|batch|zelmora|video|tests|tools|bench'
 jobs=${ZM_LINT_JOBS:-$(nproc)}
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT

@@ -6,6 +6,9 @@
 #include <QProcess>
 #include <QThread>
 
+#include <cerrno>
+#include <csignal>
+
 namespace testsupport {
 
 RunResult run(const QString &program, const QStringList &args, int timeoutMs,
@@ -48,6 +51,21 @@ bool processExists(pid_t pid)
         return false;
     const char state = line.at(close + 2);
     return state != 'Z' && state != 'X';
+}
+
+bool gone(pid_t pid)
+{
+    return pid > 0 && ::kill(pid, 0) == -1 && errno == ESRCH;
+}
+
+bool isZombie(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    return close >= 0 && close + 2 < line.size() && line.at(close + 2) == 'Z';
 }
 
 bool waitFor(const std::function<bool()> &done, int timeoutMs)

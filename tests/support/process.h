@@ -30,6 +30,13 @@ RunResult run(const QString &program, const QStringList &args, int timeoutMs = 1
 // True while `pid` runs (a zombie counts as gone).
 bool processExists(pid_t pid);
 
+// True once no process has the id `pid` at all, not even a zombie waiting to be reaped: what a
+// program that reaps its children must leave behind.
+bool gone(pid_t pid);
+
+// True while `pid` is a zombie: ended, and nobody has reaped it yet.
+bool isZombie(pid_t pid);
+
 // Processes Qt events until `done` holds or `timeoutMs` passed; returns `done()`.
 bool waitFor(const std::function<bool()> &done, int timeoutMs = 10000);
 
