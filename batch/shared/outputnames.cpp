@@ -19,13 +19,18 @@ bool OutputNames::isTaken(const QString &path) const
     return m_taken.contains(QDir::cleanPath(path));
 }
 
-QString OutputNames::take(const QString &wanted)
+QString OutputNames::take(const QString &wanted, const std::function<bool(const QString &)> &alsoAvoid)
 {
     QString name = wanted;
-    for (int n = 2; isTaken(name); ++n)
+    for (int n = 2; isTaken(name) || (alsoAvoid && alsoAvoid(name)); ++n)
         name = numberedPath(wanted, n);
-    m_taken.insert(QDir::cleanPath(name), ++m_count);
+    hold(name);
     return name;
+}
+
+void OutputNames::hold(const QString &path)
+{
+    m_taken.insert(QDir::cleanPath(path), ++m_count);
 }
 
 void OutputNames::release(const QString &path)

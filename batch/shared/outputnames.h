@@ -3,6 +3,8 @@
 #include <QHash>
 #include <QString>
 
+#include <functional>
+
 namespace batch {
 
 // "folder/base.ext" -> "folder/base (n).ext" (n >= 2); the number goes before the file name's
@@ -16,8 +18,11 @@ QString numberedPath(const QString &path, int n);
 class OutputNames final
 {
 public:
-    // The name for a file wanting `wanted`, now held by it.
-    QString take(const QString &wanted);
+    // The name for a file wanting `wanted`, now held by it. `alsoAvoid` names paths that are
+    // not free either (the file's own input, for one).
+    QString take(const QString &wanted, const std::function<bool(const QString &)> &alsoAvoid = {});
+    // Holds a name as it is (one chosen elsewhere).
+    void hold(const QString &path);
     // Gives a name back (its conversion was stopped), so a later file may have it.
     void release(const QString &path);
     // Gives a name back only when no name was taken after it: a failed file's name is free

@@ -2,7 +2,7 @@
 //
 // The same inputs are converted three ways, one after another:
 //   direct  - vv started and waited for, file after file (no dialog machinery);
-//   runner  - one MirelFFmpeg per file, IsFinished polled every 10 ms;
+//   runner  - one MirelFFmpeg per file, followed on the event loop;
 //   batch   - the dialog's batch flow (VideoBatch) with its real one-second tick and the
 //             one-second pause after starting each next file.
 // The batch notices a finished converter only at its next tick (the one-second progress tick),
@@ -152,7 +152,7 @@ int main(int argc, char **argv)
         for (int i = 0; i < files; ++i) {
             MirelFFmpeg r(commandLine(i).toStdString(), (appFolder + "/vv").toStdString());
             while (!r.IsFinished())
-                QThread::msleep(10);
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         }
         runner.push_back(clock.elapsed() / 1000.0);
 

@@ -83,6 +83,13 @@ int main(int argc, char **argv)
         g_folder = folder;
         g_exitOnTerm = has("hang");
         std::signal(SIGTERM, OnTerm);
+        // Started with SIGTERM and SIGINT blocked, like vv it lets them in once its handler is
+        // in place.
+        sigset_t stops;
+        sigemptyset(&stops);
+        sigaddset(&stops, SIGTERM);
+        sigaddset(&stops, SIGINT);
+        sigprocmask(SIG_UNBLOCK, &stops, nullptr);
         WriteProgress(100);
         for (;;)
             Sleep(1000);

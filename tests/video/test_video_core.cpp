@@ -1,10 +1,10 @@
 // The worker thread, the converter runner (against the fake converter) and the progress file.
+// The runner follows its converter on the event loop, so the waits here keep the loop turning.
 #include "core/commandline.h"
 #include "core/conversionlogs.h"
 #include "core/mirelffmpeg.h"
 #include "core/mirelthread.h"
 #include "core/converterprogress.h"
-#include "core/runnerstopper.h"
 #include "video/videotestutil.h"
 
 #include <QElapsedTimer>
@@ -99,13 +99,7 @@ protected:
     }
     static bool WaitFinished(MirelFFmpeg &runner, int ms = 10000)
     {
-        QDeadlineTimer deadline(ms);
-        while (!runner.IsFinished()) {
-            if (deadline.hasExpired())
-                return false;
-            std::this_thread::sleep_for(10ms);
-        }
-        return true;
+        return testsupport::waitFor([&] { return runner.IsFinished(); }, ms);
     }
 
     FakeAppFolder app;
@@ -133,20 +127,21 @@ TEST_F(RunnerTest, AFinishedRunnerHasNothingLeftToEndOrWaitFor)
     ASSERT_TRUE(Touch(in));
     auto *runner = new MirelFFmpeg(Line(in, app.File("a.3gp")), app.Converter().toStdString());
     ASSERT_TRUE(WaitFinished(*runner));
-    // Neither the ask nor the force has anything left to do, so destroying it skips the grace
-    // wait; once its thread is gone there is no poll either.
+    // Neither the ask nor the force has anything left to do, and nothing is left to wait for.
     EXPECT_FALSE(runner->Terminate());
     EXPECT_FALSE(runner->Kill());
-    ASSERT_TRUE(
-        testsupport::waitFor([&] { return runner->ThreadState() == MirelThread::Stopped; }));
-    EXPECT_FALSE(runner->StopAndWait()) << "a stopped worker needs no poll";
     EXPECT_EQ(runner->Result().outcome, RunOutcome::Succeeded) << "a late ask changes nothing";
+    QElapsedTimer clock;
+    clock.start();
     delete runner;
+    EXPECT_LT(clock.elapsed(), 100);
 }
 
 TEST_F(RunnerTest, DestroyingARunningConverterAsksFirstAndLeavesNoProcess)
 {
     // "hang" ends when asked; "stubborn" ignores the request and is killed after the grace.
+    // The destructor waits for neither: the converter is gone soon after, and never before
+    // the grace time is over when it had to be killed.
     for (const char *name : {"hang.flv", "stubborn.flv"}) {
         FakeAppFolder fresh;
         ASSERT_TRUE(fresh.IsValid());
@@ -162,7 +157,9 @@ TEST_F(RunnerTest, DestroyingARunningConverterAsksFirstAndLeavesNoProcess)
         QElapsedTimer clock;
         clock.start();
         delete runner;
-        EXPECT_FALSE(ProcessExists(pid)) << "converter still present (alive or unreaped), " << name;
+        EXPECT_LT(clock.elapsed(), 500) << "the destructor waited, " << name;
+        ASSERT_TRUE(testsupport::waitFor([&] { return !ProcessExists(pid); }, 15000))
+            << "converter still present (alive or unreaped), " << name;
         EXPECT_EQ(ReadAll(fresh.File("got_term")), "TERM") << "SIGTERM must come first, " << name;
         if (QString(name).startsWith("stubborn")) {
             EXPECT_GE(clock.elapsed(), MirelFFmpeg::TermGrace.count() - 50)
@@ -279,12 +276,12 @@ TEST_F(RunnerTest, SlowProgressIsVisibleWhileItRuns)
     ASSERT_TRUE(ConverterProgress::Reset(app.Progress()));
     MirelFFmpeg runner(Line(in, app.File("slow.3gp")), app.Converter().toStdString());
     QList<long long> seen;
-    while (!runner.IsFinished()) {
+    testsupport::waitFor([&] {
         const long long v = ConverterProgress::Read(app.Progress());
         if (seen.isEmpty() || seen.last() != v)
             seen << v;
-        std::this_thread::sleep_for(20ms);
-    }
+        return runner.IsFinished();
+    });
     EXPECT_GE(seen.size(), 3) << "expected intermediate values";
     EXPECT_TRUE(seen.contains(500));
     EXPECT_EQ(ConverterProgress::Read(app.Progress()), 1000);
@@ -378,6 +375,17 @@ TEST(ConverterCommand, QuotedPathsSplitBackToTheSamePaths)
     };
     const OptionSlots o{"-vcodec  mpeg4", "-b 512k",   "-s 320x240 ", "-r 23.976",
                         "-acodec mp2",    "-ar 22050", "-ab 128k",    "-ac 2"};
+    // Slots of two words, with a quoted folder of the program in them, and an empty one.
+    const QString app = "/opt/odd \"folder\" 应用";
+    const OptionSlots twoWords{"-fpre \"" + ConverterCommand::QuotedText(app)
+                                   + "/h264.dat\" -vcodec libx264",
+                               "-b 512k",
+                               "",
+                               "-r 25",
+                               "-strict experimental -acodec aac",
+                               "-ar 44100",
+                               "-ab 128k",
+                               "-ac 2"};
     for (const QString &p : paths) {
         const QString line = ConverterCommand::Build(p, o, p + ".avi");
         const QStringList args = QProcess::splitCommand(line);
@@ -385,6 +393,12 @@ TEST(ConverterCommand, QuotedPathsSplitBackToTheSamePaths)
         EXPECT_EQ(args.at(2), p) << line.toStdString();
         EXPECT_EQ(args.last(), p + ".avi") << line.toStdString();
         EXPECT_EQ(args.size(), 21) << line.toStdString();
+        // The list the converter is started with is the one the text splits into.
+        EXPECT_EQ(ConverterCommand::Arguments(p, o, p + ".avi"), args) << line.toStdString();
+        const QString h264 = ConverterCommand::Build(p, twoWords, p + ".mp4");
+        const QStringList h264Args = ConverterCommand::Arguments(p, twoWords, p + ".mp4");
+        EXPECT_EQ(h264Args, QProcess::splitCommand(h264)) << h264.toStdString();
+        EXPECT_EQ(h264Args.at(5), app + "/h264.dat");
     }
 }
 
@@ -404,7 +418,7 @@ TEST(ConverterCommand, FitsBothBuffers)
         EXPECT_EQ(ConverterCommand::Fits(c.line), c.fits) << c.line.size();
 }
 
-TEST_F(RunnerTest, StopperEndsRunnersWithoutWaitingOnTheCaller)
+TEST_F(RunnerTest, TerminateEndsTheRunWithoutWaitingOnTheCaller)
 {
     struct Case {
         const char *input;
@@ -427,14 +441,19 @@ TEST_F(RunnerTest, StopperEndsRunnersWithoutWaitingOnTheCaller)
         ASSERT_TRUE(testsupport::waitFor([&] { return ReadAll(fresh.Progress()) == "100"; }))
             << c.input;
         const pid_t pid = runner->Pid();
-        RunnerStopper stopper(nullptr, 300ms);
         std::optional<RunResult> result;
-        stopper.Retire(std::move(runner), [&](const RunResult &r) { result = r; });
-        // Handed over, not waited for.
-        EXPECT_EQ(stopper.Pending(), 1) << c.input;
+        runner->WhenFinished([&](const RunResult &r) {
+            result = r;
+            runner.reset(); // the runner may go inside its own report
+        });
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_TRUE(runner->Terminate()) << c.input;
+        // Asked, not waited for.
+        EXPECT_LT(clock.elapsed(), 100) << c.input;
         EXPECT_FALSE(result.has_value()) << c.input;
-        ASSERT_TRUE(testsupport::waitFor([&] { return result.has_value(); })) << c.input;
-        EXPECT_EQ(stopper.Pending(), 0);
+        ASSERT_TRUE(testsupport::waitFor([&] { return result.has_value(); }, 15000)) << c.input;
+        EXPECT_FALSE(runner) << c.input;
         EXPECT_FALSE(ProcessExists(pid)) << c.input;
         EXPECT_EQ(result->outcome, c.outcome) << c.input;
         EXPECT_EQ(c.outcome == RunOutcome::Killed ? result->signal : result->exitCode, c.code)
@@ -444,20 +463,18 @@ TEST_F(RunnerTest, StopperEndsRunnersWithoutWaitingOnTheCaller)
     }
 }
 
-TEST_F(RunnerTest, StopperDisposesOfAFinishedRunnerAtOnce)
+TEST_F(RunnerTest, AFinishedRunnerReportsAtOnce)
 {
     const QString in = app.File("ok.flv");
     ASSERT_TRUE(Touch(in));
     auto runner =
         std::make_unique<MirelFFmpeg>(Line(in, app.File("ok.3gp")), app.Converter().toStdString());
-    ASSERT_TRUE(
-        testsupport::waitFor([&] { return runner->ThreadState() == MirelThread::Stopped; }));
-    RunnerStopper stopper;
+    ASSERT_TRUE(WaitFinished(*runner));
     std::optional<RunResult> result;
-    stopper.Retire(std::move(runner), [&](const RunResult &r) { result = r; });
-    ASSERT_TRUE(result.has_value()) << "a runner whose thread has stopped goes at once";
+    runner->WhenFinished([&](const RunResult &r) { result = r; });
+    ASSERT_TRUE(result.has_value()) << "a finished runner answers at once";
     EXPECT_EQ(result->outcome, RunOutcome::Succeeded);
-    EXPECT_EQ(stopper.Pending(), 0);
+    EXPECT_FALSE(runner->Terminate());
     EXPECT_FALSE(QFile::exists(app.File("got_term")));
 }
 

@@ -72,6 +72,13 @@ int finish(int code)
 
 int main(int argc, char **argv)
 {
+    // Started with SIGTERM and SIGINT blocked; it has no handler to put in place, so it lets
+    // them in at once and a SIGTERM ends it.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    sigprocmask(SIG_UNBLOCK, &stops, nullptr);
     std::string input, output, joined;
     for (int i = 1; i < argc; ++i) {
         if (i > 1)

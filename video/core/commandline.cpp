@@ -1,5 +1,7 @@
 #include "core/commandline.h"
 
+#include <QProcess>
+
 namespace vidrune {
 
 namespace ConverterCommand {
@@ -20,6 +22,19 @@ QString Build(const QString &inputPath, const OptionSlots &options, const QStrin
            + QLatin1Char(' ') + options.audioBitRateOption + QLatin1Char(' ')
            + options.channelsOption + QLatin1Char(' ') + QLatin1Char('"') + QuotedText(outputPath)
            + QLatin1Char('"');
+}
+
+QStringList Arguments(const QString &inputPath, const OptionSlots &options,
+                      const QString &outputPath)
+{
+    QStringList args{QStringLiteral("vv"), QStringLiteral("-i"), inputPath, QStringLiteral("-y")};
+    for (const QString *slot :
+         {&options.videoCodecOption, &options.videoBitRateOption, &options.frameSizeOption,
+          &options.frameRateOption, &options.audioCodecOption, &options.sampleRateOption,
+          &options.audioBitRateOption, &options.channelsOption})
+        args << QProcess::splitCommand(*slot);
+    args << outputPath;
+    return args;
 }
 
 bool Fits(const QString &commandLine)

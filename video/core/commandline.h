@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace vidrune {
 
@@ -29,6 +30,11 @@ QString QuotedText(const QString &path);
 
 // vv -i "<input>" -y <eight option slots, each followed by one blank> "<output>"
 QString Build(const QString &inputPath, const OptionSlots &options, const QString &outputPath);
+
+// The same command as the argument list the converter is started with: the paths as they are,
+// each option slot split into its words. Splitting Build's text gives exactly this list.
+QStringList Arguments(const QString &inputPath, const OptionSlots &options,
+                      const QString &outputPath);
 
 // True when the line fits both buffers (characters and UTF-8 bytes). A line that does not
 // fit is never truncated: that file fails.

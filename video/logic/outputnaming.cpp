@@ -1,5 +1,7 @@
 #include "logic/outputnaming.h"
 
+#include "shared/outputnames.h"
+
 namespace vidrune {
 
 namespace OutputNaming {
@@ -27,9 +29,10 @@ QString BuildOutputPath(const QString &folder, const QString &inputPath, const Q
 QString RenamedPath(const QString &folder, const QString &base, const QString &ext,
                     const std::function<bool(const QString &)> &exists)
 {
-    QString path = Join(folder, base, ext, RenamePrefix);
+    const QString first = Join(folder, base, ext, RenamePrefix);
+    QString path = first;
     for (int n = 2; exists(path); ++n)
-        path = Join(folder, base + QStringLiteral(" (%1)").arg(n), ext, RenamePrefix);
+        path = batch::numberedPath(first, n);
     return path;
 }
 

@@ -83,7 +83,7 @@ VideoBatch::~VideoBatch()
 {
     m_timer.stop();
     m_pauseTimer.stop();
-    runner.reset(); // asks a running converter to end, then forces it, and waits
+    runner.reset(); // asks a running converter to end; the reaper forces it after the grace
 }
 
 QString VideoBatch::ProgressFilePath() const
@@ -200,6 +200,7 @@ bool VideoBatch::Start(const QString &outputFolder)
     m_commandLines = QVector<QString>(fileCount);
     m_failureTexts = QVector<QString>(fileCount);
     m_failureDetails = QVector<QString>(fileCount);
+    m_names.clear();
     for (int i = 0; i < fileCount; ++i) {
         m_list.SetDetail(i, QString());
         m_list.SetLog(i, QString());
@@ -233,19 +234,11 @@ void VideoBatch::StartFile()
     }
     // Two files of one batch with the same base name: the later one never replaces what this
     // batch has already written. It gets the first of " (2)", " (3)", ... that this batch has
-    // not used; a file of that name from an earlier run is asked about like any other.
-    QString name = base;
-    const auto takenInBatch = [&](const QString &path) {
-        return path == input || m_outputs.mid(0, row).contains(path);
-    };
-    if (takenInBatch(output)) {
-        for (int n = 2;; ++n) {
-            name = base + QStringLiteral(" (%1)").arg(n);
-            output = OutputNaming::Join(m_outputFolder, name, m_extension, prefix);
-            if (!takenInBatch(output))
-                break;
-        }
-    }
+    // not used (nor its own input); a file of that name from an earlier run is asked about like
+    // any other.
+    output = m_names.take(output, [&](const QString &path) { return path == input; });
+    const QString name =
+        QFileInfo(output).fileName().mid(prefix.size()).chopped(m_extension.size() + 1);
     if (ExistsAsFile(output)) {
         const quint64 generation = m_generation;
         QPointer<VideoBatch> self(this);
@@ -255,8 +248,12 @@ void VideoBatch::StartFile()
                                   QStringLiteral("提示"));
         if (!self || generation != m_generation)
             return;
-        if (!overwrite)
+        if (!overwrite) {
+            // The name asked about was not used after all; the renamed one is.
+            m_names.release(output);
             output = OutputNaming::RenamedPath(m_outputFolder, name, m_extension, ExistsAtAll);
+            m_names.hold(output);
+        }
     }
     m_outputs[row] = output;
 
@@ -281,10 +278,11 @@ void VideoBatch::StartFile()
     ConverterProgress::Reset(progress);
     const std::string progressVariable = std::string(ProgressSlot::EnvironmentName) + '='
                                          + QFile::encodeName(progress).toStdString();
-    runner =
-        std::make_unique<MirelFFmpeg>(commandLine.toStdString(), m_config.converter.toStdString(),
-                                      QFile::encodeName(m_list.Log(row)).toStdString(),
-                                      std::vector<std::string>{progressVariable});
+    runner = std::make_unique<MirelFFmpeg>(
+        commandLine.toStdString(), m_config.converter.toStdString(),
+        QFile::encodeName(m_list.Log(row)).toStdString(),
+        std::vector<std::string>{progressVariable},
+        ConverterCommand::Arguments(input, m_settings.Slots(), output));
     m_starting = false;
 }
 
@@ -346,8 +344,8 @@ void VideoBatch::OnTimer()
     }
     if ((runner && runner->IsFinished()) || m_startFailed) {
         const RunResult result = runner ? runner->Result() : RunResult{};
-        // Its thread is leaving: the stopper disposes of it without a wait here.
-        m_stopper.Retire(std::move(runner));
+        runner.reset(); // its converter has ended: nothing is left to stop
+
         FinishCurrent(result);
         if (currentIndex < fileCount - 1) {
             SetBar(ConverterProgress::Complete);
@@ -456,8 +454,14 @@ void VideoBatch::Stop(bool announce)
     m_announceStop = announce;
     emit stoppingChanged(true);
     if (runner) {
-        m_stopper.Retire(std::move(runner),
-                         [this](const RunResult &result) { FinishStop(&result); });
+        // Asked to end now, killed after the grace time; the batch ends when it has gone (at
+        // once when it already has).
+        runner->Terminate();
+        runner->WhenFinished([this](const RunResult &result) {
+            const RunResult ended = result;
+            runner.reset();
+            FinishStop(&ended);
+        });
     } else {
         FinishStop(nullptr);
     }

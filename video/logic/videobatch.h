@@ -3,7 +3,7 @@
 #include "core/conversionlogs.h"
 #include "core/mirelffmpeg.h"
 #include "core/progressslot.h"
-#include "core/runnerstopper.h"
+#include "shared/outputnames.h"
 
 #include <QObject>
 #include <QString>
@@ -23,8 +23,8 @@ class VideoSettings;
 // file, updates the status column and the bar, and moves on when the runner has finished. The
 // progress file is this batch's own (ProgressSlot), named to the converter in its environment,
 // so two windows converting at once never read each other's progress. Nothing
-// here waits on the calling thread: the pause between files is a timer, and runners are ended
-// and disposed of by a RunnerStopper.
+// here waits on the calling thread: the pause between files is a timer, and a runner follows
+// its converter on the event loop (a stopped one reports its end when the converter has gone).
 class VideoBatch final : public QObject
 {
     Q_OBJECT
@@ -50,7 +50,8 @@ public:
 
     VideoBatch(FileListModel &list, VideoSettings &settings, VideoPrompts &prompts, Config config,
                QObject *parent = nullptr);
-    // A converter still running is ended the blocking way (SIGTERM, SIGKILL after the grace).
+    // A converter still running is asked to end (SIGTERM) and killed after the grace time, by
+    // the reaper: nothing waits here.
     ~VideoBatch() override;
 
     // The convert button. Returns false when nothing was started (empty list, or an output
@@ -117,7 +118,6 @@ private:
     ProgressSlot m_progress; // outlives the runners, which may still write into it
     QTimer m_timer;
     QTimer m_pauseTimer;
-    RunnerStopper m_stopper;
     std::unique_ptr<MirelFFmpeg> runner; // the conversion in progress; null when none
 
     bool m_busy = false;
@@ -136,6 +136,7 @@ private:
     quint64 m_generation = 0; // changes on Start and Stop: a nested loop can tell
     QVector<FileState> m_states;
     QVector<QString> m_outputs;
+    batch::OutputNames m_names; // the outputs this batch has named
     QVector<QString> m_commandLines;
     QVector<QString> m_failureTexts;
     QVector<QString> m_failureDetails;
