@@ -1,4 +1,5 @@
 #include "core/statelocations.h"
+#include "process/reaper.h"
 #include "logic/launcharguments.h"
 #include "ui/cvideoapp.h"
 
@@ -54,5 +55,8 @@ int main(int argc, char *argv[])
         return 2;
     }
     CvideoApp theApp;
-    return theApp.Run(launch.files);
+    const int rc = theApp.Run(launch.files);
+    // A converter stopped as the dialog closed is killed when its grace time is over, and reaped.
+    batch::Reaper::instance().finish();
+    return rc;
 }

@@ -13,7 +13,7 @@ JobPool::JobPool(int capacity, Factory factory, QObject *parent)
 JobPool::~JobPool()
 {
     // Processes made elsewhere stay with their owner; they only stop reporting to the pool.
-    for (ConverterProcess *p : m_slots)
+    for (const QPointer<ConverterProcess> &p : m_slots)
         if (p && p->parent() != this)
             disconnect(p, nullptr, this, nullptr);
 }
@@ -29,7 +29,7 @@ ConverterProcess *JobPool::slot(int index)
         return nullptr;
     if (size_t(index) >= m_slots.size())
         m_slots.resize(size_t(index) + 1, nullptr);
-    ConverterProcess *&p = m_slots[size_t(index)];
+    QPointer<ConverterProcess> &p = m_slots[size_t(index)];
     if (!p) {
         p = m_factory ? m_factory(index, this) : new ConverterProcess(this);
         connect(p, &ConverterProcess::output, this, [this, index](const QString &chunk) { emit output(index, chunk); });
@@ -42,7 +42,7 @@ ConverterProcess *JobPool::slot(int index)
 int JobPool::freeSlot() const
 {
     for (int i = 0; i < m_capacity; ++i) {
-        const ConverterProcess *p = size_t(i) < m_slots.size() ? m_slots[size_t(i)] : nullptr;
+        const ConverterProcess *p = size_t(i) < m_slots.size() ? m_slots[size_t(i)].data() : nullptr;
         if (!p || !p->isRunning())
             return i;
     }
@@ -92,7 +92,7 @@ QList<int> JobPool::busySlots() const
 QList<pid_t> JobPool::pids() const
 {
     QList<pid_t> pids;
-    for (const ConverterProcess *p : m_slots)
+    for (const QPointer<ConverterProcess> &p : m_slots)
         if (p && p->isRunning())
             pids << p->pid();
     return pids;
@@ -100,7 +100,7 @@ QList<pid_t> JobPool::pids() const
 
 void JobPool::stopAll(int graceMs)
 {
-    for (ConverterProcess *p : m_slots)
+    for (const QPointer<ConverterProcess> &p : m_slots)
         if (p)
             p->stop(graceMs);
 }

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 
 #include <functional>
 #include <vector>
@@ -61,7 +62,7 @@ signals:
 private:
     int m_capacity;
     Factory m_factory;
-    std::vector<ConverterProcess *> m_slots; // null until first needed
+    std::vector<QPointer<ConverterProcess>> m_slots; // null until first needed (or gone, when made elsewhere)
 };
 
 } // namespace batch

@@ -112,6 +112,7 @@ SpawnedChild spawnChild(const ProcessSpec &spec)
         int ends[2];
         if (::pipe2(ends, O_CLOEXEC) != 0) {
             child.error = errno;
+            child.pipeFailed = true;
             return child;
         }
         readEnd.reset(ends[0]);

@@ -14,6 +14,7 @@ struct SpawnedChild {
     int readFd = -1;             // non-blocking, close-on-exec; -1 when nothing goes to a pipe
     qint64 stderrFileStart = -1; // size of ProcessSpec::stderrFile before the child began
     int error = 0;               // errno when the start failed (pid is -1 then)
+    bool pipeFailed = false;     // it failed making the output pipe
     bool started() const { return pid > 0; }
 };
 

@@ -64,6 +64,7 @@ bool ConverterProcess::start(const ProcessSpec &spec)
         m_pid = -1;
         m_outcome.ending = ProcessOutcome::Ending::FailedToStart;
         m_outcome.startError = child.error;
+        m_outcome.pipeFailed = child.pipeFailed;
         return false;
     }
     m_pid = child.pid;

@@ -48,6 +48,7 @@ struct ProcessOutcome {
     int exitCode = -1;
     int signal = 0;
     int startError = 0;            // errno of a failed start
+    bool pipeFailed = false;       // the failed start could not even make the output pipe
     bool stopRequested = false;    // stop() was called before the child had ended
     bool killedAfterGrace = false; // it outlasted the grace time and was killed
     QString lastLine;              // the last line with more than blanks on its standard error (on

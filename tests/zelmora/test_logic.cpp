@@ -137,6 +137,46 @@ TEST(CommandLine, AwkwardPathsSurviveTheSplit)
     EXPECT_EQ(args[args.size() - 2], input + QLatin1Char(':') + out);
 }
 
+TEST(CommandLine, TheArgumentListIsTheSplitText)
+{
+    // The converter starts from BuildArguments, the logs show BuildCommandLine: for every format,
+    // with and without the cutter, with awkward folders and names, they are the same command.
+    struct Place {
+        const char *name;
+        QString appDir, input, outputDir;
+    };
+    const Place places[] = {
+        {"plain", QStringLiteral("/App"), QStringLiteral("/Videos/clip.part1.flv"), QStringLiteral("/App/output")},
+        {"blanks and quotes", QStringLiteral("/opt/My \"Apps\"/zel"),
+         QStringLiteral("/v/it's \"q\" $HOME; a&b ünï.flv"), QStringLiteral("/o u t/")},
+        {"tab and colon", QStringLiteral("/a\tb"), QStringLiteral("/v/x:y\tz.flv"), QStringLiteral("/o:p")},
+        {"a name that starts with a dot", QStringLiteral("/App"), QStringLiteral("/v/.hidden.flv"),
+         QStringLiteral("/o")},
+    };
+    for (const Place &p : places) {
+        for (int format = 0; format < int(formatItems().size()); ++format) {
+            for (const bool cutter : {false, true}) {
+                CommandInputs in = inputs(format, p.input);
+                in.appDir = p.appDir;
+                in.outputDir = p.outputDir;
+                in.cutterOn = cutter;
+                in.cutFrom = 30;
+                in.cutTo = 60;
+                in.channelIndex = 0;
+                in.bitrate = QStringLiteral("320");
+                const QString out = outputPathFor(in);
+                const QStringList args = BuildArguments(in, out);
+                EXPECT_EQ(args, QProcess::splitCommand(BuildCommandLine(in, out)))
+                    << p.name << " " << format << " " << cutter;
+                ASSERT_GE(args.size(), 4);
+                EXPECT_EQ(args.first(), p.appDir + QStringLiteral("/data/conv"));
+                EXPECT_EQ(args.last(), out);
+            }
+        }
+    }
+    EXPECT_TRUE(BuildArguments(inputs(10), QStringLiteral("/o/x")).isEmpty());
+}
+
 TEST(CommandLine, UnknownFormatGivesNoLine)
 {
     EXPECT_TRUE(BuildCommandLine(inputs(10)).isEmpty());

@@ -1,51 +1,65 @@
+// The console runner DOSOutputs against the fake converter: what it hands over and when, its
+// three failure messages, how a command ends and is stopped, and that it follows its own child
+// only.
 #include "engine/dosoutputs.h"
-#include "engine/waitabletimer.h"
+#include "support/process.h"
 #include "zelmora/testutil.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QThread>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTimer>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <memory>
 #include <unistd.h>
 
 using namespace zm;
+using testsupport::gone;
+using testsupport::waitFor;
 using zmtest::FakeApp;
 using zmtest::grandchildOf;
 using zmtest::processAlive;
 
 namespace {
 
+// What one command handed over, and whether its events came after ExecuteCommand returned.
 struct Outcome {
+    bool started = false;
     QStringList chunks;
     int overs = 0;
-    QString result;
-    bool overBeforeReturn = false;
+    bool eventBeforeReturn = false;
+    QString text() const { return chunks.join(QString()); }
 };
 
-Outcome execute(DOSOutputs &dos, const QString &line)
+// Runs `line` on `dos` and waits for CommandOver (or `timeoutMs`).
+Outcome execute(DOSOutputs &dos, const QString &line, int timeoutMs = 20000)
 {
     Outcome r;
     bool returned = false;
     QObject ctx;
-    QObject::connect(&dos, &DOSOutputs::ReceiveOutputs, &ctx, [&](const QString &c) { r.chunks << c; });
+    QObject::connect(&dos, &DOSOutputs::ReceiveOutputs, &ctx, [&](const QString &c) {
+        r.chunks << c;
+        r.eventBeforeReturn = r.eventBeforeReturn || !returned;
+    });
     QObject::connect(&dos, &DOSOutputs::CommandOver, &ctx, [&] {
         ++r.overs;
-        r.overBeforeReturn = !returned;
+        r.eventBeforeReturn = r.eventBeforeReturn || !returned;
     });
     dos.setCommandLine(line);
-    r.result = dos.ExecuteCommand();
+    r.started = dos.ExecuteCommand();
     returned = true;
+    if (r.started)
+        waitFor([&] { return r.overs > 0; }, timeoutMs);
+    QCoreApplication::processEvents(); // a second CommandOver would be waiting now
     return r;
 }
 
 QString lineFor(const FakeApp &app, const QString &script)
 {
-    return app.conv() + QStringLiteral(" -i ") + QStringLiteral("\"") + script + QStringLiteral("\" \"") + app.path
+    return app.conv() + QStringLiteral(" -i \"") + script + QStringLiteral("\" \"") + app.path
            + QStringLiteral("/out.wav\"");
 }
 
@@ -57,10 +71,11 @@ TEST(Runner, SilentExit)
     zmtest::RecordingBoxes boxes;
     DOSOutputs dos(&boxes);
     const Outcome r = execute(dos, lineFor(app, app.script(QStringLiteral("silent"), {QStringLiteral("exit 0")})));
+    EXPECT_TRUE(r.started);
     EXPECT_TRUE(r.chunks.isEmpty());
     EXPECT_EQ(r.overs, 1);
-    EXPECT_TRUE(r.overBeforeReturn);
-    EXPECT_TRUE(r.result.isEmpty());
+    EXPECT_FALSE(r.eventBeforeReturn) << "the events come from the event loop";
+    EXPECT_TRUE(dos.Outputs().isEmpty());
     EXPECT_TRUE(boxes.boxes.empty());
     EXPECT_TRUE(dos.lastEnding().succeeded());
 }
@@ -74,8 +89,7 @@ TEST(Runner, LongOutputInOrderedChunks)
     EXPECT_GE(r.chunks.size(), 5);
     for (const QString &c : r.chunks)
         EXPECT_LE(c.size(), 1024);
-    const QString all = r.chunks.join(QString());
-    EXPECT_EQ(all, r.result);
+    const QString all = r.text();
     EXPECT_EQ(all, dos.Outputs());
     ASSERT_EQ(all.size(), 5000 + 10);
     EXPECT_TRUE(all.startsWith(QStringLiteral("line000000\nline000001\n")));
@@ -90,30 +104,24 @@ TEST(Runner, CharacterSplitAcrossReads)
     DOSOutputs dos(nullptr);
     const Outcome r = execute(dos, lineFor(app, app.script(QStringLiteral("utf8"), {QStringLiteral("split-utf8")})));
     EXPECT_GE(r.chunks.size(), 2);
-    EXPECT_EQ(r.result, QStringLiteral("caf\u00e9!\n"));
-    EXPECT_FALSE(r.result.contains(QChar::ReplacementCharacter));
+    EXPECT_EQ(r.text(), QStringLiteral("caf\u00e9!\n"));
+    EXPECT_FALSE(r.text().contains(QChar::ReplacementCharacter));
 }
 
 TEST(Runner, GrandchildHoldingThePipe)
 {
     FakeApp app;
-    // A name of its own, so converters of other programs running meanwhile do not keep the
-    // command alive.
-    const QString own = app.path + QStringLiteral("/data/zmfakeconv");
-    ASSERT_TRUE(QFile::copy(app.conv(), own));
     DOSOutputs dos(nullptr);
-    dos.setWatchedProcessName(QStringLiteral("ZMfakeconv"));
     const QString script =
         app.script(QStringLiteral("gc"),
                    {QStringLiteral("out hello"), QStringLiteral("grandchild 8000"), QStringLiteral("exit 3")});
-    const Outcome r = execute(dos, own + QStringLiteral(" -i \"") + script + QStringLiteral("\""));
+    const Outcome r = execute(dos, lineFor(app, script), 6000);
     const pid_t grandchild = grandchildOf(script);
     EXPECT_TRUE(processAlive(grandchild)) << "the command ends when conv is gone, not when the pipe closes";
     if (grandchild > 0)
         ::kill(grandchild, SIGKILL);
     EXPECT_EQ(r.overs, 1);
-    EXPECT_EQ(r.result, QStringLiteral("hello\n"));
-    EXPECT_TRUE(dos.lastEnding().known);
+    EXPECT_EQ(r.text(), QStringLiteral("hello\n"));
     EXPECT_EQ(dos.lastEnding().exitCode, 3);
 }
 
@@ -134,9 +142,10 @@ TEST(Runner, FailureMessages)
         zmtest::RecordingBoxes boxes;
         DOSOutputs dos(&boxes);
         const Outcome run = execute(dos, r.line);
+        EXPECT_FALSE(run.started) << r.name;
         EXPECT_EQ(run.overs, 0) << r.name;
         EXPECT_TRUE(run.chunks.isEmpty()) << r.name;
-        EXPECT_TRUE(run.result.isEmpty()) << r.name;
+        EXPECT_TRUE(dos.Outputs().isEmpty()) << r.name;
         ASSERT_EQ(boxes.boxes.size(), 1u) << r.name;
         EXPECT_EQ(boxes.boxes[0].text, QString::fromLatin1(r.message)) << r.name;
         EXPECT_EQ(boxes.boxes[0].icon, MsgIcon::Error) << r.name;
@@ -152,19 +161,48 @@ TEST(Runner, ExitStatusAndReuse)
                                          {QStringLiteral("err conv: bad value"), QStringLiteral("exit 2")})));
     EXPECT_EQ(dos.lastEnding().exitCode, 2);
     EXPECT_FALSE(dos.lastEnding().succeeded());
+    EXPECT_EQ(dos.lastEnding().lastLine, QStringLiteral("conv: bad value"));
     execute(dos, lineFor(app, app.script(QStringLiteral("crash"), {QStringLiteral("crash")})));
     EXPECT_NE(dos.lastEnding().signal, 0);
     const Outcome r = execute(dos, lineFor(app, app.script(QStringLiteral("ok"), {QStringLiteral("out second")})));
-    EXPECT_EQ(r.result, QStringLiteral("second\n"));
+    EXPECT_EQ(r.text(), QStringLiteral("second\n"));
+    EXPECT_EQ(dos.Outputs(), QStringLiteral("second\n")) << "the outputs of the last command only";
     EXPECT_TRUE(dos.lastEnding().succeeded());
     // The argument replaces the stored line.
     dos.setCommandLine(QStringLiteral("/nonexistent"));
-    EXPECT_EQ(dos.ExecuteCommand(lineFor(app, app.script(QStringLiteral("arg"), {QStringLiteral("out arg")}))),
-              QStringLiteral("arg\n"));
+    bool over = false;
+    QObject ctx;
+    QObject::connect(&dos, &DOSOutputs::CommandOver, &ctx, [&] { over = true; });
+    EXPECT_TRUE(dos.ExecuteCommand(lineFor(app, app.script(QStringLiteral("arg"), {QStringLiteral("out arg")}))));
+    ASSERT_TRUE(waitFor([&] { return over; }));
+    EXPECT_EQ(dos.Outputs(), QStringLiteral("arg\n"));
     EXPECT_TRUE(dos.CommandLine().contains(QStringLiteral("/in/arg")));
 }
 
-TEST(Runner, EventLoopRunsWhileWaiting)
+TEST(Runner, AnArgumentListIsNotSplitAgain)
+{
+    // A path the text form could not carry unquoted reaches the converter whole from the list.
+    FakeApp app;
+    QDir(app.path).mkpath(QStringLiteral("in/a \"b\" c"));
+    const QString script =
+        app.script(QStringLiteral("a \"b\" c/x y.flv"), {QStringLiteral("out fine"), QStringLiteral("output")});
+    qputenv("FAKECONV_LOG", app.log().toUtf8());
+    DOSOutputs dos(nullptr);
+    dos.setCommandLine(QStringLiteral("shown only in the logs"));
+    dos.setArguments({app.conv(), QStringLiteral("-i"), script, app.path + QStringLiteral("/out put.wav")});
+    bool over = false;
+    QObject ctx;
+    QObject::connect(&dos, &DOSOutputs::CommandOver, &ctx, [&] { over = true; });
+    ASSERT_TRUE(dos.ExecuteCommand());
+    ASSERT_TRUE(waitFor([&] { return over; }));
+    const auto log = zmtest::parseLog(app.logLines());
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log[0].args, (QStringList{QStringLiteral("-i"), script, app.path + QStringLiteral("/out put.wav")}));
+    EXPECT_EQ(dos.CommandLine(), QStringLiteral("shown only in the logs"));
+    qunsetenv("FAKECONV_LOG");
+}
+
+TEST(Runner, EventLoopRunsWhileTheCommandRuns)
 {
     FakeApp app;
     DOSOutputs dos(nullptr);
@@ -178,84 +216,77 @@ TEST(Runner, EventLoopRunsWhileWaiting)
             beatsAtFirstLine = beats;
     });
     heartbeat.start(10);
-    const Outcome r = execute(
-        dos, lineFor(app, app.script(QStringLiteral("slow"),
-                                     {QStringLiteral("out a"), QStringLiteral("sleep 600"), QStringLiteral("out b")})));
+    QElapsedTimer t;
+    t.start();
+    dos.setCommandLine(
+        lineFor(app, app.script(QStringLiteral("slow"),
+                                {QStringLiteral("out a"), QStringLiteral("sleep 600"), QStringLiteral("out b")})));
+    ASSERT_TRUE(dos.ExecuteCommand());
+    EXPECT_LT(t.elapsed(), 500) << "ExecuteCommand returns at once";
+    EXPECT_TRUE(dos.isRunning());
+    ASSERT_TRUE(waitFor([&] { return !dos.isRunning(); }));
     heartbeat.stop();
-    // The loop kept running while the converter was silent (how smoothly is the benchmark's
-    // business).
-    EXPECT_EQ(r.result, QStringLiteral("a\nb\n"));
+    EXPECT_EQ(dos.Outputs(), QStringLiteral("a\nb\n"));
     ASSERT_GE(beatsAtFirstLine, 0);
     EXPECT_GE(beats - beatsAtFirstLine, 10);
 }
 
-TEST(Runner, OtherConvKeepsAnEmptyPipeAlive)
+TEST(Runner, AnotherConvRunningDoesNotHoldTheCommand)
+{
+    // Somebody else's converter of the same name runs on: the command is over when its own
+    // child is, not when every "conv" on the machine has gone.
+    FakeApp app;
+    QProcess other;
+    other.setProgram(app.conv());
+    other.setArguments({QStringLiteral("-i"), app.script(QStringLiteral("other"), {QStringLiteral("sleep 8000")})});
+    other.start();
+    ASSERT_TRUE(other.waitForStarted());
+    DOSOutputs dos(nullptr);
+    const Outcome r = execute(dos, lineFor(app, app.script(QStringLiteral("own"), {QStringLiteral("out own")})));
+    EXPECT_EQ(r.overs, 1);
+    EXPECT_EQ(r.text(), QStringLiteral("own\n"));
+    EXPECT_EQ(other.state(), QProcess::Running) << "over while the other converter still runs";
+    other.kill();
+    other.waitForFinished(3000);
+}
+
+TEST(Runner, RunnersSideBySideFollowOnlyTheirOwnChild)
 {
     FakeApp app;
-    // A process with the watched name (any letter case) that is not ours: a copy of the fake
-    // converter under a name no other program on the machine uses, started directly.
-    const QString other = app.path + QStringLiteral("/data/zmotherconv");
-    ASSERT_TRUE(QFile::copy(app.conv(), other));
-    QProcess proc;
-    proc.setProgram(other);
-    proc.setArguments({QStringLiteral("-i"), app.script(QStringLiteral("other"), {QStringLiteral("sleep 900")})});
-    proc.start();
-    ASSERT_TRUE(proc.waitForStarted());
-    EXPECT_TRUE(DOSOutputs::IsProcessRunning(QStringLiteral("ZMOTHERCONV")));
-    EXPECT_FALSE(DOSOutputs::IsProcessRunning(QStringLiteral("zmothercon")));
-
-    const pid_t otherPid = pid_t(proc.processId());
-    DOSOutputs dos(nullptr);
-    dos.setWatchedProcessName(QStringLiteral("zmOtherConv"));
-    // The child of the command (sleep), seen from inside the command's loop.
-    pid_t sleepPid = -1;
-    const auto noteChild = [&] { QTimer::singleShot(0, &dos, [&] { sleepPid = dos.childPid(); }); };
-    // sleep holds an empty pipe; only the other process keeps the command going until it ends.
-    noteChild();
-    Outcome r = execute(dos, QStringLiteral("sleep 10"));
-    EXPECT_FALSE(processAlive(otherPid)) << "over once the other converter has ended";
-    EXPECT_TRUE(processAlive(sleepPid)) << "not held up by the pipe";
-    EXPECT_EQ(r.overs, 1);
-    proc.waitForFinished(3000);
-
-    // Without it, the same command is over at the first look at the empty pipe.
-    sleepPid = -1;
-    noteChild();
-    r = execute(dos, QStringLiteral("sleep 10"));
-    EXPECT_TRUE(processAlive(sleepPid)) << "not held up by the pipe";
-    EXPECT_EQ(r.overs, 1);
+    DOSOutputs longRun(nullptr), shortRun(nullptr);
+    int longOvers = 0, shortOvers = 0;
+    QObject::connect(&longRun, &DOSOutputs::CommandOver, [&] { ++longOvers; });
+    QObject::connect(&shortRun, &DOSOutputs::CommandOver, [&] { ++shortOvers; });
+    ASSERT_TRUE(longRun.ExecuteCommand(
+        lineFor(app, app.script(QStringLiteral("long"), {QStringLiteral("out long"), QStringLiteral("sleep 8000")}))));
+    ASSERT_TRUE(
+        shortRun.ExecuteCommand(lineFor(app, app.script(QStringLiteral("short"), {QStringLiteral("out short")}))));
+    ASSERT_TRUE(waitFor([&] { return shortOvers > 0; }));
+    EXPECT_TRUE(longRun.isRunning());
+    EXPECT_EQ(longOvers, 0);
+    EXPECT_EQ(shortRun.Outputs(), QStringLiteral("short\n"));
+    const pid_t longPid = longRun.childPid();
+    longRun.terminate(3000);
+    ASSERT_TRUE(waitFor([&] { return longOvers > 0; }));
+    EXPECT_EQ(longRun.lastEnding().signal, SIGTERM);
+    EXPECT_TRUE(gone(longPid));
 }
 
-TEST(Runner, WaitKeepsTime)
-{
-    clsWaitableTimer w;
-    int ticks = 0;
-    QTimer beat;
-    QObject::connect(&beat, &QTimer::timeout, [&] { ++ticks; });
-    beat.start(5);
-    QElapsedTimer t;
-    t.start();
-    w.Wait(50);
-    const qint64 ms = t.elapsed();
-    EXPECT_GE(ms, 45);
-    EXPECT_GE(ticks, 3);
-}
-
-TEST(Runner, AbandonEndsTheLoopWithoutCommandOver)
+TEST(Runner, AbandonStopsFollowingWithoutCommandOver)
 {
     FakeApp app;
     DOSOutputs dos(nullptr);
-    pid_t child = -1;
-    QTimer::singleShot(200, &dos, [&] {
-        child = dos.childPid();
-        dos.abandon();
-    });
-    const Outcome r = execute(dos, lineFor(app, app.script(QStringLiteral("long"), {QStringLiteral("sleep 6000")})));
-    EXPECT_TRUE(processAlive(child)) << "the loop ends at once, not when the converter does";
-    EXPECT_EQ(r.overs, 0);
+    int overs = 0;
+    QObject::connect(&dos, &DOSOutputs::CommandOver, [&] { ++overs; });
+    ASSERT_TRUE(dos.ExecuteCommand(lineFor(
+        app, app.script(QStringLiteral("long"), {QStringLiteral("out started"), QStringLiteral("sleep 400")}))));
+    ASSERT_TRUE(waitFor([&] { return !dos.Outputs().isEmpty(); }));
+    const pid_t child = dos.childPid();
+    dos.abandon();
     EXPECT_FALSE(dos.isRunning());
-    if (child > 0)
-        ::kill(child, SIGKILL);
+    EXPECT_TRUE(processAlive(child)) << "left to finish its work";
+    ASSERT_TRUE(waitFor([&] { return gone(child); })) << "and reaped once it has";
+    EXPECT_EQ(overs, 0);
 }
 
 TEST(Runner, TerminateAsksThenKills)
@@ -275,36 +306,48 @@ TEST(Runner, TerminateAsksThenKills)
         });
         const Outcome run = execute(dos, lineFor(app, app.script(QStringLiteral("t"), r.script)));
         EXPECT_EQ(run.overs, 1) << r.name;
-        EXPECT_TRUE(dos.lastEnding().known) << r.name;
+        EXPECT_TRUE(dos.lastEnding().stopRequested) << r.name;
         EXPECT_EQ(dos.lastEnding().signal, r.signal) << r.name;
         EXPECT_GE(t.elapsed(), r.atLeastMs) << r.name;
     }
 }
 
-TEST(Runner, AbandonedWhileStoppingTheChildIsStillKilled)
+TEST(Runner, GoneOrAbandonedWhileStoppingTheChildIsStillKilled)
 {
-    // The window goes away between the stop request and the kill: the kill still comes.
+    // The window goes away between the stop request and the kill: the kill still comes, and
+    // the child is reaped.
+    for (const bool destroy : {false, true}) {
+        FakeApp app;
+        auto dos = std::make_unique<DOSOutputs>(nullptr);
+        int overs = 0;
+        QObject::connect(dos.get(), &DOSOutputs::CommandOver, [&] { ++overs; });
+        ASSERT_TRUE(dos->ExecuteCommand(
+            lineFor(app, app.script(QStringLiteral("t"), {QStringLiteral("ignore-term"), QStringLiteral("out started"),
+                                                          QStringLiteral("sleep 30000")}))));
+        ASSERT_TRUE(waitFor([&] { return !dos->Outputs().isEmpty(); }));
+        const pid_t child = dos->childPid();
+        dos->terminate(300);
+        if (destroy)
+            dos.reset();
+        else
+            dos->abandon();
+        ASSERT_TRUE(waitFor([&] { return gone(child); }, 15000)) << "killed and reaped in the background";
+        EXPECT_EQ(overs, 0);
+    }
+}
+
+TEST(Runner, DestroyedWhileRunningTheConverterFinishesItsFile)
+{
     FakeApp app;
-    DOSOutputs dos(nullptr);
-    pid_t child = -1;
-    QObject ctx;
-    QObject::connect(&dos, &DOSOutputs::ReceiveOutputs, &ctx, [&] {
-        if (child > 0)
-            return;
-        child = dos.childPid();
-        dos.terminate(300);
-        dos.abandon();
-    });
-    const Outcome r = execute(
-        dos, lineFor(app, app.script(QStringLiteral("t"), {QStringLiteral("ignore-term"), QStringLiteral("out started"),
-                                                           QStringLiteral("sleep 30000")})));
-    EXPECT_EQ(r.overs, 0);
-    ASSERT_GT(child, 0);
-    QElapsedTimer t;
-    t.start();
-    while (::kill(child, 0) == 0 && t.elapsed() < 15000)
-        QThread::msleep(20);
-    EXPECT_EQ(::kill(child, 0), -1) << "killed and reaped in the background";
+    auto dos = std::make_unique<DOSOutputs>(nullptr);
+    ASSERT_TRUE(dos->ExecuteCommand(
+        lineFor(app, app.script(QStringLiteral("d"), {QStringLiteral("out started"), QStringLiteral("sleep 300"),
+                                                      QStringLiteral("output")}))));
+    ASSERT_TRUE(waitFor([&] { return !dos->Outputs().isEmpty(); }));
+    const pid_t child = dos->childPid();
+    dos.reset();
+    ASSERT_TRUE(waitFor([&] { return gone(child); }, 15000)) << "ended and reaped, no zombie left";
+    EXPECT_TRUE(QFile::exists(app.path + QStringLiteral("/out.wav")));
 }
 
 TEST(Runner, ChildInheritsOnlyTheStandardDescriptors)

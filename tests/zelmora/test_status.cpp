@@ -2,7 +2,7 @@
 #include "engine/batchlogs.h"
 #include "engine/batchreport.h"
 #include "engine/batchstatus.h"
-#include "engine/outputnames.h"
+#include "shared/outputnames.h"
 
 #include <QDir>
 #include <QFile>
@@ -175,7 +175,7 @@ TEST(Status, BatchFraction)
 
 TEST(OutputNamesBook, TakenInOrderReleasedOnRequest)
 {
-    OutputNames names;
+    batch::OutputNames names;
     struct Step {
         const char *take; // the wanted name, or nothing to release `release`
         const char *release;

@@ -1,3 +1,4 @@
+#include "process/reaper.h"
 #include "shell/desktopseams.h"
 #include "shell/frmmain.h"
 #include "launch/launcharguments.h"
@@ -103,5 +104,8 @@ int main(int argc, char *argv[])
     const int rc = app.exec();
     instance.stopListening();
     zm::SkinH_Detach(&app);
+    // A converter asked to stop on the way out is killed when its grace time is over, and
+    // reaped; one left to finish its file finishes it.
+    batch::Reaper::instance().finish();
     return rc;
 }

@@ -1,11 +1,10 @@
 #include "engine/batchdriver.h"
 
-#include "queue/queuemodel.h"
-#include "engine/converterjob.h"
 #include "engine/dosoutputs.h"
 #include "engine/durationsource.h"
 #include "engine/progressparser.h"
 #include "engine/seams.h"
+#include "queue/queuemodel.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -19,13 +18,14 @@ namespace zm {
 
 namespace {
 // How the converter ended, in words, for a failure without a line of its own and for the log.
-QString endingText(const ProcessEnding &end, bool outputWritten)
+QString endingText(const batch::ProcessOutcome &end, bool outputWritten)
 {
-    if (!end.started)
+    using Ending = batch::ProcessOutcome::Ending;
+    if (!end.started())
         return QStringLiteral("the converter could not be started");
-    if (end.known && end.signal != 0)
+    if (end.ending == Ending::Signalled)
         return QStringLiteral("the converter was stopped by signal %1").arg(end.signal);
-    if (end.known && end.exitCode != 0)
+    if (end.exitCode != 0)
         return QStringLiteral("the converter ended with code %1").arg(end.exitCode);
     if (!outputWritten)
         return QStringLiteral("no output file was written");
@@ -36,7 +36,12 @@ QString endingText(const ProcessEnding &end, bool outputWritten)
 BatchDriver::BatchDriver(QueueModel &queue, DOSOutputs &dos, const ProgramSettings &settings, QString appDir,
                          Seams seams, std::function<Selections()> selections, QObject *parent)
     : QObject(parent), m_queue(queue), m_dos(dos), m_settings(settings), m_appDir(std::move(appDir)), m_seams(seams),
-      m_selections(std::move(selections))
+      m_selections(std::move(selections)), m_pool(1, [this](int slot, QObject *pool) -> batch::ConverterProcess * {
+          DOSOutputs *runner = slot == 0 ? &m_dos : new DOSOutputs(m_seams.boxes, pool);
+          connect(runner, &DOSOutputs::ReceiveOutputs, this, &BatchDriver::objDOS_ReceiveOutputs);
+          connect(runner, &DOSOutputs::CommandOver, this, &BatchDriver::objDOS_CommandOver);
+          return runner;
+      })
 {
     m_timer.setInterval(100);
     m_timer.setTimerType(Qt::PreciseTimer); // a coarse timer may fire up to 5 % early
@@ -45,35 +50,30 @@ BatchDriver::BatchDriver(QueueModel &queue, DOSOutputs &dos, const ProgramSettin
     m_statusTimer.setInterval(kStatusIntervalMs);
     m_statusTimer.setTimerType(Qt::PreciseTimer); // never more often than once a second
     connect(&m_statusTimer, &QTimer::timeout, this, &BatchDriver::refreshStatus);
-    connect(&m_dos, &DOSOutputs::ReceiveOutputs, this, &BatchDriver::objDOS_ReceiveOutputs);
-    connect(&m_dos, &DOSOutputs::CommandOver, this, &BatchDriver::objDOS_CommandOver);
-    // A file added while several convert at once starts at the next tick when a job is free.
+    m_pool.slot(0); // objDOS is the first runner from the start
+    // A file added while a runner is free starts at the next tick.
     connect(&m_queue, &QueueModel::rowsInserted, this, [this] {
-        if (m_running && parallel() && !m_stopRequested && runningJobs() < m_batchJobs && !m_timer.isActive())
+        if (m_running && !m_stopRequested && runningJobs() < m_batchJobs && !m_timer.isActive())
             m_timer.start();
     });
 }
 
 QList<pid_t> BatchDriver::runningPids() const
 {
-    QList<pid_t> pids;
-    if (m_dos.childPid() > 0)
-        pids << m_dos.childPid();
-    for (const HeadFile &f : m_head)
-        if (f.job && f.job->pid() > 0)
-            pids << f.job->pid();
-    return pids;
+    return m_pool.pids();
 }
 
 int BatchDriver::runningJobs() const
 {
-    return int(std::count_if(m_head.begin(), m_head.end(), [](const HeadFile &f) { return f.job != nullptr; }));
+    return m_pool.running();
 }
 
-int BatchDriver::headRows() const
+qsizetype BatchDriver::headIndexOf(const QObject *runner) const
 {
-    // The queue rows that are not waiting: the running files (and files kept by a stop).
-    return parallel() ? int(m_head.size()) : (m_dos.isRunning() ? 1 : 0);
+    for (qsizetype i = 0; i < m_head.size(); ++i)
+        if (runner && m_head.at(i).runner == runner)
+            return i;
+    return -1;
 }
 
 qint64 BatchDriver::now() const
@@ -96,7 +96,9 @@ void BatchDriver::imgStart_Click()
     m_running = true;
     m_stopRequested = false;
     m_batchJobs = m_jobs;
+    m_pool.setCapacity(m_batchJobs);
     m_head.clear();
+    m_totalSeconds = 0;
     m_shown = ProgressDisplay{};
     m_names.clear();
     m_failures.clear();
@@ -119,15 +121,11 @@ void BatchDriver::stop()
         return;
     m_stopRequested = true;
     emit stopping();
-    // A converter that runs is asked to end; its end then arms Timer1 as usual. Between two
+    // Every converter that runs is asked to end; each end arms Timer1 as usual. Between two
     // files Timer1 is armed already. Either way the tick after the last converter's end ends
     // the batch.
-    if (m_dos.isRunning())
-        m_dos.terminate(m_stopGraceMs);
-    for (const HeadFile &f : m_head)
-        if (f.job)
-            f.job->terminate(m_stopGraceMs);
-    if (parallel() && runningJobs() == 0 && !m_timer.isActive())
+    m_pool.stopAll(m_stopGraceMs);
+    if (runningJobs() == 0 && !m_timer.isActive())
         m_timer.start();
 }
 
@@ -161,109 +159,6 @@ void BatchDriver::ConvertNextFile()
 {
     if (!m_running)
         return;
-    if (parallel()) {
-        startWaitingFiles();
-        return;
-    }
-    if (m_stopRequested) {
-        endBatch(true);
-        return;
-    }
-    const Selections sel = m_selections ? m_selections() : Selections{};
-    QDir().mkpath(sel.outputDir); // with the folders above it: ~/Music may not be there yet
-
-    if (m_queue.isEmpty()) {
-        endBatch(false);
-        return;
-    }
-
-    const CommandInputs in = inputsFor(sel, m_queue.at(0));
-
-    // A later file with the same output name never overwrites what this batch already wrote;
-    // a name whose conversion failed is free again (an earlier run's file there is replaced).
-    m_currentOutput = m_names.take(outputPathFor(in));
-    m_currentInput = in.inputPath;
-    m_currentLine = BuildCommandLine(in, m_currentOutput);
-    const auto probed = m_durations ? m_durations->knownDurations({m_currentInput}).value(0) : std::nullopt;
-    m_status.fileStarted(probed);
-    emit fileStarted(m_currentInput, m_currentLine);
-
-    m_dos.setCommandLine(m_currentLine);
-    m_overSeen = false;
-    QPointer<BatchDriver> self(this);
-    m_dos.ExecuteCommand(QString());
-    if (!self)
-        return;
-    if (!m_overSeen && m_running && !m_timer.isActive()) {
-        // The converter could not be started (its message has been shown): end the batch with
-        // the file still queued and give the controls back.
-        endBatch(true);
-    }
-}
-
-void BatchDriver::objDOS_ReceiveOutputs(const QString &chunk)
-{
-    if (!m_running)
-        return;
-    if (const auto d = durationSecondsIn(chunk))
-        m_status.setCurrentDuration(*d);
-    if (const auto t = progressSecondsIn(chunk))
-        m_status.setCurrentPosition(*t);
-    const auto display = parseProgressChunk(chunk, m_totalSeconds, cutterOn(m_settings), m_settings.gCutTo);
-    if (display)
-        emit progressChanged(display->widthTwips, display->caption);
-}
-
-void BatchDriver::writeLog(const QString &input, const QString &output, const QString &line, const QString &outputs,
-                           const QString &result)
-{
-    QString text = QStringLiteral("Input: ") + input + QStringLiteral("\nOutput: ") + output
-                   + QStringLiteral("\nCommand: ") + line + QStringLiteral("\n\n") + outputs;
-    if (!text.endsWith(QLatin1Char('\n')))
-        text += QLatin1Char('\n');
-    m_logs.write(input, text + QStringLiteral("\nResult: ") + result + QLatin1Char('\n'));
-}
-
-bool BatchDriver::concludeFile(int id, const QString &input, const QString &output, const QString &line,
-                               const ProcessEnding &end, const QString &outputs)
-{
-    const bool written = QFileInfo(output).isFile();
-    const bool failed = (end.known && end.signal != 0) || (end.known && end.exitCode != 0) || !written;
-    const QString ending = endingText(end, written);
-    if (m_stopRequested && failed) {
-        // Stopped half-way: the file stays in its place in the queue, to be converted another time.
-        writeLog(input, output, line, outputs, QStringLiteral("stopped (") + ending + QLatin1Char(')'));
-        m_names.release(output);
-        return false;
-    }
-    if (failed) {
-        // The converter's last line names the reason when it reported a failure; a converter
-        // that claimed success without writing the file is described by what happened.
-        const bool reported = end.known && (end.signal != 0 || end.exitCode != 0);
-        m_failures.append({input, reported ? failureReason(outputs, input, ending) : ending});
-        // One file at a time, the name of a failed conversion is free again for the next file;
-        // with several at once a later file may have been named already, so it stays taken.
-        if (!parallel())
-            m_names.release(output);
-    }
-    writeLog(input, output, line, outputs, failed ? QStringLiteral("failed: ") + ending : ending);
-    m_status.fileEnded(id, !failed);
-    return true;
-}
-
-void BatchDriver::objDOS_CommandOver()
-{
-    if (!m_running)
-        return;
-    m_overSeen = true;
-    if (concludeFile(0, m_currentInput, m_currentOutput, m_currentLine, m_dos.lastEnding(), m_dos.Outputs()))
-        m_queue.removeHead();
-    m_totalSeconds = 0;
-    m_timer.start();
-}
-
-void BatchDriver::startWaitingFiles()
-{
     if (m_stopRequested) {
         if (runningJobs() == 0)
             endBatch(true);
@@ -271,88 +166,145 @@ void BatchDriver::startWaitingFiles()
     }
     const Selections sel = m_selections ? m_selections() : Selections{};
     QDir().mkpath(sel.outputDir); // with the folders above it: ~/Music may not be there yet
-    bool started = false;
-    while (runningJobs() < m_batchJobs && m_queue.count() > m_head.size()) {
-        HeadFile f;
-        f.id = m_nextId++;
-        const CommandInputs in = inputsFor(sel, m_queue.at(int(m_head.size())));
-        f.input = in.inputPath;
-        f.output = m_names.take(outputPathFor(in));
-        f.line = BuildCommandLine(in, f.output);
-        auto *job = new ConverterJob(this);
-        if (!job->start(f.line)) {
-            // As with one file at a time: the message, then the batch ends with the file still
-            // queued. Converters already running are stopped first and keep their files queued.
-            const QString error = job->startError();
-            delete job;
-            m_names.release(f.output);
-            m_stopRequested = true;
-            if (runningJobs() > 0)
-                emit stopping();
-            for (const HeadFile &h : m_head)
-                if (h.job)
-                    h.job->terminate(m_stopGraceMs);
-            QPointer<BatchDriver> self(this);
-            if (m_seams.boxes)
-                m_seams.boxes->show(MsgIcon::Error, QString::fromLatin1(kAppTitle), error);
-            if (self && m_running && runningJobs() == 0)
-                endBatch(true);
-            return;
-        }
-        f.job = job;
-        const int id = f.id;
-        connect(job, &ConverterJob::output, this, [this, id](const QString &chunk) { jobOutput(id, chunk); });
-        connect(job, &ConverterJob::finished, this, [this, job] { jobFinished(job); });
-        m_head.append(f);
-        const auto probed = m_durations ? m_durations->knownDurations({f.input}).value(0) : std::nullopt;
-        m_status.fileStarted(id, probed);
-        started = true;
-        QPointer<BatchDriver> self(this);
-        emit fileStarted(f.input, f.line);
-        if (!self || !m_running || m_stopRequested)
-            return; // a handler ended or stopped the batch
-    }
-    if (m_head.isEmpty()) {
-        endBatch(false);
+
+    if (m_queue.count() <= m_head.size()) {
+        // No file waits: the batch is over once the last runner has ended.
+        if (m_head.isEmpty())
+            endBatch(false);
         return;
     }
-    if (started) {
+    QPointer<BatchDriver> self(this);
+    const int started = m_pool.fill([&](batch::ConverterProcess &runner, int) {
+        return m_running && !m_stopRequested && m_queue.count() > m_head.size()
+               && startFile(static_cast<DOSOutputs &>(runner), sel);
+    });
+    if (self && started > 0 && m_running) {
         updateWaiting();
-        showBatchProgress();
+        if (parallel())
+            showBatchProgress();
     }
 }
 
-void BatchDriver::jobOutput(int id, const QString &chunk)
+bool BatchDriver::startFile(DOSOutputs &runner, const Selections &sel)
 {
+    HeadFile f;
+    f.id = m_nextId++;
+    const CommandInputs in = inputsFor(sel, m_queue.at(int(m_head.size())));
+    f.input = in.inputPath;
+    // A later file with the same output name never overwrites what this batch already wrote.
+    f.output = m_names.take(outputPathFor(in));
+    f.line = BuildCommandLine(in, f.output);
+    const auto probed = m_durations ? m_durations->knownDurations({f.input}).value(0) : std::nullopt;
+    m_status.fileStarted(f.id, probed);
+    QPointer<BatchDriver> self(this);
+    emit fileStarted(f.input, f.line);
+    if (!self || !m_running || m_stopRequested)
+        return false; // a handler ended or stopped the batch
+
+    runner.setCommandLine(f.line);
+    runner.setArguments(BuildArguments(in, f.output));
+    if (!runner.ExecuteCommand(QString())) {
+        // The message has been shown ("File or command not found"): the batch ends with the
+        // file still queued and gives the controls back.
+        if (self)
+            startFailed(f);
+        return true;
+    }
+    f.runner = &runner;
+    m_head.append(f);
+    return true;
+}
+
+void BatchDriver::startFailed(const HeadFile &file)
+{
+    m_names.release(file.output);
     if (!m_running)
         return;
-    const auto d = durationSecondsIn(chunk);
-    const auto t = progressSecondsIn(chunk);
+    // Converters already running are stopped first and keep their files queued.
+    m_stopRequested = true;
+    if (runningJobs() > 0) {
+        emit stopping();
+        m_pool.stopAll(m_stopGraceMs);
+        return;
+    }
+    endBatch(true);
+}
+
+void BatchDriver::objDOS_ReceiveOutputs(const QString &CommandOutputs)
+{
+    const qsizetype at = headIndexOf(sender());
+    if (!m_running || at < 0)
+        return;
+    const int id = m_head.at(at).id;
+    const auto d = durationSecondsIn(CommandOutputs);
+    const auto t = progressSecondsIn(CommandOutputs);
     if (d)
         m_status.setCurrentDuration(id, *d);
     if (t)
         m_status.setCurrentPosition(id, *t);
-    if (d || t)
-        showBatchProgress();
+    if (parallel()) {
+        if (d || t)
+            showBatchProgress();
+        return;
+    }
+    // One file at a time: the bar and the caption follow the file.
+    const auto display = parseProgressChunk(CommandOutputs, m_totalSeconds, cutterOn(m_settings), m_settings.gCutTo);
+    if (display)
+        emit progressChanged(display->widthTwips, display->caption);
 }
 
-void BatchDriver::jobFinished(ConverterJob *job)
+void BatchDriver::writeLog(const HeadFile &file, const QString &outputs, const QString &result)
 {
-    job->deleteLater();
-    const auto it = std::find_if(m_head.begin(), m_head.end(), [job](const HeadFile &f) { return f.job == job; });
-    if (!m_running || it == m_head.end())
+    QString text = QStringLiteral("Input: ") + file.input + QStringLiteral("\nOutput: ") + file.output
+                   + QStringLiteral("\nCommand: ") + file.line + QStringLiteral("\n\n") + outputs;
+    if (!text.endsWith(QLatin1Char('\n')))
+        text += QLatin1Char('\n');
+    m_logs.write(file.input, text + QStringLiteral("\nResult: ") + result + QLatin1Char('\n'));
+}
+
+bool BatchDriver::concludeFile(const HeadFile &file, const batch::ProcessOutcome &end, const QString &outputs)
+{
+    const bool written = QFileInfo(file.output).isFile();
+    const bool failed = !end.succeeded() || !written;
+    const QString ending = endingText(end, written);
+    if (m_stopRequested && failed) {
+        // Stopped half-way: the file stays in its place in the queue, to be converted another time.
+        writeLog(file, outputs, QStringLiteral("stopped (") + ending + QLatin1Char(')'));
+        m_names.release(file.output);
+        return false;
+    }
+    if (failed) {
+        // The converter's last line names the reason when it reported a failure; a converter
+        // that claimed success without writing the file is described by what happened.
+        m_failures.append(
+            {file.input, end.started() && !end.succeeded() ? failureReason(outputs, file.input, ending) : ending});
+        // Free again for the files still to be named, never for one already named.
+        m_names.releaseIfLast(file.output);
+    }
+    writeLog(file, outputs, failed ? QStringLiteral("failed: ") + ending : ending);
+    m_status.fileEnded(file.id, !failed);
+    return true;
+}
+
+void BatchDriver::objDOS_CommandOver()
+{
+    auto *runner = qobject_cast<DOSOutputs *>(sender());
+    const qsizetype row = headIndexOf(runner);
+    if (!m_running || row < 0)
         return;
-    const int row = int(it - m_head.begin());
-    const HeadFile f = *it;
-    if (concludeFile(f.id, f.input, f.output, f.line, job->ending(), job->outputs())) {
+    const HeadFile f = m_head.at(row);
+    if (concludeFile(f, runner->lastEnding(), runner->Outputs())) {
         // The head rows are the batch's own, in the order their files started.
         m_head.removeAt(row);
-        m_queue.removeAt(row);
+        m_queue.removeAt(int(row));
     } else {
-        m_head[row].job = nullptr;
+        m_head[row].runner = nullptr;
     }
-    updateWaiting();
-    showBatchProgress();
+    m_totalSeconds = 0;
+    if (parallel()) {
+        updateWaiting();
+        showBatchProgress();
+    }
     if (!m_timer.isActive())
         m_timer.start();
 }
@@ -368,7 +320,7 @@ void BatchDriver::showBatchProgress()
 
 void BatchDriver::updateWaiting()
 {
-    const QStringList waiting = m_queue.paths().mid(headRows());
+    const QStringList waiting = m_queue.paths().mid(m_head.size());
     if (m_durations) {
         m_durations->request(waiting);
         m_status.setWaiting(m_durations->knownDurations(waiting));

@@ -2,11 +2,11 @@
 #include "engine/batchlogs.h"
 #include "engine/batchreport.h"
 #include "engine/batchstatus.h"
-#include "engine/childprocess.h"
 #include "engine/commandline.h"
-#include "engine/outputnames.h"
 #include "engine/progressparser.h"
 #include "engine/programsettings.h"
+#include "pool/jobpool.h"
+#include "shared/outputnames.h"
 
 #include <QObject>
 #include <QTimer>
@@ -14,7 +14,6 @@
 
 namespace zm {
 
-class ConverterJob;
 class DOSOutputs;
 class DurationSource;
 class QueueModel;
@@ -35,19 +34,24 @@ struct Selections {
 // queue is empty; then opens the output folder, plays the finish sound when it is on, unlocks
 // the controls and shows "Done.". The queue may grow while it runs.
 //
-// A running batch can be stopped: the converter is asked to end (and killed when it does not
-// within the grace time), the file it was working on stays first in the queue, the rest stay
-// queued, and the batch ends without opening the folder or playing the sound. Every
-// conversion's full converter output is kept as a log file; the status text follows the batch
-// ("Converting 3 of 14 · about 0:42 left", at most once a second) and sums it up at the end.
+// The files run on a pool of Jobs converter runners (batch::JobPool), the first of which is
+// the window's objDOS; with one job the pool is objDOS alone and the batch is exactly the
+// one-file-at-a-time flow: ConvertNextFile stores the command line in objDOS and calls
+// ExecuteCommand, objDOS_ReceiveOutputs shows the file's progress, objDOS_CommandOver removes
+// the file and re-arms Timer1. With more jobs the same handlers run for every runner; a tick
+// starts as many waiting files, in queue order, as there are free runners, and the bar shows
+// the whole batch (media seconds converted over the media seconds of all its files).
 //
-// With more than one job (setJobs), a tick starts as many of the waiting files, in queue
-// order, as there are free jobs, each on a converter run of its own; a file leaves the queue
-// when its own conversion ends and the next tick fills its place. The bar then shows the whole
-// batch: media seconds converted over the media seconds of all its files. Output names are
-// given in queue order as files start; a name once given stays taken for the rest of the batch
-// even when its conversion fails, so names never depend on which file finishes first. With one
-// job the batch runs exactly as described above, on the one console runner.
+// Output names are taken in queue order as files start (OutputNames): a later file with the
+// same name gets " (2)", " (3)", ...; a failed file gives its name back only when no file has
+// been named after it, so a name once given never changes and the numbers rise along the queue.
+//
+// A running batch can be stopped: every converter is asked to end (and killed when it does
+// not within the grace time), the files it was working on stay in their places in the queue,
+// the rest stay queued, and the batch ends without opening the folder or playing the sound.
+// Every conversion's full converter output is kept as a log file; the status text follows the
+// batch ("Converting 3 of 14 · about 0:42 left", at most once a second) and sums it up at the
+// end.
 class BatchDriver final : public QObject
 {
     Q_OBJECT
@@ -71,7 +75,7 @@ public:
     // How many files convert at once in batches started from now on (at least 1).
     void setJobs(int jobs) { m_jobs = std::max(jobs, 1); }
     int jobs() const { return m_jobs; }
-    // The process ids of the converters running now (in either way of running).
+    // The process ids of the converters running now.
     QList<pid_t> runningPids() const;
     bool isStopping() const { return m_running && m_stopRequested; }
     const QList<FailedFile> &failures() const { return m_failures; }
@@ -97,34 +101,32 @@ signals:
     void batchFinished();
 
 private:
-    // A file at the head of the queue while several convert at once: running, or, after a stop,
-    // kept in its place.
+    // A file at the head of the queue: running, or, after a stop, kept in its place. The head
+    // rows of the queue are these files, in the order they started.
     struct HeadFile {
         int id = 0;
         QString input, output, line;
-        ConverterJob *job = nullptr; // none once kept
+        DOSOutputs *runner = nullptr; // none once kept
     };
 
     void Timer1_Tick();
     void ConvertNextFile();
-    void objDOS_ReceiveOutputs(const QString &chunk);
+    // The handlers of every runner's events (objDOS's, and the other runners' with more jobs).
+    void objDOS_ReceiveOutputs(const QString &CommandOutputs);
     void objDOS_CommandOver();
-    void startWaitingFiles();
-    void jobOutput(int id, const QString &chunk);
-    void jobFinished(ConverterJob *job);
+    bool startFile(DOSOutputs &runner, const Selections &sel);
+    void startFailed(const HeadFile &file);
+    qsizetype headIndexOf(const QObject *runner) const;
     int runningJobs() const;
-    int headRows() const;
     bool parallel() const { return m_batchJobs > 1; }
     void showBatchProgress();
     CommandInputs inputsFor(const Selections &sel, const QString &inputPath) const;
     // Records how one file's conversion ended; true when it leaves the queue.
-    bool concludeFile(int id, const QString &input, const QString &output, const QString &line,
-                      const ProcessEnding &end, const QString &outputs);
+    bool concludeFile(const HeadFile &file, const batch::ProcessOutcome &end, const QString &outputs);
     void endBatch(bool stopped);
     void refreshStatus();
     void updateWaiting();
-    void writeLog(const QString &input, const QString &output, const QString &line, const QString &outputs,
-                  const QString &result);
+    void writeLog(const HeadFile &file, const QString &outputs, const QString &result);
     qint64 now() const;
 
     QueueModel &m_queue;
@@ -139,16 +141,13 @@ private:
     qint32 m_totalSeconds = 0;
     bool m_running = false;
     bool m_stopRequested = false;
-    bool m_overSeen = false;
     int m_stopGraceMs = kStopGraceMs;
-    QString m_currentInput;
-    QString m_currentOutput;
-    QString m_currentLine;
-    OutputNames m_names;
+    batch::OutputNames m_names;
+    batch::JobPool m_pool; // slot 0 is m_dos
     int m_jobs = 1;
     int m_batchJobs = 1; // the jobs of the running batch
     int m_nextId = 1;
-    QList<HeadFile> m_head; // queue rows 0 ... n - 1 while several files convert at once
+    QList<HeadFile> m_head; // queue rows 0 ... n - 1
     ProgressDisplay m_shown;
     QList<FailedFile> m_failures;
     BatchStatus m_status;

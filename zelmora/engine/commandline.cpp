@@ -115,14 +115,47 @@ QString BuildCommandLine(const CommandInputs &in, const QString &outputPath)
     return line;
 }
 
-QString numberedPath(const QString &path, int n)
+QStringList BuildArguments(const CommandInputs &in, const QString &outputPath)
 {
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-    const QString suffix = QStringLiteral(" (") + QString::number(n) + QLatin1Char(')');
-    if (dot > slash)
-        return path.left(dot) + suffix + path.mid(dot);
-    return path + suffix;
+    const int f = in.formatIndex;
+    if (formatExtension(f).isEmpty())
+        return {};
+    const QString &P = in.inputPath;
+    const QString &O = outputPath;
+    const QString meta = P + QLatin1Char(':') + O;
+    QStringList args{in.appDir + QStringLiteral("/data/conv"), QStringLiteral("-i"), P};
+    if (in.cutterOn)
+        args << QStringLiteral("-ss") << QString::number(in.cutFrom) << QStringLiteral("-t")
+             << QString::number(in.cutTo);
+    args << QStringLiteral("-y") << QStringLiteral("-vn");
+    switch (f) {
+    case 0:
+        args << QStringLiteral("-ab") << in.bitrate + QLatin1Char('k') << QStringLiteral("-ar") << in.sampleRate
+             << QStringLiteral("-ac") << QString::number(in.channelIndex + 1) << QStringLiteral("-map_meta_data")
+             << meta << O;
+        break;
+    case 1:
+        args << QStringLiteral("-acodec") << QStringLiteral("wmav1") << QStringLiteral("-map_meta_data") << meta << O;
+        break;
+    case 2:
+        args << QStringLiteral("-ac") << QStringLiteral("2") << QStringLiteral("-map_meta_data") << meta << O;
+        break;
+    case 3:
+        args << QStringLiteral("-acodec") << QStringLiteral("pcm_s16le") << O;
+        break;
+    case 7:
+        args << QStringLiteral("-ar") << QStringLiteral("8000") << QStringLiteral("-ab") << QStringLiteral("7.4k")
+             << QStringLiteral("-ac") << QStringLiteral("1") << O;
+        break;
+    case 8: // M4A and Opus
+    case 9:
+        args << QStringLiteral("-map_meta_data") << meta << O;
+        break;
+    default: // FLAC, AC3, AAC
+        args << O;
+        break;
+    }
+    return args;
 }
 
 } // namespace zm

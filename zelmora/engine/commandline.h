@@ -1,4 +1,6 @@
 #pragma once
+#include "shared/outputnames.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -36,14 +38,20 @@ QString outputPathFor(const CommandInputs &in);
 // One quoted run of the command line; a double quote inside is written as three.
 QString quoteArg(const QString &text);
 
-// The converter command line, writing to `outputPath`; empty for an unknown format.
+// The converter command line, writing to `outputPath`; empty for an unknown format. It is what
+// the logs and the window show.
 QString BuildCommandLine(const CommandInputs &in, const QString &outputPath);
 inline QString BuildCommandLine(const CommandInputs &in)
 {
     return BuildCommandLine(in, outputPathFor(in));
 }
 
+// The same command as the argument list the converter is started with (the program first):
+// exactly what splitting BuildCommandLine's text gives, without splitting anything. Empty for
+// an unknown format.
+QStringList BuildArguments(const CommandInputs &in, const QString &outputPath);
+
 // "base.ext" -> "base (n).ext" (n >= 2), applied to the file-name part only.
-QString numberedPath(const QString &path, int n);
+using batch::numberedPath;
 
 } // namespace zm
