@@ -1,7 +1,7 @@
 # `cmake --install` lays the suite out the Linux way:
 #   <prefix>/lib/zelmora-suite/   the programs with their companions, in the same relative places
 #                                 as in the build tree (each program finds them beside itself)
-#   <prefix>/bin/zelmora, vidrune launchers: relative symbolic links to the programs (Qt takes
+#   <prefix>/bin/zelmora, zelmora-cli, vidrune launchers: relative symbolic links to the programs (Qt takes
 #                                 the program's folder from /proc/self/exe, past the link)
 #   <prefix>/share/applications, icons/hicolor, metainfo, man/man1
 # Each part installs only when it is built.
@@ -45,9 +45,9 @@ function(zm_install_desktop_files id)
     DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps")
 endfunction()
 
-# Manual pages: all four from dist/man/manpages.txt; the converters' exit codes come from
+# Manual pages: all of them from dist/man/manpages.txt; the converters' exit codes come from
 # converters/common/errors.h.
-set(ZM_MAN_PAGES zelmora vidrune conv vv)
+set(ZM_MAN_PAGES zelmora zelmora-cli vidrune conv vv)
 set(zm_man_outputs "")
 foreach(page IN LISTS ZM_MAN_PAGES)
   list(APPEND zm_man_outputs "${ZM_DIST_BUILD_DIR}/man/${page}.1.gz")
@@ -97,6 +97,12 @@ if(TARGET zelmora)
   zm_install_launcher(zelmora "${zm_zelmora_dest}/zelmora")
   zm_install_desktop_files(${ZM_ZELMORA_ID})
   zm_install_man_page(zelmora)
+endif()
+if(TARGET zelmora-cli)
+  zm_install_launcher(zelmora-cli "${zm_zelmora_dest}/zelmora-cli")
+  zm_install_man_page(zelmora-cli)
+  # Where Debian's bash-completion looks for a command's completion.
+  install(FILES "${ZM_DIST_DIR}/completion/zelmora-cli" DESTINATION "${CMAKE_INSTALL_DATADIR}/bash-completion/completions")
 endif()
 if(TARGET conv)
   zm_install_man_page(conv)

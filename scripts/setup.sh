@@ -14,7 +14,7 @@ PACKAGES=(
   libgtest-dev
   ffmpeg xvfb xauth imagemagick python3 dbus-daemon
   fonts-noto-cjk fonts-dejavu-core
-  desktop-file-utils appstream groff-base shared-mime-info dpkg-dev file
+  desktop-file-utils appstream groff-base shared-mime-info dpkg-dev file bash-completion
   clang-tidy clang-format
   # The job engines the integration tests start themselves (tests/cluster): Slurm with munge,
   # an sshd for GNU parallel's remote workers (rsync carries its files), FUSE file systems

@@ -38,7 +38,7 @@ OPEN_DIALOG_EXTENSIONS = {
 MEDIA_KINDS = {"net.zelmora.Zelmora": ("video/", "audio/"), "net.zelmora.Vidrune": ("video/",)}
 LAUNCHERS = {"net.zelmora.Zelmora": "zelmora", "net.zelmora.Vidrune": "vidrune"}
 ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
-MAN_PAGES = ("zelmora", "vidrune", "conv", "vv")
+MAN_PAGES = ("zelmora", "zelmora-cli", "vidrune", "conv", "vv")
 MIME_DIR = Path("/usr/share/mime")
 
 
@@ -127,6 +127,7 @@ class InstallTree(unittest.TestCase):
     def test_programs_and_companions_are_in_place(self):
         cases = [
             ("zelmora/zelmora", True),
+            ("zelmora/zelmora-cli", True),
             ("zelmora/data/conv", True),
             ("zelmora/sound.wav", False),
             ("zelmora/help/tutorial.html", False),
@@ -187,7 +188,8 @@ class InstallTree(unittest.TestCase):
                 path.rmdir() if path.is_dir() else path.unlink()
 
     def test_launchers_are_relative_links_to_the_programs(self):
-        for launcher, program in (("zelmora", "zelmora/zelmora"), ("vidrune", "video/video")):
+        for launcher, program in (("zelmora", "zelmora/zelmora"), ("zelmora-cli", "zelmora/zelmora-cli"),
+                                  ("vidrune", "video/video")):
             with self.subTest(launcher):
                 link = self.root / "bin" / launcher
                 self.assertTrue(link.is_symlink(), f"{link} is not a link")
@@ -197,7 +199,7 @@ class InstallTree(unittest.TestCase):
                 self.assertTrue(os.access(link, os.X_OK))
 
     def test_installed_programs_load_and_carry_no_build_paths(self):
-        for rel in ("zelmora/zelmora", "zelmora/data/conv", "video/video", "video/vv"):
+        for rel in ("zelmora/zelmora", "zelmora/zelmora-cli", "zelmora/data/conv", "video/video", "video/vv"):
             with self.subTest(rel):
                 path = self.app / rel
                 ldd = run(["ldd", str(path)])
@@ -276,7 +278,7 @@ class InstallTree(unittest.TestCase):
     def test_every_program_names_the_package_version(self):
         version = cmake_variable(Path(ARGS.build) / "CPackConfig.cmake", "CPACK_PACKAGE_VERSION")
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
-        for rel in ("zelmora/zelmora", "video/video", "zelmora/data/conv", "video/vv"):
+        for rel in ("zelmora/zelmora", "zelmora/zelmora-cli", "video/video", "zelmora/data/conv", "video/vv"):
             with self.subTest(rel):
                 done = run([str(self.app / rel), "--version"], env=env, timeout=60)
                 self.assertEqual(done.returncode, 0, done.stderr)
@@ -300,6 +302,23 @@ class InstallTree(unittest.TestCase):
                     self.assertTrue((self.source / rel).is_file(), f"{rel} does not exist")
                     self.assertIn(rel, shown, f"{rel} is not a picture of the README")
 
+    def test_bash_completion_of_the_command_line_program(self):
+        path = self.root / "share/bash-completion/completions/zelmora-cli"
+        self.assertTrue(path.is_file(), f"{path} missing")
+        self.assertEqual(run(["bash", "-n", str(path)]).returncode, 0)
+        # With bash-completion's helpers loaded, the script registers itself and offers the
+        # formats after --format.
+        helpers = Path("/usr/share/bash-completion/bash_completion")
+        if not helpers.is_file():
+            self.skipTest("bash-completion is not installed")
+        script = (f"source {helpers}; source {path}; complete -p zelmora-cli; "
+                  "COMP_WORDS=(zelmora-cli --format o); COMP_CWORD=2; COMP_LINE='zelmora-cli --format o'; "
+                  "COMP_POINT=${#COMP_LINE}; _zelmora_cli zelmora-cli o --format; echo \"${COMPREPLY[@]}\"")
+        done = run(["bash", "-c", script])
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("-F _zelmora_cli zelmora-cli", done.stdout)
+        self.assertIn("ogg opus", done.stdout)
+
     def test_man_pages(self):
         codes = failure_codes(self.source / "converters/common/errors.h")
         self.assertTrue(codes)
@@ -307,11 +326,11 @@ class InstallTree(unittest.TestCase):
             with self.subTest(name):
                 path = self.root / "share/man/man1" / f"{name}.1.gz"
                 text = gzip.decompress(path.read_bytes()).decode("utf-8")
-                self.assertRegex(text, rf"\.SH NAME\n{re.escape(name)} \\- \S")
+                self.assertRegex(text, rf"\.SH NAME\n{re.escape(name.replace('-', chr(92) + '-'))} \\- \S")
                 self.assertRegex(text, rf'\.TH {name.upper()} 1 ')
                 groff = run(["groff", "-k", "-man", "-Tutf8", "-ww", "-z"], input=text)
                 self.assertEqual((groff.returncode, groff.stderr), (0, ""))
-                # Every page names the other three.
+                # Every page names the others.
                 see_also = text.split(".SH SEE ALSO", 1)[1]
                 for other in set(MAN_PAGES) - {name}:
                     self.assertIn(f"\\fB{other}\\fR(1)", see_also)

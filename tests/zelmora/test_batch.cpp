@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProcess>
 #include <csignal>
 #include <QTreeView>
 #include <QTest>
@@ -306,4 +307,30 @@ TEST(Batch, ClosingWhenIdleAsksNothing)
     h.window->close();
     EXPECT_TRUE(h.boxes.questions.empty());
     EXPECT_FALSE(h.window->isVisible());
+}
+
+TEST(Batch, AnotherConvStartedBySomeoneElseDoesNotHoldTheBatch)
+{
+    // A converter of the same name that this window did not start (another user's, another
+    // program's) runs all through the batch: the batch follows its own converters only.
+    Harness h;
+    h.open();
+    zmtest::FakeApp elsewhere;
+    QProcess other;
+    other.setProgram(elsewhere.conv());
+    other.setArguments(
+        {QStringLiteral("-i"), elsewhere.script(QStringLiteral("other.flv"), {QStringLiteral("sleep 20000")})});
+    other.start();
+    ASSERT_TRUE(other.waitForStarted());
+    h.window->AddQueueEntry(h.app.script(QStringLiteral("a.flv"), okScript()));
+    h.window->AddQueueEntry(h.app.script(QStringLiteral("b.flv"), okScript()));
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(h.runBatch(15000));
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_EQ(other.state(), QProcess::Running) << "the batch ended while the other converter still ran";
+    EXPECT_EQ(h.window->lblPB()->text(), QStringLiteral("Done."));
+    EXPECT_TRUE(QFile::exists(h.out(QStringLiteral("b.wma"))));
+    other.kill();
+    other.waitForFinished(3000);
 }

@@ -16,23 +16,6 @@
 
 namespace zm {
 
-namespace {
-// How the converter ended, in words, for a failure without a line of its own and for the log.
-QString endingText(const batch::ProcessOutcome &end, bool outputWritten)
-{
-    using Ending = batch::ProcessOutcome::Ending;
-    if (!end.started())
-        return QStringLiteral("the converter could not be started");
-    if (end.ending == Ending::Signalled)
-        return QStringLiteral("the converter was stopped by signal %1").arg(end.signal);
-    if (end.exitCode != 0)
-        return QStringLiteral("the converter ended with code %1").arg(end.exitCode);
-    if (!outputWritten)
-        return QStringLiteral("no output file was written");
-    return QStringLiteral("converted");
-}
-} // namespace
-
 BatchDriver::BatchDriver(QueueModel &queue, DOSOutputs &dos, const ProgramSettings &settings, QString appDir,
                          Seams seams, std::function<Selections()> selections, QObject *parent)
     : QObject(parent), m_queue(queue), m_dos(dos), m_settings(settings), m_appDir(std::move(appDir)), m_seams(seams),
@@ -255,34 +238,27 @@ void BatchDriver::objDOS_ReceiveOutputs(const QString &CommandOutputs)
 
 void BatchDriver::writeLog(const HeadFile &file, const QString &outputs, const QString &result)
 {
-    QString text = QStringLiteral("Input: ") + file.input + QStringLiteral("\nOutput: ") + file.output
-                   + QStringLiteral("\nCommand: ") + file.line + QStringLiteral("\n\n") + outputs;
-    if (!text.endsWith(QLatin1Char('\n')))
-        text += QLatin1Char('\n');
-    m_logs.write(file.input, text + QStringLiteral("\nResult: ") + result + QLatin1Char('\n'));
+    m_logs.write(file.input, conversionLogText(file.input, file.output, file.line, outputs, result));
 }
 
 bool BatchDriver::concludeFile(const HeadFile &file, const batch::ProcessOutcome &end, const QString &outputs)
 {
-    const bool written = QFileInfo(file.output).isFile();
-    const bool failed = !end.succeeded() || !written;
-    const QString ending = endingText(end, written);
-    if (m_stopRequested && failed) {
-        // Stopped half-way: the file stays in its place in the queue, to be converted another time.
-        writeLog(file, outputs, QStringLiteral("stopped (") + ending + QLatin1Char(')'));
+    const FileVerdict verdict = judgeConversion(end, outputs, file.input, file.output, m_stopRequested);
+    writeLog(file, outputs, verdict.logResult);
+    switch (verdict.kind) {
+    case FileVerdict::Kind::Stopped:
+        // The file stays in its place in the queue, to be converted another time.
         m_names.release(file.output);
         return false;
-    }
-    if (failed) {
-        // The converter's last line names the reason when it reported a failure; a converter
-        // that claimed success without writing the file is described by what happened.
-        m_failures.append(
-            {file.input, end.started() && !end.succeeded() ? failureReason(outputs, file.input, ending) : ending});
+    case FileVerdict::Kind::Failed:
+        m_failures.append({file.input, verdict.reason});
         // Free again for the files still to be named, never for one already named.
         m_names.releaseIfLast(file.output);
+        break;
+    case FileVerdict::Kind::Converted:
+        break;
     }
-    writeLog(file, outputs, failed ? QStringLiteral("failed: ") + ending : ending);
-    m_status.fileEnded(file.id, !failed);
+    m_status.fileEnded(file.id, verdict.kind == FileVerdict::Kind::Converted);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "engine/batchreport.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -36,6 +37,56 @@ QString failureReason(const QString &outputs, const QString &inputPath, const QS
             line = line.chopped(1).trimmed();
     }
     return line.isEmpty() ? howItEnded : line;
+}
+
+namespace {
+// How the converter ended, in words, for a failure without a line of its own and for the log.
+QString endingText(const batch::ProcessOutcome &end, bool outputWritten)
+{
+    if (!end.started())
+        return QStringLiteral("the converter could not be started");
+    if (end.ending == batch::ProcessOutcome::Ending::Signalled)
+        return QStringLiteral("the converter was stopped by signal %1").arg(end.signal);
+    if (end.exitCode != 0)
+        return QStringLiteral("the converter ended with code %1").arg(end.exitCode);
+    if (!outputWritten)
+        return QStringLiteral("no output file was written");
+    return QStringLiteral("converted");
+}
+} // namespace
+
+FileVerdict judgeConversion(const batch::ProcessOutcome &end, const QString &outputs, const QString &inputPath,
+                            const QString &outputPath, bool stopRequested)
+{
+    FileVerdict v;
+    const bool written = QFileInfo(outputPath).isFile();
+    const bool failed = !end.succeeded() || !written;
+    const QString ending = endingText(end, written);
+    if (!failed) {
+        v.kind = FileVerdict::Kind::Converted;
+        v.logResult = ending;
+    } else if (stopRequested) {
+        // Stopped half-way: the file is to be converted another time.
+        v.kind = FileVerdict::Kind::Stopped;
+        v.logResult = QStringLiteral("stopped (") + ending + QLatin1Char(')');
+    } else {
+        // The converter's last line names the reason when it reported a failure; a converter
+        // that claimed success without writing the file is described by what happened.
+        v.kind = FileVerdict::Kind::Failed;
+        v.reason = end.started() && !end.succeeded() ? failureReason(outputs, inputPath, ending) : ending;
+        v.logResult = QStringLiteral("failed: ") + ending;
+    }
+    return v;
+}
+
+QString conversionLogText(const QString &inputPath, const QString &outputPath, const QString &commandLine,
+                          const QString &outputs, const QString &result)
+{
+    QString text = QStringLiteral("Input: ") + inputPath + QStringLiteral("\nOutput: ") + outputPath
+                   + QStringLiteral("\nCommand: ") + commandLine + QStringLiteral("\n\n") + outputs;
+    if (!text.endsWith(QLatin1Char('\n')))
+        text += QLatin1Char('\n');
+    return text + QStringLiteral("\nResult: ") + result + QLatin1Char('\n');
 }
 
 QString failuresText(const QList<FailedFile> &failures)

@@ -1,4 +1,6 @@
 #pragma once
+#include "process/processspec.h"
+
 #include <QList>
 #include <QString>
 
@@ -28,6 +30,23 @@ QString lastOutputLine(const QString &outputs);
 // the input's path taken out (the entry already names the file), or, when the converter said
 // nothing, how it ended.
 QString failureReason(const QString &outputs, const QString &inputPath, const QString &howItEnded);
+
+// How one file's conversion came out, judged alike by the window and zelmora-cli: converted
+// only when the converter exited 0 and the output file exists. A file that did not convert
+// after a stop was asked for was stopped, not failed.
+struct FileVerdict {
+    enum class Kind { Converted, Failed, Stopped };
+    Kind kind = Kind::Failed;
+    QString reason;    // Failed: the converter's last line without the path, or how it ended
+    QString logResult; // the log's "Result:" ("converted", "failed: …", "stopped (…)")
+};
+FileVerdict judgeConversion(const batch::ProcessOutcome &end, const QString &outputs, const QString &inputPath,
+                            const QString &outputPath, bool stopRequested);
+
+// The text of one conversion's log: input, output, command, the converter's whole output and
+// the result.
+QString conversionLogText(const QString &inputPath, const QString &outputPath, const QString &commandLine,
+                          const QString &outputs, const QString &result);
 
 // The whole list as text for the clipboard: each file on its own line, its reason indented below.
 QString failuresText(const QList<FailedFile> &failures);

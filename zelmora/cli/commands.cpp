@@ -1,0 +1,132 @@
+#include "cli/commands.h"
+
+#include "cli/clibatch.h"
+#include "cli/convertoptions.h"
+#include "cli/reporters.h"
+#include "cli/stopsignals.h"
+#include "queue/filesearch.h"
+#include "queue/naturalorder.h"
+#include "suite/version.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QThread>
+#include <QUrl>
+
+namespace zm::cli {
+
+const QList<Command> &commands()
+{
+    static const QList<Command> table{
+        {"convert", "convert files and folders (what runs when no command is named)", &runConvert},
+    };
+    return table;
+}
+
+int runCli(const QStringList &arguments, const Streams &streams)
+{
+    const QString first = arguments.value(0);
+    QString program = first.mid(first.lastIndexOf(QLatin1Char('/')) + 1);
+    if (program.isEmpty())
+        program = QStringLiteral("zelmora-cli");
+    const QStringList rest = arguments.mid(1);
+    for (const Command &c : commands())
+        if (!rest.isEmpty() && rest.first() == QLatin1String(c.name))
+            return c.run(program, rest.mid(1), streams);
+    return runConvert(program, rest, streams);
+}
+
+namespace {
+
+// The files an input names: a regular file itself, a folder every regular file below it, as
+// Add Folder finds them. Anything else is refused with its reason.
+struct Expanded {
+    QStringList files;
+    QList<std::pair<QString, QString>> refused; // input, reason
+};
+
+Expanded expandInputs(const QStringList &inputs)
+{
+    Expanded e;
+    const QDir here = QDir::current();
+    for (QString input : inputs) {
+        if (input.startsWith(QLatin1String("file://"))) {
+            const QUrl url(input);
+            if (url.isLocalFile())
+                input = url.toLocalFile();
+        }
+        const QString path = QDir::cleanPath(here.absoluteFilePath(input));
+        const QFileInfo info(path);
+        if (info.isDir())
+            SearchFolder(path, e.files);
+        else if (isRegularFile(path))
+            e.files << path;
+        else if (!info.exists() && !info.isSymLink())
+            e.refused.append({input, QStringLiteral("no such file or folder")});
+        else
+            e.refused.append({input, QStringLiteral("not a regular file or a folder")});
+    }
+    return e;
+}
+
+} // namespace
+
+int runConvert(const QString &program, const QStringList &arguments, const Streams &streams)
+{
+    const QString appDir = QCoreApplication::applicationDirPath();
+    const SavedChoices saved = readSavedChoices(appDir);
+    const ConvertOptions options = parseConvertOptions(arguments, saved, QThread::idealThreadCount(), program);
+    if (options.help) {
+        print(streams.out, convertUsage(program));
+        return kAllConverted;
+    }
+    if (options.version) {
+        print(streams.out, QStringLiteral("zelmora-cli " ZM_PACKAGE_VERSION "\n"));
+        return kAllConverted;
+    }
+    if (!options.errors.isEmpty()) {
+        print(streams.err, options.errors.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+        print(streams.err, QStringLiteral("Try '%1 --help'.\n").arg(program));
+        return kBadUsage;
+    }
+    for (const QString &note : options.notes)
+        print(streams.err, note + QLatin1Char('\n'));
+
+    const std::unique_ptr<Reporter> report = Reporter::make(options.json, streams.out, streams.err);
+    report->settings(saved.readFrom);
+    const Expanded inputs = expandInputs(options.inputs);
+    for (const auto &[input, reason] : inputs.refused)
+        report->refused(input, reason);
+
+    CliBatch batch(appDir, options.selections, options.settings, inputs.files, options.jobs);
+    QObject::connect(&batch, &CliBatch::fileStarted, [&](int i) { report->started(batch, i); });
+    QObject::connect(&batch, &CliBatch::fileProgress, [&](int i) { report->progress(batch, i); });
+    QObject::connect(&batch, &CliBatch::fileFinished, [&](int i) { report->finished(batch, i); });
+    // The first SIGINT or SIGTERM stops every converter (each removes what it had begun); a
+    // second one does not wait for the grace time.
+    StopSignals stops;
+    QObject::connect(&stops, &StopSignals::received, [&](int, int count) {
+        if (count == 1)
+            print(streams.err, program + QStringLiteral(": stopping; the files being converted are left out\n"));
+        batch.stop(count > 1);
+    });
+    QEventLoop loop;
+    QObject::connect(&batch, &CliBatch::finished, &loop, &QEventLoop::quit);
+    batch.start();
+    if (batch.isRunning())
+        loop.exec();
+
+    if (!batch.startError().isEmpty())
+        print(streams.err, program + QStringLiteral(": ") + batch.startError() + QLatin1Char('\n'));
+    int code = kAllConverted;
+    if (batch.wasStopped() || stops.count() > 0)
+        code = kInterrupted;
+    else if (batch.failed() > 0 || !inputs.refused.isEmpty())
+        code = kSomeFailed;
+    report->done(batch, int(inputs.refused.size()), code);
+    return code;
+}
+
+} // namespace zm::cli

@@ -1,0 +1,37 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace zm::cli {
+
+// The exit status of zelmora-cli.
+enum ExitCode : int {
+    kAllConverted = 0, // every file was converted
+    kSomeFailed = 1,   // at least one was not (each reason is printed)
+    kBadUsage = 2,     // unknown option, bad value, nothing to convert
+    kInterrupted = 130 // SIGINT or SIGTERM: every converter stopped, nothing partial left
+};
+
+struct Streams {
+    FILE *out = stdout;
+    FILE *err = stderr;
+};
+
+// A command of zelmora-cli. `convert` is the one there is, and the one that runs when the first
+// argument names no command; others (plan, run, status, ...) join this table.
+struct Command {
+    const char *name;
+    const char *summary;
+    int (*run)(const QString &program, const QStringList &arguments, const Streams &streams);
+};
+const QList<Command> &commands();
+
+// zelmora-cli [COMMAND] ARGUMENTS...: `arguments` as main got them, the program first.
+int runCli(const QStringList &arguments, const Streams &streams = {});
+
+// The convert command: options, the files and folders given, the batch, the report.
+int runConvert(const QString &program, const QStringList &arguments, const Streams &streams);
+
+} // namespace zm::cli

@@ -1,0 +1,270 @@
+#include "cli/convertoptions.h"
+
+#include "engine/commandline.h"
+#include "settings/optionsrules.h"
+#include "settings/settingsfiles.h"
+#include "settings/statelocations.h"
+
+#include <QDir>
+#include <QRegularExpression>
+
+#include <optional>
+
+namespace zm::cli {
+
+namespace {
+
+// "90", "1:30", "0:01:30" (hours without a limit of digits) as whole seconds.
+std::optional<qint64> parseSeconds(const QString &text)
+{
+    static const QRegularExpression form(QStringLiteral("^(?:(?:(\\d+):)?(\\d+):)?(\\d+)$"));
+    const QRegularExpressionMatch m = form.match(text.trimmed());
+    if (!m.hasMatch())
+        return std::nullopt;
+    const bool hasMinutes = !m.captured(2).isEmpty();
+    const qint64 h = m.captured(1).toLongLong(), mins = m.captured(2).toLongLong(), s = m.captured(3).toLongLong();
+    if (hasMinutes && s > 59)
+        return std::nullopt;
+    if (!m.captured(1).isEmpty() && mins > 59)
+        return std::nullopt;
+    if (m.captured(3).size() > 9 || m.captured(2).size() > 9 || m.captured(1).size() > 6)
+        return std::nullopt;
+    return h * 3600 + mins * 60 + s;
+}
+
+// The options and whether each takes a value; the long name is the key.
+struct OptionSpec {
+    const char *longName;
+    char shortName; // 0: none
+    bool takesValue;
+};
+constexpr OptionSpec kOptions[] = {
+    {"format", 'f', true}, {"bitrate", 'b', true}, {"rate", 'r', true},  {"channels", 'c', true},
+    {"from", 0, true},     {"to", 0, true},        {"no-cut", 0, false}, {"output-folder", 'o', true},
+    {"jobs", 'j', true},   {"json", 0, false},     {"help", 'h', false}, {"version", 0, false},
+};
+
+const OptionSpec *findLong(const QString &name)
+{
+    for (const OptionSpec &o : kOptions)
+        if (name == QLatin1String(o.longName))
+            return &o;
+    return nullptr;
+}
+
+const OptionSpec *findShort(QChar c)
+{
+    for (const OptionSpec &o : kOptions)
+        if (o.shortName && c == QLatin1Char(o.shortName))
+            return &o;
+    return nullptr;
+}
+
+} // namespace
+
+QStringList formatNames()
+{
+    QStringList names;
+    for (const QString &item : formatItems())
+        names << item.toLower();
+    return names;
+}
+
+SavedChoices readSavedChoices(const QString &appDir)
+{
+    SavedChoices saved;
+    const StateLocations state(appDir);
+    MainChoices c;
+    c.outputFolder = state.defaultOutputFolder();
+    bool exists = false;
+    const QByteArray setup = readSettingsBytes(state.setupIni(), &exists);
+    if (exists) {
+        applySetupIni(setup, c);
+        saved.readFrom << state.setupIni();
+    }
+    if (c.outputFolder.isEmpty())
+        c.outputFolder = state.defaultOutputFolder();
+    saved.selections.formatIndex = c.formatIndex;
+    saved.selections.bitrate = bitrateItems().value(c.bitrateIndex, QStringLiteral("192"));
+    saved.selections.sampleRate = sampleRateItems().value(c.rateIndex, QStringLiteral("44100"));
+    saved.selections.channelIndex = c.channelIndex;
+    saved.selections.outputDir = c.outputFolder;
+    const QByteArray options = readSettingsBytes(state.optionsIni(), &exists);
+    if (exists) {
+        applyOptionsIni(options, saved.settings);
+        saved.readFrom << state.optionsIni();
+    }
+    return saved;
+}
+
+ConvertOptions parseConvertOptions(const QStringList &arguments, const SavedChoices &saved, int cores,
+                                   const QString &program)
+{
+    ConvertOptions o;
+    o.selections = saved.selections;
+    o.settings = saved.settings;
+    o.jobs = std::max(cores, 1);
+    const auto error = [&](const QString &text) { o.errors << program + QStringLiteral(": ") + text; };
+    std::optional<qint64> from, to;
+    bool noCut = false;
+    bool mp3Only = false;
+
+    const auto apply = [&](const OptionSpec &spec, const QString &value) {
+        const QString name = QLatin1String(spec.longName);
+        if (name == QLatin1String("format")) {
+            const qsizetype i = formatNames().indexOf(value.toLower());
+            if (i < 0)
+                error(
+                    QStringLiteral("unknown format '%1' (one of %2)").arg(value, formatNames().join(QLatin1Char('|'))));
+            else
+                o.selections.formatIndex = int(i);
+        } else if (name == QLatin1String("bitrate")) {
+            QString v = value.toLower();
+            if (v.endsWith(QLatin1Char('k')))
+                v.chop(1);
+            if (!bitrateItems().contains(v))
+                error(
+                    QStringLiteral("bit rate '%1' is not one of %2").arg(value, bitrateItems().join(QLatin1Char(' '))));
+            else
+                o.selections.bitrate = v;
+            mp3Only = true;
+        } else if (name == QLatin1String("rate")) {
+            if (!sampleRateItems().contains(value))
+                error(QStringLiteral("sample rate '%1' is not one of %2")
+                          .arg(value, sampleRateItems().join(QLatin1Char(' '))));
+            else
+                o.selections.sampleRate = value;
+            mp3Only = true;
+        } else if (name == QLatin1String("channels")) {
+            const QString v = value.toLower();
+            if (v == QLatin1String("1") || v == QLatin1String("mono"))
+                o.selections.channelIndex = 0;
+            else if (v == QLatin1String("2") || v == QLatin1String("stereo"))
+                o.selections.channelIndex = 1;
+            else
+                error(QStringLiteral("channels '%1' is not 1, 2, mono or stereo").arg(value));
+            mp3Only = true;
+        } else if (name == QLatin1String("from") || name == QLatin1String("to")) {
+            const auto s = parseSeconds(value);
+            if (!s || *s > kMaxCutSeconds)
+                error(QStringLiteral("--%1 '%2' is not a time of 0 to %3 seconds ([[H:]M:]S)")
+                          .arg(name, value)
+                          .arg(kMaxCutSeconds));
+            else
+                (name == QLatin1String("from") ? from : to) = s;
+        } else if (name == QLatin1String("no-cut")) {
+            noCut = true;
+        } else if (name == QLatin1String("output-folder")) {
+            if (value.isEmpty())
+                error(QStringLiteral("--output-folder needs a folder"));
+            else
+                o.selections.outputDir = QDir::cleanPath(QDir::current().absoluteFilePath(value));
+        } else if (name == QLatin1String("jobs")) {
+            bool ok = false;
+            const int n = value.toInt(&ok);
+            if (!ok || n < 1 || n > 256)
+                error(QStringLiteral("--jobs '%1' is not a number of 1 to 256").arg(value));
+            else
+                o.jobs = n;
+        } else if (name == QLatin1String("json")) {
+            o.json = true;
+        } else if (name == QLatin1String("help")) {
+            o.help = true;
+        } else if (name == QLatin1String("version")) {
+            o.version = true;
+        }
+    };
+
+    bool options = true;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &a = arguments.at(i);
+        if (!options || a.size() < 2 || !a.startsWith(QLatin1Char('-'))) {
+            o.inputs << a;
+            continue;
+        }
+        if (a == QLatin1String("--")) {
+            options = false;
+            continue;
+        }
+        const OptionSpec *spec = nullptr;
+        std::optional<QString> value;
+        QString shown = a;
+        if (a.startsWith(QLatin1String("--"))) {
+            const qsizetype eq = a.indexOf(QLatin1Char('='));
+            spec = findLong(a.mid(2, eq < 0 ? -1 : eq - 2));
+            shown = a.left(eq < 0 ? a.size() : eq);
+            if (eq >= 0)
+                value = a.mid(eq + 1);
+        } else {
+            spec = findShort(a.at(1));
+            shown = a.left(2);
+            if (a.size() > 2)
+                value = a.mid(2);
+        }
+        if (!spec) {
+            error(QStringLiteral("unknown option %1").arg(shown));
+            continue;
+        }
+        if (spec->takesValue && !value) {
+            if (i + 1 >= arguments.size()) {
+                error(QStringLiteral("%1 needs a value").arg(shown));
+                continue;
+            }
+            value = arguments.at(++i);
+        } else if (!spec->takesValue && value) {
+            error(QStringLiteral("%1 takes no value").arg(shown));
+            continue;
+        }
+        apply(*spec, value.value_or(QString()));
+    }
+
+    if (noCut && (from || to))
+        error(QStringLiteral("--no-cut cannot go with --from or --to"));
+    else if (noCut)
+        o.settings.gCutterOn = 0;
+    else if (from && !to)
+        error(QStringLiteral("--from needs --to, the length of the cut"));
+    else if (to && *to == 0)
+        error(QStringLiteral("--to must be more than 0 seconds"));
+    else if (to) {
+        o.settings.gCutterOn = 1;
+        o.settings.gCutFrom = qint32(from.value_or(0));
+        o.settings.gCutTo = qint32(*to);
+    }
+    if (mp3Only && o.selections.formatIndex != 0 && o.errors.isEmpty())
+        o.notes << program
+                       + QStringLiteral(": --bitrate, --rate and --channels are for MP3 only; %1 does not use them")
+                             .arg(formatItems().value(o.selections.formatIndex));
+    if (o.inputs.isEmpty() && !o.help && !o.version && o.errors.isEmpty())
+        error(QStringLiteral("no FILE or FOLDER to convert"));
+    return o;
+}
+
+QString convertUsage(const QString &program)
+{
+    return QStringLiteral("usage: %1 [OPTIONS] FILE|FOLDER...\n"
+                          "Extracts the sound of the FILEs, and of every file below each FOLDER (as Add Folder finds\n"
+                          "them), into audio files, as the Zelmora window does. Choices not given are the ones the\n"
+                          "window saved (it says which settings files it read).\n"
+                          "\n"
+                          "  -f, --format FORMAT      %2\n"
+                          "  -b, --bitrate KBIT       MP3 bit rate: %3\n"
+                          "  -r, --rate HZ            MP3 sample rate: %4\n"
+                          "  -c, --channels N         MP3 channels: 1 (mono) or 2 (stereo)\n"
+                          "      --from TIME          Music Cutter: start the cut TIME into each file ([[H:]M:]S)\n"
+                          "      --to TIME            Music Cutter: keep TIME of each file from there\n"
+                          "      --no-cut             convert whole files, even when the cutter was saved on\n"
+                          "  -o, --output-folder DIR  where the files go\n"
+                          "  -j, --jobs N             how many files convert at once (default: the number of cores)\n"
+                          "      --json               one JSON object per line and event, for other programs\n"
+                          "  -h, --help               show this text\n"
+                          "      --version            show the version\n"
+                          "\n"
+                          "Exit status: 0 every file was converted; 1 some failed (each reason is printed);\n"
+                          "2 bad usage; 130 interrupted (SIGINT or SIGTERM: every converter is stopped and no\n"
+                          "partial file is left).\n")
+        .arg(program, formatNames().join(QLatin1Char('|')), bitrateItems().join(QLatin1Char(' ')),
+             sampleRateItems().join(QLatin1Char(' ')));
+}
+
+} // namespace zm::cli
