@@ -12,6 +12,7 @@ extern "C" {
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -91,24 +92,6 @@ AVSampleFormat choose_sample_format(const AVCodec* codec, AVSampleFormat source)
     return best != AV_SAMPLE_FMT_NONE ? best : widest;
 }
 
-void choose_layout(const AVCodec* codec, int channels, AVChannelLayout* out)
-{
-    const AVChannelLayout* list = codec->ch_layouts;
-    if (list && list[0].nb_channels != 0) {
-        const AVChannelLayout* best = nullptr;
-        for (const AVChannelLayout* l = list; l->nb_channels != 0; ++l) {
-            if (!best
-                || std::abs(l->nb_channels - channels) < std::abs(best->nb_channels - channels))
-                best = l;
-            if (l->nb_channels == channels)
-                break;
-        }
-        av_channel_layout_copy(out, best);
-        return;
-    }
-    av_channel_layout_default(out, channels);
-}
-
 const AVCodec* find_audio_encoder(const std::string& name)
 {
     const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
@@ -163,9 +146,6 @@ public:
                      const AudioSourceFormat& src, OutputFile& out)
         : AudioEncoder(out), m_packet(make_packet())
     {
-        m_ctx.reset(avcodec_alloc_context3(codec));
-        if (!m_ctx)
-            throw ConvError(Failure::Codec, "out of memory");
         m_format = choose_sample_format(codec, src.sample_format);
         const int want_rate =
             s.sample_rate > 0 ? s.sample_rate : (src.sample_rate > 0 ? src.sample_rate : 44100);
@@ -175,23 +155,54 @@ public:
             m_rate = std::min(m_rate, limit->max_rate);
             channels = std::min(channels, limit->max_channels);
         }
-        choose_layout(codec, channels, &m_layout);
-
-        m_ctx->sample_fmt = m_format;
-        m_ctx->sample_rate = m_rate;
-        check(av_channel_layout_copy(&m_ctx->ch_layout, &m_layout), Failure::Codec,
-              "channel layout");
-        m_ctx->time_base = AVRational{1, m_rate};
+        choose_channel_layout(codec->ch_layouts, channels, src.layout, &m_layout);
         // A lossless encoder has no bit rate to set: the request means nothing to it.
         const bool lossless = is_lossless(codec);
-        const int64_t bits = s.bit_rate > 0 ? s.bit_rate : s.default_bit_rate;
-        if (bits > 0 && !lossless)
-            m_ctx->bit_rate = encoder_bit_rate(codec->name, m_rate, m_layout.nb_channels, bits);
-        m_ctx->thread_count = 0;
-        if (out.wants_global_header())
-            m_ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        check(avcodec_open2(m_ctx.get(), codec, nullptr), Failure::Codec,
-              std::string("cannot open the ") + codec->name + " encoder");
+        const int64_t wanted = s.bit_rate > 0 ? s.bit_rate : s.default_bit_rate;
+        int64_t bits = wanted > 0 && !lossless
+                           ? encoder_bit_rate(codec->name, m_rate, m_layout.nb_channels, wanted)
+                           : 0;
+        m_global_header = out.wants_global_header();
+
+        std::string detail;
+        int ret = open(codec, bits, &detail);
+        if (ret == AVERROR(EAGAIN)) {
+            // Its threads could not be started: it works alone.
+            m_threads = 1;
+            ret = open(codec, bits, &detail);
+        }
+        AVChannelLayout usual{};
+        av_channel_layout_default(&usual, m_layout.nb_channels);
+        const bool unusual = av_channel_layout_compare(&m_layout, &usual) != 0;
+        av_channel_layout_uninit(&usual);
+        if (ret < 0 && unusual) {
+            // The source's own layout, which the encoder does not say it cannot take, is refused
+            // when opening (libopus: 5.1 with side speakers): the usual layout instead.
+            const int count = m_layout.nb_channels;
+            av_channel_layout_uninit(&m_layout);
+            av_channel_layout_default(&m_layout, count);
+            ret = open(codec, bits, &detail);
+        }
+        if (ret < 0 && bits > 0 && !is_out_of_memory(ret, detail)) {
+            // Refused for its bit rate (libvorbis, libopus and wmav1 take a range that depends
+            // on the rate and channels, and say so only by failing): the nearest it takes.
+            const int64_t taken = nearest_accepted_bit_rate(bits, [&](int64_t candidate) {
+                std::string ignored;
+                return open(codec, candidate, &ignored) >= 0;
+            });
+            if (taken > 0) {
+                bits = taken;
+                ret = open(codec, bits, &detail);
+            }
+        }
+        if (ret < 0) {
+            if (is_out_of_memory(ret, detail))
+                throw out_of_memory();
+            throw ConvError(
+                Failure::Codec,
+                std::string("cannot open the ") + codec->name + " encoder: " + av_error_text(ret)
+                    + (detail.empty() ? std::string() : " (" + value_text(detail) + ")"));
+        }
         m_frame_size =
             (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) ? 0 : m_ctx->frame_size;
         // Encoders that clamp the bit rate themselves say so in bit_rate.
@@ -203,6 +214,30 @@ public:
               "cannot describe the audio stream");
     }
     ~LavcAudioEncoder() override { av_channel_layout_uninit(&m_layout); }
+
+    // Opens a fresh context with the choices made and this bit rate (0 = the encoder's own) into
+    // m_ctx; the error code and the library's message for it otherwise.
+    int open(const AVCodec* codec, int64_t bits, std::string* detail)
+    {
+        m_ctx.reset(avcodec_alloc_context3(codec));
+        if (!m_ctx)
+            throw out_of_memory();
+        m_ctx->sample_fmt = m_format;
+        m_ctx->sample_rate = m_rate;
+        check(av_channel_layout_copy(&m_ctx->ch_layout, &m_layout), Failure::Codec,
+              "channel layout");
+        m_ctx->time_base = AVRational{1, m_rate};
+        if (bits > 0)
+            m_ctx->bit_rate = bits;
+        m_ctx->thread_count = m_threads;
+        if (m_global_header)
+            m_ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        const int ret = avcodec_open2(m_ctx.get(), codec, nullptr);
+        *detail = take_library_message();
+        if (ret < 0)
+            m_ctx.reset();
+        return ret;
+    }
 
     void encode(const AVFrame* frame) override
     {
@@ -221,6 +256,8 @@ public:
 private:
     CodecContextPtr m_ctx;
     PacketPtr m_packet;
+    int m_threads = 0; // 0 = as many as are useful
+    bool m_global_header = false;
 };
 
 // AMR-NB through opencore-amrnb: 160 mono 16-bit samples at 8000 Hz per frame, one packet each.
@@ -291,6 +328,70 @@ private:
 };
 
 } // namespace
+
+void choose_channel_layout(const AVChannelLayout* list, int channels, const AVChannelLayout* source,
+                           AVChannelLayout* out)
+{
+    const bool have_list = list && list[0].nb_channels != 0;
+    const bool keep_source = source && source->nb_channels == channels
+                             && source->order != AV_CHANNEL_ORDER_UNSPEC
+                             && av_channel_layout_check(source);
+    if (keep_source) {
+        bool taken = !have_list;
+        for (const AVChannelLayout* l = list; have_list && l->nb_channels != 0 && !taken; ++l)
+            taken = av_channel_layout_compare(l, source) == 0;
+        if (taken && av_channel_layout_copy(out, source) == 0)
+            return;
+    }
+    if (have_list) {
+        const AVChannelLayout* best = nullptr;
+        for (const AVChannelLayout* l = list; l->nb_channels != 0; ++l) {
+            if (!best
+                || std::abs(l->nb_channels - channels) < std::abs(best->nb_channels - channels))
+                best = l;
+            if (l->nb_channels == channels)
+                break;
+        }
+        if (av_channel_layout_copy(out, best) == 0)
+            return;
+    }
+    av_channel_layout_default(out, channels);
+}
+
+int64_t nearest_accepted_bit_rate(int64_t wanted, const std::function<bool(int64_t)>& takes)
+{
+    // Some rate it takes, tried in the order of how commonly encoders take them.
+    static constexpr int64_t kProbes[] = {128000, 64000,  96000,  192000,  256000,
+                                          32000,  48000,  320000, 500000,  24000,
+                                          16000,  640000, 8000,   1000000, 2000000};
+    int64_t anchor = 0;
+    for (const int64_t probe : kProbes)
+        if (takes(probe)) {
+            anchor = probe;
+            break;
+        }
+    if (anchor == 0 || wanted <= 0)
+        return anchor;
+    // Whole kbit/s where the wanted rate is one; to the bit below that (libopus goes down to
+    // 500 bit/s).
+    const int64_t unit = wanted >= 1000 ? 1000 : 1;
+    if (wanted < anchor) {
+        int64_t refused = wanted / unit; // the boundary lies above
+        int64_t taken = anchor / unit;
+        while (taken - refused > 1) {
+            const int64_t middle = refused + (taken - refused) / 2;
+            (takes(middle * unit) ? taken : refused) = middle;
+        }
+        return taken * unit;
+    }
+    int64_t taken = anchor / unit;
+    int64_t refused = (wanted + unit - 1) / unit; // the boundary lies below
+    while (refused - taken > 1) {
+        const int64_t middle = taken + (refused - taken) / 2;
+        (takes(middle * unit) ? taken : refused) = middle;
+    }
+    return taken * unit;
+}
 
 int nearest_sample_rate(const int* supported, int wanted)
 {

@@ -11,6 +11,7 @@
 #include "common/output_file.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -31,6 +32,9 @@ struct AudioSourceFormat {
     int sample_rate = 0;
     int channels = 0;
     AVSampleFormat sample_format = AV_SAMPLE_FMT_NONE;
+    // Which channels these are (5.1 with side or with back speakers, quad, ...); null or
+    // unspecified = the usual layout of that many. Kept wherever the encoder takes it.
+    const AVChannelLayout* layout = nullptr;
 };
 
 class AudioEncoder
@@ -61,6 +65,12 @@ protected:
     int m_frame_size = 0;
 };
 
+// The layout an encoder gets for this many channels: the source's own when it has that many and
+// the encoder takes it (any layout when the encoder lists none), else the encoder's first of that
+// many, else its nearest count, else the usual layout of that many. Into out (uninitialised).
+void choose_channel_layout(const AVChannelLayout* supported, int channels,
+                           const AVChannelLayout* source, AVChannelLayout* out);
+
 // Throws ConvError(Failure::Usage) for an unknown encoder or one the container cannot hold,
 // ConvError(Failure::Codec) when the encoder refuses its settings.
 std::unique_ptr<AudioEncoder> make_audio_encoder(const AudioEncoderSettings& settings,
@@ -75,6 +85,11 @@ int amr_nb_mode(int64_t bit_rate);
 // the nearest of the MPEG table for mp2 and libmp3lame (ties go up), within AAC's range for aac;
 // unchanged for encoders that take any.
 int64_t encoder_bit_rate(const std::string& encoder, int sample_rate, int channels, int64_t wanted);
+// The bit rate nearest wanted that an encoder takes, for an encoder that takes one range of bit
+// rates and tells only by refusing to open (takes() opens it at a rate). Searched in whole kbit/s
+// (in bits below 1 kbit/s); 0 when it takes none of the usual rates either, so that its refusal
+// is not about the bit rate.
+int64_t nearest_accepted_bit_rate(int64_t wanted, const std::function<bool(int64_t)>& takes);
 // "128 kbit/s", "12.2 kbit/s", "500 bit/s".
 std::string bit_rate_text(int64_t bits);
 

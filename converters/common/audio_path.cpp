@@ -73,6 +73,7 @@ AudioPath::AudioPath(InputFile& in, int stream_index, const AudioEncoderSettings
     source.sample_rate = dec->sample_rate;
     source.channels = dec->ch_layout.nb_channels;
     source.sample_format = dec->sample_fmt;
+    source.layout = &dec->ch_layout;
     m_encoder = make_audio_encoder(settings, source, out);
 
     d.out_frame = make_frame();

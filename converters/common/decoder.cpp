@@ -16,6 +16,11 @@ namespace {
 
 // A decoder that answers every receive with an error would otherwise be asked for ever.
 constexpr int kMaxErrorsInARow = 64;
+// How far a frame may start from where the one before it ended and still be in line: sound
+// beyond the jitter of millisecond stamps and below the shortest gap the converters fill with
+// silence; pictures more (their stated durations are often rough).
+constexpr int64_t kSoundToleranceUs = 50000;
+constexpr int64_t kPictureToleranceUs = 500000;
 
 template <class Sample>
 int64_t sanitize(Sample* data, int64_t count)
@@ -69,8 +74,25 @@ Decoder::Decoder(const InputFile& in, int stream_index)
     m_ctx->pkt_timebase = m_stream->time_base;
     m_ctx->thread_count = 0;
     m_ctx->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-    check(avcodec_open2(m_ctx.get(), codec, nullptr), Failure::Input,
-          std::string("cannot open the ") + codec->name + " " + kind + " decoder");
+    const std::string what =
+        std::string("cannot open the ") + codec->name + " " + kind + " decoder";
+    int opened = avcodec_open2(m_ctx.get(), codec, nullptr);
+    if (opened == AVERROR(EAGAIN)) {
+        // Its threads could not be started (short of memory for their stacks): it decodes alone.
+        take_library_message();
+        m_ctx.reset(avcodec_alloc_context3(codec));
+        if (!m_ctx)
+            throw out_of_memory();
+        check(avcodec_parameters_to_context(m_ctx.get(), par), Failure::Input,
+              std::string("cannot read the input's ") + kind + " parameters");
+        m_ctx->pkt_timebase = m_stream->time_base;
+        m_ctx->thread_count = 1;
+        opened = avcodec_open2(m_ctx.get(), codec, nullptr);
+    }
+    check(opened, Failure::Input, what);
+    m_tolerance = av_rescale_q(par->codec_type == AVMEDIA_TYPE_AUDIO ? kSoundToleranceUs
+                                                                     : kPictureToleranceUs,
+                               AV_TIME_BASE_Q, m_stream->time_base);
 }
 
 int64_t Decoder::declared_us() const
@@ -82,11 +104,12 @@ int64_t Decoder::declared_us() const
 
 void Decoder::skip(int err)
 {
-    if (err == AVERROR(ENOMEM))
-        throw ConvError(Failure::Codec, "out of memory while decoding");
     if (err == AVERROR_EXIT || stop_requested())
         throw ConvError(Failure::Interrupted, "interrupted");
-    take_library_message(); // the decoder's complaint belongs to the skipped packet
+    // The decoder's complaint belongs to the skipped packet, unless memory ran out: then no
+    // packet is damaged, and the conversion cannot go on.
+    if (is_out_of_memory(err, take_library_message()))
+        throw out_of_memory();
     ++m_damaged;
 }
 
@@ -105,6 +128,8 @@ void Decoder::decode(const AVPacket* pkt, const FrameSink& sink)
         break;
     }
     receive(sink);
+    if (!pkt)
+        arrive(nullptr, sink); // the end: a frame still held goes on
 }
 
 void Decoder::receive(const FrameSink& sink)
@@ -125,21 +150,76 @@ void Decoder::receive(const FrameSink& sink)
         ++m_frames;
         if (m_ctx->codec_type == AVMEDIA_TYPE_AUDIO)
             m_invalid_samples += sanitize_samples(frame);
-
-        int64_t ts = frame->best_effort_timestamp;
-        if (ts == AV_NOPTS_VALUE)
-            ts = frame->pts;
-        if (ts != AV_NOPTS_VALUE) {
-            int64_t end = av_rescale_q(ts, m_stream->time_base, AV_TIME_BASE_Q) - m_file_start_us;
-            if (m_ctx->codec_type == AVMEDIA_TYPE_AUDIO && frame->sample_rate > 0)
-                end += av_rescale(frame->nb_samples, AV_TIME_BASE, frame->sample_rate);
-            else if (frame_duration(frame) > 0)
-                end += av_rescale_q(frame_duration(frame), m_stream->time_base, AV_TIME_BASE_Q);
-            m_end_us = m_end_us == AV_NOPTS_VALUE ? end : std::max(m_end_us, end);
-        }
-        sink(frame);
+        arrive(frame, sink);
         av_frame_unref(frame);
     }
+}
+
+int64_t Decoder::stamp(const AVFrame* frame)
+{
+    return frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp
+                                                          : frame->pts;
+}
+
+int64_t Decoder::length(const AVFrame* frame) const
+{
+    if (m_ctx->codec_type == AVMEDIA_TYPE_AUDIO && frame->sample_rate > 0)
+        return av_rescale_q(frame->nb_samples, AVRational{1, frame->sample_rate},
+                            m_stream->time_base);
+    return std::max<int64_t>(0, frame_duration(frame));
+}
+
+void Decoder::arrive(AVFrame* frame, const FrameSink& sink)
+{
+    const auto near = [this](int64_t a, int64_t b) { return std::llabs(a - b) <= m_tolerance; };
+    const int64_t at = frame ? stamp(frame) : AV_NOPTS_VALUE;
+    if (m_holding) {
+        m_holding = false;
+        AVFrame* held = m_held.get();
+        const int64_t held_at = stamp(held);
+        const int64_t held_length = length(held);
+        const bool known = at != AV_NOPTS_VALUE && m_expected != AV_NOPTS_VALUE;
+        if (!frame
+            || (known && !near(at, held_at + held_length) && near(at, m_expected + held_length))) {
+            // Out of place: the frame takes the place it should have had (at the end, where
+            // nothing can show a jump, a frame is kept in line too).
+            held->pts = held->best_effort_timestamp = m_expected;
+            ++m_retimed;
+            emit(held, sink);
+        } else if (known && !near(at, held_at + held_length) && near(at, m_expected)) {
+            ++m_retimed; // out of place, and the next frame takes that place: left out
+        } else {
+            emit(held, sink); // the stream did jump (or nothing tells): as it is
+        }
+        av_frame_unref(held);
+    }
+    if (!frame)
+        return;
+    if (at != AV_NOPTS_VALUE && m_expected != AV_NOPTS_VALUE && !near(at, m_expected)) {
+        if (!m_held)
+            m_held = make_frame();
+        av_frame_move_ref(m_held.get(), frame);
+        m_holding = true;
+        return;
+    }
+    emit(frame, sink);
+}
+
+void Decoder::emit(AVFrame* frame, const FrameSink& sink)
+{
+    const int64_t at = stamp(frame);
+    if (at != AV_NOPTS_VALUE) {
+        m_expected = at + length(frame);
+        int64_t end = av_rescale_q(at, m_stream->time_base, AV_TIME_BASE_Q) - m_file_start_us;
+        if (m_ctx->codec_type == AVMEDIA_TYPE_AUDIO && frame->sample_rate > 0)
+            end += av_rescale(frame->nb_samples, AV_TIME_BASE, frame->sample_rate);
+        else if (frame_duration(frame) > 0)
+            end += av_rescale_q(frame_duration(frame), m_stream->time_base, AV_TIME_BASE_Q);
+        m_end_us = m_end_us == AV_NOPTS_VALUE ? end : std::max(m_end_us, end);
+    } else if (m_expected != AV_NOPTS_VALUE) {
+        m_expected += length(frame);
+    }
+    sink(frame);
 }
 
 int64_t sanitize_samples(AVFrame* frame)
@@ -177,6 +257,7 @@ int64_t sanitize_samples(AVFrame* frame)
 void DecodeReport::add(const Decoder& decoder)
 {
     damaged += decoder.damaged();
+    retimed += decoder.retimed();
     invalid_samples += decoder.invalid_samples();
     if (decoder.end_us() != AV_NOPTS_VALUE)
         end_us = end_us == AV_NOPTS_VALUE ? decoder.end_us() : std::max(end_us, decoder.end_us());
@@ -189,11 +270,17 @@ std::string warning_text(const DecodeReport& r)
     if (r.damaged > 0)
         part(std::to_string(r.damaged) + (r.damaged == 1 ? " damaged packet" : " damaged packets")
              + " skipped");
+    if (r.retimed > 0)
+        part(std::to_string(r.retimed)
+             + (r.retimed == 1 ? " timestamp out of line" : " timestamps out of line")
+             + " put right");
     if (r.invalid_samples > 0)
         part(std::to_string(r.invalid_samples)
              + (r.invalid_samples == 1 ? " invalid sample" : " invalid samples")
              + " (not a number, infinite or far past full scale) replaced");
-    if (r.end_us != AV_NOPTS_VALUE && r.expected_end_us != AV_NOPTS_VALUE
+    // A length the file states was worked out from its timestamps: with one of them out of
+    // line, it says nothing about where the material ends.
+    if (r.retimed == 0 && r.end_us != AV_NOPTS_VALUE && r.expected_end_us != AV_NOPTS_VALUE
         && r.expected_end_us > 0) {
         const int64_t slack = std::max<int64_t>(AV_TIME_BASE / 2, r.expected_end_us / 50);
         if (r.end_us < r.expected_end_us - slack)

@@ -6,6 +6,13 @@
 // encoder should see (NaN, infinities, magnitudes far past full scale) are replaced before the
 // frame is handed on, and counted. The caller decides at the end what a count of zero frames
 // means; DecodeReport gathers what is worth a warning.
+//
+// One frame whose timestamp is out of line with its neighbours (a damaged packet stamped seconds
+// ahead of or behind the others) is put back in line: a frame that lands away from where the one
+// before it ended is held until the next one shows whether the stream really jumped there (the
+// next frame goes on from it: kept as it is) or the frame alone was out of place (the next frame
+// goes on from where it should have been: the frame gets that place, or is dropped when the next
+// one already takes it). So neither a sound track nor a picture follows one bad timestamp.
 #pragma once
 
 #include "common/av_owner.h"
@@ -45,6 +52,8 @@ public:
 
     int64_t frames() const { return m_frames; }
     int64_t damaged() const { return m_damaged; }
+    // Frames whose out-of-place timestamp was put back in line.
+    int64_t retimed() const { return m_retimed; }
     int64_t invalid_samples() const { return m_invalid_samples; }
     // End of the last frame decoded, in microseconds from the file's start; AV_NOPTS_VALUE when
     // no frame carried a timestamp.
@@ -55,6 +64,14 @@ public:
 private:
     void receive(const FrameSink& sink);
     void skip(int err);
+    // Where a decoded frame goes next: held, or on to emit(); at the end (frame null) a held
+    // frame goes on in line.
+    void arrive(AVFrame* frame, const FrameSink& sink);
+    void emit(AVFrame* frame, const FrameSink& sink);
+    // Timestamp of a frame in the stream's time base (AV_NOPTS_VALUE when it has none), and how
+    // long it lasts there (0 when unknown).
+    static int64_t stamp(const AVFrame* frame);
+    int64_t length(const AVFrame* frame) const;
 
     CodecContextPtr m_ctx;
     FramePtr m_frame;
@@ -63,7 +80,12 @@ private:
     int64_t m_frames = 0;
     int64_t m_damaged = 0;
     int64_t m_invalid_samples = 0;
+    int64_t m_retimed = 0;
     int64_t m_end_us = AV_NOPTS_VALUE;
+    FramePtr m_held; // a frame whose place is not known yet
+    bool m_holding = false;
+    int64_t m_expected = AV_NOPTS_VALUE; // where the next frame should start
+    int64_t m_tolerance = 0;             // how far from there is still in line
 };
 
 // How long a frame lasts in its stream's time base (0 when unknown).
@@ -80,12 +102,14 @@ struct DecodeReport {
     int64_t invalid_samples = 0;              // samples replaced
     int64_t end_us = AV_NOPTS_VALUE;          // where the decoded material ends
     int64_t expected_end_us = AV_NOPTS_VALUE; // where the input says it ends
+    int64_t retimed = 0;                      // out-of-place timestamps put back in line
 
     void add(const Decoder& decoder);
 };
 
 // The text of the one warning line for report, or "" when there is nothing to warn of. The input
-// counts as ending early when it stops more than half a second (and 2 %) before its declared end.
+// counts as ending early when it stops more than half a second (and 2 %) before its declared end
+// (unless timestamps were out of line, from which that end may have been worked out).
 std::string warning_text(const DecodeReport& report);
 
 } // namespace zmconv

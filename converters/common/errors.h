@@ -12,7 +12,7 @@ namespace zmconv {
 // Exit codes of the converters, one per class of failure. 0 is success.
 // Each line's comment is also the text of the manual pages' exit-code list.
 enum class Failure : int {
-    Usage = 2,  // unknown option, missing or bad value, missing output name, refused preset line
+    Usage = 2,  // unknown option, bad value, no output name, refused preset line or progress file
     Input = 3,  // input missing, unreadable, not a regular file, not media, no usable stream
     Output = 4, // output folder missing or not writable, output exists without -y
     Codec = 5,  // decoding, encoding or writing failed, a full disk or file-size limit included
@@ -35,12 +35,32 @@ private:
 std::string av_error_text(int errnum);
 
 // Throws ConvError(kind, what + ": " + av_error_text(ret) [+ library detail]) when ret < 0;
-// returns ret otherwise.
+// returns ret otherwise. A failure that comes from a lack of memory is thrown as out_of_memory()
+// instead, whatever the kind.
 int check(int ret, Failure kind, const std::string& what);
+
+// The one error for a lack of memory: ConvError(Failure::Codec, "out of memory").
+ConvError out_of_memory();
+// True when the process is short of memory now: a modest allocation (a few thread stacks'
+// worth) fails. Asked where a failure happens, before anything is freed again, it tells a
+// failure that came from a memory limit from one that came from the data.
+bool memory_is_short();
+// Whether a failure with this FFmpeg code and the library's own message for it came from a lack
+// of memory: the code says so, the message does (libraries outside FFmpeg report a failed
+// allocation only in words), or memory is short right now.
+bool is_out_of_memory(int errnum, const std::string& detail);
+
+// How an error line shows a value: at most kMaxValueEcho characters (a longer value is cut and
+// its length given), with control characters and bytes that are not UTF-8 written as \xNN.
+constexpr size_t kMaxValueEcho = 200;
+std::string value_text(const std::string& value);
 
 // Routes FFmpeg's log into an in-memory slot instead of stderr. Call once at start-up.
 void capture_library_log();
 // The last error-level message FFmpeg logged since the previous call (trimmed), or "".
 std::string take_library_message();
+// Whether any error-level message FFmpeg logged since the previous take_library_message()
+// contains text (a later message may have taken the last place).
+bool library_said(const std::string& text);
 
 } // namespace zmconv

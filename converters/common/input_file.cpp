@@ -6,15 +6,102 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace zmconv {
 
-InputFile::InputFile(const std::string& path, AVMediaType only_type) : m_path(path)
+namespace {
+
+// Bytes read from the file at a time (what FFmpeg's own file reading uses).
+constexpr int kReadBuffer = 32 * 1024;
+
+std::string kind_of(const struct stat& st)
 {
-    // Only a regular file is opened: a FIFO or a device would block the reading for ever or
-    // never end, and a socket cannot be opened at all. Nothing opens the input before this.
+    return S_ISFIFO(st.st_mode)                         ? "a FIFO"
+           : S_ISSOCK(st.st_mode)                       ? "a socket"
+           : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+                                                        : "a special file";
+}
+
+// Only a regular file is read: a FIFO or a device would block the reading for ever or never
+// end, and a socket cannot be opened at all.
+void require_regular(const struct stat& st, const std::string& path)
+{
+    if (S_ISDIR(st.st_mode))
+        throw ConvError(Failure::Input, "input is a folder, not a file: " + path);
+    if (!S_ISREG(st.st_mode))
+        throw ConvError(Failure::Input,
+                        "input is " + kind_of(st) + ", not a regular file: " + path);
+}
+
+[[noreturn]] void refer_elsewhere(const std::string& path)
+{
+    throw ConvError(Failure::Input, "input refers to other files or addresses (a playlist or a "
+                                    "reference), which are not read: "
+                                        + path);
+}
+
+} // namespace
+
+// The input's descriptor as the demuxer's byte source.
+struct InputFile::Io {
+    int fd = -1;
+    AVIOContext* pb = nullptr;
+    bool wanted_more = false; // the demuxer asked to open another file or address
+
+    static int read(void* opaque, uint8_t* buf, int size)
+    {
+        const Io& io = *static_cast<Io*>(opaque);
+        for (;;) {
+            if (stop_requested())
+                return AVERROR_EXIT; // a stop ends the reading, as FFmpeg's own files do
+            const ssize_t n = ::read(io.fd, buf, static_cast<size_t>(size));
+            if (n > 0)
+                return static_cast<int>(n);
+            if (n == 0)
+                return AVERROR_EOF;
+            if (stop_requested())
+                return AVERROR_EXIT;
+            if (errno != EINTR)
+                return AVERROR(errno);
+        }
+    }
+
+    static int64_t seek(void* opaque, int64_t offset, int whence)
+    {
+        const Io& io = *static_cast<Io*>(opaque);
+        if (whence == AVSEEK_SIZE) {
+            struct stat st {};
+            return ::fstat(io.fd, &st) == 0 ? st.st_size : AVERROR(errno);
+        }
+        const off_t at = ::lseek(io.fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+        return at < 0 ? AVERROR(errno) : at;
+    }
+
+    // Every file or address a demuxer would open besides the input itself is refused.
+    static int refuse_open(AVFormatContext* s, AVIOContext**, const char*, int, AVDictionary**)
+    {
+        static_cast<Io*>(s->opaque)->wanted_more = true;
+        return AVERROR_PROTOCOL_NOT_FOUND;
+    }
+
+    ~Io()
+    {
+        if (pb) {
+            av_freep(&pb->buffer);
+            avio_context_free(&pb);
+        }
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+InputFile::InputFile(const std::string& path, AVMediaType only_type)
+    : m_path(path), m_io(std::make_unique<Io>())
+{
+    // The kind of file is known before anything opens it (opening some devices has effects).
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
@@ -22,29 +109,63 @@ InputFile::InputFile(const std::string& path, AVMediaType only_type) : m_path(pa
         throw ConvError(Failure::Input,
                         "cannot read the input " + path + ": " + std::strerror(errno));
     }
-    if (S_ISDIR(st.st_mode))
-        throw ConvError(Failure::Input, "input is a folder, not a file: " + path);
-    if (!S_ISREG(st.st_mode)) {
-        const char* kind = S_ISFIFO(st.st_mode)                         ? "a FIFO"
-                           : S_ISSOCK(st.st_mode)                       ? "a socket"
-                           : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
-                                                                        : "a special file";
+    require_regular(st, path);
+    // Without blocking, so that a FIFO put in the file's place meanwhile cannot hold the open up;
+    // what was opened is checked again.
+    m_io->fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (m_io->fd < 0) {
+        if (errno == EACCES || errno == EPERM)
+            throw ConvError(Failure::Input, "input file is not readable: " + path);
+        if (errno == ENOENT || errno == ENOTDIR)
+            throw ConvError(Failure::Input, "input file not found: " + path);
+        if (errno == ENOMEM)
+            throw out_of_memory();
         throw ConvError(Failure::Input,
-                        std::string("input is ") + kind + ", not a regular file: " + path);
+                        "cannot read the input " + path + ": " + std::strerror(errno));
     }
-    if (::access(path.c_str(), R_OK) != 0)
-        throw ConvError(Failure::Input, "input file is not readable: " + path);
+    if (::fstat(m_io->fd, &st) != 0)
+        throw ConvError(Failure::Input,
+                        "cannot read the input " + path + ": " + std::strerror(errno));
+    require_regular(st, path);
+    ::fcntl(m_io->fd, F_SETFL, ::fcntl(m_io->fd, F_GETFL) & ~O_NONBLOCK);
+
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kReadBuffer));
+    if (!buffer)
+        throw out_of_memory();
+    m_io->pb =
+        avio_alloc_context(buffer, kReadBuffer, 0, m_io.get(), &Io::read, nullptr, &Io::seek);
+    if (!m_io->pb) {
+        av_free(buffer);
+        throw out_of_memory();
+    }
+    m_io->pb->seekable = AVIO_SEEKABLE_NORMAL;
 
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw)
-        throw ConvError(Failure::Codec, "out of memory");
-    // A stop signal also ends a read that waits for data (a slow pipe or network file).
+        throw out_of_memory();
+    raw->pb = m_io->pb;
+    raw->opaque = m_io.get();
+    raw->io_open = &Io::refuse_open;
+    // Demuxers that open further inputs through contexts of their own (concat lists) meet this
+    // list, which names no protocol.
+    raw->protocol_whitelist = av_strdup("none");
+    if (!raw->protocol_whitelist) {
+        avformat_free_context(raw);
+        throw out_of_memory();
+    }
+    // A stop signal also ends a read that waits for data.
     raw->interrupt_callback.callback = [](void*) -> int { return stop_requested() ? 1 : 0; };
+    // The name only helps to tell the format; the bytes come from the descriptor.
     const int ret =
         avformat_open_input(&raw, path.c_str(), nullptr, nullptr); // frees raw on failure
     if (ret < 0) {
-        take_library_message();
+        const bool refused = library_said("not on whitelist");
+        const std::string detail = take_library_message();
         throw_if_stopped();
+        if (m_io->wanted_more || refused)
+            refer_elsewhere(path);
+        if (is_out_of_memory(ret, detail))
+            throw out_of_memory();
         if (ret == AVERROR_INVALIDDATA)
             throw ConvError(Failure::Input, "input is not a media file FFmpeg can read: " + path);
         throw ConvError(Failure::Input, "cannot open input " + path + ": " + av_error_text(ret));
@@ -59,13 +180,19 @@ InputFile::InputFile(const std::string& path, AVMediaType only_type) : m_path(pa
                 raw->streams[i]->discard = AVDISCARD_ALL;
     }
     const int info = avformat_find_stream_info(m_ctx.get(), nullptr);
+    const std::string detail = take_library_message();
+    if (m_io->wanted_more)
+        refer_elsewhere(path);
     if (info < 0) {
-        take_library_message();
         throw_if_stopped();
+        if (is_out_of_memory(info, detail))
+            throw out_of_memory();
         throw ConvError(Failure::Input,
                         "cannot read stream information of " + path + ": " + av_error_text(info));
     }
 }
+
+InputFile::~InputFile() = default;
 
 int InputFile::best_stream(AVMediaType type) const
 {
@@ -110,6 +237,10 @@ bool InputFile::read(AVPacket* pkt)
         // A stop cuts a read short: the conversion was stopped, the input is not at fault.
         if (ret == AVERROR_EXIT || stop_requested())
             throw ConvError(Failure::Interrupted, "interrupted");
+        if (m_io->wanted_more)
+            refer_elsewhere(m_path);
+        if (ret == AVERROR(ENOMEM))
+            throw out_of_memory();
         // Like the CLI, a damaged tail ends the input rather than failing what was converted;
         // only a real I/O error is reported.
         if (ret == AVERROR(EIO)

@@ -1,9 +1,15 @@
 // The opened input of a conversion: demuxer, stream info, the chosen audio (and optionally video)
 // stream. Every other stream is discarded at the demuxer (AVDISCARD_ALL) so no time is spent on it.
+//
+// The input is the file of that name and nothing else: the name is a path, never a protocol
+// ("pipe:0", "file:a.mp3" and "concat:a|b" are names of files like any other). The file is opened
+// here and its bytes reach the demuxer through an AVIOContext over that descriptor; a demuxer
+// that wants to open further files or addresses (playlists, references) is refused.
 #pragma once
 
 #include "common/av_owner.h"
 
+#include <memory>
 #include <string>
 
 namespace zmconv {
@@ -16,6 +22,7 @@ public:
     // AVMEDIA_TYPE_AUDIO), streams of other types are discarded before probing when the container
     // declares its streams in a header, so no time goes into decoding pictures nobody will use.
     explicit InputFile(const std::string& path, AVMediaType only_type = AVMEDIA_TYPE_UNKNOWN);
+    ~InputFile();
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
@@ -41,7 +48,9 @@ public:
     bool read(AVPacket* pkt);
 
 private:
+    struct Io;
     std::string m_path;
+    std::unique_ptr<Io> m_io; // outlives m_ctx, which reads through it
     InputFormatPtr m_ctx;
 };
 

@@ -85,6 +85,21 @@ OutputFile::OutputFile(const OutputOptions& options)
             throw ConvError(Failure::Usage, "unknown output format: " + options.format_name);
         throw ConvError(Failure::Usage, "cannot tell the output format from the name: " + path);
     }
+    // The output is the one file of that name. A muxer that writes files of its own (playlists
+    // with segments, numbered pictures) would bypass the protocol above, and no muxer may open
+    // further files or addresses.
+    if (m_ctx->oformat->flags & AVFMT_NOFILE) {
+        const std::string format = m_ctx->oformat->name;
+        avformat_free_context(m_ctx);
+        m_ctx = nullptr;
+        throw ConvError(Failure::Usage, "the " + format
+                                            + " format writes several files; choose a format "
+                                              "of one file: "
+                                            + path);
+    }
+    m_ctx->io_open = [](AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
+        return AVERROR_PROTOCOL_NOT_FOUND;
+    };
     // Bytes leave in whole buffers, not one write() per packet: a copy of small AAC packets
     // would otherwise spend most of its time in system calls.
     m_ctx->flush_packets = 0;
@@ -179,7 +194,7 @@ void OutputFile::check_write(int ret, const char* what)
 void OutputFile::write_header()
 {
     throw_if_stopped(); // a stopped conversion starts no output
-    if (!(m_ctx->oformat->flags & AVFMT_NOFILE)) {
+    {
         m_target.open();
         m_io = std::make_unique<Io>();
         m_io->fd = m_target.fd();

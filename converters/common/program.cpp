@@ -9,7 +9,9 @@ extern "C" {
 
 #include <atomic>
 #include <exception>
+#include <fcntl.h>
 #include <new>
+#include <system_error>
 #include <unistd.h>
 
 #ifndef ZM_VERSION
@@ -34,7 +36,8 @@ std::string exit_code_help()
 {
     return "Exit codes:\n"
            "  0  the output is complete\n"
-           "  2  bad command line: unknown option, bad value, bad preset file line\n"
+           "  2  bad command line: unknown option, bad value, bad preset file line, a progress\n"
+           "     file that is the input, the output or another file\n"
            "  3  the input is missing, unreadable, not a regular file, not media, or has no\n"
            "     usable stream\n"
            "  4  the output folder is missing or not writable, or the output exists without -y\n"
@@ -59,6 +62,25 @@ void warn(const std::string& text)
     line("warning: ", text);
 }
 
+StandardErrorSilenced::StandardErrorSilenced()
+{
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0)
+        return;
+    m_saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (m_saved >= 0)
+        ::dup2(null, STDERR_FILENO);
+    ::close(null);
+}
+
+StandardErrorSilenced::~StandardErrorSilenced()
+{
+    if (m_saved < 0)
+        return;
+    ::dup2(m_saved, STDERR_FILENO);
+    ::close(m_saved);
+}
+
 void set_partial_output_removed(bool removed)
 {
     g_partial_removed.store(removed);
@@ -72,8 +94,10 @@ bool partial_output_removed()
 int run_program(const ProgramInfo& info, int argc, char** argv,
                 const std::function<void(const std::vector<std::string>&)>& body)
 {
-    g_name = info.name;
+    // First of all: a stop sent while the program was loading waits, blocked, for these handlers
+    // (the front ends start converters with SIGINT and SIGTERM blocked) and arrives now.
     install_signal_handlers();
+    g_name = info.name;
     capture_library_log();
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "-help")) {
@@ -88,13 +112,19 @@ int run_program(const ProgramInfo& info, int argc, char** argv,
     Failure failure = Failure::Codec;
     std::string message;
     try {
+        throw_if_stopped(); // stopped before it began: nothing is opened or written
         body(args);
         return 0;
     } catch (const ConvError& e) {
         failure = e.kind();
         message = e.what();
     } catch (const std::bad_alloc&) {
-        message = "out of memory";
+        message = out_of_memory().what();
+    } catch (const std::system_error& e) {
+        // A thread that cannot be started (its stack cannot be mapped) is a lack of memory too.
+        const bool memory = e.code() == std::errc::resource_unavailable_try_again
+                            || e.code() == std::errc::not_enough_memory;
+        message = memory ? out_of_memory().what() : e.what();
     } catch (const std::exception& e) {
         message = e.what();
     }

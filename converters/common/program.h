@@ -32,6 +32,21 @@ void note(const std::string& text);
 // "NAME: warning: text" on stderr.
 void warn(const std::string& text);
 
+// While it lives, the process's standard error goes to /dev/null: for library calls that print
+// there themselves (libx264 reading its options), where the converter's own line says what went
+// wrong. Only where no other thread of the converter writes a line.
+class StandardErrorSilenced
+{
+public:
+    StandardErrorSilenced();
+    ~StandardErrorSilenced();
+    StandardErrorSilenced(const StandardErrorSilenced&) = delete;
+    StandardErrorSilenced& operator=(const StandardErrorSilenced&) = delete;
+
+private:
+    int m_saved = -1;
+};
+
 // The output that was discarded had received data; the stop line then says it was removed.
 void set_partial_output_removed(bool removed);
 bool partial_output_removed();

@@ -124,8 +124,16 @@ void install_signal_handlers()
     struct sigaction stop {};
     stop.sa_handler = on_stop_signal;
     sigemptyset(&stop.sa_mask);
-    for (int sig : {SIGINT, SIGTERM})
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (int sig : {SIGINT, SIGTERM}) {
         sigaction(sig, &stop, nullptr);
+        sigaddset(&stops, sig);
+    }
+    // A starter may hand these signals over blocked, so that one sent before the handlers were
+    // in place waits instead of killing the process; with the handlers set, it is let through
+    // (and one that waits is delivered at once).
+    sigprocmask(SIG_UNBLOCK, &stops, nullptr);
 }
 
 bool stop_requested()

@@ -45,7 +45,8 @@ bool wait_writable(int fd, int timeout_ms = -1);
 // Waits up to timeout_ms for a stop; true when one was requested.
 bool wait_for_stop(int timeout_ms);
 
-// Ignores SIGPIPE, SIGHUP and SIGXFSZ; makes SIGINT and SIGTERM set the stop flag.
+// Ignores SIGPIPE, SIGHUP and SIGXFSZ; makes SIGINT and SIGTERM set the stop flag, then unblocks
+// those two (a stop that waited while they were blocked is delivered now).
 void install_signal_handlers();
 bool stop_requested();
 // Sets or clears the stop flag as a signal would (for tests of the stop paths).

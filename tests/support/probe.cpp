@@ -85,6 +85,7 @@ Probe probe(const QString &path, bool countFrames)
         s.pixelFormat = o.value("pix_fmt").toString();
         s.profile = o.value("profile").toString();
         s.codecTag = o.value("codec_tag_string").toString();
+        s.channelLayout = o.value("channel_layout").toString();
         s.sampleRate = o.value("sample_rate").toString().toInt();
         s.channels = o.value("channels").toInt();
         s.width = o.value("width").toInt();

@@ -1,6 +1,7 @@
 // Unit tests of the converters' shared library: the output protocol, the worker queue, sample
 // sanitising, the warning line, the bit rates encoders take, inputs that are no regular file and
 // the exit code of a stop.
+#include "common/audio_copy.h"
 #include "common/audio_encoder.h"
 #include "common/decoder.h"
 #include "common/errors.h"
@@ -11,6 +12,10 @@
 #include "common/worker.h"
 
 #include "converters/test_files.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+}
 
 #include <gtest/gtest.h>
 
@@ -464,6 +469,9 @@ TEST(WarningLine, SaysWhatWentWrongOnlyWhenSomethingDid)
         {{2, 1, 1 * s, 3 * s},
          "2 damaged packets skipped; 1 invalid sample (not a number, infinite or far past full "
          "scale) replaced; the input ends at 00:00:01.00, before its stated length of 00:00:03.00"},
+        {{0, 0, 8 * s, 8 * s, 1}, "1 timestamp out of line put right"},
+        // A stated length worked out from a timestamp out of line says nothing.
+        {{1, 0, 8 * s, 24 * s, 2}, "1 damaged packet skipped; 2 timestamps out of line put right"},
     };
     for (const Row& row : rows)
         EXPECT_EQ(zmconv::warning_text(row.report), row.text);
@@ -504,6 +512,178 @@ TEST(EncoderBitRates, NearestTheEncoderTakes)
     EXPECT_EQ(zmconv::bit_rate_text(12200), "12.2 kbit/s");
     EXPECT_EQ(zmconv::bit_rate_text(4750), "4.75 kbit/s");
     EXPECT_EQ(zmconv::bit_rate_text(1), "1 bit/s");
+}
+
+// An encoder that says only by refusing to open which bit rates it takes (one range of them):
+// the nearest it takes is found, in whole kbit/s where the asked rate is one; none when it
+// takes no usual rate either.
+TEST(EncoderBitRates, NearestOfARangeFoundByTrying)
+{
+    struct Row {
+        int64_t low, high; // the range taken
+        int64_t wanted, found;
+    } rows[] = {
+        {45000, 500000, 32000, 45000}, // libvorbis, stereo 44100 Hz
+        {45000, 500000, 1000, 45000},
+        {45000, 500000, 600000, 500000},
+        {45000, 500000, 128000, 128000},  // taken as it is (found by the first probe)
+        {45500, 500000, 32000, 46000},    // the whole kbit/s above the range's start
+        {84000, 1500000, 64000, 84000},   // 5.1
+        {24000, INT64_MAX, 16000, 24000}, // wmav1
+        {500, 512000, 1, 500},            // libopus: to the bit below 1 kbit/s
+        {500, 512000, 900000, 512000},
+        {3000000, 4000000, 64000, 0}, // no usual rate: the refusal is about something else
+    };
+    for (const Row& row : rows) {
+        int tries = 0;
+        const int64_t found = zmconv::nearest_accepted_bit_rate(row.wanted, [&](int64_t bits) {
+            ++tries;
+            return bits >= row.low && bits <= row.high;
+        });
+        EXPECT_EQ(found, row.found) << row.low << "-" << row.high << " asked " << row.wanted;
+        EXPECT_LE(tries, 40) << "each try opens an encoder";
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Channel layouts: the source's speakers are kept where the encoder takes them.
+
+TEST(ChannelLayouts, TheSourcesSpeakersAreKeptWhereTheEncoderTakesThem)
+{
+    auto layout = [](const char* name) {
+        AVChannelLayout l{};
+        EXPECT_EQ(av_channel_layout_from_string(&l, name), 0) << name;
+        return l;
+    };
+    auto name = [](const AVChannelLayout& l) {
+        char text[64] = {};
+        av_channel_layout_describe(&l, text, sizeof text);
+        return std::string(text);
+    };
+    const AVChannelLayout side = layout("5.1(side)");
+    const AVChannelLayout back = layout("5.1");
+    const AVChannelLayout quad = layout("quad");
+    const AVChannelLayout stereo = layout("stereo");
+    const AVChannelLayout none{};
+    // Lists end with a layout of no channels.
+    const AVChannelLayout backs_only[] = {stereo, back, none};
+    const AVChannelLayout both[] = {stereo, back, side, none};
+    struct Row {
+        const AVChannelLayout* supported; // null = any
+        int channels;
+        const AVChannelLayout* source;
+        const char* chosen;
+    } rows[] = {
+        {nullptr, 6, &side, "5.1(side)"},                              // WAV, FLAC: any layout
+        {nullptr, 6, &back, "5.1"},       {nullptr, 4, &quad, "quad"}, // not the usual 4.0
+        {nullptr, 4, nullptr, "4.0"},  // the source says nothing: the usual one
+        {nullptr, 2, &side, "stereo"}, // fewer channels asked: the usual layout of two
+        {both, 6, &side, "5.1(side)"}, // AC3 takes both
+        {backs_only, 6, &side, "5.1"}, // AAC: the one of that many it takes
+        {backs_only, 8, &side, "5.1"}, // the nearest count it takes
+    };
+    for (const Row& row : rows) {
+        AVChannelLayout chosen{};
+        zmconv::choose_channel_layout(row.supported, row.channels, row.source, &chosen);
+        EXPECT_EQ(name(chosen), row.chosen)
+            << row.channels << " from " << (row.source ? name(*row.source) : "nothing");
+        av_channel_layout_uninit(&chosen);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Packet lengths read from Opus packets (table of contents: configuration and frame count).
+
+TEST(PacketSamples, OpusTableOfContents)
+{
+    struct Row {
+        std::vector<uint8_t> packet;
+        int64_t samples;
+    } rows[] = {
+        {{0xfc}, 960}, // CELT 20 ms, one frame
+        {{0xf8}, 960},
+        {{0xe0}, 120},        // CELT 2.5 ms
+        {{0x08}, 960},        // SILK 20 ms
+        {{0x18}, 2880},       // SILK 60 ms
+        {{0x70}, 480},        // hybrid 10 ms
+        {{0x78}, 960},        // hybrid 20 ms
+        {{0x71, 0, 0}, 960},  // hybrid 10 ms, two frames
+        {{0x73, 0x03}, 1440}, // hybrid 10 ms, three frames (code 3)
+        {{0x1b, 0x02}, 5760}, // SILK 60 ms, two frames: 120 ms, the most a packet holds
+        {{0x1b, 0x03}, -1},   // 180 ms: not a valid packet
+        {{0xfb, 0x00}, -1},   // no frames
+        {{0xfb}, -1},         // code 3 without its count
+        {{}, -1},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(zmconv::opus_packet_samples(row.packet.data(), int(row.packet.size())),
+                  row.samples)
+            << int(row.packet.empty() ? -1 : row.packet[0]);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Values in error lines: at most 200 characters, control characters and bytes that are no UTF-8
+// written out.
+
+TEST(ErrorLines, EchoAValueShortAndPrintable)
+{
+    struct Row {
+        std::string value;
+        std::string shown;
+    } rows[] = {
+        {"veryfast", "veryfast"},
+        {"Ödön 名前", "Ödön 名前"},
+        {"a\x01"
+         "b\x7f\n",
+         "a\\x01b\\x7f\\x0a"},
+        {"\xff\xfejunk", "\\xff\\xfejunk"},
+        {"\xe5\x90", "\\xe5\\x90"}, // a cut-off UTF-8 sequence
+        {std::string(200, 'a'), std::string(200, 'a')},
+        {std::string(61440, 'a'), std::string(200, 'a') + "... (61440 bytes)"},
+        {std::string(300, '\x01'),
+         [] {
+             std::string s;
+             for (int i = 0; i < 200; ++i)
+                 s += "\\x01";
+             return s + "... (300 bytes)";
+         }()},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(zmconv::value_text(row.value), row.shown);
+}
+
+// A failure that comes from a lack of memory is said as such, whatever the call's own words.
+TEST(ErrorLines, OutOfMemoryIsSaidAsSuch)
+{
+    struct Row {
+        int code;
+        const char* detail;
+        bool memory;
+    } rows[] = {
+        {AVERROR(ENOMEM), "", true},
+        {AVERROR_EXTERNAL, "x264 [error]: malloc of size 4096 failed", true},
+        {AVERROR(EPERM), "Failed to allocate packet: Cannot allocate memory", true},
+        {AVERROR_INVALIDDATA, "Invalid data found when processing input", false},
+        {AVERROR(EINVAL), "", false},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(zmconv::is_out_of_memory(row.code, row.detail), row.memory) << row.detail;
+        try {
+            zmconv::check(row.code, Failure::Input, "cannot read");
+            ADD_FAILURE() << "no error";
+        } catch (const ConvError& e) {
+            if (row.memory)
+                continue; // the detail came from the table, not from the library
+            EXPECT_EQ(e.kind(), Failure::Input);
+        }
+    }
+    try {
+        zmconv::check(AVERROR(ENOMEM), Failure::Input, "cannot open the input");
+        ADD_FAILURE() << "no error";
+    } catch (const ConvError& e) {
+        EXPECT_EQ(e.kind(), Failure::Codec);
+        EXPECT_STREQ(e.what(), "out of memory");
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
