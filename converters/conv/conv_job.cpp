@@ -190,8 +190,9 @@ Job parse_command_line(std::span<const std::string> args)
             job.encoder = o.value;
             break;
         case Metadata:
-            // The argument ("IN":"OUT" or a stream map) only ever means "copy the input's tags".
-            job.copy_metadata = true;
+            // The argument ("IN":"OUT" or a stream map) means "copy the input's tags", which
+            // is done anyway; "-1" alone, as for the ffmpeg CLI, means "no tags".
+            job.copy_metadata = o.value != "-1";
             break;
         default:
             break;
@@ -286,6 +287,10 @@ void run_copy(const Job& job, zmconv::InputFile& in, int audio, zmconv::OutputFi
         nothing_converted(job, nullptr);
     out.finish();
     throttle.finish(copy.seconds_done());
+    zmconv::DecodeReport report;
+    report.damaged = copy.damaged();
+    if (const std::string text = zmconv::warning_text(report); !text.empty())
+        zmconv::warn(text);
 }
 
 void run_encode(const Job& job, zmconv::InputFile& in, int audio, zmconv::OutputFile& out,
@@ -361,7 +366,14 @@ void run(const Job& job, const TextSink& progress)
         throw ConvError(Failure::Input, "the input has no audio stream: " + job.input);
     in.keep_only(audio);
 
-    const Route route = route_for(job, *kind, *in.context()->streams[audio]->codecpar);
+    const AVStream& source = *in.context()->streams[audio];
+    Route route = route_for(job, *kind, *source.codecpar);
+    if (route.copy && !zmconv::AudioCopy::can_time(source, kind->muxer)) {
+        // The packets' positions could not be made right: the sound is encoded instead.
+        route.copy = false;
+        if (job.encoder == kCopy)
+            route.refusal = "the lengths of the input's packets cannot be read";
+    }
     if (!route.refusal.empty())
         throw ConvError(Failure::Usage,
                         "cannot copy the audio into " + job.output + ": " + route.refusal);
@@ -387,12 +399,18 @@ void run(const Job& job, const TextSink& progress)
     }
 
     if (job.copy_metadata) {
+        // The sound's language goes with it, as a tag of its stream where the output has a place
+        // for one (an M4A's track language, an Ogg's LANGUAGE comment).
+        if (const AVDictionaryEntry* language =
+                av_dict_get(source.metadata, "language", nullptr, AV_DICT_MATCH_CASE);
+            language && *language->value && std::string_view(language->value) != "und")
+            av_dict_set(&out_audio->metadata, "language", language->value, 0);
         AVDictionary* tags = tags_to_copy(in.context(), audio);
         out.set_metadata(tags);
         // Ogg keeps its tags in the stream's comment header, not in a file-level place.
         const std::string_view muxer = kind->muxer;
         if ((muxer == "ogg" || muxer == "opus") && tags)
-            av_dict_copy(&out_audio->metadata, tags, 0);
+            av_dict_copy(&out_audio->metadata, tags, AV_DICT_DONT_OVERWRITE);
         av_dict_free(&tags);
         // The cover picture, where the input has one and the output can carry it.
         for (unsigned i = 0; i < in.context()->nb_streams; ++i)

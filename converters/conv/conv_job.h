@@ -5,8 +5,10 @@
 //        [-map_meta_data ANY] OUT
 //
 // Input audio that already has the output format's codec is copied, not encoded again, when
-// nothing asked for differs and there is no cut (see audio_route.h). -map_meta_data carries the
-// tags and, into MP3, M4A and FLAC, the cover picture.
+// nothing asked for differs and there is no cut (see audio_route.h). The input's tags and, into
+// MP3, M4A and FLAC, its cover picture come along wherever the output has a place for them, as
+// with the ffmpeg CLI; -map_meta_data asks for that too, "-map_metadata -1" leaves them behind.
+// The sound's language tag goes with its stream.
 //
 // Progress goes to standard output: "Duration: HH:MM:SS.cc, start: ..., bitrate: ..." once the
 // input is open, then "size=...kB time=SECONDS.cc bitrate=..." lines a few times a second and
@@ -26,13 +28,13 @@ namespace conv {
 struct Job {
     std::string input;
     std::string output;
-    zmconv::TimeRange range;    // -ss / -t
-    bool overwrite = false;     // -y
-    bool copy_metadata = false; // -map_meta_data / -map_metadata
-    std::string encoder;        // -acodec; "" = the format's own, "copy" = copy or fail
-    int64_t bit_rate = 0;       // -ab
-    int sample_rate = 0;        // -ar
-    int channels = 0;           // -ac
+    zmconv::TimeRange range;   // -ss / -t
+    bool overwrite = false;    // -y
+    bool copy_metadata = true; // tags and cover; "-map_metadata -1" turns it off
+    std::string encoder;       // -acodec; "" = the format's own, "copy" = copy or fail
+    int64_t bit_rate = 0;      // -ab
+    int sample_rate = 0;       // -ar
+    int channels = 0;          // -ac
 };
 
 // One output format, picked by the extension of the output file (case-insensitive).

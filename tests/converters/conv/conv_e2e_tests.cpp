@@ -347,28 +347,31 @@ TEST(ConvCut, CompressedInputsAllFormats)
     }
 }
 
-// -map_meta_data copies the input's global tags where the format carries tags; without it
-// none are copied.
+// The input's tags (the file's, MP4; the audio stream's, Ogg) come along where the format
+// carries tags: asked for with -map_meta_data, and without it too (as with the ffmpeg CLI);
+// "-map_metadata -1" leaves them behind.
 TEST(ConvMetadata, CopiesTags)
 {
     Media& m = Media::get();
-    // Tags of the file (MP4) and tags of its audio stream (Ogg).
+    enum Ask { Asked, Default, Refused };
     for (const char* input : {"av.mp4", "song.ogg"})
         for (const char* ext : {".mp3", ".wma", ".ogg", ".flac", ".wav", ".ac3", ".aac", ".amr"}) {
             const bool carries =
                 QString(ext) != ".ac3" && QString(ext) != ".aac" && QString(ext) != ".amr";
-            for (bool copy : {true, false}) {
-                SCOPED_TRACE(std::string(input) + " to " + ext + (copy ? " with" : " without")
-                             + " -map_meta_data");
+            for (Ask ask : {Asked, Default, Refused}) {
+                SCOPED_TRACE(std::string(input) + " to " + ext + " asking " + std::to_string(ask));
                 const QString out = m.fresh_folder() + "/tags" + ext;
                 QStringList args{"-i", m.path(input), "-y", "-vn"};
-                if (copy)
+                if (ask == Asked)
                     args << "-map_meta_data" << ("\"" + m.path(input) + "\":\"" + out + "\"");
+                if (ask == Refused)
+                    args << "-map_metadata"
+                         << "-1";
                 const RunResult r = run_conv(args << out);
                 ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
                 const Sound p = sound_of(out);
                 ASSERT_TRUE(p.ok);
-                if (copy && carries) {
+                if (ask != Refused && carries) {
                     EXPECT_EQ(p.tags.value("title"), QString("Tëst Title"));
                     EXPECT_EQ(p.tags.value("artist"), QString("Zelmora Tests"));
                 } else {
@@ -1009,7 +1012,7 @@ Cover cover_of(const QString& file)
 
 // Music files with tags and a cover (JPEG or PNG, made here) into MP3, M4A and FLAC: the cover
 // arrives as an attached picture, unchanged, with title, artist, album and track; copied and
-// encoded alike. Formats that cannot hold a picture get the tags alone; without -map_meta_data
+// encoded alike. Formats that cannot hold a picture get the tags alone; with -map_metadata -1
 // nothing comes along.
 TEST(ConvCover, PictureAndTags)
 {
@@ -1047,9 +1050,8 @@ TEST(ConvCover, PictureAndTags)
                              + " tags");
                 const QString out = m.fresh_folder() + "/music" + ext;
                 QStringList args{"-i", d + "/" + s.name, "-y", "-vn"};
-                if (copy_tags)
-                    args << "-map_meta_data"
-                         << "x";
+                args << (copy_tags ? QStringList{"-map_meta_data", "x"}
+                                   : QStringList{"-map_metadata", "-1"});
                 const RunResult r = run_conv(args << out);
                 ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
                 const Sound p = sound_of(out);

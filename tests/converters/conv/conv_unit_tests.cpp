@@ -200,28 +200,27 @@ TEST(ConvCommandLine, BuilderLines)
         int64_t start_us, length_us, bit_rate;
         int rate, channels;
         const char* encoder;
-        bool metadata;
     } rows[] = {
         {R"(/App/data/conv -i "/V/clip.part1.flv" -y -vn -ab 192k -ar 44100 -ac 2 -map_meta_data "/V/clip.part1.flv":"/App/output/clip.mp3" "/App/output/clip.mp3")",
-         "/V/clip.part1.flv", "/App/output/clip.mp3", 0, -1, 192000, 44100, 2, "", true},
+         "/V/clip.part1.flv", "/App/output/clip.mp3", 0, -1, 192000, 44100, 2, ""},
         {R"(/App/data/conv -i "/V/talk.flv" -ss 30 -t 60 -y -vn -acodec pcm_s16le "/App/output/talk.wav")",
-         "/V/talk.flv", "/App/output/talk.wav", 30000000, 60000000, 0, 0, 0, "pcm_s16le", false},
+         "/V/talk.flv", "/App/output/talk.wav", 30000000, 60000000, 0, 0, 0, "pcm_s16le"},
         {R"(/App/data/conv -i "/V/a b.avi" -ss 5 -t 10 -y -vn -acodec wmav1  -map_meta_data "/V/a b.avi":"/o/a.wma" "/o/a.wma")",
-         "/V/a b.avi", "/o/a.wma", 5000000, 10000000, 0, 0, 0, "wmav1", true},
+         "/V/a b.avi", "/o/a.wma", 5000000, 10000000, 0, 0, 0, "wmav1"},
         {R"(/App/data/conv -i "/V/x.mp4" -y -vn -ac 2 -map_meta_data "/V/x.mp4":"/o/x.ogg" "/o/x.ogg")",
-         "/V/x.mp4", "/o/x.ogg", 0, -1, 0, 0, 2, "", true},
+         "/V/x.mp4", "/o/x.ogg", 0, -1, 0, 0, 2, ""},
         {R"(/App/data/conv -i "/V/x.mp4" -y -vn -ar 8000 -ab 7.4k -ac 1 "/o/x.amr")", "/V/x.mp4",
-         "/o/x.amr", 0, -1, 7400, 8000, 1, "", false},
+         "/o/x.amr", 0, -1, 7400, 8000, 1, ""},
         {R"(/App/data/conv -i "/V/q"""x.mp4" -y -vn "/o/q"""x.aac")", "/V/q\"x.mp4", "/o/q\"x.aac",
-         0, -1, 0, 0, 0, "", false},
+         0, -1, 0, 0, 0, ""},
         {R"(/App/data/conv -i "/V/m.mp4" -ss 0 -t 7 -y -vn "/o/m.flac")", "/V/m.mp4", "/o/m.flac",
-         0, 7000000, 0, 0, 0, "", false},
+         0, 7000000, 0, 0, 0, ""},
         {R"(/App/data/conv -i "/V/m.mp4" -y -vn -ab 32k -ar 12050 -ac 1 -map_meta_data "/V/m.mp4":"/o/m.mp3" "/o/m.mp3")",
-         "/V/m.mp4", "/o/m.mp3", 0, -1, 32000, 12050, 1, "", true},
+         "/V/m.mp4", "/o/m.mp3", 0, -1, 32000, 12050, 1, ""},
         {R"(/App/data/conv -i "/V/s.mp3" -y -vn -map_meta_data "/V/s.mp3":"/o/s.m4a" "/o/s.m4a")",
-         "/V/s.mp3", "/o/s.m4a", 0, -1, 0, 0, 0, "", true},
+         "/V/s.mp3", "/o/s.m4a", 0, -1, 0, 0, 0, ""},
         {R"(/App/data/conv -i "/V/s.mkv" -ss 3 -t 4 -y -vn -map_meta_data "/V/s.mkv":"/o/s.opus" "/o/s.opus")",
-         "/V/s.mkv", "/o/s.opus", 3000000, 4000000, 0, 0, 0, "", true},
+         "/V/s.mkv", "/o/s.opus", 3000000, 4000000, 0, 0, 0, ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.line.toStdString());
@@ -236,7 +235,8 @@ TEST(ConvCommandLine, BuilderLines)
         EXPECT_EQ(job.sample_rate, row.rate);
         EXPECT_EQ(job.channels, row.channels);
         EXPECT_EQ(job.encoder, row.encoder);
-        EXPECT_EQ(job.copy_metadata, row.metadata);
+        // The tags come along with every line, -map_meta_data or not.
+        EXPECT_TRUE(job.copy_metadata);
         EXPECT_TRUE(job.overwrite);
     }
 }
@@ -380,6 +380,15 @@ TEST(ConvCommandLine, LaterOptionsWinAndVariants)
     EXPECT_TRUE(job.overwrite);
     EXPECT_EQ(job.range.start_us, 1500000);
     EXPECT_EQ(job.range.length_us, -1);
+
+    // "-map_metadata -1" leaves the tags behind, as with the ffmpeg CLI; a later map brings
+    // them back.
+    EXPECT_FALSE(conv::parse_command_line(
+                     std::vector<std::string>{"-i", "a", "-map_metadata", "-1", "o.mp3"})
+                     .copy_metadata);
+    EXPECT_TRUE(conv::parse_command_line(std::vector<std::string>{"-i", "a", "-map_metadata", "-1",
+                                                                  "-map_meta_data", "x", "o.mp3"})
+                    .copy_metadata);
 }
 
 TEST(Progress, ClockAndLines)
