@@ -34,7 +34,8 @@ constexpr const char *kUsage =
     "  --help, --version\n"
     "\n"
     "Progress: progress.txt beside vv (or the file VV_PROGRESS_FILE names) holds tenths of a\n"
-    "percent (0 to 1000). On stderr: one line for an error, \"vv: note: ...\" for a value\n"
+    "percent (0 to 1000); a progress file that is the input, the output or another file is\n"
+    "refused. On stderr: one line for an error, \"vv: note: ...\" for a value\n"
     "changed to one the encoder takes, \"vv: warning: ...\" when the input was damaged.\n";
 
 } // namespace
@@ -45,8 +46,10 @@ int main(int argc, char **argv)
         {"vv", kUsage}, argc, argv, [](const std::vector<std::string> &args) {
             const vv::Options options = vv::parse_options(args);
             const std::string folder = vv::executable_folder();
-            vv::ProgressFile progress(
-                vv::progress_file_path(std::getenv("VV_PROGRESS_FILE"), folder));
+            const std::string progress_path =
+                vv::progress_file_path(std::getenv("VV_PROGRESS_FILE"), folder);
+            vv::check_progress_file(progress_path, options.input, options.output);
+            vv::ProgressFile progress(progress_path);
             vv::convert(options, progress);
         });
 }

@@ -38,6 +38,14 @@ constexpr const char *kTextOptions[] = {"preset",     "tune",   "profile", "leve
                             "preset file " + name + " line " + std::to_string(line) + ": " + why);
 }
 
+// A '#' inside a value is taken as part of it: say so, as it is the likely mistake.
+std::string comment_hint(const std::string &value)
+{
+    return value.find('#') != std::string::npos
+               ? " ('#' starts a comment only at the start of a line)"
+               : std::string();
+}
+
 bool is_text_option(const AVOption *o)
 {
     return o->type == AV_OPT_TYPE_STRING || o->type == AV_OPT_TYPE_DICT
@@ -45,6 +53,20 @@ bool is_text_option(const AVOption *o)
 }
 
 } // namespace
+
+void refuse_preset_line(const PresetEntry &entry, const std::string &name, const std::string &codec,
+                        const std::string &detail)
+{
+    // The library's words, unless they only repeat a long value.
+    constexpr size_t kRepeat = 32;
+    const bool repeats = entry.value.size() > kRepeat
+                         && detail.find(entry.value.substr(0, kRepeat)) != std::string::npos;
+    const std::string why =
+        detail.empty() || repeats ? std::string() : " (" + zmconv::value_text(detail) + ")";
+    bad_line(name, entry.line,
+             "the encoder " + codec + " refuses '" + zmconv::value_text(entry.key) + "="
+                 + zmconv::value_text(entry.value) + "'" + why + comment_hint(entry.value));
+}
 
 PresetEntries parse_preset(const std::string &text, const std::string &name)
 {
@@ -103,22 +125,24 @@ void apply_preset(AVCodecContext *encoder, const PresetEntries &entries, const s
         const AVOption *option =
             av_opt_find2(encoder, e.key.c_str(), nullptr, 0, AV_OPT_SEARCH_CHILDREN, nullptr);
         if (!option)
-            bad_line(name, e.line, "the encoder " + codec + " has no option '" + e.key + "'");
+            bad_line(name, e.line,
+                     "the encoder " + codec + " has no option '" + zmconv::value_text(e.key) + "'");
         if (is_text_option(option)) {
             bool plain = false;
             for (const char *allowed : kTextOptions)
                 plain = plain || e.key == allowed;
             if (!plain)
                 bad_line(name, e.line,
-                         "'" + e.key
+                         "'" + zmconv::value_text(e.key)
                              + "' is not allowed in a preset file (it names "
                                "a file or passes settings on unchecked)");
         }
         const int ret = av_opt_set(encoder, e.key.c_str(), e.value.c_str(), AV_OPT_SEARCH_CHILDREN);
+        zmconv::take_library_message();
         if (ret < 0)
             bad_line(name, e.line,
-                     "bad value '" + e.value + "' for '" + e.key
-                         + "': " + zmconv::av_error_text(ret));
+                     "bad value '" + zmconv::value_text(e.value) + "' for '" + e.key
+                         + "': " + zmconv::av_error_text(ret) + comment_hint(e.value));
         if (encoder->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2))
             bad_line(name, e.line,
                      "two-pass encoding writes a statistics file and is not allowed "

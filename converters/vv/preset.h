@@ -35,4 +35,10 @@ PresetEntries read_preset_file(const std::string &path);
 // is zmconv::ConvError(Failure::Usage) naming the file and the line.
 void apply_preset(AVCodecContext *encoder, const PresetEntries &entries, const std::string &name);
 
+// The error for a line whose value the encoder took but then refused to open with (an unknown
+// level, a value with a comment after it): zmconv::ConvError(Failure::Usage) naming the file
+// and the line, with the library's words when they add something.
+[[noreturn]] void refuse_preset_line(const PresetEntry &entry, const std::string &name,
+                                     const std::string &codec, const std::string &detail);
+
 } // namespace vv

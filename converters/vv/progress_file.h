@@ -15,6 +15,13 @@ std::string executable_folder();
 // empty, otherwise progress.txt in `folder`; empty (no progress file) when neither is known.
 std::string progress_file_path(const char *named, const std::string &folder);
 
+// Refuses, with zmconv::ConvError(Failure::Usage), a progress file that is the input or the
+// output (by name or as the same file through a link), or an existing file that is not a
+// progress file: one that holds more than blanks around a whole number. Nothing is opened for
+// writing before this passes, so a mistaken name never destroys the file it names.
+void check_progress_file(const std::string &path, const std::string &input,
+                         const std::string &output);
+
 class ProgressFile final
 {
 public:

@@ -1,6 +1,7 @@
 #include "vv/video_path.h"
 
 #include "common/errors.h"
+#include "common/program.h"
 #include "common/progress.h"
 
 #include <algorithm>
@@ -100,6 +101,7 @@ struct VideoPath::Impl {
     int64_t last_out_pts = AV_NOPTS_VALUE; // encoder time base
     int64_t input_frame_ticks = 1;         // one input frame in the input time base
     int64_t max_jump_ticks = INT64_MAX;    // largest gap between two frames that is kept
+    int encoder_threads = 0;               // 0 = as many as are useful
     std::string rotation;                  // filters that turn the picture upright, or ""
     bool swap_sides = false;               // the rotation swaps width and height
 
@@ -195,38 +197,39 @@ VideoPath::VideoPath(zmconv::InputFile &in, int stream_index, const VideoSetting
     build_graph(par->width, par->height, par->format,
                 d.container_sar.num > 0 ? d.container_sar : par->sample_aspect_ratio);
 
-    d.encoder.reset(avcodec_alloc_context3(codec));
-    if (!d.encoder)
-        throw ConvError(Failure::Codec, "out of memory");
-    AVCodecContext *enc = d.encoder.get();
-    enc->width = d.out_width;
-    enc->height = d.out_height;
-    enc->pix_fmt = d.encoder_format;
-    enc->time_base = av_inv_q(d.frame_rate);
-    enc->framerate = d.frame_rate;
-    enc->sample_aspect_ratio = av_buffersink_get_sample_aspect_ratio(d.sink);
-    enc->thread_count = 0;
-    if (out.wants_global_header())
-        enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (!settings.strict.empty())
-        check(av_opt_set(enc, "strict", settings.strict.c_str(), 0), Failure::Usage,
-              "bad -strict value");
-
-    apply_preset(enc, settings.preset, settings.preset_name);
-    // Explicit options win over the preset.
-    if (settings.bit_rate > 0)
-        enc->bit_rate = settings.bit_rate;
-
-    const int opened = avcodec_open2(enc, codec, nullptr);
-    if (opened < 0) {
-        std::string detail = zmconv::take_library_message();
-        throw ConvError(Failure::Codec, std::string("cannot open the video encoder ") + codec->name
-                                            + " for " + std::to_string(d.out_width) + "x"
-                                            + std::to_string(d.out_height) + " at "
-                                            + ratio_text(d.frame_rate)
-                                            + " fps: " + zmconv::av_error_text(opened)
-                                            + (detail.empty() ? "" : " (" + detail + ")"));
+    // The preset's lines go to the encoder in order; when it refuses to open, the first line it
+    // cannot take is found (lines that pass when set may still be refused by the encoder) and
+    // named, as a bad line of the preset file is.
+    std::string detail;
+    int opened = open_encoder(codec, settings, settings.preset.size(), &detail);
+    if (opened == AVERROR(EAGAIN)) {
+        d.encoder_threads = 1; // its threads could not be started: it works alone
+        opened = open_encoder(codec, settings, settings.preset.size(), &detail);
     }
+    if (opened < 0 && zmconv::is_out_of_memory(opened, detail))
+        throw zmconv::out_of_memory();
+    if (opened < 0 && !settings.preset.empty()) {
+        std::string ignored;
+        if (open_encoder(codec, settings, 0, &ignored) >= 0) {
+            size_t taken = 0;                        // this many lines open
+            size_t refused = settings.preset.size(); // this many do not
+            while (refused - taken > 1) {
+                const size_t middle = taken + (refused - taken) / 2;
+                (open_encoder(codec, settings, middle, &ignored) >= 0 ? taken : refused) = middle;
+            }
+            refuse_preset_line(settings.preset[refused - 1], settings.preset_name, codec->name,
+                               detail);
+        }
+    }
+    if (opened < 0) {
+        throw ConvError(Failure::Codec,
+                        std::string("cannot open the video encoder ") + codec->name + " for "
+                            + std::to_string(d.out_width) + "x" + std::to_string(d.out_height)
+                            + " at " + ratio_text(d.frame_rate)
+                            + " fps: " + zmconv::av_error_text(opened)
+                            + (detail.empty() ? "" : " (" + zmconv::value_text(detail) + ")"));
+    }
+    AVCodecContext *enc = d.encoder.get();
 
     d.out_stream = out.add_stream();
     check(avcodec_parameters_from_context(d.out_stream->codecpar, enc), Failure::Codec,
@@ -238,6 +241,44 @@ VideoPath::VideoPath(zmconv::InputFile &in, int stream_index, const VideoSetting
 }
 
 VideoPath::~VideoPath() = default;
+
+int VideoPath::open_encoder(const AVCodec *codec, const VideoSettings &settings,
+                            size_t preset_lines, std::string *detail)
+{
+    Impl &d = *m_impl;
+    d.encoder.reset(avcodec_alloc_context3(codec));
+    if (!d.encoder)
+        throw zmconv::out_of_memory();
+    AVCodecContext *enc = d.encoder.get();
+    enc->width = d.out_width;
+    enc->height = d.out_height;
+    enc->pix_fmt = d.encoder_format;
+    enc->time_base = av_inv_q(d.frame_rate);
+    enc->framerate = d.frame_rate;
+    enc->sample_aspect_ratio = av_buffersink_get_sample_aspect_ratio(d.sink);
+    enc->thread_count = d.encoder_threads;
+    if (d.out.wants_global_header())
+        enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (!settings.strict.empty())
+        check(av_opt_set(enc, "strict", settings.strict.c_str(), 0), Failure::Usage,
+              "bad -strict value");
+
+    const PresetEntries lines(settings.preset.begin(),
+                              settings.preset.begin() + static_cast<std::ptrdiff_t>(preset_lines));
+    apply_preset(enc, lines, settings.preset_name);
+    // Explicit options win over the preset.
+    if (settings.bit_rate > 0)
+        enc->bit_rate = settings.bit_rate;
+
+    // Some encoders (libx264 reading its preset and tune) print a refusal of their own on the
+    // standard error; the converter's one line says it instead.
+    const zmconv::StandardErrorSilenced quiet;
+    const int opened = avcodec_open2(enc, codec, nullptr);
+    *detail = zmconv::take_library_message();
+    if (opened < 0)
+        d.encoder.reset();
+    return opened;
+}
 
 void VideoPath::build_graph(int width, int height, int format, AVRational sar)
 {

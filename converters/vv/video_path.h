@@ -13,6 +13,7 @@
 #include "common/input_file.h"
 #include "common/output_file.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -64,6 +65,10 @@ private:
     std::unique_ptr<Impl> m_impl;
     int64_t m_frames_encoded = 0;
 
+    // A fresh encoder with the settings and the first preset_lines lines of the preset, opened;
+    // the error code (and the library's message in detail) when it refuses.
+    int open_encoder(const AVCodec *codec, const VideoSettings &settings, size_t preset_lines,
+                     std::string *detail);
     void build_graph(int width, int height, int format, AVRational sar);
     void filter_frame(AVFrame *frame);
     void pull_filtered();

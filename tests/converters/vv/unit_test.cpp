@@ -415,6 +415,56 @@ TEST(ProgressFile, NamedFileWinsOverTheOneBesideTheProgram)
             << (r.named ? r.named : "(unset)") << " / " << r.folder;
 }
 
+// A progress file that names the input or the output, or a file holding something else, is
+// refused before anything is written (it used to overwrite the input with "1000").
+TEST(ProgressFile, RefusedWhenItIsTheInputTheOutputOrAnotherFile)
+{
+    TempDir dir;
+    const std::string in = dir.path + "/in.mp4";
+    const std::string out = dir.path + "/out.avi";
+    const std::string link = dir.path + "/link-to-input";
+    std::ofstream(in) << "media bytes";
+    std::filesystem::create_symlink(in, link);
+    std::filesystem::create_directory(dir.path + "/sub");
+    auto written = [&](const std::string &name, const std::string &text) {
+        std::ofstream(dir.path + "/" + name, std::ios::binary) << text;
+        return dir.path + "/" + name;
+    };
+    const struct {
+        std::string progress;
+        const char *refusal; // part of the message; "" = taken
+    } rows[] = {
+        {in, "is the input file"},
+        {link, "is the input file"},                        // the same file through a link
+        {dir.path + "/sub/../in.mp4", "is the input file"}, // the same name written otherwise
+        {out, "is the output file"},                        // not there yet, named alike
+        {dir.path + "/./out.avi", "is the output file"},
+        {written("notes.txt", "my notes"), "holds something else"},
+        {written("minus.txt", "-5"), "holds something else"},
+        {written("long.txt", std::string(40, '7')), "holds something else"},
+        {written("binary.txt", std::string("\0\x01", 2)), "holds something else"},
+        {written("empty.txt", ""), ""},
+        {written("zero.txt", "0"), ""},
+        {written("half.txt", "500\n"), ""},
+        {written("full.txt", " 1000 "), ""},
+        {dir.path + "/new-progress.txt", ""},
+        {"", ""}, // no progress file at all
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.progress);
+        try {
+            vv::check_progress_file(row.progress, in, out);
+            EXPECT_STREQ(row.refusal, "") << "taken";
+        } catch (const ConvError &e) {
+            EXPECT_EQ(e.kind(), Failure::Usage);
+            EXPECT_NE(std::string(row.refusal), "") << e.what();
+            EXPECT_NE(std::string(e.what()).find(row.refusal), std::string::npos) << e.what();
+        }
+    }
+    EXPECT_EQ(readFile(in), "media bytes");
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
 TEST(ProgressFile, ExecutableFolderIsThisTestsFolder)
 {
     const std::string folder = vv::executable_folder();
