@@ -2,6 +2,8 @@
 #include "process/reaper.h"
 #include "logic/launcharguments.h"
 #include "ui/cvideoapp.h"
+#include "ui/dialogunits.h"
+#include "ui/screenfit.h"
 
 #include <QApplication>
 #include <QDir>
@@ -40,8 +42,14 @@ int main(int argc, char *argv[])
     }
     // The page band's web view shares OpenGL contexts; this must precede the application.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("video"));
+    // The dialog's designed size (and a title bar) fits the screen: at a scale that would make
+    // it larger than the screen (QT_SCALE_FACTOR=2 on a small one), the scale is lowered as far
+    // as it must be.
+    const std::unique_ptr<QApplication> app = MakeFittedApplication(
+        argc, argv, QSize(DialogUnits::MainWidth, DialogUnits::MainHeight), QSize(8, 40));
+    // On the desktop the program is vidrune (notifications, screen readers, the window class);
+    // its file keeps the name video.
+    QApplication::setApplicationName(QString::fromLatin1(StateLocations::DesktopName));
     // The installed desktop entry: the desktop finds its name and icon for the window by it.
     QApplication::setDesktopFileName(QString::fromLatin1(StateLocations::DesktopId));
 

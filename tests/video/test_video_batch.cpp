@@ -6,6 +6,7 @@
 #include "video/videotestutil.h"
 
 #include <QElapsedTimer>
+#include <csignal>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -197,9 +198,9 @@ TEST_F(BatchTest, FailedConversionsShowFailureAndAreCounted)
         const char *detail; // tool tip of the status cell
     } rows[] = {
         {"ok.flv", "已完成", ""},
-        // The converter's own last line on stderr says why; the exit code only when it is
-        // silent.
-        {"fail.flv", "失败", "失败：input is not a media file"},
+        // The converter's exit code and last line on stderr say why, in the dialog's language
+        // for the common reasons; the exit code only when it is silent.
+        {"fail.flv", "失败", "失败：不是可以读取的媒体文件"},
         {"silentfail.flv", "失败", "转换器出错退出（退出码 3）"},
         {"nooutput.flv", "失败", "转换器没有写出输出文件"},
         {"ok2.flv", "已完成", ""},
@@ -220,6 +221,56 @@ TEST_F(BatchTest, FailedConversionsShowFailureAndAreCounted)
     EXPECT_EQ(prompts.messages[0].text, "转换完成，其中 3 个文件转换失败");
     EXPECT_EQ(prompts.messages[0].caption, "转换完成");
     EXPECT_EQ(b.Failures(), 3);
+}
+
+TEST(VideoBatchReasons, AFailedFilesToolTipGivesTheCommonReasonsInChinese)
+{
+    // vv's exit code and its last line (as vv words them), and what the tool tip says.
+    struct Row {
+        RunOutcome outcome;
+        int code; // exit code, or the signal for Killed
+        const char *line;
+        const char *detail;
+    };
+    const Row rows[] = {
+        {RunOutcome::Failed, 3, "vv: input is not a media file FFmpeg can read: /v/a.txt",
+         "失败：不是可以读取的媒体文件"},
+        {RunOutcome::Failed, 3,
+         "vv: cannot open input /v/a.avi: Invalid data found when processing input",
+         "失败：不是可以读取的媒体文件"},
+        {RunOutcome::Failed, 3, "vv: the input /v/song.mp3 has no video stream",
+         "失败：文件中没有视频"},
+        {RunOutcome::Failed, 3, "vv: input file not found: /v/gone.avi", "失败：找不到输入文件"},
+        {RunOutcome::Failed, 3, "vv: input file is not readable: /v/locked.avi",
+         "失败：无法读取输入文件"},
+        {RunOutcome::Failed, 4, "vv: output folder is not writable: /media/cd",
+         "失败：无法写入输出目录"},
+        {RunOutcome::Failed, 4, "vv: output folder does not exist: /media/usb",
+         "失败：无法写入输出目录"},
+        {RunOutcome::Failed, 5, "vv: writing the output failed: No space left on device",
+         "失败：磁盘空间不足"},
+        {RunOutcome::Failed, 5, "vv: writing the output failed: File too large",
+         "失败：磁盘空间不足"},
+        {RunOutcome::Failed, 5,
+         "vv: decoding the video failed: Invalid data found when processing input",
+         "失败：输入文件已损坏"},
+        {RunOutcome::Failed, 6, "vv: stopped; the partial output was removed", "失败：转换被中止"},
+        {RunOutcome::Killed, SIGTERM, "", "失败：转换被中止"},
+        // Anything else keeps vv's own words, and a silent failure its exit code.
+        {RunOutcome::Failed, 2, "vv: unknown option -foo", "失败：unknown option -foo"},
+        {RunOutcome::Failed, 5,
+         "vv: encoding the audio failed: Generic error in an external library",
+         "失败：encoding the audio failed: Generic error in an external library"},
+        {RunOutcome::Failed, 3, "", "转换器出错退出（退出码 3）"},
+        {RunOutcome::Killed, SIGSEGV, "", "转换器被信号 11 结束"},
+    };
+    for (const Row &r : rows) {
+        RunResult result;
+        result.outcome = r.outcome;
+        (r.outcome == RunOutcome::Killed ? result.signal : result.exitCode) = r.code;
+        result.lastLine = r.line;
+        EXPECT_EQ(VideoBatch::FailureDetail(result, false), QString::fromUtf8(r.detail)) << r.line;
+    }
 }
 
 TEST_F(BatchTest, MissingOutputFolderIsMadeOrNothingIsConverted)
@@ -707,7 +758,7 @@ TEST_F(BatchTest, EachFileHasALogWithTheConvertersWords)
          {"输入：" + In("fail.flv"), "输出：" + Out() + "/fail.3gp",
           "命令行：" + b.CommandLineOf(0),
           QString("vv: warning: damaged packet skipped\nvv: input is not a media file\n"),
-          QString("结果：失败：input is not a media file\n")}) {
+          QString("结果：失败：不是可以读取的媒体文件\n")}) {
         EXPECT_TRUE(failed.contains(part)) << part << " missing in " << failed;
     }
     EXPECT_TRUE(QString::fromUtf8(ReadAll(list.Log(1))).endsWith("结果：已完成\n"));
@@ -728,7 +779,7 @@ TEST_F(BatchTest, UnwritableLogFolderStillConverts)
     ASSERT_TRUE(WaitDone());
     EXPECT_EQ(Statuses(), (QStringList{"已完成", "失败"}));
     EXPECT_EQ(list.Log(0), "");
-    EXPECT_EQ(list.Detail(1), "失败：input is not a media file") << "the reason needs no log";
+    EXPECT_EQ(list.Detail(1), "失败：不是可以读取的媒体文件") << "the reason needs no log";
 }
 
 TEST_F(BatchTest, NumberingAcrossRunsReplacesInsteadOfPilingUp)

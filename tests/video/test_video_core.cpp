@@ -485,9 +485,9 @@ TEST(ConversionLogs, RootFollowsXdgStateHome)
         const char *value; // nullptr: unset
         QString root;
     } cases[] = {
-        {"/var/tmp/state", "/var/tmp/state/video/logs"},
-        {"relative/state", QDir::homePath() + "/.local/state/video/logs"},
-        {nullptr, QDir::homePath() + "/.local/state/video/logs"},
+        {"/var/tmp/state", "/var/tmp/state/vidrune/logs"},
+        {"relative/state", QDir::homePath() + "/.local/state/vidrune/logs"},
+        {nullptr, QDir::homePath() + "/.local/state/vidrune/logs"},
     };
     for (const Case &c : cases) {
         if (c.value)

@@ -3,6 +3,7 @@
 #include "video/dialogtestutil.h"
 
 #include "logic/filefilters.h"
+#include "ui/qtvideoprompts.h"
 #include "ui/videotranslations.h"
 
 #include <QComboBox>
@@ -19,6 +20,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace vidrune;
@@ -439,6 +441,67 @@ TEST_F(DialogTest, ClosingWhenIdleAsksNothing)
     dlg->close();
     EXPECT_FALSE(dlg->isVisible());
     EXPECT_TRUE(prompts.yesNoQuestions.isEmpty());
+}
+
+TEST(VideoOpen, AnOpenThatFailsShowsThePathToCopy)
+{
+    // The dialog on the real prompts, whose xdg-open is a stand-in that finds no program (or,
+    // in the last row, opens what it is given).
+    struct Row {
+        const char *name;
+        int exitCode;
+        int action; // of the right-click menu: 0 "查看日志", 1 "打开输出目录"
+    };
+    const Row rows[] = {
+        {"查看日志", 3, 0},
+        {"打开输出目录", 4, 1},
+        {"an open that works", 0, 0},
+    };
+    for (const Row &r : rows) {
+        FakeAppFolder app;
+        ASSERT_TRUE(app.IsValid());
+        ScriptedPrompts scripted;
+        FakeOpener fake(r.exitCode);
+        QtVideoPrompts prompts(nullptr);
+        prompts.Opener().SetProgram(fake.Program());
+        CvideoDlg::Options options = QuickDialogOptions(app, scripted);
+        options.prompts = &prompts;
+        options.outputFolder = app.File("out 'today'");
+        QDir().mkpath(options.outputFolder);
+        CvideoDlg dlg(options);
+        const QString log = app.File("logs/clip \"1\".log");
+        ASSERT_TRUE(Touch(app.File("in/clip.flv")) && Touch(log));
+        dlg.AddFiles({app.File("in/clip.flv")});
+        dlg.FileList().SetLog(0, log);
+        const QString target = r.action == 0 ? log : options.outputFolder;
+
+        // The box is modal: a timer, which runs in its loop too, reads and closes it.
+        QString text, caption;
+        bool boxShown = false;
+        QTimer closer;
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                text = box->text();
+                caption = box->windowTitle();
+                boxShown = true;
+                box->accept();
+            }
+        });
+        closer.start(20);
+        std::unique_ptr<QMenu> menu(dlg.FileListMenu(0));
+        ASSERT_TRUE(menu->actions()[r.action]->isEnabled()) << r.name;
+        menu->actions()[r.action]->trigger();
+        ASSERT_TRUE(testsupport::waitFor([&] { return fake.Opened().size() == 1; })) << r.name;
+        EXPECT_EQ(fake.Opened(), QStringList{target}) << r.name;
+        if (r.exitCode == 0) {
+            EXPECT_FALSE(boxShown) << r.name;
+            continue;
+        }
+        ASSERT_TRUE(testsupport::waitFor([&] { return boxShown; })) << r.name;
+        EXPECT_EQ(caption, "提示信息") << r.name;
+        EXPECT_TRUE(text.split('\n').contains(target))
+            << r.name << ": the path on a line of its own";
+    }
 }
 
 TEST_F(DialogTest, RightClickMenuOpensTheLogAndTheOutputFolder)

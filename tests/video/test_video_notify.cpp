@@ -4,6 +4,7 @@
 #include "ui/desktopnotifier.h"
 #include "video/dialogtestutil.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QProcess>
 #include <QPushButton>
@@ -24,15 +25,62 @@ class FakeNotifications final : public QObject
 public:
     QStringList summaries;
     QStringList apps;
+    QStringList icons;
+    QList<QVariantMap> hints;
 
 public slots:
-    uint Notify(const QString &app, uint, const QString &, const QString &summary, const QString &,
-                const QStringList &, const QVariantMap &, int)
+    uint Notify(const QString &app, uint, const QString &icon, const QString &summary,
+                const QString &, const QStringList &, const QVariantMap &hint, int)
     {
         apps << app;
+        icons << icon;
+        hints << hint;
         summaries << summary;
         return static_cast<uint>(summaries.size());
     }
+};
+
+// The launcher entries' signals on a bus.
+class LauncherListener final : public QObject
+{
+    Q_OBJECT
+public:
+    QStringList uris;
+    QList<QVariantMap> updates;
+
+public slots:
+    void OnUpdate(const QString &uri, const QVariantMap &properties)
+    {
+        uris << uri;
+        updates << properties;
+    }
+};
+
+// A private session bus of the test's own.
+class PrivateBus
+{
+public:
+    bool Start()
+    {
+        const QString daemon = QStandardPaths::findExecutable("dbus-daemon");
+        if (daemon.isEmpty())
+            return false;
+        m_process.start(daemon, {"--session", "--nofork", "--print-address=1"});
+        if (!m_process.waitForReadyRead(10000))
+            return false;
+        m_address = QString::fromUtf8(m_process.readLine()).trimmed();
+        return !m_address.isEmpty();
+    }
+    QString Address() const { return m_address; }
+    ~PrivateBus()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+
+private:
+    QProcess m_process;
+    QString m_address;
 };
 
 } // namespace
@@ -115,6 +163,94 @@ TEST(VideoNotification, ReachesTheNotificationServerOverDBus)
     QDBusConnection::disconnectFromBus("video-notify " + address);
     bus.kill();
     bus.waitForFinished();
+}
+
+TEST(VideoTaskBar, TheProgressShowsOnTheLauncherAndIsClearedAtTheEnd)
+{
+    PrivateBus bus;
+    if (!bus.Start())
+        GTEST_SKIP() << "dbus-daemon not installed";
+    QDBusConnection listen = QDBusConnection::connectToBus(bus.Address(), "launcher-listener");
+    ASSERT_TRUE(listen.isConnected());
+    LauncherListener listener;
+    ASSERT_TRUE(listen.connect(QString(), QString(), "com.canonical.Unity.LauncherEntry", "Update",
+                               &listener, SLOT(OnUpdate(QString, QVariantMap))));
+    {
+        FakeAppFolder app;
+        ASSERT_TRUE(app.IsValid());
+        ScriptedPrompts prompts;
+        CvideoDlg::Options options = QuickDialogOptions(app, prompts);
+        options.busAddress = bus.Address();
+        CvideoDlg dlg(options);
+        // The first file moves its progress by quarters over a good second.
+        ASSERT_TRUE(Touch(app.File("in/a.flv")) && Touch(app.File("in/slow-b.flv")));
+        prompts.selections << QStringList{app.File("in/a.flv"), app.File("in/slow-b.flv")};
+        qobject_cast<QPushButton *>(dlg.Control(1000))->click();
+        qobject_cast<QPushButton *>(dlg.Control(1006))->click();
+        ASSERT_TRUE(testsupport::waitFor([&] { return !dlg.Batch().IsBusy(); }));
+        ASSERT_TRUE(testsupport::waitFor(
+            [&] {
+                return !listener.updates.isEmpty()
+                       && !listener.updates.last().value("progress-visible").toBool();
+            },
+            10000));
+    }
+    QList<qint64> counts;
+    bool sawPart = false;
+    for (qsizetype i = 0; i < listener.updates.size(); ++i) {
+        EXPECT_EQ(listener.uris[i], "application://net.zelmora.Vidrune.desktop");
+        const QVariantMap &u = listener.updates[i];
+        if (!u.value("progress-visible").toBool())
+            continue;
+        counts << u.value("count").toLongLong();
+        EXPECT_TRUE(u.value("count-visible").toBool());
+        const double progress = u.value("progress").toDouble();
+        sawPart = sawPart || (progress > 0.1 && progress < 0.9 && counts.last() == 2);
+    }
+    EXPECT_TRUE(sawPart) << "the first file's progress as it goes";
+    ASSERT_FALSE(counts.isEmpty());
+    EXPECT_EQ(counts.first(), 2) << "two files to go at the start";
+    EXPECT_EQ(counts.last(), 1) << "the last file alone";
+    EXPECT_FALSE(listener.updates.last().value("count-visible").toBool());
+    QDBusConnection::disconnectFromBus("launcher-listener");
+    QDBusConnection::disconnectFromBus("vidrune-launcher " + bus.Address());
+}
+
+TEST(VideoNotification, CarriesTheProgramsIconAndDesktopEntry)
+{
+    PrivateBus bus;
+    if (!bus.Start())
+        GTEST_SKIP() << "dbus-daemon not installed";
+    {
+        QDBusConnection server =
+            QDBusConnection::connectToBus(bus.Address(), "fake-notifications-2");
+        ASSERT_TRUE(server.isConnected());
+        FakeNotifications fake;
+        ASSERT_TRUE(server.registerService(DesktopNotifier::Service));
+        ASSERT_TRUE(
+            server.registerObject(DesktopNotifier::Path, &fake, QDBusConnection::ExportAllSlots));
+        EXPECT_TRUE(DesktopNotifier(bus.Address()).Notify("视频转换完成：1 个文件，0 个失败"));
+        ASSERT_TRUE(testsupport::waitFor([&] { return !fake.icons.isEmpty(); }, 5000));
+        EXPECT_EQ(fake.icons, QStringList{"net.zelmora.Vidrune"}) << "the icon theme's name";
+        const QVariantMap hints = fake.hints.value(0);
+        EXPECT_EQ(hints.value("desktop-entry").toString(), "net.zelmora.Vidrune");
+        ASSERT_TRUE(hints.contains("image-data"));
+        const QDBusArgument picture = hints.value("image-data").value<QDBusArgument>();
+        int width = 0, height = 0, stride = 0, bits = 0, channels = 0;
+        bool alpha = false;
+        QByteArray bytes;
+        picture.beginStructure();
+        picture >> width >> height >> stride >> alpha >> bits >> channels >> bytes;
+        picture.endStructure();
+        EXPECT_GE(width, 48);
+        EXPECT_EQ(height, width);
+        EXPECT_EQ(stride, width * 4);
+        EXPECT_TRUE(alpha);
+        EXPECT_EQ(bytes.size(), static_cast<qsizetype>(stride) * height);
+        server.unregisterObject(DesktopNotifier::Path);
+    }
+    QDBusConnection::disconnectFromBus("fake-notifications-2");
+    QDBusConnection::disconnectFromBus("video-notify " + bus.Address());
 }
 
 #include "test_video_notify.moc"

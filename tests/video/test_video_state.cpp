@@ -174,6 +174,66 @@ TEST(StateLocations, WritableFolderDecidesPortable)
     ::chmod(QFile::encodeName(dir.filePath("read only")).constData(), 0755);
 }
 
+TEST(StateLocations, LogsAndSettingsMoveOnceToTheVidrunePlaces)
+{
+    // What an earlier version left under "video", and what the start does with it.
+    struct Row {
+        const char *name;
+        bool oldLogs, newLogs; // <state>/video/logs, <state>/vidrune/logs before the start
+        bool oldSettings;      // <config>/zelmora-suite/video.conf of a portable copy
+        bool newSettings;      // <config>/vidrune/vidrune.conf
+        bool portable;
+        const char *logsAfter;   // the log file that <state>/vidrune/logs holds afterwards
+        const char *folderAfter; // the output folder vidrune.conf names afterwards
+    };
+    const Row rows[] = {
+        {"an earlier installed copy", true, false, true, false, false, "old.log", "old"},
+        {"moved before: nothing moves again", true, true, true, true, false, "new.log", "new"},
+        {"a portable copy keeps its own settings", true, false, true, false, true, "old.log", ""},
+        {"nothing earlier", false, false, false, false, false, "", ""},
+    };
+    for (const Row &r : rows) {
+        QTemporaryDir home;
+        EnvGuard env;
+        env.Set("XDG_STATE_HOME", home.filePath("state"));
+        env.Set("XDG_CONFIG_HOME", home.filePath("config"));
+        QDir(home.path()).mkpath("old");
+        QDir(home.path()).mkpath("new");
+        if (r.oldLogs) {
+            ASSERT_TRUE(Touch(home.filePath("state/video/logs/b1/old.log")));
+        }
+        if (r.newLogs) {
+            ASSERT_TRUE(Touch(home.filePath("state/vidrune/logs/b2/new.log")));
+        }
+        if (r.oldSettings) {
+            QDir().mkpath(home.filePath("config/zelmora-suite"));
+            StateLocations::SaveOutputFolder(StateLocations::SettingsFile(true),
+                                             home.filePath("old"));
+        }
+        if (r.newSettings) {
+            QDir().mkpath(home.filePath("config/vidrune"));
+            StateLocations::SaveOutputFolder(StateLocations::SettingsFile(false),
+                                             home.filePath("new"));
+        }
+        StateLocations::MigrateOldPlaces(r.portable);
+        StateLocations::MigrateOldPlaces(r.portable); // a second start changes nothing
+        QStringList logs;
+        for (const QString &batch : Entries(home.filePath("state/vidrune/logs")))
+            logs << Entries(home.filePath("state/vidrune/logs/" + batch));
+        EXPECT_EQ(logs, *r.logsAfter ? QStringList{r.logsAfter} : QStringList()) << r.name;
+        EXPECT_EQ(QFileInfo::exists(home.filePath("state/video")), r.oldLogs && r.newLogs)
+            << r.name;
+        const QString folder =
+            StateLocations::LoadOutputFolder(StateLocations::SettingsFile(false));
+        EXPECT_EQ(folder, *r.folderAfter ? home.filePath(r.folderAfter) : QString()) << r.name;
+        if (r.oldSettings) {
+            EXPECT_EQ(StateLocations::LoadOutputFolder(StateLocations::SettingsFile(true)),
+                      home.filePath("old"))
+                << r.name << ": the old file stays for a portable copy";
+        }
+    }
+}
+
 TEST(StateLocations, InstalledCopyIsNeverPortable)
 {
     // A prefix the user may write to (below the home folder, or any for the superuser): the

@@ -26,7 +26,7 @@ ConversionLogs::ConversionLogs(QString root)
 
 QString ConversionLogs::DefaultRoot()
 {
-    return StateLocations::StateHome() + QStringLiteral("/video/logs");
+    return StateLocations::StateHome() + QStringLiteral("/vidrune/logs");
 }
 
 QString ConversionLogs::BeginBatch()

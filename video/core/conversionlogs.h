@@ -5,7 +5,7 @@
 namespace vidrune {
 
 // Where the converter's messages of each batch are kept: one folder per batch under
-// $XDG_STATE_HOME/video/logs/ (by default ~/.local/state/video/logs/), one file per input,
+// $XDG_STATE_HOME/vidrune/logs/ (by default ~/.local/state/vidrune/logs/), one file per input,
 // and only the newest batches kept.
 class ConversionLogs
 {

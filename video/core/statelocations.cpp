@@ -75,6 +75,26 @@ QString SettingsFile(bool portable)
                        : QStringLiteral("/vidrune/vidrune.conf"));
 }
 
+QStringList MigrateOldPlaces(bool portable)
+{
+    QStringList moved;
+    const QString oldState = StateHome() + QStringLiteral("/video");
+    const QString newState = StateHome() + QLatin1Char('/') + QLatin1String(DesktopName);
+    const QFileInfo oldInfo(oldState);
+    if (oldInfo.isDir() && !oldInfo.isSymLink() && !QFileInfo::exists(newState)
+        && !QFileInfo(newState).isSymLink() && QDir().rename(oldState, newState))
+        moved << newState;
+    if (!portable) {
+        const QString oldSettings = SettingsFile(true);
+        const QString newSettings = SettingsFile(false);
+        if (QFileInfo(oldSettings).isFile() && !QFileInfo::exists(newSettings)
+            && QDir().mkpath(QFileInfo(newSettings).path())
+            && QFile::copy(oldSettings, newSettings))
+            moved << newSettings;
+    }
+    return moved;
+}
+
 QString LoadOutputFolder(const QString &settingsFile)
 {
     const QSettings settings(settingsFile, QSettings::IniFormat);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace vidrune {
 
@@ -40,6 +41,19 @@ QString InstanceFolder();
 // The file that remembers the output folder: <config>/zelmora-suite/video.conf for a portable
 // copy (the place it has always had), <config>/vidrune/vidrune.conf otherwise.
 QString SettingsFile(bool portable);
+
+// The name the program goes by on the desktop: its application name (notifications, screen
+// readers, the window class) and the name of its folders under the XDG base folders. The
+// program's file keeps its name, video.
+inline constexpr const char *DesktopName = "vidrune";
+
+// Moves what earlier versions kept under the name "video" to the places of DesktopName, once:
+// the logs ($XDG_STATE_HOME/video to $XDG_STATE_HOME/vidrune) when nothing is at the new place
+// yet, and, for an installed copy (not `portable`), the remembered output folder from the
+// portable copies' <config>/zelmora-suite/video.conf into <config>/vidrune/vidrune.conf when
+// that does not exist (copied: a portable copy still reads the old file). What cannot be moved
+// stays where it is. Returns the places it moved.
+QStringList MigrateOldPlaces(bool portable);
 
 // The remembered output folder: empty when none is kept or it no longer exists.
 QString LoadOutputFolder(const QString &settingsFile);

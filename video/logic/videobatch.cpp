@@ -14,13 +14,23 @@
 #include <QFileInfo>
 #include <QPointer>
 
+#include <csignal>
 #include <cstring>
+#include <initializer_list>
 
 namespace vidrune {
 
 const QString VideoBatch::StatusWaiting = QStringLiteral("等待");
 const QString VideoBatch::StatusDone = QStringLiteral("已完成");
 const QString VideoBatch::StatusFailed = QStringLiteral("失败");
+const QString VideoBatch::ReasonNotMedia = QStringLiteral("不是可以读取的媒体文件");
+const QString VideoBatch::ReasonNoVideo = QStringLiteral("文件中没有视频");
+const QString VideoBatch::ReasonInputMissing = QStringLiteral("找不到输入文件");
+const QString VideoBatch::ReasonInputUnreadable = QStringLiteral("无法读取输入文件");
+const QString VideoBatch::ReasonCannotWrite = QStringLiteral("无法写入输出目录");
+const QString VideoBatch::ReasonDiskFull = QStringLiteral("磁盘空间不足");
+const QString VideoBatch::ReasonStopped = QStringLiteral("转换被中止");
+const QString VideoBatch::ReasonDamaged = QStringLiteral("输入文件已损坏");
 const QString VideoBatch::StatusTooLong = QStringLiteral("失败：命令行过长");
 const QString VideoBatch::StatusStopped = QStringLiteral("已停止");
 
@@ -113,11 +123,60 @@ QString VideoBatch::NotificationText(int files, int failures)
     return QStringLiteral("视频转换完成：%1 个文件，%2 个失败").arg(files).arg(failures);
 }
 
+QString VideoBatch::CommonReason(const RunResult &result)
+{
+    const QString line = ConverterMessage(result.lastLine).toLower();
+    auto says = [&line](std::initializer_list<const char *> words) {
+        for (const char *word : words) {
+            if (line.contains(QLatin1String(word)))
+                return true;
+        }
+        return false;
+    };
+    if (result.outcome == RunOutcome::Killed)
+        return result.signal == SIGTERM || result.signal == SIGINT || result.signal == SIGKILL
+                   ? ReasonStopped
+                   : QString();
+    if (result.outcome != RunOutcome::Failed)
+        return QString();
+    switch (result.exitCode) {
+    case 3: // the input
+        if (says({"no video stream", "nothing to convert", "video frame"}))
+            return ReasonNoVideo;
+        if (says({"not a media file", "cannot open input", "invalid data"}))
+            return ReasonNotMedia;
+        if (says({"not found", "no such file"}))
+            return ReasonInputMissing;
+        if (says({"not readable", "cannot read", "permission denied", "folder, not a file",
+                  "not a regular file"}))
+            return ReasonInputUnreadable;
+        return QString();
+    case 4: // the output folder or file
+        return ReasonCannotWrite;
+    case 5: // decoding, encoding or writing
+        if (says({"no space left", "disk full", "file too large", "size limit", "quota"}))
+            return ReasonDiskFull;
+        if (says({"invalid data", "decod", "damaged", "corrupt", "truncated"}))
+            return ReasonDamaged;
+        return QString();
+    case 6: // SIGINT or SIGTERM
+        return ReasonStopped;
+    default:
+        return QString();
+    }
+}
+
 QString VideoBatch::FailureDetail(const RunResult &result, bool outputWritten)
 {
     const QString said = ConverterMessage(result.lastLine);
     const bool failed = result.outcome == RunOutcome::Failed || result.outcome == RunOutcome::Killed
                         || (result.outcome == RunOutcome::Succeeded && !outputWritten);
+    // The common reasons in the dialog's language; vv's own line stays in the file's log.
+    if (failed) {
+        const QString reason = CommonReason(result);
+        if (!reason.isEmpty())
+            return StatusFailed + QStringLiteral("：") + reason;
+    }
     if (failed && !said.isEmpty())
         return StatusFailed + QStringLiteral("：") + said;
     switch (result.outcome) {
@@ -187,14 +246,14 @@ bool VideoBatch::Start(const QString &outputFolder)
     }
     ++m_generation;
     m_busy = true;
+    fileCount = m_list.Count(); // what is left to do is known to those told of the start
+    currentIndex = 0;
     emit busyChanged(true);
     // The audio codec is left out so the user's audio lists are not refilled now.
     m_settings.RefreshOptions(false);
     m_outputFolder = outputFolder;
     m_extension = m_settings.Extension();
     SetBar(0);
-    fileCount = m_list.Count();
-    currentIndex = 0;
     m_states = QVector<FileState>(fileCount, FileState::Waiting);
     m_outputs = QVector<QString>(fileCount);
     m_commandLines = QVector<QString>(fileCount);

@@ -41,7 +41,7 @@ public:
         QString converter;  // empty: <appFolder>/vv
         int tickMs = 1000;  // period of the progress tick
         int pauseMs = 1000; // pause after starting the next file
-        QString logRoot;    // empty: $XDG_STATE_HOME/video/logs
+        QString logRoot;    // empty: $XDG_STATE_HOME/vidrune/logs
         ProgressPlace progressPlace = ProgressPlace::Auto;
         QString instanceFolder; // empty: $XDG_RUNTIME_DIR/vidrune (or the cache folder)
     };
@@ -68,6 +68,8 @@ public:
     bool IsStopping() const { return m_stopping; }
     int BarValue() const { return m_bar; }
     int CurrentIndex() const { return currentIndex; }
+    // Files of the batch not yet converted, the current one included (0 when idle).
+    int FilesLeft() const { return m_busy ? fileCount - currentIndex : 0; }
     int Failures() const;
     FileState StateOf(int row) const;
     QString OutputPathOf(int row) const;
@@ -85,6 +87,18 @@ public:
     // Why a run failed, in the dialog's language (empty for a success). The converter's own
     // last line comes first; the exit code only when it printed nothing.
     static QString FailureDetail(const RunResult &result, bool outputWritten);
+    // The common reasons a conversion fails, in the dialog's language, told by vv's exit code
+    // and its error line: not media, no video, the input missing or unreadable, the output
+    // folder not writable, a full disk, stopped, damaged input. Empty for any other reason.
+    static QString CommonReason(const RunResult &result);
+    static const QString ReasonNotMedia;
+    static const QString ReasonNoVideo;
+    static const QString ReasonInputMissing;
+    static const QString ReasonInputUnreadable;
+    static const QString ReasonCannotWrite;
+    static const QString ReasonDiskFull;
+    static const QString ReasonStopped;
+    static const QString ReasonDamaged;
     static const QString StatusWaiting;
     static const QString StatusDone;
     static const QString StatusFailed;

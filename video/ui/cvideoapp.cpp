@@ -2,10 +2,13 @@
 
 #include "core/statelocations.h"
 #include "ui/cvideodlg.h"
+#include "ui/screenfit.h"
+#include "ui/videoskin.h"
 #include "ui/videotranslations.h"
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QScreen>
 
 namespace vidrune {
 
@@ -16,7 +19,11 @@ int CvideoApp::Run(const QStringList &files)
     // A copy in a folder we may write to (the build tree, a portable copy) keeps its files as
     // it always has; an installed one keeps them per user.
     const bool portable = StateLocations::IsPortable(QCoreApplication::applicationDirPath());
+    // What earlier versions kept under the name "video" moves to the places named vidrune.
+    StateLocations::MigrateOldPlaces(portable);
     const QString settingsFile = StateLocations::SettingsFile(portable);
+    // Every window (the About dialog and the message boxes too) carries the program's icon.
+    QApplication::setWindowIcon(VideoSkin::ProgramIcon());
     CvideoDlg::Options options;
     options.progressPlace =
         portable ? VideoBatch::ProgressPlace::BesideProgram : VideoBatch::ProgressPlace::OwnFile;
@@ -24,6 +31,9 @@ int CvideoApp::Run(const QStringList &files)
     options.outputFolder = StateLocations::LoadOutputFolder(settingsFile);
     CvideoDlg dialog(options);
     dialog.AddFiles(files);
+    // Centred on the screen, its title bar always on it.
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        dialog.move(PlaceOn(screen->availableGeometry(), dialog.frameGeometry().size()));
     dialog.exec();
     StateLocations::SaveOutputFolder(settingsFile, dialog.OutputFolderBox()->text());
     return 0;

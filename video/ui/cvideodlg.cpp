@@ -1,6 +1,7 @@
 #include "ui/cvideodlg.h"
 
 #include "core/converterprogress.h"
+#include "core/statelocations.h"
 #include "logic/filefilters.h"
 #include "ui/ccontrolbutton.h"
 #include "ui/cexplorer1.h"
@@ -8,6 +9,7 @@
 #include "ui/dg3.h"
 #include "ui/dialogunits.h"
 #include "ui/focusmark.h"
+#include "ui/launcherentry.h"
 #include "ui/qtvideoprompts.h"
 #include "ui/videosite.h"
 #include "ui/videoskin.h"
@@ -104,6 +106,15 @@ CvideoDlg::CvideoDlg(const Options &options, QWidget *parent)
     connect(m_batch, &VideoBatch::busyChanged, this, &CvideoDlg::SetBusy);
     connect(m_batch, &VideoBatch::stoppingChanged, this, &CvideoDlg::SetStopping);
     connect(m_batch, &VideoBatch::barChanged, m_progress, &QProgressBar::setValue);
+    // The task bar and docks follow the bar and count the files left.
+    m_launcher = std::make_unique<LauncherEntry>(
+        options.busAddress.isEmpty()
+            ? QDBusConnection::sessionBus()
+            : QDBusConnection::connectToBus(options.busAddress, QStringLiteral("vidrune-launcher ")
+                                                                    + options.busAddress),
+        QString::fromLatin1(StateLocations::DesktopId));
+    connect(m_batch, &VideoBatch::barChanged, this, &CvideoDlg::ShowTaskProgress);
+    connect(m_batch, &VideoBatch::busyChanged, this, &CvideoDlg::ShowTaskProgress);
     connect(m_batch, &VideoBatch::completed, this, &CvideoDlg::OnBatchCompleted);
     connect(m_batch, &VideoBatch::stopped, this, &CvideoDlg::OnBatchStopped);
     qApp->installEventFilter(this);
@@ -124,7 +135,7 @@ void CvideoDlg::OnInitDialog(const Options &options)
 
     // The controls of the template, the file list's columns and the progress bar's range.
     CreateControls(options.browser);
-    setWindowIcon(QIcon(VideoSkin::IconPath()));
+    setWindowIcon(VideoSkin::ProgramIcon());
     m_background = VideoSkin::Bitmap(137);
 
     // The output folder starts at the given one (the last used) or the user's home folder.
@@ -144,8 +155,10 @@ void CvideoDlg::OnInitDialog(const Options &options)
 CvideoDlg::~CvideoDlg()
 {
     qApp->removeEventFilter(this);
+    disconnect(m_batch, nullptr, this, nullptr);
     delete m_batch; // ends a running converter before the list and settings go away
     m_batch = nullptr;
+    m_launcher->Clear();
 }
 
 QLabel *CvideoDlg::AddLabel(const QString &text, int x, int y, int w, int h)
@@ -492,6 +505,15 @@ void CvideoDlg::OnBatchCompleted(int files, int failures)
     // Someone working in another window learns that the batch is over.
     if (!isActiveWindow())
         m_notify(VideoBatch::NotificationText(files, failures));
+}
+
+void CvideoDlg::ShowTaskProgress()
+{
+    if (m_batch->IsBusy())
+        m_launcher->Show(m_batch->BarValue() / double(ConverterProgress::Complete),
+                         m_batch->FilesLeft());
+    else
+        m_launcher->Clear();
 }
 
 void CvideoDlg::OnBatchStopped()

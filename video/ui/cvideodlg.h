@@ -23,6 +23,7 @@ class QTableView;
 namespace vidrune {
 
 class CControlButton;
+class LauncherEntry;
 class CExplorer1;
 class FocusMark;
 class VideoPrompts;
@@ -41,13 +42,16 @@ public:
         int pauseMs = 1000;
         VideoPrompts *prompts = nullptr; // null: real message boxes and file dialogs
         bool browser = true;             // false: the page band stays empty
-        QString logRoot;                 // empty: $XDG_STATE_HOME/video/logs
+        QString logRoot;                 // empty: $XDG_STATE_HOME/vidrune/logs
         // Sends a desktop notification; null: org.freedesktop.Notifications on the session bus.
         std::function<void(const QString &)> notify;
         // Where the converter keeps its progress; Auto: progress.txt beside the program when
         // its folder is writable (and no other window has it), else a file of this window's.
         VideoBatch::ProgressPlace progressPlace = VideoBatch::ProgressPlace::Auto;
         QString instanceFolder; // empty: $XDG_RUNTIME_DIR/vidrune (or the cache folder)
+        // The bus of the progress on the task bar (com.canonical.Unity.LauncherEntry); empty:
+        // the session bus.
+        QString busAddress;
     };
 
     explicit CvideoDlg(QWidget *parent = nullptr);
@@ -120,6 +124,7 @@ private:
     void SetStopping(bool stopping);
     void OnBatchCompleted(int files, int failures);
     void OnBatchStopped();
+    void ShowTaskProgress();
     void OnFileListContextMenu(const QPoint &pos);
     void SelectRow(int row);
 
@@ -141,6 +146,7 @@ private:
     FocusMark *m_focusMark = nullptr;
     int selectedIndex = -1;
     std::function<void(const QString &)> m_notify;
+    std::unique_ptr<LauncherEntry> m_launcher;
     bool m_closeAfterStop = false; // a close request waits for the stop to end
     int m_closeResult = 0;
 };

@@ -5,7 +5,8 @@
 namespace vidrune {
 
 // Desktop notifications through org.freedesktop.Notifications on the session bus (or the bus
-// at a given address). Without a bus nothing happens.
+// at a given address), from the program's desktop entry and with its icon (by name, and as a
+// picture for a copy whose icon is not in the icon theme). Without a bus nothing happens.
 class DesktopNotifier
 {
 public:

@@ -7,10 +7,18 @@
 
 namespace vidrune {
 
+QtVideoPrompts::QtVideoPrompts(QWidget *owner) : m_owner(owner)
+{
+    QObject::connect(&m_opener, &DesktopOpener::failed, &m_opener,
+                     [this](const QString &path) { ReportOpenFailure(path); });
+}
+
 void QtVideoPrompts::Message(const QString &text, const QString &caption, bool owned)
 {
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok,
                     owned ? m_owner.data() : nullptr);
+    // The text can be selected and copied (a path that could not be opened).
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     box.exec();
 }
 
@@ -43,7 +51,17 @@ QString QtVideoPrompts::ChooseFolder(const QString &title, const QString &start)
 
 void QtVideoPrompts::OpenPath(const QString &path)
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    if (!m_opener.Program().isEmpty()) {
+        m_opener.Open(path);
+        return;
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        ReportOpenFailure(path);
+}
+
+void QtVideoPrompts::ReportOpenFailure(const QString &path)
+{
+    Message(DesktopOpener::FailedText(path), QStringLiteral("提示信息"), true);
 }
 
 } // namespace vidrune

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/desktopopener.h"
 #include "logic/videoprompts.h"
 
 #include <QPointer>
@@ -7,11 +8,13 @@
 
 namespace vidrune {
 
-// The real message boxes and file choosers of the dialog.
+// The real message boxes and file choosers of the dialog. Opening a path goes through xdg-open
+// (Qt's desktop services when there is none); when that fails, a box names the path so that it
+// can be copied.
 class QtVideoPrompts final : public VideoPrompts
 {
 public:
-    explicit QtVideoPrompts(QWidget *owner) : m_owner(owner) {}
+    explicit QtVideoPrompts(QWidget *owner);
 
     void Message(const QString &text, const QString &caption, bool owned) override;
     bool AskOkCancel(const QString &text, const QString &caption) override;
@@ -19,9 +22,13 @@ public:
     QStringList OpenFiles(const QString &title, const QStringList &filters) override;
     QString ChooseFolder(const QString &title, const QString &start) override;
     void OpenPath(const QString &path) override;
+    DesktopOpener &Opener() { return m_opener; }
 
 private:
+    void ReportOpenFailure(const QString &path);
+
     QPointer<QWidget> m_owner;
+    DesktopOpener m_opener;
 };
 
 } // namespace vidrune

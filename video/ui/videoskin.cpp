@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QGuiApplication>
+#include <QImage>
 
 namespace vidrune {
 
@@ -25,6 +26,26 @@ QPixmap Bitmap(int id)
 QString IconPath()
 {
     return QStringLiteral(":/video/icon.png");
+}
+
+QIcon ProgramIcon()
+{
+    QIcon icon;
+    const QIcon themed = QIcon::fromTheme(QStringLiteral("net.zelmora.Vidrune"));
+    QImage picture(QStringLiteral(":/video/icon@2x.png"));
+    if (picture.isNull())
+        picture = QImage(IconPath());
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pixmap = themed.pixmap(QSize(size, size));
+        if (pixmap.isNull() || pixmap.width() < size) {
+            if (picture.isNull())
+                continue;
+            pixmap = QPixmap::fromImage(
+                picture.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        }
+        icon.addPixmap(pixmap);
+    }
+    return icon;
 }
 
 } // namespace VideoSkin

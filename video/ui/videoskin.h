@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QPixmap>
 #include <QString>
 
@@ -10,6 +11,9 @@ namespace vidrune {
 namespace VideoSkin {
 QPixmap Bitmap(int id);
 QString IconPath();
+// The program's icon in the sizes window managers, task bars and notifications pick from: the
+// icon theme's (an installed copy), and the skin's picture drawn smoothly at 16 to 256 pixels.
+QIcon ProgramIcon();
 } // namespace VideoSkin
 
 } // namespace vidrune
