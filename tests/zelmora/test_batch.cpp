@@ -3,10 +3,12 @@
 #include "skin/hotspot.h"
 #include "zelmora/windowutil.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSettings>
 #include <QListWidget>
 #include <QProcess>
 #include <csignal>
@@ -107,6 +109,54 @@ TEST(Batch, SoundOnlyWhenOn)
         h.window->AddQueueEntry(h.app.script(QStringLiteral("s.flv"), {QStringLiteral("output")}));
         ASSERT_TRUE(h.runBatch());
         EXPECT_EQ(h.sound.played.size(), setting[0] == '0' ? 1 : 0) << setting;
+    }
+}
+
+TEST(Batch, TheOutputFolderOpensWhenDoneOnlyWhileTheOptionIsOn)
+{
+    struct Row {
+        const char *name;
+        QByteArray conf;    // zelmora.conf before the start; empty: none
+        bool toggle;        // Options, "Open Output Folder When Done" chosen once
+        bool opened;        // the folder opens at the end of the batch
+        const char *stored; // OpenFolderWhenDone= afterwards; null: not written
+    };
+    const Row rows[] = {
+        {"a first start", {}, false, true, nullptr},
+        {"turned off", {}, true, false, "false"},
+        {"off in the file", "[Batch]\nOpenFolderWhenDone=false\nJobs=2\n", false, false, "false"},
+        {"turned on again", "[Batch]\nOpenFolderWhenDone=false\n", true, true, "true"},
+        {"garbage in the file", "[Batch]\nOpenFolderWhenDone=perhaps\n", false, true, "perhaps"},
+    };
+    for (const Row &r : rows) {
+        Harness h;
+        if (!r.conf.isEmpty()) {
+            ASSERT_TRUE(h.app.write(QStringLiteral("zelmora.conf"), r.conf)) << r.name;
+        }
+        h.open();
+        QAction *option = h.window->openFolderWhenDoneAction();
+        ASSERT_NE(option, nullptr);
+        EXPECT_EQ(option->text(), QStringLiteral("Open Output Folder When Done"));
+        EXPECT_TRUE(option->isCheckable());
+        EXPECT_TRUE(h.window->menuOptions()->actions().contains(option)) << r.name;
+        if (r.toggle)
+            option->trigger();
+        EXPECT_EQ(option->isChecked(), r.opened) << r.name;
+        h.window->AddQueueEntry(h.app.script(QStringLiteral("s.flv"), {QStringLiteral("output")}));
+        ASSERT_TRUE(h.runBatch()) << r.name;
+        EXPECT_EQ(h.shell.opened, r.opened ? QStringList{h.app.path + QStringLiteral("/output")} : QStringList())
+            << r.name;
+        EXPECT_EQ(h.window->lblPB()->text(), QStringLiteral("Done.")) << r.name;
+        const QSettings conf(h.app.path + QStringLiteral("/zelmora.conf"), QSettings::IniFormat);
+        EXPECT_EQ(conf.value(QStringLiteral("Batch/OpenFolderWhenDone")).toString(),
+                  r.stored ? QString::fromLatin1(r.stored) : QString())
+            << r.name;
+        if (r.conf.contains("Jobs=2")) {
+            EXPECT_EQ(conf.value(QStringLiteral("Batch/Jobs")).toString(), QStringLiteral("2")) << "kept";
+        }
+        // A restart finds the choice again.
+        h.open();
+        EXPECT_EQ(h.window->openFolderWhenDoneAction()->isChecked(), r.opened) << r.name;
     }
 }
 

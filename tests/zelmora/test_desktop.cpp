@@ -1,6 +1,7 @@
 // The window as the desktop starts it: an installed copy keeping its settings per user, and
 // files given on the command line or handed over by a later start.
 #include "zelmora/scopedenv.h"
+#include "shell/frmfailures.h"
 #include "shell/frmoptions.h"
 #include "instance/singleinstance.h"
 #include "zelmora/windowutil.h"
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QTest>
 #include <QTreeView>
 #include <gtest/gtest.h>
@@ -198,4 +200,72 @@ TEST(LaunchFiles, ALaterStartReachesTheWindow)
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.queue().count() == names.size(); }, 30000));
     EXPECT_EQ(w.queue().paths(), names);
     EXPECT_FALSE(w.isMinimized()) << "the window comes up";
+}
+
+TEST(DesktopOpen, AnOpenThatFailsShowsThePathToCopy)
+{
+    // The window on the real desktop seam, whose xdg-open is a stand-in that finds no program
+    // (or, in the last row, opens what it is given).
+    struct Row {
+        const char *name;
+        int exitCode;
+        // Does it; returns what is to be opened.
+        std::function<QString(Harness &, frmMain &, DesktopShell &)> act;
+    };
+    const QList<Row> rows{
+        {"Help", 3,
+         [](Harness &h, frmMain &w, DesktopShell &) {
+             w.imgHelp_Click();
+             return h.app.path + QStringLiteral("/help/tutorial.html");
+         }},
+        {"the web site", 3,
+         [](Harness &, frmMain &w, DesktopShell &) {
+             w.lblWeb_Click();
+             return webBase() + QLatin1Char('/');
+         }},
+        {"the output folder when a batch is done", 4,
+         [](Harness &h, frmMain &w, DesktopShell &) {
+             w.AddQueueEntry(h.app.script(QStringLiteral("s.flv"), {QStringLiteral("output")}));
+             EXPECT_TRUE(h.runBatch());
+             return h.app.path + QStringLiteral("/output");
+         }},
+        {"Open Log Folder", 3,
+         [](Harness &h, frmMain &w, DesktopShell &shell) {
+             BatchOutcome outcome;
+             outcome.failed = 1;
+             outcome.failures = {{h.app.path + QStringLiteral("/in/bad.flv"), QStringLiteral("not media")}};
+             outcome.logFolder = h.app.path + QStringLiteral("/logs of 'today'");
+             QDir().mkpath(outcome.logFolder);
+             frmFailures failures(outcome, &shell, &w);
+             failures.logButton()->click();
+             return outcome.logFolder;
+         }},
+        {"an open that works", 0,
+         [](Harness &h, frmMain &w, DesktopShell &) {
+             w.imgHelp_Click();
+             return h.app.path + QStringLiteral("/help/tutorial.html");
+         }},
+    };
+    for (const Row &r : rows) {
+        Harness h;
+        ASSERT_TRUE(touch(h.app.path + QStringLiteral("/help/tutorial.html")));
+        zmtest::FakeOpener fake(r.exitCode);
+        QtDesktopShell shell(&h.boxes);
+        shell.opener().setProgram(fake.program());
+        h.window = std::make_unique<frmMain>(h.app.path, UiSeams{&h.boxes, &shell, &h.sound, &h.files}, h.settings);
+        h.window->runDialog = [](QDialog &) {};
+        const QString target = r.act(h, *h.window, shell);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return fake.opened().size() == 1; }, 10000)) << r.name;
+        EXPECT_EQ(fake.opened(), QStringList{target}) << r.name;
+        if (r.exitCode == 0) {
+            EXPECT_TRUE(h.boxes.boxes.empty()) << r.name;
+            continue;
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !h.boxes.boxes.empty(); }, 10000)) << r.name;
+        ASSERT_EQ(h.boxes.boxes.size(), 1u) << r.name;
+        const zmtest::Box &box = h.boxes.boxes[0];
+        EXPECT_EQ(box.caption, QStringLiteral("Zelmora")) << r.name;
+        EXPECT_EQ(box.icon, MsgIcon::Warning) << r.name;
+        EXPECT_TRUE(box.text.split(QLatin1Char('\n')).contains(target)) << r.name << ": the path on a line of its own";
+    }
 }

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDBusConnection>
+#include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -257,6 +259,152 @@ TEST(Notification, NothingWithoutASessionBus)
     DesktopNotifier notifier(QDBusConnection(QStringLiteral("not connected")));
     EXPECT_FALSE(
         notifier.notify(QStringLiteral("Zelmora"), QStringLiteral("1 converted \u00b7 0:01"), QStringLiteral("/o")));
+}
+
+namespace {
+
+// A private session bus (dbus-daemon of the test's own) with, in this process, a stand-in
+// notification service and a listener of the launcher entries' signals.
+struct PrivateBus : QObject {
+    Q_OBJECT
+public:
+    struct Update {
+        QString uri;
+        QVariantMap properties;
+    };
+    QProcess daemon;
+    QString address;
+    QList<Update> updates;
+    QStringList icons;
+    QList<QVariantMap> hints;
+
+    bool start()
+    {
+        daemon.start(QStringLiteral("dbus-daemon"),
+                     {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
+        if (!daemon.waitForReadyRead(10000))
+            return false;
+        address = QString::fromUtf8(daemon.readLine()).trimmed();
+        QDBusConnection service = QDBusConnection::connectToBus(address, QStringLiteral("zm-bus-service"));
+        return service.isConnected()
+               && service.registerObject(QStringLiteral("/org/freedesktop/Notifications"),
+                                         QStringLiteral("org.freedesktop.Notifications"), this,
+                                         QDBusConnection::ExportAllSlots)
+               && service.registerService(QStringLiteral("org.freedesktop.Notifications"))
+               && service.connect(QString(), QString(), QStringLiteral("com.canonical.Unity.LauncherEntry"),
+                                  QStringLiteral("Update"), this, SLOT(onUpdate(QString, QVariantMap)));
+    }
+    QDBusConnection client() const { return QDBusConnection::connectToBus(address, QStringLiteral("zm-bus-client")); }
+    ~PrivateBus() override
+    {
+        QDBusConnection::disconnectFromBus(QStringLiteral("zm-bus-service"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("zm-bus-client"));
+        daemon.terminate();
+        daemon.waitForFinished(5000);
+    }
+public slots:
+    void onUpdate(const QString &uri, const QVariantMap &properties) { updates.append({uri, properties}); }
+    uint Notify(const QString &, uint, const QString &appIcon, const QString &, const QString &, const QStringList &,
+                const QVariantMap &h, int)
+    {
+        icons << appIcon;
+        hints << h;
+        return 1;
+    }
+};
+
+} // namespace
+
+TEST(TaskBar, TheProgressShowsOnTheLauncherAndInTheTitle)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
+        GTEST_SKIP() << "no dbus-daemon";
+    PrivateBus bus;
+    ASSERT_TRUE(bus.start());
+    Harness h;
+    h.open();
+    h.window->setNotificationBus(bus.client());
+    QStringList titles;
+    QObject::connect(h.window.get(), &QWidget::windowTitleChanged, [&](const QString &t) { titles << t; });
+    // Two files; the first says 42% for a while.
+    const QStringList script{QStringLiteral("err   Duration: 00:01:40.00, start: 0.000000"),
+                             QStringLiteral("raw size=1kB time=42.00 bitrate=1\\r"), QStringLiteral("sleep 400"),
+                             QStringLiteral("output")};
+    h.window->AddQueueEntry(h.app.script(QStringLiteral("one.flv"), script));
+    h.window->AddQueueEntry(h.app.script(QStringLiteral("two.flv"), {QStringLiteral("output")}));
+    ASSERT_TRUE(h.runBatch());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !bus.updates.isEmpty() && !bus.updates.last().properties.value("progress-visible").toBool(); },
+        10000));
+
+    // The title: the percentage while converting, the name alone after.
+    EXPECT_TRUE(titles.contains(QStringLiteral("42% \u2014 Zelmora"))) << titles.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(h.window->windowTitle(), QStringLiteral("Zelmora"));
+    for (const QString &t : titles)
+        EXPECT_TRUE(t == QStringLiteral("Zelmora")
+                    || QRegularExpression(QStringLiteral("^\\d{1,3}% \u2014 Zelmora$")).match(t).hasMatch())
+            << t.toStdString();
+
+    // The launcher: for the program's desktop entry, the progress and the files left while the
+    // batch runs, nothing after.
+    struct Seen {
+        double progress;
+        qint64 count;
+    };
+    QList<Seen> shown;
+    for (const PrivateBus::Update &u : bus.updates) {
+        EXPECT_EQ(u.uri, QStringLiteral("application://net.zelmora.Zelmora.desktop"));
+        if (u.properties.value(QStringLiteral("progress-visible")).toBool())
+            shown.append({u.properties.value(QStringLiteral("progress")).toDouble(),
+                          u.properties.value(QStringLiteral("count")).toLongLong()});
+    }
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_EQ(shown.first().count, 2) << "two files to go at the start";
+    EXPECT_TRUE(std::any_of(shown.begin(), shown.end(),
+                            [](const Seen &s) { return std::abs(s.progress - 0.42) < 0.006 && s.count == 2; }));
+    // Counted down as files leave the queue: 2, then 1 for the second file.
+    EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [](const Seen &s) { return s.count == 1; }));
+    EXPECT_TRUE(
+        std::is_sorted(shown.begin(), shown.end(), [](const Seen &a, const Seen &b) { return a.count > b.count; }));
+    const QVariantMap last = bus.updates.last().properties;
+    EXPECT_EQ(last.value(QStringLiteral("progress-visible")), QVariant(false));
+    EXPECT_EQ(last.value(QStringLiteral("count-visible")), QVariant(false));
+    EXPECT_EQ(last.value(QStringLiteral("progress")).metaType(), QMetaType::fromType<double>());
+    EXPECT_EQ(last.value(QStringLiteral("count")).metaType(), QMetaType::fromType<qlonglong>());
+}
+
+TEST(Notification, CarriesTheProgramsIconAndDesktopEntry)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
+        GTEST_SKIP() << "no dbus-daemon";
+    PrivateBus bus;
+    ASSERT_TRUE(bus.start());
+    Harness h;
+    h.open();
+    // The window's own icon, in the sizes a window manager picks from.
+    const QList<QSize> sizes = h.window->windowIcon().availableSizes();
+    for (int size : {16, 32, 48, 256})
+        EXPECT_TRUE(sizes.contains(QSize(size, size))) << size;
+
+    h.window->setNotificationBus(bus.client());
+    h.window->AddQueueEntry(h.app.script(QStringLiteral("a.flv"), {QStringLiteral("output")}));
+    ASSERT_FALSE(h.window->isActiveWindow());
+    ASSERT_TRUE(h.runBatch());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !bus.icons.isEmpty(); }, 10000));
+    EXPECT_EQ(bus.icons, QStringList{QStringLiteral("net.zelmora.Zelmora")}) << "the icon theme's name";
+    const QVariantMap hints = bus.hints.value(0);
+    EXPECT_EQ(hints.value(QStringLiteral("desktop-entry")).toString(), QStringLiteral("net.zelmora.Zelmora"));
+    ASSERT_TRUE(hints.contains(QStringLiteral("image-data"))) << "the picture, for a copy outside the icon theme";
+    NotificationImage image;
+    hints.value(QStringLiteral("image-data")).value<QDBusArgument>() >> image;
+    EXPECT_GE(image.width, 48);
+    EXPECT_EQ(image.height, image.width);
+    EXPECT_EQ(image.rgba.size(), qsizetype(image.width) * image.height * 4);
+    // Not an empty picture: some pixel is opaque.
+    bool opaque = false;
+    for (qsizetype i = 3; i < image.rgba.size() && !opaque; i += 4)
+        opaque = quint8(image.rgba[i]) == 255;
+    EXPECT_TRUE(opaque);
 }
 
 #include "test_follow.moc"

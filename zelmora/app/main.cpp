@@ -3,6 +3,7 @@
 #include "shell/frmmain.h"
 #include "launch/launcharguments.h"
 #include "instance/singleinstance.h"
+#include "skin/screenfit.h"
 #include "skin/skin.h"
 #include "settings/statelocations.h"
 
@@ -53,7 +54,9 @@ int main(int argc, char *argv[])
         if (answerInformation(zm::LaunchArguments::parse(raw, QDir::currentPath())))
             return 0;
     }
-    QApplication app(argc, argv);
+    // The window's designed size fits the screen: at a scale that would make it larger than the
+    // screen (QT_SCALE_FACTOR=2 on a small one), the scale is lowered as far as it must be.
+    const std::unique_ptr<QApplication> app = zm::makeFittedApplication(argc, argv, QSize(698, 496));
     QApplication::setApplicationName(QStringLiteral("Zelmora"));
     // The installed desktop entry: the desktop finds its name and icon for the window by it.
     QApplication::setDesktopFileName(QString::fromLatin1(zm::kDesktopId));
@@ -84,26 +87,27 @@ int main(int argc, char *argv[])
         print(stderr, launch.program + QStringLiteral(": later starts cannot hand files to this one: ")
                           + instance.listenError() + QLatin1Char('\n'));
 
-    zm::SkinH_Attach(&app);
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/skin/icon.png")));
+    zm::SkinH_Attach(app.get());
+    // Every window, its task bar entry and the notifications carry the program's icon.
+    QApplication::setWindowIcon(zm::programIcon());
     zm::QtMessageBoxes boxes;
-    zm::QtDesktopShell shell;
+    zm::QtDesktopShell shell(&boxes);
     zm::QtSoundPlayer sound;
     zm::QtFileDialogs files;
     zm::ProgramSettings settings;
     zm::frmMain window(QCoreApplication::applicationDirPath(), {&boxes, &shell, &sound, &files}, settings);
     boxes.setOwner(&window);
     instance.onRequest = [&window](const zm::LaunchRequest &r) { return window.openFromLaunch(r); };
-    QObject::connect(&window, &zm::frmMain::exitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    QObject::connect(&window, &zm::frmMain::exitRequested, app.get(), &QCoreApplication::quit, Qt::QueuedConnection);
     // Closing: later starts find no window to hand files to and start one of their own.
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &instance, &zm::SingleInstance::stopListening);
+    QObject::connect(app.get(), &QCoreApplication::aboutToQuit, &instance, &zm::SingleInstance::stopListening);
     zm::centreOnScreen(&window);
     window.show();
     if (!request.paths.isEmpty())
         window.openFromLaunch(request);
-    const int rc = app.exec();
+    const int rc = QApplication::exec();
     instance.stopListening();
-    zm::SkinH_Detach(&app);
+    zm::SkinH_Detach(app.get());
     // A converter asked to stop on the way out is killed when its grace time is over, and
     // reaped; one left to finish its file finishes it.
     batch::Reaper::instance().finish();

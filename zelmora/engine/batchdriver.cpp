@@ -323,7 +323,7 @@ void BatchDriver::endBatch(bool stopped)
 {
     const Selections sel = m_selections ? m_selections() : Selections{};
     if (!stopped) {
-        if (m_seams.shell)
+        if (m_openFolderWhenDone && m_seams.shell)
             m_seams.shell->open(sel.outputDir);
         if (m_settings.gSoundReminder == 0 && m_seams.sound)
             m_seams.sound->playSync(m_appDir + QStringLiteral("/sound.wav"));

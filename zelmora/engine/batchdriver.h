@@ -75,6 +75,10 @@ public:
     // How many files convert at once in batches started from now on (at least 1).
     void setJobs(int jobs) { m_jobs = std::max(jobs, 1); }
     int jobs() const { return m_jobs; }
+    // Whether the tick that ends a batch opens the output folder (Options, "Open Output Folder
+    // When Done"; on unless the user turned it off).
+    void setOpenFolderWhenDone(bool open) { m_openFolderWhenDone = open; }
+    bool openFolderWhenDone() const { return m_openFolderWhenDone; }
     // The process ids of the converters running now.
     QList<pid_t> runningPids() const;
     bool isStopping() const { return m_running && m_stopRequested; }
@@ -145,6 +149,7 @@ private:
     batch::OutputNames m_names;
     batch::JobPool m_pool; // slot 0 is m_dos
     int m_jobs = 1;
+    bool m_openFolderWhenDone = true;
     int m_batchJobs = 1; // the jobs of the running batch
     int m_nextId = 1;
     QList<HeadFile> m_head; // queue rows 0 ... n - 1

@@ -7,7 +7,8 @@ namespace zm {
 
 namespace {
 const QString kKey = QStringLiteral("Batch/Jobs");
-}
+const QString kOpenFolderKey = QStringLiteral("Batch/OpenFolderWhenDone");
+} // namespace
 
 QList<JobsChoice> jobsChoices()
 {
@@ -56,6 +57,25 @@ bool writeJobsSetting(const QString &confPath, JobsChoice choice)
     conf.setValue(kKey, jobsSettingText(choice));
     conf.sync();
     // A file that was not all readable is written anyway (what could be read of it is kept).
+    return conf.status() != QSettings::AccessError;
+}
+
+bool readOpenFolderWhenDone(const QString &confPath)
+{
+    const QSettings conf(confPath, QSettings::IniFormat);
+    const QVariant v = conf.value(kOpenFolderKey);
+    if (v.typeId() != QMetaType::QString)
+        return true;
+    const QString t = v.toString().trimmed().toLower();
+    return !(t == QLatin1String("false") || t == QLatin1String("0") || t == QLatin1String("no")
+             || t == QLatin1String("off"));
+}
+
+bool writeOpenFolderWhenDone(const QString &confPath, bool open)
+{
+    QSettings conf(confPath, QSettings::IniFormat);
+    conf.setValue(kOpenFolderKey, open ? QStringLiteral("true") : QStringLiteral("false"));
+    conf.sync();
     return conf.status() != QSettings::AccessError;
 }
 

@@ -23,4 +23,11 @@ JobsChoice readJobsSetting(const QString &confPath);
 // Keeps the other keys of the file; false when it could not be written.
 bool writeJobsSetting(const QString &confPath, JobsChoice choice);
 
+// Options, "Open Output Folder When Done": whether the output folder opens when a batch ends,
+// kept as `OpenFolderWhenDone=` under `[Batch]` in zelmora.conf. On unless the file says
+// "false" (or "0", "no", "off"); a missing key, garbage or a list leave it on.
+bool readOpenFolderWhenDone(const QString &confPath);
+// Keeps the other keys of the file; false when it could not be written.
+bool writeOpenFolderWhenDone(const QString &confPath, bool open);
+
 } // namespace zm

@@ -31,6 +31,8 @@ void QtMessageBoxes::show(MsgIcon icon, const QString &caption, const QString &t
         break;
     }
     QMessageBox box(qi, caption, text, QMessageBox::Ok, m_owner);
+    // What a box says can be selected and copied (a path that could not be opened, a reason).
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     box.exec();
 }
 
@@ -41,10 +43,27 @@ bool QtMessageBoxes::ask(const QString &caption, const QString &text)
     return box.exec() == QMessageBox::Yes;
 }
 
+QtDesktopShell::QtDesktopShell(MessageBoxes *boxes) : m_boxes(boxes)
+{
+    QObject::connect(&m_opener, &DesktopOpener::failed, &m_opener,
+                     [this](const QString &pathOrUrl) { reportFailure(pathOrUrl); });
+}
+
 bool QtDesktopShell::open(const QString &pathOrUrl)
 {
+    if (!m_opener.program().isEmpty())
+        return m_opener.open(pathOrUrl);
     const QUrl url = pathOrUrl.startsWith(QLatin1Char('/')) ? QUrl::fromLocalFile(pathOrUrl) : QUrl(pathOrUrl);
-    return url.isValid() && QDesktopServices::openUrl(url);
+    if (url.isValid() && QDesktopServices::openUrl(url))
+        return true;
+    reportFailure(pathOrUrl);
+    return false;
+}
+
+void QtDesktopShell::reportFailure(const QString &pathOrUrl)
+{
+    if (m_boxes)
+        m_boxes->show(MsgIcon::Warning, QString::fromLatin1(kAppTitle), openFailedText(pathOrUrl));
 }
 
 void QtSoundPlayer::playSync(const QString &wavPath)

@@ -1,4 +1,5 @@
 #pragma once
+#include "engine/desktopopener.h"
 #include "engine/seams.h"
 #include "queue/commondialogs.h"
 
@@ -19,10 +20,20 @@ private:
     QPointer<QWidget> m_owner;
 };
 
+// Opens through xdg-open (Qt's desktop services when there is none); when that fails, at once
+// or when xdg-open gives up, a message box names the path, so the user can copy it.
 class QtDesktopShell final : public DesktopShell
 {
 public:
+    explicit QtDesktopShell(MessageBoxes *boxes = nullptr);
     bool open(const QString &pathOrUrl) override;
+    DesktopOpener &opener() { return m_opener; }
+
+private:
+    void reportFailure(const QString &pathOrUrl);
+
+    MessageBoxes *m_boxes;
+    DesktopOpener m_opener;
 };
 
 class QtSoundPlayer final : public SoundPlayer

@@ -38,10 +38,27 @@
 #include <QTreeView>
 #include <QWindow>
 #include <algorithm>
+#include <cmath>
 
 namespace zm {
 
 namespace {
+
+// The program's icon as a notification carries it.
+NotificationImage notificationImage(const QIcon &icon)
+{
+    const QImage image = icon.pixmap(QSize(48, 48)).toImage().convertToFormat(QImage::Format_RGBA8888);
+    NotificationImage out;
+    if (image.isNull())
+        return out;
+    out.width = image.width();
+    out.height = image.height();
+    out.rgba.reserve(qsizetype(out.width) * out.height * 4);
+    for (int y = 0; y < image.height(); ++y)
+        out.rgba.append(reinterpret_cast<const char *>(image.constScanLine(y)), qsizetype(out.width) * 4);
+    return out;
+}
+
 constexpr int kFullBarPixels = 361;
 const QString kDropCaption = QStringLiteral("Drag && Drop Files Here");
 const QString kMediaFilter =
@@ -108,6 +125,9 @@ frmMain::~frmMain()
 {
     if (m_dos)
         m_dos->abandon();
+    // A window that goes during a batch leaves no progress on the task bar.
+    if (m_launcher)
+        m_launcher->clear();
 }
 
 QComboBox *frmMain::makeBox(const QStringList &items, const QRect &geometry, const char *name, const QString &caption)
@@ -414,6 +434,10 @@ void frmMain::buildMenus()
     word(m_menuFile, QStringLiteral("Exit(&E)"), QStringLiteral("menuExit"));
     m_menuOptions = new QMenu(QStringLiteral("Options"), this);
     word(m_menuOptions, QStringLiteral("Options(&O)"), QStringLiteral("menuOption"));
+    m_openFolderAction =
+        word(m_menuOptions, QStringLiteral("Open Output Folder When Done"), QStringLiteral("menuOpenFolderWhenDone"));
+    m_openFolderAction->setCheckable(true);
+    m_openFolderAction->setChecked(true);
     m_menuJobs = m_menuOptions->addMenu(QStringLiteral("Simultaneous Conversions"));
     m_menuJobs->setObjectName(QStringLiteral("menuJobs"));
     auto *jobs = new QActionGroup(m_menuJobs);
@@ -438,6 +462,7 @@ void frmMain::Form_Load()
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QString::fromLatin1(kAppTitle));
+    setWindowIcon(programIcon());
     setFixedSize(698, 496);
     setMouseTracking(true);
     setAcceptDrops(false);
@@ -488,8 +513,17 @@ void frmMain::Form_Load()
         layoutStatusStrip();
     });
     connect(m_batch, &BatchDriver::batchEnded, this, &frmMain::batchEnded);
+    // The launcher counts the files left: each converted one leaves the queue, and files may
+    // join it during the batch.
+    for (auto changed : {&QAbstractItemModel::rowsRemoved, &QAbstractItemModel::rowsInserted})
+        connect(&m_queue, changed, this, [this] {
+            if (m_batch->isRunning() && m_launcher)
+                m_launcher->show(m_taskFraction, m_queue.count());
+        });
     m_jobsChoice = readJobsSetting(m_state.jobsConf());
     applyJobsChoice();
+    m_batch->setOpenFolderWhenDone(readOpenFolderWhenDone(m_state.jobsConf()));
+    m_openFolderAction->setChecked(m_batch->openFolderWhenDone());
     setNotificationBus(QDBusConnection::sessionBus());
     connect(m_cmbOF, &QComboBox::currentIndexChanged, this, &frmMain::updateMp3Selectors);
     updateMp3Selectors();
@@ -817,6 +851,7 @@ void frmMain::txtAction_Change()
         [this] { setJobsChoice(JobsChoice::Two); },
         [this] { setJobsChoice(JobsChoice::Four); },
         [this] { setJobsChoice(JobsChoice::AllCores); },
+        [this] { setOpenFolderWhenDone(!m_batch->openFolderWhenDone()); },
     };
     dispatchCommandWord([this, self] { return self ? m_txtAction->text() : QString(); }, handlers);
     if (self)
@@ -830,6 +865,14 @@ void frmMain::setJobsChoice(JobsChoice choice)
     makeFolderFor(m_state.jobsConf());
     writeJobsSetting(m_state.jobsConf(), choice);
     applyJobsChoice();
+}
+
+void frmMain::setOpenFolderWhenDone(bool open)
+{
+    m_batch->setOpenFolderWhenDone(open);
+    m_openFolderAction->setChecked(open);
+    makeFolderFor(m_state.jobsConf());
+    writeOpenFolderWhenDone(m_state.jobsConf(), open);
 }
 
 void frmMain::applyJobsChoice()
@@ -852,6 +895,10 @@ void frmMain::lockControls(bool locked)
     m_lblCut->setEnabled(!locked);
     if (!locked)
         m_imgBrowse->setEnabled(true);
+    if (locked)
+        showTaskProgress(0.0);
+    else
+        clearTaskProgress();
 }
 
 void frmMain::imgConvert_Click()
@@ -923,7 +970,11 @@ void frmMain::updateMp3Selectors()
 
 void frmMain::setNotificationBus(const QDBusConnection &bus)
 {
+    if (m_launcher)
+        m_launcher->clear();
+    m_launcher = std::make_unique<LauncherEntry>(bus, QString::fromLatin1(kDesktopId));
     m_notifier = std::make_unique<DesktopNotifier>(bus);
+    m_notifier->setIdentity(QString::fromLatin1(kDesktopId), notificationImage(programIcon()));
     connect(m_notifier.get(), &DesktopNotifier::openFolderRequested, this, [this](const QString &folder) {
         if (m_seams.shell)
             m_seams.shell->open(folder);
@@ -986,6 +1037,27 @@ void frmMain::showProgress(float widthTwips, const QString &caption)
     const int px = qBound(0, qRound(widthTwips / 15.0f), kFullBarPixels);
     m_imgPB->resize(px, m_imgPB->height());
     m_lblPB->setText(caption);
+    if (m_batch && m_batch->isRunning())
+        showTaskProgress(std::clamp(double(widthTwips) / double(kFullBarTwips), 0.0, 1.0));
+}
+
+void frmMain::showTaskProgress(double fraction)
+{
+    // The task bar and the window list learn what the bar shows: "42% — Zelmora" as the title
+    // (the skin draws its own caption), and the progress with the files left on the launcher.
+    m_taskFraction = fraction;
+    // Whole percents, as the caption has them (the bar's width is a float: 0.42 may be 0.4199998).
+    const int percent = int(std::floor(fraction * 100 + 0.001));
+    setWindowTitle(QStringLiteral("%1% \u2014 ").arg(percent) + QString::fromLatin1(kAppTitle));
+    if (m_launcher)
+        m_launcher->show(fraction, m_queue.count());
+}
+
+void frmMain::clearTaskProgress()
+{
+    setWindowTitle(QString::fromLatin1(kAppTitle));
+    if (m_launcher)
+        m_launcher->clear();
 }
 
 void frmMain::resetHotSpots()

@@ -7,6 +7,7 @@
 #include "queue/filesearch.h"
 #include "queue/queuemodel.h"
 #include "notify/desktopnotifier.h"
+#include "notify/launcherentry.h"
 #include "probe/durationprobe.h"
 #include "settings/jobssetting.h"
 #include "launch/launchrequest.h"
@@ -19,6 +20,7 @@
 #include <functional>
 #include <memory>
 
+class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -71,6 +73,10 @@ public:
     // from now on convert that many files at once.
     void setJobsChoice(JobsChoice choice);
     JobsChoice jobsChoice() const { return m_jobsChoice; }
+    // Options, Open Output Folder When Done: kept in zelmora.conf; the end of a batch opens the
+    // output folder only while it is on.
+    void setOpenFolderWhenDone(bool open);
+    QAction *openFolderWhenDoneAction() const { return m_openFolderAction; }
 
     // How modal windows and popups are run; tests replace these so nothing blocks.
     std::function<void(QDialog &)> runDialog;
@@ -153,6 +159,8 @@ private:
     void takeIncoming();
     void bringToFront(const QString &activationToken);
     void showProgress(float widthTwips, const QString &caption);
+    void showTaskProgress(double fraction);
+    void clearTaskProgress();
     QComboBox *makeBox(const QStringList &items, const QRect &geometry, const char *name, const QString &caption);
     HotSpot *makeArrow(QComboBox *box, const QRect &geometry, const QString &tip);
 
@@ -189,6 +197,8 @@ private:
     ConvertState m_convertState = ConvertState::Convert;
     DurationProbe m_probe;
     std::unique_ptr<DesktopNotifier> m_notifier;
+    std::unique_ptr<LauncherEntry> m_launcher;
+    double m_taskFraction = 0; // what the launcher shows of the batch
     bool m_quitAfterStop = false;
     bool m_searching = false;
     bool m_closing = false;
@@ -197,6 +207,7 @@ private:
     QMenu *m_menuFile = nullptr, *m_menuOptions = nullptr, *m_menuAbout = nullptr, *m_menuRemove = nullptr,
           *m_menuJobs = nullptr;
     JobsChoice m_jobsChoice = JobsChoice::One;
+    QAction *m_openFolderAction = nullptr;
 };
 
 // Address of the program's web site (ZELMORA_WEB_BASE overrides it), without a trailing "/".

@@ -1,4 +1,5 @@
 #include "skin/skin.h"
+#include "skin/screenfit.h"
 
 #include <QApplication>
 #include <QBitmap>
@@ -83,7 +84,7 @@ void centreOnScreen(QWidget *window)
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     if (screen)
-        window->move(screen->availableGeometry().center() - window->rect().center());
+        window->move(placeOn(screen->availableGeometry(), window->size()));
 }
 
 void nameForScreenReaders(QWidget *control, const QString &caption)
@@ -98,6 +99,25 @@ bool isEnterKey(const QKeyEvent *event)
 {
     return (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
            && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+}
+
+QIcon programIcon()
+{
+    initSkinResources();
+    QIcon icon;
+    const QIcon themed = QIcon::fromTheme(QStringLiteral("net.zelmora.Zelmora"));
+    const QImage picture(QStringLiteral(":/skin/icon@2x.png"));
+    const QImage fallback = picture.isNull() ? QImage(QStringLiteral(":/skin/icon.png")) : picture;
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pixmap = themed.pixmap(QSize(size, size));
+        if (pixmap.isNull() || pixmap.width() < size) {
+            if (fallback.isNull())
+                continue;
+            pixmap = QPixmap::fromImage(fallback.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        }
+        icon.addPixmap(pixmap);
+    }
+    return icon;
 }
 
 QCursor skinCursor()

@@ -1,5 +1,6 @@
 #pragma once
 #include <QCursor>
+#include <QIcon>
 #include <QPixmap>
 #include <QString>
 
@@ -20,7 +21,8 @@ QImage skinBackground(const QString &name, QSize size);
 // Magenta pixels of the background become see-through: the window keeps only the rest.
 void ApplySkinColourKey(QWidget *window, const QImage &background1x);
 
-// Places a window so that it opens centred on its screen (the primary one before it is shown).
+// Places a window so that it opens centred on its screen (the primary one before it is shown),
+// its top-left corner always on the screen.
 void centreOnScreen(QWidget *window);
 
 // Names `control` for screen readers by the caption the window's picture draws beside it: its
@@ -31,6 +33,10 @@ void nameForScreenReaders(QWidget *control, const QString &caption);
 // Return or the keypad's Enter, with no other modifier: the key that presses a focused button
 // or the default button of a window.
 bool isEnterKey(const QKeyEvent *event);
+
+// The program's icon in the sizes window managers, task bars and notifications pick from: the
+// icon theme's (an installed copy), and the skin's picture drawn smoothly at 16 to 256 pixels.
+QIcon programIcon();
 
 // The pointer shown over clickable pictures.
 QCursor skinCursor();
