@@ -12,7 +12,7 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libavfilter-dev libswresample-dev libswscale-dev libavutil-dev
   libopencore-amrnb-dev
   libgtest-dev
-  ffmpeg xvfb xauth imagemagick python3 dbus-daemon
+  ffmpeg xvfb xauth x11-utils imagemagick python3 dbus-daemon
   fonts-noto-cjk fonts-dejavu-core
   desktop-file-utils appstream groff-base shared-mime-info dpkg-dev file bash-completion
   clang-tidy clang-format
