@@ -203,6 +203,7 @@ public:
                 std::string("cannot open the ") + codec->name + " encoder: " + av_error_text(ret)
                     + (detail.empty() ? std::string() : " (" + value_text(detail) + ")"));
         }
+        m_asked_bit_rate = bits;
         m_frame_size =
             (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) ? 0 : m_ctx->frame_size;
         // Encoders that clamp the bit rate themselves say so in bit_rate.
@@ -239,6 +240,26 @@ public:
         return ret;
     }
 
+    std::string name() const override { return m_ctx->codec->name; }
+
+    CodecContextPtr open_twin() const override
+    {
+        CodecContextPtr ctx(avcodec_alloc_context3(m_ctx->codec));
+        if (!ctx)
+            throw out_of_memory();
+        ctx->sample_fmt = m_format;
+        ctx->sample_rate = m_rate;
+        check(av_channel_layout_copy(&ctx->ch_layout, &m_layout), Failure::Codec, "channel layout");
+        ctx->time_base = m_ctx->time_base;
+        if (m_asked_bit_rate > 0)
+            ctx->bit_rate = m_asked_bit_rate;
+        ctx->flags = m_ctx->flags & AV_CODEC_FLAG_GLOBAL_HEADER;
+        ctx->thread_count = 1;
+        check(avcodec_open2(ctx.get(), m_ctx->codec, nullptr), Failure::Codec,
+              std::string("cannot open the ") + m_ctx->codec->name + " encoder");
+        return ctx;
+    }
+
     void encode(const AVFrame* frame) override
     {
         check(avcodec_send_frame(m_ctx.get(), frame), Failure::Codec, "audio encoding failed");
@@ -258,6 +279,7 @@ private:
     PacketPtr m_packet;
     int m_threads = 0; // 0 = as many as are useful
     bool m_global_header = false;
+    int64_t m_asked_bit_rate = 0; // before the encoder opened (it may change its own)
 };
 
 // AMR-NB through opencore-amrnb: 160 mono 16-bit samples at 8000 Hz per frame, one packet each.
@@ -290,6 +312,8 @@ public:
         par->bit_rate = kAmrRates[static_cast<size_t>(m_mode)];
         par->frame_size = kAmrFrame;
     }
+    std::string name() const override { return "libopencore_amrnb"; }
+
     ~AmrNbEncoder() override
     {
         if (m_state)

@@ -55,6 +55,13 @@ public:
     // is written to the output. Throws ConvError(Failure::Codec).
     virtual void encode(const AVFrame* frame) = 0;
 
+    // The name of the encoder ("libmp3lame"), as FFmpeg knows it.
+    virtual std::string name() const = 0;
+    // A fresh codec context opened with this encoder's settings, working on one thread, for
+    // encoding part of the stream on its own (several such parts are joined into the stream).
+    // Null for an encoder that cannot do that.
+    virtual CodecContextPtr open_twin() const { return nullptr; }
+
 protected:
     AudioEncoder(OutputFile& out) : m_out(out) {}
     OutputFile& m_out;

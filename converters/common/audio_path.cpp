@@ -101,6 +101,12 @@ void AudioPath::set_encode_thread(bool on)
     }
 }
 
+void AudioPath::wrap_encoder(const EncoderWrap& wrap)
+{
+    m_worker.reset(); // it refers to the encoder being wrapped
+    m_encoder = wrap(std::move(m_encoder));
+}
+
 const Decoder& AudioPath::decoder() const
 {
     return *m_impl->decoder;

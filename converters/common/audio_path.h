@@ -13,6 +13,7 @@
 #include "common/worker.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace zmconv {
@@ -35,6 +36,12 @@ public:
     AudioPath& operator=(const AudioPath&) = delete;
 
     AudioEncoder& encoder() { return *m_encoder; }
+
+    // Puts a stage in the encoder's place that takes the same frames (one that encodes in
+    // segments on several threads, say): wrap gets the encoder and returns the stage. Call before
+    // the first packet; the stage keeps the encoder's sample format, rate, layout and frame size.
+    using EncoderWrap = std::function<std::unique_ptr<AudioEncoder>(std::unique_ptr<AudioEncoder>)>;
+    void wrap_encoder(const EncoderWrap& wrap);
 
     // Decodes and encodes one packet of the stream. Returns false once the end of the range
     // has been reached (the caller may stop reading). Damaged packets are skipped and counted

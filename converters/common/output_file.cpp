@@ -149,6 +149,11 @@ void OutputFile::set_muxer_option(const char* key, const char* value)
     av_dict_set(&m_muxer_options, key, value, 0);
 }
 
+void OutputFile::set_bit_exact()
+{
+    m_ctx->flags |= AVFMT_FLAG_BITEXACT;
+}
+
 bool OutputFile::add_attached_picture(const AVStream* source)
 {
     if (!source || !(source->disposition & AV_DISPOSITION_ATTACHED_PIC)

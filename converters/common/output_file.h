@@ -49,6 +49,9 @@ public:
     void set_metadata(const AVDictionary* tags);
     // An option of the muxer (such as "write_xing"), passed when the header is written.
     void set_muxer_option(const char* key, const char* value);
+    // Nothing random or from the clock in the file: Ogg's stream serial number then comes from
+    // the muxer's "serial_offset" option instead of chance (and Ogg names "ffmpeg" as vendor).
+    void set_bit_exact();
     // Cover art: a stream for the input's attached picture (its parameters, tags and the
     // picture itself), written right after the header. Returns false, adding nothing, when
     // this muxer cannot carry the picture (only MP3, MP4/M4A and FLAC keep JPEG or PNG covers).

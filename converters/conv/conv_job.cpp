@@ -7,6 +7,7 @@
 #include "common/output_file.h"
 #include "common/program.h"
 #include "common/progress.h"
+#include "common/segmented_encoder.h"
 
 #include <algorithm>
 #include <array>
@@ -35,10 +36,11 @@ enum Opt {
     Channels,
     Codec,
     Metadata,
+    Threads,
     Ignored
 };
 
-constexpr std::array<zmconv::OptionSpec, 17> kOptions = {{
+constexpr std::array<zmconv::OptionSpec, 18> kOptions = {{
     {"i", true, Input},
     {"ss", true, Start},
     {"t", true, Length},
@@ -54,6 +56,7 @@ constexpr std::array<zmconv::OptionSpec, 17> kOptions = {{
     {"codec:a", true, Codec},
     {"map_meta_data", true, Metadata},
     {"map_metadata", true, Metadata},
+    {"threads", true, Threads},
     {"hide_banner", false, Ignored},
     {"nostdin", false, Ignored},
 }};
@@ -131,6 +134,44 @@ constexpr int64_t kDecodeThroughUs = 300 * int64_t(AV_TIME_BASE);
 constexpr int kThreadedFrameSize = 256;
 constexpr auto kProgressInterval = std::chrono::milliseconds(300);
 
+// A number that stands for the input: its size and its first 64 KiB, hashed (FNV-1a, folded to
+// 31 bits). Gives Ogg streams a serial number of their own without chance, so the same input
+// always makes the same bytes.
+uint32_t input_serial(const std::string& path)
+{
+    uint64_t h = 1469598103934665603ULL;
+    auto mix = [&h](uint8_t b) {
+        h ^= b;
+        h *= 1099511628211ULL;
+    };
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        std::array<uint8_t, 65536> buf{};
+        const size_t n = std::fread(buf.data(), 1, buf.size(), f);
+        for (size_t i = 0; i < n; ++i)
+            mix(buf[i]);
+        if (std::fseek(f, 0, SEEK_END) == 0)
+            for (long size = std::ftell(f); size > 0; size >>= 8)
+                mix(static_cast<uint8_t>(size));
+        std::fclose(f);
+    }
+    return static_cast<uint32_t>((h ^ (h >> 32)) & 0x7FFFFFFF);
+}
+
+// Microseconds of sound the job converts as the input states it, or 0 when it does not say.
+int64_t expected_length_us(const Job& job, const zmconv::InputFile& in, int audio)
+{
+    const AVStream* st = in.context()->streams[audio];
+    int64_t length = st->duration > 0 && st->duration != AV_NOPTS_VALUE
+                         ? av_rescale_q(st->duration, st->time_base, AV_TIME_BASE_Q)
+                         : in.duration_us();
+    if (length == AV_NOPTS_VALUE || length <= 0)
+        return 0;
+    length -= std::min(length, job.range.start_us);
+    if (job.range.length_us >= 0)
+        length = std::min(length, job.range.length_us);
+    return length;
+}
+
 } // namespace
 
 const OutputKind* output_kind_for(const std::string& path)
@@ -188,6 +229,9 @@ Job parse_command_line(std::span<const std::string> args)
             if (o.value.empty())
                 throw ConvError(Failure::Usage, "missing value for -" + o.name);
             job.encoder = o.value;
+            break;
+        case Threads:
+            job.threads = zmconv::parse_int(o.name, o.value, 0, 1024);
             break;
         case Metadata:
             // The argument ("IN":"OUT" or a stream map) means "copy the input's tags", which
@@ -298,8 +342,10 @@ void run_encode(const Job& job, zmconv::InputFile& in, int audio, zmconv::Output
 {
     // The output holds this one stream: encoding may overlap reading and decoding. Encoders of
     // tiny frames (Vorbis takes 64 samples) or of any size (PCM, nothing to compute) would
-    // spend more on handing frames over than the overlap wins.
-    path.set_encode_thread(path.encoder().frame_size() >= kThreadedFrameSize);
+    // spend more on handing frames over than the overlap wins. Segments run on threads of their
+    // own already.
+    auto* segmented = dynamic_cast<zmconv::SegmentedEncoder*>(&path.encoder());
+    path.set_encode_thread(!segmented && path.encoder().frame_size() >= kThreadedFrameSize);
     out.write_header();
 
     const AVStream* st = in.context()->streams[audio];
@@ -312,6 +358,18 @@ void run_encode(const Job& job, zmconv::InputFile& in, int audio, zmconv::Output
     zmconv::ProgressThrottle throttle(
         [&](double seconds) { progress(progress_line(seconds, out.bytes_written())); },
         kProgressInterval);
+    // In segments the decoding runs ahead of the encoding: the position is what is encoded.
+    auto done = [&] {
+        return segmented
+                   ? static_cast<double>(segmented->samples_encoded()) / segmented->sample_rate()
+                   : path.seconds_done();
+    };
+    auto show_progress = [&] {
+        if (const double seconds = done(); seconds > 0) // a first "time=0.00" tells nothing
+            throttle.update(seconds);
+    };
+    if (segmented)
+        segmented->set_waiting(show_progress);
 
     zmconv::PacketPtr pkt = zmconv::make_packet();
     bool to_the_end = true;
@@ -320,8 +378,7 @@ void run_encode(const Job& job, zmconv::InputFile& in, int audio, zmconv::Output
         if (pkt->stream_index != audio)
             continue;
         const bool more = path.send_packet(pkt.get());
-        if (path.seconds_done() > 0) // a first "time=0.00" tells the reader nothing
-            throttle.update(path.seconds_done());
+        show_progress();
         if (!more) {
             to_the_end = false;
             break;
@@ -379,6 +436,11 @@ void run(const Job& job, const TextSink& progress)
                         "cannot copy the audio into " + job.output + ": " + route.refusal);
 
     zmconv::OutputFile out({job.output, kind->muxer, job.overwrite, job.input});
+    if (const std::string_view muxer = kind->muxer; muxer == "ogg" || muxer == "opus") {
+        // The same input gives the same file: the stream's serial number is the input's.
+        out.set_bit_exact();
+        out.set_muxer_option("serial_offset", std::to_string(input_serial(job.input)).c_str());
+    }
 
     std::unique_ptr<zmconv::AudioCopy> copy;
     std::unique_ptr<zmconv::AudioPath> path;
@@ -395,6 +457,14 @@ void run(const Job& job, const TextSink& progress)
         settings.channels = job.channels;
         settings.max_channels = kind->max_channels;
         path = std::make_unique<zmconv::AudioPath>(in, audio, settings, out, job.range);
+        // A long encode goes in segments on several threads; its length decides, as the input
+        // states it (an input that is shorter than it says is still converted whole).
+        const int64_t samples = av_rescale(expected_length_us(job, in, audio),
+                                           path->encoder().sample_rate(), AV_TIME_BASE);
+        path->wrap_encoder([&](std::unique_ptr<zmconv::AudioEncoder> encoder) {
+            return zmconv::segmented_if_worth_it(std::move(encoder), out, samples, job.threads,
+                                                 zmconv::segment_seconds_from_environment());
+        });
         out_audio = path->encoder().stream();
     }
 

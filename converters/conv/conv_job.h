@@ -2,7 +2,11 @@
 // file's extension, and the conversion run itself (input -> one audio stream -> output file).
 //
 //   conv -i IN [-ss S] [-t T] [-y] [-vn] [-ab RATE] [-ar HZ] [-ac N] [-acodec NAME|copy]
-//        [-map_meta_data ANY] OUT
+//        [-map_meta_data ANY] [-threads N] OUT
+//
+// An encode of two minutes or more is cut into one-minute segments encoded side by side on up
+// to N threads and joined sample-exactly (common/segmented_encoder.h); the bytes do not depend
+// on N.
 //
 // Input audio that already has the output format's codec is copied, not encoded again, when
 // nothing asked for differs and there is no cut (see audio_route.h). The input's tags and, into
@@ -35,6 +39,7 @@ struct Job {
     int64_t bit_rate = 0;      // -ab
     int sample_rate = 0;       // -ar
     int channels = 0;          // -ac
+    int threads = 0;           // -threads; 0 = automatic (see segment_threads)
 };
 
 // One output format, picked by the extension of the output file (case-insensitive).
