@@ -24,7 +24,7 @@ namespace {
 // those of the encode from the file's start do while no transient has moved them.
 constexpr std::array<SegmentCodec, 8> kCodecs = {{
     {"libmp3lame", JoinKind::Mp3, 1.0, 1.0, 0.2, 1},
-    {"aac", JoinKind::Aac, 2.0, 0.5, 0.1, 1},
+    {"aac", JoinKind::Aac, 8.0, 0.5, 0.1, 1},
     {"libopus", JoinKind::Opus, 1.0, 0.5, 0.1, 1},
     {"libvorbis", JoinKind::Vorbis, 1.5, 2.0, 0.2, 2048},
     {"ac3", JoinKind::Plain, 0.1, 0.0, 0.1, 1},
