@@ -43,9 +43,10 @@ struct Format {
 };
 
 const Format kFormats[] = {
-    {"mp3", true, 0, false, 0},      {"aac", false, 0, false, 1024}, {"m4a", true, 0, false, 0},
-    {"opus", true, 48000, false, 0}, {"ogg", true, 0, false, 0},     {"ac3", false, 0, true, 256},
-    {"wma", false, 0, true, 0},      {"flac", true, 0, true, 0},
+    {"mp3", true, 0, false, 0, true}, {"aac", false, 0, false, 1024, false},
+    {"m4a", true, 0, false, 0, true}, {"opus", true, 48000, false, 0, true},
+    {"ogg", true, 0, false, 0, true}, {"ac3", false, 0, true, 256, true},
+    {"wma", false, 0, true, 0, true}, {"flac", true, 0, true, 0, true},
 };
 
 std::string format_name(const testing::TestParamInfo<Format>& info)
