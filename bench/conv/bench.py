@@ -13,7 +13,16 @@ packets (zelmora's AAC line, nothing asked), conv encoding again (forced by -ab 
 from the input's 128k), the ffmpeg CLI encoding (-c:a aac -b:a 96k) and the CLI copying
 (-c:a copy). Target: conv's copy at least 20x faster than conv's encode.
 
-Usage: bench.py [--conv PATH] [--runs N] [--input FILE] [--markdown] [--only formats|copy]
+The long part (--only long) converts a long sound (default: a generated 600 s of stereo 44100 Hz
+music-like sound, a tone over pink noise, in WAV so that reading costs little) into every format
+conv encodes in segments, three ways alternating: conv with -threads 1, conv with automatic
+threads (-threads 0: every core it may run on) and the ffmpeg CLI. Prints wall and CPU time, the
+ratios to the CLI and the speed-up of automatic over one thread (per core: speed-up / threads).
+Target on idle cores: automatic at most 0.6x the CLI's wall time for MP3, AAC, Opus and OGG,
+with CPU time within 10% of one thread's.
+
+Usage: bench.py [--conv PATH] [--runs N] [--input FILE] [--markdown]
+                [--only formats|copy|long] [--long-seconds S]
 """
 import argparse
 import os
@@ -36,6 +45,20 @@ JOBS = [
     # The input's sound is AAC already: without -ab conv would copy it, so both encode at 96k.
     ("aac", ["-ab", "96k"], ["-c:a", "aac", "-b:a", "96k"]),
     ("amr", ["-ar", "8000", "-ab", "7.4k", "-ac", "1"], None),
+]
+
+
+# The formats conv encodes in segments: format, options for conv, options for the ffmpeg CLI.
+# Bit rates are given to both so that both encode the same.
+LONG_JOBS = [
+    ("mp3", ["-ab", "192k"], ["-c:a", "libmp3lame", "-b:a", "192k"]),
+    ("aac", ["-ab", "128k"], ["-c:a", "aac", "-b:a", "128k"]),
+    ("m4a", ["-ab", "192k"], ["-c:a", "aac", "-b:a", "192k", "-f", "ipod"]),
+    ("opus", ["-ab", "128k"], ["-c:a", "libopus", "-b:a", "128k", "-ar", "48000"]),
+    ("ogg", ["-ab", "160k"], ["-c:a", "libvorbis", "-b:a", "160k"]),
+    ("flac", [], ["-c:a", "flac"]),
+    ("wma", ["-ab", "128k"], ["-c:a", "wmav1", "-b:a", "128k"]),
+    ("ac3", ["-ab", "192k"], ["-c:a", "ac3", "-b:a", "192k"]),
 ]
 
 
@@ -62,6 +85,55 @@ def make_input(folder):
                     "-ac", "2", "-c:v", "libx264", "-preset", "ultrafast", "-g", "50",
                     "-c:a", "aac", "-b:a", "128k", path], check=True)
     return path
+
+
+def make_long_input(folder, seconds):
+    path = os.path.join(folder, "long input.wav")
+    subprocess.run(["ffmpeg", "-v", "error", "-y",
+                    "-f", "lavfi", "-i", f"anoisesrc=color=pink:amplitude=0.2:seed=7:d={seconds}",
+                    "-f", "lavfi", "-i", f"sine=frequency=330:beep_factor=3:d={seconds}",
+                    "-filter_complex", "[0][1]amix=inputs=2,aformat=channel_layouts=stereo",
+                    "-ar", "44100", "-c:a", "pcm_s16le", path], check=True)
+    return path
+
+
+def bench_long(conv, src, tmp, runs):
+    """Every split format three ways, alternating: conv on one thread, conv automatic, the CLI."""
+    rows = []
+    for ext, conv_opts, cli_opts in LONG_JOBS:
+        ways = [
+            ("one", [conv, "-i", src, "-y", "-threads", "1", *conv_opts,
+                     os.path.join(tmp, "one." + ext)]),
+            ("auto", [conv, "-i", src, "-y", "-threads", "0", *conv_opts,
+                      os.path.join(tmp, "auto." + ext)]),
+            ("cli", ["ffmpeg", "-nostdin", "-v", "error", "-y", "-i", src, *cli_opts,
+                     os.path.join(tmp, "cli." + ext)]),
+        ]
+        wall = {name: [] for name, _ in ways}
+        cpu = {name: [] for name, _ in ways}
+        for r in range(runs):  # alternate, and turn the order round, so drift hits all alike
+            for name, cmd in (ways if r % 2 == 0 else list(reversed(ways))):
+                t, _, c = run_measured(cmd)
+                wall[name].append(t)
+                cpu[name].append(c)
+        med = {k: statistics.median(v) for k, v in wall.items()}
+        mcpu = {k: statistics.median(v) for k, v in cpu.items()}
+        rows.append((ext.upper(), med, mcpu))
+        print(f"  {ext}: done", file=sys.stderr)
+    return rows
+
+
+def print_long(rows, length, runs, threads):
+    print(f"Input: {length:.0f} s stereo 44100 Hz WAV (tone over pink noise); median of {runs} "
+          f"alternating runs; automatic = {threads} threads; CPU = user + system time.\n")
+    print("| format | CLI wall s | 1 thread wall s | auto wall s | auto / CLI wall | "
+          "1 thread / CLI wall | auto CPU / 1 thread CPU | speed-up | per core |")
+    print("|---|---|---|---|---|---|---|---|---|")
+    for fmt, w, c in rows:
+        speed = w["one"] / w["auto"]
+        print(f"| {fmt} | {w['cli']:.2f} | {w['one']:.2f} | {w['auto']:.2f} "
+              f"| {w['auto'] / w['cli']:.2f} | {w['one'] / w['cli']:.2f} "
+              f"| {c['auto'] / c['one']:.2f} | {speed:.2f}x | {speed / threads:.2f} |")
 
 
 def bench_copy(conv, src, tmp, runs):
@@ -110,13 +182,25 @@ def main():
     ap.add_argument("--runs", type=int, default=7)
     ap.add_argument("--input")
     ap.add_argument("--markdown", action="store_true")
-    ap.add_argument("--only", choices=["formats", "copy"])
+    ap.add_argument("--only", choices=["formats", "copy", "long"])
+    ap.add_argument("--long-seconds", type=int, default=600)
     opts = ap.parse_args()
     conv = os.path.abspath(opts.conv)
     if not os.access(conv, os.X_OK):
         sys.exit(f"conv not found at {conv} (build first or pass --conv)")
     if not shutil.which("ffmpeg"):
         sys.exit("the ffmpeg CLI is needed for the comparison")
+
+    if opts.only == "long":
+        with tempfile.TemporaryDirectory() as tmp:
+            src = opts.input or make_long_input(tmp, opts.long_seconds)
+            probe = subprocess.run(["ffprobe", "-v", "error", "-show_entries",
+                                    "format=duration", "-of", "csv=p=0", src],
+                                   capture_output=True, text=True, check=True)
+            rows = bench_long(conv, src, tmp, opts.runs)
+            print_long(rows, float(probe.stdout.strip()), opts.runs,
+                       len(os.sched_getaffinity(0)))
+        return
 
     with tempfile.TemporaryDirectory() as tmp:
         src = opts.input or make_input(tmp)
