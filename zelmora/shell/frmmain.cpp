@@ -721,10 +721,10 @@ void frmMain::dropFiles(QDropEvent *event)
 {
     event->setDropAction(Qt::CopyAction);
     event->accept();
-    const QMimeData *data = event->mimeData();
+    const QMimeData *mime = event->mimeData();
     QStringList paths;
-    if (data && data->hasUrls()) {
-        for (const QUrl &url : data->urls())
+    if (mime && mime->hasUrls()) {
+        for (const QUrl &url : mime->urls())
             if (url.isLocalFile())
                 paths << url.toLocalFile();
     }

@@ -207,7 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TargetRow{"LinkNamedAbandoned", Existing::Link, false, false},
                       TargetRow{"DanglingLinkComplete", Existing::DanglingLink, true, true},
                       TargetRow{"DanglingLinkAbandoned", Existing::DanglingLink, false, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // Hidden temporaries of gone writers of the same output go; every other file stays.
 TEST(OutputProtocolCleanup, RemovesOnlyTemporariesOfGoneWritersOfThisOutput)

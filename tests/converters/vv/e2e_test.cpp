@@ -350,7 +350,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "mp3",
                    44100,
                    2}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 // Every other codec choice, sizes, rates, inputs of other shapes.
 INSTANTIATE_TEST_SUITE_P(
@@ -605,7 +605,7 @@ INSTANTIATE_TEST_SUITE_P(
                    nullptr,
                    nullptr,
                    "libvorbis cannot encode 1000 kbit/s at 44100 Hz; using 500 kbit/s"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 TEST(AmrModes, EachBitRateEntryPicksItsMode)
 {
@@ -701,7 +701,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {"-vcodec  mpeg4", "-s 8192x8192"},
                 5,
                 "mpeg4"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 TEST(Failures, MissingOutputFolder)
 {

@@ -190,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(
                  2,
                  "",
                  std::nullopt}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 TEST(ParseOptions, FrameRatesOfTheDialog)
 {
