@@ -1,6 +1,8 @@
 // Starting zelmora: the command line, the requests a later start hands over, and the single
 // instance between real processes (the program itself and a windowless stand-in that takes part
 // in the lock and the socket the same way).
+#include "support/files.h"
+#include "support/process.h"
 #include "launch/launcharguments.h"
 #include "launch/launchrequest.h"
 #include "instance/singleinstance.h"
@@ -21,6 +23,7 @@
 #include <sys/stat.h>
 
 using namespace zm;
+using testsupport::touch;
 
 namespace zm {
 // Requests in test failures read as text.
@@ -41,25 +44,6 @@ QStringList trickyNames(const QString &folder)
     return {folder + QStringLiteral("/a b  c.flv"), folder + QStringLiteral("/\"quoted\" and 'single'.mp4"),
             folder + QStringLiteral("/Ünïcödé 日本語 🎵.avi"), folder + QStringLiteral("/line\nbreak.wmv"),
             folder + QStringLiteral("/tab\tand\\backslash;$(x).mov")};
-}
-
-bool touch(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly);
-}
-
-// Runs `until` with the event loop turning until it is true or `ms` have passed.
-bool waitFor(const std::function<bool()> &until, int ms = 30000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!until()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
 }
 
 // One run of the windowless stand-in.
@@ -90,13 +74,13 @@ public:
     }
     bool waitForLine(const QByteArray &line)
     {
-        return waitFor([&] { return lines().contains(line) || ended(); }) && lines().contains(line);
+        return testsupport::waitFor([&] { return lines().contains(line) || ended(); }, 30000) && lines().contains(line);
     }
     bool ended() { return m_process.state() == QProcess::NotRunning; }
     // Waits for the end and gives the exit code (-1: it did not end, or crashed).
     int finish()
     {
-        if (!waitFor([&] { return ended(); }))
+        if (!testsupport::waitFor([&] { return ended(); }, 30000))
             return -1;
         lines();
         return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
@@ -567,7 +551,7 @@ TEST(ZelmoraProgram, ALaterStartHandsOverAndEnds)
     window.setProcessEnvironment(env);
     window.setProcessChannelMode(QProcess::ForwardedChannels);
     window.start(QStringLiteral(ZELMORA_PATH), {});
-    ASSERT_TRUE(waitFor([&] { return socketsIn(run) == 1 || window.state() == QProcess::NotRunning; }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return socketsIn(run) == 1 || window.state() == QProcess::NotRunning; }, 30000));
     ASSERT_EQ(window.state(), QProcess::Running);
     const QList<QStringList> later{{clip}, {}, {dir.path() + QStringLiteral("/gone.flv")}};
     for (const QStringList &args : later) {
@@ -607,7 +591,7 @@ TEST(ZelmoraProgram, ASecondStartOnAnotherDisplayOpensItsOwnWindow)
     window.setProcessEnvironment(env);
     window.setProcessChannelMode(QProcess::ForwardedChannels);
     window.start(QStringLiteral(ZELMORA_PATH), {});
-    ASSERT_TRUE(waitFor([&] { return socketsIn(run) == 1 || window.state() == QProcess::NotRunning; }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return socketsIn(run) == 1 || window.state() == QProcess::NotRunning; }, 30000));
     ASSERT_EQ(window.state(), QProcess::Running);
 
     struct Row {
@@ -638,7 +622,7 @@ TEST(ZelmoraProgram, ASecondStartOnAnotherDisplayOpensItsOwnWindow)
             EXPECT_EQ(socketNamesIn(run), firstSocket) << r.name;
             continue;
         }
-        EXPECT_TRUE(waitFor([&] { return socketsIn(run) == 2 || start.state() == QProcess::NotRunning; })) << r.name;
+        EXPECT_TRUE(testsupport::waitFor([&] { return socketsIn(run) == 2 || start.state() == QProcess::NotRunning; }, 30000)) << r.name;
         EXPECT_EQ(start.state(), QProcess::Running) << r.name << ": a window of its own";
         QStringList own = socketNamesIn(run);
         own.removeAll(firstSocket.value(0));

@@ -1,6 +1,7 @@
 // Batches that convert several files at once, driven headless with the fake converter: how many
 // converters run (counted from /proc), which names the files get, the whole-batch bar, stopping,
 // and the end of the batch.
+#include "support/process.h"
 #include "engine/batchdriver.h"
 #include "engine/dosoutputs.h"
 #include "engine/durationsource.h"
@@ -24,6 +25,7 @@
 #include <unistd.h>
 
 using namespace zm;
+using testsupport::gone;
 using zmtest::FakeApp;
 using zmtest::LogEntry;
 using zmtest::parseLog;
@@ -155,20 +157,6 @@ int mostAtOnce(const std::vector<LogEntry> &log)
         most = std::max(most, now);
     }
     return most;
-}
-
-bool gone(pid_t pid)
-{
-    return pid > 0 && ::kill(pid, 0) == -1 && errno == ESRCH;
-}
-
-bool waitUntil(const std::function<bool()> &done, int timeoutMs = 20000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < timeoutMs)
-        QTest::qWait(10);
-    return done();
 }
 
 double captionValue(const QString &c)
@@ -330,7 +318,7 @@ TEST(Parallel, StopEndsEveryRunningConverter)
     QList<pid_t> pids;
     QElapsedTimer sinceStop;
     ASSERT_TRUE(b.run([&] {
-        ASSERT_TRUE(waitUntil([&] {
+        ASSERT_TRUE(testsupport::waitFor([&] {
             for (int i = 0; i < 4; ++i)
                 if (!QFile::exists(b.app.path + QStringLiteral("/ready%1").arg(i)))
                     return false;

@@ -1,5 +1,6 @@
 // "Simultaneous Conversions" in the window: the Options menu's choices, their command words and
 // zelmora.conf, and batches converting several files at once (close, failures, the bar).
+#include "support/process.h"
 #include "shell/frmfailures.h"
 #include "zelmora/windowutil.h"
 
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 using namespace zm;
+using testsupport::gone;
 using zmtest::Harness;
 
 namespace {
@@ -40,11 +42,6 @@ QString storedJobs(const Harness &h)
     return QSettings(h.app.path + QStringLiteral("/zelmora.conf"), QSettings::IniFormat)
         .value(QStringLiteral("Batch/Jobs"))
         .toString();
-}
-
-bool gone(pid_t pid)
-{
-    return pid > 0 && ::kill(pid, 0) == -1 && errno == ESRCH;
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // Where a copy of zelmora keeps its settings and converts into: beside itself when it is a
 // portable copy, per user when it is installed.
+#include "support/files.h"
 #include "settings/statelocations.h"
 #include "zelmora/scopedenv.h"
 
@@ -11,15 +12,10 @@
 #include <unistd.h>
 
 using namespace zm;
+using testsupport::touch;
 using zmtest::ScopedEnv;
 
 namespace {
-bool touch(const QString &path)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly);
-}
 int mode(const QString &path)
 {
     struct stat st;

@@ -1,5 +1,6 @@
 // Stopping a batch through the window, with the fake converter, and the output names a batch
 // numbers.
+#include "support/process.h"
 #include "shell/frmfailures.h"
 #include "skin/hotspot.h"
 #include "zelmora/windowutil.h"
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 using namespace zm;
+using testsupport::gone;
 using zmtest::Harness;
 
 namespace {
@@ -40,11 +42,6 @@ struct StopAt {
     }
     int started = 0;
 };
-
-bool gone(pid_t pid)
-{
-    return pid > 0 && ::kill(pid, 0) == -1 && errno == ESRCH;
-}
 
 } // namespace
 

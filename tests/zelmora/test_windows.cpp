@@ -1,3 +1,4 @@
+#include "support/files.h"
 #include "shell/frmoptions.h"
 #include "skin/hotspot.h"
 #include "skin/skin.h"
@@ -18,14 +19,10 @@
 #include <gtest/gtest.h>
 
 using namespace zm;
+using testsupport::readFile;
 using zmtest::Harness;
 
 namespace {
-QByteArray readFile(const QString &p)
-{
-    QFile f(p);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 void writeFile(const QString &p, const QByteArray &b)
 {
     QFile f(p);

@@ -116,7 +116,7 @@ void frmSuggest::imgSend_Click()
     m_imgSend->clearPicture();
     QNetworkRequest request(feedbackUrl(m_base, m_txtName->text(), m_txtEMail->text(), m_txtComment->text()));
     m_reply = m_wb->get(request);
-    m_answerTimer.start(kAnswerTimeoutMs);
+    m_answerTimer.start(m_answerTimeoutMs);
 }
 
 void frmSuggest::wb_DocumentComplete(QNetworkReply *reply)

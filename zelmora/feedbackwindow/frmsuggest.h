@@ -27,6 +27,11 @@ public:
     explicit frmSuggest(QString webBase, QWidget *parent = nullptr);
     ~frmSuggest() override;
 
+    // How long a request may wait for its answer (kAnswerTimeoutMs unless changed; tests make it
+    // short).
+    void setAnswerTimeoutMs(int ms) { m_answerTimeoutMs = ms; }
+    int answerTimeoutMs() const { return m_answerTimeoutMs; }
+
     void imgSend_Click();
     void imgBack_Click() { reject(); }
     void imgExit_Click() { reject(); }
@@ -60,6 +65,7 @@ private:
     QNetworkAccessManager *m_wb;
     QPointer<QNetworkReply> m_reply;
     QTimer m_answerTimer;
+    int m_answerTimeoutMs = kAnswerTimeoutMs;
 };
 
 } // namespace zm
