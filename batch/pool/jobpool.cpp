@@ -1,10 +1,22 @@
 #include "pool/jobpool.h"
 
 #include <QPointer>
+#include <QThread>
 
 #include <algorithm>
 
 namespace batch {
+
+int threadShare(int concurrent, int cores)
+{
+    return std::max(1, cores / std::max(1, concurrent));
+}
+
+QString threadShareEntry(int concurrent)
+{
+    return QString::fromLatin1(kConverterThreadsVariable) + QLatin1Char('=')
+           + QString::number(threadShare(concurrent, QThread::idealThreadCount()));
+}
 
 JobPool::JobPool(int capacity, Factory factory, QObject *parent)
     : QObject(parent), m_capacity(std::max(capacity, 1)), m_factory(std::move(factory))

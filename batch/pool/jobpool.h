@@ -11,6 +11,15 @@
 
 namespace batch {
 
+// The environment variable through which a converter learns how many threads it may use.
+inline constexpr char kConverterThreadsVariable[] = "ZM_CONV_THREADS";
+
+// Each converter's share of `cores` when `concurrent` run at once: max(1, cores / concurrent).
+int threadShare(int concurrent, int cores);
+// "ZM_CONV_THREADS=N": this machine's share for a converter that runs beside concurrent - 1
+// others, for ProcessSpec::environment.
+QString threadShareEntry(int concurrent);
+
 // Runs at most N converter processes at once, each in a slot of its own (0 ... N - 1). A slot
 // keeps its ConverterProcess from one job to the next; slots are made as they are first needed,
 // by a factory when the caller wants its own kind of process in them. Jobs are started in the

@@ -6,6 +6,7 @@
 #include "support/files.h"
 
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -186,4 +187,17 @@ TEST(Pool, SlotsAreKeptFilledLowestFirstAndMadeByTheFactory)
               1);
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(pool.running(), 0);
+}
+
+TEST(Pool, EachConverterGetsItsShareOfTheCores)
+{
+    const struct {
+        int cores, concurrent, share;
+    } rows[] = {
+        {8, 1, 8}, {8, 2, 4}, {8, 3, 2}, {2, 4, 1}, {1, 1, 1}, {6, 0, 6}, {0, 2, 1},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(batch::threadShare(r.concurrent, r.cores), r.share) << r.cores << " cores, " << r.concurrent;
+    EXPECT_EQ(batch::threadShareEntry(1),
+              QStringLiteral("ZM_CONV_THREADS=") + QString::number(std::max(1, QThread::idealThreadCount())));
 }

@@ -156,6 +156,13 @@ int main(int argc, char **argv)
             // Holds on until the test lets it go (at most a minute).
             for (int i = 0; i < 6000 && ::access(arg.c_str(), F_OK) != 0; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        } else if (cmd == "envto") {
+            // "envto FILE NAME": appends "NAME=value" (or "NAME unset") to FILE.
+            const size_t gap = arg.rfind(' ');
+            const std::string name = arg.substr(gap + 1);
+            const char *value = std::getenv(name.c_str());
+            std::ofstream(arg.substr(0, gap), std::ios::app) << name << (value ? "=" + std::string(value) : " unset")
+                                                             << '\n';
         } else if (cmd == "ignore-term") {
             std::signal(SIGTERM, SIG_IGN); // only SIGKILL ends it now
         } else if (cmd == "output") {

@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <pty.h>
@@ -433,6 +434,36 @@ TEST(CliProgram, StoppedBySignalMidBatch)
         // The converters' own log: each one that started has ended.
         const auto log = zmtest::parseLog(c.app.logLines());
         EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const zmtest::LogEntry &e) { return e.start; }), 2);
+    }
+}
+
+// Each converter learns its share of the cores in ZM_CONV_THREADS: the cores divided by the
+// converters that run at once (the jobs, or fewer when there are fewer files).
+TEST(CliProgram, EachConverterIsToldItsShareOfTheCores)
+{
+    const int cores = QThread::idealThreadCount();
+    const struct {
+        QStringList jobs;
+        int files, atOnce;
+    } rows[] = {{{"-j", "2"}, 2, 2}, {{}, 1, 1}, {{"-j", "1"}, 2, 1}, {{"--jobs", "3"}, 3, 3}};
+    for (const auto &r : rows) {
+        SCOPED_TRACE(::testing::Message() << r.jobs.join(' ').toStdString() << ", " << r.files << " files");
+        CliApp c;
+        const QString seen = c.app.path + QStringLiteral("/threads%1");
+        QStringList args = QStringList{QStringLiteral("-f"), QStringLiteral("mp3")} + r.jobs;
+        for (int i = 0; i < r.files; ++i)
+            args << c.app.script(QStringLiteral("t%1.flv").arg(i),
+                                 {QStringLiteral("envto %1 ZM_CONV_THREADS").arg(seen.arg(i)), QStringLiteral("output")});
+        const testsupport::RunResult run = c.run(args);
+        EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+        for (int i = 0; i < r.files; ++i) {
+            // Files after the first ones may start when fewer run beside them; the first ones
+            // start together.
+            const QStringList lines = testsupport::readLines(seen.arg(i));
+            ASSERT_EQ(lines.size(), 1) << i;
+            if (i < r.atOnce)
+                EXPECT_EQ(lines[0], QStringLiteral("ZM_CONV_THREADS=%1").arg(std::max(1, cores / r.atOnce))) << i;
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 // Batches that convert several files at once, driven headless with the fake converter: how many
 // converters run (counted from /proc), which names the files get, the whole-batch bar, stopping,
 // and the end of the batch.
+#include "support/files.h"
 #include "support/process.h"
 #include "engine/batchdriver.h"
 #include "engine/dosoutputs.h"
@@ -16,6 +17,7 @@
 #include <QFile>
 #include <QHash>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <atomic>
 #include <csignal>
@@ -384,6 +386,36 @@ TEST(Parallel, AFileAddedWhileAJobIsFreeStartsAtOnce)
     EXPECT_TRUE(QFile::exists(b.out(QStringLiteral("first.wma"))));
     EXPECT_TRUE(QFile::exists(b.out(QStringLiteral("late.wma"))));
     EXPECT_EQ(b.shell.opened.size(), 1);
+}
+
+// Every converter the batch starts learns its share of the cores: the cores divided by the
+// converters running at once, which is the number of jobs unless the batch has fewer files. The
+// files that start together are checked; a later one may find fewer files beside it.
+TEST(Parallel, EachConverterIsToldItsShareOfTheCores)
+{
+    const int cores = QThread::idealThreadCount();
+    const struct {
+        int jobs, files, atOnce;
+    } rows[] = {{1, 2, 1}, {2, 4, 2}, {4, 2, 2}, {3, 1, 1}};
+    for (const auto &r : rows) {
+        SCOPED_TRACE(::testing::Message() << r.jobs << " jobs, " << r.files << " files");
+        ParallelBatch b(r.jobs);
+        const QString seen = b.app.path + QStringLiteral("/threads%1");
+        for (int i = 0; i < r.files; ++i)
+            b.queue.AddQueueEntry(b.app.script(QStringLiteral("f%1.flv").arg(i),
+                                               {QStringLiteral("envto %1 ZM_CONV_THREADS").arg(seen.arg(i)),
+                                                QStringLiteral("output")}));
+        ASSERT_TRUE(b.run());
+        const QString prefix = QStringLiteral("ZM_CONV_THREADS=");
+        for (int i = 0; i < r.files; ++i) {
+            const QStringList lines = testsupport::readLines(seen.arg(i));
+            ASSERT_EQ(lines.size(), 1) << i;
+            if (i < r.atOnce)
+                EXPECT_EQ(lines[0], prefix + QString::number(std::max(1, cores / r.atOnce))) << i;
+            else
+                EXPECT_TRUE(lines[0].startsWith(prefix) && lines[0].mid(prefix.size()).toInt() >= 1) << i;
+        }
+    }
 }
 
 int main(int argc, char **argv)

@@ -85,6 +85,10 @@ bool CliBatch::startNext(batch::ConverterProcess &process, int slot)
     f.arguments = BuildArguments(in, f.output);
     batch::ProcessSpec spec;
     spec.arguments = f.arguments;
+    // The converter's share of the cores: one of as many converters as the pool runs at once,
+    // or as this file, the files after it and those running make, when that is fewer.
+    spec.environment = {batch::threadShareEntry(
+        int(std::min<qsizetype>(m_pool.capacity(), m_pool.running() + (m_files.size() - index))))};
     m_status.fileStarted(index, std::nullopt);
     if (!process.start(spec)) {
         // Without a converter nothing of this batch can be converted: it ends here, and every

@@ -186,6 +186,10 @@ bool BatchDriver::startFile(DOSOutputs &runner, const Selections &sel)
 
     runner.setCommandLine(f.line);
     runner.setArguments(BuildArguments(in, f.output));
+    // The converter's share of the cores: as many converters run at once as there are jobs,
+    // unless fewer files are left (this one and the waiting ones) beside those running.
+    const qsizetype left = m_queue.count() - m_head.size();
+    runner.setEnvironment({batch::threadShareEntry(int(std::min<qsizetype>(m_batchJobs, runningJobs() + left)))});
     if (!runner.ExecuteCommand(QString())) {
         // The message has been shown ("File or command not found"): the batch ends with the
         // file still queued and gives the controls back.

@@ -36,6 +36,7 @@ bool DOSOutputs::ExecuteCommand(const QString &argument)
     spec.arguments = m_arguments.isEmpty() ? QProcess::splitCommand(m_commandLine) : m_arguments;
     spec.stdoutTo = batch::Stream::Pipe;
     spec.stderrTo = batch::Stream::Pipe; // one pipe for both
+    spec.environment = m_environment;
     if (start(spec))
         return true;
     if (outcome().pipeFailed)

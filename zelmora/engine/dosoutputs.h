@@ -28,6 +28,8 @@ public:
     // the text is not split again then.
     void setArguments(const QStringList &arguments) { m_arguments = arguments; }
     QStringList arguments() const { return m_arguments; }
+    // "NAME=value" entries the next commands get over this process's environment.
+    void setEnvironment(const QStringList &entries) { m_environment = entries; }
     // All text of the running or last command.
     QString Outputs() const { return outputs(); }
 
@@ -59,6 +61,7 @@ private:
     MessageBoxes *m_boxes;
     QString m_commandLine;
     QStringList m_arguments;
+    QStringList m_environment;
 };
 
 } // namespace zm
