@@ -1,5 +1,6 @@
 #include "settings/jobssetting.h"
 #include "settings/optionsrules.h"
+#include "settings/settingsstore.h"
 #include "settings/settingsfiles.h"
 #include "settings/statelocations.h"
 
@@ -391,4 +392,62 @@ TEST(JobsSetting, ZelmoraConfBesideSetupIni)
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     EXPECT_FALSE(writeJobsSetting(dir.path() + QStringLiteral("/file/zelmora.conf"), JobsChoice::Two));
+}
+
+// The store the window and zelmora-cli share: what a copy without files starts from, what it
+// reads back after writing, and a settings folder that cannot be made (a file in its way).
+TEST(SettingsStore, FirstStartRoundTripAndAFolderThatCannotBeMade)
+{
+    QTemporaryDir dir;
+    const QString copy = dir.path() + QStringLiteral("/copy");
+    const SettingsStore store(StateLocations(copy, true));
+    EXPECT_EQ(store.locations().setupIni(), copy + QStringLiteral("/setup.ini"));
+
+    // No files: the first-start choices with this copy's output folder, the sound on and the
+    // cutter off whatever the settings held, one job, the folder opened when done.
+    bool found = true;
+    MainChoices first;
+    first.outputFolder = copy + QStringLiteral("/output");
+    EXPECT_EQ(store.readChoices(&found), first);
+    EXPECT_FALSE(found);
+    ProgramSettings s;
+    s.gSoundReminder = 1;
+    s.gCutterOn = 1;
+    s.gCutFrom = 7;
+    EXPECT_FALSE(store.readOptions(s));
+    EXPECT_EQ(s.gSoundReminder, 0);
+    EXPECT_EQ(s.gCutterOn, 0);
+    EXPECT_EQ(s.gCutFrom, 7) << "the times keep their values";
+    EXPECT_EQ(store.readJobs(), JobsChoice::One);
+    EXPECT_TRUE(store.readOpenFolderWhenDone());
+
+    // Written (the folder is made), then read back.
+    const MainChoices chosen{3, 0, 0, QStringLiteral("/music/a \"b\" ü"), 4};
+    ASSERT_TRUE(store.writeChoices(chosen));
+    ASSERT_TRUE(store.writeJobs(JobsChoice::Four));
+    ASSERT_TRUE(store.writeOpenFolderWhenDone(false));
+    EXPECT_EQ(store.readChoices(&found), chosen);
+    EXPECT_TRUE(found);
+    EXPECT_EQ(store.readJobs(), JobsChoice::Four);
+    EXPECT_FALSE(store.readOpenFolderWhenDone());
+    ASSERT_TRUE(writeOptionsIni(store.locations().optionsIni(), ProgramSettings{1, 1, 5, 10}));
+    EXPECT_TRUE(store.readOptions(s));
+    EXPECT_EQ(s, (ProgramSettings{1, 1, 5, 10}));
+    // A setup.ini that names no folder gets this copy's output folder.
+    MainChoices noFolder = chosen;
+    noFolder.outputFolder.clear();
+    ASSERT_TRUE(store.writeChoices(noFolder));
+    EXPECT_EQ(store.readChoices().outputFolder, copy + QStringLiteral("/output"));
+
+    // A file where the settings folder should be: every write says it failed, reads keep their
+    // defaults.
+    QFile blocker(dir.path() + QStringLiteral("/blocked"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const SettingsStore blocked(StateLocations(dir.path() + QStringLiteral("/blocked/copy"), true));
+    EXPECT_FALSE(blocked.writeChoices(chosen));
+    EXPECT_FALSE(blocked.writeJobs(JobsChoice::Two));
+    EXPECT_FALSE(blocked.writeOpenFolderWhenDone(false));
+    EXPECT_EQ(blocked.readJobs(), JobsChoice::One);
+    EXPECT_TRUE(blocked.readOpenFolderWhenDone());
 }

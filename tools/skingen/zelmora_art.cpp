@@ -3,6 +3,8 @@
 #include "canvas.h"
 #include "chime.h"
 #include "icons.h"
+#include "zelmora_marks.h"
+#include "zelmora_palette.h"
 
 #include <QFile>
 #include <QFontMetricsF>
@@ -11,42 +13,6 @@
 
 namespace skin::zelmora {
 namespace {
-
-// Palette: slate header and footer bars, a cool light body, one violet accent.
-const QColor kHeaderTop(0x2c, 0x2f, 0x4a);
-const QColor kHeaderBottom(0x20, 0x22, 0x38);
-const QColor kHeaderLine(0x17, 0x19, 0x2b);
-const QColor kEdge(0x1b, 0x1d, 0x30);
-const QColor kGlyph(0xb4, 0xb8, 0xd6);
-const QColor kMenuText(0xdc, 0xde, 0xf2);
-const QColor kBody(0xf1, 0xf2, 0xf8);
-const QColor kToolTop(0xff, 0xff, 0xff);
-const QColor kToolBottom(0xf6, 0xf6, 0xfb);
-const QColor kSeparator(0xdc, 0xde, 0xea);
-const QColor kFooter(0xe7, 0xe8, 0xf1);
-const QColor kText(0x2b, 0x2e, 0x44);
-const QColor kTextSoft(0x6a, 0x6e, 0x87);
-const QColor kField(0xff, 0xff, 0xff);
-const QColor kFieldBorder(0xc3, 0xc6, 0xd6);
-const QColor kAccent(0x6b, 0x5b, 0xf6);
-const QColor kAccentDark(0x52, 0x42, 0xe0);
-const QColor kAccentLight(0xec, 0xe9, 0xff);
-const QColor kAccentLine(0xcc, 0xc4, 0xff);
-const QColor kAccentTop(0x86, 0x77, 0xff);
-const QColor kAccentTopHot(0x98, 0x8b, 0xff);
-const QColor kAccentBottomHot(0x62, 0x50, 0xf2);
-const QColor kGreen(0x1f, 0xb0, 0x7a);
-const QColor kRed(0xe5, 0x48, 0x4d);
-const QColor kDarkButton(0x3a, 0x3d, 0x5d);
-const QColor kDarkButtonHot(0x4b, 0x4f, 0x77);
-const QColor kDarkButtonLine(0x52, 0x56, 0x7d);
-const QColor kFooterHint(0xa1, 0xa5, 0xc4);
-const QColor kFieldOff(0xf4, 0xf5, 0xf9);
-const QColor kFieldBorderOff(0xdd, 0xdf, 0xea);
-const QColor kStopTop(0xf2, 0x6d, 0x71);
-const QColor kStopBottom(0xd6, 0x35, 0x3b);
-const QColor kStopTopHot(0xf7, 0x80, 0x84);
-const QColor kStopBottomHot(0xe0, 0x3e, 0x44);
 
 constexpr int kRadius = 8; // window corners
 
@@ -414,101 +380,6 @@ void paintIcon(QPainter &p)
     p.restore();
 }
 
-void paintCursor(QPainter &p)
-{
-    // A pointing hand; the tip of the index finger is the hot spot (12, 2).
-    QPainterPath hand;
-    hand.setFillRule(Qt::WindingFill);
-    hand.addRoundedRect(QRectF(9.5, 1.5, 5, 17), 2.5, 2.5);
-    hand.addRoundedRect(QRectF(14.5, 10.5, 4.5, 10), 2.25, 2.25);
-    hand.addRoundedRect(QRectF(19, 11.5, 4.5, 9), 2.25, 2.25);
-    hand.addRoundedRect(QRectF(23.5, 13, 4, 8), 2, 2);
-    hand.addRoundedRect(QRectF(9.5, 15, 18, 14.5), 5, 5);
-    QPainterPath thumb;
-    thumb.addRoundedRect(QRectF(-2.5, -6.5, 5, 13), 2.5, 2.5);
-    QTransform t;
-    t.translate(7.6, 20.5);
-    t.rotate(-38);
-    hand.addPath(t.map(thumb));
-    const QPainterPath outline = hand.simplified();
-    p.setPen(QPen(Qt::black, 1.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    p.setBrush(Qt::white);
-    p.drawPath(outline);
-    p.setPen(QPen(Qt::black, 1.1, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(QPointF(14.5, 14.5), QPointF(14.5, 18.5));
-    p.drawLine(QPointF(19, 14.5), QPointF(19, 18.5));
-    p.drawLine(QPointF(23.5, 15.5), QPointF(23.5, 18.5));
-}
-
-// The badge beside an entry of the format list (16 x 16): a rounded tile whose colour tells
-// the kind of format, with a white mark. Lossy formats get the accent and a note, lossless ones
-// green and a sound wave, the speech codec amber and a speech bubble.
-void formatBadge(QPainter &p, FormatKind kind)
-{
-    const QRect r(0, 0, 16, 16);
-    QColor light, dark;
-    switch (kind) {
-    case FormatKind::Lossy:
-        light = QColor(0x9a, 0x8c, 0xff), dark = kAccentDark;
-        break;
-    case FormatKind::Lossless:
-        light = QColor(0x4c, 0xd3, 0xa0), dark = QColor(0x16, 0x8f, 0x62);
-        break;
-    case FormatKind::Speech:
-        light = QColor(0xf7, 0xc0, 0x5c), dark = QColor(0xd5, 0x86, 0x16);
-        break;
-    }
-    QLinearGradient g(r.topLeft(), r.bottomRight());
-    g.setColorAt(0, light);
-    g.setColorAt(1, dark);
-    fillRound(p, r.adjusted(1, 1, -1, -1), 3.5, g);
-    p.save();
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::white);
-    switch (kind) {
-    case FormatKind::Lossy: {
-        // A quaver: a tilted head, its stem and a flag.
-        p.save();
-        p.translate(6.1, 11.2);
-        p.rotate(-20);
-        p.drawEllipse(QRectF(-2.3, -1.7, 4.6, 3.4));
-        p.restore();
-        p.setPen(QPen(Qt::white, 1.3, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
-        p.setBrush(Qt::NoBrush);
-        QPainterPath flag(QPointF(7.9, 11.0));
-        flag.lineTo(7.9, 3.6);
-        flag.cubicTo(QPointF(8.6, 5.6), QPointF(11.6, 5.6), QPointF(11.0, 8.6));
-        p.drawPath(flag);
-        break;
-    }
-    case FormatKind::Lossless:
-        icons::waveBars(p, QRectF(3.5, 4, 9, 8), 4, Qt::white, 0.8);
-        break;
-    case FormatKind::Speech: {
-        QPainterPath bubble;
-        bubble.addRoundedRect(QRectF(3.5, 3.8, 9, 6.6), 2.2, 2.2);
-        QPainterPath tail(QPointF(5.4, 9.6));
-        tail.lineTo(5.0, 12.6);
-        tail.lineTo(8.2, 9.6);
-        tail.closeSubpath();
-        p.drawPath(bubble.united(tail));
-        break;
-    }
-    }
-    p.restore();
-}
-
-// The mark of the checked item of a popup menu (16 x 16, see-through around it).
-void paintCheck(QPainter &p)
-{
-    p.setPen(QPen(kAccentDark, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    p.setBrush(Qt::NoBrush);
-    QPainterPath tick(QPointF(3.8, 8.4));
-    tick.lineTo(6.8, 11.4);
-    tick.lineTo(12.2, 4.9);
-    p.drawPath(tick);
-}
-
 struct Writer {
     QString dir;
     QStringList files;
@@ -598,7 +469,7 @@ QStringList generate(const QString &dir)
         w.put(render(QSize(361, 13), scale, progressFill), QStringLiteral("progress"), scale);
         w.put(render(QSize(32, 32), scale, paintCursor), QStringLiteral("cursor"), scale);
         for (const auto &[kind, name] : kFormatBadges)
-            w.put(render(QSize(16, 16), scale, [kind](QPainter &p) { formatBadge(p, kind); }),
+            w.put(render(QSize(16, 16), scale, [kind](QPainter &p) { paintFormatBadge(p, kind); }),
                   QStringLiteral("format_") + QLatin1String(name), scale);
         w.put(render(QSize(16, 16), scale, paintCheck), QStringLiteral("menu_check"), scale);
 

@@ -19,6 +19,9 @@ inline QRect Rect(int x, int y, int w, int h)
     return QRect(Pixels(x), Pixels(y), Pixels(x + w) - Pixels(x), Pixels(y + h) - Pixels(y));
 }
 
+// The dialog font's size: "MS Shell Dlg", 9 points.
+inline constexpr int FontPixels = 12;
+
 // A closed drop-down list is one line high (the template gives the opened list's height).
 inline constexpr int ClosedListHeight = 22;
 

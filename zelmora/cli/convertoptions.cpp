@@ -2,8 +2,7 @@
 
 #include "engine/commandline.h"
 #include "settings/optionsrules.h"
-#include "settings/settingsfiles.h"
-#include "settings/statelocations.h"
+#include "settings/settingsstore.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -73,27 +72,18 @@ QStringList formatNames()
 SavedChoices readSavedChoices(const QString &appDir)
 {
     SavedChoices saved;
-    const StateLocations state(appDir);
-    MainChoices c;
-    c.outputFolder = state.defaultOutputFolder();
-    bool exists = false;
-    const QByteArray setup = readSettingsBytes(state.setupIni(), &exists);
-    if (exists) {
-        applySetupIni(setup, c);
-        saved.readFrom << state.setupIni();
-    }
-    if (c.outputFolder.isEmpty())
-        c.outputFolder = state.defaultOutputFolder();
+    const SettingsStore store(appDir);
+    bool found = false;
+    const MainChoices c = store.readChoices(&found);
+    if (found)
+        saved.readFrom << store.locations().setupIni();
     saved.selections.formatIndex = c.formatIndex;
     saved.selections.bitrate = bitrateItems().value(c.bitrateIndex, QStringLiteral("192"));
     saved.selections.sampleRate = sampleRateItems().value(c.rateIndex, QStringLiteral("44100"));
     saved.selections.channelIndex = c.channelIndex;
     saved.selections.outputDir = c.outputFolder;
-    const QByteArray options = readSettingsBytes(state.optionsIni(), &exists);
-    if (exists) {
-        applyOptionsIni(options, saved.settings);
-        saved.readFrom << state.optionsIni();
-    }
+    if (store.readOptions(saved.settings))
+        saved.readFrom << store.locations().optionsIni();
     return saved;
 }
 

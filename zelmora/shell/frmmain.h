@@ -4,15 +4,12 @@
 #include "engine/dosoutputs.h"
 #include "engine/programsettings.h"
 #include "queue/commondialogs.h"
-#include "queue/filesearch.h"
+#include "queue/fileintake.h"
 #include "queue/queuemodel.h"
-#include "notify/desktopnotifier.h"
-#include "notify/launcherentry.h"
 #include "probe/durationprobe.h"
-#include "settings/jobssetting.h"
 #include "launch/launchrequest.h"
-#include "settings/settingsfiles.h"
-#include "settings/statelocations.h"
+#include "shell/batchpresenter.h"
+#include "settings/settingsstore.h"
 
 #include <QImage>
 #include <QWidget>
@@ -86,7 +83,7 @@ public:
 
     QString appDir() const { return m_appDir; }
     // Where this copy keeps its settings and converts into by default.
-    const StateLocations &state() const { return m_state; }
+    const StateLocations &state() const { return m_store.locations(); }
     MainChoices choices() const;
     Selections selections() const;
 
@@ -111,7 +108,7 @@ public:
     HotSpot *lblCut() const { return m_lblCut; }
     HotSpot *arrow(int i) const { return m_arrows[size_t(i)]; }
     // The bus of the desktop notifications (the session bus unless a test gives its own).
-    void setNotificationBus(const QDBusConnection &bus);
+    void setNotificationBus(const QDBusConnection &bus) { m_presenter->setNotificationBus(bus); }
     // What imgConvert offers now.
     enum class ConvertState { Convert, Stop, Stopping };
     ConvertState convertState() const { return m_convertState; }
@@ -150,22 +147,17 @@ private:
     void updateMp3Selectors();
     void applyJobsChoice();
     QPixmap arrowPicture(int i, bool hot) const;
-    void updateCutIndicator();
-    void layoutStatusStrip();
     void batchEnded(const BatchOutcome &outcome);
     bool confirmQuitWhileConverting();
     void saveSetupIni();
-    void queueDropped(const QStringList &paths);
-    void takeIncoming();
     void bringToFront(const QString &activationToken);
-    void showProgress(float widthTwips, const QString &caption);
-    void showTaskProgress(double fraction);
-    void clearTaskProgress();
+    // "Drag & Drop Files Here", the hint over the empty list.
+    static QString dropCaption();
     QComboBox *makeBox(const QStringList &items, const QRect &geometry, const char *name, const QString &caption);
     HotSpot *makeArrow(QComboBox *box, const QRect &geometry, const QString &tip);
 
     QString m_appDir;
-    StateLocations m_state;
+    SettingsStore m_store;
     UiSeams m_seams;
     ProgramSettings &m_settings;
     QueueModel m_queue;
@@ -196,14 +188,9 @@ private:
         m_comboOffPicture;
     ConvertState m_convertState = ConvertState::Convert;
     DurationProbe m_probe;
-    std::unique_ptr<DesktopNotifier> m_notifier;
-    std::unique_ptr<LauncherEntry> m_launcher;
-    double m_taskFraction = 0; // what the launcher shows of the batch
+    BatchPresenter *m_presenter = nullptr;
+    FileIntake *m_intake = nullptr;
     bool m_quitAfterStop = false;
-    bool m_searching = false;
-    bool m_closing = false;
-    QList<QStringList> m_incoming; // handed over, not yet queued
-    bool m_takingIncoming = false;
     QMenu *m_menuFile = nullptr, *m_menuOptions = nullptr, *m_menuAbout = nullptr, *m_menuRemove = nullptr,
           *m_menuJobs = nullptr;
     JobsChoice m_jobsChoice = JobsChoice::One;
