@@ -161,8 +161,8 @@ int main(int argc, char **argv)
             const size_t gap = arg.rfind(' ');
             const std::string name = arg.substr(gap + 1);
             const char *value = std::getenv(name.c_str());
-            std::ofstream(arg.substr(0, gap), std::ios::app) << name << (value ? "=" + std::string(value) : " unset")
-                                                             << '\n';
+            std::ofstream(arg.substr(0, gap), std::ios::app)
+                << name << (value ? "=" + std::string(value) : " unset") << '\n';
         } else if (cmd == "ignore-term") {
             std::signal(SIGTERM, SIG_IGN); // only SIGKILL ends it now
         } else if (cmd == "output") {

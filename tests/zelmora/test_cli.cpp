@@ -452,8 +452,9 @@ TEST(CliProgram, EachConverterIsToldItsShareOfTheCores)
         const QString seen = c.app.path + QStringLiteral("/threads%1");
         QStringList args = QStringList{QStringLiteral("-f"), QStringLiteral("mp3")} + r.jobs;
         for (int i = 0; i < r.files; ++i)
-            args << c.app.script(QStringLiteral("t%1.flv").arg(i),
-                                 {QStringLiteral("envto %1 ZM_CONV_THREADS").arg(seen.arg(i)), QStringLiteral("output")});
+            args << c.app.script(
+                QStringLiteral("t%1.flv").arg(i),
+                {QStringLiteral("envto %1 ZM_CONV_THREADS").arg(seen.arg(i)), QStringLiteral("output")});
         const testsupport::RunResult run = c.run(args);
         EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
         for (int i = 0; i < r.files; ++i) {
@@ -461,8 +462,9 @@ TEST(CliProgram, EachConverterIsToldItsShareOfTheCores)
             // start together.
             const QStringList lines = testsupport::readLines(seen.arg(i));
             ASSERT_EQ(lines.size(), 1) << i;
-            if (i < r.atOnce)
+            if (i < r.atOnce) {
                 EXPECT_EQ(lines[0], QStringLiteral("ZM_CONV_THREADS=%1").arg(std::max(1, cores / r.atOnce))) << i;
+            }
         }
     }
 }

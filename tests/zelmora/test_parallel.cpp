@@ -116,17 +116,11 @@ public:
     static int count(const QString &appDir)
     {
         int n = 0;
-        const QString self = QString::number(::getpid());
         for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
             if (!pid.at(0).isDigit())
                 continue;
-            QFile stat(QStringLiteral("/proc/") + pid + QStringLiteral("/stat"));
-            if (!stat.open(QIODevice::ReadOnly))
-                continue;
-            const QByteArray line = stat.read(512);
-            const qsizetype close = line.lastIndexOf(')');
-            const QList<QByteArray> rest = line.mid(close + 2).split(' ');
-            if (close < 0 || rest.size() < 2 || rest[0] == "Z" || rest[0] == "X" || rest[1] != self.toLatin1())
+            const auto stat = testsupport::procStat(pid_t(pid.toInt()));
+            if (!stat || stat->state == 'Z' || stat->state == 'X' || stat->parent != ::getpid())
                 continue;
             QFile cmd(QStringLiteral("/proc/") + pid + QStringLiteral("/cmdline"));
             if (cmd.open(QIODevice::ReadOnly)
@@ -402,18 +396,19 @@ TEST(Parallel, EachConverterIsToldItsShareOfTheCores)
         ParallelBatch b(r.jobs);
         const QString seen = b.app.path + QStringLiteral("/threads%1");
         for (int i = 0; i < r.files; ++i)
-            b.queue.AddQueueEntry(b.app.script(QStringLiteral("f%1.flv").arg(i),
-                                               {QStringLiteral("envto %1 ZM_CONV_THREADS").arg(seen.arg(i)),
-                                                QStringLiteral("output")}));
+            b.queue.AddQueueEntry(
+                b.app.script(QStringLiteral("f%1.flv").arg(i),
+                             {QStringLiteral("envto %1 ZM_CONV_THREADS").arg(seen.arg(i)), QStringLiteral("output")}));
         ASSERT_TRUE(b.run());
         const QString prefix = QStringLiteral("ZM_CONV_THREADS=");
         for (int i = 0; i < r.files; ++i) {
             const QStringList lines = testsupport::readLines(seen.arg(i));
             ASSERT_EQ(lines.size(), 1) << i;
-            if (i < r.atOnce)
+            if (i < r.atOnce) {
                 EXPECT_EQ(lines[0], prefix + QString::number(std::max(1, cores / r.atOnce))) << i;
-            else
+            } else {
                 EXPECT_TRUE(lines[0].startsWith(prefix) && lines[0].mid(prefix.size()).toInt() >= 1) << i;
+            }
         }
     }
 }
