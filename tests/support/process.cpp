@@ -37,20 +37,29 @@ RunResult run(const QString &program, const QStringList &args, int timeoutMs,
     return result;
 }
 
-bool processExists(pid_t pid)
+std::optional<ProcStat> procStat(pid_t pid)
 {
     if (pid <= 0)
-        return false;
+        return std::nullopt;
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    // pid (comm) state ...: the state follows the last ')' since comm may hold one.
+        return std::nullopt;
+    // pid (comm) state ppid ...: the fields follow the last ')' since comm may hold one.
     const QByteArray line = stat.readAll();
     const qsizetype close = line.lastIndexOf(')');
     if (close < 0 || close + 2 >= line.size())
-        return false;
-    const char state = line.at(close + 2);
-    return state != 'Z' && state != 'X';
+        return std::nullopt;
+    const QList<QByteArray> rest = line.mid(close + 2).split(' ');
+    ProcStat s;
+    s.state = rest.value(0).isEmpty() ? '\0' : rest.value(0).at(0);
+    s.parent = pid_t(rest.value(1).toInt());
+    return s;
+}
+
+bool processExists(pid_t pid)
+{
+    const auto s = procStat(pid);
+    return s && s->state != 'Z' && s->state != 'X';
 }
 
 bool gone(pid_t pid)
@@ -60,12 +69,8 @@ bool gone(pid_t pid)
 
 bool isZombie(pid_t pid)
 {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray line = stat.readAll();
-    const qsizetype close = line.lastIndexOf(')');
-    return close >= 0 && close + 2 < line.size() && line.at(close + 2) == 'Z';
+    const auto s = procStat(pid);
+    return s && s->state == 'Z';
 }
 
 bool waitFor(const std::function<bool()> &done, int timeoutMs)

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 #include <sys/types.h>
 
 namespace testsupport {
@@ -26,6 +27,13 @@ struct RunResult {
 RunResult run(const QString &program, const QStringList &args, int timeoutMs = 120000,
               const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
               const QString &workingDir = {});
+
+// The fields of /proc/<pid>/stat the tests look at; nothing when there is no such process.
+struct ProcStat {
+    char state = 0; // R, S, D, Z (zombie), X (dead), ...
+    pid_t parent = 0;
+};
+std::optional<ProcStat> procStat(pid_t pid);
 
 // True while `pid` runs (a zombie counts as gone).
 bool processExists(pid_t pid);

@@ -1,5 +1,6 @@
 // The window as the desktop starts it: an installed copy keeping its settings per user, and
 // files given on the command line or handed over by a later start.
+#include "support/files.h"
 #include "zelmora/scopedenv.h"
 #include "shell/frmfailures.h"
 #include "shell/frmoptions.h"
@@ -19,23 +20,12 @@
 #include <sys/stat.h>
 
 using namespace zm;
+using testsupport::readFile;
+using testsupport::touch;
 using zmtest::Harness;
 using zmtest::ScopedEnv;
 
 namespace {
-
-QByteArray readFile(const QString &p)
-{
-    QFile f(p);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool touch(const QString &path)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly);
-}
 
 // <root>/prefix as `cmake --install` lays it out, with the fake converter, and a home of its own.
 struct InstalledCopy {

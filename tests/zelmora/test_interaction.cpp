@@ -1,5 +1,6 @@
 // Drops, folder search, menus, hover pictures and the feedback window, under the offscreen
 // platform.
+#include "support/process.h"
 #include "feedbackwindow/frmsuggest.h"
 #include "skin/hotspot.h"
 #include "zelmora/windowutil.h"
@@ -22,6 +23,7 @@
 #include <sys/stat.h>
 
 using namespace zm;
+using testsupport::waitFor;
 using zmtest::Harness;
 
 namespace {
@@ -292,14 +294,6 @@ struct LocalServer {
     QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()); }
 };
 
-bool waitFor(const std::function<bool()> &cond, int ms = 5000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!cond() && t.elapsed() < ms)
-        QTest::qWait(10);
-    return cond();
-}
 
 } // namespace
 
@@ -335,8 +329,14 @@ TEST(FeedbackWindow, PromptsThenOneSend)
     ASSERT_EQ(srv.requests.size(), 1);
     EXPECT_EQ(srv.requests[0], QStringLiteral("GET /suggest/post.php?name=Ann&age=x&comment=hi HTTP/1.1"));
     s.imgSend_Click(); // one send per opening
-    QTest::qWait(100);
-    EXPECT_EQ(srv.requests.size(), 1);
+    // A request made after the click reaches the server after any the click made.
+    QTcpSocket after;
+    after.connectToHost(QHostAddress::LocalHost, srv.server.serverPort());
+    ASSERT_TRUE(after.waitForConnected(5000));
+    after.write("GET /after HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(waitFor([&] { return srv.requests.size() >= 2; }));
+    EXPECT_EQ(srv.requests, (QStringList{QStringLiteral("GET /suggest/post.php?name=Ann&age=x&comment=hi HTTP/1.1"),
+                                         QStringLiteral("GET /after HTTP/1.1")}));
 }
 
 TEST(FeedbackWindow, TextArrivesIntact)

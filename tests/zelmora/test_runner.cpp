@@ -23,7 +23,7 @@ using testsupport::gone;
 using testsupport::waitFor;
 using zmtest::FakeApp;
 using zmtest::grandchildOf;
-using zmtest::processAlive;
+using testsupport::processExists;
 
 namespace {
 
@@ -119,7 +119,7 @@ TEST(Runner, GrandchildHoldingThePipe)
                    {QStringLiteral("out hello"), QStringLiteral("grandchild 8000"), QStringLiteral("exit 3")});
     const Outcome r = execute(dos, lineFor(app, script), 6000);
     const pid_t grandchild = grandchildOf(script);
-    EXPECT_TRUE(processAlive(grandchild)) << "the command ends when conv is gone, not when the pipe closes";
+    EXPECT_TRUE(processExists(grandchild)) << "the command ends when conv is gone, not when the pipe closes";
     if (grandchild > 0)
         ::kill(grandchild, SIGKILL);
     EXPECT_EQ(r.overs, 1);
@@ -286,7 +286,7 @@ TEST(Runner, AbandonStopsFollowingWithoutCommandOver)
     const pid_t child = dos.childPid();
     dos.abandon();
     EXPECT_FALSE(dos.isRunning());
-    EXPECT_TRUE(processAlive(child)) << "left to finish its work";
+    EXPECT_TRUE(processExists(child)) << "left to finish its work";
     ASSERT_TRUE(waitFor([&] { return gone(child); })) << "and reaped once it has";
     EXPECT_EQ(overs, 0);
 }

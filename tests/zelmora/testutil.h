@@ -10,7 +10,6 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <csignal>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <ostream>
@@ -128,18 +127,6 @@ struct TerminateCase {
     int signal;
     qint64 atLeastMs;
 };
-
-// Whether `pid` is a running process (not gone, not a zombie waiting to be reaped).
-inline bool processAlive(pid_t pid)
-{
-    if (pid <= 0 || ::kill(pid, 0) != 0)
-        return false;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const auto close = line.rfind(')');
-    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
-}
 
 // The grandchild a "grandchild" line of `script` started (0 when there is none).
 inline pid_t grandchildOf(const QString &script)
