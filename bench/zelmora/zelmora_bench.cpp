@@ -205,7 +205,8 @@ int main(int argc, char **argv)
             p.setProcessChannelMode(QProcess::MergedChannels);
             t.restart();
             p.start(appDir + QStringLiteral("/zelmora-cli"),
-                    QStringList{"-f", "mp3", "-j", QString::number(jobs), "-o", appDir + QStringLiteral("/cli")} + inputs);
+                    QStringList{"-f", "mp3", "-j", QString::number(jobs), "-o", appDir + QStringLiteral("/cli")}
+                        + inputs);
             p.waitForFinished(600000);
             row.cli << t.elapsed() / 1000.0;
             if (p.exitCode() != 0)

@@ -551,7 +551,8 @@ TEST(ZelmoraProgram, ALaterStartHandsOverAndEnds)
     window.setProcessEnvironment(env);
     window.setProcessChannelMode(QProcess::ForwardedChannels);
     window.start(QStringLiteral(ZELMORA_PATH), {});
-    ASSERT_TRUE(testsupport::waitFor([&] { return socketsIn(run) == 1 || window.state() == QProcess::NotRunning; }, 30000));
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return socketsIn(run) == 1 || window.state() == QProcess::NotRunning; }, 30000));
     ASSERT_EQ(window.state(), QProcess::Running);
     const QList<QStringList> later{{clip}, {}, {dir.path() + QStringLiteral("/gone.flv")}};
     for (const QStringList &args : later) {
@@ -591,7 +592,8 @@ TEST(ZelmoraProgram, ASecondStartOnAnotherDisplayOpensItsOwnWindow)
     window.setProcessEnvironment(env);
     window.setProcessChannelMode(QProcess::ForwardedChannels);
     window.start(QStringLiteral(ZELMORA_PATH), {});
-    ASSERT_TRUE(testsupport::waitFor([&] { return socketsIn(run) == 1 || window.state() == QProcess::NotRunning; }, 30000));
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return socketsIn(run) == 1 || window.state() == QProcess::NotRunning; }, 30000));
     ASSERT_EQ(window.state(), QProcess::Running);
 
     struct Row {
@@ -622,7 +624,9 @@ TEST(ZelmoraProgram, ASecondStartOnAnotherDisplayOpensItsOwnWindow)
             EXPECT_EQ(socketNamesIn(run), firstSocket) << r.name;
             continue;
         }
-        EXPECT_TRUE(testsupport::waitFor([&] { return socketsIn(run) == 2 || start.state() == QProcess::NotRunning; }, 30000)) << r.name;
+        EXPECT_TRUE(
+            testsupport::waitFor([&] { return socketsIn(run) == 2 || start.state() == QProcess::NotRunning; }, 30000))
+            << r.name;
         EXPECT_EQ(start.state(), QProcess::Running) << r.name << ": a window of its own";
         QStringList own = socketNamesIn(run);
         own.removeAll(firstSocket.value(0));

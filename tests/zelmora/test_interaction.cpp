@@ -294,7 +294,6 @@ struct LocalServer {
     QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()); }
 };
 
-
 } // namespace
 
 TEST(FeedbackWindow, PromptsThenOneSend)

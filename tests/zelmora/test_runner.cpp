@@ -20,10 +20,10 @@
 
 using namespace zm;
 using testsupport::gone;
+using testsupport::processExists;
 using testsupport::waitFor;
 using zmtest::FakeApp;
 using zmtest::grandchildOf;
-using testsupport::processExists;
 
 namespace {
 
