@@ -2,7 +2,7 @@
 # Builds the Debian package zelmora-suite_<version>_<arch>.deb from a Release build of its own
 # (no tests, no benchmarks) and prints its absolute path. Usage: scripts/package.sh [BUILD_DIR]
 #   BUILD_DIR  defaults to build-pkg/ (a relative folder is taken from the repository's root)
-# ZM_WARNINGS_AS_ERRORS=ON in the environment makes every compiler warning an error (CI).
+# ZM_WARNINGS_AS_ERRORS=ON in the environment makes every compiler warning an error.
 # Install it with: apt install ./build-pkg/zelmora-suite_*.deb
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -5,7 +5,7 @@
 #               zelmora-cli and the windows with the real converters) and engines (Slurm, sshd,
 #               GNU parallel and FUSE): under the sanitizers those would take CI past its time,
 #               and the converters' code they run is run by the unit tests too
-# ZM_WARNINGS_AS_ERRORS=ON in the environment makes every compiler warning an error (CI).
+# ZM_WARNINGS_AS_ERRORS=ON in the environment makes every compiler warning an error.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
