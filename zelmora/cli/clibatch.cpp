@@ -6,30 +6,50 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QPointer>
 
 namespace zm::cli {
 
 CliBatch::CliBatch(QString appDir, Selections selections, ProgramSettings settings, const QStringList &inputs, int jobs,
                    QObject *parent)
+    : CliBatch(
+        std::move(appDir), std::move(selections), settings,
+        [&] {
+            QList<Source> sources;
+            for (const QString &in : inputs)
+                sources << Source{in, {}, {}};
+            return sources;
+        }(),
+        jobs, Library{}, parent)
+{}
+
+CliBatch::CliBatch(QString appDir, Selections selections, ProgramSettings settings, const QList<Source> &sources,
+                   int jobs, Library library, QObject *parent)
     : QObject(parent), m_appDir(std::move(appDir)), m_selections(std::move(selections)), m_settings(settings),
+      m_library(std::move(library)),
+      m_journal(m_library.journalRoot.isEmpty() ? m_selections.outputDir : m_library.journalRoot,
+                m_library.stateFolder),
       m_pool(jobs)
 {
-    for (const QString &in : inputs) {
+    for (const Source &source : sources) {
         File f;
-        f.input = in;
+        f.input = source.input;
+        f.outputDir = source.outputDir.isEmpty() ? m_selections.outputDir : source.outputDir;
+        f.wanted = source.wanted;
+        m_queue << int(m_files.size());
         m_files << f;
     }
     connect(&m_pool, &batch::JobPool::output, this, &CliBatch::output);
     connect(&m_pool, &batch::JobPool::finished, this, &CliBatch::ended);
 }
 
-CommandInputs CliBatch::inputsFor(const QString &inputPath) const
+CommandInputs CliBatch::inputsFor(const File &file) const
 {
     CommandInputs in;
     in.appDir = m_appDir;
-    in.inputPath = inputPath;
-    in.outputDir = m_selections.outputDir;
+    in.inputPath = file.input;
+    in.outputDir = file.outputDir;
     in.formatIndex = m_selections.formatIndex;
     in.bitrate = m_selections.bitrate;
     in.sampleRate = m_selections.sampleRate;
@@ -38,6 +58,12 @@ CommandInputs CliBatch::inputsFor(const QString &inputPath) const
     in.cutFrom = m_settings.gCutFrom;
     in.cutTo = m_settings.gCutTo;
     return in;
+}
+
+void CliBatch::warn(const QString &text)
+{
+    if (!m_warnings.contains(text))
+        m_warnings << text;
 }
 
 double CliBatch::fraction(int index) const
@@ -58,6 +84,7 @@ void CliBatch::start()
     m_status.begin(0);
     m_status.setWaiting(QList<std::optional<double>>(m_files.size()));
     QDir().mkpath(m_selections.outputDir); // with the folders above it, as the window does
+    m_journal.load();
     m_logs.begin(QDateTime::currentDateTime());
     fill();
     finishIfDone();
@@ -70,49 +97,100 @@ void CliBatch::fill()
     QPointer<CliBatch> self(this);
     m_pool.fill([this](batch::ConverterProcess &p, int slot) { return startNext(p, slot); });
     if (self)
-        m_status.setWaiting(QList<std::optional<double>>(m_files.size() - m_next));
+        m_status.setWaiting(QList<std::optional<double>>(m_queue.size()));
 }
 
 bool CliBatch::startNext(batch::ConverterProcess &process, int slot)
 {
-    if (m_stopped || m_next >= m_files.size())
-        return false;
-    const int index = m_next++;
-    File &f = m_files[index];
-    const CommandInputs in = inputsFor(f.input);
-    f.output = m_names.take(outputPathFor(in));
-    f.commandLine = BuildCommandLine(in, f.output);
-    f.arguments = BuildArguments(in, f.output);
-    batch::ProcessSpec spec;
-    spec.arguments = f.arguments;
-    // The converter's share of the cores: one of as many converters as the pool runs at once,
-    // or as this file, the files after it and those running make, when that is fewer.
-    spec.environment = {batch::threadShareEntry(
-        int(std::min<qsizetype>(m_pool.capacity(), m_pool.running() + (m_files.size() - index))))};
-    m_status.fileStarted(index, std::nullopt);
-    if (!process.start(spec)) {
-        // Without a converter nothing of this batch can be converted: it ends here, and every
-        // file not converted counts as failed.
-        m_startError =
-            QStringLiteral("cannot start the converter %1: %2").arg(f.arguments.value(0), process.outcome().describe());
-        m_names.release(f.output);
-        for (int i = index; i < m_files.size(); ++i) {
-            m_files[i].state = File::State::Failed;
-            m_files[i].reason = QStringLiteral("not converted: the converter could not be started");
-            m_status.fileStarted(i, std::nullopt);
-            m_status.fileEnded(i, false);
+    QPointer<CliBatch> self(this);
+    while (!m_stopped && !m_queue.isEmpty()) {
+        const int index = m_queue.takeFirst();
+        File &f = m_files[index];
+        const CommandInputs in = inputsFor(f);
+        const QString base = f.wanted.isEmpty() ? outputPathFor(in) : f.wanted;
+        const bool number = m_library.existing == ExistingPolicy::Number;
+        const QString name = f.output.isEmpty()
+                                 ? m_names.take(base,
+                                                [number](const QString &p) {
+                                                    return number && (QFileInfo::exists(p) || QFileInfo(p).isSymLink());
+                                                })
+                                 : f.output; // a retry keeps its name
+        m_names.hold(name);
+        f.fingerprint = settingsFingerprint(in, m_library.converterVersion);
+        const ExistingDecision d = decideExisting(
+            m_library.existing, name, m_journal.standing(name, f.input, f.fingerprint), [&] { return name; });
+        f.output = d.output;
+        if (m_library.copyCovers && !m_coversDone.contains(f.outputDir)) {
+            m_coversDone.insert(f.outputDir, true);
+            const QString from = QFileInfo(f.input).path();
+            if (QDir::cleanPath(from) != QDir::cleanPath(f.outputDir))
+                for (const QString &e : copyCovers(from, f.outputDir))
+                    warn(e);
         }
-        m_next = int(m_files.size());
-        m_stopped = true;
-        QPointer<CliBatch> self(this);
-        for (int i = index; self && i < m_files.size(); ++i)
-            emit fileFinished(i);
-        return self;
+        if (!d.convert) {
+            f.state = File::State::Skipped;
+            f.reason = d.reason;
+            f.upToDate = d.upToDate;
+            ++m_skipped;
+            m_upToDate += d.upToDate ? 1 : 0;
+            emit fileFinished(index);
+            if (!self)
+                return false;
+            continue;
+        }
+        f.commandLine = BuildCommandLine(in, f.output);
+        f.arguments = BuildArguments(in, f.output);
+        f.position = 0;
+        f.length.reset();
+        ++f.attempts;
+        QDir().mkpath(f.outputDir);
+        f.inputStamp = FileStamp::of(f.input);
+        JournalRecord begun;
+        begun.kind = JournalRecord::Kind::Begun;
+        begun.output = f.output;
+        begun.input = f.input;
+        begun.settings = f.fingerprint;
+        begun.inputStamp = f.inputStamp;
+        begun.outputStamp = FileStamp::of(f.output);
+        QString error;
+        if (!m_journal.append(begun, &error))
+            warn(error);
+        batch::ProcessSpec spec;
+        spec.arguments = f.arguments;
+        // The converter's share of the cores: one of as many converters as the pool runs at once,
+        // or as this file, the files after it and those running make, when that is fewer.
+        spec.environment = {batch::threadShareEntry(
+            int(std::min<qsizetype>(m_pool.capacity(), m_pool.running() + m_queue.size() + 1)))};
+        m_status.fileStarted(index, std::nullopt);
+        if (!process.start(spec)) {
+            // Without a converter nothing of this batch can be converted: it ends here, and every
+            // file not converted counts as failed.
+            m_startError = QStringLiteral("cannot start the converter %1: %2")
+                               .arg(f.arguments.value(0), process.outcome().describe());
+            m_names.release(f.output);
+            QList<int> left{index};
+            left += m_queue;
+            m_queue.clear();
+            for (int i : left) {
+                m_files[i].state = File::State::Failed;
+                m_files[i].reason = QStringLiteral("not converted: the converter could not be started");
+                m_status.fileStarted(i, std::nullopt);
+                m_status.fileEnded(i, false);
+            }
+            m_stopped = true;
+            for (int i : left) {
+                if (!self)
+                    break;
+                emit fileFinished(i);
+            }
+            return self;
+        }
+        f.state = File::State::Running;
+        f.slot = slot;
+        emit fileStarted(index);
+        return true;
     }
-    f.state = File::State::Running;
-    f.slot = slot;
-    emit fileStarted(index);
-    return true;
+    return false;
 }
 
 int CliBatch::fileAt(int slot) const
@@ -158,14 +236,26 @@ void CliBatch::ended(int slot, const batch::ProcessOutcome &outcome)
     File &f = m_files[index];
     const QString outputs = m_pool.slot(slot) ? m_pool.slot(slot)->outputs() : QString();
     const FileVerdict verdict = judgeConversion(outcome, outputs, f.input, f.output, m_stopped);
+    JournalRecord record;
+    record.output = f.output;
+    record.input = f.input;
+    record.settings = f.fingerprint;
+    record.inputStamp = f.inputStamp;
+    bool retry = false;
     switch (verdict.kind) {
     case FileVerdict::Kind::Converted:
         f.state = File::State::Converted;
+        record.kind = JournalRecord::Kind::Done;
+        record.outputStamp = FileStamp::of(f.output);
         break;
     case FileVerdict::Kind::Failed:
         f.state = File::State::Failed;
         f.reason = verdict.reason;
-        m_names.releaseIfLast(f.output);
+        record.kind = JournalRecord::Kind::Failed;
+        record.reason = verdict.reason;
+        retry = f.attempts <= m_library.retries && !m_stopped;
+        if (!retry)
+            m_names.releaseIfLast(f.output);
         break;
     case FileVerdict::Kind::Stopped:
         f.state = File::State::Stopped;
@@ -173,8 +263,33 @@ void CliBatch::ended(int slot, const batch::ProcessOutcome &outcome)
         break;
     }
     m_logs.write(f.input, conversionLogText(f.input, f.output, f.commandLine, outputs, verdict.logResult));
-    if (f.state != File::State::Stopped)
+    if (f.state != File::State::Stopped) {
+        QString error;
+        if (!m_journal.append(record, &error))
+            warn(error);
+    }
+    if (f.state == File::State::Converted && m_library.trashOriginals) {
+        const TrashResult trash = trashOriginal(f.input, f.output);
+        f.notes << (trash.trashed ? QStringLiteral("moved to the trash: %1").arg(f.input)
+                                  : QStringLiteral("%1: %2").arg(f.input, trash.message));
+    }
+    if (retry) {
+        // Tried again after the files not tried yet; its name stays its own.
+        f.state = File::State::Waiting;
+        f.slot = -1;
+        m_queue << index;
+        QPointer<CliBatch> self(this);
+        emit fileRetried(index);
+        if (!self)
+            return;
+        fill();
+        if (self)
+            finishIfDone();
+        return;
+    }
+    if (f.state != File::State::Stopped) {
         m_status.fileEnded(index, f.state == File::State::Converted);
+    }
     QPointer<CliBatch> self(this);
     emit fileFinished(index);
     if (!self)
@@ -184,9 +299,17 @@ void CliBatch::ended(int slot, const batch::ProcessOutcome &outcome)
         finishIfDone();
 }
 
+QString CliBatch::summary() const
+{
+    const QString s = m_status.summary(m_clock.elapsed(), m_interrupted);
+    if (m_skipped == 0)
+        return s;
+    return QStringLiteral("%1 skipped (%2 up to date), ").arg(m_skipped).arg(m_upToDate) + s;
+}
+
 void CliBatch::finishIfDone()
 {
-    if (!m_running || m_pool.running() > 0 || (!m_stopped && m_next < m_files.size()))
+    if (!m_running || m_pool.running() > 0 || (!m_stopped && !m_queue.isEmpty()))
         return;
     m_running = false;
     emit finished();

@@ -3,10 +3,13 @@
 #include "engine/batchlogs.h"
 #include "engine/batchstatus.h"
 #include "engine/programsettings.h"
+#include "library/journal.h"
+#include "library/librarywork.h"
 #include "pool/jobpool.h"
 #include "shared/outputnames.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <optional>
@@ -19,6 +22,11 @@ namespace zm::cli {
 // as a job is free; nothing waits between them. A stop asks every converter to end (SIGTERM,
 // SIGKILL after the grace time); converters remove what they had begun, so no partial file is
 // left.
+//
+// Library work: each output is checked against what exists before its conversion starts
+// (`--existing`: replace, skip, number, or update with the output folder's journal), every
+// conversion is recorded in that journal (begun, done, failed), a failed file can be tried again
+// at the end of the list, and a converted input can go to the trash.
 class CliBatch final : public QObject
 {
     Q_OBJECT
@@ -26,20 +34,45 @@ public:
     static constexpr int kStopGraceMs = BatchDriver::kStopGraceMs;
 
     struct File {
-        enum class State { Waiting, Running, Converted, Failed, Stopped };
+        enum class State { Waiting, Running, Converted, Failed, Stopped, Skipped };
         QString input;
+        QString outputDir;     // where its output goes (the batch's folder, or a mirrored one)
+        QString wanted;        // the output it should have; empty: named from the input
         QString output;        // given when it starts
         QString commandLine;   // as the window and the logs show it
         QStringList arguments; // what conv is started with
         State state = State::Waiting;
-        QString reason;               // why it failed
+        QString reason;        // why it failed, or was skipped
+        bool upToDate = false; // skipped as up to date
+        int attempts = 0;
+        QString fingerprint;          // settings and converter, as the journal keeps them
+        FileStamp inputStamp;         // the input when its conversion began
+        QStringList notes;            // said after it ended (trash, covers)
         std::optional<double> length; // media seconds it converts, once known
         double position = 0;          // media seconds done
         int slot = -1;
     };
 
+    // One input to convert: its path, and optionally where its output goes.
+    struct Source {
+        QString input;
+        QString outputDir; // empty: the batch's output folder
+        QString wanted;    // empty: named from the input in its folder
+    };
+    struct Library {
+        ExistingPolicy existing = ExistingPolicy::Replace;
+        int retries = 0;
+        bool trashOriginals = false;
+        bool copyCovers = false;  // copy cover images into the folders outputs go to
+        QString journalRoot;      // the output folder whose journal records the conversions
+        QString converterVersion; // part of every output's fingerprint
+        QString stateFolder = OutputJournal::defaultStateFolder();
+    };
+
     CliBatch(QString appDir, Selections selections, ProgramSettings settings, const QStringList &inputs, int jobs,
              QObject *parent = nullptr);
+    CliBatch(QString appDir, Selections selections, ProgramSettings settings, const QList<Source> &sources, int jobs,
+             Library library, QObject *parent = nullptr);
 
     // Makes the output folder and starts the first files. `finished` follows when the last has
     // ended (at once for an empty list).
@@ -54,6 +87,10 @@ public:
     const QList<File> &files() const { return m_files; }
     int converted() const { return m_status.converted(); }
     int failed() const { return m_status.failed(); }
+    int skipped() const { return m_skipped; }
+    int upToDate() const { return m_upToDate; }
+    // Problems outside the conversions (journal, covers), each once.
+    const QStringList &warnings() const { return m_warnings; }
     int running() const { return m_pool.running(); }
     // The share of a file done (0 to 1), and of the whole batch.
     double fraction(int index) const;
@@ -64,7 +101,8 @@ public:
     // "Converting 3–4 of 14 · about 0:42 left", as the window's status strip says it.
     QString statusText() const { return m_status.text(m_clock.elapsed()); }
     // "9 converted, 1 failed · 1:23" ("Stopped · ..." after a stop).
-    QString summary() const { return m_status.summary(m_clock.elapsed(), m_interrupted); }
+    // With skipped files: "2 skipped (2 up to date), 9 converted, 1 failed · 1:23".
+    QString summary() const;
     QString logFolder() const { return m_logs.folder(); }
     // The error of a converter that could not be started (the batch then ends), empty otherwise.
     QString startError() const { return m_startError; }
@@ -73,6 +111,8 @@ signals:
     void fileStarted(int index);
     void fileProgress(int index);
     void fileFinished(int index);
+    // A file failed and waits to be tried again (--retry); its notes say so.
+    void fileRetried(int index);
     void finished();
 
 private:
@@ -82,13 +122,21 @@ private:
     int fileAt(int slot) const;
     void fill();
     void finishIfDone();
-    CommandInputs inputsFor(const QString &inputPath) const;
+    CommandInputs inputsFor(const File &file) const;
+    void concluded(int index);
+    void warn(const QString &text);
 
     QString m_appDir;
     Selections m_selections;
     ProgramSettings m_settings;
     QList<File> m_files;
-    int m_next = 0;
+    QList<int> m_queue; // files still to start, in order
+    Library m_library;
+    OutputJournal m_journal;
+    int m_skipped = 0;
+    int m_upToDate = 0;
+    QStringList m_warnings;
+    QHash<QString, bool> m_coversDone; // output folder -> covers copied
     batch::JobPool m_pool;
     batch::OutputNames m_names;
     BatchLogs m_logs;

@@ -44,6 +44,7 @@ namespace {
 // Add Folder finds them. Anything else is refused with its reason.
 struct Expanded {
     QStringList files;
+    QStringList folders;                        // per file: the folder given that it was found in (empty: given itself)
     QList<std::pair<QString, QString>> refused; // input, reason
 };
 
@@ -59,11 +60,14 @@ Expanded expandInputs(const QStringList &inputs)
         }
         const QString path = QDir::cleanPath(here.absoluteFilePath(input));
         const QFileInfo info(path);
-        if (info.isDir())
+        if (info.isDir()) {
             SearchFolder(path, e.files);
-        else if (isRegularFile(path))
+            while (e.folders.size() < e.files.size())
+                e.folders << path;
+        } else if (isRegularFile(path)) {
             e.files << path;
-        else if (!info.exists() && !info.isSymLink())
+            e.folders << QString();
+        } else if (!info.exists() && !info.isSymLink())
             e.refused.append({input, QStringLiteral("no such file or folder")});
         else
             e.refused.append({input, QStringLiteral("not a regular file or a folder")});
@@ -100,10 +104,45 @@ int runConvert(const QString &program, const QStringList &arguments, const Strea
     for (const auto &[input, reason] : inputs.refused)
         report->refused(input, reason);
 
-    CliBatch batch(appDir, options.selections, options.settings, inputs.files, options.jobs);
+    QList<CliBatch::Source> sources;
+    for (qsizetype i = 0; i < inputs.files.size(); ++i) {
+        // Covers found in a folder are copied beside the music, not converted.
+        if (options.copyCovers && !inputs.folders.at(i).isEmpty()
+            && isCoverImage(QFileInfo(inputs.files.at(i)).fileName()))
+            continue;
+        CliBatch::Source s{inputs.files.at(i), {}, {}};
+        if (options.mirror)
+            s.outputDir = mirroredFolder(options.selections.outputDir, inputs.folders.at(i), s.input);
+        sources << s;
+    }
+    CliBatch::Library library;
+    library.existing = options.existing;
+    library.retries = options.retries;
+    library.trashOriginals = options.trashOriginals;
+    library.copyCovers = options.copyCovers;
+    library.journalRoot = options.selections.outputDir;
+    library.converterVersion = converterVersion(appDir);
+    return runBatch(program, appDir, options, sources, library, *report, streams, inputs.refused.size());
+}
+
+int runBatch(const QString &program, const QString &appDir, const ConvertOptions &options,
+             const QList<CliBatch::Source> &sources, const CliBatch::Library &library, Reporter &reporter,
+             const Streams &streams, qsizetype refused)
+{
+    Reporter *report = &reporter;
+    CliBatch batch(appDir, options.selections, options.settings, sources, options.jobs, library);
     QObject::connect(&batch, &CliBatch::fileStarted, [&](int i) { report->started(batch, i); });
     QObject::connect(&batch, &CliBatch::fileProgress, [&](int i) { report->progress(batch, i); });
-    QObject::connect(&batch, &CliBatch::fileFinished, [&](int i) { report->finished(batch, i); });
+    QObject::connect(&batch, &CliBatch::fileFinished, [&](int i) {
+        report->finished(batch, i);
+        if (!options.json)
+            for (const QString &note : batch.files().at(i).notes)
+                print(streams.err, program + QStringLiteral(": ") + note + QLatin1Char('\n'));
+    });
+    QObject::connect(&batch, &CliBatch::fileRetried, [&](int i) {
+        const CliBatch::File &f = batch.files().at(i);
+        print(streams.err, program + QStringLiteral(": %1 failed (%2); trying again\n").arg(f.input, f.reason));
+    });
     // The first SIGINT or SIGTERM stops every converter (each removes what it had begun); a
     // second one does not wait for the grace time.
     StopSignals stops;
@@ -120,12 +159,14 @@ int runConvert(const QString &program, const QStringList &arguments, const Strea
 
     if (!batch.startError().isEmpty())
         print(streams.err, program + QStringLiteral(": ") + batch.startError() + QLatin1Char('\n'));
+    for (const QString &warning : batch.warnings())
+        print(streams.err, program + QStringLiteral(": ") + warning + QLatin1Char('\n'));
     int code = kAllConverted;
     if (batch.wasStopped() || stops.count() > 0)
         code = kInterrupted;
-    else if (batch.failed() > 0 || !inputs.refused.isEmpty())
+    else if (batch.failed() > 0 || refused > 0)
         code = kSomeFailed;
-    report->done(batch, int(inputs.refused.size()), code);
+    report->done(batch, int(refused), code);
     return code;
 }
 

@@ -1,4 +1,6 @@
 #pragma once
+#include "cli/clibatch.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -33,5 +35,13 @@ int runCli(const QStringList &arguments, const Streams &streams = {});
 
 // The convert command: options, the files and folders given, the batch, the report.
 int runConvert(const QString &program, const QStringList &arguments, const Streams &streams);
+
+struct ConvertOptions;
+class Reporter;
+// Runs one batch to its end (stopped by SIGINT or SIGTERM) and reports it; the exit status.
+// `refused`: inputs that could not be taken at all (they make it 1).
+int runBatch(const QString &program, const QString &appDir, const ConvertOptions &options,
+             const QList<CliBatch::Source> &sources, const CliBatch::Library &library, Reporter &reporter,
+             const Streams &streams, qsizetype refused);
 
 } // namespace zm::cli

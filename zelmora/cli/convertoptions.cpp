@@ -38,9 +38,24 @@ struct OptionSpec {
     bool takesValue;
 };
 constexpr OptionSpec kOptions[] = {
-    {"format", 'f', true}, {"bitrate", 'b', true}, {"rate", 'r', true},  {"channels", 'c', true},
-    {"from", 0, true},     {"to", 0, true},        {"no-cut", 0, false}, {"output-folder", 'o', true},
-    {"jobs", 'j', true},   {"json", 0, false},     {"help", 'h', false}, {"version", 0, false},
+    {"format", 'f', true},
+    {"bitrate", 'b', true},
+    {"rate", 'r', true},
+    {"channels", 'c', true},
+    {"from", 0, true},
+    {"to", 0, true},
+    {"no-cut", 0, false},
+    {"output-folder", 'o', true},
+    {"jobs", 'j', true},
+    {"json", 0, false},
+    {"help", 'h', false},
+    {"version", 0, false},
+    {"mirror", 0, false},
+    {"copy-covers", 0, false},
+    {"existing", 0, true},
+    {"retry", 0, true},
+    {"trash-originals", 0, false},
+    {"root", 0, true},
 };
 
 const OptionSpec *findLong(const QString &name)
@@ -88,7 +103,7 @@ SavedChoices readSavedChoices(const QString &appDir)
 }
 
 ConvertOptions parseConvertOptions(const QStringList &arguments, const SavedChoices &saved, int cores,
-                                   const QString &program)
+                                   const QString &program, bool plan)
 {
     ConvertOptions o;
     o.selections = saved.selections;
@@ -158,6 +173,31 @@ ConvertOptions parseConvertOptions(const QStringList &arguments, const SavedChoi
                 o.jobs = n;
         } else if (name == QLatin1String("json")) {
             o.json = true;
+        } else if (name == QLatin1String("mirror")) {
+            o.mirror = true;
+        } else if (name == QLatin1String("copy-covers")) {
+            o.copyCovers = true;
+        } else if (name == QLatin1String("existing")) {
+            if (const auto p = existingPolicyFromName(value))
+                o.existing = *p;
+            else
+                error(QStringLiteral("--existing '%1' is not replace, skip, number or update").arg(value));
+        } else if (name == QLatin1String("retry")) {
+            bool ok = false;
+            const int n = value.toInt(&ok);
+            if (!ok || n < 0 || n > 100)
+                error(QStringLiteral("--retry '%1' is not a number of 0 to 100").arg(value));
+            else
+                o.retries = n;
+        } else if (name == QLatin1String("trash-originals")) {
+            o.trashOriginals = true;
+        } else if (name == QLatin1String("root")) {
+            if (!plan)
+                error(QStringLiteral("--root is for the plan command"));
+            else if (value.isEmpty())
+                error(QStringLiteral("--root needs a folder"));
+            else
+                o.root = QDir::cleanPath(QDir::current().absoluteFilePath(value));
         } else if (name == QLatin1String("help")) {
             o.help = true;
         } else if (name == QLatin1String("version")) {
@@ -225,6 +265,8 @@ ConvertOptions parseConvertOptions(const QStringList &arguments, const SavedChoi
         o.notes << program
                        + QStringLiteral(": --bitrate, --rate and --channels are for MP3 only; %1 does not use them")
                              .arg(formatItems().value(o.selections.formatIndex));
+    if (o.copyCovers && !o.mirror)
+        error(QStringLiteral("--copy-covers needs --mirror"));
     if (o.inputs.isEmpty() && !o.help && !o.version && o.errors.isEmpty())
         error(QStringLiteral("no FILE or FOLDER to convert"));
     return o;
@@ -237,23 +279,44 @@ QString convertUsage(const QString &program)
                           "them), into audio files, as the Zelmora window does. Choices not given are the ones the\n"
                           "window saved (it says which settings files it read).\n"
                           "\n"
-                          "  -f, --format FORMAT      %2\n"
-                          "  -b, --bitrate KBIT       MP3 bit rate: %3\n"
-                          "  -r, --rate HZ            MP3 sample rate: %4\n"
-                          "  -c, --channels N         MP3 channels: 1 (mono) or 2 (stereo)\n"
-                          "      --from TIME          Music Cutter: start the cut TIME into each file ([[H:]M:]S)\n"
-                          "      --to TIME            Music Cutter: keep TIME of each file from there\n"
-                          "      --no-cut             convert whole files, even when the cutter was saved on\n"
-                          "  -o, --output-folder DIR  where the files go\n"
+                          "%2"
                           "  -j, --jobs N             how many files convert at once (default: the number of cores)\n"
                           "      --json               one JSON object per line and event, for other programs\n"
                           "  -h, --help               show this text\n"
                           "      --version            show the version\n"
                           "\n"
-                          "Exit status: 0 every file was converted; 1 some failed (each reason is printed);\n"
-                          "2 bad usage; 130 interrupted (SIGINT or SIGTERM: every converter is stopped and no\n"
-                          "partial file is left).\n")
-        .arg(program, formatNames().join(QLatin1Char('|')), bitrateItems().join(QLatin1Char(' ')),
+                          "Run it again with the same arguments and it goes on where it stopped: with\n"
+                          "--existing update, what is up to date is skipped.\n"
+                          "Other commands: %1 plan|run|status --help (job files for many machines).\n"
+                          "\n"
+                          "Exit status: 0 every file was converted or up to date; 1 some failed (each reason is\n"
+                          "printed); 2 bad usage; 130 interrupted (SIGINT or SIGTERM: every converter is stopped\n"
+                          "and no partial file is left).\n")
+        .arg(program, choiceOptionsUsage());
+}
+
+QString choiceOptionsUsage()
+{
+    return QStringLiteral("  -f, --format FORMAT      %1\n"
+                          "  -b, --bitrate KBIT       MP3 bit rate: %2\n"
+                          "  -r, --rate HZ            MP3 sample rate: %3\n"
+                          "  -c, --channels N         MP3 channels: 1 (mono) or 2 (stereo)\n"
+                          "      --from TIME          Music Cutter: start the cut TIME into each file ([[H:]M:]S)\n"
+                          "      --to TIME            Music Cutter: keep TIME of each file from there\n"
+                          "      --no-cut             convert whole files, even when the cutter was saved on\n"
+                          "  -o, --output-folder DIR  where the files go\n"
+                          "      --mirror             a file found in a FOLDER goes to the same path below DIR\n"
+                          "                           (Music/A/B/01.flac given as Music -> DIR/A/B/01.mp3)\n"
+                          "      --copy-covers        with --mirror: copy cover.jpg, folder.jpg and front.* beside\n"
+                          "                           the music into the mirrored folders (never over a file)\n"
+                          "      --existing POLICY    an output that exists already: update (default: skip it when\n"
+                          "                           it is up to date, convert again when its input or the\n"
+                          "                           settings changed, keep a file no conversion here made),\n"
+                          "                           replace, skip, or number (\"name (2).mp3\")\n"
+                          "      --retry N            try each failed file N more times, after the others\n"
+                          "      --trash-originals    move each input to the trash once its output is converted\n"
+                          "                           (never when the output is the input)\n")
+        .arg(formatNames().join(QLatin1Char('|')), bitrateItems().join(QLatin1Char(' ')),
              sampleRateItems().join(QLatin1Char(' ')));
 }
 

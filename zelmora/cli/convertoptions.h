@@ -1,6 +1,7 @@
 #pragma once
 #include "engine/batchdriver.h"
 #include "engine/programsettings.h"
+#include "library/librarywork.h"
 
 #include <QString>
 #include <QStringList>
@@ -25,6 +26,12 @@ struct ConvertOptions {
     QStringList inputs; // as given (files and folders)
     int jobs = 1;
     bool json = false;
+    bool mirror = false;     // files found in a folder keep their path below it
+    bool copyCovers = false; // cover images go into the mirrored folders
+    ExistingPolicy existing = ExistingPolicy::Update;
+    int retries = 0; // tries again for each failed file
+    bool trashOriginals = false;
+    QString root; // plan: the folder job paths are relative to (empty: the current one)
     bool help = false;
     bool version = false;
     QStringList notes;  // said on standard error before the batch ("--bitrate is for MP3 only")
@@ -34,11 +41,14 @@ struct ConvertOptions {
 // Parses `arguments` (without the program and the command name) over `saved`. Every choice of
 // the window has an option; an option not given keeps the saved choice. `cores` is the
 // default of --jobs.
+// `plan` takes --root too.
 ConvertOptions parseConvertOptions(const QStringList &arguments, const SavedChoices &saved, int cores,
-                                   const QString &program = QStringLiteral("zelmora-cli"));
+                                   const QString &program = QStringLiteral("zelmora-cli"), bool plan = false);
 
 // The usage text of the convert command, exit codes included.
 QString convertUsage(const QString &program);
+// The options both texts share: the choices and the library options.
+QString choiceOptionsUsage();
 
 // The format names the options take ("mp3" ... "opus"), by format index.
 QStringList formatNames();

@@ -28,6 +28,8 @@ QString outcomeWord(State s)
         return QStringLiteral("failed");
     case State::Stopped:
         return QStringLiteral("stopped");
+    case State::Skipped:
+        return QStringLiteral("skipped");
     case State::Running:
         return QStringLiteral("running");
     case State::Waiting:
@@ -46,6 +48,8 @@ QString resultLine(const CliBatch::File &f)
         return QStringLiteral("failed     %1: %2\n").arg(f.input, f.reason);
     case State::Stopped:
         return QStringLiteral("stopped    %1\n").arg(f.input);
+    case State::Skipped:
+        return QStringLiteral("skipped    %1: %2\n").arg(f.input, f.reason);
     default:
         return QString();
     }
@@ -136,7 +140,8 @@ private:
         int finished = 0;
         QStringList current;
         for (const CliBatch::File &f : batch.files()) {
-            if (f.state == State::Converted || f.state == State::Failed || f.state == State::Stopped)
+            if (f.state == State::Converted || f.state == State::Failed || f.state == State::Stopped
+                || f.state == State::Skipped)
                 ++finished;
             else if (f.state == State::Running)
                 current << QFileInfo(f.input).fileName();
@@ -207,10 +212,16 @@ public:
                       {QStringLiteral("index"), index},
                       {QStringLiteral("input"), f.input},
                       {QStringLiteral("outcome"), outcomeWord(f.state)}};
-        if (f.state == State::Converted)
+        if (f.state == State::Converted || f.state == State::Skipped)
             o.insert(QStringLiteral("output"), f.output);
-        if (f.state == State::Failed)
+        if (f.state == State::Failed || f.state == State::Skipped)
             o.insert(QStringLiteral("reason"), f.reason);
+        if (f.state == State::Skipped)
+            o.insert(QStringLiteral("up_to_date"), f.upToDate);
+        if (f.attempts > 1)
+            o.insert(QStringLiteral("attempts"), f.attempts);
+        if (!f.notes.isEmpty())
+            o.insert(QStringLiteral("notes"), QJsonArray::fromStringList(f.notes));
         emitEvent(o);
     }
     void done(const CliBatch &batch, int refused, int exitCode) override
@@ -218,6 +229,8 @@ public:
         emitEvent({{QStringLiteral("event"), QStringLiteral("done")},
                    {QStringLiteral("converted"), batch.converted()},
                    {QStringLiteral("failed"), batch.failed() + refused},
+                   {QStringLiteral("skipped"), batch.skipped()},
+                   {QStringLiteral("up_to_date"), batch.upToDate()},
                    {QStringLiteral("stopped"), batch.wasStopped()},
                    {QStringLiteral("exit_code"), exitCode},
                    {QStringLiteral("logs"), batch.logFolder()}});
