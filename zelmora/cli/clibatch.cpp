@@ -37,6 +37,7 @@ CliBatch::CliBatch(QString appDir, Selections selections, ProgramSettings settin
         f.input = source.input;
         f.outputDir = source.outputDir.isEmpty() ? m_selections.outputDir : source.outputDir;
         f.wanted = source.wanted;
+        f.choices = source.choices;
         m_queue << int(m_files.size());
         m_files << f;
     }
@@ -47,6 +48,13 @@ CliBatch::CliBatch(QString appDir, Selections selections, ProgramSettings settin
 CommandInputs CliBatch::inputsFor(const File &file) const
 {
     CommandInputs in;
+    if (file.choices) {
+        in = *file.choices;
+        in.appDir = m_appDir;
+        in.inputPath = file.input;
+        in.outputDir = file.outputDir;
+        return in;
+    }
     in.appDir = m_appDir;
     in.inputPath = file.input;
     in.outputDir = file.outputDir;
@@ -209,8 +217,8 @@ void CliBatch::output(int slot, const QString &chunk)
     File &f = m_files[index];
     bool changed = false;
     if (!f.length) {
-        if (cutterOn(m_settings)) {
-            f.length = double(m_settings.gCutTo);
+        if (const CommandInputs in = inputsFor(f); in.cutterOn) {
+            f.length = double(in.cutTo);
         } else if (const auto d = durationSecondsIn(chunk)) {
             f.length = *d;
         }

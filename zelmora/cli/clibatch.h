@@ -2,6 +2,7 @@
 #include "engine/batchdriver.h"
 #include "engine/batchlogs.h"
 #include "engine/batchstatus.h"
+#include "engine/commandline.h"
 #include "engine/programsettings.h"
 #include "library/journal.h"
 #include "library/librarywork.h"
@@ -36,8 +37,9 @@ public:
     struct File {
         enum class State { Waiting, Running, Converted, Failed, Stopped, Skipped };
         QString input;
-        QString outputDir;     // where its output goes (the batch's folder, or a mirrored one)
-        QString wanted;        // the output it should have; empty: named from the input
+        QString outputDir; // where its output goes (the batch's folder, or a mirrored one)
+        QString wanted;    // the output it should have; empty: named from the input
+        std::optional<CommandInputs> choices;
         QString output;        // given when it starts
         QString commandLine;   // as the window and the logs show it
         QStringList arguments; // what conv is started with
@@ -58,6 +60,8 @@ public:
         QString input;
         QString outputDir; // empty: the batch's output folder
         QString wanted;    // empty: named from the input in its folder
+        // Its own choices (format, options, cut), when they are not the batch's.
+        std::optional<CommandInputs> choices;
     };
     struct Library {
         ExistingPolicy existing = ExistingPolicy::Replace;

@@ -21,6 +21,9 @@ const QList<Command> &commands()
 {
     static const QList<Command> table{
         {"convert", "convert files and folders (what runs when no command is named)", &runConvert},
+        {"plan", "write a job file: one line per file to convert", &runPlan},
+        {"run", "run the jobs of a job file (all, --index N or --shard I/N)", &runJobs},
+        {"status", "count the jobs of a job file done, to do and failed", &runStatus},
     };
     return table;
 }
@@ -38,19 +41,9 @@ int runCli(const QStringList &arguments, const Streams &streams)
     return runConvert(program, rest, streams);
 }
 
-namespace {
-
-// The files an input names: a regular file itself, a folder every regular file below it, as
-// Add Folder finds them. Anything else is refused with its reason.
-struct Expanded {
-    QStringList files;
-    QStringList folders;                        // per file: the folder given that it was found in (empty: given itself)
-    QList<std::pair<QString, QString>> refused; // input, reason
-};
-
-Expanded expandInputs(const QStringList &inputs)
+ExpandedInputs expandInputs(const QStringList &inputs)
 {
-    Expanded e;
+    ExpandedInputs e;
     const QDir here = QDir::current();
     for (QString input : inputs) {
         if (input.startsWith(QLatin1String("file://"))) {
@@ -75,8 +68,6 @@ Expanded expandInputs(const QStringList &inputs)
     return e;
 }
 
-} // namespace
-
 int runConvert(const QString &program, const QStringList &arguments, const Streams &streams)
 {
     const QString appDir = QCoreApplication::applicationDirPath();
@@ -100,7 +91,7 @@ int runConvert(const QString &program, const QStringList &arguments, const Strea
 
     const std::unique_ptr<Reporter> report = Reporter::make(options.json, streams.out, streams.err);
     report->settings(saved.readFrom);
-    const Expanded inputs = expandInputs(options.inputs);
+    const ExpandedInputs inputs = expandInputs(options.inputs);
     for (const auto &[input, reason] : inputs.refused)
         report->refused(input, reason);
 
@@ -110,7 +101,7 @@ int runConvert(const QString &program, const QStringList &arguments, const Strea
         if (options.copyCovers && !inputs.folders.at(i).isEmpty()
             && isCoverImage(QFileInfo(inputs.files.at(i)).fileName()))
             continue;
-        CliBatch::Source s{inputs.files.at(i), {}, {}};
+        CliBatch::Source s{inputs.files.at(i), {}, {}, {}};
         if (options.mirror)
             s.outputDir = mirroredFolder(options.selections.outputDir, inputs.folders.at(i), s.input);
         sources << s;

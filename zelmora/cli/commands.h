@@ -13,6 +13,7 @@ enum ExitCode : int {
     kAllConverted = 0, // every file was converted
     kSomeFailed = 1,   // at least one was not (each reason is printed)
     kBadUsage = 2,     // unknown option, bad value, nothing to convert
+    kInputMissing = 3, // run, status: an input of a job is not there (a missing mount)
     kInterrupted = 130 // SIGINT or SIGTERM: every converter stopped, nothing partial left
 };
 
@@ -35,6 +36,20 @@ int runCli(const QStringList &arguments, const Streams &streams = {});
 
 // The convert command: options, the files and folders given, the batch, the report.
 int runConvert(const QString &program, const QStringList &arguments, const Streams &streams);
+
+// plan, run and status over job files (jobcommands.cpp).
+int runPlan(const QString &program, const QStringList &arguments, const Streams &streams);
+int runJobs(const QString &program, const QStringList &arguments, const Streams &streams);
+int runStatus(const QString &program, const QStringList &arguments, const Streams &streams);
+
+// The files the inputs name: a regular file itself, a folder every regular file below it, as
+// Add Folder finds them. Anything else is refused with its reason.
+struct ExpandedInputs {
+    QStringList files;
+    QStringList folders;                        // per file: the folder given it was found in (or empty)
+    QList<std::pair<QString, QString>> refused; // input, reason
+};
+ExpandedInputs expandInputs(const QStringList &inputs);
 
 struct ConvertOptions;
 class Reporter;

@@ -65,20 +65,12 @@ QString doneLine(const CliBatch &batch, int refused)
     return text + QLatin1Char('\n');
 }
 
-void settingsLines(FILE *err, const QStringList &readFrom)
-{
-    if (readFrom.isEmpty())
-        print(err, QStringLiteral("zelmora-cli: no saved settings; using the window's first-start choices\n"));
-    else
-        print(err, QStringLiteral("zelmora-cli: settings from %1\n").arg(readFrom.join(QStringLiteral(" and "))));
-}
-
 // One line per finished file.
 class LineReporter : public Reporter
 {
 public:
     LineReporter(FILE *out, FILE *err) : m_out(out), m_err(err) {}
-    void settings(const QStringList &readFrom) override { settingsLines(m_err, readFrom); }
+    void settings(const QStringList &readFrom) override { settingsNote(m_err, readFrom); }
     void refused(const QString &input, const QString &reason) override
     {
         print(m_out, QStringLiteral("failed     %1: %2\n").arg(input, reason));
@@ -245,6 +237,14 @@ private:
 };
 
 } // namespace
+
+void settingsNote(FILE *err, const QStringList &readFrom)
+{
+    if (readFrom.isEmpty())
+        print(err, QStringLiteral("zelmora-cli: no saved settings; using the window's first-start choices\n"));
+    else
+        print(err, QStringLiteral("zelmora-cli: settings from %1\n").arg(readFrom.join(QStringLiteral(" and "))));
+}
 
 void print(FILE *stream, const QString &text)
 {

@@ -31,6 +31,9 @@ public:
     static std::unique_ptr<Reporter> make(bool json, FILE *out, FILE *err);
 };
 
+// Says on `err` which settings files the choices came from.
+void settingsNote(FILE *err, const QStringList &readFrom);
+
 // Writes UTF-8 text and flushes it.
 void print(FILE *stream, const QString &text);
 
