@@ -604,8 +604,10 @@ def run_tests(engines_for=None, argv=None):
     starts. Returns the exit code: 0, 1 for failures, SKIP_CODE when an engine is unavailable."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--conv", required=True, type=Path)
+    parser.add_argument("--cli", required=True, type=Path)
     args, rest = parser.parse_known_args(argv)
     jobs.TOOLS.conv = args.conv.resolve()
+    jobs.TOOLS.cli = args.cli.resolve()
 
     # ctest stops a test that overruns with a signal: stop the engines on the way out.
     def interrupted(signum, _frame):
@@ -616,6 +618,8 @@ def run_tests(engines_for=None, argv=None):
     _become_subreaper()
     ws = Workspace()
     jobs.CLIPS = ws.folder("clips")
+    # The journals and logs of zelmora-cli, for every engine's jobs (they inherit it).
+    os.environ["XDG_STATE_HOME"] = str(ws.folder("state"))
     started = []
     try:
         try:

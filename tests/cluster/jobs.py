@@ -1,10 +1,9 @@
-"""Job lists, the one command that runs job N of a list, and the media the jobs convert.
+"""Job files, the one command that runs job N of a file, and the media the jobs convert.
 
-A job list is a file of one JSON object a line, {"input": PATH, "output": PATH}, with paths
-relative to the folder the job runs in, so that the same list works wherever the library is
-mounted. Every engine test runs a job through job_argv() and nothing else: that is the single
-place where the command changes (today the runner below around conv; the converter's own
-job runner when there is one).
+A job file is what `zelmora-cli plan` writes: one JSON object a line, with paths relative to the
+root it was planned from, so that the same file works wherever the library is mounted
+(`--root-map OLD=NEW`). Every engine test runs a job through job_argv() and nothing else:
+`zelmora-cli run --json [EXTRA...] --index INDEX JOBS`.
 """
 
 import json
@@ -17,7 +16,6 @@ from dataclasses import dataclass
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
-RUNNER = HERE / "run_job.py"
 
 # Names a library really has: spaces, quotes, shell characters, non-ASCII. Every engine must hand
 # them through its own layers of quoting untouched.
@@ -34,15 +32,32 @@ AWKWARD_NAMES = [
 @dataclass
 class Tools:
     conv: Path = None
+    cli: Path = None  # zelmora-cli, with the same conv in data/ beside it
 
 
 TOOLS = Tools()
 
 
-def job_argv(jobs, index):
+def job_argv(jobs, index, *extra):
     """The command that runs job `index` (a number, or a placeholder such as "{1}" that the engine
-    fills in) of the job list `jobs`, from the folder the list's paths are relative to."""
-    return [sys.executable, str(RUNNER), "--conv", str(TOOLS.conv), str(jobs), str(index)]
+    fills in) of the job file `jobs`; extra options (such as --root-map) go before the index."""
+    return [str(TOOLS.cli), "run", "--json", *map(str, extra), "--index", str(index), str(jobs)]
+
+
+def events(text, name=None):
+    """The JSON events zelmora-cli printed (those named `name`, or all)."""
+    found = []
+    for line in text.splitlines():
+        line = line.strip()
+        if not line.startswith("{"):
+            continue
+        try:
+            event = json.loads(line)
+        except ValueError:
+            continue
+        if name is None or event.get("event") == name:
+            found.append(event)
+    return found
 
 
 @dataclass
@@ -52,11 +67,39 @@ class Job:
     seconds: float  # the input's length
 
 
+def plan(root, inputs, fmt, output_folder, *options):
+    """The lines `zelmora-cli plan` writes for inputs (relative to root) converted to fmt into
+    output_folder (relative to root), planned from root."""
+    proc = subprocess.run([str(TOOLS.cli), "plan", "--root", str(root), "--no-cut", "-f", fmt,
+                           "-o", str(Path(root) / output_folder), *options, "--", *inputs],
+                          cwd=root, capture_output=True, text=True, stdin=subprocess.DEVNULL)
+    if proc.returncode != 0:
+        raise AssertionError(f"zelmora-cli plan failed ({proc.returncode}): {proc.stderr}")
+    return proc.stdout.splitlines()
+
+
 def write_jobs(path, jobs):
-    with open(path, "w", encoding="utf-8") as f:
-        for job in jobs:
-            f.write(json.dumps({"input": job.input, "output": job.output}, ensure_ascii=False)
-                    + "\n")
+    """Plans jobs (paths relative to the job file's folder) with zelmora-cli into the job file
+    path: one plan for each run of jobs with the same output folder and format. Each planned
+    output must be the job's."""
+    root = Path(path).parent
+    lines = []
+    groups = []
+    for job in jobs:
+        key = (str(Path(job.output).parent), Path(job.output).suffix[1:])
+        if groups and groups[-1][0] == key:
+            groups[-1][1].append(job)
+        else:
+            groups.append((key, [job]))
+    for (folder, fmt), group in groups:
+        planned = plan(root, [j.input for j in group], fmt, folder)
+        for job, line in zip(group, planned, strict=True):
+            entry = json.loads(line)
+            output = str(Path(entry["output_root"]) / entry["output"])
+            if output != job.output:
+                raise AssertionError(f"planned {output}, not {job.output}")
+            lines.append(line)
+    Path(path).write_text("".join(line + "\n" for line in lines), encoding="utf-8")
     return path
 
 

@@ -3,7 +3,7 @@
 a daemon is stopped even when it ignores SIGTERM and never signalled after its exit, waits are
 bounded, the job runner refuses what is not a job.
 
-    test_fixtures.py --conv CONV [unittest options]
+    test_fixtures.py --conv CONV --cli ZELMORA_CLI [unittest options]
 """
 
 import os
@@ -97,33 +97,47 @@ class DaemonTest(engines.EngineTest):
 class RunnerTest(engines.EngineTest):
     def test_bad_jobs_exit_2(self):
         folder = self.ws.folder("runner")
-        (folder / "jobs.jsonl").write_text('{"input": "a.wav", "output": "out/a.mp3"}\n')
+        jobs.make_clip(folder / "a.wav", 0.2)
+        jobs.write_jobs(folder / "jobs.jsonl", [jobs.Job("a.wav", "out/a.mp3", 0.2)])
         (folder / "broken.jsonl").write_text("{not json\n")
-        (folder / "nokeys.jsonl").write_text('{"in": "a.wav"}\n')
+        (folder / "nokeys.jsonl").write_text('{"input": "a.wav", "output": "out/a.mp3"}\n')
         cases = [
-            # (what, job list, index)
-            ("index past the end", "jobs.jsonl", "1"),
-            ("negative index", "jobs.jsonl", "-1"),
-            ("index not a number", "jobs.jsonl", "x"),
-            ("no such list", "missing.jsonl", "0"),
-            ("line not JSON", "broken.jsonl", "0"),
-            ("line without input", "nokeys.jsonl", "0"),
+            # (what, job file, index, what it says)
+            ("index past the end", "jobs.jsonl", "1", "no job 1"),
+            ("negative index", "jobs.jsonl", "-1", "--index"),
+            ("index not a number", "jobs.jsonl", "x", "--index"),
+            ("no such file", "missing.jsonl", "0", "missing.jsonl"),
+            ("line not JSON", "broken.jsonl", "0", "broken.jsonl:1"),
+            ("line without a root", "nokeys.jsonl", "0", "nokeys.jsonl:1"),
         ]
-        for what, name, index in cases:
+        for what, name, index, says in cases:
             with self.subTest(case=what):
                 proc = subprocess.run(jobs.job_argv(name, index), cwd=folder,
                                       capture_output=True, text=True)
                 self.assertEqual(proc.returncode, 2, proc.stderr)
-                self.assertIn("run_job:", proc.stderr)
+                self.assertIn(says, proc.stderr)
         self.assertFalse((folder / "out").exists())
 
-    def test_missing_input_is_conv_code_3(self):
+    def test_missing_input_exits_3(self):
+        # A missing input is never "nothing to do" (its mount may be missing); a job that is
+        # done is done again at once.
         folder = self.ws.folder("runner3")
-        (folder / "jobs.jsonl").write_text('{"input": "gone.wav", "output": "out/a.mp3"}\n')
+        jobs.make_clip(folder / "gone.wav", 0.2)
+        jobs.make_clip(folder / "here.wav", 0.2)
+        jobs.write_jobs(folder / "jobs.jsonl", [jobs.Job("gone.wav", "out/gone.mp3", 0.2),
+                                                jobs.Job("here.wav", "out/here.mp3", 0.2)])
+        (folder / "gone.wav").unlink()
         proc = subprocess.run(jobs.job_argv("jobs.jsonl", "0"), cwd=folder, capture_output=True,
                               text=True)
         self.assertEqual(proc.returncode, 3, proc.stderr)
-        self.assertEqual(list((folder / "out").iterdir()), [])
+        self.assertIn("the input is not there", proc.stderr)
+        self.assertFalse((folder / "out" / "gone.mp3").exists())
+        for outcome in ("converted", "skipped"):
+            proc = subprocess.run(jobs.job_argv("jobs.jsonl", "1"), cwd=folder,
+                                  capture_output=True, text=True)
+            self.assertEqual(proc.returncode, 0, proc.stderr)
+            self.assertEqual([e["outcome"] for e in jobs.events(proc.stdout, "finished")],
+                             [outcome])
 
 
 if __name__ == "__main__":

@@ -3,7 +3,7 @@
 through a hidden named temporary file beside it, which must never be left after a success, never
 stand under the real name, and be removed by the next run after a SIGKILL.
 
-    test_notmpfile.py --conv CONV [unittest options]
+    test_notmpfile.py --conv CONV --cli ZELMORA_CLI [unittest options]
 """
 
 import os
