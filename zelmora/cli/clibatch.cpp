@@ -117,12 +117,12 @@ bool CliBatch::startNext(batch::ConverterProcess &process, int slot)
         const CommandInputs in = inputsFor(f);
         const QString base = f.wanted.isEmpty() ? outputPathFor(in) : f.wanted;
         const bool number = m_library.existing == ExistingPolicy::Number;
-        const QString name = f.output.isEmpty()
-                                 ? m_names.take(base,
-                                                [number](const QString &p) {
-                                                    return number && (QFileInfo::exists(p) || QFileInfo(p).isSymLink());
-                                                })
-                                 : f.output; // a retry keeps its name
+        QString name = f.output.isEmpty()
+                           ? m_names.take(base,
+                                          [number](const QString &p) {
+                                              return number && (QFileInfo::exists(p) || QFileInfo(p).isSymLink());
+                                          })
+                           : f.output; // a retry keeps its name
         m_names.hold(name);
         f.fingerprint = settingsFingerprint(in, m_library.converterVersion);
         const ExistingDecision d = decideExisting(
@@ -309,7 +309,7 @@ void CliBatch::ended(int slot, const batch::ProcessOutcome &outcome)
 
 QString CliBatch::summary() const
 {
-    const QString s = m_status.summary(m_clock.elapsed(), m_interrupted);
+    QString s = m_status.summary(m_clock.elapsed(), m_interrupted);
     if (m_skipped == 0)
         return s;
     return QStringLiteral("%1 skipped (%2 up to date), ").arg(m_skipped).arg(m_upToDate) + s;

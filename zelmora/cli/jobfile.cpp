@@ -166,7 +166,8 @@ JobPaths resolve(const Job &job, const RootMap &map)
 
 QString relativeIfBelow(const QString &base, const QString &path)
 {
-    const QString b = QDir::cleanPath(base), p = QDir::cleanPath(path);
+    const QString b = QDir::cleanPath(base);
+    QString p = QDir::cleanPath(path);
     if (p == b)
         return QStringLiteral(".");
     if (p.startsWith(b == QLatin1String("/") ? b : b + QLatin1Char('/')))

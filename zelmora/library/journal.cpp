@@ -146,7 +146,7 @@ OutputJournal::OutputJournal(const QString &outputRoot, const QString &stateFold
 
 QString OutputJournal::key(const QString &outputPath) const
 {
-    const QString clean = QDir::cleanPath(QDir(m_root).absoluteFilePath(outputPath));
+    QString clean = QDir::cleanPath(QDir(m_root).absoluteFilePath(outputPath));
     if (clean.startsWith(m_root + QLatin1Char('/')))
         return clean.mid(m_root.size() + 1);
     return clean;

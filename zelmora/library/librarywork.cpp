@@ -99,7 +99,7 @@ ExistingDecision decideExisting(ExistingPolicy policy, const QString &wanted, St
 
 QString mirroredFolder(const QString &outputRoot, const QString &folderGiven, const QString &inputPath)
 {
-    const QString root = QDir::cleanPath(outputRoot);
+    QString root = QDir::cleanPath(outputRoot);
     if (folderGiven.isEmpty())
         return root;
     const QString relative = QDir(QDir::cleanPath(folderGiven)).relativeFilePath(QFileInfo(inputPath).path());
