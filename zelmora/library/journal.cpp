@@ -225,7 +225,9 @@ bool OutputJournal::append(JournalRecord record, QString *error)
     const int fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
         return fail(QString::fromLocal8Bit(std::strerror(errno)));
-    const bool ok = writeAll(fd, encode(record)) && ::fdatasync(fd) == 0;
+    // Not flushed: a line a power cut takes away only makes its output look unrecorded, which
+    // update keeps and never replaces; the converter flushes its output before naming it.
+    const bool ok = writeAll(fd, encode(record));
     const int saved = errno;
     ::close(fd);
     if (!ok)
