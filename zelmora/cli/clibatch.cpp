@@ -18,7 +18,7 @@ CliBatch::CliBatch(QString appDir, Selections selections, ProgramSettings settin
         [&] {
             QList<Source> sources;
             for (const QString &in : inputs)
-                sources << Source{in, {}, {}};
+                sources << Source{in, {}, {}, {}};
             return sources;
         }(),
         jobs, Library{}, parent)
