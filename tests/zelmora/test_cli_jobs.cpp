@@ -105,7 +105,7 @@ struct Jobs {
     }
     QString file(const QString &relative, const QByteArray &bytes = "sound") const
     {
-        const QString p = lib + QLatin1Char('/') + relative;
+        QString p = lib + QLatin1Char('/') + relative;
         QDir().mkpath(QFileInfo(p).path());
         QFile f(p);
         f.open(QIODevice::WriteOnly | QIODevice::Truncate);

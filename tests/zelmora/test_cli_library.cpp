@@ -35,7 +35,7 @@ struct Library {
     // A plain input (the fake converts it in a moment).
     QString file(const QString &relative, const QByteArray &bytes = "sound") const
     {
-        const QString p = app.path + QStringLiteral("/Music/") + relative;
+        QString p = app.path + QStringLiteral("/Music/") + relative;
         QDir().mkpath(QFileInfo(p).path());
         QFile f(p);
         f.open(QIODevice::WriteOnly | QIODevice::Truncate);
