@@ -40,8 +40,9 @@ enum class Standing {
 // The record of what was converted into one output folder, kept in the user's state folder
 // ($XDG_STATE_HOME/zelmora/journals/<hash of the folder>.jsonl), never in the output folder. It
 // is a file of JSON lines that only grows: each line is written whole with one write under a
-// lock (so several processes may share it), and a line torn by a crash is ignored when reading. The last line of an output counts. When it holds several times more
-// lines than outputs it is rewritten, whole, under the same lock.
+// lock (so several processes may share it), and a line torn by a crash is ignored when
+// reading. The last line of an output counts. When it holds several times more lines than
+// outputs it is rewritten, whole, under the same lock.
 class OutputJournal final
 {
 public:
