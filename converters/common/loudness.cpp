@@ -65,13 +65,13 @@ struct Json {
     double number = 0;
     std::string text;
     std::vector<Json> items;
-    std::vector<std::pair<std::string, Json>> members;
+    std::vector<std::string> keys; // of an object, with its values in items
 
     const Json* member(std::string_view key) const
     {
-        for (const auto& [k, v] : members)
-            if (k == key)
-                return &v;
+        for (size_t i = 0; i < keys.size(); ++i)
+            if (keys[i] == key)
+                return &items[i];
         return nullptr;
     }
 };
@@ -158,7 +158,8 @@ private:
                 Json v;
                 if (!string(key) || !take(':') || !value(v, depth + 1))
                     return false;
-                out.members.emplace_back(std::move(key), std::move(v));
+                out.keys.push_back(std::move(key));
+                out.items.push_back(std::move(v));
             } while (take(','));
             return take('}');
         }
@@ -331,15 +332,16 @@ LoudnessMeter::LoudnessMeter(const AVChannelLayout& layout, int sample_rate)
     d.rate = sample_rate;
     if (d.channels <= 0 || sample_rate <= 0)
         throw ConvError(Failure::Codec, "cannot measure the loudness of this sound");
-    d.state = ebur128_init(static_cast<unsigned>(d.channels), static_cast<unsigned long>(sample_rate),
-                           EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK);
+    d.state =
+        ebur128_init(static_cast<unsigned>(d.channels), static_cast<unsigned long>(sample_rate),
+                     EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK);
     if (!d.state)
         throw ConvError(Failure::Codec, "out of memory");
     if (layout.order != AV_CHANNEL_ORDER_UNSPEC && d.channels > 1)
         for (int i = 0; i < d.channels; ++i)
             ebur128_set_channel(d.state, static_cast<unsigned>(i),
-                                ebur128_channel_of(av_channel_layout_channel_from_index(&layout,
-                                                                                        static_cast<unsigned>(i))));
+                                ebur128_channel_of(av_channel_layout_channel_from_index(
+                                    &layout, static_cast<unsigned>(i))));
     d.chunk = static_cast<size_t>((sample_rate + 5) / 10);
 }
 
@@ -358,8 +360,7 @@ void LoudnessMeter::add(const AVFrame* frame)
     if (!d.swr) {
         SwrContext* raw = nullptr;
         AVChannelLayout layout{};
-        check(av_channel_layout_copy(&layout, &frame->ch_layout), Failure::Codec,
-              "channel layout");
+        check(av_channel_layout_copy(&layout, &frame->ch_layout), Failure::Codec, "channel layout");
         const int made = swr_alloc_set_opts2(&raw, &layout, AV_SAMPLE_FMT_FLT, d.rate, &layout,
                                              format, d.rate, 0, nullptr);
         av_channel_layout_uninit(&layout);
@@ -369,9 +370,9 @@ void LoudnessMeter::add(const AVFrame* frame)
     }
     d.converted.resize(static_cast<size_t>(frame->nb_samples) * static_cast<size_t>(d.channels));
     auto* out = reinterpret_cast<uint8_t*>(d.converted.data());
-    const int got = swr_convert(d.swr.get(), &out, frame->nb_samples,
-                                const_cast<const uint8_t**>(frame->extended_data),
-                                frame->nb_samples);
+    const int got =
+        swr_convert(d.swr.get(), &out, frame->nb_samples,
+                    const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
     check(got, Failure::Codec, "cannot measure the loudness");
     feed(d.converted.data(), got);
 }

@@ -118,8 +118,8 @@ std::string new_item_list(const std::string& ilst, const Mp4Tags& tags)
 std::string with_child(const std::string& parent, const std::optional<Child>& c,
                        const std::string& child)
 {
-    std::string out = c ? parent.substr(0, c->at) + child + parent.substr(c->at + c->size)
-                        : parent + child;
+    std::string out =
+        c ? parent.substr(0, c->at) + child + parent.substr(c->at + c->size) : parent + child;
     if (out.size() > UINT32_MAX)
         refuse("a box too large");
     const std::string size = put32(static_cast<uint32_t>(out.size()));
@@ -202,8 +202,8 @@ void add_mp4_freeform_tags(int fd, const Mp4Tags& tags)
     const std::string moov = movie_box_with_tags(read_at(*moov_at, moov_size), tags);
     size_t done = 0;
     while (done < moov.size()) {
-        const ssize_t put = pwrite(fd, moov.data() + done, moov.size() - done,
-                                   static_cast<off_t>(*moov_at + done));
+        const ssize_t put =
+            pwrite(fd, moov.data() + done, moov.size() - done, static_cast<off_t>(*moov_at + done));
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0)

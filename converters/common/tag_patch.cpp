@@ -125,8 +125,7 @@ void patch_tags(int fd, const TagPatches& patches)
         --to;
     size_t done = from;
     while (done < to) {
-        const ssize_t n =
-            pwrite(fd, head.data() + done, to - done, static_cast<off_t>(done));
+        const ssize_t n = pwrite(fd, head.data() + done, to - done, static_cast<off_t>(done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

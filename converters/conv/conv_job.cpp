@@ -222,9 +222,8 @@ Job retag_job(Job job, const std::string& file, bool have_input,
     job.overwrite = true;
     job.retag = true;
     if (!output_kind_for(job.output))
-        throw ConvError(Failure::Usage,
-                        "unsupported file format \"" + job.output
-                            + "\" (use .mp3 .wma .ogg .flac .m4a .opus)");
+        throw ConvError(Failure::Usage, "unsupported file format \"" + job.output
+                                            + "\" (use .mp3 .wma .ogg .flac .m4a .opus)");
     if (job.loudness.json_out == job.output)
         throw ConvError(Failure::Usage, "-loudness-out names the file being retagged");
     return job;
@@ -349,8 +348,8 @@ Job parse_command_line(std::span<const std::string> args)
                                         "(-acodec copy)");
     if (!job.loudness.json_out.empty()
         && (job.loudness.json_out == job.output || job.loudness.json_out == job.input))
-        throw ConvError(Failure::Usage, "-loudness-out names the input or the output: "
-                                            + job.loudness.json_out);
+        throw ConvError(Failure::Usage,
+                        "-loudness-out names the input or the output: " + job.loudness.json_out);
     return job;
 }
 

@@ -82,8 +82,7 @@ std::string read_small_file(const std::string& path)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        throw ConvError(Failure::Input,
-                        "cannot read " + path + ": " + std::strerror(errno));
+        throw ConvError(Failure::Input, "cannot read " + path + ": " + std::strerror(errno));
     std::string out;
     char buf[65536];
     for (;;) {
@@ -151,8 +150,8 @@ Album read_album(const std::vector<std::string>& files)
     return album;
 }
 
-std::vector<std::pair<std::string, std::string>>
-gain_tags(TagStyle style, const Loudness* track, bool sample_peak, const Album* album)
+std::vector<std::pair<std::string, std::string>> gain_tags(TagStyle style, const Loudness* track,
+                                                           bool sample_peak, const Album* album)
 {
     std::vector<std::pair<std::string, std::string>> tags;
     if (style == TagStyle::None)
@@ -273,10 +272,12 @@ void LoudnessWork::attach(zmconv::OutputFile& out)
         zmconv::TagPatches patches;
         if (!l.integrated) {
             // Silence has no loudness: it gets no gain.
-            patches = {{kGainHolder, gain_text(0)}, {kPeakHolder, peak_text(0)},
+            patches = {{kGainHolder, gain_text(0)},
+                       {kPeakHolder, peak_text(0)},
                        {kR128Holder, r128_text(0)}};
         } else {
-            for (const auto& [key, value] : gain_tags(m_style, &l, sample_peak_format(m_muxer), nullptr)) {
+            for (const auto& [key, value] :
+                 gain_tags(m_style, &l, sample_peak_format(m_muxer), nullptr)) {
                 if (key == "REPLAYGAIN_TRACK_GAIN")
                     patches.emplace_back(kGainHolder, value);
                 else if (key == "REPLAYGAIN_TRACK_PEAK")

@@ -28,11 +28,11 @@
 namespace conv {
 
 struct LoudnessOptions {
-    bool track_tags = false;              // -replaygain track
-    std::vector<std::string> album;       // -album-from
-    std::string json_out;                 // -loudness-out
-    std::optional<double> normalise;      // -loudnorm target, LUFS
-    double ceiling = -1.0;                // -loudnorm-ceiling, dBTP
+    bool track_tags = false;         // -replaygain track
+    std::vector<std::string> album;  // -album-from
+    std::string json_out;            // -loudness-out
+    std::optional<double> normalise; // -loudnorm target, LUFS
+    double ceiling = -1.0;           // -loudnorm-ceiling, dBTP
     bool any() const { return track_tags || !album.empty() || !json_out.empty() || normalise; }
 };
 

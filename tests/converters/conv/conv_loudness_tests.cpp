@@ -33,17 +33,24 @@ struct Track {
 
 QStringList tone(double dbfs)
 {
-    return {"-f", "lavfi", "-i",
-            QString("sine=frequency=997:sample_rate=44100:duration=3,volume=%1dB").arg(dbfs + 18.06),
-            "-ac", "2"};
+    return {
+        "-f",
+        "lavfi",
+        "-i",
+        QString("sine=frequency=997:sample_rate=44100:duration=3,volume=%1dB").arg(dbfs + 18.06),
+        "-ac",
+        "2"};
 }
 
 QStringList noise(double dbfs)
 {
-    return {"-f", "lavfi", "-i",
+    return {"-f",
+            "lavfi",
+            "-i",
             QString("anoisesrc=color=pink:amplitude=%1:duration=3:sample_rate=44100:seed=7")
                 .arg(std::pow(10.0, dbfs / 20.0)),
-            "-ac", "2"};
+            "-ac",
+            "2"};
 }
 
 class Loudness : public ::testing::Test
@@ -53,11 +60,14 @@ protected:
     {
         s_dir = new QTemporaryDir;
         const QString speech = s_dir->filePath("speech.wav");
-        const RunResult r = run("espeak-ng", {"-w", speech, "Even loudness across an album is "
-                                                            "worked out from every block of it."});
+        const RunResult r = run("espeak-ng", {"-w", speech,
+                                              "Even loudness across an album is "
+                                              "worked out from every block of it."});
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-        const Track tracks[] = {{"tone30", tone(-30)}, {"noise20", noise(-20)},
-                                {"tone10", tone(-10)}, {"noise10", noise(-10)}};
+        const Track tracks[] = {{"tone30", tone(-30)},
+                                {"noise20", noise(-20)},
+                                {"tone10", tone(-10)},
+                                {"noise10", noise(-10)}};
         for (const Track& t : tracks)
             ASSERT_TRUE(makeMedia(s_dir->filePath(QString(t.name) + ".wav"), t.args));
     }
@@ -69,7 +79,7 @@ protected:
     static QString input(const QString& name) { return s_dir->filePath(name + ".wav"); }
     QString folder()
     {
-        const QString f = m_dir.filePath(QString::number(++m_count));
+        QString f = m_dir.filePath(QString::number(++m_count));
         QDir().mkpath(f);
         return f;
     }
@@ -129,8 +139,10 @@ std::pair<double, double> ebur128(const QString& file)
                                        "ebur128=peak=true", "-f", "null", "-"});
     const QString summary = QString::fromUtf8(r.err.mid(r.err.lastIndexOf("Summary:")));
     const auto i = QRegularExpression("I:\\s+(-?[0-9.]+) LUFS").match(summary);
-    const auto p = QRegularExpression("True peak:\\s+Peak:\\s+(-?[0-9.]+|-inf) dBFS").match(summary);
-    return {i.hasMatch() ? i.captured(1).toDouble() : 99, p.hasMatch() ? p.captured(1).toDouble() : 99};
+    const auto p =
+        QRegularExpression("True peak:\\s+Peak:\\s+(-?[0-9.]+|-inf) dBFS").match(summary);
+    return {i.hasMatch() ? i.captured(1).toDouble() : 99,
+            p.hasMatch() ? p.captured(1).toDouble() : 99};
 }
 
 QByteArray packets_md5(const QString& file)
@@ -200,8 +212,9 @@ TEST_F(Loudness, AlbumTagsMatchTheReferenceScanner)
         for (const QString& n : names) {
             files << out + "/" + n + ".mp3";
             jsons << out + "/" + n + ".json";
-            jobs.append({files.last(), {"-i", input(n), "-replaygain", "track", "-loudness-out",
-                                        jsons.last(), files.last()}});
+            jobs.append({files.last(),
+                         {"-i", input(n), "-replaygain", "track", "-loudness-out", jsons.last(),
+                          files.last()}});
         }
         if (parallel == 1) {
             for (const auto& j : jobs)
@@ -274,7 +287,8 @@ TEST_F(Loudness, AlbumTagsInEveryFormat)
                 EXPECT_TRUE(s.tags.contains("r128_album_gain"));
                 EXPECT_FALSE(s.tags.contains("replaygain_album_gain"));
             } else {
-                EXPECT_TRUE(s.tags.contains("replaygain_track_gain")) << s.tags.keys().join(",").toStdString();
+                EXPECT_TRUE(s.tags.contains("replaygain_track_gain"))
+                    << s.tags.keys().join(",").toStdString();
                 EXPECT_TRUE(s.tags.contains("replaygain_album_gain"));
                 EXPECT_TRUE(s.tags.contains("replaygain_album_peak"));
             }
@@ -283,9 +297,8 @@ TEST_F(Loudness, AlbumTagsInEveryFormat)
             const QVector<Scan> ref = loudgain(files, true);
             ASSERT_EQ(ref.size(), 3);
             const Sound s = sound_of(files[0]);
-            const double ours = QString(ext) == "opus"
-                                    ? s.tags["r128_album_gain"].toInt() / 256.0
-                                    : number(s.tags["replaygain_album_gain"]);
+            const double ours = QString(ext) == "opus" ? s.tags["r128_album_gain"].toInt() / 256.0
+                                                       : number(s.tags["replaygain_album_gain"]);
             EXPECT_NEAR(ours, ref.last().gain, 0.1);
         }
     }
@@ -321,9 +334,9 @@ TEST_F(Loudness, NormaliseHitsTheTargetUnderTheCeiling)
         double target;
         const char* ext;
     } rows[] = {
-        {input("tone30"), -16, "flac"}, {input("noise20"), -23, "wav"},
+        {input("tone30"), -16, "flac"},  {input("noise20"), -23, "wav"},
         {input("noise10"), -18, "flac"}, {clipping, -14, "flac"},
-        {clipping, -16, "m4a"},         {input("tone30"), -14, "opus"},
+        {clipping, -16, "m4a"},          {input("tone30"), -14, "opus"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.input.toStdString() + " to " + std::to_string(row.target) + " " + row.ext);
@@ -337,8 +350,8 @@ TEST_F(Loudness, NormaliseHitsTheTargetUnderTheCeiling)
     }
     // Speech peaks high for its loudness: -10 LUFS would need its peaks over the ceiling.
     const QString file = out + "/speech.flac";
-    const RunResult r = run_conv(
-        {"-i", input("speech"), "-loudnorm", "-10", "-loudnorm-ceiling", "-2", file});
+    const RunResult r =
+        run_conv({"-i", input("speech"), "-loudnorm", "-10", "-loudnorm-ceiling", "-2", file});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains("conv: note: normalised to")) << r.err.toStdString();
     const auto [integrated, peak] = ebur128(file);

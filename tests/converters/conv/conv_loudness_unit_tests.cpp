@@ -135,16 +135,17 @@ TEST(LoudnessFile, RoundTripAndRefusals)
                 l.sample_peak, 1e-6);
 
     const Loudness silent = measure(1, [](double) { return 0.0; });
-    EXPECT_FALSE(
-        zmconv::parse_loudness_json(zmconv::loudness_json(silent, true), "s").integrated);
+    EXPECT_FALSE(zmconv::parse_loudness_json(zmconv::loudness_json(silent, true), "s").integrated);
 
     const char* bad[] = {
         "",
         "[1, 2]",
         "{\"format\": \"zelmora-loudness\", \"version\": 1",
         "{\"format\": \"other\", \"version\": 1, \"block_step_lu\": 0.01, \"blocks\": []}",
-        "{\"format\": \"zelmora-loudness\", \"version\": 2, \"block_step_lu\": 0.01, \"blocks\": []}",
-        "{\"format\": \"zelmora-loudness\", \"version\": 1, \"block_step_lu\": 0.1, \"blocks\": []}",
+        "{\"format\": \"zelmora-loudness\", \"version\": 2, \"block_step_lu\": 0.01, \"blocks\": "
+        "[]}",
+        "{\"format\": \"zelmora-loudness\", \"version\": 1, \"block_step_lu\": 0.1, \"blocks\": "
+        "[]}",
         "{\"format\": \"zelmora-loudness\", \"version\": 1, \"block_step_lu\": 0.01}",
         "{\"format\": \"zelmora-loudness\", \"version\": 1, \"block_step_lu\": 0.01, "
         "\"blocks\": [[-2000]]}",
@@ -170,9 +171,9 @@ TEST(LoudnessGain, LimitedByTheCeiling)
     struct Row {
         double loudness, target, peak, ceiling, gain;
     } rows[] = {
-        {-30, -16, 0.05, -1, 14},                      // room under the ceiling
+        {-30, -16, 0.05, -1, 14},                       // room under the ceiling
         {-20, -14, 0.8, -1, -1 - 20 * std::log10(0.8)}, // peaks hold it back
-        {-8, -16, 1.4, -1, -8},                        // clipping sound is lowered anyway
+        {-8, -16, 1.4, -1, -8},                         // clipping sound is lowered anyway
         {-8, -16, 0.0, -1, -8},
     };
     for (const Row& r : rows)
@@ -186,7 +187,7 @@ TEST(LoudnessGain, EverySampleFormat)
         AVSampleFormat format;
         double in, gain, out;
     } rows[] = {
-        {AV_SAMPLE_FMT_S16, 1000, 2.0, 2000},       {AV_SAMPLE_FMT_S16, 30000, 2.0, 32767},
+        {AV_SAMPLE_FMT_S16, 1000, 2.0, 2000},      {AV_SAMPLE_FMT_S16, 30000, 2.0, 32767},
         {AV_SAMPLE_FMT_S16P, -30000, 2.0, -32768}, {AV_SAMPLE_FMT_S32P, 1 << 20, 0.5, 1 << 19},
         {AV_SAMPLE_FMT_FLTP, 0.5, 0.25, 0.125},    {AV_SAMPLE_FMT_FLT, -0.5, 3.0, -1.5},
         {AV_SAMPLE_FMT_DBL, 0.1, 10.0, 1.0},       {AV_SAMPLE_FMT_U8, 138, 2.0, 148},
@@ -207,11 +208,21 @@ TEST(LoudnessGain, EverySampleFormat)
         };
         auto put = [&](uint8_t* d, int i) {
             switch (av_get_packed_sample_fmt(r.format)) {
-            case AV_SAMPLE_FMT_S16: reinterpret_cast<int16_t*>(d)[i] = static_cast<int16_t>(r.in); break;
-            case AV_SAMPLE_FMT_S32: reinterpret_cast<int32_t*>(d)[i] = static_cast<int32_t>(r.in); break;
-            case AV_SAMPLE_FMT_FLT: reinterpret_cast<float*>(d)[i] = static_cast<float>(r.in); break;
-            case AV_SAMPLE_FMT_DBL: reinterpret_cast<double*>(d)[i] = r.in; break;
-            default: d[i] = static_cast<uint8_t>(r.in); break;
+            case AV_SAMPLE_FMT_S16:
+                reinterpret_cast<int16_t*>(d)[i] = static_cast<int16_t>(r.in);
+                break;
+            case AV_SAMPLE_FMT_S32:
+                reinterpret_cast<int32_t*>(d)[i] = static_cast<int32_t>(r.in);
+                break;
+            case AV_SAMPLE_FMT_FLT:
+                reinterpret_cast<float*>(d)[i] = static_cast<float>(r.in);
+                break;
+            case AV_SAMPLE_FMT_DBL:
+                reinterpret_cast<double*>(d)[i] = r.in;
+                break;
+            default:
+                d[i] = static_cast<uint8_t>(r.in);
+                break;
             }
         };
         each(put);
@@ -219,11 +230,21 @@ TEST(LoudnessGain, EverySampleFormat)
         each([&](uint8_t* d, int i) {
             double v = 0;
             switch (av_get_packed_sample_fmt(r.format)) {
-            case AV_SAMPLE_FMT_S16: v = reinterpret_cast<int16_t*>(d)[i]; break;
-            case AV_SAMPLE_FMT_S32: v = reinterpret_cast<int32_t*>(d)[i]; break;
-            case AV_SAMPLE_FMT_FLT: v = reinterpret_cast<float*>(d)[i]; break;
-            case AV_SAMPLE_FMT_DBL: v = reinterpret_cast<double*>(d)[i]; break;
-            default: v = d[i]; break;
+            case AV_SAMPLE_FMT_S16:
+                v = reinterpret_cast<int16_t*>(d)[i];
+                break;
+            case AV_SAMPLE_FMT_S32:
+                v = reinterpret_cast<int32_t*>(d)[i];
+                break;
+            case AV_SAMPLE_FMT_FLT:
+                v = reinterpret_cast<float*>(d)[i];
+                break;
+            case AV_SAMPLE_FMT_DBL:
+                v = reinterpret_cast<double*>(d)[i];
+                break;
+            default:
+                v = d[i];
+                break;
             }
             EXPECT_NEAR(v, r.out, 1e-6);
         });
@@ -245,8 +266,8 @@ TEST(LoudnessTags, TextsPerFormat)
         const char* gain;
         const char* r128;
     } rows[] = {
-        {-20.5, "+2.500 dB", "-00640"}, {-5.0, "-13.00 dB", "-04608"},
-        {-18.0, "+0.000 dB", "-01280"}, {-60.0, "+42.00 dB", "009472"},
+        {-20.5, "+2.500 dB", "-00640"},   {-5.0, "-13.00 dB", "-04608"},
+        {-18.0, "+0.000 dB", "-01280"},   {-60.0, "+42.00 dB", "009472"},
         {-8.0012, "-9.999 dB", "-03840"}, {-7.9999, "-10.00 dB", "-03840"},
     };
     for (const Row& r : rows) {
@@ -255,7 +276,8 @@ TEST(LoudnessTags, TextsPerFormat)
         album.loudness = r.loudness;
         const auto tags = conv::gain_tags(conv::TagStyle::Header, &track, false, &album);
         ASSERT_EQ(tags.size(), 4u);
-        EXPECT_EQ(tags[0], std::make_pair(std::string("REPLAYGAIN_TRACK_GAIN"), std::string(r.gain)));
+        EXPECT_EQ(tags[0],
+                  std::make_pair(std::string("REPLAYGAIN_TRACK_GAIN"), std::string(r.gain)));
         EXPECT_EQ(tags[1].second, "0.900000");
         EXPECT_EQ(tags[2].second, r.gain);
         EXPECT_EQ(tags[3].second, "0.950000");
@@ -277,7 +299,8 @@ TEST(LoudnessTags, PlaceholdersFilledInPlace)
 {
     // One Ogg page: header, a segment table of one lacing value, the body.
     const std::string body = "\x03vorbis....REPLAYGAIN_TRACK_GAIN={zmRG-tg}....";
-    std::string page = std::string("OggS") + std::string(22, '\0') + char(1) + char(body.size()) + body;
+    std::string page =
+        std::string("OggS") + std::string(22, '\0') + char(1) + char(body.size()) + body;
     auto stored = [](const std::string& p) {
         uint32_t v = 0;
         for (int i = 0; i < 4; ++i)
@@ -321,7 +344,8 @@ TEST(LoudnessTags, Mp4FreeformAtoms)
         [&](const std::string& s, size_t from, size_t to, std::vector<std::string>& items) {
             size_t at = from;
             while (at < to) {
-                const uint32_t size = (uint32_t(uint8_t(s[at])) << 24) | (uint32_t(uint8_t(s[at + 1])) << 16)
+                const uint32_t size = (uint32_t(uint8_t(s[at])) << 24)
+                                      | (uint32_t(uint8_t(s[at + 1])) << 16)
                                       | (uint32_t(uint8_t(s[at + 2])) << 8) | uint8_t(s[at + 3]);
                 ASSERT_GE(size, 8u);
                 ASSERT_LE(at + size, to);
@@ -333,7 +357,8 @@ TEST(LoudnessTags, Mp4FreeformAtoms)
                 else if (type == "ilst") {
                     size_t i = at + 8;
                     while (i < at + size) {
-                        const uint32_t n = (uint32_t(uint8_t(s[i])) << 24) | (uint32_t(uint8_t(s[i + 1])) << 16)
+                        const uint32_t n = (uint32_t(uint8_t(s[i])) << 24)
+                                           | (uint32_t(uint8_t(s[i + 1])) << 16)
                                            | (uint32_t(uint8_t(s[i + 2])) << 8) | uint8_t(s[i + 3]);
                         const std::string item = s.substr(i, n);
                         const auto name = item.find("name");
@@ -361,11 +386,13 @@ TEST(LoudnessTags, Mp4FreeformAtoms)
 
     // Existing title kept; a same-named freeform item (any case) replaced, not repeated.
     const std::string title = box("\xa9nam", box("data", std::string(8, '\0') + "Song"));
-    const std::string old_gain = box("----", box("mean", std::string(4, '\0') + "com.apple.iTunes")
-                                                 + box("name", std::string(4, '\0') + "replaygain_track_gain")
-                                                 + box("data", std::string(8, '\0') + "+9.00 dB"));
+    const std::string old_gain =
+        box("----", box("mean", std::string(4, '\0') + "com.apple.iTunes")
+                        + box("name", std::string(4, '\0') + "replaygain_track_gain")
+                        + box("data", std::string(8, '\0') + "+9.00 dB"));
     const std::string tagged =
-        box("moov", mvhd + box("udta", box("meta", std::string(4, '\0') + box("ilst", title + old_gain))));
+        box("moov",
+            mvhd + box("udta", box("meta", std::string(4, '\0') + box("ilst", title + old_gain))));
     const std::string again = zmconv::movie_box_with_tags(
         tagged, {{"REPLAYGAIN_TRACK_GAIN", "-2.00 dB"}, {"REPLAYGAIN_ALBUM_GAIN", "-3.00 dB"}});
     items.clear();
