@@ -13,6 +13,9 @@ PACKAGES=(
   libopencore-amrnb-dev
   libgtest-dev
   ffmpeg xvfb xauth x11-utils imagemagick python3 dbus-daemon
+  # Loudness: libebur128 measures in conv; loudgain (a ReplayGain 2.0 scanner) and espeak-ng
+  # (real speech) serve the tests.
+  libebur128-dev loudgain espeak-ng
   fonts-noto-cjk fonts-dejavu-core
   desktop-file-utils appstream groff-base shared-mime-info dpkg-dev file bash-completion
   clang-tidy clang-format

@@ -107,6 +107,28 @@ void AudioPath::wrap_encoder(const EncoderWrap& wrap)
     m_encoder = wrap(std::move(m_encoder));
 }
 
+void AudioPath::set_frame_stage(std::function<void(AVFrame*)> stage)
+{
+    m_stage = std::move(stage);
+}
+
+void AudioPath::add_frame_stage(std::function<void(AVFrame*)> stage)
+{
+    if (!m_stage) {
+        m_stage = std::move(stage);
+        return;
+    }
+    m_stage = [first = std::move(m_stage), then = std::move(stage)](AVFrame* f) {
+        first(f);
+        then(f);
+    };
+}
+
+void AudioPath::set_encoding(bool on)
+{
+    m_encoding = on;
+}
+
 const Decoder& AudioPath::decoder() const
 {
     return *m_impl->decoder;
@@ -332,6 +354,10 @@ void AudioPath::emit_frames(bool flush)
             throw ConvError(Failure::Codec, "audio buffer underrun");
         f->pts = d.samples_sent;
         d.samples_sent += n;
+        if (m_stage)
+            m_stage(f);
+        if (!m_encoding)
+            continue;
         if (m_worker)
             m_worker->push(std::move(fresh));
         else
@@ -348,7 +374,7 @@ void AudioPath::finish()
     if (m_worker) {
         m_worker->finish();
         m_worker.reset();
-    } else {
+    } else if (m_encoding) {
         m_encoder->encode(nullptr);
     }
 }

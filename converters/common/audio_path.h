@@ -59,6 +59,16 @@ public:
     // caller's thread reads and decodes on. Call before the first packet. Off by default.
     void set_encode_thread(bool on);
 
+    // A stage every frame passes on its way to the encoder, in the encoder's sample format,
+    // rate and layout, after the cut and before encoding: it may measure the frame or change
+    // its samples in place. Runs on the caller's thread. Call before the first packet.
+    void set_frame_stage(std::function<void(AVFrame*)> stage);
+    // One more stage after those set before.
+    void add_frame_stage(std::function<void(AVFrame*)> stage);
+    // With the encoder off, frames end at the stage: nothing is encoded or written (a measuring
+    // pass over the same sound). Call before the first packet.
+    void set_encoding(bool on);
+
     // The decoder, with its counts of frames, damaged packets and replaced samples.
     const Decoder& decoder() const;
 
@@ -73,6 +83,8 @@ private:
     std::unique_ptr<AudioEncoder> m_encoder;
     std::unique_ptr<BoundedWorker<FramePtr>> m_worker;
     bool m_range_done = false;
+    std::function<void(AVFrame*)> m_stage;
+    bool m_encoding = true;
     void handle_decoded(AVFrame* frame);
     void push_samples(const uint8_t* const* data, int count);
     void emit_frames(bool flush);

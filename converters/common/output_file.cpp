@@ -231,6 +231,8 @@ void OutputFile::write_header()
 void OutputFile::write(AVPacket* pkt, AVRational time_base)
 {
     std::lock_guard lock(m_write_lock);
+    if (m_tap && pkt->stream_index == m_tap_stream)
+        m_tap(pkt, time_base);
     AVStream* st = m_ctx->streams[pkt->stream_index];
     av_packet_rescale_ts(pkt, time_base, st->time_base);
     if (m_direct) {
@@ -255,9 +257,26 @@ void OutputFile::finish()
         avio_flush(m_ctx->pb);
         check_write(m_ctx->pb->error, "cannot write to the output");
         m_bytes.store(std::max<int64_t>(0, avio_tell(m_ctx->pb)), std::memory_order_relaxed);
+        if (m_before_commit && m_target.seekable()) {
+            m_before_commit(m_target.fd());
+            m_bytes.store(static_cast<int64_t>(lseek(m_target.fd(), 0, SEEK_END)),
+                          std::memory_order_relaxed);
+        }
         m_target.commit();
     }
     m_done = true;
+}
+
+void OutputFile::set_packet_tap(int stream_index,
+                                std::function<void(const AVPacket*, AVRational)> tap)
+{
+    m_tap_stream = stream_index;
+    m_tap = std::move(tap);
+}
+
+void OutputFile::set_before_commit(std::function<void(int fd)> step)
+{
+    m_before_commit = std::move(step);
 }
 
 int64_t OutputFile::bytes_written() const

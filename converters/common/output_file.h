@@ -10,6 +10,7 @@
 #include "common/output_target.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -68,6 +69,13 @@ public:
     void finish();
     // Bytes written so far (the final size once finished). May be read from any thread.
     int64_t bytes_written() const;
+    // A last change to the complete file before it gets its name (tags the muxer cannot write),
+    // given the file's descriptor. Only for outputs written to a file (not a device or FIFO);
+    // its exceptions fail the output like any write error.
+    void set_before_commit(std::function<void(int fd)> step);
+    // Sees every packet of one stream before it is written (time_base as given to write()),
+    // under the write lock. Set before write_header().
+    void set_packet_tap(int stream_index, std::function<void(const AVPacket*, AVRational)> tap);
 
 private:
     struct Io;
@@ -86,6 +94,9 @@ private:
     bool m_header = false;
     bool m_done = false;
     std::atomic<int64_t> m_bytes{0};
+    std::function<void(int)> m_before_commit;
+    int m_tap_stream = -1;
+    std::function<void(const AVPacket*, AVRational)> m_tap;
 };
 
 } // namespace zmconv

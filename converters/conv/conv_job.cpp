@@ -3,6 +3,7 @@
 #include "common/audio_copy.h"
 #include "common/errors.h"
 #include "common/input_file.h"
+#include "common/loudness.h"
 #include "common/options.h"
 #include "common/output_file.h"
 #include "common/program.h"
@@ -13,6 +14,8 @@
 #include <array>
 #include <cctype>
 #include <cinttypes>
+#include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <memory>
 #include <string_view>
@@ -37,10 +40,16 @@ enum Opt {
     Codec,
     Metadata,
     Threads,
+    ReplayGain,
+    AlbumFrom,
+    LoudnessOut,
+    LoudNorm,
+    LoudNormCeiling,
+    Retag,
     Ignored
 };
 
-constexpr std::array<zmconv::OptionSpec, 18> kOptions = {{
+constexpr std::array<zmconv::OptionSpec, 24> kOptions = {{
     {"i", true, Input},
     {"ss", true, Start},
     {"t", true, Length},
@@ -57,6 +66,12 @@ constexpr std::array<zmconv::OptionSpec, 18> kOptions = {{
     {"map_meta_data", true, Metadata},
     {"map_metadata", true, Metadata},
     {"threads", true, Threads},
+    {"replaygain", true, ReplayGain},
+    {"album-from", true, AlbumFrom},
+    {"loudness-out", true, LoudnessOut},
+    {"loudnorm", true, LoudNorm},
+    {"loudnorm-ceiling", true, LoudNormCeiling},
+    {"retag", true, Retag},
     {"hide_banner", false, Ignored},
     {"nostdin", false, Ignored},
 }};
@@ -172,6 +187,48 @@ int64_t expected_length_us(const Job& job, const zmconv::InputFile& in, int audi
     return length;
 }
 
+// A level in dB (LUFS, dBTP) within [low, high].
+double parse_level(const std::string& option, const std::string& value, double low, double high)
+{
+    char* end = nullptr;
+    const double v = std::strtod(value.c_str(), &end);
+    if (value.empty() || end != value.c_str() + value.size() || !std::isfinite(v))
+        zmconv::bad_value(option, value, "not a number");
+    if (v < low || v > high)
+        zmconv::bad_value(option, value,
+                          "out of range (" + std::to_string(static_cast<int>(low)) + " to "
+                              + std::to_string(static_cast<int>(high)) + ")");
+    return v;
+}
+
+Job retag_job(Job job, const std::string& file, bool have_input,
+              const std::vector<std::string>& positional)
+{
+    if (have_input || !positional.empty())
+        throw ConvError(Failure::Usage, "-retag names the one file it rewrites: no -i and no "
+                                        "output name besides it");
+    if (job.range.start_us > 0 || job.range.length_us >= 0 || job.bit_rate > 0
+        || job.sample_rate > 0 || job.channels > 0 || !job.encoder.empty()
+        || job.loudness.normalise)
+        throw ConvError(Failure::Usage, "-retag only writes tags: -ss, -t, -ab, -ar, -ac, "
+                                        "-acodec and -loudnorm do not go with it");
+    if (!job.loudness.track_tags && job.loudness.album.empty())
+        throw ConvError(Failure::Usage,
+                        "-retag needs tags to write: -replaygain track or -album-from");
+    if (!job.copy_metadata)
+        throw ConvError(Failure::Usage, "-retag keeps the file's tags: -map_metadata -1 does "
+                                        "not go with it");
+    job.input = job.output = file;
+    job.overwrite = true;
+    job.retag = true;
+    if (!output_kind_for(job.output))
+        throw ConvError(Failure::Usage, "unsupported file format \"" + job.output
+                                            + "\" (use .mp3 .wma .ogg .flac .m4a .opus)");
+    if (job.loudness.json_out == job.output)
+        throw ConvError(Failure::Usage, "-loudness-out names the file being retagged");
+    return job;
+}
+
 } // namespace
 
 const OutputKind* output_kind_for(const std::string& path)
@@ -194,6 +251,7 @@ Job parse_command_line(std::span<const std::string> args)
     const zmconv::ParsedCommandLine cl = zmconv::tokenize(args, kOptions);
     Job job;
     bool have_input = false;
+    std::string retag_file;
     for (const zmconv::ParsedOption& o : cl.options) {
         switch (o.id) {
         case Input:
@@ -233,6 +291,33 @@ Job parse_command_line(std::span<const std::string> args)
         case Threads:
             job.threads = zmconv::parse_int(o.name, o.value, 0, 1024);
             break;
+        case ReplayGain:
+            if (o.value != "track")
+                zmconv::bad_value(o.name, o.value,
+                                  "only \"track\" (album tags come from -album-from)");
+            job.loudness.track_tags = true;
+            break;
+        case AlbumFrom:
+            if (o.value.empty())
+                throw ConvError(Failure::Usage, "empty file name for -" + o.name);
+            job.loudness.album.push_back(o.value);
+            break;
+        case LoudnessOut:
+            if (o.value.empty())
+                throw ConvError(Failure::Usage, "empty file name for -" + o.name);
+            job.loudness.json_out = o.value;
+            break;
+        case LoudNorm:
+            job.loudness.normalise = parse_level(o.name, o.value, -70.0, 0.0);
+            break;
+        case LoudNormCeiling:
+            job.loudness.ceiling = parse_level(o.name, o.value, -30.0, 0.0);
+            break;
+        case Retag:
+            if (o.value.empty())
+                throw ConvError(Failure::Usage, "empty file name for -" + o.name);
+            retag_file = o.value;
+            break;
         case Metadata:
             // The argument ("IN":"OUT" or a stream map) means "copy the input's tags", which
             // is done anyway; "-1" alone, as for the ffmpeg CLI, means "no tags".
@@ -242,6 +327,8 @@ Job parse_command_line(std::span<const std::string> args)
             break;
         }
     }
+    if (!retag_file.empty())
+        return retag_job(std::move(job), retag_file, have_input, cl.positional);
     if (!have_input)
         throw ConvError(Failure::Usage, "no input file given (-i)");
     if (cl.positional.empty())
@@ -256,6 +343,13 @@ Job parse_command_line(std::span<const std::string> args)
                             + "\" (use .mp3 .wma .ogg .wav .flac .ac3 .aac .amr .m4a .opus)");
     if (job.range.length_us == 0)
         throw ConvError(Failure::Usage, "invalid value \"0\" for -t: the length must be positive");
+    if (job.loudness.normalise && job.encoder == kCopy)
+        throw ConvError(Failure::Usage, "-loudnorm changes the sound: it cannot be copied "
+                                        "(-acodec copy)");
+    if (!job.loudness.json_out.empty()
+        && (job.loudness.json_out == job.output || job.loudness.json_out == job.input))
+        throw ConvError(Failure::Usage,
+                        "-loudness-out names the input or the output: " + job.loudness.json_out);
     return job;
 }
 
@@ -300,8 +394,16 @@ namespace {
 
 // The input's audio packets written into out as they are.
 void run_copy(const Job& job, zmconv::InputFile& in, int audio, zmconv::OutputFile& out,
-              zmconv::AudioCopy& copy, const TextSink& progress)
+              zmconv::AudioCopy& copy, const TextSink& progress, LoudnessWork* loudness)
 {
+    // The sound is measured by decoding it beside the copy.
+    std::unique_ptr<zmconv::Decoder> decoder;
+    if (loudness && loudness->measuring())
+        decoder = std::make_unique<zmconv::Decoder>(in, audio);
+    auto measure = [&](const AVPacket* p) {
+        if (decoder)
+            decoder->decode(p, [&](AVFrame* frame) { loudness->add(frame); });
+    };
     zmconv::PacketPtr pkt = zmconv::make_packet();
     bool have = false;
     while ((have = in.read(pkt.get())) && pkt->stream_index != audio)
@@ -320,6 +422,7 @@ void run_copy(const Job& job, zmconv::InputFile& in, int audio, zmconv::OutputFi
     while (have) {
         zmconv::throw_if_stopped();
         if (pkt->stream_index == audio) {
+            measure(pkt.get());
             copy.send_packet(pkt.get());
             if (copy.seconds_done() > 0)
                 throttle.update(copy.seconds_done());
@@ -329,8 +432,14 @@ void run_copy(const Job& job, zmconv::InputFile& in, int audio, zmconv::OutputFi
     zmconv::throw_if_stopped();
     if (copy.packets() == 0)
         nothing_converted(job, nullptr);
+    measure(nullptr);
+    if (decoder && decoder->frames() == 0)
+        throw ConvError(Failure::Input, "cannot measure the loudness: none of the input's "
+                                        "audio packets could be decoded");
     out.finish();
     throttle.finish(copy.seconds_done());
+    if (loudness)
+        loudness->finish(progress);
     zmconv::DecodeReport report;
     report.damaged = copy.damaged();
     if (const std::string text = zmconv::warning_text(report); !text.empty())
@@ -338,7 +447,7 @@ void run_copy(const Job& job, zmconv::InputFile& in, int audio, zmconv::OutputFi
 }
 
 void run_encode(const Job& job, zmconv::InputFile& in, int audio, zmconv::OutputFile& out,
-                zmconv::AudioPath& path, const TextSink& progress)
+                zmconv::AudioPath& path, const TextSink& progress, LoudnessWork* loudness)
 {
     // The output holds this one stream: encoding may overlap reading and decoding. Encoders of
     // tiny frames (Vorbis takes 64 samples) or of any size (PCM, nothing to compute) would
@@ -391,6 +500,8 @@ void run_encode(const Job& job, zmconv::InputFile& in, int audio, zmconv::Output
         nothing_converted(job, &decoder);
     out.finish();
     throttle.finish(path.seconds_done());
+    if (loudness)
+        loudness->finish(progress);
 
     zmconv::DecodeReport report;
     report.add(decoder);
@@ -405,6 +516,54 @@ void run_encode(const Job& job, zmconv::InputFile& in, int audio, zmconv::Output
     }
     if (const std::string text = zmconv::warning_text(report); !text.empty())
         zmconv::warn(text);
+}
+
+std::string one_decimal(double v)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f", v);
+    return buf;
+}
+
+zmconv::AudioEncoderSettings encoder_settings(const Job& job, const OutputKind& kind)
+{
+    zmconv::AudioEncoderSettings settings;
+    settings.encoder = job.encoder.empty() ? kind.encoder : job.encoder;
+    settings.bit_rate = job.bit_rate;
+    settings.default_bit_rate = kind.bit_rate;
+    settings.sample_rate = job.sample_rate > 0 ? job.sample_rate : kind.sample_rate;
+    settings.channels = job.channels;
+    settings.max_channels = kind.max_channels;
+    return settings;
+}
+
+// The first pass of a normalisation: the same sound as the conversion makes (same cut, rate
+// and channels), measured and not encoded. Returns its loudness.
+zmconv::Loudness measure_first(const Job& job, const OutputKind& kind)
+{
+    zmconv::InputFile in(job.input, AVMEDIA_TYPE_AUDIO);
+    const int audio = in.best_stream(AVMEDIA_TYPE_AUDIO);
+    in.keep_only(audio);
+    // Never opened: its checks are those of the real output, and no file is made.
+    zmconv::OutputFile unused({job.output, kind.muxer, true, job.input});
+    zmconv::AudioPath path(in, audio, encoder_settings(job, kind), unused, job.range);
+    zmconv::LoudnessMeter meter(path.encoder().channel_layout(), path.encoder().sample_rate());
+    path.set_encoding(false);
+    path.set_frame_stage([&meter](AVFrame* f) { meter.add(f); });
+    const AVStream* st = in.context()->streams[audio];
+    const int rate = st->codecpar->sample_rate;
+    const bool exact_stamps = rate > 0 && av_cmp_q(st->time_base, AVRational{1, rate}) <= 0;
+    if (job.range.start_us > kSeekMarginUs
+        && (exact_stamps || job.range.start_us > kDecodeThroughUs))
+        in.seek_before(job.range.start_us - kSeekMarginUs);
+    zmconv::PacketPtr pkt = zmconv::make_packet();
+    while (in.read(pkt.get())) {
+        zmconv::throw_if_stopped();
+        if (pkt->stream_index == audio && !path.send_packet(pkt.get()))
+            break;
+    }
+    path.finish();
+    return meter.result();
 }
 
 } // namespace
@@ -435,12 +594,26 @@ void run(const Job& job, const TextSink& progress)
         throw ConvError(Failure::Usage,
                         "cannot copy the audio into " + job.output + ": " + route.refusal);
 
-    zmconv::OutputFile out({job.output, kind->muxer, job.overwrite, job.input});
+    if (job.loudness.normalise)
+        route.copy = false; // the sound changes
+    if (job.retag) {
+        // Tags only: the packets as they are, whatever the format would encode to.
+        route.copy = true;
+    }
+
+    zmconv::OutputFile out(
+        {job.output, kind->muxer, job.overwrite, job.retag ? std::string() : job.input});
+    if (job.retag && !out.can_store(source.codecpar->codec_id))
+        throw ConvError(Failure::Usage, "cannot retag " + job.output
+                                            + ": its sound does not fit its file name's format");
     if (const std::string_view muxer = kind->muxer; muxer == "ogg" || muxer == "opus") {
         // The same input gives the same file: the stream's serial number is the input's.
         out.set_bit_exact();
         out.set_muxer_option("serial_offset", std::to_string(input_serial(job.input)).c_str());
     }
+    std::unique_ptr<LoudnessWork> loudness;
+    if (job.loudness.any())
+        loudness = std::make_unique<LoudnessWork>(job.loudness, kind->muxer);
 
     std::unique_ptr<zmconv::AudioCopy> copy;
     std::unique_ptr<zmconv::AudioPath> path;
@@ -449,14 +622,8 @@ void run(const Job& job, const TextSink& progress)
         copy = std::make_unique<zmconv::AudioCopy>(in, audio, out);
         out_audio = copy->stream();
     } else {
-        zmconv::AudioEncoderSettings settings;
-        settings.encoder = job.encoder.empty() ? kind->encoder : job.encoder;
-        settings.bit_rate = job.bit_rate;
-        settings.default_bit_rate = kind->bit_rate;
-        settings.sample_rate = job.sample_rate > 0 ? job.sample_rate : kind->sample_rate;
-        settings.channels = job.channels;
-        settings.max_channels = kind->max_channels;
-        path = std::make_unique<zmconv::AudioPath>(in, audio, settings, out, job.range);
+        path = std::make_unique<zmconv::AudioPath>(in, audio, encoder_settings(job, *kind), out,
+                                                   job.range);
         // A long encode goes in segments on several threads; its length decides, as the input
         // states it (an input that is shorter than it says is still converted whole).
         const int64_t samples = av_rescale(expected_length_us(job, in, audio),
@@ -476,6 +643,8 @@ void run(const Job& job, const TextSink& progress)
             language && *language->value && std::string_view(language->value) != "und")
             av_dict_set(&out_audio->metadata, "language", language->value, 0);
         AVDictionary* tags = tags_to_copy(in.context(), audio);
+        if (loudness)
+            loudness->prepare_tags(&tags);
         out.set_metadata(tags);
         // Ogg keeps its tags in the stream's comment header, not in a file-level place.
         const std::string_view muxer = kind->muxer;
@@ -488,10 +657,52 @@ void run(const Job& job, const TextSink& progress)
                 break;
     }
 
+    if (loudness && !job.copy_metadata) {
+        // Without the source's tags, the gain tags are the only ones.
+        AVDictionary* tags = nullptr;
+        loudness->prepare_tags(&tags);
+        out.set_metadata(tags);
+        if (const std::string_view muxer = kind->muxer; (muxer == "ogg" || muxer == "opus") && tags)
+            av_dict_copy(&out_audio->metadata, tags, 0);
+        av_dict_free(&tags);
+    }
+    if (loudness)
+        loudness->attach(out);
+
+    if (path && job.loudness.normalise) {
+        // Two passes: the loudness of the whole sound first, then one gain for all of it.
+        const zmconv::Loudness first = measure_first(job, *kind);
+        progress(loudness_line(first, true));
+        double gain_db = 0;
+        if (!first.integrated) {
+            zmconv::note("the sound is silent: it is left as it is");
+        } else {
+            const double target = *job.loudness.normalise;
+            gain_db = zmconv::limited_gain(*first.integrated, target, first.true_peak,
+                                           job.loudness.ceiling);
+            if (gain_db < target - *first.integrated - 0.05)
+                zmconv::note("normalised to " + one_decimal(*first.integrated + gain_db)
+                             + " LUFS rather than " + one_decimal(target)
+                             + " LUFS, so that the true peak stays at "
+                             + one_decimal(job.loudness.ceiling) + " dBTP");
+        }
+        const double linear = std::pow(10.0, gain_db / 20.0);
+        path->set_frame_stage([linear](AVFrame* f) { zmconv::apply_gain(f, linear); });
+    }
+    if (path && loudness && loudness->measuring()) {
+        // A lossless output holds the very samples the encoder gets; a lossy one is measured
+        // as it decodes.
+        LoudnessWork* work = loudness.get();
+        if (sample_peak_format(kind->muxer))
+            path->add_frame_stage([work](AVFrame* f) { work->add(f); });
+        else
+            work->measure_output(out, out_audio);
+    }
+
     if (copy)
-        run_copy(job, in, audio, out, *copy, progress);
+        run_copy(job, in, audio, out, *copy, progress, loudness.get());
     else
-        run_encode(job, in, audio, out, *path, progress);
+        run_encode(job, in, audio, out, *path, progress, loudness.get());
 }
 
 } // namespace conv

@@ -2,11 +2,19 @@
 // file's extension, and the conversion run itself (input -> one audio stream -> output file).
 //
 //   conv -i IN [-ss S] [-t T] [-y] [-vn] [-ab RATE] [-ar HZ] [-ac N] [-acodec NAME|copy]
-//        [-map_meta_data ANY] [-threads N] OUT
+//        [-map_meta_data ANY] [-threads N] [-replaygain track] [-album-from JSON]...
+//        [-loudness-out JSON] [-loudnorm LUFS [-loudnorm-ceiling DBTP]] OUT
+//   conv -retag FILE [-replaygain track] [-album-from JSON]... [-loudness-out JSON]
 //
 // An encode of two minutes or more is cut into one-minute segments encoded side by side on up
 // to N threads and joined sample-exactly (common/segmented_encoder.h); the bytes do not depend
 // on N.
+//
+// Loudness (see loudness_work.h): -replaygain track measures the sound and writes ReplayGain
+// 2.0 track tags, -album-from adds album tags from the measurements of all the album's tracks,
+// -loudness-out writes the measurement, -loudnorm brings the sound to a loudness. -retag rewrites
+// a finished file with such tags without encoding it again (its packets copied, through the same
+// temporary file and rename as a conversion).
 //
 // Input audio that already has the output format's codec is copied, not encoded again, when
 // nothing asked for differs and there is no cut (see audio_route.h). The input's tags and, into
@@ -21,6 +29,7 @@
 
 #include "common/audio_path.h"
 #include "conv/audio_route.h"
+#include "conv/loudness_work.h"
 
 #include <cstdint>
 #include <functional>
@@ -40,6 +49,8 @@ struct Job {
     int sample_rate = 0;       // -ar
     int channels = 0;          // -ac
     int threads = 0;           // -threads; 0 = automatic (see segment_threads)
+    LoudnessOptions loudness;  // -replaygain, -album-from, -loudness-out, -loudnorm
+    bool retag = false;        // -retag FILE: input and output are FILE, tags only
 };
 
 // One output format, picked by the extension of the output file (case-insensitive).
