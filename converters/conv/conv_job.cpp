@@ -13,6 +13,7 @@
 #include <array>
 #include <cctype>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <string_view>
@@ -37,10 +38,11 @@ enum Opt {
     Codec,
     Metadata,
     Threads,
+    NoVerify,
     Ignored
 };
 
-constexpr std::array<zmconv::OptionSpec, 18> kOptions = {{
+constexpr std::array<zmconv::OptionSpec, 19> kOptions = {{
     {"i", true, Input},
     {"ss", true, Start},
     {"t", true, Length},
@@ -57,6 +59,7 @@ constexpr std::array<zmconv::OptionSpec, 18> kOptions = {{
     {"map_meta_data", true, Metadata},
     {"map_metadata", true, Metadata},
     {"threads", true, Threads},
+    {"-no-verify", false, NoVerify},
     {"hide_banner", false, Ignored},
     {"nostdin", false, Ignored},
 }};
@@ -232,6 +235,9 @@ Job parse_command_line(std::span<const std::string> args)
             break;
         case Threads:
             job.threads = zmconv::parse_int(o.name, o.value, 0, 1024);
+            break;
+        case NoVerify:
+            job.verify = false;
             break;
         case Metadata:
             // The argument ("IN":"OUT" or a stream map) means "copy the input's tags", which
@@ -487,6 +493,16 @@ void run(const Job& job, const TextSink& progress)
             if (out.add_attached_picture(in.context()->streams[i]))
                 break;
     }
+
+    // The output is read back before it gets its name. Its length must be that of the sound
+    // read from the input: the input's own (or the cut's) when the input is whole; for a damaged
+    // input, what could be decoded of it (a copy: the packets copied).
+    const zmconv::AudioCopy* copied = copy.get();
+    const zmconv::AudioPath* encoded = path.get();
+    out.set_check(job.verify, [copied, encoded] {
+        const double seconds = copied ? copied->seconds_done() : encoded->seconds_done();
+        return static_cast<int64_t>(std::llround(seconds * 1e6));
+    });
 
     if (copy)
         run_copy(job, in, audio, out, *copy, progress);
