@@ -21,8 +21,13 @@ ratios to the CLI and the speed-up of automatic over one thread (per core: speed
 Target on idle cores: automatic at most 0.6x the CLI's wall time for MP3, AAC, Opus and OGG,
 with CPU time within 10% of one thread's.
 
+The verify part (--only verify) converts a generated 180 s sound (as the long part's) into every
+format twice, alternating: as usual, where the output is read back and decoded before it gets
+its name, and with --no-verify. The difference is what the check costs. Target: under 5% of the
+conversion for audio.
+
 Usage: bench.py [--conv PATH] [--runs N] [--input FILE] [--markdown]
-                [--only formats|copy|long] [--long-seconds S]
+                [--only formats|copy|long|verify] [--long-seconds S]
 """
 import argparse
 import os
@@ -123,6 +128,41 @@ def bench_long(conv, src, tmp, runs):
     return rows
 
 
+VERIFY_JOBS = [(ext, opts) for ext, opts, _ in LONG_JOBS] + [("wav", []), ("amr", ["-ar", "8000"])]
+
+
+def bench_verify(conv, src, tmp, runs):
+    """Every format with the check and without (--no-verify), alternating."""
+    rows = []
+    for ext, conv_opts in VERIFY_JOBS:
+        out = os.path.join(tmp, "verify." + ext)
+        ways = [("checked", [conv, "-i", src, "-y", *conv_opts, out]),
+                ("unchecked", [conv, "-i", src, "-y", "--no-verify", *conv_opts, out])]
+        wall = {name: [] for name, _ in ways}
+        cpu = {name: [] for name, _ in ways}
+        for r in range(runs):
+            for name, cmd in (ways if r % 2 == 0 else list(reversed(ways))):
+                t, _, c = run_measured(cmd)
+                wall[name].append(t)
+                cpu[name].append(c)
+        rows.append((ext.upper(), {k: statistics.median(v) for k, v in wall.items()},
+                     {k: statistics.median(v) for k, v in cpu.items()}))
+        print(f"  {ext}: done", file=sys.stderr)
+    return rows
+
+
+def print_verify(rows, length, runs):
+    print(f"Input: {length:.0f} s stereo 44100 Hz WAV (tone over pink noise); median of {runs} "
+          "alternating runs; CPU = user + system time.\n")
+    print("| format | unchecked wall s | checked wall s | wall cost | unchecked CPU s "
+          "| checked CPU s | CPU cost |")
+    print("|---|---|---|---|---|---|---|")
+    for fmt, w, c in rows:
+        print(f"| {fmt} | {w['unchecked']:.2f} | {w['checked']:.2f} "
+              f"| {100 * (w['checked'] / w['unchecked'] - 1):+.1f}% | {c['unchecked']:.2f} "
+              f"| {c['checked']:.2f} | {100 * (c['checked'] / c['unchecked'] - 1):+.1f}% |")
+
+
 def print_long(rows, length, runs, threads):
     print(f"Input: {length:.0f} s stereo 44100 Hz WAV (tone over pink noise); median of {runs} "
           f"alternating runs; automatic = {threads} threads; CPU = user + system time.\n")
@@ -182,7 +222,7 @@ def main():
     ap.add_argument("--runs", type=int, default=7)
     ap.add_argument("--input")
     ap.add_argument("--markdown", action="store_true")
-    ap.add_argument("--only", choices=["formats", "copy", "long"])
+    ap.add_argument("--only", choices=["formats", "copy", "long", "verify"])
     ap.add_argument("--long-seconds", type=int, default=600)
     opts = ap.parse_args()
     conv = os.path.abspath(opts.conv)
@@ -190,6 +230,16 @@ def main():
         sys.exit(f"conv not found at {conv} (build first or pass --conv)")
     if not shutil.which("ffmpeg"):
         sys.exit("the ffmpeg CLI is needed for the comparison")
+
+    if opts.only == "verify":
+        with tempfile.TemporaryDirectory() as tmp:
+            src = opts.input or make_long_input(tmp, 180)
+            probe = subprocess.run(["ffprobe", "-v", "error", "-show_entries",
+                                    "format=duration", "-of", "csv=p=0", src],
+                                   capture_output=True, text=True, check=True)
+            rows = bench_verify(conv, src, tmp, opts.runs)
+            print_verify(rows, float(probe.stdout.strip()), opts.runs)
+        return
 
     if opts.only == "long":
         with tempfile.TemporaryDirectory() as tmp:

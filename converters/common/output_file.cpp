@@ -1,10 +1,12 @@
 #include "common/output_file.h"
 #include "common/errors.h"
+#include "common/output_check.h"
 #include "common/program.h"
 #include "common/progress.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <sys/stat.h>
@@ -235,6 +237,13 @@ void OutputFile::write(AVPacket* pkt, AVRational time_base)
         m_tap(pkt, time_base);
     AVStream* st = m_ctx->streams[pkt->stream_index];
     av_packet_rescale_ts(pkt, time_base, st->time_base);
+    if (const int64_t at = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts; at != AV_NOPTS_VALUE) {
+        if (m_written.size() <= static_cast<size_t>(pkt->stream_index))
+            m_written.resize(static_cast<size_t>(pkt->stream_index) + 1);
+        Span& span = m_written[static_cast<size_t>(pkt->stream_index)];
+        span.first = std::min(span.first, at);
+        span.end = std::max(span.end, at + std::max<int64_t>(0, pkt->duration));
+    }
     if (m_direct) {
         const int ret = av_write_frame(m_ctx, pkt);
         av_packet_unref(pkt);
@@ -262,6 +271,7 @@ void OutputFile::finish()
             m_bytes.store(static_cast<int64_t>(lseek(m_target.fd(), 0, SEEK_END)),
                           std::memory_order_relaxed);
         }
+        check_output();
         m_target.commit();
     }
     m_done = true;
@@ -277,6 +287,57 @@ void OutputFile::set_packet_tap(int stream_index,
 void OutputFile::set_before_commit(std::function<void(int fd)> step)
 {
     m_before_commit = std::move(step);
+}
+
+void OutputFile::set_check(bool on, std::function<int64_t()> expected_us)
+{
+    m_check = on;
+    m_expected_us = std::move(expected_us);
+}
+
+int64_t OutputFile::written_us() const
+{
+    int64_t longest = 0;
+    for (size_t i = 0; i < m_written.size() && i < m_ctx->nb_streams; ++i)
+        if (m_written[i].first <= m_written[i].end)
+            longest = std::max(longest, av_rescale_q(m_written[i].end - m_written[i].first,
+                                                     m_ctx->streams[i]->time_base, AV_TIME_BASE_Q));
+    return longest;
+}
+
+void OutputFile::check_output()
+{
+    const std::string path = m_target.read_path();
+    if (path.empty())
+        return;
+    if (const char* share = std::getenv("ZMCONV_FAULT_TRUNCATE_OUTPUT"); share && *share) {
+        // A writer that stops short, for the tests of the check.
+        const double f = std::clamp(std::strtod(share, nullptr), 0.0, 1.0);
+        const off_t size = ::lseek(m_target.fd(), 0, SEEK_END);
+        if (size > 0 && ::ftruncate(m_target.fd(), static_cast<off_t>(size * f)) != 0)
+            throw ConvError(Failure::Codec, "cannot cut the output short");
+    }
+    if (!m_check)
+        return;
+    int64_t expected = m_expected_us ? m_expected_us() : -1;
+    const bool written = expected < 0;
+    if (written)
+        expected = written_us();
+    // Priming and padding that decoders give where the container does not say to drop them
+    // (raw AAC, AC3), and the last frame's padding. The packets written span them too, and
+    // decoders drop them where the container says so: then the sound is shorter by as much.
+    int64_t extra = 0;
+    for (unsigned i = 0; i < m_ctx->nb_streams; ++i) {
+        const AVCodecParameters* par = m_ctx->streams[i]->codecpar;
+        if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->sample_rate > 0)
+            extra = std::max(extra, av_rescale(int64_t(par->initial_padding) + par->frame_size,
+                                               AV_TIME_BASE, par->sample_rate));
+    }
+    const OutputLength got = read_output_length(path);
+    LengthAllowance allowance = length_allowance(got.frame_us, extra);
+    if (written)
+        allowance.short_us = allowance.long_us;
+    check_output_length(got, expected, allowance);
 }
 
 int64_t OutputFile::bytes_written() const

@@ -10,6 +10,7 @@
 #include "common/output_target.h"
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -64,9 +65,21 @@ public:
     // packet's reference. May be called from several threads. Throws ConvError(Failure::Codec)
     // on a muxer or write error.
     void write(AVPacket* pkt, AVRational time_base);
-    // Flushes the interleaving queue, writes the trailer, flushes the file to disk and gives it
-    // its name; from now on the output is complete and is kept.
+    // Flushes the interleaving queue, writes the trailer, checks the file (see set_check),
+    // flushes it to disk and gives it its name; from now on the output is complete and is kept.
     void finish();
+
+    // finish() reads the file back before it gets its name and compares its length with the
+    // expected one (output_check.h): expected_us gives it in microseconds when finish() asks,
+    // or a negative number for the length of the packets written to each stream (the longest).
+    // A check that fails throws ConvError(Codec) and the file never gets its name. On by
+    // default, with the written length; a device or FIFO output cannot be read back and is not
+    // checked. ZMCONV_FAULT_TRUNCATE_OUTPUT=F (tests) cuts the file to the share F of its bytes
+    // before the check, checked or not.
+    void set_check(bool on, std::function<int64_t()> expected_us = {});
+    // Microseconds from the first packet's start to the last one's end, of the stream where
+    // that is longest (before the file is finished: so far).
+    int64_t written_us() const;
     // Bytes written so far (the final size once finished). May be read from any thread.
     int64_t bytes_written() const;
     // A last change to the complete file before it gets its name (tags the muxer cannot write),
@@ -80,6 +93,12 @@ public:
 private:
     struct Io;
     void check_write(int ret, const char* what);
+    void check_output();
+
+    struct Span {
+        int64_t first = INT64_MAX;
+        int64_t end = INT64_MIN;
+    };
 
     OutputTarget m_target;
     AVFormatContext* m_ctx = nullptr;
@@ -97,6 +116,9 @@ private:
     std::function<void(int)> m_before_commit;
     int m_tap_stream = -1;
     std::function<void(const AVPacket*, AVRational)> m_tap;
+    bool m_check = true;
+    std::function<int64_t()> m_expected_us;
+    std::vector<Span> m_written; // per stream, in its time base
 };
 
 } // namespace zmconv

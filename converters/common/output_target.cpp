@@ -244,6 +244,19 @@ void OutputTarget::open()
     take_permissions();
 }
 
+std::string OutputTarget::read_path() const
+{
+    switch (m_kind) {
+    case Kind::Unnamed:
+        return m_fd >= 0 ? "/proc/self/fd/" + std::to_string(m_fd) : std::string();
+    case Kind::Named:
+        return m_temp;
+    case Kind::Direct:
+        break;
+    }
+    return {};
+}
+
 void OutputTarget::open_unnamed()
 {
     m_fd = ::open(m_folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);

@@ -53,6 +53,9 @@ public:
     void commit();
 
     int fd() const { return m_fd; }
+    // A name under which the temporary file can be opened again to be read (through /proc for
+    // the unnamed file); "" for a device or FIFO, which cannot be read back.
+    std::string read_path() const;
     Kind kind() const { return m_kind; }
     bool seekable() const { return m_kind != Kind::Direct; }
     const std::string& path() const { return m_path; }

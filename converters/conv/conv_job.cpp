@@ -46,10 +46,11 @@ enum Opt {
     LoudNorm,
     LoudNormCeiling,
     Retag,
+    NoVerify,
     Ignored
 };
 
-constexpr std::array<zmconv::OptionSpec, 24> kOptions = {{
+constexpr std::array<zmconv::OptionSpec, 25> kOptions = {{
     {"i", true, Input},
     {"ss", true, Start},
     {"t", true, Length},
@@ -72,6 +73,7 @@ constexpr std::array<zmconv::OptionSpec, 24> kOptions = {{
     {"loudnorm", true, LoudNorm},
     {"loudnorm-ceiling", true, LoudNormCeiling},
     {"retag", true, Retag},
+    {"-no-verify", false, NoVerify},
     {"hide_banner", false, Ignored},
     {"nostdin", false, Ignored},
 }};
@@ -317,6 +319,9 @@ Job parse_command_line(std::span<const std::string> args)
             if (o.value.empty())
                 throw ConvError(Failure::Usage, "empty file name for -" + o.name);
             retag_file = o.value;
+            break;
+        case NoVerify:
+            job.verify = false;
             break;
         case Metadata:
             // The argument ("IN":"OUT" or a stream map) means "copy the input's tags", which
@@ -698,6 +703,15 @@ void run(const Job& job, const TextSink& progress)
         else
             work->measure_output(out, out_audio);
     }
+    // The output is read back before it gets its name. Its length must be that of the sound
+    // read from the input: the input's own (or the cut's) when the input is whole; for a damaged
+    // input, what could be decoded of it (a copy: the packets copied).
+    const zmconv::AudioCopy* copied = copy.get();
+    const zmconv::AudioPath* encoded = path.get();
+    out.set_check(job.verify, [copied, encoded] {
+        const double seconds = copied ? copied->seconds_done() : encoded->seconds_done();
+        return static_cast<int64_t>(std::llround(seconds * 1e6));
+    });
 
     if (copy)
         run_copy(job, in, audio, out, *copy, progress, loudness.get());

@@ -3,7 +3,7 @@
 //
 //   conv -i IN [-ss S] [-t T] [-y] [-vn] [-ab RATE] [-ar HZ] [-ac N] [-acodec NAME|copy]
 //        [-map_meta_data ANY] [-threads N] [-replaygain track] [-album-from JSON]...
-//        [-loudness-out JSON] [-loudnorm LUFS [-loudnorm-ceiling DBTP]] OUT
+//        [-loudness-out JSON] [-loudnorm LUFS [-loudnorm-ceiling DBTP]] [--no-verify] OUT
 //   conv -retag FILE [-replaygain track] [-album-from JSON]... [-loudness-out JSON]
 //
 // An encode of two minutes or more is cut into one-minute segments encoded side by side on up
@@ -21,6 +21,10 @@
 // MP3, M4A and FLAC, its cover picture come along wherever the output has a place for them, as
 // with the ffmpeg CLI; -map_meta_data asks for that too, "-map_metadata -1" leaves them behind.
 // The sound's language tag goes with its stream.
+//
+// Before the output gets its name it is read back and decoded whole; a length that is not the
+// length of the sound read from the input (within a frame or 50 ms) fails with exit 5
+// (common/output_check.h). --no-verify leaves that out.
 //
 // Progress goes to standard output: "Duration: HH:MM:SS.cc, start: ..., bitrate: ..." once the
 // input is open, then "size=...kB time=SECONDS.cc bitrate=..." lines a few times a second and
@@ -51,6 +55,7 @@ struct Job {
     int threads = 0;           // -threads; 0 = automatic (see segment_threads)
     LoudnessOptions loudness;  // -replaygain, -album-from, -loudness-out, -loudnorm
     bool retag = false;        // -retag FILE: input and output are FILE, tags only
+    bool verify = true;        // read the output back before it gets its name; --no-verify
 };
 
 // One output format, picked by the extension of the output file (case-insensitive).

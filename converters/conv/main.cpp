@@ -33,6 +33,7 @@ constexpr const char* kUsage =
     "  -threads N          encode an input of two minutes or more in one-minute segments on\n"
     "                      up to N threads (0, the default: ZM_CONV_THREADS, else every core);\n"
     "                      the output is the same for every N\n"
+    "  --no-verify         do not read the output back before it gets its name\n"
     "\n"
     "Loudness (EBU R 128, measured on the sound as the output holds it):\n"
     "  -replaygain track   write ReplayGain 2.0 track tags (reference -18 LUFS): MP3, OGG,\n"
@@ -50,8 +51,11 @@ constexpr const char* kUsage =
     "Progress on stdout: \"Duration: HH:MM:SS.cc, ...\" once, then \"size=... time=SECONDS.cc "
     "...\"\n"
     "lines; \"Loudness: ...\" once when measured. On stderr: one line for an error, \"conv: note:\n"
-    "...\" for a value changed to one the"
-    "encoder takes, \"conv: warning: ...\" when the input was damaged.\n";
+    "...\" for a value changed to one the encoder takes, \"conv: warning: ...\" when the input was\n"
+    "damaged.\n"
+    "Before OUTPUT gets its name it is decoded whole; a length that is not that of the sound\n"
+    "read from INPUT (within a frame or 50 ms) fails: \"conv: output check failed: 2.1 s of\n"
+    "3.0 s\", exit 5, and OUTPUT is not written.\n";
 
 } // namespace
 

@@ -106,6 +106,9 @@ void convert(const Options &options, ProgressFile &progress)
         audio_path->set_fill_gaps(true);
     }
 
+    // The output is read back before it gets its name; its length must be that of what was
+    // written into it: the input's, or for a damaged input what could be decoded of it.
+    out.set_check(options.verify);
     out.write_header();
     progress.flush();
 

@@ -31,12 +31,16 @@ constexpr const char *kUsage =
     "  -ab RATE, -b:a         audio bit rate, such as 128k\n"
     "  -ar HZ                 sample rate\n"
     "  -ac N                  channels\n"
+    "  --no-verify            do not read the output back before it gets its name\n"
     "  --help, --version\n"
     "\n"
     "Progress: progress.txt beside vv (or the file VV_PROGRESS_FILE names) holds tenths of a\n"
     "percent (0 to 1000); a progress file that is the input, the output or another file is\n"
     "refused. On stderr: one line for an error, \"vv: note: ...\" for a value\n"
-    "changed to one the encoder takes, \"vv: warning: ...\" when the input was damaged.\n";
+    "changed to one the encoder takes, \"vv: warning: ...\" when the input was damaged.\n"
+    "Before OUTPUT gets its name it is read back through; a length that is not what was\n"
+    "converted (within a frame or 50 ms) fails: \"vv: output check failed: 2.1 s of 3.0 s\",\n"
+    "exit 5, and OUTPUT is not written.\n";
 
 } // namespace
 

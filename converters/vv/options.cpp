@@ -33,17 +33,21 @@ enum Id {
     Preset,
     Strict,
     SampleRate,
-    Channels
+    Channels,
+    NoVerify
 };
 
-constexpr std::array<zmconv::OptionSpec, 19> kTable{{
-    {"i", true, Input},      {"y", false, Overwrite},   {"vcodec", true, VCodec},
-    {"c:v", true, VCodec},   {"codec:v", true, VCodec}, {"acodec", true, ACodec},
-    {"c:a", true, ACodec},   {"codec:a", true, ACodec}, {"b", true, VBitRate},
-    {"b:v", true, VBitRate}, {"ab", true, ABitRate},    {"b:a", true, ABitRate},
-    {"s", true, Size},       {"r", true, Rate},         {"aspect", true, Aspect},
-    {"fpre", true, Preset},  {"strict", true, Strict},  {"ar", true, SampleRate},
-    {"ac", true, Channels},
+constexpr std::array<zmconv::OptionSpec, 20> kTable{{
+    {"i", true, Input},        {"y", false, Overwrite},
+    {"vcodec", true, VCodec},  {"c:v", true, VCodec},
+    {"codec:v", true, VCodec}, {"acodec", true, ACodec},
+    {"c:a", true, ACodec},     {"codec:a", true, ACodec},
+    {"b", true, VBitRate},     {"b:v", true, VBitRate},
+    {"ab", true, ABitRate},    {"b:a", true, ABitRate},
+    {"s", true, Size},         {"r", true, Rate},
+    {"aspect", true, Aspect},  {"fpre", true, Preset},
+    {"strict", true, Strict},  {"ar", true, SampleRate},
+    {"ac", true, Channels},    {"-no-verify", false, NoVerify},
 }};
 
 const std::map<std::string, std::string> &strict_values()
@@ -128,6 +132,9 @@ Options parse_options(const std::vector<std::string> &args)
             break;
         case Overwrite:
             o.overwrite = true;
+            break;
+        case NoVerify:
+            o.verify = false;
             break;
         case VCodec:
             if (v.empty())

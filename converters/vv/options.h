@@ -23,6 +23,7 @@ struct Options {
     std::string input;
     std::string output;
     bool overwrite = false;
+    bool verify = true; // read the output back before it gets its name; --no-verify
 
     std::string video_codec;                 // encoder name; empty: the container's default
     std::optional<Rational> aspect;          // display aspect ratio

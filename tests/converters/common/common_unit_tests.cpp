@@ -6,6 +6,7 @@
 #include "common/decoder.h"
 #include "common/errors.h"
 #include "common/input_file.h"
+#include "common/output_check.h"
 #include "common/output_target.h"
 #include "common/program.h"
 #include "common/progress.h"
@@ -847,5 +848,49 @@ TEST(Stops, HelpAndVersionAnswerWithoutConverting)
         EXPECT_EQ(code, 0) << arg;
         EXPECT_FALSE(ran) << arg;
         EXPECT_EQ(err, "") << arg;
+    }
+}
+
+// The check of a finished output: how far its length may lie from the expected one (a frame or
+// 50 ms either way, more on the long side for priming the decoder keeps), and the words of a
+// failure, which must tell the two lengths apart.
+TEST(OutputCheckLength, AFrameOr50MsEitherWayAndTheWordsOfAFailure)
+{
+    struct Row {
+        int64_t got_us;
+        int64_t expected_us;
+        int64_t frame_us;
+        int64_t extra_long_us;
+        const char* failure; // nullptr: passes
+    } rows[] = {
+        {3000000, 3000000, 26122, 0, nullptr},
+        {2950000, 3000000, 26122, 0, nullptr},            // 50 ms short
+        {2949000, 3000000, 26122, 0, "2.9 s of 3.0 s"},   // beyond 50 ms
+        {2951000, 3049000, 26122, 0, "2.95 s of 3.05 s"}, // the same in tenths
+        {2100000, 3000000, 26122, 0, "2.1 s of 3.0 s"},   // half a file lost
+        {2880000, 3000000, 128000, 0, nullptr},           // one AAC frame at 8 kHz
+        {2870000, 3000000, 128000, 0, "2.9 s of 3.0 s"},  // more than one
+        {3050000, 3000000, 20000, 0, nullptr},            // 50 ms long
+        {3100000, 3000000, 20000, 0, "3.1 s of 3.0 s"},   // too long
+        {3100000, 3000000, 20000, 58000, nullptr},        // kept priming + padding
+        {0, 3000000, 0, 0, "0.0 s of 3.0 s"},             // nothing decodes
+        {600000000, 600000000, 24000, 0, nullptr},        // long files: same bounds
+        {599900000, 600000000, 24000, 0, "599.9 s of 600.0 s"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::to_string(r.got_us) + " of " + std::to_string(r.expected_us));
+        const zmconv::OutputLength got{r.got_us, r.frame_us};
+        const auto allowance = zmconv::length_allowance(r.frame_us, r.extra_long_us);
+        if (!r.failure) {
+            EXPECT_NO_THROW(zmconv::check_output_length(got, r.expected_us, allowance));
+            continue;
+        }
+        try {
+            zmconv::check_output_length(got, r.expected_us, allowance);
+            ADD_FAILURE() << "passed";
+        } catch (const zmconv::ConvError& e) {
+            EXPECT_EQ(e.kind(), zmconv::Failure::Codec);
+            EXPECT_EQ(std::string(e.what()), std::string("output check failed: ") + r.failure);
+        }
     }
 }
