@@ -199,7 +199,7 @@ struct SegmentedEncoder::Impl {
     void dispatch(int64_t segment, bool final);
     void consume_oldest();
     RunOutput wait_for(std::future<RunOutput>& result);
-    void join(RunJob job, RunOutput out);
+    void join(RunJob job, RunOutput made);
     void write_until(Pending& run, size_t last); // packets [run.next_index, last]
     void write_packet(AVPacket* pkt, bool last_of_stream);
     // With ZMCONV_SEGMENT_LOG: where a join lies (a packet boundary, as a time of the input).
@@ -229,7 +229,7 @@ RunOutput SegmentedEncoder::Impl::encode_run(const RunJob& job)
     if (codec.join == JoinKind::Vorbis)
         vorbis = std::make_unique<VorbisBlocks>(extradata);
 
-    RunOutput out;
+    RunOutput made;
     FramePtr frame = make_frame();
     PacketPtr pkt = make_packet();
 
@@ -252,10 +252,10 @@ RunOutput SegmentedEncoder::Impl::encode_run(const RunJob& job)
                         f.borrowed = mp3->borrowed;
                 f.fingerprint = fingerprint(bytes);
                 f.size = pkt->size;
-                out.facts.push_back(f);
+                made.facts.push_back(f);
                 PacketPtr kept = make_packet();
                 av_packet_move_ref(kept.get(), pkt.get());
-                out.packets.push_back(std::move(kept));
+                made.packets.push_back(std::move(kept));
             }
             av_packet_unref(pkt.get());
         }
@@ -297,7 +297,7 @@ RunOutput SegmentedEncoder::Impl::encode_run(const RunJob& job)
         check(avcodec_send_frame(ctx.get(), nullptr), Failure::Codec, "audio encoding failed");
         receive();
     }
-    return out;
+    return made;
 }
 
 void SegmentedEncoder::Impl::store(const AVFrame* frame)
@@ -380,19 +380,19 @@ void SegmentedEncoder::Impl::consume_oldest()
 {
     Slot slot = std::move(slots.front());
     slots.pop_front();
-    RunOutput out = wait_for(slot.result);
+    RunOutput made = wait_for(slot.result);
     ++counts.runs;
-    join(std::move(slot.job), std::move(out));
+    join(std::move(slot.job), std::move(made));
 }
 
-void SegmentedEncoder::Impl::join(RunJob job, RunOutput out)
+void SegmentedEncoder::Impl::join(RunJob job, RunOutput made)
 {
     if (!pending) {
-        pending = Pending{std::move(job), std::move(out), 0};
+        pending = Pending{std::move(job), std::move(made), 0};
     } else {
         Pending& a = *pending;
         const int64_t end = (a.job.last_segment + 1) * plan.length;
-        std::optional<Junction> j = find_junction(a.out.facts, out.facts, end - plan.lead,
+        std::optional<Junction> j = find_junction(a.out.facts, made.facts, end - plan.lead,
                                                   end + plan.search, codec.join);
         if (j && codec.join == JoinKind::Mp3) {
             std::vector<AVPacket*> before_a;
@@ -400,15 +400,15 @@ void SegmentedEncoder::Impl::join(RunJob job, RunOutput out)
                 before_a.push_back(a.out.packets[i].get());
             std::vector<const AVPacket*> before_b;
             for (size_t i = 0; i < j->first_of_b; ++i)
-                before_b.push_back(out.packets[i].get());
-            if (!move_reservoir(before_a, before_b, out.facts[j->first_of_b].borrowed))
+                before_b.push_back(made.packets[i].get());
+            if (!move_reservoir(before_a, before_b, made.facts[j->first_of_b].borrowed))
                 j.reset();
         }
         if (j) {
             counts.identical_joins += j->identical ? 1 : 0;
             log_join(a.out.facts[j->last_of_a].end, j->identical ? "identical" : "matching");
             write_until(a, j->last_of_a);
-            pending = Pending{std::move(job), std::move(out), j->first_of_b};
+            pending = Pending{std::move(job), std::move(made), j->first_of_b};
         } else {
             // No boundary to join at: the earlier run is encoded again, through this segment.
             RunJob longer = a.job;
