@@ -15,8 +15,8 @@ enum class Failure : int {
     Usage = 2,  // unknown option, bad value, no output name, refused preset line or progress file
     Input = 3,  // input missing, unreadable, not a regular file, not media, no usable stream
     Output = 4, // output folder missing or not writable, output exists without -y
-    Codec = 5, // decoding, encoding or writing failed, a full disk or file-size limit included,
-               // the output read back is not the length converted
+    Codec = 5,  // decoding, encoding or writing failed, a full disk or file-size limit included,
+                // the output read back is not the length converted
     Interrupted = 6, // stopped by SIGINT or SIGTERM; the partial output is removed
 };
 

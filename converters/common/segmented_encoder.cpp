@@ -392,8 +392,8 @@ void SegmentedEncoder::Impl::join(RunJob job, RunOutput made)
     } else {
         Pending& a = *pending;
         const int64_t end = (a.job.last_segment + 1) * plan.length;
-        std::optional<Junction> j = find_junction(a.out.facts, made.facts, end - plan.lead,
-                                                  end + plan.search, codec.join);
+        std::optional<Junction> j =
+            find_junction(a.out.facts, made.facts, end - plan.lead, end + plan.search, codec.join);
         if (j && codec.join == JoinKind::Mp3) {
             std::vector<AVPacket*> before_a;
             for (size_t i = a.next_index; i <= j->last_of_a; ++i)

@@ -50,9 +50,9 @@ constexpr const char* kUsage =
     "\n"
     "Progress on stdout: \"Duration: HH:MM:SS.cc, ...\" once, then \"size=... time=SECONDS.cc "
     "...\"\n"
-    "lines; \"Loudness: ...\" once when measured. On stderr: one line for an error, \"conv: note:\n"
-    "...\" for a value changed to one the encoder takes, \"conv: warning: ...\" when the input was\n"
-    "damaged.\n"
+    "lines; \"Loudness: ...\" once when measured. On stderr: one line for an error,\n"
+    "\"conv: note: ...\" for a value changed to one the encoder takes, \"conv: warning: ...\"\n"
+    "when the input was damaged.\n"
     "Before OUTPUT gets its name it is decoded whole; a length that is not that of the sound\n"
     "read from INPUT (within a frame or 50 ms) fails: \"conv: output check failed: 2.1 s of\n"
     "3.0 s\", exit 5, and OUTPUT is not written.\n";
