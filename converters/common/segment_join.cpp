@@ -176,7 +176,7 @@ std::optional<Mp3Frame> parse_mp3_frame(std::span<const uint8_t> f)
     frame.main_offset = 4 + (crc ? 2 : 0) + side;
     if (f.size() < static_cast<size_t>(frame.main_offset))
         return std::nullopt;
-    BitReader bits(f.subspan(static_cast<size_t>(4 + (crc ? 2 : 0))));
+    BitReader bits(f.subspan(crc ? size_t{6} : size_t{4}));
     frame.borrowed = static_cast<int>(bits.read(lsf ? 8 : 9));
     bits.skip(lsf ? (mono ? 1 : 2) : (mono ? 5 : 3));
     if (!lsf)

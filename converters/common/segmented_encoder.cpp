@@ -325,7 +325,8 @@ void SegmentedEncoder::Impl::store(const AVFrame* frame)
                 av_md5_update(md5.get(), base + static_cast<size_t>(done) * channels * 2,
                               static_cast<size_t>(n) * channels * 2);
             } else if (format == AV_SAMPLE_FMT_S32) {
-                const auto* s = reinterpret_cast<const int32_t*>(base) + done * channels;
+                const auto* s = reinterpret_cast<const int32_t*>(base)
+                                + static_cast<ptrdiff_t>(done) * channels;
                 std::vector<uint8_t> bytes(static_cast<size_t>(n) * channels * 3);
                 for (size_t i = 0; i < static_cast<size_t>(n) * channels; ++i) {
                     const auto v = static_cast<uint32_t>(s[i] >> 8);

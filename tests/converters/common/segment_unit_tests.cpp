@@ -414,7 +414,7 @@ TEST(Mp3Frames, TheBytesTheFirstFrameAfterAJoinBorrowsAreMovedOver)
             a.add(mp3_frame(spec, static_cast<uint8_t>(0xA0 + i)));
             auto frame = mp3_frame(spec, 0);
             for (size_t j = 36; j < frame.size(); ++j)
-                frame[j] = static_cast<uint8_t>(i * 381 + j);
+                frame[j] = static_cast<uint8_t>(static_cast<size_t>(i) * 381 + j);
             b.add(frame);
         }
         const auto a_before = a.main_data();
@@ -638,6 +638,7 @@ TEST(VorbisBlocks, BlockSizesExplainEveryPacketsLength)
     zmconv::VorbisBlocks blocks(headers);
     ASSERT_TRUE(blocks.valid());
     std::vector<int> shapes;
+    shapes.reserve(packets.size());
     for (const PacketPtr& p : packets)
         shapes.push_back(blocks.shape(bytes_of(p.get())));
     ASSERT_GT(packets.size(), 10u);
@@ -795,8 +796,8 @@ TEST(SegmentedEncodes, AStopEndsEveryRun)
                                      plan, 4);
         out.write_header();
         zmconv::FramePtr f = zmconv::make_frame();
-        for (int64_t at = 0; at < 44100 * 30; at += 1152) {
-            if (at >= 44100 * 6)
+        for (int64_t at = 0; at < int64_t{44100} * 30; at += 1152) {
+            if (at >= int64_t{44100} * 6)
                 zmconv::set_stop_requested(true); // several runs are under way by now
             av_frame_unref(f.get());
             f->format = enc.sample_format();

@@ -139,7 +139,7 @@ double percentile(std::vector<double> v, double p)
 QString make_input(const QString& folder, const QString& name, double seconds, int rate,
                    int channels, bool onsets = false, const QString& codec = "pcm_s16le")
 {
-    const QString path = folder + "/" + name;
+    QString path = folder + "/" + name;
     const QString len = QString::number(seconds);
     const QString tones =
         QString(
@@ -252,6 +252,7 @@ std::vector<QString> check_seams(const QString& in, const Format& f, const QStri
     // The window holding each join (decoded, a container without gapless information keeps
     // the encoder's delay ahead of the sound).
     std::vector<size_t> at_seams;
+    at_seams.reserve(joins.size());
     for (const double t : joins)
         at_seams.push_back(static_cast<size_t>((t * rate + f.delay) / window));
     std::vector<double> elsewhere;
