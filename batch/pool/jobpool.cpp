@@ -84,12 +84,12 @@ int JobPool::fill(const std::function<bool(ConverterProcess &, int)> &startNext)
     return started;
 }
 
-int JobPool::start(const ProcessSpec &spec)
+int JobPool::start(const ProcessRequest &request)
 {
     const int free = freeSlot();
     if (free < 0)
         return -1;
-    return slot(free)->start(spec) ? free : -1;
+    return slot(free)->start(request) ? free : -1;
 }
 
 QList<int> JobPool::busySlots() const

@@ -17,7 +17,7 @@ inline constexpr char kConverterThreadsVariable[] = "ZM_CONV_THREADS";
 // Each converter's share of `cores` when `concurrent` run at once: max(1, cores / concurrent).
 int threadShare(int concurrent, int cores);
 // "ZM_CONV_THREADS=N": this machine's share for a converter that runs beside concurrent - 1
-// others, for ProcessSpec::environment.
+// others, for ProcessRequest::environment.
 QString threadShareEntry(int concurrent);
 
 // Runs at most N converter processes at once, each in a slot of its own (0 ... N - 1). A slot
@@ -55,7 +55,7 @@ public:
     int fill(const std::function<bool(ConverterProcess &, int)> &startNext);
     // Starts one job in the lowest free slot; its slot, or -1 (no free slot, or the start
     // failed: see slot(...)->outcome()).
-    int start(const ProcessSpec &spec);
+    int start(const ProcessRequest &request);
 
     // The slots whose job runs, lowest first, and their process ids.
     QList<int> busySlots() const;

@@ -86,20 +86,20 @@ sigset_t childSignalMask()
     return mask;
 }
 
-SpawnedChild spawnChild(const ProcessSpec &spec)
+SpawnedChild spawnChild(const ProcessRequest &request)
 {
     SpawnedChild child;
-    if (spec.arguments.isEmpty()) {
+    if (request.arguments.isEmpty()) {
         child.error = EINVAL;
         return child;
     }
-    const bool outPipe = spec.stdoutTo == Stream::Pipe;
-    bool errPipe = spec.stderrTo == Stream::Pipe;
+    const bool outPipe = request.stdoutTo == Stream::Pipe;
+    bool errPipe = request.stderrTo == Stream::Pipe;
 
     Fd errFile;
-    if (spec.stderrTo == Stream::File) {
+    if (request.stderrTo == Stream::File) {
         errFile.reset(
-            ::open(QFile::encodeName(spec.stderrFile).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+            ::open(QFile::encodeName(request.stderrFile).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
         struct stat st {};
         if (errFile.fd >= 0 && ::fstat(errFile.fd, &st) == 0)
             child.stderrFileStart = st.st_size;
@@ -121,10 +121,10 @@ SpawnedChild spawnChild(const ProcessSpec &spec)
 
     // The passed descriptors are copied above the numbers they get in the child, so that
     // placing one never overwrites another still to be placed.
-    const int firstFree = 3 + int(spec.passDescriptors.size());
-    std::vector<Fd> passed(size_t(spec.passDescriptors.size()));
-    for (qsizetype i = 0; i < spec.passDescriptors.size(); ++i) {
-        passed[size_t(i)].reset(::fcntl(spec.passDescriptors.at(i), F_DUPFD_CLOEXEC, firstFree));
+    const int firstFree = 3 + int(request.passDescriptors.size());
+    std::vector<Fd> passed(size_t(request.passDescriptors.size()));
+    for (qsizetype i = 0; i < request.passDescriptors.size(); ++i) {
+        passed[size_t(i)].reset(::fcntl(request.passDescriptors.at(i), F_DUPFD_CLOEXEC, firstFree));
         if (passed[size_t(i)].fd < 0) {
             child.error = errno;
             return child;
@@ -142,8 +142,8 @@ SpawnedChild spawnChild(const ProcessSpec &spec)
         else if (to == Stream::File && file >= 0)
             posix_spawn_file_actions_adddup2(&actions, file, target);
     };
-    place(spec.stdoutTo, STDOUT_FILENO, outPipe, -1);
-    place(spec.stderrTo, STDERR_FILENO, errPipe, errFile.fd);
+    place(request.stdoutTo, STDOUT_FILENO, outPipe, -1);
+    place(request.stderrTo, STDERR_FILENO, errPipe, errFile.fd);
     for (size_t i = 0; i < passed.size(); ++i)
         posix_spawn_file_actions_adddup2(&actions, passed[i].fd, 3 + int(i));
     posix_spawn_file_actions_addclosefrom_np(&actions, firstFree);
@@ -158,15 +158,15 @@ SpawnedChild spawnChild(const ProcessSpec &spec)
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
     CStrings argv;
-    for (const QString &a : spec.arguments)
+    for (const QString &a : request.arguments)
         argv.add(QFile::encodeName(a));
-    CStrings env = environmentWith(spec.environment);
+    CStrings env = environmentWith(request.environment);
     pid_t pid = -1;
     int rc;
-    if (spec.program.isEmpty()) {
+    if (request.program.isEmpty()) {
         rc = ::posix_spawnp(&pid, argv.storage.front().constData(), &actions, &attr, argv.vector(), env.vector());
     } else {
-        const QByteArray program = QFile::encodeName(spec.program);
+        const QByteArray program = QFile::encodeName(request.program);
         rc = ::posix_spawn(&pid, program.constData(), &actions, &attr, argv.vector(), env.vector());
     }
     posix_spawnattr_destroy(&attr);

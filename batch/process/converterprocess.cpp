@@ -47,11 +47,11 @@ ConverterProcess::~ConverterProcess()
     detach();
 }
 
-bool ConverterProcess::start(const ProcessSpec &spec)
+bool ConverterProcess::start(const ProcessRequest &request)
 {
     if (isRunning())
         return false;
-    m_spec = spec;
+    m_spec = request;
     m_outcome = ProcessOutcome{};
     m_outputs.clear();
     m_decoder = QStringDecoder(QStringDecoder::Utf8);
@@ -59,7 +59,7 @@ bool ConverterProcess::start(const ProcessSpec &spec)
     m_killSent = false;
     m_killTimer.stop();
 
-    const SpawnedChild child = spawnChild(spec);
+    const SpawnedChild child = spawnChild(request);
     if (!child.started()) {
         m_pid = -1;
         m_outcome.ending = ProcessOutcome::Ending::FailedToStart;

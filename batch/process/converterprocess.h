@@ -1,6 +1,6 @@
 #pragma once
 
-#include "process/processspec.h"
+#include "process/processrequest.h"
 
 #include <QDeadlineTimer>
 #include <QObject>
@@ -41,7 +41,7 @@ public:
 
     // Starts a child. False when none could be started (outcome() says why; no signal follows)
     // or one still runs.
-    bool start(const ProcessSpec &spec);
+    bool start(const ProcessRequest &request);
 
     // SIGTERM now, SIGKILL `graceMs` later if the child is still there. Nothing when none runs
     // or a stop is under way.
@@ -77,7 +77,7 @@ private:
     void finish();
     void killNow();
 
-    ProcessSpec m_spec;
+    ProcessRequest m_spec;
     pid_t m_pid = -1;
     int m_pidfd = -1;
     int m_readFd = -1;

@@ -15,13 +15,13 @@ inline void PrintTo(const QString &s, std::ostream *os)
 
 namespace batchtest {
 
-// A spec that runs the fake child with `steps`.
-inline batch::ProcessSpec child(const QStringList &steps)
+// A request that runs the fake child with `steps`.
+inline batch::ProcessRequest child(const QStringList &steps)
 {
-    batch::ProcessSpec spec;
-    spec.program = QStringLiteral(FAKECHILD_PATH);
-    spec.arguments = QStringList{QStringLiteral("child")} + steps;
-    return spec;
+    batch::ProcessRequest request;
+    request.program = QStringLiteral(FAKECHILD_PATH);
+    request.arguments = QStringList{QStringLiteral("child")} + steps;
+    return request;
 }
 
 // A process with what it handed on and how it ended, timed from its start.
@@ -43,10 +43,10 @@ struct Followed {
                              outcome = o;
                          });
     }
-    bool start(const batch::ProcessSpec &spec)
+    bool start(const batch::ProcessRequest &request)
     {
         clock.start();
-        return process.start(spec);
+        return process.start(request);
     }
     bool waitFinished(int timeoutMs = 20000)
     {

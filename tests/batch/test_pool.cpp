@@ -179,7 +179,7 @@ TEST(Pool, SlotsAreKeptFilledLowestFirstAndMadeByTheFactory)
     int calls = 0;
     EXPECT_EQ(pool.fill([&](ConverterProcess &p, int) {
         ++calls;
-        batch::ProcessSpec missing;
+        batch::ProcessRequest missing;
         missing.program = QStringLiteral("/nonexistent/conv");
         missing.arguments = {QStringLiteral("conv")};
         return p.start(missing) || true;

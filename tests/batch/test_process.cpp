@@ -20,7 +20,7 @@
 #include <unistd.h>
 
 using batch::ProcessOutcome;
-using batch::ProcessSpec;
+using batch::ProcessRequest;
 using batch::Stream;
 using batchtest::child;
 using batchtest::Followed;
@@ -105,11 +105,11 @@ TEST(ProcessModel, StreamsGoWhereAsked)
             ASSERT_TRUE(testsupport::touch(log, earlier.toUtf8()));
         }
         Followed run;
-        ProcessSpec spec = child(r.steps);
-        spec.stdoutTo = r.out;
-        spec.stderrTo = r.err;
-        spec.stderrFile = log;
-        ASSERT_TRUE(run.start(spec));
+        ProcessRequest request = child(r.steps);
+        request.stdoutTo = r.out;
+        request.stderrTo = r.err;
+        request.stderrFile = log;
+        ASSERT_TRUE(run.start(request));
         ASSERT_TRUE(run.waitFinished());
         EXPECT_EQ(run.text(), r.text);
         EXPECT_EQ(run.process.outputs(), r.text);
@@ -129,10 +129,10 @@ TEST(ProcessModel, EnvironmentIsOursWithTheChangesOverIt)
     QTemporaryDir dir;
     qputenv("BATCH_TEST_KEPT", "ours");
     qputenv("BATCH_TEST_REPLACED", "ours");
-    ProcessSpec spec = child({QStringLiteral("env:") + dir.filePath(QStringLiteral("env"))});
-    spec.environment = {QStringLiteral("BATCH_TEST_REPLACED=theirs"), QStringLiteral("BATCH_TEST_NEW=a b=c")};
+    ProcessRequest request = child({QStringLiteral("env:") + dir.filePath(QStringLiteral("env"))});
+    request.environment = {QStringLiteral("BATCH_TEST_REPLACED=theirs"), QStringLiteral("BATCH_TEST_NEW=a b=c")};
     Followed run;
-    ASSERT_TRUE(run.start(spec));
+    ASSERT_TRUE(run.start(request));
     ASSERT_TRUE(run.waitFinished());
     const QStringList env = testsupport::readLines(dir.filePath(QStringLiteral("env")));
     EXPECT_EQ(env.filter(QRegularExpression(QStringLiteral("^BATCH_TEST_"))),
@@ -163,10 +163,10 @@ TEST(ProcessModel, ChildGetsOnlyTheDescriptorsItIsGiven)
         SCOPED_TRACE(r.name);
         QTemporaryDir dir;
         const QString list = dir.filePath(QStringLiteral("fds"));
-        ProcessSpec spec = child({QStringLiteral("fds:") + list, QStringLiteral("fd3:through three")});
-        spec.passDescriptors = r.passed;
+        ProcessRequest request = child({QStringLiteral("fds:") + list, QStringLiteral("fd3:through three")});
+        request.passDescriptors = r.passed;
         Followed run;
-        ASSERT_TRUE(run.start(spec));
+        ASSERT_TRUE(run.start(request));
         ASSERT_TRUE(run.waitFinished());
         QStringList numbers;
         QString stdinTarget;
@@ -414,10 +414,10 @@ TEST(ProcessModel, ProgramsThatCannotStart)
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);
         Followed run;
-        ProcessSpec spec;
-        spec.program = r.program;
-        spec.arguments = r.arguments;
-        EXPECT_FALSE(run.start(spec));
+        ProcessRequest request;
+        request.program = r.program;
+        request.arguments = r.arguments;
+        EXPECT_FALSE(run.start(request));
         EXPECT_FALSE(run.process.isRunning());
         EXPECT_EQ(run.process.outcome().ending, Ending::FailedToStart);
         EXPECT_EQ(run.process.outcome().startError, r.error);

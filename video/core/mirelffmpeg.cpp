@@ -22,20 +22,20 @@ MirelFFmpeg::MirelFFmpeg(const std::string &commandLine, const std::string &prog
         m_finished = true;
         return;
     }
-    batch::ProcessSpec spec;
-    spec.program = QString::fromStdString(program);
-    spec.arguments = arguments.isEmpty()
-                         ? QProcess::splitCommand(QString::fromUtf8(commandLine.c_str()))
-                         : arguments;
+    batch::ProcessRequest request;
+    request.program = QString::fromStdString(program);
+    request.arguments = arguments.isEmpty()
+                            ? QProcess::splitCommand(QString::fromUtf8(commandLine.c_str()))
+                            : arguments;
     for (const std::string &e : environment)
-        spec.environment << QString::fromStdString(e);
-    spec.stdoutTo = batch::Stream::Inherit;
-    spec.stderrTo = logPath.empty() ? batch::Stream::Pipe : batch::Stream::File;
-    spec.stderrFile = QString::fromStdString(logPath);
-    spec.keepOutput = false;
+        request.environment << QString::fromStdString(e);
+    request.stdoutTo = batch::Stream::Inherit;
+    request.stderrTo = logPath.empty() ? batch::Stream::Pipe : batch::Stream::File;
+    request.stderrFile = QString::fromStdString(logPath);
+    request.keepOutput = false;
     QObject::connect(m_process.get(), &batch::ConverterProcess::finished, m_process.get(),
                      [this](const batch::ProcessOutcome &outcome) { Ended(outcome); });
-    if (!m_process->start(spec)) {
+    if (!m_process->start(request)) {
         // The one trace of a failed start, on standard output (the user is not told; the
         // dialog marks the file as failed).
         const int error = m_process->outcome().startError;

@@ -163,14 +163,14 @@ bool CliBatch::startNext(batch::ConverterProcess &process, int slot)
         QString error;
         if (!m_journal.append(begun, &error))
             warn(error);
-        batch::ProcessSpec spec;
-        spec.arguments = f.arguments;
+        batch::ProcessRequest request;
+        request.arguments = f.arguments;
         // The converter's share of the cores: one of as many converters as the pool runs at once,
         // or as this file, the files after it and those running make, when that is fewer.
-        spec.environment = {batch::threadShareEntry(
+        request.environment = {batch::threadShareEntry(
             int(std::min<qsizetype>(m_pool.capacity(), m_pool.running() + m_queue.size() + 1)))};
         m_status.fileStarted(index, std::nullopt);
-        if (!process.start(spec)) {
+        if (!process.start(request)) {
             // Without a converter nothing of this batch can be converted: it ends here, and every
             // file not converted counts as failed.
             m_startError = QStringLiteral("cannot start the converter %1: %2")

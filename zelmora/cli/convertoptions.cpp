@@ -114,8 +114,8 @@ ConvertOptions parseConvertOptions(const QStringList &arguments, const SavedChoi
     bool noCut = false;
     bool mp3Only = false;
 
-    const auto apply = [&](const OptionSpec &spec, const QString &value) {
-        const QString name = QLatin1String(spec.longName);
+    const auto apply = [&](const OptionSpec &request, const QString &value) {
+        const QString name = QLatin1String(request.longName);
         if (name == QLatin1String("format")) {
             const qsizetype i = formatNames().indexOf(value.toLower());
             if (i < 0)
@@ -216,36 +216,36 @@ ConvertOptions parseConvertOptions(const QStringList &arguments, const SavedChoi
             options = false;
             continue;
         }
-        const OptionSpec *spec = nullptr;
+        const OptionSpec *request = nullptr;
         std::optional<QString> value;
         QString shown = a;
         if (a.startsWith(QLatin1String("--"))) {
             const qsizetype eq = a.indexOf(QLatin1Char('='));
-            spec = findLong(a.mid(2, eq < 0 ? -1 : eq - 2));
+            request = findLong(a.mid(2, eq < 0 ? -1 : eq - 2));
             shown = a.left(eq < 0 ? a.size() : eq);
             if (eq >= 0)
                 value = a.mid(eq + 1);
         } else {
-            spec = findShort(a.at(1));
+            request = findShort(a.at(1));
             shown = a.left(2);
             if (a.size() > 2)
                 value = a.mid(2);
         }
-        if (!spec) {
+        if (!request) {
             error(QStringLiteral("unknown option %1").arg(shown));
             continue;
         }
-        if (spec->takesValue && !value) {
+        if (request->takesValue && !value) {
             if (i + 1 >= arguments.size()) {
                 error(QStringLiteral("%1 needs a value").arg(shown));
                 continue;
             }
             value = arguments.at(++i);
-        } else if (!spec->takesValue && value) {
+        } else if (!request->takesValue && value) {
             error(QStringLiteral("%1 takes no value").arg(shown));
             continue;
         }
-        apply(*spec, value.value_or(QString()));
+        apply(*request, value.value_or(QString()));
     }
 
     if (noCut && (from || to))

@@ -1,5 +1,5 @@
 #pragma once
-#include "process/processspec.h"
+#include "process/processrequest.h"
 
 #include <QList>
 #include <QString>

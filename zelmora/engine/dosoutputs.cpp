@@ -32,12 +32,12 @@ bool DOSOutputs::ExecuteCommand(const QString &argument)
         fail(QStringLiteral("Command Line empty"));
         return false;
     }
-    batch::ProcessSpec spec;
-    spec.arguments = m_arguments.isEmpty() ? QProcess::splitCommand(m_commandLine) : m_arguments;
-    spec.stdoutTo = batch::Stream::Pipe;
-    spec.stderrTo = batch::Stream::Pipe; // one pipe for both
-    spec.environment = m_environment;
-    if (start(spec))
+    batch::ProcessRequest request;
+    request.arguments = m_arguments.isEmpty() ? QProcess::splitCommand(m_commandLine) : m_arguments;
+    request.stdoutTo = batch::Stream::Pipe;
+    request.stderrTo = batch::Stream::Pipe; // one pipe for both
+    request.environment = m_environment;
+    if (start(request))
         return true;
     if (outcome().pipeFailed)
         fail(QStringLiteral("CreatePipe failed. Error: ") + QString::number(outcome().startError));

@@ -332,7 +332,7 @@ std::vector<uint8_t> mp3_frame(const Mp3Spec& s, uint8_t fill)
 TEST(Mp3Frames, ReservoirUseAndBlockTypesAreRead)
 {
     struct Row {
-        Mp3Spec spec;
+        Mp3Spec request;
         int main_offset;
         int shape;
     } rows[] = {
@@ -343,12 +343,13 @@ TEST(Mp3Frames, ReservoirUseAndBlockTypesAreRead)
         {{false, false, true, 17, {2, 2}}, 23, 2 | (2 << 3)},
     };
     for (const Row& r : rows) {
-        SCOPED_TRACE(std::to_string(r.spec.borrowed) + (r.spec.mpeg1 ? " mpeg-1" : " mpeg-2"));
-        const auto bytes = mp3_frame(r.spec, 0xEE);
+        SCOPED_TRACE(std::to_string(r.request.borrowed)
+                     + (r.request.mpeg1 ? " mpeg-1" : " mpeg-2"));
+        const auto bytes = mp3_frame(r.request, 0xEE);
         const auto f = zmconv::parse_mp3_frame(bytes);
         ASSERT_TRUE(f.has_value());
         EXPECT_EQ(f->main_offset, r.main_offset);
-        EXPECT_EQ(f->borrowed, r.spec.borrowed);
+        EXPECT_EQ(f->borrowed, r.request.borrowed);
         EXPECT_EQ(f->shape, r.shape);
     }
     const auto good = mp3_frame({true, false, false, 0, {0, 0}}, 0);
@@ -400,7 +401,7 @@ struct Packets {
 
 TEST(Mp3Frames, TheBytesTheFirstFrameAfterAJoinBorrowsAreMovedOver)
 {
-    const Mp3Spec spec{true, false, false, 0, {0, 0}}; // 381 bytes of main data each
+    const Mp3Spec request{true, false, false, 0, {0, 0}}; // 381 bytes of main data each
     struct Row {
         int borrowed;
         bool moved;
@@ -411,8 +412,8 @@ TEST(Mp3Frames, TheBytesTheFirstFrameAfterAJoinBorrowsAreMovedOver)
         Packets a;
         Packets b;
         for (int i = 0; i < 3; ++i) {
-            a.add(mp3_frame(spec, static_cast<uint8_t>(0xA0 + i)));
-            auto frame = mp3_frame(spec, 0);
+            a.add(mp3_frame(request, static_cast<uint8_t>(0xA0 + i)));
+            auto frame = mp3_frame(request, 0);
             for (size_t j = 36; j < frame.size(); ++j)
                 frame[j] = static_cast<uint8_t>(static_cast<size_t>(i) * 381 + j);
             b.add(frame);

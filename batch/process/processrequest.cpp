@@ -1,4 +1,4 @@
-#include "process/processspec.h"
+#include "process/processrequest.h"
 
 #include <cstring>
 

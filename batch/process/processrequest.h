@@ -12,7 +12,7 @@ enum class Stream {
     Inherit, // this process's own
     Null,    // /dev/null
     Pipe,    // read by the ConverterProcess (stdout and stderr both Pipe: one merged pipe)
-    File,    // appended to ProcessSpec::stderrFile (standard error only)
+    File,    // appended to ProcessRequest::stderrFile (standard error only)
 };
 
 // Everything a child is started with. Standard input is always /dev/null; every descriptor of
@@ -20,7 +20,7 @@ enum class Stream {
 // child starts with every signal at its default action and with SIGTERM and SIGINT blocked, so
 // that a stop in its first moments waits until it has installed its handlers (the converters
 // unblock them then; one that never does is still ended by SIGKILL after the grace time).
-struct ProcessSpec {
+struct ProcessRequest {
     QString program;         // the file that runs; empty: arguments[0], looked up in PATH
                              // when it holds no '/'
     QStringList arguments;   // the child's argument vector, its own name first
