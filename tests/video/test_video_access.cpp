@@ -5,8 +5,9 @@
 #include "ui/cexplorer1.h"
 #include "ui/cvideodlg.h"
 #include "ui/dg3.h"
-#include "ui/focusmark.h"
+#include "gui/focusmark.h"
 #include "ui/videosite.h"
+#include "ui/videoskin.h"
 #include "video/dialogtestutil.h"
 
 #include <QAccessible>
@@ -199,26 +200,27 @@ TEST_F(AccessTest, TabVisitsTheControlsInReadingOrder)
 
 TEST_F(AccessTest, FocusMarkShowsWhereTheKeyboardIs)
 {
-    FocusMark *mark = dlg->FocusMarker();
+    batch::FocusMark *mark = dlg->FocusMarker();
+    const batch::FocusMark::Style style = VideoSkin::FocusMarkStyle();
     ASSERT_NE(mark, nullptr);
-    EXPECT_EQ(mark->Target(), nullptr) << "no mark before the keyboard is used";
+    EXPECT_EQ(mark->target(), nullptr) << "no mark before the keyboard is used";
     Button(1006)->setFocus(Qt::OtherFocusReason);
     // The ring's top edge, half way along, a pixel inside the ring's width.
     auto ringPixel = [&](QWidget *control) {
         const QRect r = control->geometry();
         const QImage shot = dlg->grab().toImage();
-        return shot.pixelColor(r.center().x(), r.top() - FocusMark::Margin - FocusMark::Width + 1);
+        return shot.pixelColor(r.center().x(), r.top() - style.margin - style.width + 1);
     };
-    auto isAccent = [](const QColor &c) {
-        return std::abs(c.red() - FocusMark::Accent.red()) < 40
-               && std::abs(c.green() - FocusMark::Accent.green()) < 40
-               && std::abs(c.blue() - FocusMark::Accent.blue()) < 40;
+    auto isAccent = [&style](const QColor &c) {
+        return std::abs(c.red() - style.colour.red()) < 40
+               && std::abs(c.green() - style.colour.green()) < 40
+               && std::abs(c.blue() - style.colour.blue()) < 40;
     };
     for (int id : {1023, 1019, 1000, 1001}) {
         Walk(1);
         QWidget *control = dlg->Control(id);
         ASSERT_EQ(QApplication::focusWidget(), control) << id;
-        EXPECT_EQ(mark->Target(), control) << id;
+        EXPECT_EQ(mark->target(), control) << id;
         EXPECT_TRUE(mark->geometry().contains(control->geometry())) << id;
         EXPECT_TRUE(isAccent(ringPixel(control)))
             << id << ": the ring is not drawn, " << ringPixel(control).name().toStdString();
@@ -226,10 +228,10 @@ TEST_F(AccessTest, FocusMarkShowsWhereTheKeyboardIs)
     // A mouse press puts the dialog back as drawn; the keyboard brings the mark back.
     QWidget *control = dlg->Control(1001);
     QTest::mouseClick(Button(1002), Qt::LeftButton);
-    EXPECT_EQ(mark->Target(), nullptr);
+    EXPECT_EQ(mark->target(), nullptr);
     EXPECT_FALSE(isAccent(ringPixel(control)));
     Walk(1);
-    EXPECT_EQ(mark->Target(), dlg->Control(1003));
+    EXPECT_EQ(mark->target(), dlg->Control(1003));
 }
 
 TEST_F(AccessTest, EnterDoesNothingAndSpacePressesTheFocusedButton)
@@ -293,7 +295,7 @@ TEST_F(AccessTest, AboutDialogIsNamedAndReachable)
     EXPECT_EQ(address->text(), VideoSite::ContactAddress);
     EXPECT_EQ(QAccessible::queryAccessibleInterface(address)->text(QAccessible::Name),
               VideoSite::ContactAddress);
-    auto *mark = about.findChild<FocusMark *>();
+    auto *mark = about.findChild<batch::FocusMark *>();
     ASSERT_NE(mark, nullptr);
-    EXPECT_EQ(mark->Target(), address);
+    EXPECT_EQ(mark->target(), address);
 }

@@ -463,7 +463,7 @@ TEST(VideoOpen, AnOpenThatFailsShowsThePathToCopy)
         ScriptedPrompts scripted;
         FakeOpener fake(r.exitCode);
         QtVideoPrompts prompts(nullptr);
-        prompts.Opener().SetProgram(fake.Program());
+        prompts.Opener().setProgram(fake.program());
         CvideoDlg::Options options = QuickDialogOptions(app, scripted);
         options.prompts = &prompts;
         options.outputFolder = app.File("out 'today'");
@@ -491,8 +491,8 @@ TEST(VideoOpen, AnOpenThatFailsShowsThePathToCopy)
         std::unique_ptr<QMenu> menu(dlg.FileListMenu(0));
         ASSERT_TRUE(menu->actions()[r.action]->isEnabled()) << r.name;
         menu->actions()[r.action]->trigger();
-        ASSERT_TRUE(testsupport::waitFor([&] { return fake.Opened().size() == 1; })) << r.name;
-        EXPECT_EQ(fake.Opened(), QStringList{target}) << r.name;
+        ASSERT_TRUE(testsupport::waitFor([&] { return fake.opened().size() == 1; })) << r.name;
+        EXPECT_EQ(fake.opened(), QStringList{target}) << r.name;
         if (r.exitCode == 0) {
             EXPECT_FALSE(boxShown) << r.name;
             continue;

@@ -21,7 +21,7 @@ TEST(LaunchArguments, FilesOptionsAndWhatIsSkipped)
     ASSERT_TRUE(Touch(dir.filePath("-dash.flv")));
     const QString fifo = dir.filePath("pipe.avi");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    using A = LaunchArguments::Action;
+    using A = batch::LaunchArguments::Action;
     struct Row {
         QStringList args;
         A action;
@@ -53,11 +53,12 @@ TEST(LaunchArguments, FilesOptionsAndWhatIsSkipped)
         {{"vidrune", "--", "--help"}, A::Run, {}, {"vidrune: --help: no such file, skipped"}},
     };
     for (const Row &r : rows) {
-        const LaunchArguments got = LaunchArguments::Parse(r.args, dir.path());
+        const batch::LaunchArguments got =
+            batch::LaunchArguments::parse(LaunchRules(), r.args, dir.path());
         const std::string where = r.args.join(' ').toStdString();
         EXPECT_EQ(got.action, r.action) << where;
-        EXPECT_EQ(got.files, r.files) << where;
+        EXPECT_EQ(got.paths, r.files) << where;
         EXPECT_EQ(got.messages, r.messages) << where;
     }
-    EXPECT_TRUE(LaunchArguments::UsageText("vidrune").startsWith("usage: vidrune [FILE...]\n"));
+    EXPECT_TRUE(LaunchRules().usageText("vidrune").startsWith("usage: vidrune [FILE...]\n"));
 }

@@ -1,7 +1,9 @@
 // The desktop notification at the end of a batch: when it is sent, and what reaches a
 // notification server on a private bus.
 #include "ui/cvideodlg.h"
+#include "gui/desktopnotifier.h"
 #include "ui/desktopnotifier.h"
+#include "support/privatebus.h"
 #include "video/dialogtestutil.h"
 
 #include <QDBusArgument>
@@ -29,8 +31,8 @@ public:
     QList<QVariantMap> hints;
 
 public slots:
-    uint Notify(const QString &app, uint, const QString &icon, const QString &summary,
-                const QString &, const QStringList &, const QVariantMap &hint, int)
+    uint Notify(const QString &app, uint, const QString &icon, const QString &summary, const QString &,
+                const QStringList &, const QVariantMap &hint, int)
     {
         apps << app;
         icons << icon;
@@ -54,33 +56,6 @@ public slots:
         uris << uri;
         updates << properties;
     }
-};
-
-// A private session bus of the test's own.
-class PrivateBus
-{
-public:
-    bool Start()
-    {
-        const QString daemon = QStandardPaths::findExecutable("dbus-daemon");
-        if (daemon.isEmpty())
-            return false;
-        m_process.start(daemon, {"--session", "--nofork", "--print-address=1"});
-        if (!m_process.waitForReadyRead(10000))
-            return false;
-        m_address = QString::fromUtf8(m_process.readLine()).trimmed();
-        return !m_address.isEmpty();
-    }
-    QString Address() const { return m_address; }
-    ~PrivateBus()
-    {
-        m_process.kill();
-        m_process.waitForFinished();
-    }
-
-private:
-    QProcess m_process;
-    QString m_address;
 };
 
 } // namespace
@@ -128,8 +103,7 @@ TEST(VideoNotification, SentAtTheEndOnlyWhenTheDialogIsNotActive)
 
 TEST(VideoNotification, ReachesTheNotificationServerOverDBus)
 {
-    EXPECT_FALSE(DesktopNotifier("unix:path=/nonexistent/video-test-bus").Notify("x"))
-        << "without a bus nothing is sent";
+    EXPECT_FALSE(NotifyDesktop("x", "unix:path=/nonexistent/video-test-bus")) << "without a bus nothing is sent";
     const QString daemon = QStandardPaths::findExecutable("dbus-daemon");
     if (daemon.isEmpty())
         GTEST_SKIP() << "dbus-daemon not installed";
@@ -150,14 +124,13 @@ TEST(VideoNotification, ReachesTheNotificationServerOverDBus)
         QDBusConnection server = QDBusConnection::connectToBus(address, "fake-notifications");
         ASSERT_TRUE(server.isConnected());
         FakeNotifications fake;
-        ASSERT_TRUE(server.registerService(DesktopNotifier::Service));
-        ASSERT_TRUE(
-            server.registerObject(DesktopNotifier::Path, &fake, QDBusConnection::ExportAllSlots));
-        EXPECT_TRUE(DesktopNotifier(address).Notify("视频转换完成：3 个文件，0 个失败"));
+        ASSERT_TRUE(server.registerService(batch::DesktopNotifier::kService));
+        ASSERT_TRUE(server.registerObject(batch::DesktopNotifier::kPath, &fake, QDBusConnection::ExportAllSlots));
+        EXPECT_TRUE(NotifyDesktop("视频转换完成：3 个文件，0 个失败", address));
         ASSERT_TRUE(testsupport::waitFor([&] { return !fake.summaries.isEmpty(); }, 5000));
         EXPECT_EQ(fake.summaries, QStringList{"视频转换完成：3 个文件，0 个失败"});
         EXPECT_EQ(fake.apps, QStringList{QCoreApplication::applicationName()});
-        server.unregisterObject(DesktopNotifier::Path);
+        server.unregisterObject(batch::DesktopNotifier::kPath);
     }
     QDBusConnection::disconnectFromBus("fake-notifications");
     QDBusConnection::disconnectFromBus("video-notify " + address);
@@ -167,20 +140,20 @@ TEST(VideoNotification, ReachesTheNotificationServerOverDBus)
 
 TEST(VideoTaskBar, TheProgressShowsOnTheLauncherAndIsClearedAtTheEnd)
 {
-    PrivateBus bus;
-    if (!bus.Start())
+    testsupport::PrivateBus bus;
+    if (!bus.start())
         GTEST_SKIP() << "dbus-daemon not installed";
-    QDBusConnection listen = QDBusConnection::connectToBus(bus.Address(), "launcher-listener");
+    QDBusConnection listen = QDBusConnection::connectToBus(bus.address(), "launcher-listener");
     ASSERT_TRUE(listen.isConnected());
     LauncherListener listener;
-    ASSERT_TRUE(listen.connect(QString(), QString(), "com.canonical.Unity.LauncherEntry", "Update",
-                               &listener, SLOT(OnUpdate(QString, QVariantMap))));
+    ASSERT_TRUE(listen.connect(QString(), QString(), "com.canonical.Unity.LauncherEntry", "Update", &listener,
+                               SLOT(OnUpdate(QString, QVariantMap))));
     {
         FakeAppFolder app;
         ASSERT_TRUE(app.IsValid());
         ScriptedPrompts prompts;
         CvideoDlg::Options options = QuickDialogOptions(app, prompts);
-        options.busAddress = bus.Address();
+        options.busAddress = bus.address();
         CvideoDlg dlg(options);
         // The first file moves its progress by quarters over a good second.
         ASSERT_TRUE(Touch(app.File("in/a.flv")) && Touch(app.File("in/slow-b.flv")));
@@ -189,10 +162,7 @@ TEST(VideoTaskBar, TheProgressShowsOnTheLauncherAndIsClearedAtTheEnd)
         qobject_cast<QPushButton *>(dlg.Control(1006))->click();
         ASSERT_TRUE(testsupport::waitFor([&] { return !dlg.Batch().IsBusy(); }));
         ASSERT_TRUE(testsupport::waitFor(
-            [&] {
-                return !listener.updates.isEmpty()
-                       && !listener.updates.last().value("progress-visible").toBool();
-            },
+            [&] { return !listener.updates.isEmpty() && !listener.updates.last().value("progress-visible").toBool(); },
             10000));
     }
     QList<qint64> counts;
@@ -213,23 +183,21 @@ TEST(VideoTaskBar, TheProgressShowsOnTheLauncherAndIsClearedAtTheEnd)
     EXPECT_EQ(counts.last(), 1) << "the last file alone";
     EXPECT_FALSE(listener.updates.last().value("count-visible").toBool());
     QDBusConnection::disconnectFromBus("launcher-listener");
-    QDBusConnection::disconnectFromBus("vidrune-launcher " + bus.Address());
+    QDBusConnection::disconnectFromBus("vidrune-launcher " + bus.address());
 }
 
 TEST(VideoNotification, CarriesTheProgramsIconAndDesktopEntry)
 {
-    PrivateBus bus;
-    if (!bus.Start())
+    testsupport::PrivateBus bus;
+    if (!bus.start())
         GTEST_SKIP() << "dbus-daemon not installed";
     {
-        QDBusConnection server =
-            QDBusConnection::connectToBus(bus.Address(), "fake-notifications-2");
+        QDBusConnection server = QDBusConnection::connectToBus(bus.address(), "fake-notifications-2");
         ASSERT_TRUE(server.isConnected());
         FakeNotifications fake;
-        ASSERT_TRUE(server.registerService(DesktopNotifier::Service));
-        ASSERT_TRUE(
-            server.registerObject(DesktopNotifier::Path, &fake, QDBusConnection::ExportAllSlots));
-        EXPECT_TRUE(DesktopNotifier(bus.Address()).Notify("视频转换完成：1 个文件，0 个失败"));
+        ASSERT_TRUE(server.registerService(batch::DesktopNotifier::kService));
+        ASSERT_TRUE(server.registerObject(batch::DesktopNotifier::kPath, &fake, QDBusConnection::ExportAllSlots));
+        EXPECT_TRUE(NotifyDesktop("视频转换完成：1 个文件，0 个失败", bus.address()));
         ASSERT_TRUE(testsupport::waitFor([&] { return !fake.icons.isEmpty(); }, 5000));
         EXPECT_EQ(fake.icons, QStringList{"net.zelmora.Vidrune"}) << "the icon theme's name";
         const QVariantMap hints = fake.hints.value(0);
@@ -247,10 +215,10 @@ TEST(VideoNotification, CarriesTheProgramsIconAndDesktopEntry)
         EXPECT_EQ(stride, width * 4);
         EXPECT_TRUE(alpha);
         EXPECT_EQ(bytes.size(), static_cast<qsizetype>(stride) * height);
-        server.unregisterObject(DesktopNotifier::Path);
+        server.unregisterObject(batch::DesktopNotifier::kPath);
     }
     QDBusConnection::disconnectFromBus("fake-notifications-2");
-    QDBusConnection::disconnectFromBus("video-notify " + bus.Address());
+    QDBusConnection::disconnectFromBus("video-notify " + bus.address());
 }
 
 #include "test_video_notify.moc"

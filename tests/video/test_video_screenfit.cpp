@@ -1,10 +1,10 @@
 // The dialog on a screen too small for its designed size at the user's scale: the program's
-// start (MakeFittedApplication) under QT_SCALE_FACTOR=2 on the offscreen platform's 800 x 600
-// screen scales it down so that it fits, title bar included, and places it on the screen.
+// start (batch::makeFittedApplication) under QT_SCALE_FACTOR=2 on the offscreen platform's 800 x
+// 600 screen scales it down so that it fits, title bar included, and places it on the screen.
+#include "gui/screenfit.h"
 #include "ui/cvideodlg.h"
 #include "ui/dg3.h"
 #include "ui/dialogunits.h"
-#include "ui/screenfit.h"
 #include "video/dialogtestutil.h"
 
 #include <QScreen>
@@ -31,27 +31,12 @@ TEST(VideoScreenFit, AtScaleTwoTheDialogIsScaledDownOntoTheScreen)
     // The dialog and a title bar of 40 pixels fit; placed as the program places it.
     EXPECT_LE(dlg.width() + 8, available.width());
     EXPECT_LE(dlg.height() + 40, available.height());
-    dlg.move(PlaceOn(available, dlg.frameGeometry().size()));
+    dlg.move(batch::placeOn(available, dlg.frameGeometry().size()));
     dlg.show();
     EXPECT_TRUE(available.contains(dlg.frameGeometry()));
     Dg3 about(&dlg);
     about.show();
     EXPECT_TRUE(available.contains(about.frameGeometry()));
-}
-
-TEST(VideoScreenFit, TheScaleIsLoweredOnlyAsFarAsTheDialogNeeds)
-{
-    struct Row {
-        QSize design, available;
-        double current, expected;
-    } rows[] = {
-        {{804, 494}, {1280, 1024}, 1.0, 1.0},
-        {{804, 494}, {640, 512}, 2.0, 1.59},
-        {{804, 494}, {1280, 400}, 1.0, 0.8},
-    };
-    for (const Row &r : rows)
-        EXPECT_DOUBLE_EQ(FittingScale(r.design, r.available, r.current), r.expected)
-            << r.available.width() << "x" << r.available.height();
 }
 
 int main(int argc, char **argv)
@@ -66,7 +51,7 @@ int main(int argc, char **argv)
     qputenv("XDG_CONFIG_HOME", state.filePath("config").toUtf8());
     qputenv("XDG_CACHE_HOME", state.filePath("cache").toUtf8());
     qputenv("QT_SCALE_FACTOR", "2");
-    const std::unique_ptr<QApplication> app = MakeFittedApplication(
+    const std::unique_ptr<QApplication> app = batch::makeFittedApplication(
         argc, argv, QSize(DialogUnits::MainWidth, DialogUnits::MainHeight), QSize(8, 40));
     return RUN_ALL_TESTS();
 }

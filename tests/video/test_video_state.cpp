@@ -71,33 +71,6 @@ qint64 DeadPid()
 
 } // namespace
 
-TEST(StateLocations, XdgFoldersTakeOnlyAbsolutePaths)
-{
-    const QString home = QDir::homePath();
-    struct Row {
-        const char *name;
-        std::optional<QString> value;
-        QString (*folder)();
-        QString expected;
-    };
-    const QList<Row> rows{
-        {"XDG_CONFIG_HOME", "/srv/cfg", &StateLocations::ConfigHome, "/srv/cfg"},
-        {"XDG_CONFIG_HOME", "/srv/cfg/", &StateLocations::ConfigHome, "/srv/cfg"},
-        {"XDG_CONFIG_HOME", "relative/cfg", &StateLocations::ConfigHome, home + "/.config"},
-        {"XDG_CONFIG_HOME", std::nullopt, &StateLocations::ConfigHome, home + "/.config"},
-        {"XDG_CONFIG_HOME", "", &StateLocations::ConfigHome, home + "/.config"},
-        {"XDG_CACHE_HOME", "/srv/cache", &StateLocations::CacheHome, "/srv/cache"},
-        {"XDG_CACHE_HOME", "cache", &StateLocations::CacheHome, home + "/.cache"},
-        {"XDG_STATE_HOME", "/srv/state", &StateLocations::StateHome, "/srv/state"},
-        {"XDG_STATE_HOME", std::nullopt, &StateLocations::StateHome, home + "/.local/state"},
-    };
-    for (const Row &r : rows) {
-        EnvGuard env;
-        env.Set(r.name, r.value);
-        EXPECT_EQ(r.folder(), r.expected) << r.name << " = " << r.value.value_or("(unset)");
-    }
-}
-
 TEST(StateLocations, InstanceFolderIsTheRuntimeFolderOrTheCache)
 {
     QTemporaryDir runtime;
@@ -126,8 +99,7 @@ TEST(StateLocations, PortableCopyKeepsTheSettingsFileItAlwaysHad)
     const QSettings asBefore(QSettings::NativeFormat, QSettings::UserScope,
                              QStringLiteral("zelmora-suite"), QStringLiteral("video"));
     EXPECT_EQ(StateLocations::SettingsFile(true), asBefore.fileName());
-    EXPECT_EQ(StateLocations::SettingsFile(false),
-              StateLocations::ConfigHome() + "/vidrune/vidrune.conf");
+    EXPECT_EQ(StateLocations::SettingsFile(false), batch::configHome() + "/vidrune/vidrune.conf");
 }
 
 TEST(StateLocations, OutputFolderIsRememberedPerSettingsFile)
@@ -147,31 +119,6 @@ TEST(StateLocations, OutputFolderIsRememberedPerSettingsFile)
     // A damaged settings file reads as nothing kept.
     ASSERT_TRUE(Touch(file, QByteArray("\0\xff[[[outputFolder\n=\n", 20)));
     EXPECT_EQ(StateLocations::LoadOutputFolder(file), QString());
-}
-
-TEST(StateLocations, WritableFolderDecidesPortable)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    ASSERT_TRUE(Touch(dir.filePath("a file")));
-    ASSERT_TRUE(QDir().mkpath(dir.filePath("read only")));
-    ::chmod(QFile::encodeName(dir.filePath("read only")).constData(), 0555);
-    struct Row {
-        QString folder;
-        bool writable;
-    };
-    QList<Row> rows{
-        {dir.path(), true},
-        {dir.filePath("missing"), false},
-        {dir.filePath("a file"), false},
-        {QString(), false},
-    };
-    // The superuser may write anywhere; for anybody else a read-only folder is not portable.
-    if (::geteuid() != 0)
-        rows.append({dir.filePath("read only"), false});
-    for (const Row &r : rows)
-        EXPECT_EQ(StateLocations::IsWritableFolder(r.folder), r.writable) << r.folder;
-    ::chmod(QFile::encodeName(dir.filePath("read only")).constData(), 0755);
 }
 
 TEST(StateLocations, LogsAndSettingsMoveOnceToTheVidrunePlaces)
@@ -259,7 +206,9 @@ TEST(StateLocations, InstalledCopyIsNeverPortable)
         {buildTree, false, true},
     };
     for (const Row &r : rows) {
-        EXPECT_EQ(StateLocations::IsInstalledCopy(r.folder), r.installed) << r.folder;
+        EXPECT_EQ(batch::isInstalledCopy(r.folder, QLatin1String(StateLocations::DesktopId)),
+                  r.installed)
+            << r.folder;
         EXPECT_EQ(StateLocations::IsPortable(r.folder), r.portable) << r.folder;
     }
 }

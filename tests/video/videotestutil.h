@@ -4,6 +4,7 @@
 // a scripted replacement of the message boxes, and small file and process helpers.
 
 #include "logic/videoprompts.h"
+#include "support/fakeopener.h"
 #include "support/process.h"
 
 #include <QDeadlineTimer>
@@ -106,36 +107,9 @@ inline bool ProcessExists(pid_t pid)
     return pid > 0 && QFile::exists(QStringLiteral("/proc/%1").arg(pid));
 }
 
+using testsupport::FakeOpener;
+
 // Message boxes and file choosers answered from a script.
-// A stand-in for xdg-open in a folder of its own: it writes each argument it is given to its
-// log and ends with `exitCode`.
-class FakeOpener
-{
-public:
-    explicit FakeOpener(int exitCode)
-    {
-        QFile f(Program());
-        f.open(QIODevice::WriteOnly);
-        f.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\036' \"$a\" >> \"" + Log().toUtf8()
-                + "\"; done\nexit " + QByteArray::number(exitCode) + "\n");
-        f.close();
-        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    QString Program() const { return m_dir.filePath("xdg-open"); }
-    QString Log() const { return m_dir.filePath("opened.log"); }
-    // The arguments of every run, in order.
-    QStringList Opened() const
-    {
-        QFile f(Log());
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(f.readAll()).split(QChar(0x1e), Qt::SkipEmptyParts);
-    }
-
-private:
-    QTemporaryDir m_dir;
-};
-
 class ScriptedPrompts final : public vidrune::VideoPrompts
 {
 public:

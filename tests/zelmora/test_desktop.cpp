@@ -1,7 +1,7 @@
 // The window as the desktop starts it: an installed copy keeping its settings per user, and
 // files given on the command line or handed over by a later start.
 #include "support/files.h"
-#include "zelmora/scopedenv.h"
+#include "support/scopedenv.h"
 #include "shell/frmfailures.h"
 #include "shell/frmoptions.h"
 #include "instance/singleinstance.h"
@@ -21,9 +21,9 @@
 
 using namespace zm;
 using testsupport::readFile;
+using testsupport::ScopedEnv;
 using testsupport::touch;
 using zmtest::Harness;
-using zmtest::ScopedEnv;
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "launch/launcharguments.h"
 #include "launch/launchrequest.h"
 #include "instance/singleinstance.h"
-#include "zelmora/scopedenv.h"
+#include "support/scopedenv.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -137,60 +137,66 @@ TEST(LaunchArguments, FilesFoldersAndOptions)
     struct Row {
         const char *name;
         QStringList args;
-        LaunchArguments::Action action;
+        batch::LaunchArguments::Action action;
         QStringList paths;
         QStringList messages;
     };
     const QList<Row> rows{
-        {"nothing", {}, LaunchArguments::Action::Run, {}, {}},
+        {"nothing", {}, batch::LaunchArguments::Action::Run, {}, {}},
         {"files and a folder in the order given, blanks, quotes, letters and line breaks intact",
          {names[2], folder, names[0], names[3], names[1], names[4]},
-         LaunchArguments::Action::Run,
+         batch::LaunchArguments::Action::Run,
          {names[2], folder, names[0], names[3], names[1], names[4]},
          {}},
         {"relative names from the current folder, cleaned",
          {QStringLiteral("Music/../a b  c.flv"), QStringLiteral("./Music/disc 1/")},
-         LaunchArguments::Action::Run,
+         batch::LaunchArguments::Action::Run,
          {names[0], folder + QStringLiteral("/disc 1")},
          {}},
-        {"a file address", {QUrl::fromLocalFile(names[2]).toString()}, LaunchArguments::Action::Run, {names[2]}, {}},
+        {"a file address",
+         {QUrl::fromLocalFile(names[2]).toString()},
+         batch::LaunchArguments::Action::Run,
+         {names[2]},
+         {}},
         {"missing and a FIFO skipped with a word each",
          {QStringLiteral("gone.flv"), fifo, names[0]},
-         LaunchArguments::Action::Run,
+         batch::LaunchArguments::Action::Run,
          {names[0]},
          {QStringLiteral("zelmora: gone.flv: no such file or folder, skipped"),
           QStringLiteral("zelmora: ") + fifo + QStringLiteral(": not a regular file or a folder, skipped")}},
         {"after -- a name may start with a dash",
          {QStringLiteral("--"), QStringLiteral("-dash.flv"), QStringLiteral("--help")},
-         LaunchArguments::Action::Run,
+         batch::LaunchArguments::Action::Run,
          {d + QStringLiteral("/-dash.flv")},
          {QStringLiteral("zelmora: --help: no such file or folder, skipped")}},
         {"an unknown option",
          {QStringLiteral("--bogus"), names[0]},
-         LaunchArguments::Action::Error,
+         batch::LaunchArguments::Action::Error,
          {names[0]},
          {QStringLiteral("zelmora: unknown option --bogus")}},
         {"help wins",
          {QStringLiteral("--bogus"), QStringLiteral("--version"), QStringLiteral("-h")},
-         LaunchArguments::Action::Help,
+         batch::LaunchArguments::Action::Help,
          {},
          {QStringLiteral("zelmora: unknown option --bogus")}},
         {"version wins over an error",
          {QStringLiteral("--version"), QStringLiteral("-x")},
-         LaunchArguments::Action::Version,
+         batch::LaunchArguments::Action::Version,
          {},
          {QStringLiteral("zelmora: unknown option -x")}},
     };
     for (const Row &r : rows) {
-        const LaunchArguments a = LaunchArguments::parse(QStringList{QStringLiteral("/usr/bin/zelmora")} + r.args, d);
+        const batch::LaunchArguments a =
+            batch::LaunchArguments::parse(launchRules(), QStringList{QStringLiteral("/usr/bin/zelmora")} + r.args, d);
         EXPECT_EQ(a.action, r.action) << r.name;
         EXPECT_EQ(a.paths, r.paths) << r.name;
         EXPECT_EQ(a.messages, r.messages) << r.name;
         EXPECT_EQ(a.program, QStringLiteral("zelmora")) << r.name;
     }
-    EXPECT_TRUE(LaunchArguments::usageText(QStringLiteral("zelmora"))
+    EXPECT_TRUE(launchRules()
+                    .usageText(QStringLiteral("zelmora"))
                     .startsWith(QStringLiteral("usage: zelmora [FILE|FOLDER...]\n")));
-    EXPECT_TRUE(LaunchArguments::versionText().startsWith(QStringLiteral("Zelmora ")));
+    EXPECT_TRUE(launchRules().versionText().startsWith(QStringLiteral("Zelmora ")));
 }
 
 TEST(LaunchRequest, ArrivesWholeHoweverItIsCut)
@@ -431,7 +437,7 @@ TEST(SingleInstance, OneInstancePerDisplaySessionAndCopy)
         {"a copy in another folder", first, "/home/ann/zelmora", false},
     };
     auto nameIn = [](const Env &e, const char *appDir) {
-        zmtest::ScopedEnv env;
+        testsupport::ScopedEnv env;
         for (auto [variable, value] :
              {std::pair{"DISPLAY", e.display}, std::pair{"WAYLAND_DISPLAY", e.wayland},
               std::pair{"XDG_SESSION_ID", e.session}, std::pair{"XDG_RUNTIME_DIR", e.runtime}}) {

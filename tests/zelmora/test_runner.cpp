@@ -1,7 +1,6 @@
 // The console runner DOSOutputs against the fake converter: what it hands over and when, its
 // three failure messages, how a command ends and is stopped, and that it follows its own child
-// only; and the opener of paths, against a stand-in xdg-open.
-#include "engine/desktopopener.h"
+// only.
 #include "engine/dosoutputs.h"
 #include "support/process.h"
 #include "zelmora/testutil.h"
@@ -378,44 +377,6 @@ TEST(Runner, ChildInheritsOnlyTheStandardDescriptors)
     ::close(pipeFds[1]);
     EXPECT_EQ(childFds, (QStringList{"0", "1", "2"}));
     EXPECT_EQ(target0, QStringLiteral("/dev/null"));
-}
-
-TEST(DesktopOpener, HandsThePathOverWholeAndSaysWhenItFails)
-{
-    const QString tricky = QStringLiteral("/tmp/a b/\"q\" 'x' $(y);\\ 日本.mp3");
-    struct Row {
-        const char *name;
-        int exitCode;   // of the stand-in; -1: there is no opener at that place
-        QString target; // what is to be opened
-        bool startsNow; // open() starts it
-        bool fails;
-    };
-    const QList<Row> rows{
-        {"a folder that opens", 0, QStringLiteral("/home/ann/Music/Zelmora"), true, false},
-        {"blanks, quotes and shell characters stay one argument", 0, tricky, true, false},
-        {"a web address", 0, QStringLiteral("https://zelmora.net/tutorial.html"), true, false},
-        {"no program for it", 3, QStringLiteral("/home/ann/logs"), true, true},
-        {"the opener gives up", 4, tricky, true, true},
-        {"no opener at all", -1, QStringLiteral("/home/ann/logs"), false, true},
-        {"a relative path", 0, QStringLiteral("logs/today"), false, true},
-        {"nothing", 0, QString(), false, true},
-    };
-    for (const Row &r : rows) {
-        zmtest::FakeOpener fake(r.exitCode < 0 ? 0 : r.exitCode);
-        DesktopOpener opener;
-        opener.setProgram(r.exitCode < 0 ? fake.dir.filePath(QStringLiteral("missing")) : fake.program());
-        QStringList failed;
-        QObject::connect(&opener, &DesktopOpener::failed, [&](const QString &p) { failed << p; });
-        const bool started = opener.open(r.target);
-        EXPECT_EQ(started, r.startsNow || r.exitCode < 0) << r.name;
-        if (r.fails) {
-            EXPECT_TRUE(QTest::qWaitFor([&] { return !failed.isEmpty(); }, 10000)) << r.name;
-        } else {
-            EXPECT_TRUE(QTest::qWaitFor([&] { return fake.opened().size() == 1; }, 10000)) << r.name;
-        }
-        EXPECT_EQ(failed, r.fails ? QStringList{r.target} : QStringList()) << r.name;
-        EXPECT_EQ(fake.opened(), r.startsNow ? QStringList{r.target} : QStringList()) << r.name;
-    }
 }
 
 int main(int argc, char **argv)

@@ -1,9 +1,9 @@
 // The windows on a screen too small for their designed size at the user's scale: the program
-// starts as the real one does (makeFittedApplication) under QT_SCALE_FACTOR=2 on the offscreen
+// starts as the real one does (batch::makeFittedApplication) under QT_SCALE_FACTOR=2 on the offscreen
 // platform's 800 x 600 screen, and its windows are scaled down and placed on the screen.
 #include "feedbackwindow/frmsuggest.h"
+#include "gui/screenfit.h"
 #include "shell/frmoptions.h"
-#include "skin/screenfit.h"
 #include "skin/skin.h"
 #include "zelmora/windowutil.h"
 
@@ -11,45 +11,6 @@
 #include <gtest/gtest.h>
 
 using namespace zm;
-
-TEST(ScreenFit, TheScaleIsLoweredOnlyAsFarAsTheWindowNeeds)
-{
-    struct Row {
-        const char *name;
-        QSize design, available;
-        double current, expected;
-    };
-    const Row rows[] = {
-        {"fits", {698, 496}, {1280, 1000}, 1.0, 1.0},
-        {"fits exactly", {698, 496}, {698, 496}, 2.0, 2.0},
-        {"too wide at scale 2", {698, 496}, {640, 500}, 2.0, 1.83},
-        {"too high", {698, 496}, {1000, 384}, 1.0, 0.77},
-        {"both: the tighter one counts", {796, 454}, {400, 300}, 2.0, 1.0},
-        {"never below a tenth", {698, 496}, {10, 10}, 1.0, 0.1},
-        {"no screen size known", {698, 496}, {0, 0}, 1.5, 1.5},
-    };
-    for (const Row &r : rows)
-        EXPECT_DOUBLE_EQ(fittingScale(r.design, r.available, r.current), r.expected) << r.name;
-}
-
-TEST(ScreenFit, PlacedCentredWithTheTopLeftCornerOnTheScreen)
-{
-    struct Row {
-        const char *name;
-        QRect available;
-        QSize size;
-        QPoint expected;
-    };
-    const Row rows[] = {
-        {"centred", {0, 0, 1280, 1024}, {698, 496}, {291, 264}},
-        {"below a panel", {0, 32, 1280, 992}, {698, 496}, {291, 280}},
-        {"on a second screen", {1920, 0, 1280, 1024}, {698, 496}, {2211, 264}},
-        {"wider than the screen", {0, 0, 640, 512}, {698, 496}, {0, 8}},
-        {"larger than the screen", {0, 0, 640, 480}, {1396, 992}, {0, 0}},
-    };
-    for (const Row &r : rows)
-        EXPECT_EQ(placeOn(r.available, r.size), r.expected) << r.name;
-}
 
 TEST(ScreenFit, AtScaleTwoEveryWindowIsScaledDownOntoTheScreen)
 {
@@ -84,7 +45,7 @@ int main(int argc, char **argv)
         return RUN_ALL_TESTS();
     // What the user set, on the offscreen platform's screen of 800 x 600 pixels.
     qputenv("QT_SCALE_FACTOR", "2");
-    const std::unique_ptr<QApplication> app = makeFittedApplication(argc, argv, QSize(698, 496));
+    const std::unique_ptr<QApplication> app = batch::makeFittedApplication(argc, argv, QSize(698, 496));
     SkinH_Attach(app.get());
     return RUN_ALL_TESTS();
 }

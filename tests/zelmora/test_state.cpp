@@ -2,7 +2,7 @@
 // portable copy, per user when it is installed.
 #include "support/files.h"
 #include "settings/statelocations.h"
-#include "zelmora/scopedenv.h"
+#include "support/scopedenv.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -12,16 +12,8 @@
 #include <unistd.h>
 
 using namespace zm;
+using testsupport::ScopedEnv;
 using testsupport::touch;
-using zmtest::ScopedEnv;
-
-namespace {
-int mode(const QString &path)
-{
-    struct stat st;
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
-}
-} // namespace
 
 TEST(StateLocations, InstalledCopiesAreNeverPortable)
 {
@@ -52,34 +44,11 @@ TEST(StateLocations, InstalledCopiesAreNeverPortable)
     if (::geteuid() != 0)
         rows.append({readOnly, false, false});
     for (const Row &r : rows) {
-        EXPECT_EQ(isInstalledCopy(r.folder), r.installed) << r.folder.toStdString();
+        EXPECT_EQ(batch::isInstalledCopy(r.folder, QLatin1String(kDesktopId)), r.installed) << r.folder.toStdString();
         EXPECT_EQ(isPortable(r.folder), r.portable) << r.folder.toStdString();
         EXPECT_EQ(StateLocations(r.folder).portable(), r.portable) << r.folder.toStdString();
     }
     ::chmod(QFile::encodeName(readOnly).constData(), 0755);
-}
-
-TEST(StateLocations, ConfigHomeTakesOnlyAnAbsolutePath)
-{
-    const QString home = QDir::homePath();
-    const struct {
-        const char *value; // nullptr: unset
-        QString expected;
-    } rows[] = {
-        {"/srv/cfg", QStringLiteral("/srv/cfg")},
-        {"/srv/cfg/", QStringLiteral("/srv/cfg")},
-        {"relative/cfg", home + QStringLiteral("/.config")},
-        {"", home + QStringLiteral("/.config")},
-        {nullptr, home + QStringLiteral("/.config")},
-    };
-    for (const auto &r : rows) {
-        ScopedEnv env;
-        if (r.value)
-            env.set("XDG_CONFIG_HOME", QString::fromLatin1(r.value));
-        else
-            env.unset("XDG_CONFIG_HOME");
-        EXPECT_EQ(configHome(), r.expected) << (r.value ? r.value : "(unset)");
-    }
 }
 
 TEST(StateLocations, PortableBesideItselfInstalledPerUser)
@@ -109,25 +78,4 @@ TEST(StateLocations, PortableBesideItselfInstalledPerUser)
     dirs.write("XDG_MUSIC_DIR=\"$HOME/Klänge\"\n");
     dirs.close();
     EXPECT_EQ(installed.defaultOutputFolder(), home + QStringLiteral("/Klänge/Zelmora"));
-}
-
-TEST(StateLocations, MissingFoldersAreMadePrivate)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(touch(dir.filePath(QStringLiteral("a file"))));
-    ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
-    const struct {
-        const char *name;
-        QString file;
-        bool made;
-    } rows[] = {
-        {"two folders down", dir.filePath(QStringLiteral("cfg/zelmora/setup.ini")), true},
-        {"the folder is there", dir.filePath(QStringLiteral("options.ini")), true},
-        {"a file in the way", dir.filePath(QStringLiteral("a file/zelmora/setup.ini")), false},
-    };
-    for (const auto &r : rows)
-        EXPECT_EQ(makeFolderFor(r.file), r.made) << r.name;
-    EXPECT_EQ(mode(dir.filePath(QStringLiteral("cfg"))), 0700);
-    EXPECT_EQ(mode(dir.filePath(QStringLiteral("cfg/zelmora"))), 0700);
-    EXPECT_EQ(mode(dir.path()), 0755) << "a folder that was there is left as it was";
 }

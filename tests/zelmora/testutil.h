@@ -3,6 +3,7 @@
 // converter, and recorders standing in for message boxes, the shell, the sound and dialogs.
 #include "engine/seams.h"
 #include "queue/commondialogs.h"
+#include "support/fakeopener.h"
 
 #include <QDir>
 #include <QFile>
@@ -187,29 +188,6 @@ struct FakeApp {
     }
 };
 
-// A stand-in for xdg-open in a folder of its own: it writes each argument it is given on a line
-// of its log and ends with `exitCode`.
-struct FakeOpener {
-    QTemporaryDir dir;
-    explicit FakeOpener(int exitCode)
-    {
-        QFile f(program());
-        f.open(QIODevice::WriteOnly);
-        f.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\036' \"$a\" >> \"" + log().toUtf8() + "\"; done\nexit "
-                + QByteArray::number(exitCode) + "\n");
-        f.close();
-        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    QString program() const { return dir.filePath(QStringLiteral("xdg-open")); }
-    QString log() const { return dir.filePath(QStringLiteral("opened.log")); }
-    // The arguments of every run, in order.
-    QStringList opened() const
-    {
-        QFile f(log());
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(f.readAll()).split(QChar(0x1e), Qt::SkipEmptyParts);
-    }
-};
+using testsupport::FakeOpener;
 
 } // namespace zmtest

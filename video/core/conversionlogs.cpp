@@ -26,7 +26,7 @@ ConversionLogs::ConversionLogs(QString root)
 
 QString ConversionLogs::DefaultRoot()
 {
-    return StateLocations::StateHome() + QStringLiteral("/vidrune/logs");
+    return batch::stateHome() + QStringLiteral("/vidrune/logs");
 }
 
 QString ConversionLogs::BeginBatch()

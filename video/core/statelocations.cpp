@@ -4,73 +4,24 @@
 #include <QFileInfo>
 #include <QSettings>
 
-#include <unistd.h>
-
 namespace vidrune {
 
 namespace StateLocations {
 
 namespace {
 
-QString XdgFolder(const char *variable, const QString &fallbackBelowHome)
-{
-    const QString value = qEnvironmentVariable(variable);
-    if (!value.isEmpty() && QDir::isAbsolutePath(value))
-        return QDir::cleanPath(value);
-    return QDir::homePath() + QLatin1Char('/') + fallbackBelowHome;
-}
-
 const QString OutputFolderKey = QStringLiteral("outputFolder");
 
 } // namespace
 
-bool IsWritableFolder(const QString &folder)
-{
-    if (folder.isEmpty() || !QFileInfo(folder).isDir())
-        return false;
-    return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
-}
-
-bool IsInstalledCopy(const QString &appFolder)
-{
-    if (appFolder.isEmpty())
-        return false;
-    const QString entry =
-        QStringLiteral("/../../../share/applications/%1.desktop").arg(QLatin1String(DesktopId));
-    return QFileInfo(QDir::cleanPath(appFolder + entry)).isFile();
-}
-
-bool IsPortable(const QString &appFolder)
-{
-    return IsWritableFolder(appFolder) && !IsInstalledCopy(appFolder);
-}
-
-QString ConfigHome()
-{
-    return XdgFolder("XDG_CONFIG_HOME", QStringLiteral(".config"));
-}
-
-QString CacheHome()
-{
-    return XdgFolder("XDG_CACHE_HOME", QStringLiteral(".cache"));
-}
-
-QString StateHome()
-{
-    return XdgFolder("XDG_STATE_HOME", QStringLiteral(".local/state"));
-}
-
 QString InstanceFolder()
 {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && QFileInfo(runtime).isDir())
-        return QDir::cleanPath(runtime) + QStringLiteral("/vidrune");
-    return CacheHome() + QStringLiteral("/vidrune");
+    return batch::instanceFolder(QLatin1String(DesktopName));
 }
 
 QString SettingsFile(bool portable)
 {
-    return ConfigHome()
+    return batch::configHome()
            + (portable ? QStringLiteral("/zelmora-suite/video.conf")
                        : QStringLiteral("/vidrune/vidrune.conf"));
 }
@@ -78,8 +29,8 @@ QString SettingsFile(bool portable)
 QStringList MigrateOldPlaces(bool portable)
 {
     QStringList moved;
-    const QString oldState = StateHome() + QStringLiteral("/video");
-    const QString newState = StateHome() + QLatin1Char('/') + QLatin1String(DesktopName);
+    const QString oldState = batch::stateHome() + QStringLiteral("/video");
+    const QString newState = batch::stateHome() + QLatin1Char('/') + QLatin1String(DesktopName);
     const QFileInfo oldInfo(oldState);
     if (oldInfo.isDir() && !oldInfo.isSymLink() && !QFileInfo::exists(newState)
         && !QFileInfo(newState).isSymLink() && QDir().rename(oldState, newState))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shared/statelocations.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -12,30 +14,18 @@ namespace vidrune {
 // under $XDG_STATE_HOME either way.
 namespace StateLocations {
 
-// True when `folder` exists and this process may create files in it.
-bool IsWritableFolder(const QString &folder);
-
 // The desktop entry that `cmake --install` puts in <prefix>/share/applications.
 inline constexpr const char *DesktopId = "net.zelmora.Vidrune";
 
-// True when the program in `appFolder` (<prefix>/lib/zelmora-suite/video) is an installed copy:
-// its desktop entry lies in <prefix>/share/applications.
-bool IsInstalledCopy(const QString &appFolder);
-
-// True when the program keeps its files beside itself: its folder is writable and it is not
-// an installed copy (which stays per user even where it could write, as for the superuser or
-// in a prefix below the home folder).
-bool IsPortable(const QString &appFolder);
-
-// The XDG base folders: the variable when it holds an absolute path, otherwise the default
-// below the home folder (~/.config, ~/.cache, ~/.local/state). A relative value is ignored,
-// as the XDG rules say.
-QString ConfigHome();
-QString CacheHome();
-QString StateHome();
+// True when the program keeps its files beside itself (batch::isPortable): its folder is
+// writable and it is not installed (its desktop entry is not in <prefix>/share/applications).
+inline bool IsPortable(const QString &appFolder)
+{
+    return batch::isPortable(appFolder, QLatin1String(DesktopId));
+}
 
 // Folder of this user's per-window files: $XDG_RUNTIME_DIR/vidrune when the runtime folder is
-// set (absolute) and exists, otherwise $CACHE_HOME/vidrune. Not created here.
+// set (absolute) and exists, otherwise $XDG_CACHE_HOME/vidrune. Not created here.
 QString InstanceFolder();
 
 // The file that remembers the output folder: <config>/zelmora-suite/video.conf for a portable

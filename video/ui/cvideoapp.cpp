@@ -1,8 +1,8 @@
 #include "ui/cvideoapp.h"
 
 #include "core/statelocations.h"
+#include "gui/screenfit.h"
 #include "ui/cvideodlg.h"
-#include "ui/screenfit.h"
 #include "ui/videoskin.h"
 #include "ui/videotranslations.h"
 
@@ -33,7 +33,7 @@ int CvideoApp::Run(const QStringList &files)
     dialog.AddFiles(files);
     // Centred on the screen, its title bar always on it.
     if (const QScreen *screen = QGuiApplication::primaryScreen())
-        dialog.move(PlaceOn(screen->availableGeometry(), dialog.frameGeometry().size()));
+        dialog.move(batch::placeOn(screen->availableGeometry(), dialog.frameGeometry().size()));
     dialog.exec();
     StateLocations::SaveOutputFolder(settingsFile, dialog.OutputFolderBox()->text());
     return 0;

@@ -8,8 +8,8 @@
 #include "ui/desktopnotifier.h"
 #include "ui/dg3.h"
 #include "ui/dialogunits.h"
-#include "ui/focusmark.h"
-#include "ui/launcherentry.h"
+#include "gui/focusmark.h"
+#include "gui/launcherentry.h"
 #include "ui/qtvideoprompts.h"
 #include "ui/videosite.h"
 #include "ui/videoskin.h"
@@ -71,19 +71,19 @@ CvideoDlg::CvideoDlg(const Options &options, QWidget *parent)
     m_batch = new VideoBatch(m_fileList, m_settings, *m_prompts, config, this);
     m_notify = options.notify;
     if (!m_notify)
-        m_notify = [](const QString &text) { DesktopNotifier().Notify(text); };
+        m_notify = [](const QString &text) { NotifyDesktop(text); };
     OnInitDialog(options);
 
     connect(m_batch, &VideoBatch::busyChanged, this, &CvideoDlg::SetBusy);
     connect(m_batch, &VideoBatch::stoppingChanged, this, &CvideoDlg::SetStopping);
     connect(m_batch, &VideoBatch::barChanged, m_progress, &QProgressBar::setValue);
     // The task bar and docks follow the bar and count the files left.
-    m_launcher = std::make_unique<LauncherEntry>(
+    m_launcher = std::make_unique<batch::LauncherEntry>(
         options.busAddress.isEmpty()
             ? QDBusConnection::sessionBus()
             : QDBusConnection::connectToBus(options.busAddress, QStringLiteral("vidrune-launcher ")
                                                                     + options.busAddress),
-        QString::fromLatin1(StateLocations::DesktopId));
+        QString::fromLatin1(StateLocations::DesktopId), QString::fromLatin1(LauncherPath));
     connect(m_batch, &VideoBatch::barChanged, this, &CvideoDlg::ShowTaskProgress);
     connect(m_batch, &VideoBatch::busyChanged, this, &CvideoDlg::ShowTaskProgress);
     connect(m_batch, &VideoBatch::completed, this, &CvideoDlg::OnBatchCompleted);
@@ -129,7 +129,7 @@ CvideoDlg::~CvideoDlg()
     disconnect(m_batch, nullptr, this, nullptr);
     delete m_batch; // ends a running converter before the list and settings go away
     m_batch = nullptr;
-    m_launcher->Clear();
+    m_launcher->clear();
 }
 
 QComboBox *CvideoDlg::SettingCombo(int id) const
@@ -278,10 +278,10 @@ void CvideoDlg::OnBatchCompleted(int files, int failures)
 void CvideoDlg::ShowTaskProgress()
 {
     if (m_batch->IsBusy())
-        m_launcher->Show(m_batch->BarValue() / double(ConverterProgress::Complete),
+        m_launcher->show(m_batch->BarValue() / double(ConverterProgress::Complete),
                          m_batch->FilesLeft());
     else
-        m_launcher->Clear();
+        m_launcher->clear();
 }
 
 void CvideoDlg::OnBatchStopped()

@@ -20,12 +20,15 @@ class QProgressBar;
 class QPushButton;
 class QTableView;
 
+namespace batch {
+class FocusMark;
+class LauncherEntry;
+} // namespace batch
+
 namespace vidrune {
 
 class CControlButton;
-class LauncherEntry;
 class CExplorer1;
-class FocusMark;
 class VideoPrompts;
 
 // The main dialog of `video`: the file list, the ten setting lists, the output folder and the
@@ -94,7 +97,7 @@ public:
     CExplorer1 *Browser() const { return m_browser; }
     CControlButton *MinimizeButton() const { return m_minimize; }
     CControlButton *CloseButton() const { return m_close; }
-    FocusMark *FocusMarker() const { return m_focusMark; }
+    batch::FocusMark *FocusMarker() const { return m_focusMark; }
     // The controls in the order Tab visits them (hidden and disabled ones are passed over).
     QList<QWidget *> TabChain() const;
 
@@ -143,10 +146,10 @@ private:
     CExplorer1 *m_browser = nullptr;
     CControlButton *m_minimize = nullptr;
     CControlButton *m_close = nullptr;
-    FocusMark *m_focusMark = nullptr;
+    batch::FocusMark *m_focusMark = nullptr;
     int selectedIndex = -1;
     std::function<void(const QString &)> m_notify;
-    std::unique_ptr<LauncherEntry> m_launcher;
+    std::unique_ptr<batch::LauncherEntry> m_launcher;
     bool m_closeAfterStop = false; // a close request waits for the stop to end
     int m_closeResult = 0;
 };

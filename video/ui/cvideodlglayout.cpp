@@ -6,7 +6,7 @@
 #include "ui/ccontrolbutton.h"
 #include "ui/cexplorer1.h"
 #include "ui/dialogunits.h"
-#include "ui/focusmark.h"
+#include "gui/focusmark.h"
 #include "ui/videoskin.h"
 
 #include <QComboBox>
@@ -215,7 +215,7 @@ void CvideoDlg::CreateControls(bool browser)
     m_progress->setTextVisible(false);
     m_controls.insert(1008, m_progress);
 
-    m_focusMark = new FocusMark(this);
+    m_focusMark = new batch::FocusMark(this, VideoSkin::FocusMarkStyle());
 }
 
 QList<QWidget *> CvideoDlg::TabChain() const

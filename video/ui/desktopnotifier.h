@@ -4,23 +4,13 @@
 
 namespace vidrune {
 
-// Desktop notifications through org.freedesktop.Notifications on the session bus (or the bus
-// at a given address), from the program's desktop entry and with its icon (by name, and as a
-// picture for a copy whose icon is not in the icon theme). Without a bus nothing happens.
-class DesktopNotifier
-{
-public:
-    // `busAddress` empty: the session bus.
-    explicit DesktopNotifier(QString busAddress = QString());
+// A desktop notification from the dialog (batch::DesktopNotifier): from the program's name on
+// the desktop, with its desktop entry and icon (by name, and as a picture for a copy whose icon
+// is not in the icon theme). `busAddress` empty: the session bus. Sent without waiting for an
+// answer; false when there is no bus.
+bool NotifyDesktop(const QString &summary, const QString &busAddress = QString());
 
-    // Sends the notification without waiting for an answer; false when there is no bus.
-    bool Notify(const QString &summary, const QString &body = QString()) const;
-
-    static constexpr const char *Service = "org.freedesktop.Notifications";
-    static constexpr const char *Path = "/org/freedesktop/Notifications";
-
-private:
-    QString m_busAddress;
-};
+// The object path of the dialog's progress on the task bar (batch::LauncherEntry).
+inline constexpr const char *LauncherPath = "/net/zelmora/Vidrune/LauncherEntry";
 
 } // namespace vidrune

@@ -2,7 +2,7 @@
 
 #include "ui/ccontrolbutton.h"
 #include "ui/dialogunits.h"
-#include "ui/focusmark.h"
+#include "gui/focusmark.h"
 #include "ui/videosite.h"
 #include "ui/videoskin.h"
 #include "suite/version.h"
@@ -67,7 +67,7 @@ Dg3::Dg3(QWidget *parent) : QDialog(parent)
             label->setObjectName(QStringLiteral("version"));
         OnCtlColor(label);
     }
-    new FocusMark(this);
+    new batch::FocusMark(this, VideoSkin::FocusMarkStyle());
 }
 
 void Dg3::OnCtlColor(QWidget *control)

@@ -7,9 +7,20 @@
 
 namespace vidrune {
 
+namespace {
+
+// What the message box says when opening `path` failed, the path on a line of its own.
+QString OpenFailedText(const QString &path)
+{
+    return QStringLiteral("无法打开：\n\n%1\n\n这台电脑上没有能打开它的程序。可以从这里复制路径。")
+        .arg(path);
+}
+
+} // namespace
+
 QtVideoPrompts::QtVideoPrompts(QWidget *owner) : m_owner(owner)
 {
-    QObject::connect(&m_opener, &DesktopOpener::failed, &m_opener,
+    QObject::connect(&m_opener, &batch::DesktopOpener::failed, &m_opener,
                      [this](const QString &path) { ReportOpenFailure(path); });
 }
 
@@ -51,8 +62,8 @@ QString QtVideoPrompts::ChooseFolder(const QString &title, const QString &start)
 
 void QtVideoPrompts::OpenPath(const QString &path)
 {
-    if (!m_opener.Program().isEmpty()) {
-        m_opener.Open(path);
+    if (!m_opener.program().isEmpty()) {
+        m_opener.open(path);
         return;
     }
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
@@ -61,7 +72,7 @@ void QtVideoPrompts::OpenPath(const QString &path)
 
 void QtVideoPrompts::ReportOpenFailure(const QString &path)
 {
-    Message(DesktopOpener::FailedText(path), QStringLiteral("提示信息"), true);
+    Message(OpenFailedText(path), QStringLiteral("提示信息"), true);
 }
 
 } // namespace vidrune

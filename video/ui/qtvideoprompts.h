@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/desktopopener.h"
 #include "logic/videoprompts.h"
+#include "shared/desktopopener.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -22,13 +22,13 @@ public:
     QStringList OpenFiles(const QString &title, const QStringList &filters) override;
     QString ChooseFolder(const QString &title, const QString &start) override;
     void OpenPath(const QString &path) override;
-    DesktopOpener &Opener() { return m_opener; }
+    batch::DesktopOpener &Opener() { return m_opener; }
 
 private:
     void ReportOpenFailure(const QString &path);
 
     QPointer<QWidget> m_owner;
-    DesktopOpener m_opener;
+    batch::DesktopOpener m_opener;
 };
 
 } // namespace vidrune

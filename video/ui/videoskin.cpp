@@ -48,6 +48,11 @@ QIcon ProgramIcon()
     return icon;
 }
 
+batch::FocusMark::Style FocusMarkStyle()
+{
+    return {QColor(0x1f, 0x6f, 0xeb), 3, 2};
+}
+
 } // namespace VideoSkin
 
 } // namespace vidrune

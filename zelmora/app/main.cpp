@@ -3,7 +3,7 @@
 #include "shell/frmmain.h"
 #include "launch/launcharguments.h"
 #include "instance/singleinstance.h"
-#include "skin/screenfit.h"
+#include "gui/screenfit.h"
 #include "skin/skin.h"
 #include "settings/statelocations.h"
 
@@ -17,18 +17,6 @@ namespace {
 void print(FILE *stream, const QString &text)
 {
     std::fputs(text.toLocal8Bit().constData(), stream);
-}
-
-// Prints the help or the version and returns true when the command line asks for one.
-bool answerInformation(const zm::LaunchArguments &launch)
-{
-    if (launch.action == zm::LaunchArguments::Action::Help)
-        print(stdout, zm::LaunchArguments::usageText(launch.program));
-    else if (launch.action == zm::LaunchArguments::Action::Version)
-        print(stdout, zm::LaunchArguments::versionText());
-    else
-        return false;
-    return true;
 }
 
 // The desktop's leave for the window to come to the front, when it gave this start one.
@@ -51,22 +39,24 @@ int main(int argc, char *argv[])
         QStringList raw;
         for (int i = 0; i < argc; ++i)
             raw << QString::fromLocal8Bit(argv[i]);
-        if (answerInformation(zm::LaunchArguments::parse(raw, QDir::currentPath())))
+        if (batch::answerInformation(zm::launchRules(),
+                                     batch::LaunchArguments::parse(zm::launchRules(), raw, QDir::currentPath())))
             return 0;
     }
     // The window's designed size fits the screen: at a scale that would make it larger than the
     // screen (QT_SCALE_FACTOR=2 on a small one), the scale is lowered as far as it must be.
-    const std::unique_ptr<QApplication> app = zm::makeFittedApplication(argc, argv, QSize(698, 496));
+    const std::unique_ptr<QApplication> app = batch::makeFittedApplication(argc, argv, QSize(698, 496));
     QApplication::setApplicationName(QStringLiteral("Zelmora"));
     // The installed desktop entry: the desktop finds its name and icon for the window by it.
     QApplication::setDesktopFileName(QString::fromLatin1(zm::kDesktopId));
 
     // `zelmora FILE|FOLDER...`: what cannot be queued is said on stderr.
-    const zm::LaunchArguments launch = zm::LaunchArguments::parse(QCoreApplication::arguments(), QDir::currentPath());
+    const batch::LaunchArguments launch =
+        batch::LaunchArguments::parse(zm::launchRules(), QCoreApplication::arguments(), QDir::currentPath());
     for (const QString &message : launch.messages)
         print(stderr, message + QLatin1Char('\n'));
-    if (launch.action == zm::LaunchArguments::Action::Error) {
-        print(stderr, zm::LaunchArguments::usageText(launch.program));
+    if (launch.action == batch::LaunchArguments::Action::Error) {
+        print(stderr, zm::launchRules().usageText(launch.program));
         return 2;
     }
 

@@ -1,15 +1,12 @@
 #include "engine/batchlogs.h"
 
-#include <QDir>
+#include "shared/statelocations.h"
 
 namespace zm {
 
 QString logsRoot()
 {
-    QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    if (!QDir::isAbsolutePath(state))
-        state = QDir::homePath() + QStringLiteral("/.local/state");
-    return state + QStringLiteral("/zelmora/logs");
+    return batch::stateHome() + QStringLiteral("/zelmora/logs");
 }
 
 BatchLogs::BatchLogs(QString root, int keep)

@@ -1,5 +1,7 @@
 #include "library/journal.h"
 
+#include "shared/statelocations.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -129,10 +131,7 @@ FileStamp FileStamp::of(const QString &path)
 
 QString OutputJournal::defaultStateFolder()
 {
-    QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    if (!QDir::isAbsolutePath(state))
-        state = QDir::homePath() + QStringLiteral("/.local/state");
-    return state + QStringLiteral("/zelmora");
+    return batch::stateHome() + QStringLiteral("/zelmora");
 }
 
 OutputJournal::OutputJournal(const QString &outputRoot, const QString &stateFolder)

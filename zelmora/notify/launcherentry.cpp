@@ -1,51 +1,11 @@
 #include "notify/launcherentry.h"
 
-#include <QDBusMessage>
-#include <QVariantMap>
-#include <algorithm>
-#include <cmath>
+#include "settings/statelocations.h"
 
 namespace zm {
 
-LauncherEntry::LauncherEntry(const QDBusConnection &bus, const QString &desktopId)
-    : m_bus(bus), m_appUri(QStringLiteral("application://") + desktopId + QStringLiteral(".desktop"))
+LauncherEntry::LauncherEntry(const QDBusConnection &bus)
+    : batch::LauncherEntry(bus, QString::fromLatin1(kDesktopId), QString::fromLatin1(kPath))
 {}
-
-void LauncherEntry::show(double fraction, qint64 filesLeft)
-{
-    fraction = std::clamp(std::isfinite(fraction) ? fraction : 0.0, 0.0, 1.0);
-    const int permille = int(std::lround(fraction * 1000));
-    if (m_visible && permille == m_permille && filesLeft == m_filesLeft)
-        return;
-    m_visible = true;
-    m_permille = permille;
-    m_filesLeft = filesLeft;
-    send(true, permille / 1000.0, std::max<qint64>(filesLeft, 0));
-}
-
-void LauncherEntry::clear()
-{
-    if (!m_visible)
-        return;
-    m_visible = false;
-    m_permille = -1;
-    m_filesLeft = -1;
-    send(false, 0.0, 0);
-}
-
-void LauncherEntry::send(bool visible, double fraction, qint64 filesLeft)
-{
-    if (!m_bus.isConnected())
-        return;
-    QDBusMessage update =
-        QDBusMessage::createSignal(QLatin1String(kPath), QLatin1String(kInterface), QStringLiteral("Update"));
-    QVariantMap properties;
-    properties.insert(QStringLiteral("progress"), fraction);
-    properties.insert(QStringLiteral("progress-visible"), visible);
-    properties.insert(QStringLiteral("count"), filesLeft);
-    properties.insert(QStringLiteral("count-visible"), visible && filesLeft > 0);
-    update << m_appUri << properties;
-    m_bus.send(update);
-}
 
 } // namespace zm

@@ -1,4 +1,6 @@
 #pragma once
+#include "shared/statelocations.h"
+
 #include <QString>
 
 namespace zm {
@@ -6,24 +8,14 @@ namespace zm {
 // The desktop entry `cmake --install` puts in <prefix>/share/applications.
 inline constexpr auto kDesktopId = "net.zelmora.Zelmora";
 
-// True when `folder` exists and this process may create files in it.
-bool isWritableFolder(const QString &folder);
+// True when this copy of zelmora keeps its files beside itself (batch::isPortable): its folder
+// is writable and it is not installed (its desktop entry is not in <prefix>/share/applications).
+inline bool isPortable(const QString &appDir)
+{
+    return batch::isPortable(appDir, QLatin1String(kDesktopId));
+}
 
-// True when the program in `appDir` (<prefix>/lib/zelmora-suite/zelmora) is an installed copy:
-// its desktop entry lies in <prefix>/share/applications.
-bool isInstalledCopy(const QString &appDir);
-
-// True when the program keeps its files beside itself: its folder is writable and it is not an
-// installed copy (which stays per user even where it could write, as for the superuser or in a
-// prefix below the home folder).
-bool isPortable(const QString &appDir);
-
-// $XDG_CONFIG_HOME when it holds an absolute path, ~/.config otherwise.
-QString configHome();
-
-// Makes the folder of `filePath` when it is missing; the folders made are the user's alone.
-// True when the folder exists afterwards.
-bool makeFolderFor(const QString &filePath);
+using batch::makeFolderFor;
 
 // Where one copy of zelmora keeps what it writes. A portable copy (the build tree, a copy in a
 // folder its user may write to) keeps setup.ini, options.ini and zelmora.conf beside itself and

@@ -10,8 +10,6 @@
 
 #include <QDBusConnection>
 #include <QFontMetrics>
-#include <QIcon>
-#include <QImage>
 #include <QLabel>
 #include <algorithm>
 #include <cmath>
@@ -21,21 +19,6 @@ namespace zm {
 namespace {
 
 constexpr int kFullBarPixels = 361;
-
-// The program's icon as a notification carries it.
-NotificationImage notificationImage(const QIcon &icon)
-{
-    const QImage image = icon.pixmap(QSize(48, 48)).toImage().convertToFormat(QImage::Format_RGBA8888);
-    NotificationImage out;
-    if (image.isNull())
-        return out;
-    out.width = image.width();
-    out.height = image.height();
-    out.rgba.reserve(qsizetype(out.width) * out.height * 4);
-    for (int y = 0; y < image.height(); ++y)
-        out.rgba.append(reinterpret_cast<const char *>(image.constScanLine(y)), qsizetype(out.width) * 4);
-    return out;
-}
 
 } // namespace
 
@@ -66,9 +49,8 @@ void BatchPresenter::setNotificationBus(const QDBusConnection &bus)
 {
     if (m_launcher)
         m_launcher->clear();
-    m_launcher = std::make_unique<LauncherEntry>(bus, QString::fromLatin1(kDesktopId));
+    m_launcher = std::make_unique<LauncherEntry>(bus);
     m_notifier = std::make_unique<DesktopNotifier>(bus);
-    m_notifier->setIdentity(QString::fromLatin1(kDesktopId), notificationImage(programIcon()));
     connect(m_notifier.get(), &DesktopNotifier::openFolderRequested, this, [this](const QString &folder) {
         if (m_seams.shell)
             m_seams.shell->open(folder);

@@ -1,5 +1,5 @@
 #include "skin/skin.h"
-#include "skin/screenfit.h"
+#include "gui/screenfit.h"
 
 #include <QApplication>
 #include <QBitmap>
@@ -84,7 +84,7 @@ void centreOnScreen(QWidget *window)
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     if (screen)
-        window->move(placeOn(screen->availableGeometry(), window->size()));
+        window->move(batch::placeOn(screen->availableGeometry(), window->size()));
 }
 
 void nameForScreenReaders(QWidget *control, const QString &caption)

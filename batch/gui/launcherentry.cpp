@@ -1,46 +1,44 @@
-#include "ui/launcherentry.h"
+#include "gui/launcherentry.h"
 
 #include <QDBusMessage>
 #include <QVariantMap>
-
 #include <algorithm>
 #include <cmath>
 
-namespace vidrune {
+namespace batch {
 
-LauncherEntry::LauncherEntry(const QDBusConnection &bus, const QString &desktopId)
-    : m_bus(bus),
-      m_appUri(QStringLiteral("application://") + desktopId + QStringLiteral(".desktop"))
+LauncherEntry::LauncherEntry(const QDBusConnection &bus, const QString &desktopId, const QString &objectPath)
+    : m_bus(bus), m_appUri(QStringLiteral("application://") + desktopId + QStringLiteral(".desktop")),
+      m_path(objectPath)
 {}
 
-void LauncherEntry::Show(double fraction, qint64 filesLeft)
+void LauncherEntry::show(double fraction, qint64 filesLeft)
 {
     fraction = std::clamp(std::isfinite(fraction) ? fraction : 0.0, 0.0, 1.0);
-    const int permille = static_cast<int>(std::lround(fraction * 1000));
+    const int permille = int(std::lround(fraction * 1000));
     if (m_visible && permille == m_permille && filesLeft == m_filesLeft)
         return;
     m_visible = true;
     m_permille = permille;
     m_filesLeft = filesLeft;
-    Send(true, permille / 1000.0, std::max<qint64>(filesLeft, 0));
+    send(true, permille / 1000.0, std::max<qint64>(filesLeft, 0));
 }
 
-void LauncherEntry::Clear()
+void LauncherEntry::clear()
 {
     if (!m_visible)
         return;
     m_visible = false;
     m_permille = -1;
     m_filesLeft = -1;
-    Send(false, 0.0, 0);
+    send(false, 0.0, 0);
 }
 
-void LauncherEntry::Send(bool visible, double fraction, qint64 filesLeft)
+void LauncherEntry::send(bool visible, double fraction, qint64 filesLeft)
 {
     if (!m_bus.isConnected())
         return;
-    QDBusMessage update = QDBusMessage::createSignal(QLatin1String(Path), QLatin1String(Interface),
-                                                     QStringLiteral("Update"));
+    QDBusMessage update = QDBusMessage::createSignal(m_path, QLatin1String(kInterface), QStringLiteral("Update"));
     QVariantMap properties;
     properties.insert(QStringLiteral("progress"), fraction);
     properties.insert(QStringLiteral("progress-visible"), visible);
@@ -50,4 +48,4 @@ void LauncherEntry::Send(bool visible, double fraction, qint64 filesLeft)
     m_bus.send(update);
 }
 
-} // namespace vidrune
+} // namespace batch

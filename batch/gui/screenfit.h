@@ -4,7 +4,7 @@
 #include <QSize>
 #include <memory>
 
-namespace zm {
+namespace batch {
 
 // The scale at which a window of `design` size (logical pixels, at the scale `current`) fits
 // `available` (logical pixels at that scale): `current` when it fits already, otherwise
@@ -20,7 +20,7 @@ double fittingScale(QSize design, QSize available, double current);
 std::unique_ptr<QApplication> makeFittedApplication(int &argc, char **argv, QSize design, QSize frame = {});
 
 // Where a window of `size` goes on `available`: centred, and moved in so that its top-left
-// corner (with the close button of the skinned windows) is always on the screen.
+// corner (with its title bar, or the close button of a skinned window) is always on the screen.
 QPoint placeOn(const QRect &available, QSize size);
 
-} // namespace zm
+} // namespace batch

@@ -1,11 +1,11 @@
-#include "skin/screenfit.h"
+#include "gui/screenfit.h"
 
 #include <QScreen>
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
-namespace zm {
+namespace batch {
 
 double fittingScale(QSize design, QSize available, double current)
 {
@@ -58,4 +58,4 @@ QPoint placeOn(const QRect &available, QSize size)
     return at;
 }
 
-} // namespace zm
+} // namespace batch

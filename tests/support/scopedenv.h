@@ -1,9 +1,10 @@
+// Environment variables set for one scope, for tests.
 #pragma once
 #include <QByteArray>
 #include <QString>
 #include <vector>
 
-namespace zmtest {
+namespace testsupport {
 
 // Sets environment variables for one scope and puts the old values back.
 class ScopedEnv final
@@ -37,8 +38,11 @@ private:
         QByteArray name, value;
         bool set;
     };
-    void save(const char *name) { m_saved.push_back({name, qgetenv(name), qEnvironmentVariableIsSet(name)}); }
+    void save(const char *name)
+    {
+        m_saved.push_back({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
+    }
     std::vector<Saved> m_saved;
 };
 
-} // namespace zmtest
+} // namespace testsupport
