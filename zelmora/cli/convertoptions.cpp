@@ -304,7 +304,7 @@ QString convertUsage(const QString &program)
                           "\n"
                           "Run it again with the same arguments and it goes on where it stopped: with\n"
                           "--existing update, what is up to date is skipped.\n"
-                          "Other commands: %1 plan|run|status --help (job files for many machines).\n"
+                          "Other commands: %1 plan|run|status|albums --help (job files for many machines).\n"
                           "\n"
                           "Exit status: 0 every file was converted or up to date; 1 some failed (each reason is\n"
                           "printed); 2 bad usage; 130 interrupted (SIGINT or SIGTERM: every converter is stopped\n"
