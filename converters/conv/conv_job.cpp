@@ -708,6 +708,9 @@ void run(const Job& job, const TextSink& progress)
     // input, what could be decoded of it (a copy: the packets copied).
     const zmconv::AudioCopy* copied = copy.get();
     const zmconv::AudioPath* encoded = path.get();
+    // A tags-only rewrite copies the packets of a file that was read back whole when it was
+    // made: reading every packet of the new file shows they are all there (no decoding).
+    out.set_check_decodes(!job.retag);
     out.set_check(job.verify, [copied, encoded] {
         const double seconds = copied ? copied->seconds_done() : encoded->seconds_done();
         return static_cast<int64_t>(std::llround(seconds * 1e6));
