@@ -339,3 +339,52 @@ int main(int argc, char **argv)
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+TEST(AlbumTaggerRun, SharedRewritesNameTheOneFileThatFailed)
+{
+    RealApp app;
+    const QString music = app.path + QStringLiteral("/music");
+    makeAlbum(music, {});
+    const QString out = app.path + QStringLiteral("/out");
+    const testsupport::RunResult run =
+        testsupport::run(app.cli, {"--replaygain", "track", "-f", "mp3", "-o", out, music}, 120000, app.env);
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    QStringList outputs = filesIn(out, QStringLiteral("*.mp3"));
+    ASSERT_EQ(outputs.size(), 3);
+    const QString measurement = app.path + QStringLiteral("/m.json");
+    ASSERT_TRUE(testsupport::run(app.path + QStringLiteral("/data/conv"),
+                                 {"-retag", outputs.at(0), "-replaygain", "track", "-loudness-out", measurement})
+                    .ok());
+    // The middle file of four is no sound: the converters that share the album out find it.
+    const QString broken = out + QStringLiteral("/02b broken.mp3");
+    ASSERT_TRUE(testsupport::touch(broken, QByteArray("no sound here")));
+    outputs.insert(2, broken);
+    for (int jobs : {1, 2}) {
+        SCOPED_TRACE(jobs);
+        AlbumTagger tagger(app.path + QStringLiteral("/data/conv"), jobs);
+        QList<AlbumTagger::Track> tracks;
+        for (const QString &o : outputs)
+            tracks << AlbumTagger::Track{o, measurement};
+        QStringList good, bad;
+        QObject::connect(&tagger, &AlbumTagger::trackTagged,
+                         [&](const QString &o, bool ok) { (ok ? good : bad) << o; });
+        QEventLoop loop;
+        QObject::connect(&tagger, &AlbumTagger::idle, &loop, &QEventLoop::quit);
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+        tagger.tagAlbum(tracks);
+        if (!tagger.isIdle())
+            loop.exec();
+        EXPECT_EQ(bad, QStringList{broken});
+        good.sort();
+        QStringList expected = outputs;
+        expected.removeOne(broken);
+        EXPECT_EQ(good, expected);
+        EXPECT_EQ(tagger.tagged(), 3);
+        ASSERT_EQ(tagger.failures().size(), 1);
+        EXPECT_TRUE(tagger.failures().first().startsWith(broken));
+        EXPECT_EQ(testsupport::readFile(broken), QByteArray("no sound here"));
+        for (const QString &o : expected)
+            EXPECT_FALSE(tagsOf(o).value("replaygain_album_gain").isEmpty()) << o.toStdString();
+        EXPECT_TRUE(QFileInfo::exists(measurement)) << "a failed album keeps its measurements";
+    }
+}

@@ -76,8 +76,14 @@ void AlbumTagger::tagAlbum(const QList<Track> &tracks)
     album.left = int(tracks.size());
     const int index = int(m_albums.size());
     m_albums << album;
-    for (const Track &t : tracks)
-        m_waiting << Rewrite{index, t.output, QStringList{m_converter, QStringLiteral("-retag"), t.output} + from};
+    // As many shares as converters may run, each of neighbouring files.
+    const qsizetype shares = std::min<qsizetype>(m_pool.capacity(), tracks.size());
+    for (qsizetype s = 0; s < shares; ++s) {
+        Rewrite r{index, {}, from};
+        for (qsizetype i = s * tracks.size() / shares; i < (s + 1) * tracks.size() / shares; ++i)
+            r.outputs << tracks.at(i).output;
+        m_waiting << r;
+    }
     fill();
 }
 
@@ -89,14 +95,18 @@ void AlbumTagger::fill()
             return false;
         const Rewrite r = m_waiting.takeFirst();
         batch::ProcessRequest request;
-        request.arguments = r.arguments;
+        request.arguments << m_converter;
+        for (const QString &output : r.outputs)
+            request.arguments << QStringLiteral("-retag") << output;
+        request.arguments += r.from;
         request.stdoutTo = batch::Stream::Null;
         request.environment = {batch::threadShareEntry(m_pool.capacity())};
         if (!process.start(request)) {
-            m_failures << QStringLiteral("%1: the album tags were not written: %2")
-                              .arg(r.output, process.outcome().describe());
+            for (const QString &output : r.outputs)
+                m_failures << QStringLiteral("%1: the album tags were not written: %2")
+                                  .arg(output, process.outcome().describe());
             m_albums[r.album].failed = true;
-            --m_albums[r.album].left;
+            m_albums[r.album].left -= int(r.outputs.size());
             return true;
         }
         m_running.insert(slot, r);
@@ -115,20 +125,32 @@ void AlbumTagger::ended(int slot, const batch::ProcessOutcome &outcome)
     m_running.erase(it);
     AlbumState &album = m_albums[r.album];
     const bool ok = outcome.succeeded();
+    if (!ok && r.outputs.size() > 1 && !m_stopped) {
+        // Which file failed: each again on its own (those done already come out the same).
+        for (const QString &output : r.outputs)
+            m_waiting.prepend(Rewrite{r.album, {output}, r.from});
+        fill();
+        return;
+    }
     if (ok) {
-        ++m_tagged;
+        m_tagged += int(r.outputs.size());
     } else {
         album.failed = true;
         const QString why = outcome.lastLine.isEmpty() ? outcome.describe() : outcome.lastLine;
-        m_failures << QStringLiteral("%1: the album tags were not written: %2").arg(r.output, why);
+        for (const QString &output : r.outputs)
+            m_failures << QStringLiteral("%1: the album tags were not written: %2").arg(output, why);
     }
-    if (--album.left == 0 && !album.failed)
+    album.left -= int(r.outputs.size());
+    if (album.left == 0 && !album.failed)
         for (const QString &m : album.measurements)
             QFile::remove(m);
     QPointer<AlbumTagger> self(this);
-    emit trackTagged(r.output, ok);
-    if (self)
-        fill();
+    for (const QString &output : r.outputs) {
+        emit trackTagged(output, ok);
+        if (!self)
+            return;
+    }
+    fill();
 }
 
 void AlbumTagger::stop(int graceMs)

@@ -38,7 +38,10 @@ bool formatCarriesGainTags(int formatIndex);
 // (a path relative to the output folder, so the name is the same on every machine).
 QString measurementFileName(const QString &outputKey);
 
-// Runs the album tag rewrites as converter jobs, at most `jobs` at once.
+// Runs the album tag rewrites as converter jobs, at most `jobs` at once. An album's files are
+// shared out over as many converters as may run (`conv -retag A -retag B ...`: one start of the
+// converter for several files); when one of those fails, each of its files is rewritten alone
+// again (a rewrite is the same however often it is done), so a failure names its file.
 class AlbumTagger final : public QObject
 {
     Q_OBJECT
@@ -72,8 +75,8 @@ signals:
 private:
     struct Rewrite {
         int album = 0;
-        QString output;
-        QStringList arguments;
+        QStringList outputs;
+        QStringList from; // -album-from M ...
     };
     struct AlbumState {
         QStringList measurements;
