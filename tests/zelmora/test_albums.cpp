@@ -103,8 +103,9 @@ TEST(LoudnessCommandLine, OptionsGoJustBeforeTheOutputOfEveryFormat)
             expected << c.expected << output;
             EXPECT_EQ(args, expected);
             EXPECT_EQ(QProcess::splitCommand(BuildCommandLine(in, output)), args);
-            if (c.expected.isEmpty())
+            if (c.expected.isEmpty()) {
                 EXPECT_EQ(BuildCommandLine(in, output), plainLine);
+            }
         }
     }
 }
