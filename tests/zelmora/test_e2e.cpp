@@ -282,7 +282,7 @@ QMap<QString, QPair<double, double>> loudgainScan(const QStringList &files)
         const QList<QByteArray> f = line.split('\t');
         if (f.size() < 9 || f.at(0) == "File")
             continue;
-        const auto number = [](QByteArray text) { return text.split(' ').value(0).toDouble(); };
+        const auto number = [](const QByteArray &text) { return text.split(' ').value(0).toDouble(); };
         found.insert(QFileInfo(QString::fromUtf8(f.at(0))).fileName(), {number(f.at(1)), number(f.at(8))});
     }
     return found;

@@ -13,8 +13,10 @@ constexpr char kChoiceProperty[] = "zmLoudness"; // the setting's text of an act
 
 void frmMain::buildLoudnessMenu()
 {
-    m_menuLoudness = m_menuOptions->addMenu(QStringLiteral("Loudness"));
+    // Before "Simultaneous Conversions", which stays the last item.
+    m_menuLoudness = new QMenu(QStringLiteral("Loudness"), m_menuOptions);
     m_menuLoudness->setObjectName(QStringLiteral("menuLoudness"));
+    m_menuOptions->insertMenu(m_menuJobs->menuAction(), m_menuLoudness);
     auto *group = new QActionGroup(m_menuLoudness);
     const auto add = [this, group](QMenu *menu, const QString &caption, const LoudnessChoice &choice) {
         QAction *a = menu->addAction(caption);
