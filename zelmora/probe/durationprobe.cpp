@@ -50,7 +50,7 @@ QString probeAlbumTag(const QString &path)
     for (unsigned i = 0; !tag && i < ctx->nb_streams; ++i)
         if (ctx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
             tag = av_dict_get(ctx->streams[i]->metadata, "album", nullptr, 0);
-    const QString album = tag ? QString::fromUtf8(tag->value).trimmed() : QString();
+    QString album = tag ? QString::fromUtf8(tag->value).trimmed() : QString();
     avformat_close_input(&ctx);
     return album;
 }
