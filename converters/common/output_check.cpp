@@ -67,7 +67,7 @@ void count_frames(StreamLength& s, AVFrame* frame)
 
 } // namespace
 
-OutputLength read_output_length(const std::string& path)
+OutputLength read_output_length(const std::string& path, bool decode)
 {
     AVFormatContext* raw = nullptr;
     if (const int ret = avformat_open_input(&raw, path.c_str(), nullptr, nullptr); ret < 0)
@@ -80,7 +80,7 @@ OutputLength read_output_length(const std::string& path)
     for (unsigned i = 0; i < ctx->nb_streams; ++i) {
         const AVStream* st = ctx->streams[i];
         streams[i].time_base = st->time_base;
-        if (st->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
+        if (st->codecpar->codec_type != AVMEDIA_TYPE_AUDIO || !decode)
             continue;
         const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
         if (!codec)

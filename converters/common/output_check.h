@@ -19,8 +19,9 @@ struct OutputLength {
 };
 
 // Reads the file at path through as described above. Throws ConvError(Codec, "output check
-// failed: ...") when it cannot be opened or read, ConvError(Interrupted) on a stop.
-OutputLength read_output_length(const std::string& path);
+// failed: ...") when it cannot be opened or read, ConvError(Interrupted) on a stop. Without
+// `decode`, a sound stream's length is the span of its packets too (every packet is still read).
+OutputLength read_output_length(const std::string& path, bool decode = true);
 
 // How far the length read may lie from the expected one.
 struct LengthAllowance {

@@ -77,6 +77,9 @@ public:
     // checked. ZMCONV_FAULT_TRUNCATE_OUTPUT=F (tests) cuts the file to the share F of its bytes
     // before the check, checked or not.
     void set_check(bool on, std::function<int64_t()> expected_us = {});
+    // Whether the check decodes the sound (the default) or reads its packets only: for a file
+    // whose packets are copied from one that was checked already (a tags-only rewrite).
+    void set_check_decodes(bool decode) { m_check_decodes = decode; }
     // Microseconds from the first packet's start to the last one's end, of the stream where
     // that is longest (before the file is finished: so far).
     int64_t written_us() const;
@@ -117,6 +120,7 @@ private:
     int m_tap_stream = -1;
     std::function<void(const AVPacket*, AVRational)> m_tap;
     bool m_check = true;
+    bool m_check_decodes = true;
     std::function<int64_t()> m_expected_us;
     std::vector<Span> m_written; // per stream, in its time base
 };

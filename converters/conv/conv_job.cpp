@@ -253,7 +253,7 @@ Job parse_command_line(std::span<const std::string> args)
     const zmconv::ParsedCommandLine cl = zmconv::tokenize(args, kOptions);
     Job job;
     bool have_input = false;
-    std::string retag_file;
+    std::vector<std::string> retag_files;
     for (const zmconv::ParsedOption& o : cl.options) {
         switch (o.id) {
         case Input:
@@ -318,7 +318,7 @@ Job parse_command_line(std::span<const std::string> args)
         case Retag:
             if (o.value.empty())
                 throw ConvError(Failure::Usage, "empty file name for -" + o.name);
-            retag_file = o.value;
+            retag_files.push_back(o.value);
             break;
         case NoVerify:
             job.verify = false;
@@ -332,8 +332,17 @@ Job parse_command_line(std::span<const std::string> args)
             break;
         }
     }
-    if (!retag_file.empty())
-        return retag_job(std::move(job), retag_file, have_input, cl.positional);
+    if (!retag_files.empty()) {
+        if (retag_files.size() > 1 && !job.loudness.json_out.empty())
+            throw ConvError(Failure::Usage, "-loudness-out goes with one -retag file");
+        Job first = retag_job(std::move(job), retag_files.front(), have_input, cl.positional);
+        for (size_t i = 1; i < retag_files.size(); ++i) {
+            // Each file is checked as the first one is.
+            first.retag_more.push_back(
+                retag_job(first, retag_files[i], have_input, cl.positional).output);
+        }
+        return first;
+    }
     if (!have_input)
         throw ConvError(Failure::Usage, "no input file given (-i)");
     if (cl.positional.empty())
@@ -708,6 +717,9 @@ void run(const Job& job, const TextSink& progress)
     // input, what could be decoded of it (a copy: the packets copied).
     const zmconv::AudioCopy* copied = copy.get();
     const zmconv::AudioPath* encoded = path.get();
+    // A tags-only rewrite copies the packets of a file that was read back whole when it was
+    // made: reading every packet of the new file shows they are all there (no decoding).
+    out.set_check_decodes(!job.retag);
     out.set_check(job.verify, [copied, encoded] {
         const double seconds = copied ? copied->seconds_done() : encoded->seconds_done();
         return static_cast<int64_t>(std::llround(seconds * 1e6));

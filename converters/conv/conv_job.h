@@ -4,7 +4,8 @@
 //   conv -i IN [-ss S] [-t T] [-y] [-vn] [-ab RATE] [-ar HZ] [-ac N] [-acodec NAME|copy]
 //        [-map_meta_data ANY] [-threads N] [-replaygain track] [-album-from JSON]...
 //        [-loudness-out JSON] [-loudnorm LUFS [-loudnorm-ceiling DBTP]] [--no-verify] OUT
-//   conv -retag FILE [-replaygain track] [-album-from JSON]... [-loudness-out JSON]
+//   conv -retag FILE [-retag FILE]... [-replaygain track] [-album-from JSON]... [-loudness-out
+//   JSON]
 //
 // An encode of two minutes or more is cut into one-minute segments encoded side by side on up
 // to N threads and joined sample-exactly (common/segmented_encoder.h); the bytes do not depend
@@ -14,7 +15,9 @@
 // 2.0 track tags, -album-from adds album tags from the measurements of all the album's tracks,
 // -loudness-out writes the measurement, -loudnorm brings the sound to a loudness. -retag rewrites
 // a finished file with such tags without encoding it again (its packets copied, through the same
-// temporary file and rename as a conversion).
+// temporary file and rename as a conversion); several -retag files are rewritten one after the
+// other in one run (an album's files: one start of the converter), stopping at the first that
+// fails (those before it are complete, it and those after it unchanged).
 //
 // Input audio that already has the output format's codec is copied, not encoded again, when
 // nothing asked for differs and there is no cut (see audio_route.h). The input's tags and, into
@@ -39,6 +42,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace conv {
 
@@ -55,7 +59,9 @@ struct Job {
     int threads = 0;           // -threads; 0 = automatic (see segment_threads)
     LoudnessOptions loudness;  // -replaygain, -album-from, -loudness-out, -loudnorm
     bool retag = false;        // -retag FILE: input and output are FILE, tags only
-    bool verify = true;        // read the output back before it gets its name; --no-verify
+    // Further -retag files, rewritten one after the other with the same tags, in one process.
+    std::vector<std::string> retag_more;
+    bool verify = true; // read the output back before it gets its name; --no-verify
 };
 
 // One output format, picked by the extension of the output file (case-insensitive).

@@ -44,8 +44,9 @@ constexpr const char* kUsage =
     "                      (Opus: R128_ALBUM_GAIN) from the measurements of all its tracks\n"
     "  -loudnorm LUFS      one gain to that loudness (-70 to 0), never past the ceiling\n"
     "  -loudnorm-ceiling DBTP  true-peak ceiling of -loudnorm (default -1)\n"
-    "  conv -retag FILE [-replaygain track] [-album-from JSON]... [-loudness-out JSON]\n"
-    "                      write tags into a finished FILE without encoding it again\n"
+    "  conv -retag FILE [-retag FILE]... [-replaygain track] [-album-from JSON]...\n"
+    "                      [-loudness-out JSON]\n"
+    "                      write tags into finished FILEs without encoding them again\n"
     "  --help, --version\n"
     "\n"
     "Progress on stdout: \"Duration: HH:MM:SS.cc, ...\" once, then \"size=... time=SECONDS.cc "
@@ -61,10 +62,18 @@ constexpr const char* kUsage =
 
 int main(int argc, char** argv)
 {
-    return zmconv::run_program(
-        {"conv", kUsage}, argc, argv, [](const std::vector<std::string>& args) {
-            const conv::Job job = conv::parse_command_line(args);
-            conv::run(job,
-                      [](const std::string& text) { zmconv::write_text(STDOUT_FILENO, text); });
-        });
+    return zmconv::run_program({"conv", kUsage}, argc, argv,
+                               [](const std::vector<std::string>& args) {
+                                   const conv::Job job = conv::parse_command_line(args);
+                                   const auto progress = [](const std::string& text) {
+                                       zmconv::write_text(STDOUT_FILENO, text);
+                                   };
+                                   conv::run(job, progress);
+                                   for (const std::string& file : job.retag_more) {
+                                       conv::Job next = job;
+                                       next.input = next.output = file;
+                                       next.retag_more.clear();
+                                       conv::run(next, progress);
+                                   }
+                               });
 }

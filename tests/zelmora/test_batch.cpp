@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QSettings>
 #include <QListWidget>
 #include <QProcess>
@@ -157,6 +158,107 @@ TEST(Batch, TheOutputFolderOpensWhenDoneOnlyWhileTheOptionIsOn)
         // A restart finds the choice again.
         h.open();
         EXPECT_EQ(h.window->openFolderWhenDoneAction()->isChecked(), r.opened) << r.name;
+    }
+}
+
+TEST(Batch, LoudnessChoicesInTheOptionsMenu)
+{
+    struct Row {
+        const char *name;
+        QByteArray conf;     // zelmora.conf before the start; empty: none
+        QStringList choose;  // the captions leading to the item chosen; empty: none
+        const char *checked; // the caption checked afterwards
+        const char *stored;  // Loudness= afterwards; null: not written
+        const char *inLine;  // what the command line holds before the output; null: nothing added
+    };
+    const Row rows[] = {
+        {"a first start: off", {}, {}, "Off", nullptr, nullptr},
+        {"tag only",
+         {},
+         {"Tag Only (track and album)"},
+         "Tag Only (track and album)",
+         "tags",
+         " -replaygain track -loudness-out \""},
+        {"normalise", "[Batch]\nJobs=2\n", {"Normalise to", "-23 LUFS"}, "-23 LUFS", "-23", " -loudnorm -23 \""},
+        {"off again", "[Batch]\nLoudness=-16\n", {"Off"}, "Off", "off", nullptr},
+        {"kept from the file", "[Batch]\nLoudness=-16\n", {}, "-16 LUFS", "-16", " -loudnorm -16 \""},
+        {"garbage in the file", "[Batch]\nLoudness=very loud\n", {}, "Off", "very loud", nullptr},
+        {"a target the menu does not have", "[Batch]\nLoudness=-99\n", {}, "Off", "-99", nullptr},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        Harness h;
+        if (!r.conf.isEmpty()) {
+            ASSERT_TRUE(h.app.write(QStringLiteral("zelmora.conf"), r.conf));
+        }
+        h.open();
+        QMenu *loudness = h.window->menuLoudness();
+        ASSERT_NE(loudness, nullptr);
+        EXPECT_EQ(loudness->title(), QStringLiteral("Loudness"));
+        EXPECT_TRUE(h.window->menuOptions()->actions().contains(loudness->menuAction()));
+        QStringList captions;
+        for (QAction *a : loudness->actions())
+            captions << a->text();
+        EXPECT_EQ(captions, (QStringList{"Off", "Tag Only (track and album)", "Normalise to"}));
+        QMenu *normalise = loudness->actions().at(2)->menu();
+        ASSERT_NE(normalise, nullptr);
+        captions.clear();
+        for (QAction *a : normalise->actions())
+            captions << a->text();
+        EXPECT_EQ(captions, (QStringList{"-14 LUFS", "-16 LUFS", "-18 LUFS", "-23 LUFS"}));
+        if (!r.choose.isEmpty()) {
+            QMenu *menu = loudness;
+            for (const QString &caption : r.choose) {
+                QAction *found = nullptr;
+                for (QAction *a : menu->actions())
+                    if (a->text() == caption)
+                        found = a;
+                ASSERT_NE(found, nullptr) << caption.toStdString();
+                if (found->menu())
+                    menu = found->menu();
+                else
+                    found->trigger();
+            }
+        }
+        QStringList checked;
+        for (QAction *a : loudness->actions() + normalise->actions())
+            if (a->isChecked())
+                checked << a->text();
+        EXPECT_EQ(checked, QStringList{QString::fromLatin1(r.checked)}) << "one choice at a time";
+
+        QStringList lines;
+        QObject::connect(&h.window->batch(), &BatchDriver::fileStarted,
+                         [&](const QString &, const QString &line) { lines << line; });
+        const QString input = h.app.script(QStringLiteral("s.flv"), {QStringLiteral("output")});
+        h.window->AddQueueEntry(input);
+        ASSERT_TRUE(h.runBatch());
+        ASSERT_EQ(lines.size(), 1);
+        CommandInputs plain;
+        plain.appDir = h.app.path;
+        plain.inputPath = input;
+        plain.outputDir = h.window->selections().outputDir;
+        plain.formatIndex = h.window->selections().formatIndex;
+        const QString output = outputPathFor(plain);
+        if (r.inLine) {
+            EXPECT_TRUE(lines.first().contains(QLatin1String(r.inLine))) << lines.first().toStdString();
+            EXPECT_TRUE(lines.first().endsWith(quoteArg(output)));
+        } else {
+            EXPECT_EQ(lines.first(), BuildCommandLine(plain, output)) << "off: the line as it always was";
+        }
+        const QSettings conf(h.app.path + QStringLiteral("/zelmora.conf"), QSettings::IniFormat);
+        EXPECT_EQ(conf.value(QStringLiteral("Batch/Loudness")).toString(),
+                  r.stored ? QString::fromLatin1(r.stored) : QString());
+        if (r.conf.contains("Jobs=2")) {
+            EXPECT_EQ(conf.value(QStringLiteral("Batch/Jobs")).toString(), QStringLiteral("2")) << "kept";
+        }
+        // A restart finds the choice again.
+        h.open();
+        checked.clear();
+        for (QAction *a :
+             h.window->menuLoudness()->actions() + h.window->menuLoudness()->actions().at(2)->menu()->actions())
+            if (a->isChecked())
+                checked << a->text();
+        EXPECT_EQ(checked, QStringList{QString::fromLatin1(r.checked)});
     }
 }
 

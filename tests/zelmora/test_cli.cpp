@@ -227,6 +227,31 @@ TEST(CliOptions, EveryChoiceOverTheSavedOnes)
     }
 }
 
+TEST(CliOptions, LoudnessChoices)
+{
+    struct Row {
+        QStringList args;
+        ReplayGain gain;
+        std::optional<double> normalize;
+    };
+    const Row rows[] = {
+        {{"x"}, ReplayGain::Off, std::nullopt},
+        {{"--replaygain", "track", "x"}, ReplayGain::Track, std::nullopt},
+        {{"--replaygain=album", "x"}, ReplayGain::Album, std::nullopt},
+        {{"--normalize", "-16", "x"}, ReplayGain::Off, -16.0},
+        {{"--normalize=-23.5", "--replaygain", "album", "x"}, ReplayGain::Album, -23.5},
+        {{"--normalize", "0", "x"}, ReplayGain::Off, 0.0},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.args.join(QLatin1Char(' ')).toStdString());
+        const ConvertOptions o = parseConvertOptions(r.args, savedMp3(), 4);
+        EXPECT_TRUE(o.errors.isEmpty()) << o.errors.join(QLatin1Char('\n')).toStdString();
+        EXPECT_EQ(o.replayGain, r.gain);
+        EXPECT_EQ(o.normalize, r.normalize);
+        EXPECT_EQ(o.inputs, QStringList{"x"});
+    }
+}
+
 TEST(CliOptions, BadUsageIsRefusedWithItsReason)
 {
     struct Row {
@@ -250,6 +275,12 @@ TEST(CliOptions, BadUsageIsRefusedWithItsReason)
         {{"--json=yes", "x"}, "--json takes no value"},
         {{"x", "--format"}, "--format needs a value"},
         {{}, "no FILE or FOLDER"},
+        {{"--replaygain", "both", "x"}, "--replaygain 'both' is not track or album"},
+        {{"--replaygain", "x"}, "--replaygain 'x'"},
+        {{"--normalize", "5", "x"}, "--normalize '5' is not a loudness"},
+        {{"--normalize", "-71", "x"}, "--normalize '-71'"},
+        {{"--normalize", "loud", "x"}, "--normalize 'loud'"},
+        {{"--normalize", "nan", "x"}, "--normalize 'nan'"},
     };
     for (const Row &r : rows) {
         const ConvertOptions o = parseConvertOptions(r.args, savedMp3(), 4);

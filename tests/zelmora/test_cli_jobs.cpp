@@ -41,11 +41,27 @@ TEST(JobFile, LinesRootMapsAndShares)
     EXPECT_DOUBLE_EQ(*back->duration, 12.346);
     EXPECT_EQ(jobLine(*back), jobLine(job)) << "a line reads back as itself";
     EXPECT_FALSE(jobLine(job).contains('\n'));
+    EXPECT_FALSE(jobLine(job).contains("replaygain")) << "loudness off: the line as it always was";
+    EXPECT_FALSE(jobLine(job).contains("normalize"));
+    EXPECT_EQ(back->choices.replayGain, ReplayGain::Off);
+    EXPECT_FALSE(back->choices.normalize);
 
-    for (const char *bad :
-         {"{not json", R"({"root":"rel","input":"a","output_root":"o","output":"a.mp3"})",
-          R"({"root":"/r","input":"a","output_root":"o","output":"a.mp3","settings":{"format":"mp4"}})",
-          R"({"root":"/r","input":"a","output":"a.mp3","settings":{"format":"mp3"}})"}) {
+    Job loud = job;
+    loud.choices.replayGain = ReplayGain::Album;
+    loud.choices.normalize = -16;
+    const auto loudBack = parseJob(jobLine(loud), &error);
+    ASSERT_TRUE(loudBack) << error.toStdString();
+    EXPECT_EQ(loudBack->choices.replayGain, ReplayGain::Album);
+    EXPECT_EQ(loudBack->choices.normalize, -16.0);
+    EXPECT_EQ(jobLine(*loudBack), jobLine(loud));
+
+    for (
+        const char *bad :
+        {"{not json", R"({"root":"rel","input":"a","output_root":"o","output":"a.mp3"})",
+         R"({"root":"/r","input":"a","output_root":"o","output":"a.mp3","settings":{"format":"mp4"}})",
+         R"({"root":"/r","input":"a","output":"a.mp3","settings":{"format":"mp3"}})",
+         R"({"root":"/r","input":"a","output_root":"o","output":"a.mp3","settings":{"format":"mp3","replaygain":"all"}})",
+         R"({"root":"/r","input":"a","output_root":"o","output":"a.mp3","settings":{"format":"mp3","normalize":3}})"}) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(parseJob(QByteArray(bad), &error));
         EXPECT_FALSE(error.isEmpty());

@@ -4,6 +4,7 @@
 #include "engine/batchdriver.h"
 #include "engine/dosoutputs.h"
 #include "engine/seams.h"
+#include "probe/durationprobe.h"
 #include "queue/queuemodel.h"
 #include "support/media.h"
 #include "support/probe.h"
@@ -250,4 +251,99 @@ int main(int argc, char **argv)
     QTemporaryDir state;
     qputenv("XDG_STATE_HOME", state.path().toUtf8());
     return RUN_ALL_TESTS();
+}
+
+namespace {
+
+// Three 3-second tracks of one album at about -30, -20 and -10 dBFS.
+QStringList makeAlbum(const QString &folder)
+{
+    QDir().mkpath(folder);
+    QStringList tracks;
+    int n = 0;
+    for (const double amplitude : {0.0316, 0.1, 0.316}) {
+        const QString path = folder + QStringLiteral("/%1 track.flac").arg(++n);
+        if (!testsupport::makeMedia(path,
+                                    {"-f", "lavfi", "-i", QStringLiteral("anoisesrc=d=3:c=pink:a=%1").arg(amplitude),
+                                     "-ac", "2", "-metadata", "album=Window Album"}))
+            return {};
+        tracks << path;
+    }
+    return tracks;
+}
+
+// loudgain's lines for the files: file name (or "Album") -> loudness (LUFS) and gain (dB).
+QMap<QString, QPair<double, double>> loudgainScan(const QStringList &files)
+{
+    QMap<QString, QPair<double, double>> found;
+    const testsupport::RunResult r =
+        testsupport::run(QStringLiteral("loudgain"), QStringList{"-a", "-q", "-O"} + files);
+    for (const QByteArray &line : r.out.split('\n')) {
+        const QList<QByteArray> f = line.split('\t');
+        if (f.size() < 9 || f.at(0) == "File")
+            continue;
+        const auto number = [](const QByteArray &text) { return text.split(' ').value(0).toDouble(); };
+        found.insert(QFileInfo(QString::fromUtf8(f.at(0))).fileName(), {number(f.at(1)), number(f.at(8))});
+    }
+    return found;
+}
+
+double gainOf(const QString &text)
+{
+    return text.split(QLatin1Char(' ')).value(0).toDouble();
+}
+
+} // namespace
+
+TEST(EndToEnd, LoudnessFromTheWindowsBatch)
+{
+    QTemporaryDir dir;
+    const QString app = dir.path() + QStringLiteral("/app");
+    QDir().mkpath(app + QStringLiteral("/data"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(CONV_PATH), app + QStringLiteral("/data/conv")));
+    const QStringList tracks = makeAlbum(dir.path() + QStringLiteral("/album"));
+    ASSERT_EQ(tracks.size(), 3);
+    struct Row {
+        const char *name;
+        ReplayGain gain;
+        std::optional<double> normalize;
+    };
+    const Row rows[] = {{"tag only, two at once", ReplayGain::Album, std::nullopt},
+                        {"normalise to -16 LUFS", ReplayGain::Off, -16.0}};
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        const QString out = dir.path() + QStringLiteral("/out/") + QLatin1String(r.name);
+        const QString measurements = dir.path() + QStringLiteral("/state/loudness");
+        Batch b(app);
+        Selections s;
+        s.formatIndex = 0; // MP3
+        s.outputDir = out;
+        b.perFile << s;
+        for (const QString &t : tracks)
+            b.queue.AddQueueEntry(t);
+        b.driver->setJobs(2);
+        b.driver->setLoudness(r.gain, r.normalize);
+        b.driver->setAlbumTagReader(probeAlbumTag);
+        b.driver->setMeasurementFolder(measurements);
+        ASSERT_TRUE(b.go());
+        EXPECT_TRUE(b.driver->failures().isEmpty());
+        QStringList outputs;
+        for (int i = 1; i <= 3; ++i)
+            outputs << out + QStringLiteral("/%1 track.mp3").arg(i);
+        const auto scan = loudgainScan(outputs);
+        ASSERT_EQ(scan.size(), 4) << "three tracks and the album";
+        for (const QString &o : outputs) {
+            const testsupport::Probe p = testsupport::probe(o);
+            SCOPED_TRACE(o.toStdString());
+            if (r.normalize) {
+                EXPECT_NEAR(scan.value(QFileInfo(o).fileName()).first, *r.normalize, 0.5);
+                EXPECT_FALSE(p.tags.contains("replaygain_album_gain")) << "no tags asked for";
+            } else {
+                EXPECT_NEAR(gainOf(p.tags.value("replaygain_album_gain")), scan.value("Album").second, 0.1);
+                EXPECT_NEAR(gainOf(p.tags.value("replaygain_track_gain")), scan.value(QFileInfo(o).fileName()).second,
+                            0.1);
+            }
+        }
+        EXPECT_TRUE(QDir(measurements).entryList(QDir::Files).isEmpty()) << "measurements removed";
+    }
 }

@@ -5,9 +5,12 @@
 #include "engine/progressparser.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
+
+#include <algorithm>
 
 namespace zm::cli {
 
@@ -65,7 +68,82 @@ CommandInputs CliBatch::inputsFor(const File &file) const
     in.cutterOn = cutterOn(m_settings);
     in.cutFrom = m_settings.gCutFrom;
     in.cutTo = m_settings.gCutTo;
+    in.replayGain = m_library.replayGain;
+    in.normalize = m_library.normalize;
     return in;
+}
+
+bool CliBatch::albumMode(const File &file) const
+{
+    const CommandInputs in = inputsFor(file);
+    return in.replayGain == ReplayGain::Album && formatCarriesGainTags(in.formatIndex);
+}
+
+void CliBatch::albumStep(int index)
+{
+    if (m_albumKeys.isEmpty() || !albumMode(m_files.at(index)) || m_interrupted || !m_library.tagAlbums)
+        return;
+    const QString key = m_albumKeys.at(index);
+    if (m_albumsDone.contains(key))
+        return;
+    QList<int> members;
+    for (int i = 0; i < m_files.size(); ++i) {
+        if (m_albumKeys.at(i) != key || !albumMode(m_files.at(i)))
+            continue;
+        const File::State s = m_files.at(i).state;
+        if (s == File::State::Waiting || s == File::State::Running)
+            return; // not its last file yet
+        members << i;
+    }
+    m_albumsDone.insert(key);
+    // Its tracks: the files converted now, and those up to date whose measurement is still kept
+    // (a run stopped before their album was tagged). Failed files are left out.
+    QList<AlbumTagger::Track> tracks;
+    QStringList unmeasured;
+    for (int i : members) {
+        const File &f = m_files.at(i);
+        const bool counts = f.state == File::State::Converted || (f.state == File::State::Skipped && f.upToDate);
+        if (!counts)
+            continue;
+        const QString measurement = m_journal.measurementPath(f.output);
+        if (QFileInfo::exists(measurement))
+            tracks << AlbumTagger::Track{f.output, measurement};
+        else
+            unmeasured << f.output;
+    }
+    if (tracks.isEmpty())
+        return; // tagged before, or nothing converted
+    if (!unmeasured.isEmpty()) {
+        // Its loudness cannot be worked out without every track: the album keeps its tags.
+        warn(QStringLiteral("album tags not written for %1: %2 of its files were not measured in this run (%3); "
+                            "convert them again with --existing replace")
+                 .arg(QFileInfo(tracks.first().output).path())
+                 .arg(unmeasured.size())
+                 .arg(unmeasured.join(QStringLiteral(", "))));
+        for (const AlbumTagger::Track &t : tracks)
+            QFile::remove(t.measurement);
+        return;
+    }
+    if (!m_tagger) {
+        m_tagger = std::make_unique<AlbumTagger>(m_appDir + QStringLiteral("/data/conv"), m_pool.capacity());
+        connect(m_tagger.get(), &AlbumTagger::trackTagged, this, &CliBatch::trackTagged);
+        connect(m_tagger.get(), &AlbumTagger::idle, this, &CliBatch::finishIfDone);
+    }
+    m_tagger->tagAlbum(tracks);
+}
+
+void CliBatch::trackTagged(const QString &output, bool ok)
+{
+    if (!ok)
+        return;
+    // The rewrite is this program's own: the output stays up to date.
+    if (std::optional<JournalRecord> r = m_journal.last(output); r && r->kind != JournalRecord::Kind::Failed) {
+        r->kind = JournalRecord::Kind::Done;
+        r->outputStamp = FileStamp::of(output);
+        QString error;
+        if (!m_journal.append(*r, &error))
+            warn(error);
+    }
 }
 
 void CliBatch::warn(const QString &text)
@@ -94,6 +172,12 @@ void CliBatch::start()
     QDir().mkpath(m_selections.outputDir); // with the folders above it, as the window does
     m_journal.load();
     m_logs.begin(QDateTime::currentDateTime());
+    if (std::any_of(m_files.cbegin(), m_files.cend(), [this](const File &f) { return albumMode(f); })) {
+        for (const File &f : m_files)
+            m_albumKeys << albumKey(f.outputDir, m_library.albumTagOf ? m_library.albumTagOf(f.input) : QString(),
+                                    f.input);
+        QDir().mkpath(QFileInfo(m_journal.measurementPath(QStringLiteral("x"))).path());
+    }
     fill();
     finishIfDone();
 }
@@ -144,10 +228,16 @@ bool CliBatch::startNext(batch::ConverterProcess &process, int slot)
             emit fileFinished(index);
             if (!self)
                 return false;
+            albumStep(index);
             continue;
         }
-        f.commandLine = BuildCommandLine(in, f.output);
-        f.arguments = BuildArguments(in, f.output);
+        CommandInputs run = in;
+        if (albumMode(f)) {
+            f.measurement = m_journal.measurementPath(f.output);
+            run.loudnessOut = f.measurement;
+        }
+        f.commandLine = BuildCommandLine(run, f.output);
+        f.arguments = BuildArguments(run, f.output);
         f.position = 0;
         f.length.reset();
         ++f.attempts;
@@ -302,6 +392,7 @@ void CliBatch::ended(int slot, const batch::ProcessOutcome &outcome)
     emit fileFinished(index);
     if (!self)
         return;
+    albumStep(index);
     fill();
     if (self)
         finishIfDone();
@@ -317,8 +408,11 @@ QString CliBatch::summary() const
 
 void CliBatch::finishIfDone()
 {
-    if (!m_running || m_pool.running() > 0 || (!m_stopped && !m_queue.isEmpty()))
+    if (!m_running || m_pool.running() > 0 || (!m_stopped && !m_queue.isEmpty()) || (m_tagger && !m_tagger->isIdle()))
         return;
+    if (m_tagger)
+        for (const QString &failure : m_tagger->failures())
+            warn(failure);
     m_running = false;
     emit finished();
 }
@@ -335,6 +429,8 @@ void CliBatch::stop(bool now)
     } else {
         m_pool.stopAll(kStopGraceMs);
     }
+    if (m_tagger)
+        m_tagger->stop(now ? 0 : kStopGraceMs);
     finishIfDone();
 }
 

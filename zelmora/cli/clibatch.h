@@ -1,4 +1,5 @@
 #pragma once
+#include "engine/albums.h"
 #include "engine/batchdriver.h"
 #include "engine/batchlogs.h"
 #include "engine/batchstatus.h"
@@ -13,6 +14,9 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSet>
+#include <functional>
+#include <memory>
 #include <optional>
 
 namespace zm::cli {
@@ -50,6 +54,7 @@ public:
         QString fingerprint;          // settings and converter, as the journal keeps them
         FileStamp inputStamp;         // the input when its conversion began
         QStringList notes;            // said after it ended (trash, covers)
+        QString measurement;          // album gain: its loudness measurement (state folder)
         std::optional<double> length; // media seconds it converts, once known
         double position = 0;          // media seconds done
         int slot = -1;
@@ -71,6 +76,14 @@ public:
         QString journalRoot;      // the output folder whose journal records the conversions
         QString converterVersion; // part of every output's fingerprint
         QString stateFolder = OutputJournal::defaultStateFolder();
+        // Loudness of the files without choices of their own (those carry theirs).
+        ReplayGain replayGain = ReplayGain::Off;
+        std::optional<double> normalize;
+        // With album gain: tag each album once its last file has ended. Off: the measurements
+        // stay in the state folder for `zelmora-cli albums`.
+        bool tagAlbums = true;
+        // Reads a file's album tag (none: every file goes by its folder).
+        std::function<QString(const QString &)> albumTagOf;
     };
 
     CliBatch(QString appDir, Selections selections, ProgramSettings settings, const QStringList &inputs, int jobs,
@@ -95,6 +108,9 @@ public:
     int upToDate() const { return m_upToDate; }
     // Problems outside the conversions (journal, covers), each once.
     const QStringList &warnings() const { return m_warnings; }
+    // Album gain: outputs given their album's tags, and the rewrites that failed.
+    int albumTagged() const { return m_tagger ? m_tagger->tagged() : 0; }
+    int albumFailures() const { return m_tagger ? int(m_tagger->failures().size()) : 0; }
     int running() const { return m_pool.running(); }
     // The share of a file done (0 to 1), and of the whole batch.
     double fraction(int index) const;
@@ -129,6 +145,10 @@ private:
     CommandInputs inputsFor(const File &file) const;
     void concluded(int index);
     void warn(const QString &text);
+    bool albumMode(const File &file) const;
+    // A file has ended for good: when it was its album's last, the album is tagged.
+    void albumStep(int index);
+    void trackTagged(const QString &output, bool ok);
 
     QString m_appDir;
     Selections m_selections;
@@ -141,6 +161,9 @@ private:
     int m_upToDate = 0;
     QStringList m_warnings;
     QHash<QString, bool> m_coversDone; // output folder -> covers copied
+    QStringList m_albumKeys;           // by file (album gain only)
+    QSet<QString> m_albumsDone;
+    std::unique_ptr<AlbumTagger> m_tagger;
     batch::JobPool m_pool;
     batch::OutputNames m_names;
     BatchLogs m_logs;

@@ -4,6 +4,7 @@
 #include "cli/convertoptions.h"
 #include "cli/reporters.h"
 #include "cli/stopsignals.h"
+#include "probe/durationprobe.h"
 #include "queue/filesearch.h"
 #include "queue/naturalorder.h"
 #include "suite/version.h"
@@ -24,6 +25,7 @@ const QList<Command> &commands()
         {"plan", "write a job file: one line per file to convert", &runPlan},
         {"run", "run the jobs of a job file (all, --index N or --shard I/N)", &runJobs},
         {"status", "count the jobs of a job file done, to do and failed", &runStatus},
+        {"albums", "write the album tags of a job file's jobs run with --replaygain album", &runAlbums},
     };
     return table;
 }
@@ -113,6 +115,9 @@ int runConvert(const QString &program, const QStringList &arguments, const Strea
     library.copyCovers = options.copyCovers;
     library.journalRoot = options.selections.outputDir;
     library.converterVersion = converterVersion(appDir);
+    library.replayGain = options.replayGain;
+    library.normalize = options.normalize;
+    library.albumTagOf = probeAlbumTag;
     return runBatch(program, appDir, options, sources, library, *report, streams, inputs.refused.size());
 }
 
@@ -155,7 +160,7 @@ int runBatch(const QString &program, const QString &appDir, const ConvertOptions
     int code = kAllConverted;
     if (batch.wasStopped() || stops.count() > 0)
         code = kInterrupted;
-    else if (batch.failed() > 0 || refused > 0)
+    else if (batch.failed() > 0 || refused > 0 || batch.albumFailures() > 0)
         code = kSomeFailed;
     report->done(batch, int(refused), code);
     return code;

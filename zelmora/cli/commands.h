@@ -41,6 +41,8 @@ int runConvert(const QString &program, const QStringList &arguments, const Strea
 int runPlan(const QString &program, const QStringList &arguments, const Streams &streams);
 int runJobs(const QString &program, const QStringList &arguments, const Streams &streams);
 int runStatus(const QString &program, const QStringList &arguments, const Streams &streams);
+// albums: the album tags of the jobs of a job file once they have run (on any machines).
+int runAlbums(const QString &program, const QStringList &arguments, const Streams &streams);
 
 // The files the inputs name: a regular file itself, a folder every regular file below it, as
 // Add Folder finds them. Anything else is refused with its reason.

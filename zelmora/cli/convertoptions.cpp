@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QRegularExpression>
 
+#include <cmath>
 #include <optional>
 
 namespace zm::cli {
@@ -56,6 +57,8 @@ constexpr OptionSpec kOptions[] = {
     {"retry", 0, true},
     {"trash-originals", 0, false},
     {"root", 0, true},
+    {"replaygain", 0, true},
+    {"normalize", 0, true},
 };
 
 const OptionSpec *findLong(const QString &name)
@@ -198,6 +201,20 @@ ConvertOptions parseConvertOptions(const QStringList &arguments, const SavedChoi
                 error(QStringLiteral("--root needs a folder"));
             else
                 o.root = QDir::cleanPath(QDir::current().absoluteFilePath(value));
+        } else if (name == QLatin1String("replaygain")) {
+            if (value == QLatin1String("track"))
+                o.replayGain = ReplayGain::Track;
+            else if (value == QLatin1String("album"))
+                o.replayGain = ReplayGain::Album;
+            else
+                error(QStringLiteral("--replaygain '%1' is not track or album").arg(value));
+        } else if (name == QLatin1String("normalize")) {
+            bool ok = false;
+            const double lufs = value.toDouble(&ok);
+            if (!ok || !std::isfinite(lufs) || lufs < -70 || lufs > 0)
+                error(QStringLiteral("--normalize '%1' is not a loudness of -70 to 0 LUFS").arg(value));
+            else
+                o.normalize = lufs;
         } else if (name == QLatin1String("help")) {
             o.help = true;
         } else if (name == QLatin1String("version")) {
@@ -287,7 +304,7 @@ QString convertUsage(const QString &program)
                           "\n"
                           "Run it again with the same arguments and it goes on where it stopped: with\n"
                           "--existing update, what is up to date is skipped.\n"
-                          "Other commands: %1 plan|run|status --help (job files for many machines).\n"
+                          "Other commands: %1 plan|run|status|albums --help (job files for many machines).\n"
                           "\n"
                           "Exit status: 0 every file was converted or up to date; 1 some failed (each reason is\n"
                           "printed); 2 bad usage; 130 interrupted (SIGINT or SIGTERM: every converter is stopped\n"
@@ -315,7 +332,13 @@ QString choiceOptionsUsage()
                           "                           replace, skip, or number (\"name (2).mp3\")\n"
                           "      --retry N            try each failed file N more times, after the others\n"
                           "      --trash-originals    move each input to the trash once its output is converted\n"
-                          "                           (never when the output is the input)\n")
+                          "                           (never when the output is the input)\n"
+                          "      --replaygain MODE    write ReplayGain 2.0 tags: track, or album (track tags, and\n"
+                          "                           once an album's last file is done, album tags into all its\n"
+                          "                           files; an album: one output folder, one album tag, or\n"
+                          "                           without tags one source folder). Opus: R128 gains\n"
+                          "      --normalize LUFS     bring each file to this loudness (-70 to 0; say -16) with\n"
+                          "                           one gain, its true peak kept at -1 dBTP at most\n")
         .arg(formatNames().join(QLatin1Char('|')), bitrateItems().join(QLatin1Char(' ')),
              sampleRateItems().join(QLatin1Char(' ')));
 }

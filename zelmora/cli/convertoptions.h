@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace zm::cli {
 
 // What a convert run starts from before its options: the choices the window saved (setup.ini
@@ -31,7 +33,9 @@ struct ConvertOptions {
     ExistingPolicy existing = ExistingPolicy::Update;
     int retries = 0; // tries again for each failed file
     bool trashOriginals = false;
-    QString root; // plan: the folder job paths are relative to (empty: the current one)
+    ReplayGain replayGain = ReplayGain::Off; // --replaygain track|album
+    std::optional<double> normalize;         // --normalize LUFS
+    QString root;                            // plan: the folder job paths are relative to (empty: the current one)
     bool help = false;
     bool version = false;
     QStringList notes;  // said on standard error before the batch ("--bitrate is for MP3 only")

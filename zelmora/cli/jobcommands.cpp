@@ -6,6 +6,8 @@
 #include "cli/convertoptions.h"
 #include "cli/jobfile.h"
 #include "cli/reporters.h"
+#include "cli/stopsignals.h"
+#include "engine/albums.h"
 #include "probe/durationprobe.h"
 #include "queue/filesearch.h"
 #include "queue/naturalorder.h"
@@ -13,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -35,6 +38,8 @@ CommandInputs choicesOf(const ConvertOptions &o)
     c.cutterOn = cutterOn(o.settings);
     c.cutFrom = o.settings.gCutFrom;
     c.cutTo = o.settings.gCutTo;
+    c.replayGain = o.replayGain;
+    c.normalize = o.normalize;
     return c;
 }
 
@@ -96,6 +101,22 @@ QString statusUsage(const QString &program)
                           "\n"
                           "Exit status: 0 every job is done; 1 some are to do or failed; 2 bad usage; 3 inputs\n"
                           "are missing.\n")
+        .arg(program);
+}
+
+QString albumsUsage(const QString &program)
+{
+    return QStringLiteral("usage: %1 albums [--root-map OLD=NEW] [--json] JOBS.jsonl\n"
+                          "Writes the album tags (ReplayGain 2.0, Opus: R128) of jobs planned with --replaygain\n"
+                          "album, once they have run on any number of machines: each job left its track's\n"
+                          "measurement beside this machine's journal of the output folder (share the state\n"
+                          "folder, $XDG_STATE_HOME/zelmora, between the machines), and every output of an album\n"
+                          "gets the album's gain from all of them together (tags only; a file is replaced whole\n"
+                          "or not at all). Failed jobs are left out of their album; an album with a job not done\n"
+                          "yet waits. The measurements of a tagged album are removed.\n"
+                          "\n"
+                          "Exit status: 0 every album is tagged; 1 an album waits for a job or a file could not\n"
+                          "be tagged; 2 bad usage.\n")
         .arg(program);
 }
 
@@ -312,10 +333,18 @@ int runJobs(const QString &program, const QStringList &arguments, const Streams 
     library.retries = o.retries;
     library.journalRoot = outputRoot;
     library.converterVersion = converterVersion(appDir);
+    // Album gain: the jobs of an album may run on several machines, so each leaves its
+    // measurement beside the journal and `albums` tags the albums once every job is done.
+    library.tagAlbums = false;
     const std::unique_ptr<Reporter> report = Reporter::make(o.json, streams.out, streams.err);
     int code = kAllConverted;
     if (!sources.isEmpty())
         code = runBatch(program, appDir, options, sources, library, *report, streams, 0);
+    if (std::any_of(sources.cbegin(), sources.cend(),
+                    [](const CliBatch::Source &s) { return s.choices && s.choices->replayGain == ReplayGain::Album; })
+        && !o.json)
+        print(streams.err,
+              QStringLiteral("%1: album tags: run '%1 albums %2' once every job is done\n").arg(program, o.jobFile));
     if (code == kInterrupted)
         return code;
     return missing.isEmpty() ? code : kInputMissing;
@@ -391,6 +420,129 @@ int runStatus(const QString &program, const QStringList &arguments, const Stream
     if (missing > 0)
         return kInputMissing;
     return toDo == 0 && failed == 0 ? kAllConverted : kSomeFailed;
+}
+
+} // namespace zm::cli
+
+namespace zm::cli {
+
+int runAlbums(const QString &program, const QStringList &arguments, const Streams &streams)
+{
+    const JobOptions o = parseJobOptions(arguments, false);
+    if (o.help) {
+        print(streams.out, albumsUsage(program));
+        return kAllConverted;
+    }
+    if (!o.error.isEmpty())
+        return usageError(program, QStringLiteral("albums"), o.error, streams);
+    QString error;
+    const auto jobs = readJobFile(o.jobFile, &error);
+    if (!jobs)
+        return usageError(program, QStringLiteral("albums"), error, streams);
+
+    QHash<QString, std::shared_ptr<OutputJournal>> journals;
+    QList<AlbumMember> members;
+    QList<JobPaths> paths;
+    QList<std::shared_ptr<OutputJournal>> journalOf;
+    for (const Job &job : *jobs) {
+        if (job.choices.replayGain != ReplayGain::Album || !formatCarriesGainTags(job.choices.formatIndex))
+            continue;
+        const JobPaths p = resolve(job, o.rootMap);
+        auto &journal = journals[p.outputRoot];
+        if (!journal) {
+            journal = std::make_shared<OutputJournal>(p.outputRoot);
+            journal->load();
+        }
+        QString tag = probeAlbumTag(p.input);
+        if (tag.isEmpty() && !QFileInfo(p.input).isFile())
+            tag = probeAlbumTag(p.output); // the output carries the input's tags
+        members << AlbumMember{p.input, QFileInfo(p.output).path(), tag};
+        paths << p;
+        journalOf << journal;
+    }
+    if (members.isEmpty())
+        return usageError(program, QStringLiteral("albums"),
+                          QStringLiteral("no job of %1 was planned with --replaygain album").arg(o.jobFile), streams);
+
+    AlbumTagger tagger(QCoreApplication::applicationDirPath() + QStringLiteral("/data/conv"),
+                       std::max(1, QThread::idealThreadCount()));
+    QHash<QString, std::shared_ptr<OutputJournal>> journalByOutput;
+    int albums = 0, waiting = 0, before = 0;
+    QStringList problems;
+    for (const QList<int> &album : groupAlbums(members)) {
+        QList<AlbumTagger::Track> tracks;
+        QStringList notDone;
+        for (int i : album) {
+            const JobPaths &p = paths.at(i);
+            const QString measurement = journalOf.at(i)->measurementPath(p.output);
+            const auto last = journalOf.at(i)->last(p.output);
+            if (last && last->kind == JournalRecord::Kind::Failed)
+                continue; // a failed job is left out of its album
+            if (QFileInfo::exists(measurement) && QFileInfo::exists(p.output)) {
+                tracks << AlbumTagger::Track{p.output, measurement};
+                journalByOutput.insert(p.output, journalOf.at(i));
+            } else {
+                notDone << p.output;
+            }
+        }
+        if (tracks.isEmpty()) {
+            ++before; // tagged before (its measurements are gone), or none of its jobs has run
+            continue;
+        }
+        if (!notDone.isEmpty()) {
+            ++waiting;
+            problems << QStringLiteral("the album in %1 waits for %2 of its jobs (%3): run them (again, with "
+                                       "--existing replace when their outputs exist)")
+                            .arg(QFileInfo(tracks.first().output).path())
+                            .arg(notDone.size())
+                            .arg(notDone.join(QStringLiteral(", ")));
+            continue;
+        }
+        ++albums;
+        tagger.tagAlbum(tracks);
+    }
+    QObject::connect(&tagger, &AlbumTagger::trackTagged, [&](const QString &output, bool ok) {
+        const auto journal = journalByOutput.value(output);
+        if (!ok || !journal)
+            return;
+        if (std::optional<JournalRecord> r = journal->last(output); r && r->kind != JournalRecord::Kind::Failed) {
+            r->kind = JournalRecord::Kind::Done;
+            r->outputStamp = FileStamp::of(output);
+            QString why;
+            if (!journal->append(*r, &why))
+                problems << why;
+        }
+    });
+    StopSignals stops;
+    QObject::connect(&stops, &StopSignals::received, [&](int, int count) { tagger.stop(count > 1 ? 0 : 3000); });
+    if (!tagger.isIdle()) {
+        QEventLoop loop;
+        QObject::connect(&tagger, &AlbumTagger::idle, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    problems += tagger.failures();
+    if (o.json) {
+        print(streams.out,
+              QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("albums"), albums},
+                                                          {QStringLiteral("files"), tagger.tagged()},
+                                                          {QStringLiteral("waiting"), waiting},
+                                                          {QStringLiteral("tagged_before"), before},
+                                                          {QStringLiteral("failed"), int(tagger.failures().size())}})
+                                    .toJson(QJsonDocument::Compact))
+                  + QLatin1Char('\n'));
+    } else {
+        print(streams.out, QStringLiteral("%1 albums tagged (%2 files), %3 waiting, %4 without measurements (tagged "
+                                          "before)\n")
+                               .arg(albums)
+                               .arg(tagger.tagged())
+                               .arg(waiting)
+                               .arg(before));
+    }
+    for (const QString &p : problems)
+        print(streams.err, program + QStringLiteral(": ") + p + QLatin1Char('\n'));
+    if (stops.count() > 0)
+        return kInterrupted;
+    return problems.isEmpty() ? kAllConverted : kSomeFailed;
 }
 
 } // namespace zm::cli

@@ -24,6 +24,11 @@ QJsonObject settingsObject(const CommandInputs &c)
         o.insert(QStringLiteral("from"), c.cutFrom);
         o.insert(QStringLiteral("to"), c.cutTo);
     }
+    if (c.replayGain != ReplayGain::Off)
+        o.insert(QStringLiteral("replaygain"),
+                 c.replayGain == ReplayGain::Album ? QStringLiteral("album") : QStringLiteral("track"));
+    if (c.normalize)
+        o.insert(QStringLiteral("normalize"), *c.normalize);
     return o;
 }
 
@@ -52,6 +57,19 @@ bool readSettings(const QJsonObject &o, CommandInputs &c, QString *error)
             return fail(QStringLiteral("bad cut"));
         c.cutFrom = qint32(from);
         c.cutTo = qint32(to);
+    }
+    if (const QJsonValue gain = o.value(QStringLiteral("replaygain")); !gain.isUndefined()) {
+        if (gain == QLatin1String("track"))
+            c.replayGain = ReplayGain::Track;
+        else if (gain == QLatin1String("album"))
+            c.replayGain = ReplayGain::Album;
+        else
+            return fail(QStringLiteral("replaygain must be track or album"));
+    }
+    if (const QJsonValue target = o.value(QStringLiteral("normalize")); !target.isUndefined()) {
+        if (!target.isDouble() || target.toDouble() < -70 || target.toDouble() > 0)
+            return fail(QStringLiteral("normalize must be a loudness of -70 to 0"));
+        c.normalize = target.toDouble();
     }
     return true;
 }

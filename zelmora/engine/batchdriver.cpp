@@ -1,5 +1,7 @@
 #include "engine/batchdriver.h"
 
+#include "engine/albums.h"
+
 #include "engine/dosoutputs.h"
 #include "engine/durationsource.h"
 #include "engine/progressparser.h"
@@ -9,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 
@@ -39,6 +42,55 @@ BatchDriver::BatchDriver(QueueModel &queue, DOSOutputs &dos, const ProgramSettin
         if (m_running && !m_stopRequested && runningJobs() < m_batchJobs && !m_timer.isActive())
             m_timer.start();
     });
+}
+
+BatchDriver::~BatchDriver() = default;
+
+void BatchDriver::setLoudness(ReplayGain replayGain, std::optional<double> normalize)
+{
+    m_replayGain = replayGain;
+    m_normalize = normalize;
+}
+
+QString BatchDriver::albumOf(const QString &input, const QString &outputDir)
+{
+    auto it = m_albumKeys.find(input);
+    if (it == m_albumKeys.end())
+        it = m_albumKeys.insert(input, m_albumTagOf ? m_albumTagOf(input) : QString());
+    return albumKey(outputDir, *it, input);
+}
+
+bool BatchDriver::albumWorkIdle() const
+{
+    return !m_tagger || m_tagger->isIdle();
+}
+
+void BatchDriver::albumStep(const QString &album)
+{
+    if (album.isEmpty() || m_stopRequested)
+        return;
+    for (const HeadFile &h : m_head)
+        if (h.runner && h.album == album)
+            return; // a file of the album still converts
+    const Selections sel = m_selections ? m_selections() : Selections{};
+    if (m_replayGain == ReplayGain::Album && formatCarriesGainTags(sel.formatIndex))
+        for (const QString &waiting : m_queue.paths().mid(m_head.size()))
+            if (albumOf(waiting, sel.outputDir) == album)
+                return; // and one more waits
+    const QStringList outputs = m_albumOutputs.take(album);
+    if (outputs.isEmpty())
+        return;
+    QList<AlbumTagger::Track> tracks;
+    for (const QString &o : outputs)
+        tracks << AlbumTagger::Track{o, m_measurementOf.take(o)};
+    if (!m_tagger) {
+        m_tagger = std::make_unique<AlbumTagger>(m_appDir + QStringLiteral("/data/conv"), m_batchJobs);
+        connect(m_tagger.get(), &AlbumTagger::idle, this, [this] {
+            if (m_running && !m_timer.isActive())
+                m_timer.start(); // the tick that finds nothing left ends the batch
+        });
+    }
+    m_tagger->tagAlbum(tracks);
 }
 
 QList<pid_t> BatchDriver::runningPids() const
@@ -85,6 +137,7 @@ void BatchDriver::imgStart_Click()
     m_shown = ProgressDisplay{};
     m_names.clear();
     m_failures.clear();
+    m_albumKeys.clear(); // tags may have changed since the last batch
     m_outcome = BatchOutcome{};
     m_status.setCut(cutterOn(m_settings), m_settings.gCutFrom, m_settings.gCutTo);
     m_status.begin(now());
@@ -108,6 +161,8 @@ void BatchDriver::stop()
     // files Timer1 is armed already. Either way the tick after the last converter's end ends
     // the batch.
     m_pool.stopAll(m_stopGraceMs);
+    if (m_tagger)
+        m_tagger->stop(m_stopGraceMs);
     if (runningJobs() == 0 && !m_timer.isActive())
         m_timer.start();
 }
@@ -135,6 +190,8 @@ CommandInputs BatchDriver::inputsFor(const Selections &sel, const QString &input
     in.cutterOn = cutterOn(m_settings);
     in.cutFrom = m_settings.gCutFrom;
     in.cutTo = m_settings.gCutTo;
+    in.replayGain = m_replayGain;
+    in.normalize = m_normalize;
     return in;
 }
 
@@ -143,7 +200,7 @@ void BatchDriver::ConvertNextFile()
     if (!m_running)
         return;
     if (m_stopRequested) {
-        if (runningJobs() == 0)
+        if (runningJobs() == 0 && albumWorkIdle())
             endBatch(true);
         return;
     }
@@ -151,8 +208,9 @@ void BatchDriver::ConvertNextFile()
     QDir().mkpath(sel.outputDir); // with the folders above it: ~/Music may not be there yet
 
     if (m_queue.count() <= m_head.size()) {
-        // No file waits: the batch is over once the last runner has ended.
-        if (m_head.isEmpty())
+        // No file waits: the batch is over once the last runner has ended (and the last album
+        // has its tags).
+        if (m_head.isEmpty() && albumWorkIdle())
             endBatch(false);
         return;
     }
@@ -176,7 +234,16 @@ bool BatchDriver::startFile(DOSOutputs &runner, const Selections &sel)
     f.input = in.inputPath;
     // A later file with the same output name never overwrites what this batch already wrote.
     f.output = m_names.take(outputPathFor(in));
-    f.line = BuildCommandLine(in, f.output);
+    CommandInputs run = in;
+    if (m_replayGain == ReplayGain::Album && formatCarriesGainTags(in.formatIndex)) {
+        f.album = albumOf(f.input, sel.outputDir);
+        const QString folder =
+            m_measurements.isEmpty() ? QFileInfo(logsRoot()).path() + QStringLiteral("/loudness") : m_measurements;
+        QDir().mkpath(folder);
+        f.measurement = folder + QLatin1Char('/') + measurementFileName(f.output);
+        run.loudnessOut = f.measurement;
+    }
+    f.line = BuildCommandLine(run, f.output);
     const auto probed = m_durations ? m_durations->knownDurations({f.input}).value(0) : std::nullopt;
     m_status.fileStarted(f.id, probed);
     QPointer<BatchDriver> self(this);
@@ -185,7 +252,7 @@ bool BatchDriver::startFile(DOSOutputs &runner, const Selections &sel)
         return false; // a handler ended or stopped the batch
 
     runner.setCommandLine(f.line);
-    runner.setArguments(BuildArguments(in, f.output));
+    runner.setArguments(BuildArguments(run, f.output));
     // The converter's share of the cores: as many converters run at once as there are jobs,
     // unless fewer files are left (this one and the waiting ones) beside those running.
     const qsizetype left = m_queue.count() - m_head.size();
@@ -245,9 +312,12 @@ void BatchDriver::writeLog(const HeadFile &file, const QString &outputs, const Q
     m_logs.write(file.input, conversionLogText(file.input, file.output, file.line, outputs, result));
 }
 
-bool BatchDriver::concludeFile(const HeadFile &file, const batch::ProcessOutcome &end, const QString &outputs)
+bool BatchDriver::concludeFile(const HeadFile &file, const batch::ProcessOutcome &end, const QString &outputs,
+                               bool *converted)
 {
     const FileVerdict verdict = judgeConversion(end, outputs, file.input, file.output, m_stopRequested);
+    if (converted)
+        *converted = verdict.kind == FileVerdict::Kind::Converted;
     writeLog(file, outputs, verdict.logResult);
     switch (verdict.kind) {
     case FileVerdict::Kind::Stopped:
@@ -273,12 +343,22 @@ void BatchDriver::objDOS_CommandOver()
     if (!m_running || row < 0)
         return;
     const HeadFile f = m_head.at(row);
-    if (concludeFile(f, runner->lastEnding(), runner->Outputs())) {
+    bool converted = false;
+    if (concludeFile(f, runner->lastEnding(), runner->Outputs(), &converted)) {
         // The head rows are the batch's own, in the order their files started.
         m_head.removeAt(row);
         m_queue.removeAt(int(row));
     } else {
         m_head[row].runner = nullptr;
+    }
+    if (!f.album.isEmpty()) {
+        if (converted) {
+            m_albumOutputs[f.album] << f.output;
+            m_measurementOf.insert(f.output, f.measurement);
+        } else {
+            QFile::remove(f.measurement); // a failed file is left out of its album
+        }
+        albumStep(f.album);
     }
     m_totalSeconds = 0;
     if (parallel()) {
@@ -332,6 +412,18 @@ void BatchDriver::endBatch(bool stopped)
         if (m_settings.gSoundReminder == 0 && m_seams.sound)
             m_seams.sound->playSync(m_appDir + QStringLiteral("/sound.wav"));
     }
+    if (m_tagger)
+        for (const QString &failure : m_tagger->failures()) {
+            const qsizetype colon = failure.indexOf(QStringLiteral(": the album tags"));
+            m_failures.append({failure.left(colon), failure.mid(colon + 2)});
+        }
+    m_tagger.reset();
+    // Measurements of albums a stop left untagged are of no use to a later batch.
+    for (const QString &measurement : std::as_const(m_measurementOf))
+        QFile::remove(measurement);
+    m_measurementOf.clear();
+    m_albumOutputs.clear();
+    m_albumKeys.clear();
     m_running = false;
     m_stopRequested = false;
     m_head.clear();

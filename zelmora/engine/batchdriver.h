@@ -8,9 +8,12 @@
 #include "pool/jobpool.h"
 #include "shared/outputnames.h"
 
+#include <QHash>
 #include <QObject>
 #include <QTimer>
 #include <functional>
+#include <memory>
+#include <optional>
 
 namespace zm {
 
@@ -20,6 +23,7 @@ class QueueModel;
 class MessageBoxes;
 class DesktopShell;
 class SoundPlayer;
+class AlbumTagger;
 
 // What the window's selectors hold when a file's conversion starts.
 struct Selections {
@@ -66,6 +70,7 @@ public:
 
     BatchDriver(QueueModel &queue, DOSOutputs &dos, const ProgramSettings &settings, QString appDir, Seams seams,
                 std::function<Selections()> selections, QObject *parent = nullptr);
+    ~BatchDriver() override;
 
     // Click of imgStart: "Please add a file" on an empty queue, otherwise lock and arm Timer1.
     void imgStart_Click();
@@ -79,6 +84,16 @@ public:
     // When Done"; on unless the user turned it off).
     void setOpenFolderWhenDone(bool open) { m_openFolderWhenDone = open; }
     bool openFolderWhenDone() const { return m_openFolderWhenDone; }
+    // Options, "Loudness", for batches started from now on: ReplayGain tags (with Album, each
+    // album gets its album tags once its last file has ended; see engine/albums.h) and a
+    // loudness every file is brought to. Off and none: the command lines as they always were.
+    void setLoudness(ReplayGain replayGain, std::optional<double> normalize);
+    ReplayGain replayGain() const { return m_replayGain; }
+    std::optional<double> normalize() const { return m_normalize; }
+    // Reads a file's album tag (none: every file goes by its folder).
+    void setAlbumTagReader(std::function<QString(const QString &)> reader) { m_albumTagOf = std::move(reader); }
+    // Where the tracks' measurements are kept until their album is tagged.
+    void setMeasurementFolder(const QString &folder) { m_measurements = folder; }
     // The process ids of the converters running now.
     QList<pid_t> runningPids() const;
     bool isStopping() const { return m_running && m_stopRequested; }
@@ -110,6 +125,7 @@ private:
     struct HeadFile {
         int id = 0;
         QString input, output, line;
+        QString album, measurement;   // album gain: its album's key and its measurement
         DOSOutputs *runner = nullptr; // none once kept
     };
 
@@ -126,7 +142,12 @@ private:
     void showBatchProgress();
     CommandInputs inputsFor(const Selections &sel, const QString &inputPath) const;
     // Records how one file's conversion ended; true when it leaves the queue.
-    bool concludeFile(const HeadFile &file, const batch::ProcessOutcome &end, const QString &outputs);
+    bool concludeFile(const HeadFile &file, const batch::ProcessOutcome &end, const QString &outputs,
+                      bool *converted = nullptr);
+    QString albumOf(const QString &input, const QString &outputDir);
+    // A file of an album has ended: when none of the album is left, its tracks get their tags.
+    void albumStep(const QString &album);
+    bool albumWorkIdle() const;
     void endBatch(bool stopped);
     void refreshStatus();
     void updateWaiting();
@@ -159,6 +180,14 @@ private:
     QString m_statusText;
     BatchLogs m_logs;
     BatchOutcome m_outcome;
+    ReplayGain m_replayGain = ReplayGain::Off;
+    std::optional<double> m_normalize;
+    std::function<QString(const QString &)> m_albumTagOf;
+    QString m_measurements;
+    QHash<QString, QString> m_albumKeys;        // input -> album key, as first read
+    QHash<QString, QStringList> m_albumOutputs; // album -> its converted outputs so far
+    QHash<QString, QString> m_measurementOf;    // output -> its measurement
+    std::unique_ptr<AlbumTagger> m_tagger;
 };
 
 } // namespace zm

@@ -63,6 +63,33 @@ QString quoteArg(const QString &text)
     return QLatin1Char('"') + inner + QLatin1Char('"');
 }
 
+QStringList loudnessArguments(const CommandInputs &in)
+{
+    QStringList args;
+    if (in.normalize)
+        args << QStringLiteral("-loudnorm") << QString::number(*in.normalize, 'g', 6);
+    if (in.replayGain != ReplayGain::Off)
+        args << QStringLiteral("-replaygain") << QStringLiteral("track");
+    if (in.replayGain == ReplayGain::Album && !in.loudnessOut.isEmpty())
+        args << QStringLiteral("-loudness-out") << in.loudnessOut;
+    return args;
+}
+
+namespace {
+
+// The loudness options as the command line's text shows them (paths quoted), each after a blank.
+QString loudnessText(const CommandInputs &in)
+{
+    QString text;
+    const QStringList args = loudnessArguments(in);
+    for (qsizetype i = 0; i < args.size(); ++i)
+        text += QLatin1Char(' ')
+                + (i > 0 && args.at(i - 1) == QLatin1String("-loudness-out") ? quoteArg(args.at(i)) : args.at(i));
+    return text;
+}
+
+} // namespace
+
 QString BuildCommandLine(const CommandInputs &in, const QString &outputPath)
 {
     const int f = in.formatIndex;
@@ -112,6 +139,9 @@ QString BuildCommandLine(const CommandInputs &in, const QString &outputPath)
         line += QStringLiteral(" -y -vn ") + O;
         break;
     }
+    // Loudness options go just before the output, which ends every line.
+    if (const QString loudness = loudnessText(in); !loudness.isEmpty())
+        line.insert(line.size() - O.size() - 1, loudness);
     return line;
 }
 
@@ -155,6 +185,9 @@ QStringList BuildArguments(const CommandInputs &in, const QString &outputPath)
         args << O;
         break;
     }
+    const QStringList loudness = loudnessArguments(in);
+    for (qsizetype i = 0; i < loudness.size(); ++i)
+        args.insert(args.size() - 1, loudness.at(i));
     return args;
 }
 

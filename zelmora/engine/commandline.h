@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace zm {
 
 // Items of the four selectors of the main window, by index.
@@ -14,6 +16,10 @@ const QStringList &channelItems();    // cmbChannel: "Mono", "Stereo"
 
 // Extension with its dot (".mp3"), empty for an index outside the list.
 QString formatExtension(int formatIndex);
+
+// ReplayGain 2.0 tags the converter writes: none (the command lines as they always were), the
+// track's, or the track's and, once the album is complete, the album's.
+enum class ReplayGain { Off, Track, Album };
 
 // Everything one converter command line is made of.
 struct CommandInputs {
@@ -27,7 +33,16 @@ struct CommandInputs {
     bool cutterOn = false;
     qint32 cutFrom = 0;
     qint32 cutTo = 0;
+    // Loudness (Options, "Loudness"; zelmora-cli --replaygain, --normalize). Off: nothing is
+    // added to the command line.
+    ReplayGain replayGain = ReplayGain::Off;
+    std::optional<double> normalize; // target loudness, LUFS (-loudnorm)
+    QString loudnessOut;             // Album: where conv writes the track's measurement
 };
+
+// The loudness options conv gets for these inputs, in order ("-replaygain track -loudness-out
+// FILE", "-loudnorm -16"); empty when loudness is off. They go just before the output.
+QStringList loudnessArguments(const CommandInputs &in);
 
 // The output folder with exactly one "/" at its end.
 QString outputFolderWithSlash(const QString &txtPath);

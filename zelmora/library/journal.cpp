@@ -1,5 +1,6 @@
 #include "library/journal.h"
 
+#include "engine/albums.h"
 #include "shared/statelocations.h"
 
 #include <QCryptographicHash>
@@ -141,6 +142,13 @@ OutputJournal::OutputJournal(const QString &outputRoot, const QString &stateFold
     const QString folder = stateFolder + QStringLiteral("/journals/");
     m_path = folder + QString::fromLatin1(id) + QStringLiteral(".jsonl");
     m_lockPath = folder + QString::fromLatin1(id) + QStringLiteral(".lock");
+}
+
+QString OutputJournal::measurementPath(const QString &outputPath) const
+{
+    QString folder = m_path;
+    folder.chop(int(QStringLiteral(".jsonl").size()));
+    return folder + QStringLiteral(".loudness/") + measurementFileName(key(outputPath));
 }
 
 QString OutputJournal::key(const QString &outputPath) const

@@ -67,6 +67,10 @@ public:
 
     qsizetype lines() const { return m_lines; }
 
+    // Where the loudness measurement of an output is kept for its album's tags: beside the
+    // journal (<journal>.loudness/), never in the output folder.
+    QString measurementPath(const QString &outputPath) const;
+
 private:
     void compact();
 

@@ -31,6 +31,7 @@ QString settingsHash(const CommandInputs &in)
     shape.appDir = QString();
     shape.inputPath = QStringLiteral("/in/x");
     shape.outputDir = QStringLiteral("/out");
+    shape.loudnessOut = QString(); // where a measurement goes is no choice
     QStringList args = BuildArguments(shape, outputPathFor(shape));
     if (!args.isEmpty())
         args.removeFirst();

@@ -36,6 +36,25 @@ std::optional<double> probeMediaDuration(const QString &path)
     return seconds;
 }
 
+QString probeAlbumTag(const QString &path)
+{
+    if (!isRegularFile(path))
+        return {};
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+    AVFormatContext *ctx = nullptr;
+    if (avformat_open_input(&ctx, QFile::encodeName(path).constData(), nullptr, nullptr) < 0)
+        return {};
+    // Most containers keep it with the file; Ogg keeps it with the stream.
+    const AVDictionaryEntry *tag = av_dict_get(ctx->metadata, "album", nullptr, 0);
+    for (unsigned i = 0; !tag && i < ctx->nb_streams; ++i)
+        if (ctx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            tag = av_dict_get(ctx->streams[i]->metadata, "album", nullptr, 0);
+    QString album = tag ? QString::fromUtf8(tag->value).trimmed() : QString();
+    avformat_close_input(&ctx);
+    return album;
+}
+
 struct DurationProbe::State {
     std::mutex mutex;
     std::condition_variable wake;

@@ -12,6 +12,10 @@ namespace zm {
 // no packet is decoded, and the streams are only looked into when the header states no length.
 std::optional<double> probeMediaDuration(const QString &path);
 
+// The file's album tag, read from its header only (no packet is read); empty when it has none
+// or is not media.
+QString probeAlbumTag(const QString &path);
+
 // Finds the lengths of queued files on a worker thread of its own, one file at a time, each file
 // once. Answers from the GUI thread never wait for the worker. Destroying the object does not
 // wait either: the worker finishes the file it is on and ends.

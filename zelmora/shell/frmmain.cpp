@@ -115,6 +115,8 @@ void frmMain::Form_Load()
     applyJobsChoice();
     m_batch->setOpenFolderWhenDone(m_store.readOpenFolderWhenDone());
     m_openFolderAction->setChecked(m_batch->openFolderWhenDone());
+    m_batch->setAlbumTagReader(probeAlbumTag);
+    setLoudnessChoice(readLoudnessSetting(m_store.locations().jobsConf()), false);
     setNotificationBus(QDBusConnection::sessionBus());
     connect(m_cmbOF, &QComboBox::currentIndexChanged, this, &frmMain::updateMp3Selectors);
     updateMp3Selectors();

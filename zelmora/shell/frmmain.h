@@ -10,6 +10,7 @@
 #include "launch/launchrequest.h"
 #include "shell/batchpresenter.h"
 #include "settings/settingsstore.h"
+#include "settings/loudnesssetting.h"
 
 #include <QImage>
 #include <QWidget>
@@ -74,6 +75,11 @@ public:
     // output folder only while it is on.
     void setOpenFolderWhenDone(bool open);
     QAction *openFolderWhenDoneAction() const { return m_openFolderAction; }
+    // Options, Loudness: Off, Tag Only (track and album), Normalise to ... LUFS; kept in
+    // zelmora.conf (unless `keep` is false); batches started from now on follow it.
+    void setLoudnessChoice(const LoudnessChoice &choice, bool keep = true);
+    LoudnessChoice loudnessChoice() const { return m_loudness; }
+    QMenu *menuLoudness() const { return m_menuLoudness; }
 
     // How modal windows and popups are run; tests replace these so nothing blocks.
     std::function<void(QDialog &)> runDialog;
@@ -195,6 +201,9 @@ private:
           *m_menuJobs = nullptr;
     JobsChoice m_jobsChoice = JobsChoice::One;
     QAction *m_openFolderAction = nullptr;
+    void buildLoudnessMenu();
+    QMenu *m_menuLoudness = nullptr;
+    LoudnessChoice m_loudness;
 };
 
 // Address of the program's web site (ZELMORA_WEB_BASE overrides it), without a trailing "/".

@@ -388,6 +388,7 @@ void frmMain::buildMenus()
         a->setData(int(choices[i]));
         jobs->addAction(a);
     }
+    buildLoudnessMenu();
     m_menuAbout = new QMenu(QStringLiteral("About"), this);
     word(m_menuAbout, QStringLiteral("Help(&H)"), QStringLiteral("menuHelp"));
     word(m_menuAbout, QStringLiteral("About(&A)"), QStringLiteral("A"));

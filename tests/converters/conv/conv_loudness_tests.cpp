@@ -382,6 +382,12 @@ TEST_F(Loudness, RefusalsChangeNothing)
         {{"-retag", file, "-album-from", bad}, 2, "not a loudness file"},
         {{"-retag", file, "-album-from", out + "/missing.json"}, 3, "cannot read"},
         {{"-retag", file}, 2, "needs tags to write"},
+        {{"-retag", file, "-retag", file, "-album-from", json, "-loudness-out", out + "/x.json"},
+         2,
+         "-loudness-out goes with one -retag file"},
+        {{"-retag", file, "-retag", out + "/speech.txt", "-album-from", json},
+         2,
+         "unsupported file format"},
         {{"-retag", file, "-ab", "128k", "-replaygain", "track"}, 2, "only writes tags"},
         {{"-i", input("speech"), "-replaygain", "album", "-y", file}, 2, "-replaygain"},
         {{"-i", input("speech"), "-loudnorm", "5", "-y", file}, 2, "-loudnorm"},
@@ -396,4 +402,33 @@ TEST_F(Loudness, RefusalsChangeNothing)
         EXPECT_EQ(file_md5(file), before);
     }
     EXPECT_EQ(QDir(out).entryList(QDir::Hidden | QDir::Files | QDir::NoDotAndDotDot).size(), 3);
+}
+
+// A tag rewrite reads its packets back without decoding them (they are the file's own, checked
+// when it was made), and still finds a rewrite cut short: exit 5, the file as it was, no debris.
+TEST_F(Loudness, ARetagCutShortIsCaughtAndChangesNothing)
+{
+    const QString out = folder();
+    for (const char* ext : {"mp3", "ogg", "flac", "opus"}) {
+        SCOPED_TRACE(ext);
+        const QString file = out + "/speech." + ext;
+        const QString json = out + "/speech." + ext + ".json";
+        ASSERT_EQ(
+            run_conv({"-i", input("speech"), "-replaygain", "track", "-loudness-out", json, file})
+                .exitCode,
+            0);
+        const QByteArray before = file_md5(file);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("ZMCONV_FAULT_TRUNCATE_OUTPUT", "0.5");
+        const RunResult cut =
+            testsupport::run(conv_path(), {"-retag", file, "-album-from", json}, 60000, env);
+        EXPECT_EQ(cut.exitCode, 5) << cut.err.toStdString();
+        EXPECT_TRUE(cut.err.contains("output check failed")) << cut.err.toStdString();
+        EXPECT_EQ(file_md5(file), before);
+        const RunResult whole = run_conv({"-retag", file, "-album-from", json});
+        EXPECT_EQ(whole.exitCode, 0) << whole.err.toStdString();
+        EXPECT_TRUE(sound_of(file).tags.contains(QString(ext) == "opus" ? "r128_album_gain"
+                                                                        : "replaygain_album_gain"));
+    }
+    EXPECT_EQ(QDir(out).entryList(QDir::Hidden | QDir::Files).filter(".partial").size(), 0);
 }
