@@ -388,6 +388,14 @@ void frmMain::buildMenus()
         a->setData(int(choices[i]));
         jobs->addAction(a);
     }
+    m_keepFoldersAction = m_menuOptions->addAction(QStringLiteral("Keep Folder Structure"));
+    m_keepFoldersAction->setObjectName(QStringLiteral("menuKeepFolderStructure"));
+    m_keepFoldersAction->setCheckable(true);
+    connect(m_keepFoldersAction, &QAction::triggered, this, &frmMain::setKeepFolderStructure);
+    m_trashAction = m_menuOptions->addAction(QStringLiteral("Move Originals to Trash After Converting"));
+    m_trashAction->setObjectName(QStringLiteral("menuTrashOriginals"));
+    m_trashAction->setCheckable(true);
+    connect(m_trashAction, &QAction::triggered, this, &frmMain::setTrashOriginals);
     m_menuAbout = new QMenu(QStringLiteral("About"), this);
     word(m_menuAbout, QStringLiteral("Help(&H)"), QStringLiteral("menuHelp"));
     word(m_menuAbout, QStringLiteral("About(&A)"), QStringLiteral("A"));
