@@ -5,6 +5,7 @@
 #include "shell/frmmain.h"
 #include "zelmora/testutil.h"
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QEventLoop>
 #include <QLabel>
