@@ -175,8 +175,8 @@ TEST(Menus, CaptionsAndPopups)
         {0, "File", {"Add a File(&A)", "Add a Folder(&F)", "", "Exit(&E)"}},
         {1,
          "Options",
-         {"Options(&O)", "Open Output Folder When Done", "Simultaneous Conversions", "Keep Folder Structure",
-          "Move Originals to Trash After Converting"}},
+         {"Options(&O)", "Open Output Folder When Done", "Keep Folder Structure",
+          "Move Originals to Trash After Converting", "When Outputs Exist", "Simultaneous Conversions"}},
         {2, "About", {"Help(&H)", "About(&A)"}},
     };
     QList<QMenu *> menus;

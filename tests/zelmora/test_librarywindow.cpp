@@ -94,8 +94,7 @@ TEST(ExistingOutputs, EachAnswerOfTheQuestion)
         EXPECT_EQ(h.window->queue().count(), r.started ? 0 : 2) << r.what;
         // Nothing was remembered: zelmora.conf still says ask.
         EXPECT_EQ(h.window->batchOptions().existing, ExistingChoice::Ask) << r.what;
-        if (r.answer == ExistingChoice::Skip)
-            EXPECT_EQ(h.window->batch().lastOutcome().skipped, 1);
+        EXPECT_EQ(h.window->batch().lastOutcome().skipped, r.answer == ExistingChoice::Skip ? 1 : 0) << r.what;
     }
 }
 
@@ -136,6 +135,18 @@ TEST(ExistingOutputs, RememberedChoiceIsNotAskedAgain)
     EXPECT_EQ(h.existingAsked.size(), 1);
     EXPECT_EQ(givenOutputs(h), QStringList{QStringLiteral("a (3).wma")});
     EXPECT_EQ(readFile(h.out(QStringLiteral("a.wma"))), QByteArray("old"));
+    // The menu shows the remembered answer, and "Ask" brings the question back.
+    QStringList checked;
+    for (QAction *act : h.window->menuExisting()->actions())
+        if (act->isChecked())
+            checked << act->text();
+    EXPECT_EQ(checked, QStringList{QStringLiteral("Keep Both")});
+    h.window->menuExisting()->actions().first()->trigger();
+    EXPECT_EQ(readBatchOptions(h.window->state().jobsConf()).existing, ExistingChoice::Ask);
+    h.window->AddQueueEntry(a);
+    h.answerExisting(ExistingChoice::Ask);
+    EXPECT_FALSE(h.runBatch());
+    EXPECT_EQ(h.existingAsked.size(), 2);
 }
 
 TEST(KeepFolderStructure, AddFolderAndDroppedFoldersMirrorTheTree)

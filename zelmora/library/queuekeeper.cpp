@@ -37,7 +37,7 @@ std::optional<UnfinishedBatch> readUnfinishedBatch(const QString &path)
         return std::nullopt;
     UnfinishedBatch b;
     const QJsonArray files = top.value(QStringLiteral("files")).toArray();
-    for (const QJsonValue &v : files) {
+    for (const QJsonValue v : files) {
         const QJsonObject f = v.toObject();
         const QString p = f.value(QStringLiteral("path")).toString();
         if (p.isEmpty())

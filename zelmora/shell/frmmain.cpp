@@ -113,6 +113,7 @@ void frmMain::Form_Load()
     m_planner->setTrashOriginals(m_batchOptions.trashOriginals);
     m_keepFoldersAction->setChecked(m_batchOptions.keepFolderStructure);
     m_trashAction->setChecked(m_batchOptions.trashOriginals);
+    showExistingChoice();
     m_batch->setPlanner(m_planner.get());
     m_batch->setBeforeStart([this] { return prepareBatch(); });
     m_keeper = new QueueKeeper(
@@ -456,6 +457,19 @@ void frmMain::setTrashOriginals(bool on)
     m_store.writeBatchOptions(m_batchOptions);
 }
 
+void frmMain::setExistingChoice(ExistingChoice choice)
+{
+    m_batchOptions.existing = choice;
+    m_store.writeBatchOptions(m_batchOptions);
+    showExistingChoice();
+}
+
+void frmMain::showExistingChoice()
+{
+    for (QAction *a : m_menuExisting->actions())
+        a->setChecked(a->data().toInt() == int(m_batchOptions.existing));
+}
+
 bool frmMain::prepareBatch()
 {
     const bool resuming = std::exchange(m_resuming, false);
@@ -472,10 +486,8 @@ bool frmMain::prepareBatch()
         choice = question.choice();
         if (choice == ExistingChoice::Ask)
             return false; // Cancel: nothing starts
-        if (question.remember()) {
-            m_batchOptions.existing = choice;
-            m_store.writeBatchOptions(m_batchOptions);
-        }
+        if (question.remember())
+            setExistingChoice(choice);
     }
     ExistingPolicy policy = ExistingPolicy::Replace;
     if (choice == ExistingChoice::Skip)

@@ -83,6 +83,9 @@ public:
     // Options, Move Originals to Trash After Converting: kept in zelmora.conf.
     void setTrashOriginals(bool on);
     QAction *trashOriginalsAction() const { return m_trashAction; }
+    // Options, When Outputs Exist: ask before a batch (the default), or the remembered answer.
+    void setExistingChoice(ExistingChoice choice);
+    QMenu *menuExisting() const { return m_menuExisting; }
     // The library choices as they are now (and as zelmora.conf holds them).
     const BatchOptions &batchOptions() const { return m_batchOptions; }
     // At start: when the last run left a batch unfinished (a crash, a kill, or the window
@@ -168,6 +171,7 @@ private:
     // Before a batch starts: the question about outputs that exist already; false: cancelled.
     bool prepareBatch();
     void addBack(const QList<FailedFile> &files);
+    void showExistingChoice();
     bool confirmQuitWhileConverting();
     void saveSetupIni();
     void bringToFront(const QString &activationToken);
@@ -217,6 +221,7 @@ private:
     QAction *m_openFolderAction = nullptr;
     QAction *m_keepFoldersAction = nullptr;
     QAction *m_trashAction = nullptr;
+    QMenu *m_menuExisting = nullptr;
     BatchOptions m_batchOptions;
     std::unique_ptr<LibraryPlanner> m_planner;
     QueueKeeper *m_keeper = nullptr;
