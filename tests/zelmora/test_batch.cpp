@@ -344,17 +344,19 @@ TEST(Batch, CollidingNamesNeverOverwriteThisBatch)
     QDir(h.app.path).mkpath(QStringLiteral("in/y"));
     QDir(h.app.path).mkpath(QStringLiteral("output"));
     h.open();
-    // A file from an earlier run is replaced, as -y says.
+    // A file from an earlier run is replaced when the user says so.
     QFile old(h.out(QStringLiteral("clip.wma")));
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write("old");
     old.close();
+    h.answerExisting(zm::ExistingChoice::Replace);
     const QStringList inputs{h.app.script(QStringLiteral("x/clip.flv"), {QStringLiteral("output")}),
                              h.app.script(QStringLiteral("y/clip.mp4"), {QStringLiteral("output")}),
                              h.app.script(QStringLiteral("x/clip.part2.flv"), {QStringLiteral("output")})};
     for (const QString &p : inputs)
         h.window->AddQueueEntry(p);
     ASSERT_TRUE(h.runBatch());
+    EXPECT_EQ(h.existingAsked, QStringList{QStringLiteral("1 output files already exist.")});
     const auto log = parseLog(h.app.logLines());
     ASSERT_EQ(log.size(), 6u);
     EXPECT_EQ(log[0].args.last(), h.out(QStringLiteral("clip.wma")));

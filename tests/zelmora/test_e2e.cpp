@@ -240,6 +240,77 @@ TEST(EndToEnd, OpusFromTheWindowTwoAtATime)
     convertFromTheWindow("OPUS", ".opus", "opus", 48000);
 }
 
+// The window is killed (SIGKILL) mid-batch with the real converter, and started again: it
+// offers to continue, converts only what was left, gives no name a " (2)", and every output is
+// whole. Whatever the converter that ran at the kill was doing (it is not the window's child any
+// more and may still finish its file), its output is complete or absent.
+TEST(EndToEnd, KilledWindowContinuesWhereItStopped)
+{
+    zmtest::Harness h(false);
+    ASSERT_TRUE(QFile::copy(QStringLiteral(CONV_PATH), h.app.conv()));
+    constexpr int kFiles = 10;
+    QStringList inputs;
+    for (int i = 1; i <= kFiles; ++i) {
+        inputs << h.app.path + QStringLiteral("/in/%1 Track.mp4").arg(i, 2, 10, QLatin1Char('0'));
+        ASSERT_TRUE(testsupport::makeMedia(inputs.last(), testsupport::clipArgs(6, false, true)));
+    }
+    const QString out = h.app.path + QStringLiteral("/output");
+    auto named = [&] {
+        QStringList names = QDir(out).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+        return names;
+    };
+
+    QProcess peer;
+    peer.setProgram(QStringLiteral(WINDOW_PEER_PATH));
+    peer.setArguments(QStringList{h.app.path} + inputs);
+    peer.setProcessChannelMode(QProcess::ForwardedChannels);
+    peer.start();
+    ASSERT_TRUE(peer.waitForStarted());
+    ASSERT_TRUE(testsupport::waitFor([&] { return named().size() >= 3 || peer.state() != QProcess::Running; }, 120000));
+    ASSERT_EQ(peer.state(), QProcess::Running) << "the batch ended before it could be killed";
+    peer.kill(); // SIGKILL
+    ASSERT_TRUE(peer.waitForFinished());
+    const QStringList doneAtKill = named();
+    ASSERT_LT(doneAtKill.size(), kFiles);
+
+    h.open();
+    h.answerUnfinished(QStringLiteral("Continue"));
+    QStringList started;
+    QObject::connect(&h.window->batch(), &BatchDriver::fileStarted,
+                     [&](const QString &input, const QString &) { started << QFileInfo(input).completeBaseName(); });
+    QEventLoop loop;
+    bool finished = false;
+    QObject::connect(&h.window->batch(), &BatchDriver::batchFinished, &loop, [&] {
+        finished = true;
+        loop.quit();
+    });
+    h.window->offerUnfinishedBatch();
+    ASSERT_EQ(h.unfinishedAsked.size(), 1);
+    const int left = h.unfinishedAsked.first().section(QLatin1Char(' '), 6, 6).toInt();
+    EXPECT_EQ(h.unfinishedAsked.first(),
+              QStringLiteral("The last batch did not finish: %1 files were left. Continue?").arg(left));
+    // The files converted before the kill left the queue; the one converting may still be in it.
+    EXPECT_GE(left, kFiles - int(doneAtKill.size()));
+    EXPECT_LE(left, kFiles - int(doneAtKill.size()) + 1);
+    if (!finished) {
+        QTimer::singleShot(240000, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    ASSERT_TRUE(finished);
+    EXPECT_TRUE(h.existingAsked.isEmpty()) << "its own outputs are no surprise";
+    for (const QString &done : doneAtKill)
+        EXPECT_FALSE(started.contains(QFileInfo(done).completeBaseName())) << "converted twice: " << done.toStdString();
+    EXPECT_LE(started.size(), left);
+    QStringList expected;
+    for (const QString &in : inputs)
+        expected << QFileInfo(in).completeBaseName() + QStringLiteral(".wma");
+    expected.sort();
+    EXPECT_EQ(named(), expected) << "no (2), no debris";
+    for (const QString &name : named())
+        EXPECT_NEAR(probe(out + QLatin1Char('/') + name).duration, 6.0, 0.2) << name.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(h.window->keeper().path()));
+}
+
 int main(int argc, char **argv)
 {
     // Listing the tests needs no display (the build lists them to register each one).

@@ -173,7 +173,10 @@ TEST(Menus, CaptionsAndPopups)
     };
     const Row rows[] = {
         {0, "File", {"Add a File(&A)", "Add a Folder(&F)", "", "Exit(&E)"}},
-        {1, "Options", {"Options(&O)", "Open Output Folder When Done", "Loudness", "Simultaneous Conversions"}},
+        {1,
+         "Options",
+         {"Options(&O)", "Open Output Folder When Done", "Keep Folder Structure",
+          "Move Originals to Trash After Converting", "When Outputs Exist", "Loudness", "Simultaneous Conversions"}},
         {2, "About", {"Help(&H)", "About(&A)"}},
     };
     QList<QMenu *> menus;

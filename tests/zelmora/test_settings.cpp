@@ -451,3 +451,47 @@ TEST(SettingsStore, FirstStartRoundTripAndAFolderThatCannotBeMade)
     EXPECT_EQ(blocked.readJobs(), JobsChoice::One);
     EXPECT_TRUE(blocked.readOpenFolderWhenDone());
 }
+
+TEST(BatchOptionsConf, ReadingWritingAndBadValues)
+{
+    QTemporaryDir dir;
+    const QString conf = dir.path() + QStringLiteral("/zelmora.conf");
+    // Nothing there: flat outputs, ask, originals kept.
+    EXPECT_EQ(readBatchOptions(conf), BatchOptions{});
+    struct Row {
+        QByteArray file;
+        BatchOptions expected;
+    };
+    const Row rows[] = {
+        {"[Batch]\nKeepFolderStructure=true\nExisting=skip\nTrashOriginals=yes\n", {true, ExistingChoice::Skip, true}},
+        {"[Batch]\nExisting= NUMBER \n", {false, ExistingChoice::Number, false}},
+        {"[Batch]\nExisting=replace\nKeepFolderStructure=0\n", {false, ExistingChoice::Replace, false}},
+        // Garbage, a list, an unknown answer: the defaults.
+        {"[Batch]\nKeepFolderStructure=maybe\nExisting=update\nTrashOriginals=a,b\n", {}},
+        {"[Batch]\nExisting=skip,replace\n", {}},
+        {"not an ini file at all \x01\x02", {}},
+    };
+    for (const Row &r : rows) {
+        QFile f(conf);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(r.file);
+        f.close();
+        EXPECT_EQ(readBatchOptions(conf), r.expected) << r.file.constData();
+    }
+    // A write keeps the other keys of the file, and every answer reads back as written.
+    QFile f(conf);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("[Batch]\nJobs=4\nOpenFolderWhenDone=false\n");
+    f.close();
+    for (ExistingChoice c :
+         {ExistingChoice::Ask, ExistingChoice::Replace, ExistingChoice::Skip, ExistingChoice::Number}) {
+        const BatchOptions o{true, c, true};
+        ASSERT_TRUE(writeBatchOptions(conf, o));
+        EXPECT_EQ(readBatchOptions(conf), o);
+        EXPECT_EQ(existingChoiceFromText(existingChoiceText(c)), c);
+    }
+    EXPECT_EQ(readJobsSetting(conf), JobsChoice::Four);
+    EXPECT_FALSE(readOpenFolderWhenDone(conf));
+    EXPECT_EQ(QSettings(conf, QSettings::IniFormat).value(QStringLiteral("Batch/Existing")).toString(),
+              QStringLiteral("number"));
+}

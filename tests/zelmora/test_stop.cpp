@@ -175,8 +175,10 @@ TEST(Numbering, OnlyNamesThisBatchProducedAreAvoided)
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(given[i], QString::fromLatin1(batch1[i].output)) << batch1[i].input;
 
-    // The next batch starts afresh: the earlier run's clip.wma is replaced, not numbered.
+    // The next batch starts afresh: the earlier run's clip.wma is replaced (the user's answer
+    // to the question), not numbered.
     QFile::remove(h.app.log());
+    h.answerExisting(zm::ExistingChoice::Replace);
     h.window->AddQueueEntry(h.app.script(QStringLiteral("x/clip.flv"), {QStringLiteral("output")}));
     ASSERT_TRUE(h.runBatch());
     ASSERT_EQ(h.app.logLines().size(), 2);

@@ -1,14 +1,18 @@
 #pragma once
 // A main window on a temporary application folder with every desktop seam recorded.
+#include "shell/frmexisting.h"
 #include "shell/frmfailures.h"
 #include "shell/frmmain.h"
 #include "zelmora/testutil.h"
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QEventLoop>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <memory>
 
@@ -71,6 +75,33 @@ struct Harness {
         };
     }
 
+    // Answers the question about outputs that exist already (and only it) with `choice`
+    // (Ask: Cancel), ticking "Remember my choice" when asked to; each question's text is kept.
+    void answerExisting(zm::ExistingChoice choice, bool remember = false)
+    {
+        onDialog = [this, choice, remember](QDialog &d) {
+            auto *q = qobject_cast<zm::frmExisting *>(&d);
+            if (!q)
+                return;
+            existingAsked << q->message()->text();
+            q->rememberBox()->setChecked(remember);
+            q->button(choice)->click();
+        };
+    }
+    // Answers "The last batch did not finish: ..." with the button captioned `answer`.
+    void answerUnfinished(const QString &answer)
+    {
+        onDialog = [this, answer](QDialog &d) {
+            auto *box = qobject_cast<QMessageBox *>(&d);
+            if (!box || box->objectName() != QLatin1String("unfinishedBatch"))
+                return;
+            unfinishedAsked << box->text();
+            for (QAbstractButton *b : box->buttons())
+                if (b->text() == answer)
+                    b->click();
+        };
+    }
+
     FakeApp app;
     RecordingBoxes boxes;
     RecordingShell shell;
@@ -81,6 +112,8 @@ struct Harness {
     int dialogs = 0;
     std::function<void(QDialog &)> onDialog;
     QStringList popups;
+    QStringList existingAsked;   // the texts of the questions about existing outputs
+    QStringList unfinishedAsked; // the texts of the offers to continue a batch
 };
 
 } // namespace zmtest

@@ -93,6 +93,8 @@ int main(int argc, char *argv[])
     QObject::connect(app.get(), &QCoreApplication::aboutToQuit, &instance, &zm::SingleInstance::stopListening);
     zm::centreOnScreen(&window);
     window.show();
+    // A batch the last run left unfinished is offered first; files given now join after it.
+    window.offerUnfinishedBatch();
     if (!request.paths.isEmpty())
         window.openFromLaunch(request);
     const int rc = QApplication::exec();

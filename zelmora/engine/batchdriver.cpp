@@ -4,6 +4,7 @@
 
 #include "engine/dosoutputs.h"
 #include "engine/durationsource.h"
+#include "engine/outputplanner.h"
 #include "engine/progressparser.h"
 #include "engine/seams.h"
 #include "queue/queuemodel.h"
@@ -74,8 +75,8 @@ void BatchDriver::albumStep(const QString &album)
             return; // a file of the album still converts
     const Selections sel = m_selections ? m_selections() : Selections{};
     if (m_replayGain == ReplayGain::Album && formatCarriesGainTags(sel.formatIndex))
-        for (const QString &waiting : m_queue.paths().mid(m_head.size()))
-            if (albumOf(waiting, sel.outputDir) == album)
+        for (int row = int(m_head.size()); row < m_queue.count(); ++row)
+            if (albumOf(m_queue.at(row), inputsFor(sel, m_queue.at(row), m_queue.rootAt(row)).outputDir) == album)
                 return; // and one more waits
     const QStringList outputs = m_albumOutputs.take(album);
     if (outputs.isEmpty())
@@ -128,8 +129,15 @@ void BatchDriver::imgStart_Click()
             m_seams.boxes->show(MsgIcon::Warning, QStringLiteral("Add"), QStringLiteral("Please add a file"));
         return;
     }
+    if (m_beforeStart) {
+        QPointer<BatchDriver> self(this);
+        const bool go = m_beforeStart();
+        if (!self || !go || m_running || m_queue.isEmpty())
+            return;
+    }
     m_running = true;
     m_stopRequested = false;
+    m_skipped = 0;
     m_batchJobs = m_jobs;
     m_pool.setCapacity(m_batchJobs);
     m_head.clear();
@@ -177,12 +185,26 @@ void BatchDriver::Timer1_Tick()
     ConvertNextFile();
 }
 
-CommandInputs BatchDriver::inputsFor(const Selections &sel, const QString &inputPath) const
+QList<PlannedOutput> BatchDriver::plannedOutputs() const
+{
+    const Selections sel = m_selections ? m_selections() : Selections{};
+    batch::OutputNames names;
+    QList<PlannedOutput> planned;
+    for (int row = 0; row < m_queue.count(); ++row) {
+        PlannedOutput p;
+        p.inputs = inputsFor(sel, m_queue.at(row), m_queue.rootAt(row));
+        p.output = names.take(outputPathFor(p.inputs));
+        planned << p;
+    }
+    return planned;
+}
+
+CommandInputs BatchDriver::inputsFor(const Selections &sel, const QString &inputPath, const QString &root) const
 {
     CommandInputs in;
     in.appDir = m_appDir;
     in.inputPath = inputPath;
-    in.outputDir = sel.outputDir;
+    in.outputDir = m_planner ? m_planner->outputFolder(sel.outputDir, root, inputPath) : sel.outputDir;
     in.formatIndex = sel.formatIndex;
     in.bitrate = sel.bitrate;
     in.sampleRate = sel.sampleRate;
@@ -224,19 +246,47 @@ void BatchDriver::ConvertNextFile()
         if (parallel())
             showBatchProgress();
     }
+    // Every file left was left out: nothing runs that would end the batch.
+    if (self && m_running && !m_stopRequested && m_head.isEmpty() && m_queue.count() == 0)
+        endBatch(false);
+}
+
+bool BatchDriver::nextAccepted(const Selections &sel, CommandInputs &in, QString &output)
+{
+    while (m_queue.count() > m_head.size()) {
+        const int row = int(m_head.size());
+        in = inputsFor(sel, m_queue.at(row), m_queue.rootAt(row));
+        // A later file with the same output name never overwrites what this batch already wrote.
+        const bool avoid = m_planner && m_planner->avoidExisting();
+        output = m_names.take(outputPathFor(in), [avoid](const QString &p) {
+            return avoid && (QFileInfo::exists(p) || QFileInfo(p).isSymLink());
+        });
+        QString reason;
+        if (!m_planner || m_planner->accept(in, output, &reason))
+            return true;
+        // Left out: its output stays as it is, and the name is free again for later files.
+        m_names.releaseIfLast(output);
+        ++m_skipped;
+        m_queue.removeAt(row);
+    }
+    return false;
 }
 
 bool BatchDriver::startFile(DOSOutputs &runner, const Selections &sel)
 {
     HeadFile f;
+    CommandInputs in;
+    if (!nextAccepted(sel, in, f.output))
+        return false;
     f.id = m_nextId++;
-    const CommandInputs in = inputsFor(sel, m_queue.at(int(m_head.size())));
     f.input = in.inputPath;
-    // A later file with the same output name never overwrites what this batch already wrote.
-    f.output = m_names.take(outputPathFor(in));
+    f.root = m_queue.rootAt(int(m_head.size()));
+    if (in.outputDir != sel.outputDir)
+        QDir().mkpath(in.outputDir); // a mirrored folder; the converter names one it cannot make
     CommandInputs run = in;
     if (m_replayGain == ReplayGain::Album && formatCarriesGainTags(in.formatIndex)) {
-        f.album = albumOf(f.input, sel.outputDir);
+        // An album ends in one output folder: the mirrored one where the tree is kept.
+        f.album = albumOf(f.input, in.outputDir);
         const QString folder =
             m_measurements.isEmpty() ? QFileInfo(logsRoot()).path() + QStringLiteral("/loudness") : m_measurements;
         QDir().mkpath(folder);
@@ -266,6 +316,8 @@ bool BatchDriver::startFile(DOSOutputs &runner, const Selections &sel)
     }
     f.runner = &runner;
     m_head.append(f);
+    if (m_planner)
+        m_planner->started(in, f.output);
     return true;
 }
 
@@ -325,13 +377,15 @@ bool BatchDriver::concludeFile(const HeadFile &file, const batch::ProcessOutcome
         m_names.release(file.output);
         return false;
     case FileVerdict::Kind::Failed:
-        m_failures.append({file.input, verdict.reason});
+        m_failures.append({file.input, verdict.reason, file.root});
         // Free again for the files still to be named, never for one already named.
         m_names.releaseIfLast(file.output);
         break;
     case FileVerdict::Kind::Converted:
         break;
     }
+    if (m_planner)
+        m_planner->ended(file.input, file.output, verdict.kind, verdict.reason);
     m_status.fileEnded(file.id, verdict.kind == FileVerdict::Kind::Converted);
     return true;
 }
@@ -433,6 +487,7 @@ void BatchDriver::endBatch(bool stopped)
 
     m_outcome.converted = m_status.converted();
     m_outcome.failed = m_status.failed();
+    m_outcome.skipped = m_skipped;
     m_outcome.stopped = stopped;
     m_outcome.failures = m_failures;
     m_outcome.summary = m_status.summary(now(), stopped);

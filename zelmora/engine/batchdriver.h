@@ -3,6 +3,7 @@
 #include "engine/batchreport.h"
 #include "engine/batchstatus.h"
 #include "engine/commandline.h"
+#include "engine/outputplanner.h"
 #include "engine/progressparser.h"
 #include "engine/programsettings.h"
 #include "pool/jobpool.h"
@@ -101,6 +102,17 @@ public:
     const BatchOutcome &lastOutcome() const { return m_outcome; }
     QTimer &Timer1() { return m_timer; }
 
+    // Where outputs go and what happens to existing ones (optional; see OutputPlanner).
+    void setPlanner(OutputPlanner *planner) { m_planner = planner; }
+    // Asked when Convert is pressed on a queue that holds files, before anything starts: false
+    // leaves the batch unstarted (the user cancelled).
+    void setBeforeStart(std::function<bool()> check) { m_beforeStart = std::move(check); }
+    // The outputs the queued files would get if a batch started now, in queue order: the
+    // folders the planner gives and the batch's own numbering, without looking at the disk.
+    QList<PlannedOutput> plannedOutputs() const;
+    // How many head rows of the queue are the batch's started files (the rest wait).
+    int startedFiles() const { return int(m_head.size()); }
+
     // Media lengths of waiting files, for the time left (optional).
     void setDurationSource(DurationSource *source) { m_durations = source; }
     void setStopGraceMs(int ms) { m_stopGraceMs = ms; }
@@ -124,8 +136,8 @@ private:
     // rows of the queue are these files, in the order they started.
     struct HeadFile {
         int id = 0;
-        QString input, output, line;
-        QString album, measurement;   // album gain: its album's key and its measurement
+        QString input, root, output, line;
+        QString album, measurement; // album gain: its album's key and its measurement
         DOSOutputs *runner = nullptr; // none once kept
     };
 
@@ -140,7 +152,10 @@ private:
     int runningJobs() const;
     bool parallel() const { return m_batchJobs > 1; }
     void showBatchProgress();
-    CommandInputs inputsFor(const Selections &sel, const QString &inputPath) const;
+    CommandInputs inputsFor(const Selections &sel, const QString &inputPath, const QString &root) const;
+    // Leaves out the waiting files at the head of the waiting part that the planner does not
+    // accept; false when none is left to start.
+    bool nextAccepted(const Selections &sel, CommandInputs &in, QString &output);
     // Records how one file's conversion ended; true when it leaves the queue.
     bool concludeFile(const HeadFile &file, const batch::ProcessOutcome &end, const QString &outputs,
                       bool *converted = nullptr);
@@ -161,6 +176,9 @@ private:
     Seams m_seams;
     std::function<Selections()> m_selections;
     DurationSource *m_durations = nullptr;
+    OutputPlanner *m_planner = nullptr;
+    std::function<bool()> m_beforeStart;
+    int m_skipped = 0;
     QTimer m_timer;
     QTimer m_statusTimer;
     qint32 m_totalSeconds = 0;

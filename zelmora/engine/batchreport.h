@@ -10,12 +10,14 @@ namespace zm {
 struct FailedFile {
     QString inputPath;
     QString reason;
+    QString root = {}; // the folder it was found in (empty when added by itself)
 };
 
 // How a batch ended, for the status strip, the notification and the failures window.
 struct BatchOutcome {
     int converted = 0;
     int failed = 0;
+    int skipped = 0; // left out because their outputs exist
     bool stopped = false;
     QList<FailedFile> failures;
     QString summary;      // "9 converted, 1 failed · 1:23"

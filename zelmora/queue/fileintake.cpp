@@ -21,13 +21,13 @@ bool FileIntake::keepGoing()
 void FileIntake::queueDropped(const QStringList &paths, const FolderLister &lister)
 {
     QPointer<FileIntake> self(this);
-    QStringList found;
+    QStringList found, roots;
     if (!paths.isEmpty()) {
-        found = queueableDroppedPaths(paths, lister, [self] { return self && self->keepGoing(); });
+        found = queueableDroppedPaths(paths, roots, lister, [self] { return self && self->keepGoing(); });
         if (!self)
             return;
     }
-    m_queue.appendEntries(found);
+    m_queue.appendEntries(found, roots);
     if (m_queue.isEmpty())
         return;
     QCoreApplication::processEvents();

@@ -82,7 +82,15 @@ void SearchFolder(const QString &folder, QStringList &found, const FolderLister 
 QStringList queueableDroppedPaths(const QStringList &dropped, const FolderLister &lister,
                                   const std::function<bool()> &keepGoing)
 {
+    QStringList roots;
+    return queueableDroppedPaths(dropped, roots, lister, keepGoing);
+}
+
+QStringList queueableDroppedPaths(const QStringList &dropped, QStringList &roots, const FolderLister &lister,
+                                  const std::function<bool()> &keepGoing)
+{
     QStringList out;
+    roots.clear();
     for (const QString &path : dropped) {
         const QFileInfo info(path);
         if (info.isDir()) {
@@ -90,10 +98,13 @@ QStringList queueableDroppedPaths(const QStringList &dropped, const FolderLister
             SearchFolder(path, out, lister,
                          keepGoing ? std::function<bool()>([&] { return keepGoing() || (stopped = true, false); })
                                    : std::function<bool()>());
+            while (roots.size() < out.size())
+                roots << path;
             if (stopped)
                 break;
         } else if (isRegularFile(path)) {
             out << path;
+            roots << QString();
         }
     }
     return out;

@@ -37,5 +37,9 @@ void SearchFolder(const QString &folder, QStringList &found, const FolderLister 
 // anything else nothing. `keepGoing` as for SearchFolder; false stops at once.
 QStringList queueableDroppedPaths(const QStringList &dropped, const FolderLister &lister = listFolder,
                                   const std::function<bool()> &keepGoing = {});
+// The same, and in `roots` (one per path found) the dropped folder each file was found in, or
+// an empty root for a file dropped by itself.
+QStringList queueableDroppedPaths(const QStringList &dropped, QStringList &roots, const FolderLister &lister,
+                                  const std::function<bool()> &keepGoing);
 
 } // namespace zm

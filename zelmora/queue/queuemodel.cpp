@@ -61,16 +61,29 @@ void QueueModel::AddQueueEntry(const QString &path)
     const int row = count();
     beginInsertRows(QModelIndex(), row, row);
     m_paths.append(path);
+    m_roots.append(QString());
     endInsertRows();
 }
 
 void QueueModel::appendEntries(const QStringList &paths)
+{
+    appendEntries(paths, QStringList());
+}
+
+void QueueModel::appendEntries(const QStringList &paths, const QString &root)
+{
+    appendEntries(paths, QStringList(paths.size(), root));
+}
+
+void QueueModel::appendEntries(const QStringList &paths, const QStringList &roots)
 {
     if (paths.isEmpty())
         return;
     const int first = count();
     beginInsertRows(QModelIndex(), first, first + int(paths.size()) - 1);
     m_paths.append(paths);
+    for (qsizetype i = 0; i < paths.size(); ++i)
+        m_roots.append(roots.value(i));
     endInsertRows();
 }
 
@@ -80,6 +93,7 @@ bool QueueModel::removeAt(int row)
         return false;
     beginRemoveRows(QModelIndex(), row, row);
     m_paths.removeAt(row);
+    m_roots.removeAt(row);
     endRemoveRows();
     return true;
 }
@@ -100,6 +114,7 @@ int QueueModel::removeRowsAt(QList<int> rows)
         i = j;
         beginRemoveRows(QModelIndex(), first, last);
         m_paths.remove(first, last - first + 1);
+        m_roots.remove(first, last - first + 1);
         endRemoveRows();
         removed += last - first + 1;
     }
@@ -112,6 +127,7 @@ void QueueModel::clear()
         return;
     beginRemoveRows(QModelIndex(), 0, count() - 1);
     m_paths.clear();
+    m_roots.clear();
     endRemoveRows();
 }
 

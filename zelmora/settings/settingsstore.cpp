@@ -48,4 +48,10 @@ bool SettingsStore::writeOpenFolderWhenDone(bool open) const
     return zm::writeOpenFolderWhenDone(m_state.jobsConf(), open);
 }
 
+bool SettingsStore::writeBatchOptions(const BatchOptions &options) const
+{
+    makeFolderFor(m_state.jobsConf());
+    return zm::writeBatchOptions(m_state.jobsConf(), options);
+}
+
 } // namespace zm

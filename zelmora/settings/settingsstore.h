@@ -1,5 +1,6 @@
 #pragma once
 #include "engine/programsettings.h"
+#include "settings/batchoptions.h"
 #include "settings/jobssetting.h"
 #include "settings/settingsfiles.h"
 #include "settings/statelocations.h"
@@ -34,6 +35,9 @@ public:
     bool writeJobs(JobsChoice choice) const;
     bool readOpenFolderWhenDone() const { return zm::readOpenFolderWhenDone(m_state.jobsConf()); }
     bool writeOpenFolderWhenDone(bool open) const;
+    // Keep Folder Structure, the answer about existing outputs, Move Originals to Trash.
+    BatchOptions readBatchOptions() const { return zm::readBatchOptions(m_state.jobsConf()); }
+    bool writeBatchOptions(const BatchOptions &options) const;
 
 private:
     StateLocations m_state;

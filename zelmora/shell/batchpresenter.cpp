@@ -99,6 +99,7 @@ void BatchPresenter::batchEnded(const BatchOutcome &outcome)
         m_notifier->notify(QString::fromLatin1(kAppTitle), outcome.summary, outcome.outputFolder);
     if (!outcome.failures.isEmpty()) {
         frmFailures failures(outcome, m_seams.shell, m_parts.window);
+        connect(&failures, &frmFailures::addBackRequested, this, &BatchPresenter::addBackRequested);
         m_runDialog(failures);
     }
 }

@@ -53,6 +53,10 @@ public:
     // The cut of the options, shown at the right of the status strip while the cutter is on.
     void updateCutIndicator();
 
+signals:
+    // The failures window's Add Back to Queue: the files are to join the queue again.
+    void addBackRequested(const QList<zm::FailedFile> &files);
+
 private:
     void showTaskProgress(double fraction);
     void clearTaskProgress();

@@ -50,6 +50,13 @@ frmFailures::frmFailures(const BatchOutcome &outcome, DesktopShell *shell, QWidg
     m_copy = buttons->addButton(QStringLiteral("Copy"), QDialogButtonBox::ActionRole);
     m_logs = buttons->addButton(QStringLiteral("Open Log Folder"), QDialogButtonBox::ActionRole);
     m_logs->setEnabled(!outcome.logFolder.isEmpty() && QFileInfo(outcome.logFolder).isDir());
+    m_addBack = buttons->addButton(QStringLiteral("Add Back to Queue"), QDialogButtonBox::ActionRole);
+    const QList<FailedFile> failed = outcome.failures;
+    connect(m_addBack, &QPushButton::clicked, this, [this, failed] {
+        // Once: a second press would queue every file twice.
+        m_addBack->setEnabled(false);
+        emit addBackRequested(failed);
+    });
     const QString text = failuresText(outcome.failures);
     connect(m_copy, &QPushButton::clicked, this, [text] { QGuiApplication::clipboard()->setText(text); });
     const QString folder = outcome.logFolder;

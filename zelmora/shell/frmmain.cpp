@@ -3,6 +3,7 @@
 #include "shell/commandtable.h"
 #include "engine/commandline.h"
 #include "feedbackwindow/frmsuggest.h"
+#include "shell/frmexisting.h"
 #include "shell/frmoptions.h"
 #include "settings/optionsrules.h"
 #include "queue/filesearch.h"
@@ -23,6 +24,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QMimeData>
 #include <QDropEvent>
 #include <QUrl>
@@ -34,6 +37,7 @@
 #include <QTreeView>
 #include <QWindow>
 #include <algorithm>
+#include <utility>
 
 namespace zm {
 
@@ -103,12 +107,25 @@ void frmMain::Form_Load()
     m_batch = new BatchDriver(
         m_queue, *m_dos, m_settings, m_appDir, bs, [this] { return selections(); }, this);
     m_batch->setDurationSource(&m_probe);
+    m_batchOptions = m_store.readBatchOptions();
+    m_planner = std::make_unique<LibraryPlanner>(m_appDir);
+    m_planner->setKeepFolderStructure(m_batchOptions.keepFolderStructure);
+    m_planner->setTrashOriginals(m_batchOptions.trashOriginals);
+    m_keepFoldersAction->setChecked(m_batchOptions.keepFolderStructure);
+    m_trashAction->setChecked(m_batchOptions.trashOriginals);
+    showExistingChoice();
+    m_batch->setPlanner(m_planner.get());
+    m_batch->setBeforeStart([this] { return prepareBatch(); });
+    m_keeper = new QueueKeeper(
+        m_queue, *m_batch,
+        QueueKeeper::pathFor(OutputJournal::defaultStateFolder(), QFileInfo(state().jobsConf()).path()), this);
     m_presenter = new BatchPresenter(
         {this, m_imgPB, m_lblPB, m_lblStatus, m_lblCut}, *m_batch, m_queue, m_settings, m_seams,
         [this](QDialog &d) { runDialog(d); }, this);
     connect(m_batch, &BatchDriver::controlsLocked, this, &frmMain::lockControls);
     connect(m_batch, &BatchDriver::stopping, this, [this] { setConvertState(ConvertState::Stopping); });
     connect(m_batch, &BatchDriver::batchEnded, this, &frmMain::batchEnded);
+    connect(m_presenter, &BatchPresenter::addBackRequested, this, &frmMain::addBack);
     m_intake = new FileIntake(m_queue, this);
     connect(m_intake, &FileIntake::entriesQueued, m_picText, &QWidget::hide);
     m_jobsChoice = m_store.readJobs();
@@ -297,7 +314,8 @@ void frmMain::AddFolder()
         m_intake->searchFolder(m_dialogs.Path(), lstAddFolder, folderLister);
         if (!self)
             return;
-        m_queue.appendEntries(lstAddFolder);
+        // Each file remembers the folder it was found in, for Keep Folder Structure.
+        m_queue.appendEntries(lstAddFolder, m_dialogs.Path());
     }
     lstAddFolder.clear();
     m_lblText->setText(dropCaption());
@@ -425,6 +443,101 @@ void frmMain::setOpenFolderWhenDone(bool open)
     m_store.writeOpenFolderWhenDone(open);
 }
 
+void frmMain::setKeepFolderStructure(bool on)
+{
+    m_batchOptions.keepFolderStructure = on;
+    m_planner->setKeepFolderStructure(on);
+    m_keepFoldersAction->setChecked(on);
+    m_store.writeBatchOptions(m_batchOptions);
+}
+
+void frmMain::setTrashOriginals(bool on)
+{
+    m_batchOptions.trashOriginals = on;
+    m_planner->setTrashOriginals(on);
+    m_trashAction->setChecked(on);
+    m_store.writeBatchOptions(m_batchOptions);
+}
+
+void frmMain::setExistingChoice(ExistingChoice choice)
+{
+    m_batchOptions.existing = choice;
+    m_store.writeBatchOptions(m_batchOptions);
+    showExistingChoice();
+}
+
+void frmMain::showExistingChoice()
+{
+    for (QAction *a : m_menuExisting->actions())
+        a->setChecked(a->data().toInt() == int(m_batchOptions.existing));
+}
+
+bool frmMain::prepareBatch()
+{
+    const bool resuming = std::exchange(m_resuming, false);
+    const QString root = selections().outputDir;
+    m_planner->load(root);
+    const int existing = m_planner->existingCount(m_batch->plannedOutputs(), resuming);
+    ExistingChoice choice = m_batchOptions.existing;
+    if (existing > 0 && choice == ExistingChoice::Ask) {
+        QPointer<frmMain> self(this);
+        frmExisting question(existing, this);
+        runDialog(question);
+        if (!self)
+            return false;
+        choice = question.choice();
+        if (choice == ExistingChoice::Ask)
+            return false; // Cancel: nothing starts
+        if (question.remember())
+            setExistingChoice(choice);
+    }
+    ExistingPolicy policy = ExistingPolicy::Replace;
+    if (choice == ExistingChoice::Skip)
+        policy = ExistingPolicy::Skip;
+    else if (choice == ExistingChoice::Number)
+        policy = ExistingPolicy::Number;
+    m_planner->beginBatch(root, policy, resuming);
+    return true;
+}
+
+void frmMain::addBack(const QList<FailedFile> &files)
+{
+    QStringList paths, roots;
+    for (const FailedFile &f : files) {
+        paths << f.inputPath;
+        roots << f.root;
+    }
+    m_queue.appendEntries(paths, roots);
+    applyHintRule();
+}
+
+void frmMain::offerUnfinishedBatch()
+{
+    if (!m_keeper->pending())
+        return;
+    QPointer<frmMain> self(this);
+    QMessageBox box(
+        QMessageBox::Question, QString::fromLatin1(kAppTitle),
+        QStringLiteral("The last batch did not finish: %1 files were left. Continue?").arg(m_keeper->pending()->left()),
+        QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("unfinishedBatch"));
+    QPushButton *resume = box.addButton(QStringLiteral("Continue"), QMessageBox::AcceptRole);
+    box.addButton(QStringLiteral("Discard"), QMessageBox::DestructiveRole);
+    box.setDefaultButton(resume);
+    runDialog(box);
+    if (!self)
+        return;
+    if (box.clickedButton() != resume) {
+        m_keeper->discardPending();
+        return;
+    }
+    m_keeper->takePending();
+    applyHintRule();
+    m_resuming = true;
+    imgStart_Click();
+    m_resuming = false;
+}
+
 void frmMain::applyJobsChoice()
 {
     m_batch->setJobs(jobsFor(m_jobsChoice, QThread::idealThreadCount()));
@@ -531,7 +644,16 @@ void frmMain::batchEnded(const BatchOutcome &outcome)
         emit exitRequested();
         return;
     }
+    QPointer<frmMain> self(this);
     m_presenter->batchEnded(outcome);
+    if (!self)
+        return;
+    // Originals that could not go to the trash are named, with the reason (no trash on that
+    // medium, the output is the input).
+    const QStringList notes = m_planner->trashNotes();
+    if (!notes.isEmpty() && m_seams.boxes)
+        m_seams.boxes->show(MsgIcon::Information, QString::fromLatin1(kAppTitle),
+                            QStringLiteral("Some originals were not moved to the trash:\n") + notes.join(u'\n'));
 }
 
 void frmMain::paintEvent(QPaintEvent *)
@@ -564,6 +686,7 @@ void frmMain::closeEvent(QCloseEvent *event)
             return;
         saveSetupIni();
         m_quitAfterStop = true;
+        m_keeper->setClosing(); // what is left waits for the next start
         hide();
         m_batch->stop();
         return;

@@ -8,6 +8,8 @@
 #include "queue/queuemodel.h"
 #include "probe/durationprobe.h"
 #include "launch/launchrequest.h"
+#include "library/queuekeeper.h"
+#include "library/windowbatch.h"
 #include "shell/batchpresenter.h"
 #include "settings/settingsstore.h"
 #include "settings/loudnesssetting.h"
@@ -80,6 +82,24 @@ public:
     void setLoudnessChoice(const LoudnessChoice &choice, bool keep = true);
     LoudnessChoice loudnessChoice() const { return m_loudness; }
     QMenu *menuLoudness() const { return m_menuLoudness; }
+    // Options, Keep Folder Structure: files found in an added or dropped folder are written
+    // below the output folder under their path relative to that folder. Kept in zelmora.conf.
+    void setKeepFolderStructure(bool on);
+    QAction *keepFolderStructureAction() const { return m_keepFoldersAction; }
+    // Options, Move Originals to Trash After Converting: kept in zelmora.conf.
+    void setTrashOriginals(bool on);
+    QAction *trashOriginalsAction() const { return m_trashAction; }
+    // Options, When Outputs Exist: ask before a batch (the default), or the remembered answer.
+    void setExistingChoice(ExistingChoice choice);
+    QMenu *menuExisting() const { return m_menuExisting; }
+    // The library choices as they are now (and as zelmora.conf holds them).
+    const BatchOptions &batchOptions() const { return m_batchOptions; }
+    // At start: when the last run left a batch unfinished (a crash, a kill, or the window
+    // closed during it), asks "The last batch did not finish: N files were left. Continue?";
+    // Continue queues those files and converts them, Discard forgets them.
+    void offerUnfinishedBatch();
+    LibraryPlanner &planner() { return *m_planner; }
+    QueueKeeper &keeper() { return *m_keeper; }
 
     // How modal windows and popups are run; tests replace these so nothing blocks.
     std::function<void(QDialog &)> runDialog;
@@ -154,6 +174,10 @@ private:
     void applyJobsChoice();
     QPixmap arrowPicture(int i, bool hot) const;
     void batchEnded(const BatchOutcome &outcome);
+    // Before a batch starts: the question about outputs that exist already; false: cancelled.
+    bool prepareBatch();
+    void addBack(const QList<FailedFile> &files);
+    void showExistingChoice();
     bool confirmQuitWhileConverting();
     void saveSetupIni();
     void bringToFront(const QString &activationToken);
@@ -204,6 +228,13 @@ private:
     void buildLoudnessMenu();
     QMenu *m_menuLoudness = nullptr;
     LoudnessChoice m_loudness;
+    QAction *m_keepFoldersAction = nullptr;
+    QAction *m_trashAction = nullptr;
+    QMenu *m_menuExisting = nullptr;
+    BatchOptions m_batchOptions;
+    std::unique_ptr<LibraryPlanner> m_planner;
+    QueueKeeper *m_keeper = nullptr;
+    bool m_resuming = false; // the next batch continues an unfinished one
 };
 
 // Address of the program's web site (ZELMORA_WEB_BASE overrides it), without a trailing "/".

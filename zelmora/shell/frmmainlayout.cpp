@@ -377,6 +377,29 @@ void frmMain::buildMenus()
         word(m_menuOptions, QStringLiteral("Open Output Folder When Done"), QStringLiteral("menuOpenFolderWhenDone"));
     m_openFolderAction->setCheckable(true);
     m_openFolderAction->setChecked(true);
+    m_keepFoldersAction = m_menuOptions->addAction(QStringLiteral("Keep Folder Structure"));
+    m_keepFoldersAction->setObjectName(QStringLiteral("menuKeepFolderStructure"));
+    m_keepFoldersAction->setCheckable(true);
+    connect(m_keepFoldersAction, &QAction::triggered, this, &frmMain::setKeepFolderStructure);
+    m_trashAction = m_menuOptions->addAction(QStringLiteral("Move Originals to Trash After Converting"));
+    m_trashAction->setObjectName(QStringLiteral("menuTrashOriginals"));
+    m_trashAction->setCheckable(true);
+    connect(m_trashAction, &QAction::triggered, this, &frmMain::setTrashOriginals);
+    // The answer about existing outputs, once remembered, can be changed (or asked again) here.
+    m_menuExisting = m_menuOptions->addMenu(QStringLiteral("When Outputs Exist"));
+    m_menuExisting->setObjectName(QStringLiteral("menuExisting"));
+    auto *existing = new QActionGroup(m_menuExisting);
+    const std::pair<ExistingChoice, const char *> answers[] = {{ExistingChoice::Ask, "Ask"},
+                                                               {ExistingChoice::Replace, "Replace"},
+                                                               {ExistingChoice::Skip, "Skip"},
+                                                               {ExistingChoice::Number, "Keep Both"}};
+    for (const auto &[choice, caption] : answers) {
+        QAction *a = m_menuExisting->addAction(QString::fromLatin1(caption));
+        a->setCheckable(true);
+        a->setData(int(choice));
+        existing->addAction(a);
+        connect(a, &QAction::triggered, this, [this, c = choice] { setExistingChoice(c); });
+    }
     m_menuJobs = m_menuOptions->addMenu(QStringLiteral("Simultaneous Conversions"));
     m_menuJobs->setObjectName(QStringLiteral("menuJobs"));
     auto *jobs = new QActionGroup(m_menuJobs);
