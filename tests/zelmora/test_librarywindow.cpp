@@ -3,7 +3,7 @@
 // Folder and from a dropped folder, the saved queue of an unfinished batch (closing mid-batch,
 // a clean end, Stop), Add Back to Queue, and the originals moved to the trash.
 #include "support/process.h"
-#include "zelmora/scopedenv.h"
+#include "support/scopedenv.h"
 #include "zelmora/windowutil.h"
 
 #include <QAction>
@@ -316,7 +316,7 @@ TEST(TrashOriginals, OnlyAfterTheOutputWasCheckedAndNamed)
 {
     Harness h;
     const QString data = h.app.path + QStringLiteral("/data-home");
-    zmtest::ScopedEnv env;
+    testsupport::ScopedEnv env;
     env.set("XDG_DATA_HOME", data);
     h.open();
     EXPECT_FALSE(h.window->trashOriginalsAction()->isChecked()) << "off by default";

@@ -3,7 +3,7 @@
 // it keeps, the originals it moves to the trash, and the saved queue.
 #include "library/queuekeeper.h"
 #include "library/windowbatch.h"
-#include "zelmora/scopedenv.h"
+#include "support/scopedenv.h"
 
 #include <QDir>
 #include <QFile>
@@ -159,7 +159,7 @@ TEST(WindowPlanner, AContinuedBatchLeavesOutWhatItsEarlierRunMade)
 TEST(WindowPlanner, OriginalsGoToTheTrashOnlyAfterAConversion)
 {
     Fixture fx;
-    zmtest::ScopedEnv env;
+    testsupport::ScopedEnv env;
     env.set("XDG_DATA_HOME", fx.dir.path() + QStringLiteral("/data"));
     const QString trash = fx.dir.path() + QStringLiteral("/data/Trash/files/");
     struct Row {
