@@ -205,7 +205,10 @@ int main(int argc, char **argv)
             p.setProcessChannelMode(QProcess::MergedChannels);
             t.restart();
             p.start(appDir + QStringLiteral("/zelmora-cli"),
-                    QStringList{"-f", "mp3", "-j", QString::number(jobs), "-o", appDir + QStringLiteral("/cli")}
+                    // every round converts: without --existing replace, a later round finds
+                    // the earlier round's outputs up to date and converts nothing
+                    QStringList{"-f", "mp3", "--existing", "replace", "-j", QString::number(jobs), "-o",
+                                appDir + QStringLiteral("/cli")}
                         + inputs);
             p.waitForFinished(600000);
             row.cli << t.elapsed() / 1000.0;
