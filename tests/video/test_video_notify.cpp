@@ -31,8 +31,8 @@ public:
     QList<QVariantMap> hints;
 
 public slots:
-    uint Notify(const QString &app, uint, const QString &icon, const QString &summary, const QString &,
-                const QStringList &, const QVariantMap &hint, int)
+    uint Notify(const QString &app, uint, const QString &icon, const QString &summary,
+                const QString &, const QStringList &, const QVariantMap &hint, int)
     {
         apps << app;
         icons << icon;
@@ -103,7 +103,8 @@ TEST(VideoNotification, SentAtTheEndOnlyWhenTheDialogIsNotActive)
 
 TEST(VideoNotification, ReachesTheNotificationServerOverDBus)
 {
-    EXPECT_FALSE(NotifyDesktop("x", "unix:path=/nonexistent/video-test-bus")) << "without a bus nothing is sent";
+    EXPECT_FALSE(NotifyDesktop("x", "unix:path=/nonexistent/video-test-bus"))
+        << "without a bus nothing is sent";
     const QString daemon = QStandardPaths::findExecutable("dbus-daemon");
     if (daemon.isEmpty())
         GTEST_SKIP() << "dbus-daemon not installed";
@@ -125,7 +126,8 @@ TEST(VideoNotification, ReachesTheNotificationServerOverDBus)
         ASSERT_TRUE(server.isConnected());
         FakeNotifications fake;
         ASSERT_TRUE(server.registerService(batch::DesktopNotifier::kService));
-        ASSERT_TRUE(server.registerObject(batch::DesktopNotifier::kPath, &fake, QDBusConnection::ExportAllSlots));
+        ASSERT_TRUE(server.registerObject(batch::DesktopNotifier::kPath, &fake,
+                                          QDBusConnection::ExportAllSlots));
         EXPECT_TRUE(NotifyDesktop("视频转换完成：3 个文件，0 个失败", address));
         ASSERT_TRUE(testsupport::waitFor([&] { return !fake.summaries.isEmpty(); }, 5000));
         EXPECT_EQ(fake.summaries, QStringList{"视频转换完成：3 个文件，0 个失败"});
@@ -146,8 +148,8 @@ TEST(VideoTaskBar, TheProgressShowsOnTheLauncherAndIsClearedAtTheEnd)
     QDBusConnection listen = QDBusConnection::connectToBus(bus.address(), "launcher-listener");
     ASSERT_TRUE(listen.isConnected());
     LauncherListener listener;
-    ASSERT_TRUE(listen.connect(QString(), QString(), "com.canonical.Unity.LauncherEntry", "Update", &listener,
-                               SLOT(OnUpdate(QString, QVariantMap))));
+    ASSERT_TRUE(listen.connect(QString(), QString(), "com.canonical.Unity.LauncherEntry", "Update",
+                               &listener, SLOT(OnUpdate(QString, QVariantMap))));
     {
         FakeAppFolder app;
         ASSERT_TRUE(app.IsValid());
@@ -162,7 +164,10 @@ TEST(VideoTaskBar, TheProgressShowsOnTheLauncherAndIsClearedAtTheEnd)
         qobject_cast<QPushButton *>(dlg.Control(1006))->click();
         ASSERT_TRUE(testsupport::waitFor([&] { return !dlg.Batch().IsBusy(); }));
         ASSERT_TRUE(testsupport::waitFor(
-            [&] { return !listener.updates.isEmpty() && !listener.updates.last().value("progress-visible").toBool(); },
+            [&] {
+                return !listener.updates.isEmpty()
+                       && !listener.updates.last().value("progress-visible").toBool();
+            },
             10000));
     }
     QList<qint64> counts;
@@ -192,11 +197,13 @@ TEST(VideoNotification, CarriesTheProgramsIconAndDesktopEntry)
     if (!bus.start())
         GTEST_SKIP() << "dbus-daemon not installed";
     {
-        QDBusConnection server = QDBusConnection::connectToBus(bus.address(), "fake-notifications-2");
+        QDBusConnection server =
+            QDBusConnection::connectToBus(bus.address(), "fake-notifications-2");
         ASSERT_TRUE(server.isConnected());
         FakeNotifications fake;
         ASSERT_TRUE(server.registerService(batch::DesktopNotifier::kService));
-        ASSERT_TRUE(server.registerObject(batch::DesktopNotifier::kPath, &fake, QDBusConnection::ExportAllSlots));
+        ASSERT_TRUE(server.registerObject(batch::DesktopNotifier::kPath, &fake,
+                                          QDBusConnection::ExportAllSlots));
         EXPECT_TRUE(NotifyDesktop("视频转换完成：1 个文件，0 个失败", bus.address()));
         ASSERT_TRUE(testsupport::waitFor([&] { return !fake.icons.isEmpty(); }, 5000));
         EXPECT_EQ(fake.icons, QStringList{"net.zelmora.Vidrune"}) << "the icon theme's name";

@@ -137,7 +137,7 @@ private:
     struct HeadFile {
         int id = 0;
         QString input, root, output, line;
-        QString album, measurement; // album gain: its album's key and its measurement
+        QString album, measurement;   // album gain: its album's key and its measurement
         DOSOutputs *runner = nullptr; // none once kept
     };
 
