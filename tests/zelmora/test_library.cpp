@@ -3,6 +3,7 @@
 // outputs that exist, mirrored folders, cover copies and the trash.
 #include "library/journal.h"
 #include "library/librarywork.h"
+#include "support/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,14 +15,6 @@
 using namespace zm;
 
 namespace {
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
 
 void setMtime(const QString &path, qint64 seconds)
 {
@@ -49,7 +42,7 @@ TEST(Journal, WhereAnOutputStands)
     const QString state = dir.path() + QStringLiteral("/state");
     const QString in = dir.path() + QStringLiteral("/in/a.flac");
     const QString out = dir.path() + QStringLiteral("/out/A/a.mp3");
-    writeFile(in, "input");
+    EXPECT_TRUE(testsupport::touch(in, "input"));
     setMtime(in, 1000000);
 
     struct Row {
@@ -60,22 +53,23 @@ TEST(Journal, WhereAnOutputStands)
     };
     const Row rows[] = {
         {"nothing at the output", [](OutputJournal &) {}, "s1", Standing::Missing},
-        {"a file nobody recorded", [&](OutputJournal &) { writeFile(out, "theirs"); }, "s1", Standing::Foreign},
+        {"a file nobody recorded", [&](OutputJournal &) { EXPECT_TRUE(testsupport::touch(out, "theirs")); }, "s1",
+         Standing::Foreign},
         {"made with these settings",
          [&](OutputJournal &j) {
-             writeFile(out, "ours");
+             EXPECT_TRUE(testsupport::touch(out, "ours"));
              j.append(record(JournalRecord::Kind::Done, out, in, "s1"));
          },
          "s1", Standing::UpToDate},
         {"made with other settings",
          [&](OutputJournal &j) {
-             writeFile(out, "ours");
+             EXPECT_TRUE(testsupport::touch(out, "ours"));
              j.append(record(JournalRecord::Kind::Done, out, in, "s1"));
          },
          "s2", Standing::OutOfDate},
         {"the input changed since",
          [&](OutputJournal &j) {
-             writeFile(out, "ours");
+             EXPECT_TRUE(testsupport::touch(out, "ours"));
              j.append(record(JournalRecord::Kind::Done, out, in, "s1"));
              setMtime(in, 2000000);
          },
@@ -83,18 +77,18 @@ TEST(Journal, WhereAnOutputStands)
         {"begun, and the converter named its file before the process died",
          [&](OutputJournal &j) {
              j.append(record(JournalRecord::Kind::Begun, out, in, "s1"));
-             writeFile(out, "ours, complete");
+             EXPECT_TRUE(testsupport::touch(out, "ours, complete"));
          },
          "s1", Standing::UpToDate},
         {"begun over an older file that is still there",
          [&](OutputJournal &j) {
-             writeFile(out, "older");
+             EXPECT_TRUE(testsupport::touch(out, "older"));
              j.append(record(JournalRecord::Kind::Begun, out, in, "s1"));
          },
          "s1", Standing::OutOfDate},
         {"the last try failed over an older file",
          [&](OutputJournal &j) {
-             writeFile(out, "older");
+             EXPECT_TRUE(testsupport::touch(out, "older"));
              j.append(record(JournalRecord::Kind::Done, out, in, "s1"));
              j.append(record(JournalRecord::Kind::Failed, out, in, "s1"));
          },
@@ -124,8 +118,8 @@ TEST(Journal, TornLinesSharedWritersAndRewriting)
     const QString state = dir.path() + QStringLiteral("/state");
     const QString in = dir.path() + QStringLiteral("/a.flac");
     const QString out = dir.path() + QStringLiteral("/out/a.mp3");
-    writeFile(in, "input");
-    writeFile(out, "ours");
+    EXPECT_TRUE(testsupport::touch(in, "input"));
+    EXPECT_TRUE(testsupport::touch(out, "ours"));
     OutputJournal first(dir.path() + QStringLiteral("/out"), state);
     OutputJournal second(dir.path() + QStringLiteral("/out"), state);
     first.load();
@@ -259,12 +253,12 @@ TEST(LibraryRules, CoversAreCopiedWholeAndNeverOverAFile)
     QTemporaryDir dir;
     const QString from = dir.path() + QStringLiteral("/Music/A");
     const QString to = dir.path() + QStringLiteral("/out/A");
-    writeFile(from + QStringLiteral("/cover.jpg"), "cover");
-    writeFile(from + QStringLiteral("/Folder.JPG"), "folder");
-    writeFile(from + QStringLiteral("/front.png"), "front");
-    writeFile(from + QStringLiteral("/back.jpg"), "back");
-    writeFile(from + QStringLiteral("/front"), "no extension");
-    writeFile(to + QStringLiteral("/cover.jpg"), "mine");
+    EXPECT_TRUE(testsupport::touch(from + QStringLiteral("/cover.jpg"), "cover"));
+    EXPECT_TRUE(testsupport::touch(from + QStringLiteral("/Folder.JPG"), "folder"));
+    EXPECT_TRUE(testsupport::touch(from + QStringLiteral("/front.png"), "front"));
+    EXPECT_TRUE(testsupport::touch(from + QStringLiteral("/back.jpg"), "back"));
+    EXPECT_TRUE(testsupport::touch(from + QStringLiteral("/front"), "no extension"));
+    EXPECT_TRUE(testsupport::touch(to + QStringLiteral("/cover.jpg"), "mine"));
     QStringList copied;
     EXPECT_TRUE(copyCovers(from, to, &copied).isEmpty());
     EXPECT_EQ(copied, (QStringList{to + QStringLiteral("/Folder.JPG"), to + QStringLiteral("/front.png")}));
@@ -285,12 +279,12 @@ TEST(LibraryRules, TrashOnlyWhatWasReplacedByAnotherFile)
     qputenv("XDG_DATA_HOME", (dir.path() + QStringLiteral("/data")).toUtf8());
     const QString in = dir.path() + QStringLiteral("/in/a.flac");
     const QString out = dir.path() + QStringLiteral("/out/a.mp3");
-    writeFile(in, "input");
+    EXPECT_TRUE(testsupport::touch(in, "input"));
     EXPECT_FALSE(trashOriginal(in, out).trashed) << "no output yet";
     EXPECT_FALSE(trashOriginal(in, in).trashed);
     EXPECT_TRUE(trashOriginal(in, in).message.contains(QStringLiteral("the output is the input")));
     EXPECT_TRUE(QFile::exists(in));
-    writeFile(out, "output");
+    EXPECT_TRUE(testsupport::touch(out, "output"));
     EXPECT_TRUE(trashOriginal(in, out).trashed);
     EXPECT_FALSE(QFile::exists(in));
     EXPECT_TRUE(QFile::exists(dir.path() + QStringLiteral("/data/Trash/files/a.flac")));

@@ -3,6 +3,7 @@
 // it keeps, the originals it moves to the trash, and the saved queue.
 #include "library/queuekeeper.h"
 #include "library/windowbatch.h"
+#include "support/files.h"
 #include "support/scopedenv.h"
 
 #include <QDir>
@@ -15,14 +16,6 @@ using namespace zm;
 
 namespace {
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
 QByteArray readFile(const QString &path)
 {
     QFile f(path);
@@ -33,7 +26,7 @@ struct Fixture {
     Fixture()
     {
         QDir(dir.path()).mkpath(QStringLiteral("app/data"));
-        writeFile(app() + QStringLiteral("/data/conv"), "a converter");
+        EXPECT_TRUE(testsupport::touch(app() + QStringLiteral("/data/conv"), "a converter"));
     }
     QString app() const { return dir.path() + QStringLiteral("/app"); }
     QString state() const { return dir.path() + QStringLiteral("/state"); }
@@ -83,10 +76,10 @@ TEST(WindowPlanner, EachAnswerAboutExistingOutputs)
 {
     Fixture fx;
     const QString input = fx.in(QStringLiteral("a.flv"));
-    writeFile(input, "input");
+    EXPECT_TRUE(testsupport::touch(input, "input"));
     const QString existing = fx.out(QStringLiteral("a.wma"));
     const QString fresh = fx.out(QStringLiteral("b.wma"));
-    writeFile(existing, "old");
+    EXPECT_TRUE(testsupport::touch(existing, "old"));
     struct Row {
         ExistingPolicy policy;
         bool convertsExisting;
@@ -120,8 +113,8 @@ TEST(WindowPlanner, AContinuedBatchLeavesOutWhatItsEarlierRunMade)
 {
     Fixture fx;
     const QString a = fx.in(QStringLiteral("a.flv")), b = fx.in(QStringLiteral("b.flv"));
-    writeFile(a, "input a");
-    writeFile(b, "input b");
+    EXPECT_TRUE(testsupport::touch(a, "input a"));
+    EXPECT_TRUE(testsupport::touch(b, "input b"));
     const QString outA = fx.out(QStringLiteral("a.wma")), outB = fx.out(QStringLiteral("b.wma"));
     {
         // The earlier run: a was converted; b had begun when the window was killed, and its
@@ -129,10 +122,10 @@ TEST(WindowPlanner, AContinuedBatchLeavesOutWhatItsEarlierRunMade)
         LibraryPlanner run(fx.app(), fx.state());
         run.beginBatch(fx.out(), ExistingPolicy::Replace, false);
         run.started(fx.inputs(a, fx.out()), outA);
-        writeFile(outA, "converted a");
+        EXPECT_TRUE(testsupport::touch(outA, "converted a"));
         run.ended(a, outA, FileVerdict::Kind::Converted, QString());
         run.started(fx.inputs(b, fx.out()), outB);
-        writeFile(outB, "converted b");
+        EXPECT_TRUE(testsupport::touch(outB, "converted b"));
     }
     const QList<PlannedOutput> planned{{fx.inputs(a, fx.out()), outA}, {fx.inputs(b, fx.out()), outB}};
     LibraryPlanner next(fx.app(), fx.state());
@@ -146,7 +139,7 @@ TEST(WindowPlanner, AContinuedBatchLeavesOutWhatItsEarlierRunMade)
         EXPECT_FALSE(next.accept(fx.inputs(b, fx.out()), outB, nullptr));
     }
     // An input changed since is converted again.
-    writeFile(a, "input a, longer now");
+    EXPECT_TRUE(testsupport::touch(a, "input a, longer now"));
     next.beginBatch(fx.out(), ExistingPolicy::Replace, true);
     EXPECT_TRUE(next.accept(fx.inputs(a, fx.out()), outA, nullptr));
     // The journal is the one zelmora-cli reads for the output folder.
@@ -180,12 +173,13 @@ TEST(WindowPlanner, OriginalsGoToTheTrashOnlyAfterAConversion)
         planner.setTrashOriginals(r.trashOn);
         planner.beginBatch(fx.out(), ExistingPolicy::Replace, false);
         const QString input = fx.in(QString::fromLatin1(r.name));
-        writeFile(input, "original");
+        EXPECT_TRUE(testsupport::touch(input, "original"));
         const QString output =
             r.sameFile ? input : fx.out(QFileInfo(input).completeBaseName() + QStringLiteral(".wma"));
         planner.started(fx.inputs(input, fx.out()), output);
-        if (r.kind == FileVerdict::Kind::Converted && !r.sameFile)
-            writeFile(output, "converted");
+        if (r.kind == FileVerdict::Kind::Converted && !r.sameFile) {
+            EXPECT_TRUE(testsupport::touch(output, "converted"));
+        }
         planner.ended(input, output, r.kind, QStringLiteral("output check failed"));
         EXPECT_EQ(QFileInfo::exists(input), !r.trashed) << r.name;
         EXPECT_EQ(QFileInfo::exists(trash + QString::fromLatin1(r.name)), r.trashed) << r.name;
@@ -228,7 +222,7 @@ TEST(SavedQueue, WrittenWholeAndReadBackOrNothing)
         {"not JSON", QByteArray("\x00\x01garbage", 9)},
     };
     for (const Row &r : bad) {
-        writeFile(path, r.bytes);
+        EXPECT_TRUE(testsupport::touch(path, r.bytes));
         EXPECT_FALSE(readUnfinishedBatch(path).has_value()) << r.what;
     }
     EXPECT_FALSE(readUnfinishedBatch(dir.path() + QStringLiteral("/missing.json")).has_value());
