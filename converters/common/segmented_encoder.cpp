@@ -405,6 +405,26 @@ void SegmentedEncoder::Impl::join(RunJob job, RunOutput made)
             if (!move_reservoir(before_a, before_b, made.facts[j->first_of_b].borrowed))
                 j.reset();
         }
+        if (!j && codec.join == JoinKind::Vorbis) {
+            // Out of step: the later run is encoded again from a little later, so that its long
+            // blocks fall where the earlier run's do, and the join is looked for once more.
+            if (const auto shift = vorbis_realignment(a.out.facts, made.facts, end - plan.lead,
+                                                      end + plan.search, plan.frame)) {
+                RunJob later = job;
+                later.feed_from += *shift;
+                later.count_from = later.count_to = 0; // counted by the first encode
+                RunOutput again = encode_run(later);
+                ++counts.runs;
+                std::optional<Junction> k = find_junction(a.out.facts, again.facts, end - plan.lead,
+                                                          end + plan.search, codec.join);
+                if (k) {
+                    ++counts.realigned;
+                    j = k;
+                    job = std::move(later);
+                    made = std::move(again);
+                }
+            }
+        }
         if (j) {
             counts.identical_joins += j->identical ? 1 : 0;
             log_join(a.out.facts[j->last_of_a].end, j->identical ? "identical" : "matching");
@@ -534,7 +554,8 @@ void SegmentedEncoder::encode(const AVFrame* frame)
     if (d.log)
         write_text(STDERR_FILENO, "segments: " + std::to_string(d.counts.runs) + " runs on "
                                       + std::to_string(d.threads) + " threads, "
-                                      + std::to_string(d.counts.continued) + " continued\n");
+                                      + std::to_string(d.counts.continued) + " continued, "
+                                      + std::to_string(d.counts.realigned) + " realigned\n");
 }
 
 int64_t SegmentedEncoder::samples_encoded() const

@@ -50,9 +50,10 @@ public:
     void set_waiting(std::function<void()> callback);
 
     struct Counts {
-        int runs = 0;            // runs encoded, continuations included
+        int runs = 0;            // runs encoded, continuations and realignments included
         int continued = 0;       // continuations of a run past a segment it found no join in
         int identical_joins = 0; // joins where the packets before it were the same in both runs
+        int realigned = 0;       // Vorbis runs encoded again in step with the run before them
     };
     Counts counts() const;
 

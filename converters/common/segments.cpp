@@ -192,4 +192,35 @@ std::optional<Junction> find_junction(std::span<const PacketFacts> a,
     return std::nullopt;
 }
 
+std::optional<int64_t> vorbis_realignment(std::span<const PacketFacts> a,
+                                          std::span<const PacketFacts> b, int64_t from, int64_t to,
+                                          int64_t unit)
+{
+    // A packet between two long blocks lasts half a long block, the longest any packet lasts.
+    auto hop_of = [&](std::span<const PacketFacts> run) {
+        int64_t hop = 0;
+        for (const PacketFacts& f : run)
+            if (f.end >= from && f.end <= to)
+                hop = std::max(hop, f.end - f.pts);
+        return hop;
+    };
+    const int64_t hop = hop_of(a);
+    if (hop <= 0 || hop_of(b) != hop || unit <= 0)
+        return std::nullopt;
+    auto last_long_end = [&](std::span<const PacketFacts> run) -> std::optional<int64_t> {
+        for (auto f = run.rbegin(); f != run.rend(); ++f)
+            if (f->end >= from && f->end <= to && f->end - f->pts == hop)
+                return f->end;
+        return std::nullopt;
+    };
+    const auto ea = last_long_end(a);
+    const auto eb = last_long_end(b);
+    if (!ea || !eb)
+        return std::nullopt;
+    const int64_t shift = ((*ea - *eb) % hop + hop) % hop;
+    if (shift == 0 || shift % unit != 0)
+        return std::nullopt;
+    return shift;
+}
+
 } // namespace zmconv

@@ -123,4 +123,15 @@ std::optional<Junction> find_junction(std::span<const PacketFacts> a,
                                       std::span<const PacketFacts> b, int64_t from, int64_t to,
                                       JoinKind kind);
 
+// For two Vorbis runs that found no junction because their long blocks fall out of step (the
+// earlier run's blocks were moved by a transient long before, the later run starts on its own
+// grid, and no transient brings them together within the search): how many samples later the
+// later run must start for its blocks to fall where the earlier run's do. Measured on the last
+// packets of a long block's length that end in [from, to] in each run; a multiple of `unit` (the
+// encoder's frame) in (0, long block / 2). Empty when the runs are in step already, when either
+// run has no such packet there, or when the shift is not a whole number of frames.
+std::optional<int64_t> vorbis_realignment(std::span<const PacketFacts> a,
+                                          std::span<const PacketFacts> b, int64_t from, int64_t to,
+                                          int64_t unit);
+
 } // namespace zmconv

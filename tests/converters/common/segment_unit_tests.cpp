@@ -256,6 +256,37 @@ TEST(Junction, FirstBoundaryBothRunsAgreeOnInTheWindow)
     }
 }
 
+TEST(Junction, VorbisRunsOutOfStepAreShiftedIntoStep)
+{
+    // Long-block packets of 1024 samples; frames of 64.
+    const auto a = run_of(0, 12, 1024, 1);
+    struct Row {
+        const char* name;
+        std::vector<PacketFacts> b;
+        int64_t from, to;
+        std::optional<int64_t> shift;
+    } rows[] = {
+        {"384 samples behind", run_of(4096 + 1024 - 384, 8, 1024, 1), 6000, 9000, 384},
+        // 8192 - 8168 = 24 is not a whole number of frames
+        {"not a whole frame away", run_of(1000, 8, 1024, 1), 6000, 9000, std::nullopt},
+        {"640 samples ahead", run_of(1024 + 640, 8, 1024, 1), 6000, 9000, 1024 - 640},
+        {"in step already", run_of(2048, 8, 1024, 1), 6000, 9000, std::nullopt},
+        {"only short packets in the later run", run_of(2048 + 64, 40, 256, 1), 6000, 9000,
+         std::nullopt},
+        {"nothing in the window", run_of(2048 + 64, 8, 1024, 1), 13000, 14000, std::nullopt},
+        // what a search window of no width (the forced continuation) gives
+        {"a window of no width", run_of(2048 + 64, 8, 1024, 1), 8193, 8192, std::nullopt},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const auto shift = zmconv::vorbis_realignment(a, r.b, r.from, r.to, 64);
+        EXPECT_EQ(shift, r.shift);
+        if (shift) { // the later run started that much later ends its blocks where a does
+            EXPECT_EQ((r.b.back().end + *shift - a.back().end) % 1024, 0);
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // MP3 frames
 
