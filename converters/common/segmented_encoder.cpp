@@ -35,24 +35,71 @@ constexpr auto kWaitTick = std::chrono::milliseconds(200);
 
 // Samples [first, first + capacity) of the stream, in the encoder's sample format. Written by the
 // feeding thread only beyond what any run reads, and never moved.
+// Sample buffers of one size, kept for the next chunk once a chunk is done with them: a
+// segment's samples are tens of megabytes, which the allocator would otherwise hand back to the
+// system and fault in page by page (and clear) again for every segment. Any thread.
+class BufferStore
+{
+public:
+    explicit BufferStore(size_t bytes) : m_bytes(bytes) {}
+    ~BufferStore()
+    {
+        for (uint8_t* b : m_spare)
+            av_free(b);
+    }
+    BufferStore(const BufferStore&) = delete;
+    BufferStore& operator=(const BufferStore&) = delete;
+
+    uint8_t* take()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_spare.empty()) {
+                uint8_t* b = m_spare.back();
+                m_spare.pop_back();
+                return b;
+            }
+        }
+        auto* b = static_cast<uint8_t*>(av_malloc(m_bytes));
+        if (!b)
+            throw out_of_memory();
+        return b;
+    }
+    void give_back(uint8_t* b)
+    {
+        std::lock_guard lock(m_mutex);
+        m_spare.push_back(b);
+    }
+
+private:
+    size_t m_bytes;
+    std::mutex m_mutex;
+    std::vector<uint8_t*> m_spare;
+};
+
+// The samples of one segment, in the encoder's format. Its contents are written before they are
+// read: the buffer is not cleared.
 struct Chunk {
     int64_t first = 0;
     int64_t capacity = 0;
-    uint8_t** planes = nullptr;
+    std::vector<uint8_t*> planes;
+    uint8_t* buffer = nullptr;
+    std::shared_ptr<BufferStore> store;
 
-    Chunk(int64_t first_sample, int64_t samples, int channels, AVSampleFormat format)
-        : first(first_sample), capacity(samples)
+    Chunk(int64_t first_sample, int64_t samples, int channels, AVSampleFormat format,
+          std::shared_ptr<BufferStore> buffers)
+        : first(first_sample), capacity(samples), store(std::move(buffers))
     {
-        check(av_samples_alloc_array_and_samples(&planes, nullptr, channels,
-                                                 static_cast<int>(samples), format, 0),
-              Failure::Codec, "out of memory");
+        planes.resize(av_sample_fmt_is_planar(format) ? static_cast<size_t>(channels) : 1);
+        buffer = store->take();
+        if (av_samples_fill_arrays(planes.data(), nullptr, buffer, channels,
+                                   static_cast<int>(samples), format, 0)
+            < 0) {
+            store->give_back(buffer);
+            throw out_of_memory();
+        }
     }
-    ~Chunk()
-    {
-        if (planes)
-            av_freep(&planes[0]);
-        av_freep(&planes);
-    }
+    ~Chunk() { store->give_back(buffer); }
     Chunk(const Chunk&) = delete;
     Chunk& operator=(const Chunk&) = delete;
 };
@@ -172,6 +219,7 @@ struct SegmentedEncoder::Impl {
 
     // Feeding side (the caller's thread).
     std::map<int64_t, std::shared_ptr<Chunk>> chunks; // by segment index
+    std::shared_ptr<BufferStore> buffers;             // for the chunks
     int64_t filled = 0;
     int64_t next_run = 0;
     bool ended = false;
@@ -250,7 +298,8 @@ RunOutput SegmentedEncoder::Impl::encode_run(const RunJob& job)
                 if (codec.join == JoinKind::Mp3)
                     if (const auto mp3 = parse_mp3_frame(bytes))
                         f.borrowed = mp3->borrowed;
-                f.fingerprint = fingerprint(bytes);
+                if (codec.join != JoinKind::Flac) // FLAC runs meet without comparing packets
+                    f.fingerprint = fingerprint(bytes);
                 f.size = pkt->size;
                 made.facts.push_back(f);
                 PacketPtr kept = make_packet();
@@ -282,8 +331,8 @@ RunOutput SegmentedEncoder::Impl::encode_run(const RunJob& job)
                && pos >= job.chunks[chunk]->first + job.chunks[chunk]->capacity)
             ++chunk;
         const Chunk& c = *job.chunks[chunk];
-        check(av_samples_copy(frame->extended_data, c.planes, 0, static_cast<int>(pos - c.first), n,
-                              channels, format),
+        check(av_samples_copy(frame->extended_data, c.planes.data(), 0,
+                              static_cast<int>(pos - c.first), n, channels, format),
               Failure::Codec, "audio buffer");
         frame->pts = pos;
         check(avcodec_send_frame(ctx.get(), frame.get()), Failure::Codec, "audio encoding failed");
@@ -306,16 +355,21 @@ void SegmentedEncoder::Impl::store(const AVFrame* frame)
     while (done < frame->nb_samples) {
         const int64_t index = filled / plan.length;
         auto it = chunks.find(index);
-        if (it == chunks.end())
+        if (it == chunks.end()) {
+            if (!buffers)
+                buffers =
+                    std::make_shared<BufferStore>(static_cast<size_t>(av_samples_get_buffer_size(
+                        nullptr, channels, static_cast<int>(plan.length), format, 0)));
             it = chunks
                      .emplace(index, std::make_shared<Chunk>(index * plan.length, plan.length,
-                                                             channels, format))
+                                                             channels, format, buffers))
                      .first;
+        }
         Chunk& c = *it->second;
         const int n = static_cast<int>(
             std::min<int64_t>(frame->nb_samples - done, c.first + c.capacity - filled));
-        check(av_samples_copy(c.planes, frame->extended_data, static_cast<int>(filled - c.first),
-                              done, n, channels, format),
+        check(av_samples_copy(c.planes.data(), frame->extended_data,
+                              static_cast<int>(filled - c.first), done, n, channels, format),
               Failure::Codec, "audio buffer");
         if (md5) {
             // FLAC's MD5 is of the samples as the stream stores them: 16-bit as they are, wider
