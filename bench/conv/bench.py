@@ -27,7 +27,7 @@ its name, and with --no-verify. The difference is what the check costs. Target: 
 conversion for audio.
 
 Usage: bench.py [--conv PATH] [--runs N] [--input FILE] [--markdown]
-                [--only formats|copy|long|verify] [--long-seconds S]
+                [--only formats|copy|long|verify] [--long-seconds S] [--formats mp3,opus]
 """
 import argparse
 import os
@@ -224,7 +224,14 @@ def main():
     ap.add_argument("--markdown", action="store_true")
     ap.add_argument("--only", choices=["formats", "copy", "long", "verify"])
     ap.add_argument("--long-seconds", type=int, default=600)
+    ap.add_argument("--formats", help="comma-separated formats of the long part (default: all)")
     opts = ap.parse_args()
+    if opts.formats:
+        wanted = opts.formats.split(",")
+        unknown = [f for f in wanted if f not in [job[0] for job in LONG_JOBS]]
+        if unknown:
+            sys.exit(f"not a format of the long part: {', '.join(unknown)}")
+        LONG_JOBS[:] = [job for job in LONG_JOBS if job[0] in wanted]
     conv = os.path.abspath(opts.conv)
     if not os.access(conv, os.X_OK):
         sys.exit(f"conv not found at {conv} (build first or pass --conv)")
