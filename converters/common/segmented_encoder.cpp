@@ -471,6 +471,10 @@ void SegmentedEncoder::Impl::join(RunJob job, RunOutput made)
                 ++counts.runs;
                 std::optional<Junction> k = find_junction(a.out.facts, again.facts, end - plan.lead,
                                                           end + plan.search, codec.join);
+                if (log)
+                    write_text(STDERR_FILENO, "segments: run encoded again "
+                                                  + std::to_string(*shift) + " samples later"
+                                                  + (k ? "\n" : ", still no join\n"));
                 if (k) {
                     ++counts.realigned;
                     j = k;
