@@ -1,5 +1,6 @@
 #include "common/loudness.h"
 #include "common/errors.h"
+#include "common/true_peak.h"
 
 extern "C" {
 #include <ebur128.h>
@@ -306,6 +307,7 @@ Loudness parse_loudness_json(const std::string& text, const std::string& name)
 
 struct LoudnessMeter::Impl {
     ebur128_state* state = nullptr;
+    std::optional<TruePeak> peaks; // libebur128's own true peak costs several times more
     SwrPtr swr;
     int channels = 0;
     int rate = 0;
@@ -334,7 +336,7 @@ LoudnessMeter::LoudnessMeter(const AVChannelLayout& layout, int sample_rate)
         throw ConvError(Failure::Codec, "cannot measure the loudness of this sound");
     d.state =
         ebur128_init(static_cast<unsigned>(d.channels), static_cast<unsigned long>(sample_rate),
-                     EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK);
+                     EBUR128_MODE_I | EBUR128_MODE_LRA);
     if (!d.state)
         throw ConvError(Failure::Codec, "out of memory");
     if (layout.order != AV_CHANNEL_ORDER_UNSPEC && d.channels > 1)
@@ -343,6 +345,7 @@ LoudnessMeter::LoudnessMeter(const AVChannelLayout& layout, int sample_rate)
                                 ebur128_channel_of(av_channel_layout_channel_from_index(
                                     &layout, static_cast<unsigned>(i))));
     d.chunk = static_cast<size_t>((sample_rate + 5) / 10);
+    d.peaks.emplace(d.channels, sample_rate);
 }
 
 LoudnessMeter::~LoudnessMeter() = default;
@@ -385,6 +388,7 @@ void LoudnessMeter::feed(const float* samples, int count)
     const size_t ch = static_cast<size_t>(d.channels);
     size_t left = static_cast<size_t>(count);
     d.samples += count;
+    d.peaks->add(samples, left);
     auto one_chunk = [&d](const float* data) {
         check(ebur128_add_frames_float(d.state, data, d.chunk) == EBUR128_SUCCESS ? 0
                                                                                   : AVERROR(ENOMEM),
@@ -419,7 +423,7 @@ Loudness LoudnessMeter::result()
 {
     Impl& d = *m_impl;
     if (!d.finished && !d.pending.empty()) {
-        // The last part of a chunk counts for the peaks; it completes no block.
+        // The last part of a chunk completes no block (the peaks have counted it already).
         ebur128_add_frames_float(d.state, d.pending.data(), d.pending.size() / d.channels);
         d.pending.clear();
     }
@@ -434,14 +438,8 @@ Loudness LoudnessMeter::result()
         l.integrated = v;
     if (ebur128_loudness_range(d.state, &v) == EBUR128_SUCCESS && std::isfinite(v))
         l.range = v;
-    for (int c = 0; c < d.channels; ++c) {
-        if (ebur128_true_peak(d.state, static_cast<unsigned>(c), &v) == EBUR128_SUCCESS)
-            l.true_peak = std::max(l.true_peak, v);
-        if (ebur128_sample_peak(d.state, static_cast<unsigned>(c), &v) == EBUR128_SUCCESS)
-            l.sample_peak = std::max(l.sample_peak, v);
-    }
-    // The true peak is never under the sample peak (the estimate can be, by a hair).
-    l.true_peak = std::max(l.true_peak, l.sample_peak);
+    l.sample_peak = d.peaks->sample_peak();
+    l.true_peak = d.peaks->true_peak();
     return l;
 }
 
