@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 namespace zmconv {
@@ -14,7 +15,14 @@ namespace zmconv {
 class TruePeak
 {
 public:
-    TruePeak(int channels, int sample_rate);
+    // How the interpolator computes: one value at a time, or several at a time with the
+    // processor's vector instructions (SSE2: four, AVX2 with FMA: eight).
+    enum class Kernel { OneByOne, ByFour, ByEight };
+    // The kernels this processor runs, the fastest last.
+    static std::vector<Kernel> kernels();
+
+    // Without a kernel, the fastest one.
+    TruePeak(int channels, int sample_rate, std::optional<Kernel> kernel = std::nullopt);
 
     // Interleaved samples, `frames` of them per channel, full scale at 1.0.
     void add(const float* samples, size_t frames);
@@ -28,6 +36,7 @@ public:
     bool oversampling() const { return m_taps > 0; }
 
 private:
+    Kernel m_kernel;
     int m_channels;
     int m_phases = 0; // interpolated phases (the factor less the one that is the sample itself)
     int m_taps = 0;   // taps of each interpolated phase
