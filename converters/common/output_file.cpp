@@ -266,6 +266,8 @@ void OutputFile::finish()
         avio_flush(m_ctx->pb);
         check_write(m_ctx->pb->error, "cannot write to the output");
         m_bytes.store(std::max<int64_t>(0, avio_tell(m_ctx->pb)), std::memory_order_relaxed);
+        // The disk writes while the file is read back.
+        m_target.start_flush();
         if (m_check_sound && m_target.seekable()) {
             // The check first: the last change needs what its decoding showed.
             check_output();
