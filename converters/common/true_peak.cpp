@@ -133,7 +133,7 @@ TruePeak::TruePeak(int channels, int sample_rate, std::optional<Kernel> kernel)
     // multiple of the factor, the window at both ends): the sample peak covers it.
     m_phases = factor - 1;
     m_taps = (kFilterTaps + factor - 2) / factor;
-    m_coeff.assign(static_cast<size_t>(m_phases * m_taps), 0.0f);
+    m_coeff.assign(static_cast<size_t>(m_phases) * static_cast<size_t>(m_taps), 0.0f);
     for (int j = 0; j < kFilterTaps; ++j) {
         const int phase = j % factor;
         if (phase == 0)
@@ -141,10 +141,10 @@ TruePeak::TruePeak(int channels, int sample_rate, std::optional<Kernel> kernel)
         const double m = j - (kFilterTaps - 1) / 2.0;
         const double x = m * std::numbers::pi / factor;
         const double window = 0.5 * (1 - std::cos(2 * std::numbers::pi * j / (kFilterTaps - 1)));
-        m_coeff[static_cast<size_t>((phase - 1) * m_taps + j / factor)] =
-            static_cast<float>(std::sin(x) / x * window);
+        m_coeff[(static_cast<size_t>(phase) - 1) * static_cast<size_t>(m_taps)
+                + static_cast<size_t>(j / factor)] = static_cast<float>(std::sin(x) / x * window);
     }
-    m_history.assign(static_cast<size_t>(m_channels * (m_taps - 1)), 0.0f);
+    m_history.assign(static_cast<size_t>(m_channels) * (static_cast<size_t>(m_taps) - 1), 0.0f);
 }
 
 void TruePeak::add(const float* samples, size_t frames)
