@@ -1,7 +1,9 @@
 // Loudness of a stream of sound after EBU R 128 (ITU-R BS.1770), measured with libebur128:
 // integrated loudness, loudness range, sample and true peak, and the gating blocks that let the
 // loudness of several tracks be worked out together (an album's is the integrated loudness over
-// all its 400 ms blocks, not an average of its tracks).
+// all its 400 ms blocks, not an average of its tracks). libebur128 weights the sound and gives
+// the loudness of its windows and the loudness range; the blocks are gated here (as libebur128
+// gates them) and the true peak comes from common/true_peak.h, both for speed.
 //
 // The blocks are kept as a histogram of their loudness in steps of 0.01 LU (block counts by
 // step), which is what combining needs and stays small however long the sound is. The file

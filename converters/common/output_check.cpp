@@ -45,7 +45,7 @@ struct StreamLength {
     }
 };
 
-void count_frames(StreamLength& s, AVFrame* frame)
+void count_frames(StreamLength& s, AVFrame* frame, const std::function<void(const AVFrame*)>* sound)
 {
     for (;;) {
         const int ret = avcodec_receive_frame(s.decoder.get(), frame);
@@ -61,13 +61,16 @@ void count_frames(StreamLength& s, AVFrame* frame)
             s.frame_us = std::max(s.frame_us,
                                   av_rescale(frame->nb_samples, AV_TIME_BASE, frame->sample_rate));
         }
+        if (sound)
+            (*sound)(frame);
         av_frame_unref(frame);
     }
 }
 
 } // namespace
 
-OutputLength read_output_length(const std::string& path, bool decode)
+OutputLength read_output_length(const std::string& path, bool decode,
+                                const std::function<void(const AVFrame*)>& sound)
 {
     AVFormatContext* raw = nullptr;
     if (const int ret = avformat_open_input(&raw, path.c_str(), nullptr, nullptr); ret < 0)
@@ -77,6 +80,7 @@ OutputLength read_output_length(const std::string& path, bool decode)
         unreadable(av_error_text(ret));
 
     std::vector<StreamLength> streams(ctx->nb_streams);
+    int sound_stream = -1; // the one whose frames go to `sound`
     for (unsigned i = 0; i < ctx->nb_streams; ++i) {
         const AVStream* st = ctx->streams[i];
         streams[i].time_base = st->time_base;
@@ -96,7 +100,10 @@ OutputLength read_output_length(const std::string& path, bool decode)
             unreadable(av_error_text(ret));
         streams[i].decoder = std::move(dec);
         streams[i].rate = st->codecpar->sample_rate;
+        if (sound_stream < 0 && sound)
+            sound_stream = static_cast<int>(i);
     }
+    auto sink_of = [&](int index) { return index == sound_stream ? &sound : nullptr; };
 
     PacketPtr pkt = make_packet();
     FramePtr frame = make_frame();
@@ -113,7 +120,7 @@ OutputLength read_output_length(const std::string& path, bool decode)
         if (s.decoder) {
             // A packet the decoder refuses adds nothing; the length then comes out short.
             if (avcodec_send_packet(s.decoder.get(), pkt.get()) >= 0)
-                count_frames(s, frame.get());
+                count_frames(s, frame.get(), sink_of(pkt->stream_index));
         } else {
             const int64_t at = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
             if (at != AV_NOPTS_VALUE) {
@@ -128,9 +135,10 @@ OutputLength read_output_length(const std::string& path, bool decode)
     }
 
     OutputLength out;
-    for (StreamLength& s : streams) {
+    for (size_t i = 0; i < streams.size(); ++i) {
+        StreamLength& s = streams[i];
         if (s.decoder && avcodec_send_packet(s.decoder.get(), nullptr) >= 0)
-            count_frames(s, frame.get());
+            count_frames(s, frame.get(), sink_of(static_cast<int>(i)));
         out.us = std::max(out.us, s.us());
         out.frame_us = std::max(out.frame_us, s.frame_us);
     }

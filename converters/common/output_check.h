@@ -9,7 +9,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+
+struct AVFrame;
 
 namespace zmconv {
 
@@ -21,7 +24,10 @@ struct OutputLength {
 // Reads the file at path through as described above. Throws ConvError(Codec, "output check
 // failed: ...") when it cannot be opened or read, ConvError(Interrupted) on a stop. Without
 // `decode`, a sound stream's length is the span of its packets too (every packet is still read).
-OutputLength read_output_length(const std::string& path, bool decode = true);
+// With `sound`, every frame decoded of the file's first sound stream goes to it as well (the
+// sound exactly as players get it, priming and padding dropped where the file says so).
+OutputLength read_output_length(const std::string& path, bool decode = true,
+                                const std::function<void(const AVFrame*)>& sound = {});
 
 // How far the length read may lie from the expected one.
 struct LengthAllowance {

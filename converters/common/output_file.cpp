@@ -266,12 +266,26 @@ void OutputFile::finish()
         avio_flush(m_ctx->pb);
         check_write(m_ctx->pb->error, "cannot write to the output");
         m_bytes.store(std::max<int64_t>(0, avio_tell(m_ctx->pb)), std::memory_order_relaxed);
-        if (m_before_commit && m_target.seekable()) {
-            m_before_commit(m_target.fd());
-            m_bytes.store(static_cast<int64_t>(lseek(m_target.fd(), 0, SEEK_END)),
-                          std::memory_order_relaxed);
+        // The disk writes while the file is read back.
+        m_target.start_flush();
+        if (m_check_sound && m_target.seekable()) {
+            // The check first: the last change needs what its decoding showed.
+            check_output();
+            if (m_before_commit) {
+                const off_t checked = ::lseek(m_target.fd(), 0, SEEK_END);
+                m_before_commit(m_target.fd());
+                if (::lseek(m_target.fd(), 0, SEEK_END) != checked)
+                    throw ConvError(Failure::Codec,
+                                    "output check failed: the file changed after its check");
+            }
+        } else {
+            if (m_before_commit && m_target.seekable()) {
+                m_before_commit(m_target.fd());
+                m_bytes.store(static_cast<int64_t>(lseek(m_target.fd(), 0, SEEK_END)),
+                              std::memory_order_relaxed);
+            }
+            check_output();
         }
-        check_output();
         m_target.commit();
     }
     m_done = true;
@@ -287,6 +301,11 @@ void OutputFile::set_packet_tap(int stream_index,
 void OutputFile::set_before_commit(std::function<void(int fd)> step)
 {
     m_before_commit = std::move(step);
+}
+
+void OutputFile::set_check_sound(std::function<void(const AVFrame*)> sound)
+{
+    m_check_sound = std::move(sound);
 }
 
 void OutputFile::set_check(bool on, std::function<int64_t()> expected_us)
@@ -317,8 +336,12 @@ void OutputFile::check_output()
         if (size > 0 && ::ftruncate(m_target.fd(), static_cast<off_t>(size * f)) != 0)
             throw ConvError(Failure::Codec, "cannot cut the output short");
     }
-    if (!m_check)
+    if (!m_check && !m_check_sound)
         return;
+    if (!m_check) {
+        read_output_length(path, true, m_check_sound);
+        return;
+    }
     int64_t expected = m_expected_us ? m_expected_us() : -1;
     const bool written = expected < 0;
     if (written)
@@ -333,7 +356,8 @@ void OutputFile::check_output()
             extra = std::max(extra, av_rescale(int64_t(par->initial_padding) + par->frame_size,
                                                AV_TIME_BASE, par->sample_rate));
     }
-    const OutputLength got = read_output_length(path, m_check_decodes);
+    const OutputLength got =
+        read_output_length(path, m_check_decodes || m_check_sound, m_check_sound);
     LengthAllowance allowance = length_allowance(got.frame_us, extra);
     if (written)
         allowance.short_us = allowance.long_us;

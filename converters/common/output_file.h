@@ -80,6 +80,15 @@ public:
     // Whether the check decodes the sound (the default) or reads its packets only: for a file
     // whose packets are copied from one that was checked already (a tags-only rewrite).
     void set_check_decodes(bool decode) { m_check_decodes = decode; }
+    // Whether the finished file can be read back (not a device or FIFO).
+    bool can_read_back() const { return m_target.seekable(); }
+    // Every frame of the sound decoded by the check also goes to `sound` (the check decodes
+    // then, even when it would only read packets, and runs with the check off too). The step
+    // before commit (set_before_commit) then comes after the check, so that it can use what
+    // the sound showed: it may only overwrite bytes in place, never move or add any (finish()
+    // fails when the file's size changed), so the file that gets its name is the file checked
+    // in every other byte. Only for files that can be read back.
+    void set_check_sound(std::function<void(const AVFrame*)> sound);
     // Microseconds from the first packet's start to the last one's end, of the stream where
     // that is longest (before the file is finished: so far).
     int64_t written_us() const;
@@ -121,6 +130,7 @@ private:
     std::function<void(const AVPacket*, AVRational)> m_tap;
     bool m_check = true;
     bool m_check_decodes = true;
+    std::function<void(const AVFrame*)> m_check_sound;
     std::function<int64_t()> m_expected_us;
     std::vector<Span> m_written; // per stream, in its time base
 };

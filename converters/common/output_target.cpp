@@ -312,6 +312,12 @@ void OutputTarget::take_permissions()
     (void)::fchmod(m_fd, old.st_mode & 07777);
 }
 
+void OutputTarget::start_flush()
+{
+    if (m_fd >= 0 && m_kind != Kind::Direct)
+        (void)::sync_file_range(m_fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 void OutputTarget::commit()
 {
     if (m_fd < 0)

@@ -51,6 +51,9 @@ public:
     // Flushes the file to disk and gives it the output's name. Throws ConvError (Codec when the
     // data cannot be flushed, Output when the name cannot be given).
     void commit();
+    // Starts writing the file's data to disk without waiting (the flush of commit() then has
+    // less left to do); nothing for a device or FIFO. Never fails: commit() reports errors.
+    void start_flush();
 
     int fd() const { return m_fd; }
     // A name under which the temporary file can be opened again to be read (through /proc for

@@ -408,11 +408,13 @@ namespace {
 
 // The input's audio packets written into out as they are.
 void run_copy(const Job& job, zmconv::InputFile& in, int audio, zmconv::OutputFile& out,
-              zmconv::AudioCopy& copy, const TextSink& progress, LoudnessWork* loudness)
+              zmconv::AudioCopy& copy, const TextSink& progress, LoudnessWork* loudness,
+              bool measured_in_check)
 {
-    // The sound is measured by decoding it beside the copy.
+    // The sound is measured by decoding it beside the copy, unless the output check's decoding
+    // measures it.
     std::unique_ptr<zmconv::Decoder> decoder;
-    if (loudness && loudness->measuring())
+    if (loudness && loudness->measuring() && !measured_in_check)
         decoder = std::make_unique<zmconv::Decoder>(in, audio);
     auto measure = [&](const AVPacket* p) {
         if (decoder)
@@ -703,9 +705,15 @@ void run(const Job& job, const TextSink& progress)
         const double linear = std::pow(10.0, gain_db / 20.0);
         path->set_frame_stage([linear](AVFrame* f) { zmconv::apply_gain(f, linear); });
     }
-    if (path && loudness && loudness->measuring()) {
-        // A lossless output holds the very samples the encoder gets; a lossy one is measured
-        // as it decodes.
+    // A lossless output holds the very samples the encoder gets; anything else is measured as
+    // players will decode it: from the decoding the output check does anyway where it can be,
+    // else as it is written.
+    const bool measured_in_check = loudness && loudness->measuring() && loudness->checkable()
+                                   && (job.verify || job.retag) && out.can_read_back()
+                                   && !(path && sample_peak_format(kind->muxer));
+    if (measured_in_check) {
+        loudness->measure_checked(out);
+    } else if (path && loudness && loudness->measuring()) {
         LoudnessWork* work = loudness.get();
         if (sample_peak_format(kind->muxer))
             path->add_frame_stage([work](AVFrame* f) { work->add(f); });
@@ -726,7 +734,7 @@ void run(const Job& job, const TextSink& progress)
     });
 
     if (copy)
-        run_copy(job, in, audio, out, *copy, progress, loudness.get());
+        run_copy(job, in, audio, out, *copy, progress, loudness.get(), measured_in_check);
     else
         run_encode(job, in, audio, out, *path, progress, loudness.get());
 }

@@ -339,6 +339,11 @@ void LoudnessWork::measure_output(zmconv::OutputFile& out, const AVStream* strea
     });
 }
 
+void LoudnessWork::measure_checked(zmconv::OutputFile& out)
+{
+    out.set_check_sound([this](const AVFrame* f) { add(f); });
+}
+
 void LoudnessWork::receive_decoded()
 {
     AVFrame* f = m_decoded.get();

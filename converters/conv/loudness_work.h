@@ -77,6 +77,11 @@ public:
     // Measures the sound as players will get it: the packets written to the stream decoded
     // again (what a lossy encoder left of the sound). Call before the header is written.
     void measure_output(zmconv::OutputFile& out, const AVStream* stream);
+    // The same from the output check's decoding of the finished file (no decoding of its own);
+    // the track's tags are filled in after the check, in place. Only where the file can be
+    // read back and its tags are filled in place (not M4A: see checkable()).
+    void measure_checked(zmconv::OutputFile& out);
+    bool checkable() const { return m_style != TagStyle::Mp4; }
 
     // The measurement so far; throws when nothing was measured.
     const zmconv::Loudness& result();

@@ -1,8 +1,10 @@
 // End-to-end tests of conv's loudness work against references: ReplayGain 2.0 track and album
 // tags compared with Debian's loudgain scanning the same files, tags read back with ffprobe,
-// normalisation checked with the ffmpeg CLI's ebur128 filter, and tag rewriting that keeps the
-// sound and never leaves a half-written file.
+// normalisation checked with the ffmpeg CLI's ebur128 filter, tags filled in place after the
+// output check, and tag rewriting that keeps the sound and never leaves a half-written file.
 #include "converters/conv/conv_test_support.h"
+
+#include "common/tag_patch.h"
 
 #include "support/media.h"
 #include "support/process.h"
@@ -18,6 +20,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+#include <vector>
 
 using namespace convtest;
 using testsupport::makeMedia;
@@ -431,4 +435,110 @@ TEST_F(Loudness, ARetagCutShortIsCaughtAndChangesNothing)
                                                                         : "replaygain_album_gain"));
     }
     EXPECT_EQ(QDir(out).entryList(QDir::Hidden | QDir::Files).filter(".partial").size(), 0);
+}
+
+// The track's tags are filled in after the output check, in place: only the bytes of each
+// placeholder change (and the checksum of the Ogg page that holds it), the length and every
+// packet stay as checked, and readers find the values. Files made by the ffmpeg CLI with the
+// placeholders conv reserves, in each way of keeping tags (ID3v2, Vorbis comments in Ogg and
+// FLAC, Opus comments, ASF's UTF-16).
+TEST_F(Loudness, FillingTheTagsChangesOnlyTheirPlaces)
+{
+    struct Row {
+        const char* ext;
+        QStringList codec;
+        zmconv::TagPatches patches;
+        const char* key; // as ffprobe names the first one
+    };
+    const zmconv::TagPatches gain = {{"{zmRG-tg}", "-12.34 dB"}, {"{zmRGtp}", "0.912345"}};
+    const Row rows[] = {
+        {"mp3", {"-c:a", "libmp3lame"}, gain, "replaygain_track_gain"},
+        {"ogg", {"-c:a", "libvorbis"}, gain, "replaygain_track_gain"},
+        {"flac", {"-c:a", "flac"}, gain, "replaygain_track_gain"},
+        {"wma", {"-c:a", "wmav2"}, gain, "replaygain_track_gain"},
+        {"opus", {"-c:a", "libopus"}, {{"{zmRt}", "-00256"}}, "r128_track_gain"},
+    };
+    const QString out = folder();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.ext);
+        const QString file = out + "/holders." + row.ext;
+        QStringList args = tone(-20) + row.codec;
+        for (const auto& [holder, value] : row.patches) {
+            const QString key = holder == "{zmRGtp}" ? "REPLAYGAIN_TRACK_PEAK"
+                                : holder == "{zmRt}" ? "R128_TRACK_GAIN"
+                                                     : "REPLAYGAIN_TRACK_GAIN";
+            args << "-metadata" << key + "=" + QString::fromStdString(holder) << "-metadata:s:a:0"
+                 << key + "=" + QString::fromStdString(holder);
+        }
+        ASSERT_TRUE(makeMedia(file, args));
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray before = f.readAll();
+        f.close();
+        const QByteArray packets = packets_md5(file);
+
+        std::string bytes(before.constData(), static_cast<size_t>(before.size()));
+        ASSERT_TRUE(zmconv::patch_tags_in(bytes, row.patches));
+        ASSERT_EQ(bytes.size(), static_cast<size_t>(before.size()));
+        // Where bytes may change: the first place of each placeholder (one byte per character,
+        // or two in UTF-16), and the checksum of the Ogg page around it.
+        std::vector<bool> may(bytes.size(), false);
+        for (const auto& [holder, value] : row.patches) {
+            std::string wide;
+            for (char c : holder)
+                wide += std::string{c, '\0'};
+            qsizetype at = before.indexOf(QByteArray::fromStdString(holder));
+            size_t width = holder.size();
+            if (at < 0) {
+                at = before.indexOf(QByteArray::fromStdString(wide));
+                width = wide.size();
+            }
+            ASSERT_GE(at, 0) << holder;
+            for (size_t i = 0; i < width; ++i)
+                may[static_cast<size_t>(at) + i] = true;
+            if (const qsizetype page = before.lastIndexOf("OggS", at); page >= 0)
+                for (qsizetype i = 22; i < 26; ++i)
+                    may[static_cast<size_t>(page + i)] = true;
+        }
+        int changed = 0;
+        for (size_t i = 0; i < bytes.size(); ++i)
+            if (bytes[i] != before[static_cast<qsizetype>(i)]) {
+                ++changed;
+                EXPECT_TRUE(may[i]) << "byte " << i << " changed";
+            }
+        EXPECT_GT(changed, 0);
+
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes.data(), static_cast<qint64>(bytes.size()));
+        f.close();
+        EXPECT_EQ(packets_md5(file), packets);
+        const Sound s = sound_of(file);
+        EXPECT_EQ(s.tags.value(row.key), QString::fromStdString(row.patches.front().second));
+    }
+}
+
+// A conversion that measures and is cut short is caught by the check (which measures the sound
+// too): exit 5, the earlier file under the name untouched, nothing else left in the folder.
+TEST_F(Loudness, AMeasuredConversionCutShortChangesNothing)
+{
+    const QString out = folder();
+    for (const char* ext : {"mp3", "ogg", "flac", "wma", "opus", "m4a"}) {
+        SCOPED_TRACE(ext);
+        const QString file = out + "/speech." + ext;
+        {
+            QFile earlier(file);
+            ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+            earlier.write("an earlier file");
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("ZMCONV_FAULT_TRUNCATE_OUTPUT", "0.5");
+        const RunResult cut = testsupport::run(
+            conv_path(), {"-i", input("noise10"), "-y", "-replaygain", "track", file}, 60000, env);
+        EXPECT_EQ(cut.exitCode, 5) << cut.err.toStdString();
+        EXPECT_TRUE(cut.err.contains("output check failed")) << cut.err.toStdString();
+        QFile earlier(file);
+        ASSERT_TRUE(earlier.open(QIODevice::ReadOnly));
+        EXPECT_EQ(earlier.readAll(), QByteArray("an earlier file"));
+    }
+    EXPECT_EQ(QDir(out).entryList(QDir::Hidden | QDir::Files | QDir::NoDotAndDotDot).size(), 6);
 }

@@ -8,12 +8,14 @@
 #include "conv/loudness_work.h"
 
 extern "C" {
+#include <ebur128.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
 }
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -29,22 +31,22 @@ constexpr int kRate = 48000;
 
 // Stereo float sound from a function of the time in seconds, fed in frames of an odd size so
 // the meter's own 100 ms chunking is exercised.
-Loudness measure(double seconds, const std::function<double(double)>& wave)
+Loudness measure(double seconds, const std::function<double(double)>& wave, int rate = kRate)
 {
     AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-    zmconv::LoudnessMeter meter(stereo, kRate);
-    const int total = static_cast<int>(seconds * kRate);
+    zmconv::LoudnessMeter meter(stereo, rate);
+    const int total = static_cast<int>(seconds * rate);
     constexpr int kFrame = 1151;
     AVFrame* f = av_frame_alloc();
     for (int at = 0; at < total; at += kFrame) {
         av_frame_unref(f);
         f->format = AV_SAMPLE_FMT_FLTP;
-        f->sample_rate = kRate;
+        f->sample_rate = rate;
         av_channel_layout_copy(&f->ch_layout, &stereo);
         f->nb_samples = std::min(kFrame, total - at);
         EXPECT_EQ(av_frame_get_buffer(f, 0), 0);
         for (int i = 0; i < f->nb_samples; ++i) {
-            const auto v = static_cast<float>(wave(static_cast<double>(at + i) / kRate));
+            const auto v = static_cast<float>(wave(static_cast<double>(at + i) / rate));
             reinterpret_cast<float*>(f->data[0])[i] = v;
             reinterpret_cast<float*>(f->data[1])[i] = v;
         }
@@ -102,6 +104,56 @@ TEST(LoudnessBlocks, OneTrackGivesLibebur128sLoudness)
     const Loudness silence = measure(2, [](double) { return 0.0; });
     EXPECT_FALSE(silence.integrated.has_value());
     EXPECT_FALSE(zmconv::gated_loudness({&silence}).has_value());
+}
+
+// The blocks are those libebur128 itself gives as momentary loudness after each 100 ms, at
+// rates where 100 ms is a whole number of samples (read as four 100 ms windows) and where it is
+// not (read as the 400 ms window): the same count, each within one step; the integrated
+// loudness gated from them is libebur128's own.
+TEST(LoudnessBlocks, SameAsLibebur128sMomentaryLoudness)
+{
+    auto wave = [](double t) {
+        const double bar = std::fmod(t, 1.3);
+        return bar < 0.4   ? tone(t, -14)
+               : bar < 0.7 ? 0.1 * noise(t)
+               : bar < 0.9 ? 0.0
+                           : tone(t, -45, 3000);
+    };
+    for (const int rate : {48000, 44100, 22050, 11025, 8000}) {
+        SCOPED_TRACE(rate);
+        const double seconds = 4.27;
+        const Loudness ours = measure(seconds, wave, rate);
+
+        ebur128_state* ref = ebur128_init(2, static_cast<unsigned long>(rate), EBUR128_MODE_I);
+        ASSERT_NE(ref, nullptr);
+        const size_t chunk = static_cast<size_t>((rate + 5) / 10);
+        const size_t total = static_cast<size_t>(seconds * rate);
+        std::vector<float> samples(chunk * 2);
+        std::vector<int> want;
+        for (size_t at = 0, n = 0; at + chunk <= total; at += chunk, ++n) {
+            for (size_t i = 0; i < chunk; ++i)
+                samples[2 * i] = samples[2 * i + 1] =
+                    static_cast<float>(wave(static_cast<double>(at + i) / rate));
+            ASSERT_EQ(ebur128_add_frames_float(ref, samples.data(), chunk), EBUR128_SUCCESS);
+            double m = 0;
+            if (n >= 3 && ebur128_loudness_momentary(ref, &m) == EBUR128_SUCCESS && std::isfinite(m)
+                && m >= -70.0)
+                want.push_back(static_cast<int>(std::lround(m / 0.01)));
+        }
+        double integrated = 0;
+        ASSERT_EQ(ebur128_loudness_global(ref, &integrated), EBUR128_SUCCESS);
+        ebur128_destroy(&ref);
+        ASSERT_TRUE(ours.integrated.has_value());
+        EXPECT_NEAR(*ours.integrated, integrated, 1e-6);
+        std::sort(want.begin(), want.end());
+        std::vector<int> got;
+        for (const auto& [step, count] : ours.blocks)
+            got.insert(got.end(), static_cast<size_t>(count), step);
+        ASSERT_EQ(got.size(), want.size());
+        ASSERT_GT(got.size(), 20u);
+        for (size_t i = 0; i < got.size(); ++i)
+            EXPECT_LE(std::abs(got[i] - want[i]), 1) << i;
+    }
 }
 
 // An album's loudness is that of all its blocks together: the same as measuring the tracks as
