@@ -112,8 +112,9 @@ TEST(Stop, WhileAlbumsAreMeasuredKeepsTheQueueAndLeavesNoMeasurement)
         EXPECT_TRUE(gone(pid));
     EXPECT_EQ(h.window->queue().paths(), (QStringList{a, b}));
     EXPECT_TRUE(h.window->batch().failures().isEmpty());
+    // A converter stopped before it got going logs nothing: at most the two measurements.
     const QStringList started = h.app.logLines().filter(QStringLiteral("start\t"));
-    EXPECT_EQ(started.size(), 2);
+    EXPECT_LE(started.size(), 2);
     for (const QString &line : started)
         EXPECT_TRUE(line.contains(QStringLiteral("-measure-only"))) << "no conversion started: " << line.toStdString();
     EXPECT_TRUE(QDir(measurements.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
