@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 namespace conv {
@@ -46,11 +47,12 @@ enum Opt {
     LoudNorm,
     LoudNormCeiling,
     Retag,
+    MeasureOnly,
     NoVerify,
     Ignored
 };
 
-constexpr std::array<zmconv::OptionSpec, 25> kOptions = {{
+constexpr std::array<zmconv::OptionSpec, 26> kOptions = {{
     {"i", true, Input},
     {"ss", true, Start},
     {"t", true, Length},
@@ -73,6 +75,7 @@ constexpr std::array<zmconv::OptionSpec, 25> kOptions = {{
     {"loudnorm", true, LoudNorm},
     {"loudnorm-ceiling", true, LoudNormCeiling},
     {"retag", true, Retag},
+    {"measure-only", false, MeasureOnly},
     {"-no-verify", false, NoVerify},
     {"hide_banner", false, Ignored},
     {"nostdin", false, Ignored},
@@ -320,6 +323,9 @@ Job parse_command_line(std::span<const std::string> args)
                 throw ConvError(Failure::Usage, "empty file name for -" + o.name);
             retag_files.push_back(o.value);
             break;
+        case MeasureOnly:
+            job.measure_only = true;
+            break;
         case NoVerify:
             job.verify = false;
             break;
@@ -333,6 +339,8 @@ Job parse_command_line(std::span<const std::string> args)
         }
     }
     if (!retag_files.empty()) {
+        if (job.measure_only)
+            throw ConvError(Failure::Usage, "-measure-only does not go with -retag");
         if (retag_files.size() > 1 && !job.loudness.json_out.empty())
             throw ConvError(Failure::Usage, "-loudness-out goes with one -retag file");
         Job first = retag_job(std::move(job), retag_files.front(), have_input, cl.positional);
@@ -364,6 +372,15 @@ Job parse_command_line(std::span<const std::string> args)
         && (job.loudness.json_out == job.output || job.loudness.json_out == job.input))
         throw ConvError(Failure::Usage,
                         "-loudness-out names the input or the output: " + job.loudness.json_out);
+    if (job.measure_only) {
+        if (job.loudness.json_out.empty())
+            throw ConvError(Failure::Usage, "-measure-only needs -loudness-out FILE");
+        if (job.loudness.track_tags || !job.loudness.album.empty() || job.loudness.normalise
+            || job.encoder == kCopy)
+            throw ConvError(Failure::Usage, "-measure-only writes no output: -replaygain, "
+                                            "-album-from, -loudnorm and -acodec copy do not go "
+                                            "with it");
+    }
     return job;
 }
 
@@ -553,6 +570,29 @@ zmconv::AudioEncoderSettings encoder_settings(const Job& job, const OutputKind& 
     return settings;
 }
 
+// The gain that brings sound of this loudness (none: silence) to the target, lowered so its true
+// peak (linear) stays at the ceiling; notes where it falls short. `what`: "sound", "album".
+double normalising_gain(std::optional<double> loudness, double true_peak,
+                        const LoudnessOptions& options, const std::string& what)
+{
+    if (!loudness) {
+        zmconv::note("the " + what + " is silent: it is left as it is");
+        return 0;
+    }
+    const double target = *options.normalise;
+    // Other meters oversample with other filters and may find a true peak up to about 0.1 dB
+    // higher: a gain that the ceiling limits stays that far under it.
+    constexpr double kPeakMargin = 0.1;
+    double gain_db = zmconv::limited_gain(*loudness, target, true_peak, options.ceiling);
+    if (gain_db < target - *loudness)
+        gain_db = zmconv::limited_gain(*loudness, target, true_peak, options.ceiling - kPeakMargin);
+    if (gain_db < target - *loudness - 0.05)
+        zmconv::note("normalised to " + one_decimal(*loudness + gain_db) + " LUFS rather than "
+                     + one_decimal(target) + " LUFS, so that the true peak stays at "
+                     + one_decimal(options.ceiling) + " dBTP");
+    return gain_db;
+}
+
 // The first pass of a normalisation: the same sound as the conversion makes (same cut, rate
 // and channels), measured and not encoded. Returns its loudness.
 zmconv::Loudness measure_first(const Job& job, const OutputKind& kind)
@@ -560,8 +600,17 @@ zmconv::Loudness measure_first(const Job& job, const OutputKind& kind)
     zmconv::InputFile in(job.input, AVMEDIA_TYPE_AUDIO);
     const int audio = in.best_stream(AVMEDIA_TYPE_AUDIO);
     in.keep_only(audio);
-    // Never opened: its checks are those of the real output, and no file is made.
-    zmconv::OutputFile unused({job.output, kind.muxer, true, job.input});
+    // Never opened: its checks are those of the real output, and no file is made. A measuring
+    // run has no output: OUT only names the format, and its folder need not exist yet, so the
+    // stand-in lies beside the measurement file, which is written.
+    std::string stand_in = job.output;
+    if (job.measure_only) {
+        const size_t slash = job.loudness.json_out.rfind('/');
+        stand_in =
+            (slash == std::string::npos ? std::string(".") : job.loudness.json_out.substr(0, slash))
+            + "/.measure" + kind.extension;
+    }
+    zmconv::OutputFile unused({stand_in, kind.muxer, true, job.input});
     zmconv::AudioPath path(in, audio, encoder_settings(job, kind), unused, job.range);
     zmconv::LoudnessMeter meter(path.encoder().channel_layout(), path.encoder().sample_rate());
     path.set_encoding(false);
@@ -598,6 +647,17 @@ void run(const Job& job, const TextSink& progress)
         throw ConvError(Failure::Input, "the input has no audio stream: " + job.input);
     in.keep_only(audio);
 
+    if (job.measure_only) {
+        // The sound as the conversion would make it (cut, rate, channels), measured only.
+        LoudnessWork work(job.loudness, kind->muxer);
+        const zmconv::Loudness measured = measure_first(job, *kind);
+        if (measured.seconds <= 0)
+            nothing_converted(job, nullptr);
+        work.take_result(measured);
+        work.finish(progress);
+        return;
+    }
+
     const AVStream& source = *in.context()->streams[audio];
     Route route = route_for(job, *kind, *source.codecpar);
     if (route.copy && !zmconv::AudioCopy::can_time(source, kind->muxer)) {
@@ -627,9 +687,19 @@ void run(const Job& job, const TextSink& progress)
         out.set_bit_exact();
         out.set_muxer_option("serial_offset", std::to_string(input_serial(job.input)).c_str());
     }
+    // With the album's measurements, a normalisation gives every track the album's one gain,
+    // worked out before anything is written: one pass, and the album tags describe the sound
+    // after it.
+    std::optional<double> album_gain;
+    LoudnessOptions loudness_options = job.loudness;
+    if (job.loudness.normalise && !job.loudness.album.empty() && !job.retag) {
+        const Album album = read_album(job.loudness.album);
+        album_gain = normalising_gain(album.loudness, album.true_peak, job.loudness, "album");
+        loudness_options.album_gain_db = *album_gain;
+    }
     std::unique_ptr<LoudnessWork> loudness;
     if (job.loudness.any())
-        loudness = std::make_unique<LoudnessWork>(job.loudness, kind->muxer);
+        loudness = std::make_unique<LoudnessWork>(loudness_options, kind->muxer);
 
     std::unique_ptr<zmconv::AudioCopy> copy;
     std::unique_ptr<zmconv::AudioPath> path;
@@ -687,20 +757,13 @@ void run(const Job& job, const TextSink& progress)
 
     if (path && job.loudness.normalise) {
         // Two passes: the loudness of the whole sound first, then one gain for all of it.
-        const zmconv::Loudness first = measure_first(job, *kind);
-        progress(loudness_line(first, true));
         double gain_db = 0;
-        if (!first.integrated) {
-            zmconv::note("the sound is silent: it is left as it is");
+        if (album_gain) {
+            gain_db = *album_gain;
         } else {
-            const double target = *job.loudness.normalise;
-            gain_db = zmconv::limited_gain(*first.integrated, target, first.true_peak,
-                                           job.loudness.ceiling);
-            if (gain_db < target - *first.integrated - 0.05)
-                zmconv::note("normalised to " + one_decimal(*first.integrated + gain_db)
-                             + " LUFS rather than " + one_decimal(target)
-                             + " LUFS, so that the true peak stays at "
-                             + one_decimal(job.loudness.ceiling) + " dBTP");
+            const zmconv::Loudness first = measure_first(job, *kind);
+            progress(loudness_line(first, true));
+            gain_db = normalising_gain(first.integrated, first.true_peak, job.loudness, "sound");
         }
         const double linear = std::pow(10.0, gain_db / 20.0);
         path->set_frame_stage([linear](AVFrame* f) { zmconv::apply_gain(f, linear); });

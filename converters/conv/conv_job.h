@@ -4,6 +4,7 @@
 //   conv -i IN [-ss S] [-t T] [-y] [-vn] [-ab RATE] [-ar HZ] [-ac N] [-acodec NAME|copy]
 //        [-map_meta_data ANY] [-threads N] [-replaygain track] [-album-from JSON]...
 //        [-loudness-out JSON] [-loudnorm LUFS [-loudnorm-ceiling DBTP]] [--no-verify] OUT
+//   conv -i IN [-ss S] [-t T] [-ab RATE] [-ar HZ] [-ac N] -measure-only -loudness-out JSON OUT
 //   conv -retag FILE [-retag FILE]... [-replaygain track] [-album-from JSON]... [-loudness-out
 //   JSON]
 //
@@ -13,7 +14,11 @@
 //
 // Loudness (see loudness_work.h): -replaygain track measures the sound and writes ReplayGain
 // 2.0 track tags, -album-from adds album tags from the measurements of all the album's tracks,
-// -loudness-out writes the measurement, -loudnorm brings the sound to a loudness. -retag rewrites
+// -loudness-out writes the measurement, -loudnorm brings the sound to a loudness (with
+// -album-from: the album's one gain, from the album's loudness and true peak, for every track, so
+// the album keeps its balance). -measure-only decodes the input (the cut applied, at the rate
+// and channels a conversion to OUT would have) and writes nothing but the -loudness-out file:
+// the measurement of a track before its album is converted. -retag rewrites
 // a finished file with such tags without encoding it again (its packets copied, through the same
 // temporary file and rename as a conversion); several -retag files are rewritten one after the
 // other in one run (an album's files: one start of the converter), stopping at the first that
@@ -61,7 +66,8 @@ struct Job {
     bool retag = false;        // -retag FILE: input and output are FILE, tags only
     // Further -retag files, rewritten one after the other with the same tags, in one process.
     std::vector<std::string> retag_more;
-    bool verify = true; // read the output back before it gets its name; --no-verify
+    bool verify = true;        // read the output back before it gets its name; --no-verify
+    bool measure_only = false; // -measure-only: only the -loudness-out file, OUT not written
 };
 
 // One output format, picked by the extension of the output file (case-insensitive).

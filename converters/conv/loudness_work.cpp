@@ -145,6 +145,7 @@ Album read_album(const std::vector<std::string>& files)
     for (const Loudness& t : tracks) {
         all.push_back(&t);
         album.peak = std::max(album.peak, t.peak);
+        album.true_peak = std::max(album.true_peak, t.true_peak);
     }
     album.loudness = zmconv::gated_loudness(all);
     return album;
@@ -196,7 +197,13 @@ LoudnessWork::LoudnessWork(const LoudnessOptions& options, const std::string& mu
 {
     if (!options.album.empty())
         m_album = read_album(options.album);
-    if ((options.track_tags || !options.album.empty()) && m_style == TagStyle::None)
+    if (m_album.loudness && options.album_gain_db != 0) {
+        *m_album.loudness += options.album_gain_db;
+        m_album.peak *= std::pow(10.0, options.album_gain_db / 20.0);
+    }
+    // An album's files that only set the gain of a normalisation ask for no tags.
+    const bool album_tags = !options.album.empty() && !options.normalise;
+    if ((options.track_tags || album_tags) && m_style == TagStyle::None)
         zmconv::note(format_title(muxer) + " files carry no ReplayGain tags; none written");
 }
 

@@ -10,7 +10,9 @@
 //                         (Opus: R128_ALBUM_GAIN) from the blocks of all the files together.
 //   -loudness-out FILE    the measurement as JSON (see common/loudness.h).
 //   -loudnorm LUFS        one gain that brings the sound to that loudness, lowered so the true
-//                         peak stays at or under -loudnorm-ceiling (dBTP, default -1).
+//                         peak stays at or under -loudnorm-ceiling (dBTP, default -1). With
+//                         -album-from, the album's gain: its loudness and true peak over all its
+//                         tracks, the same gain for each, so the album keeps its balance.
 //
 // The peak is the true peak (4x oversampled), except for the lossless outputs FLAC and WAV,
 // whose samples are exactly what players get: there it is the sample peak.
@@ -33,6 +35,9 @@ struct LoudnessOptions {
     std::string json_out;            // -loudness-out
     std::optional<double> normalise; // -loudnorm target, LUFS
     double ceiling = -1.0;           // -loudnorm-ceiling, dBTP
+    // The gain (dB) a normalisation gives every track of the album: the album's tags describe
+    // the sound after it.
+    double album_gain_db = 0;
     bool any() const { return track_tags || !album.empty() || !json_out.empty() || normalise; }
 };
 
@@ -48,6 +53,7 @@ std::string format_title(const std::string& muxer);
 struct Album {
     std::optional<double> loudness; // LUFS; none for an album of silence
     double peak = 0;
+    double true_peak = 0; // the highest of the tracks' true peaks, linear
 };
 // Throws ConvError(Failure::Input) for a file that cannot be read, Usage for one that is not a
 // measurement file.
@@ -82,6 +88,9 @@ public:
     // read back and its tags are filled in place (not M4A: see checkable()).
     void measure_checked(zmconv::OutputFile& out);
     bool checkable() const { return m_style != TagStyle::Mp4; }
+
+    // A measurement made elsewhere (a measuring run): what finish writes.
+    void take_result(const zmconv::Loudness& measured) { m_result = measured; }
 
     // The measurement so far; throws when nothing was measured.
     const zmconv::Loudness& result();

@@ -66,7 +66,10 @@ TEST(LoudnessCommandLine, OptionsGoJustBeforeTheOutputOfEveryFormat)
         std::optional<double> normalize;
         QString measurement;
         QStringList expected;
+        QStringList albumFrom = {};
+        bool measureOnly = false;
     };
+    const QStringList album{QStringLiteral("/state/a 1.json"), QStringLiteral("/state/b\"2.json")};
     const Case cases[] = {
         {ReplayGain::Off, std::nullopt, {}, {}},
         {ReplayGain::Track, std::nullopt, {}, {"-replaygain", "track"}},
@@ -77,6 +80,23 @@ TEST(LoudnessCommandLine, OptionsGoJustBeforeTheOutputOfEveryFormat)
         {ReplayGain::Off, -16.0, {}, {"-loudnorm", "-16"}},
         {ReplayGain::Off, -23.5, {}, {"-loudnorm", "-23.5"}},
         {ReplayGain::Track, -14.0, {}, {"-loudnorm", "-14", "-replaygain", "track"}},
+        // Album normalisation: the album's measurements give the gain, after the target.
+        {ReplayGain::Album,
+         -16.0,
+         QStringLiteral("/state/t.json"),
+         {"-loudnorm", "-16", "-album-from", album[0], "-album-from", album[1], "-replaygain", "track", "-loudness-out",
+          "/state/t.json"},
+         album},
+        {ReplayGain::Off, -18.0, {}, {"-loudnorm", "-18", "-album-from", album[0]}, {album[0]}},
+        // Without a target the measurements are not asked for.
+        {ReplayGain::Track, std::nullopt, {}, {"-replaygain", "track"}, album},
+        // The measuring run: nothing but the measurement, whatever else is chosen.
+        {ReplayGain::Album,
+         -16.0,
+         QStringLiteral("/state/pre 1.json"),
+         {"-measure-only", "-loudness-out", "/state/pre 1.json"},
+         {},
+         true},
     };
     for (int format = 0; format < formatItems().size(); ++format) {
         for (const Case &c : cases) {
@@ -93,6 +113,8 @@ TEST(LoudnessCommandLine, OptionsGoJustBeforeTheOutputOfEveryFormat)
             in.replayGain = c.gain;
             in.normalize = c.normalize;
             in.loudnessOut = c.measurement;
+            in.albumFrom = c.albumFrom;
+            in.measureOnly = c.measureOnly;
             const QStringList args = BuildArguments(in, output);
             SCOPED_TRACE(args.join(QLatin1Char(' ')).toStdString());
             EXPECT_EQ(loudnessArguments(in), c.expected);

@@ -165,11 +165,13 @@ TEST(Batch, LoudnessChoicesInTheOptionsMenu)
 {
     struct Row {
         const char *name;
-        QByteArray conf;     // zelmora.conf before the start; empty: none
-        QStringList choose;  // the captions leading to the item chosen; empty: none
-        const char *checked; // the caption checked afterwards
-        const char *stored;  // Loudness= afterwards; null: not written
-        const char *inLine;  // what the command line holds before the output; null: nothing added
+        QByteArray conf;               // zelmora.conf before the start; empty: none
+        QStringList choose;            // the captions leading to the item chosen; empty: none
+        const char *checked;           // the caption checked afterwards
+        const char *stored;            // Loudness= afterwards; null: not written
+        const char *inLine;            // what the command line holds before the output; null: nothing added
+        const char *failure = nullptr; // the file's failure instead of a line (album normalisation
+                                       // measures first; this converter writes no measurement)
     };
     const Row rows[] = {
         {"a first start: off", {}, {}, "Off", nullptr, nullptr},
@@ -184,6 +186,21 @@ TEST(Batch, LoudnessChoicesInTheOptionsMenu)
         {"kept from the file", "[Batch]\nLoudness=-16\n", {}, "-16 LUFS", "-16", " -loudnorm -16 \""},
         {"garbage in the file", "[Batch]\nLoudness=very loud\n", {}, "Off", "very loud", nullptr},
         {"a target the menu does not have", "[Batch]\nLoudness=-99\n", {}, "Off", "-99", nullptr},
+        {"normalise albums",
+         {},
+         {"Normalise Albums to", "-18 LUFS"},
+         "albums -18 LUFS",
+         "album:-18",
+         nullptr,
+         "the loudness of its album could not be measured"},
+        {"albums kept from the file",
+         "[Batch]\nLoudness=album:-14\n",
+         {},
+         "albums -14 LUFS",
+         "album:-14",
+         nullptr,
+         "could not be measured"},
+        {"an album target the menu does not have", "[Batch]\nLoudness=album:-99\n", {}, "Off", "album:-99", nullptr},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);
@@ -199,11 +216,17 @@ TEST(Batch, LoudnessChoicesInTheOptionsMenu)
         QStringList captions;
         for (QAction *a : loudness->actions())
             captions << a->text();
-        EXPECT_EQ(captions, (QStringList{"Off", "Tag Only (track and album)", "Normalise to"}));
+        EXPECT_EQ(captions, (QStringList{"Off", "Tag Only (track and album)", "Normalise to", "Normalise Albums to"}));
         QMenu *normalise = loudness->actions().at(2)->menu();
         ASSERT_NE(normalise, nullptr);
         captions.clear();
         for (QAction *a : normalise->actions())
+            captions << a->text();
+        EXPECT_EQ(captions, (QStringList{"-14 LUFS", "-16 LUFS", "-18 LUFS", "-23 LUFS"}));
+        QMenu *albums = loudness->actions().at(3)->menu();
+        ASSERT_NE(albums, nullptr);
+        captions.clear();
+        for (QAction *a : albums->actions())
             captions << a->text();
         EXPECT_EQ(captions, (QStringList{"-14 LUFS", "-16 LUFS", "-18 LUFS", "-23 LUFS"}));
         if (!r.choose.isEmpty()) {
@@ -224,6 +247,9 @@ TEST(Batch, LoudnessChoicesInTheOptionsMenu)
         for (QAction *a : loudness->actions() + normalise->actions())
             if (a->isChecked())
                 checked << a->text();
+        for (QAction *a : albums->actions())
+            if (a->isChecked())
+                checked << QStringLiteral("albums ") + a->text();
         EXPECT_EQ(checked, QStringList{QString::fromLatin1(r.checked)}) << "one choice at a time";
 
         QStringList lines;
@@ -232,14 +258,23 @@ TEST(Batch, LoudnessChoicesInTheOptionsMenu)
         const QString input = h.app.script(QStringLiteral("s.flv"), {QStringLiteral("output")});
         h.window->AddQueueEntry(input);
         ASSERT_TRUE(h.runBatch());
-        ASSERT_EQ(lines.size(), 1);
+        if (r.failure) {
+            EXPECT_TRUE(lines.isEmpty()) << "no conversion of an album that was not measured";
+            ASSERT_EQ(h.window->batch().failures().size(), 1);
+            EXPECT_TRUE(h.window->batch().failures().first().reason.contains(QLatin1String(r.failure)))
+                << h.window->batch().failures().first().reason.toStdString();
+            EXPECT_EQ(h.window->queue().count(), 0) << "the failed file leaves the queue";
+        } else {
+            ASSERT_EQ(lines.size(), 1);
+        }
         CommandInputs plain;
         plain.appDir = h.app.path;
         plain.inputPath = input;
         plain.outputDir = h.window->selections().outputDir;
         plain.formatIndex = h.window->selections().formatIndex;
         const QString output = outputPathFor(plain);
-        if (r.inLine) {
+        if (r.failure) {
+        } else if (r.inLine) {
             EXPECT_TRUE(lines.first().contains(QLatin1String(r.inLine))) << lines.first().toStdString();
             EXPECT_TRUE(lines.first().endsWith(quoteArg(output)));
         } else {
@@ -258,6 +293,9 @@ TEST(Batch, LoudnessChoicesInTheOptionsMenu)
              h.window->menuLoudness()->actions() + h.window->menuLoudness()->actions().at(2)->menu()->actions())
             if (a->isChecked())
                 checked << a->text();
+        for (QAction *a : h.window->menuLoudness()->actions().at(3)->menu()->actions())
+            if (a->isChecked())
+                checked << QStringLiteral("albums ") + a->text();
         EXPECT_EQ(checked, QStringList{QString::fromLatin1(r.checked)});
     }
 }

@@ -13,6 +13,7 @@
 #include <QDirIterator>
 #include <QEventLoop>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -132,6 +133,31 @@ QStringList filesIn(const QString &folder, const QString &pattern)
     for (const QString &name : QDir(folder).entryList({pattern}, QDir::Files, QDir::Name))
         files << folder + QLatin1Char('/') + name;
     return files;
+}
+
+// Integrated loudness (LUFS) and true peak (dBTP) as the ffmpeg CLI's ebur128 filter measures them;
+// several files are measured one after the other as one sound (an album).
+std::pair<double, double> ebur128(const QStringList &files)
+{
+    QStringList args{"-hide_banner", "-nostats"};
+    QString graph;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        args << "-i" << files.at(i);
+        graph += QStringLiteral("[%1:a]").arg(i);
+    }
+    graph += QStringLiteral("concat=n=%1:v=0:a=1,ebur128=peak=true:metadata=1,ametadata=mode=print:key=lavfi.r128.I")
+                 .arg(files.size());
+    args << "-filter_complex" << graph << "-f"
+         << "null"
+         << "-";
+    const testsupport::RunResult r = testsupport::run(QStringLiteral("ffmpeg"), args, 120000);
+    const QString summary = QString::fromUtf8(r.err.mid(r.err.lastIndexOf("Summary:")));
+    // The last frame's integrated loudness, to a thousandth (the summary gives tenths).
+    const QString text = QString::fromUtf8(r.err);
+    const auto i = QRegularExpression(QStringLiteral("lavfi.r128.I=(-?[0-9.]+)"))
+                       .match(text.mid(text.lastIndexOf(QStringLiteral("lavfi.r128.I="))));
+    const auto p = QRegularExpression(QStringLiteral("True peak:\\s+Peak:\\s+(-?[0-9.]+|-inf) dBFS")).match(summary);
+    return {i.hasMatch() ? i.captured(1).toDouble() : 99, p.hasMatch() ? p.captured(1).toDouble() : 99};
 }
 
 } // namespace
@@ -331,6 +357,102 @@ TEST(AlbumTaggerRun, ARewriteThatFailsLeavesItsFileWhole)
         EXPECT_EQ(testsupport::readFile(outputs.at(i)), before.at(i)) << outputs.at(i).toStdString();
     EXPECT_TRUE(QFileInfo::exists(good)) << "a failed album keeps its measurements for another try";
     EXPECT_EQ(QDir(out).entryList(QDir::Hidden | QDir::Files).size(), 3) << "no hidden leftovers";
+}
+
+// Album normalisation with one and three conversions at once: every track gets the same gain (the
+// album keeps its balance; lossless formats, where the gain is all that changes the sound), the album lands on the
+// target, or under it where the true-peak ceiling holds it back, and the album tags describe the sound as written. The
+// track mode still brings each track to the target on its own.
+TEST(CliLoudness, AlbumNormaliseGivesEveryTrackTheAlbumsGain)
+{
+    RealApp app;
+    const QString music = app.path + QStringLiteral("/music");
+    makeAlbum(music, QStringLiteral("Levels"));
+    const QStringList inputs = filesIn(music, QStringLiteral("*.flac"));
+    ASSERT_EQ(inputs.size(), 3);
+    QList<double> before;
+    for (const QString &in : inputs)
+        before << ebur128({in}).first;
+    struct Row {
+        const char *mode, *jobs, *format;
+        double target;
+        bool limited;
+    };
+    const Row rows[] = {{"album", "1", "flac", -16, false},
+                        {"album", "3", "flac", -16, false},
+                        {"album", "3", "wav", -16, false},
+                        {"album", "3", "flac", -6, true},
+                        {"track", "3", "flac", -16, false}};
+    for (const Row &r : rows) {
+        SCOPED_TRACE(QStringLiteral("%1 %2 jobs %3 %4").arg(r.mode, r.jobs, r.format).arg(r.target).toStdString());
+        const QString out = app.path + QStringLiteral("/out/%1-%2-%3%4").arg(r.mode, r.jobs, r.format).arg(r.target);
+        const testsupport::RunResult run =
+            testsupport::run(app.cli,
+                             {"--replaygain", r.mode, "--normalize", QString::number(r.target), "-f", r.format, "-j",
+                              r.jobs, "-o", out, music},
+                             120000, app.env);
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+        const QStringList outputs = filesIn(out, QStringLiteral("*.") + QLatin1String(r.format));
+        ASSERT_EQ(outputs.size(), 3);
+        QList<double> gains;
+        for (qsizetype i = 0; i < outputs.size(); ++i) {
+            const auto [loudness, peak] = ebur128({outputs.at(i)});
+            gains << loudness - before.at(i);
+            EXPECT_LE(peak, -1.0) << outputs.at(i).toStdString();
+            if (QLatin1String(r.mode) == QLatin1String("track")) {
+                EXPECT_NEAR(loudness, r.target, 0.5) << outputs.at(i).toStdString();
+            }
+        }
+        if (QLatin1String(r.mode) == QLatin1String("track"))
+            continue;
+        EXPECT_NEAR(gains.at(1), gains.at(0), 0.1);
+        EXPECT_NEAR(gains.at(2), gains.at(0), 0.1);
+        const double album = ebur128(outputs).first;
+        if (r.limited) {
+            EXPECT_LT(album, r.target - 0.5);
+        } else {
+            EXPECT_NEAR(album, r.target, 0.5);
+        }
+        if (QLatin1String(r.format) == QLatin1String("flac")) {
+            const Scan reference = loudgain(outputs);
+            for (const QString &o : outputs)
+                EXPECT_NEAR(decibels(tagsOf(o).value("replaygain_album_gain")), reference.albumGain, 0.1)
+                    << o.toStdString();
+        }
+        EXPECT_TRUE(app.measurements().isEmpty()) << "no measurement is left behind";
+        EXPECT_EQ(QDir(out).entryList(QDir::Hidden | QDir::Files).size(), 3) << "nothing but the outputs";
+    }
+}
+
+// A file of an album that cannot be measured fails the whole album before any of it is converted
+// (its balance could not be kept); another album converts as usual. Job files refuse the two
+// options together: an album's jobs could run before all of it is measured.
+TEST(CliLoudness, AnAlbumThatCannotBeMeasuredIsNotConverted)
+{
+    RealApp app;
+    const QString music = app.path + QStringLiteral("/music");
+    makeAlbum(music + QStringLiteral("/bad"), {});
+    makeAlbum(music + QStringLiteral("/good"), {});
+    ASSERT_TRUE(testsupport::touch(music + QStringLiteral("/bad/04 broken.flac"), QByteArray("not sound at all")));
+    const QString out = app.path + QStringLiteral("/out");
+    const testsupport::RunResult run = testsupport::run(
+        app.cli, {"--replaygain", "album", "--normalize", "-16", "-f", "ogg", "-j", "3", "--mirror", "-o", out, music},
+        120000, app.env);
+    EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains("could not be measured") || run.err.contains("could not be measured"))
+        << run.out.toStdString() << run.err.toStdString();
+    EXPECT_TRUE((run.out + run.err).contains("04 broken.flac"));
+    EXPECT_TRUE(filesIn(out + QStringLiteral("/bad"), QStringLiteral("*")).isEmpty()) << "no output of the album";
+    EXPECT_EQ(filesIn(out + QStringLiteral("/good"), QStringLiteral("*.ogg")).size(), 3);
+    EXPECT_TRUE(app.measurements().isEmpty());
+
+    for (const char *command : {"plan"}) {
+        const testsupport::RunResult refused = testsupport::run(
+            app.cli, {command, "--replaygain", "album", "--normalize", "-16", "-o", out, music}, 60000, app.env);
+        EXPECT_EQ(refused.exitCode, 2);
+        EXPECT_TRUE(refused.err.contains("does not go into a job file")) << refused.err.toStdString();
+        EXPECT_TRUE(refused.out.isEmpty()) << "no job is written";
+    }
 }
 
 int main(int argc, char **argv)

@@ -6,6 +6,7 @@
 #include "engine/seams.h"
 #include "probe/durationprobe.h"
 #include "queue/queuemodel.h"
+#include "support/files.h"
 #include "support/media.h"
 #include "support/probe.h"
 #include "support/process.h"
@@ -19,6 +20,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -416,5 +418,110 @@ TEST(EndToEnd, LoudnessFromTheWindowsBatch)
             }
         }
         EXPECT_TRUE(QDir(measurements).entryList(QDir::Files).isEmpty()) << "measurements removed";
+    }
+}
+
+namespace {
+
+// Integrated loudness (to a thousandth of a LU) and true peak (dBTP) of files played one after the
+// other, as the ffmpeg CLI's ebur128 filter measures them.
+QPair<double, double> ebur128Of(const QStringList &files)
+{
+    QStringList args{"-hide_banner", "-nostats"};
+    QString graph;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        args << "-i" << files.at(i);
+        graph += QStringLiteral("[%1:a]").arg(i);
+    }
+    graph += QStringLiteral("concat=n=%1:v=0:a=1,ebur128=peak=true:metadata=1,ametadata=mode=print:key=lavfi.r128.I")
+                 .arg(files.size());
+    args << "-filter_complex" << graph << "-f"
+         << "null"
+         << "-";
+    const testsupport::RunResult r = testsupport::run(QStringLiteral("ffmpeg"), args, 120000);
+    const QString text = QString::fromUtf8(r.err);
+    const auto i = QRegularExpression(QStringLiteral("lavfi.r128.I=(-?[0-9.]+)"))
+                       .match(text.mid(text.lastIndexOf(QStringLiteral("lavfi.r128.I="))));
+    const auto p = QRegularExpression(QStringLiteral("True peak:\\s+Peak:\\s+(-?[0-9.]+|-inf) dBFS"))
+                       .match(text.mid(text.lastIndexOf(QStringLiteral("Summary:"))));
+    return {i.hasMatch() ? i.captured(1).toDouble() : 99, p.hasMatch() ? p.captured(1).toDouble() : 99};
+}
+
+} // namespace
+
+// Normalise Albums from the window's batch with one and three jobs: every track raised or lowered
+// by the album's one gain, the album on the target, the album tags those of the sound written,
+// and no measurement left. An album with a file that cannot be measured is not converted at all.
+TEST(EndToEnd, AlbumNormaliseFromTheWindowsBatch)
+{
+    QTemporaryDir dir;
+    const QString app = dir.path() + QStringLiteral("/app");
+    QDir().mkpath(app + QStringLiteral("/data"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(CONV_PATH), app + QStringLiteral("/data/conv")));
+    const QStringList tracks = makeAlbum(dir.path() + QStringLiteral("/album"));
+    ASSERT_EQ(tracks.size(), 3);
+    QList<double> before;
+    for (const QString &t : tracks)
+        before << ebur128Of({t}).first;
+    const QString broken = dir.path() + QStringLiteral("/album/4 broken.flac");
+    struct Row {
+        const char *name;
+        int jobs;
+        bool withBroken;
+    };
+    const Row rows[] = {{"one job", 1, false}, {"three jobs", 3, false}, {"a file not sound", 3, true}};
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        QFile::remove(broken);
+        if (r.withBroken) {
+            ASSERT_TRUE(testsupport::touch(broken, QByteArray("not sound at all")));
+        }
+        const QString out = dir.path() + QStringLiteral("/out/") + QLatin1String(r.name);
+        const QString measurements = dir.path() + QStringLiteral("/state/loudness");
+        Batch b(app);
+        Selections s;
+        s.formatIndex = 4; // FLAC
+        s.outputDir = out;
+        b.perFile << s;
+        for (const QString &t : tracks)
+            b.queue.AddQueueEntry(t);
+        if (r.withBroken)
+            b.queue.AddQueueEntry(broken);
+        b.driver->setJobs(r.jobs);
+        b.driver->setLoudness(ReplayGain::Album, -16.0);
+        // Without the tag reader the album is the folder, the broken file with it.
+        if (!r.withBroken)
+            b.driver->setAlbumTagReader(probeAlbumTag);
+        b.driver->setMeasurementFolder(measurements);
+        ASSERT_TRUE(b.go());
+        EXPECT_TRUE(QDir(measurements).entryList(QDir::Files).isEmpty()) << "measurements removed";
+        if (r.withBroken) {
+            ASSERT_EQ(b.driver->failures().size(), 4);
+            for (const FailedFile &f : b.driver->failures()) {
+                EXPECT_TRUE(f.reason.contains(QLatin1String("could not be measured"))) << f.reason.toStdString();
+                EXPECT_TRUE(f.reason.contains(QLatin1String("4 broken.flac"))) << f.reason.toStdString();
+            }
+            EXPECT_TRUE(QDir(out).entryList(QDir::Files | QDir::Hidden).isEmpty()) << "no output of the album";
+            continue;
+        }
+        EXPECT_TRUE(b.driver->failures().isEmpty());
+        QStringList outputs;
+        for (int i = 1; i <= 3; ++i)
+            outputs << out + QStringLiteral("/%1 track.flac").arg(i);
+        QList<double> gains;
+        for (qsizetype i = 0; i < outputs.size(); ++i) {
+            const auto [loudness, peak] = ebur128Of({outputs.at(i)});
+            gains << loudness - before.at(i);
+            EXPECT_LE(peak, -1.0) << outputs.at(i).toStdString();
+        }
+        EXPECT_NEAR(gains.at(1), gains.at(0), 0.1);
+        EXPECT_NEAR(gains.at(2), gains.at(0), 0.1);
+        EXPECT_NEAR(ebur128Of(outputs).first, -16.0, 0.5);
+        const auto scan = loudgainScan(outputs);
+        ASSERT_EQ(scan.size(), 4) << "three tracks and the album";
+        for (const QString &o : outputs)
+            EXPECT_NEAR(gainOf(testsupport::probe(o).tags.value("replaygain_album_gain")), scan.value("Album").second,
+                        0.1)
+                << o.toStdString();
     }
 }

@@ -1,4 +1,5 @@
 #include "settings/jobssetting.h"
+#include "settings/loudnesssetting.h"
 #include "settings/optionsrules.h"
 #include "settings/settingsstore.h"
 #include "settings/settingsfiles.h"
@@ -494,4 +495,34 @@ TEST(BatchOptionsConf, ReadingWritingAndBadValues)
     EXPECT_FALSE(readOpenFolderWhenDone(conf));
     EXPECT_EQ(QSettings(conf, QSettings::IniFormat).value(QStringLiteral("Batch/Existing")).toString(),
               QStringLiteral("number"));
+}
+
+// The Loudness= texts: each menu choice reads back as itself; anything else is Off. Album
+// normalisation reaches the batch as album mode with a target.
+TEST(LoudnessSetting, TextsAndWhatTheBatchGets)
+{
+    struct Row {
+        const char *text;
+        zm::LoudnessChoice choice;
+        zm::ReplayGain gain;
+        const char *written; // the text the choice is kept as
+    };
+    const Row rows[] = {
+        {"off", {}, zm::ReplayGain::Off, "off"},
+        {"tags", {true, std::nullopt}, zm::ReplayGain::Album, "tags"},
+        {"-16", {false, -16.0}, zm::ReplayGain::Off, "-16"},
+        {"album:-16", {false, -16.0, true}, zm::ReplayGain::Album, "album:-16"},
+        {" Album:-23 ", {false, -23.0, true}, zm::ReplayGain::Album, "album:-23"},
+        {"album:-99", {}, zm::ReplayGain::Off, "off"},
+        {"album:", {}, zm::ReplayGain::Off, "off"},
+        {"album:tags", {}, zm::ReplayGain::Off, "off"},
+        {"-16album:", {}, zm::ReplayGain::Off, "off"},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.text);
+        const zm::LoudnessChoice c = zm::loudnessChoiceFromText(QString::fromLatin1(r.text));
+        EXPECT_EQ(c, r.choice);
+        EXPECT_EQ(zm::replayGainFor(c), r.gain);
+        EXPECT_EQ(zm::loudnessSettingText(c), QString::fromLatin1(r.written));
+    }
 }

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -80,6 +81,43 @@ TEST(Stop, MidFileKeepsTheQueueAndLeavesNoOutput)
     EXPECT_EQ(seen.rows, QStringList{bad + QStringLiteral("\nconv: no audio stream")});
     EXPECT_TRUE(
         h.window->lblStatus()->text().startsWith(QStringLiteral("Stopped \u00b7 0 converted, 1 failed \u00b7 ")));
+}
+
+// A stop while the albums of a Normalise Albums batch are being measured: the measuring converters
+// end, every file stays queued, nothing was converted, and no measurement is left.
+TEST(Stop, WhileAlbumsAreMeasuredKeepsTheQueueAndLeavesNoMeasurement)
+{
+    Harness h;
+    h.open();
+    QTemporaryDir measurements;
+    h.window->batch().setMeasurementFolder(measurements.path());
+    h.window->batch().setJobs(2);
+    h.window->setLoudnessChoice(LoudnessChoice{false, -16.0, true}, false);
+    const QString a = h.app.script(QStringLiteral("a.flv"), {QStringLiteral("sleep 20000"), QStringLiteral("output")});
+    const QString b = h.app.script(QStringLiteral("b.flv"), {QStringLiteral("sleep 20000"), QStringLiteral("output")});
+    h.window->AddQueueEntry(a);
+    h.window->AddQueueEntry(b);
+    QTimer poll;
+    QList<pid_t> measuring;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (h.window->batch().runningPids().size() == 2 && measuring.isEmpty()) {
+            measuring = h.window->batch().runningPids();
+            h.window->batch().stop();
+        }
+    });
+    poll.start(20);
+    ASSERT_TRUE(h.runBatch(30000));
+    ASSERT_EQ(measuring.size(), 2) << "both files were measured side by side";
+    for (pid_t pid : measuring)
+        EXPECT_TRUE(gone(pid));
+    EXPECT_EQ(h.window->queue().paths(), (QStringList{a, b}));
+    EXPECT_TRUE(h.window->batch().failures().isEmpty());
+    // A converter stopped before it got going logs nothing: at most the two measurements.
+    const QStringList started = h.app.logLines().filter(QStringLiteral("start\t"));
+    EXPECT_LE(started.size(), 2);
+    for (const QString &line : started)
+        EXPECT_TRUE(line.contains(QStringLiteral("-measure-only"))) << "no conversion started: " << line.toStdString();
+    EXPECT_TRUE(QDir(measurements.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
 }
 
 TEST(Stop, ThenConvertAgainFinishesTheQueue)

@@ -4,6 +4,7 @@
 #include "engine/commandline.h"
 #include "engine/progressparser.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QDir>
@@ -77,6 +78,66 @@ bool CliBatch::albumMode(const File &file) const
 {
     const CommandInputs in = inputsFor(file);
     return in.replayGain == ReplayGain::Album && formatCarriesGainTags(in.formatIndex);
+}
+
+bool CliBatch::albumNormalise(const File &file) const
+{
+    const CommandInputs in = inputsFor(file);
+    return in.replayGain == ReplayGain::Album && in.normalize.has_value();
+}
+
+bool CliBatch::startMeasuring(batch::ConverterProcess &process, int slot)
+{
+    while (!m_measureQueue.isEmpty()) {
+        const int index = m_measureQueue.takeFirst();
+        const File &f = m_files.at(index);
+        if (m_unmeasured.contains(m_albumKeys.at(index)))
+            continue; // its album fails anyway
+        CommandInputs run = inputsFor(f);
+        run.measureOnly = true;
+        run.loudnessOut = f.preMeasurement;
+        batch::ProcessRequest request;
+        // The output's name only tells conv the format (rate, channels) to measure at.
+        request.arguments = BuildArguments(run, f.wanted.isEmpty() ? outputPathFor(run) : f.wanted);
+        request.stdoutTo = batch::Stream::Null;
+        request.environment = {batch::threadShareEntry(m_pool.capacity())};
+        if (!process.start(request)) {
+            m_unmeasured.insert(m_albumKeys.at(index),
+                                QStringLiteral("%1: %2").arg(f.input, process.outcome().describe()));
+            continue;
+        }
+        m_measuring.insert(slot, index);
+        return true;
+    }
+    return false;
+}
+
+void CliBatch::measured(int slot, const batch::ProcessOutcome &outcome)
+{
+    const int index = m_measuring.take(slot);
+    const File &f = m_files.at(index);
+    if (!m_stopped && (!outcome.succeeded() || !QFileInfo::exists(f.preMeasurement))) {
+        const QString why = outcome.lastLine.isEmpty() ? outcome.describe() : outcome.lastLine;
+        m_unmeasured.insert(m_albumKeys.at(index), QStringLiteral("%1: %2").arg(f.input, why));
+    }
+    QPointer<CliBatch> self(this);
+    fill();
+    if (self)
+        finishIfDone();
+}
+
+bool CliBatch::failUnmeasuredAlbum(int index)
+{
+    const auto why = m_unmeasured.constFind(m_albumKeys.value(index));
+    if (why == m_unmeasured.constEnd())
+        return false;
+    File &f = m_files[index];
+    f.state = File::State::Failed;
+    f.reason = QStringLiteral("not converted: the loudness of its album could not be measured (%1)").arg(*why);
+    m_status.fileStarted(index, std::nullopt);
+    m_status.fileEnded(index, false);
+    m_logs.write(f.input, conversionLogText(f.input, f.output, QString(), QString(), f.reason));
+    return true;
 }
 
 void CliBatch::albumStep(int index)
@@ -172,11 +233,21 @@ void CliBatch::start()
     QDir().mkpath(m_selections.outputDir); // with the folders above it, as the window does
     m_journal.load();
     m_logs.begin(QDateTime::currentDateTime());
-    if (std::any_of(m_files.cbegin(), m_files.cend(), [this](const File &f) { return albumMode(f); })) {
+    if (std::any_of(m_files.cbegin(), m_files.cend(),
+                    [this](const File &f) { return albumMode(f) || albumNormalise(f); })) {
         for (const File &f : m_files)
             m_albumKeys << albumKey(f.outputDir, m_library.albumTagOf ? m_library.albumTagOf(f.input) : QString(),
                                     f.input);
         QDir().mkpath(QFileInfo(m_journal.measurementPath(QStringLiteral("x"))).path());
+        for (int i = 0; i < m_files.size(); ++i) {
+            File &f = m_files[i];
+            if (!albumNormalise(f))
+                continue;
+            // Of this run only: removed when it ends.
+            f.preMeasurement = m_journal.measurementPath(
+                QStringLiteral("before gain\n%1\n%2\n%3").arg(QCoreApplication::applicationPid()).arg(i).arg(f.input));
+            m_measureQueue << i;
+        }
     }
     fill();
     finishIfDone();
@@ -195,8 +266,18 @@ void CliBatch::fill()
 bool CliBatch::startNext(batch::ConverterProcess &process, int slot)
 {
     QPointer<CliBatch> self(this);
+    if (!m_stopped && startMeasuring(process, slot))
+        return true;
+    if (!m_measuring.isEmpty())
+        return false; // conversions start once every album is measured
     while (!m_stopped && !m_queue.isEmpty()) {
         const int index = m_queue.takeFirst();
+        if (albumNormalise(m_files.at(index)) && failUnmeasuredAlbum(index)) {
+            emit fileFinished(index);
+            if (!self)
+                return false;
+            continue;
+        }
         File &f = m_files[index];
         const CommandInputs in = inputsFor(f);
         const QString base = f.wanted.isEmpty() ? outputPathFor(in) : f.wanted;
@@ -236,6 +317,10 @@ bool CliBatch::startNext(batch::ConverterProcess &process, int slot)
             f.measurement = m_journal.measurementPath(f.output);
             run.loudnessOut = f.measurement;
         }
+        if (albumNormalise(f))
+            for (int i = 0; i < m_files.size(); ++i)
+                if (m_albumKeys.at(i) == m_albumKeys.at(index) && !m_files.at(i).preMeasurement.isEmpty())
+                    run.albumFrom << m_files.at(i).preMeasurement;
         f.commandLine = BuildCommandLine(run, f.output);
         f.arguments = BuildArguments(run, f.output);
         f.position = 0;
@@ -328,6 +413,10 @@ void CliBatch::output(int slot, const QString &chunk)
 
 void CliBatch::ended(int slot, const batch::ProcessOutcome &outcome)
 {
+    if (m_measuring.contains(slot)) {
+        measured(slot, outcome);
+        return;
+    }
     const int index = fileAt(slot);
     if (index < 0)
         return;
@@ -408,8 +497,12 @@ QString CliBatch::summary() const
 
 void CliBatch::finishIfDone()
 {
-    if (!m_running || m_pool.running() > 0 || (!m_stopped && !m_queue.isEmpty()) || (m_tagger && !m_tagger->isIdle()))
+    if (!m_running || m_pool.running() > 0 || (!m_stopped && (!m_queue.isEmpty() || !m_measureQueue.isEmpty()))
+        || (m_tagger && !m_tagger->isIdle()))
         return;
+    for (const File &f : std::as_const(m_files))
+        if (!f.preMeasurement.isEmpty())
+            QFile::remove(f.preMeasurement);
     if (m_tagger)
         for (const QString &failure : m_tagger->failures())
             warn(failure);

@@ -28,6 +28,12 @@ namespace zm::cli {
 // SIGKILL after the grace time); converters remove what they had begun, so no partial file is
 // left.
 //
+// Album normalisation (--replaygain album with --normalize): every such file is measured first
+// (`conv -measure-only`, on the same jobs, side by side), and conversions start once every
+// measurement has ended; each track of an album is then converted with the measurements of all
+// of them, which give it the album's one gain. An album whose measuring failed is not converted
+// at all: its files fail, naming the file that could not be measured.
+//
 // Library work: each output is checked against what exists before its conversion starts
 // (`--existing`: replace, skip, number, or update with the output folder's journal), every
 // conversion is recorded in that journal (begun, done, failed), a failed file can be tried again
@@ -55,6 +61,7 @@ public:
         FileStamp inputStamp;         // the input when its conversion began
         QStringList notes;            // said after it ended (trash, covers)
         QString measurement;          // album gain: its loudness measurement (state folder)
+        QString preMeasurement;       // album normalisation: its sound measured before the gain
         std::optional<double> length; // media seconds it converts, once known
         double position = 0;          // media seconds done
         int slot = -1;
@@ -146,6 +153,12 @@ private:
     void concluded(int index);
     void warn(const QString &text);
     bool albumMode(const File &file) const;
+    // Whether the file is normalised with its album's gain (any format).
+    bool albumNormalise(const File &file) const;
+    bool startMeasuring(batch::ConverterProcess &process, int slot);
+    void measured(int slot, const batch::ProcessOutcome &outcome);
+    // Fails a file whose album could not be measured; false when it may convert.
+    bool failUnmeasuredAlbum(int index);
     // A file has ended for good: when it was its album's last, the album is tagged.
     void albumStep(int index);
     void trackTagged(const QString &output, bool ok);
@@ -163,6 +176,9 @@ private:
     QHash<QString, bool> m_coversDone; // output folder -> covers copied
     QStringList m_albumKeys;           // by file (album gain only)
     QSet<QString> m_albumsDone;
+    QList<int> m_measureQueue;            // album normalisation: files still to measure
+    QHash<int, int> m_measuring;          // slot -> file being measured
+    QHash<QString, QString> m_unmeasured; // album key -> why it could not be measured
     std::unique_ptr<AlbumTagger> m_tagger;
     batch::JobPool m_pool;
     batch::OutputNames m_names;

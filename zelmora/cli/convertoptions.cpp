@@ -338,7 +338,10 @@ QString choiceOptionsUsage()
                           "                           files; an album: one output folder, one album tag, or\n"
                           "                           without tags one source folder). Opus: R128 gains\n"
                           "      --normalize LUFS     bring each file to this loudness (-70 to 0; say -16) with\n"
-                          "                           one gain, its true peak kept at -1 dBTP at most\n")
+                          "                           one gain, its true peak kept at -1 dBTP at most; with\n"
+                          "                           --replaygain album, each album as a whole: every file is\n"
+                          "                           measured first, then all of an album get its one gain\n"
+                          "                           (not for job files: plan refuses the two together)\n")
         .arg(formatNames().join(QLatin1Char('|')), bitrateItems().join(QLatin1Char(' ')),
              sampleRateItems().join(QLatin1Char(' ')));
 }

@@ -120,6 +120,16 @@ QString albumsUsage(const QString &program)
         .arg(program);
 }
 
+// Album normalisation needs every track of an album measured before any of them is converted,
+// which jobs run one by one on several machines cannot wait for.
+QString albumNormaliseRefusal(const QString &program)
+{
+    return QStringLiteral("--replaygain album with --normalize does not go into a job file: each album's files "
+                          "must all be measured before any is converted. Convert them on this machine with "
+                          "'%1 --replaygain album --normalize LUFS ...', or plan with --replaygain track")
+        .arg(program);
+}
+
 int usageError(const QString &program, const QString &command, const QString &text, const Streams &streams)
 {
     print(streams.err, program + QStringLiteral(": ") + text + QLatin1Char('\n'));
@@ -239,6 +249,8 @@ int runPlan(const QString &program, const QStringList &arguments, const Streams 
         print(streams.err, QStringLiteral("Try '%1 plan --help'.\n").arg(program));
         return kBadUsage;
     }
+    if (options.replayGain == ReplayGain::Album && options.normalize)
+        return usageError(program, QStringLiteral("plan"), albumNormaliseRefusal(program), streams);
     for (const QString &note : options.notes)
         print(streams.err, note + QLatin1Char('\n'));
     settingsNote(streams.err, saved.readFrom);
@@ -291,6 +303,9 @@ int runJobs(const QString &program, const QStringList &arguments, const Streams 
     if (!jobs)
         return usageError(program, QStringLiteral("run"), error, streams);
     const QList<int> picked = selectJobs(int(jobs->size()), o.selection);
+    for (const Job &job : *jobs)
+        if (job.choices.replayGain == ReplayGain::Album && job.choices.normalize)
+            return usageError(program, QStringLiteral("run"), albumNormaliseRefusal(program), streams);
     if (o.selection.index && picked.isEmpty())
         return usageError(program, QStringLiteral("run"),
                           QStringLiteral("no job %1: %2 holds %3 jobs (0 to %4)")

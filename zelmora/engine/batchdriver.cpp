@@ -63,7 +63,110 @@ QString BatchDriver::albumOf(const QString &input, const QString &outputDir)
 
 bool BatchDriver::albumWorkIdle() const
 {
-    return !m_tagger || m_tagger->isIdle();
+    return (!m_tagger || m_tagger->isIdle()) && (!m_measurePool || m_measurePool->running() == 0);
+}
+
+QString BatchDriver::measurementFolder() const
+{
+    return m_measurements.isEmpty() ? QFileInfo(logsRoot()).path() + QStringLiteral("/loudness") : m_measurements;
+}
+
+bool BatchDriver::measureWaiting(const Selections &sel)
+{
+    for (int row = int(m_head.size()); row < m_queue.count(); ++row) {
+        const QString input = m_queue.at(row);
+        const auto queued = [&input](const Measuring &m) { return m.input == input; };
+        if (m_preMeasurement.contains(input) || std::any_of(m_measureWaiting.cbegin(), m_measureWaiting.cend(), queued)
+            || std::any_of(m_measuring.cbegin(), m_measuring.cend(), queued))
+            continue;
+        CommandInputs in = inputsFor(sel, input, m_queue.rootAt(row));
+        Measuring m;
+        m.input = input;
+        m.album = albumOf(input, in.outputDir);
+        if (m_unmeasured.contains(m.album))
+            continue;
+        QDir().mkpath(measurementFolder());
+        m.measurement = measurementFolder() + QLatin1Char('/')
+                        + measurementFileName(QStringLiteral("before gain\n%1\n%2").arg(input, in.outputDir));
+        in.measureOnly = true;
+        in.loudnessOut = m.measurement;
+        // The output's name only tells conv the format to measure at; nothing is written there.
+        m.arguments = BuildArguments(in, outputPathFor(in));
+        m_measureWaiting << m;
+    }
+    if (m_measureWaiting.isEmpty() && m_measuring.isEmpty())
+        return false;
+    if (runningJobs() > 0)
+        return true; // the measurements take the jobs once the conversions have ended
+    if (!m_measurePool) {
+        m_measurePool = std::make_unique<batch::JobPool>(m_batchJobs);
+        connect(m_measurePool.get(), &batch::JobPool::finished, this, &BatchDriver::measureEnded);
+    }
+    m_measurePool->fill([this](batch::ConverterProcess &process, int slot) {
+        while (!m_measureWaiting.isEmpty()) {
+            const Measuring m = m_measureWaiting.takeFirst();
+            if (m_unmeasured.contains(m.album))
+                continue;
+            batch::ProcessRequest request;
+            request.arguments = m.arguments;
+            request.stdoutTo = batch::Stream::Null;
+            request.environment = {batch::threadShareEntry(m_batchJobs)};
+            if (!process.start(request)) {
+                m_unmeasured.insert(m.album, QStringLiteral("%1: %2").arg(m.input, process.outcome().describe()));
+                continue;
+            }
+            m_measuring.insert(slot, m);
+            return true;
+        }
+        return false;
+    });
+    if (m_measuring.isEmpty()) {
+        m_measureWaiting.clear();
+        return false; // nothing could start: the albums fail below
+    }
+    return true;
+}
+
+void BatchDriver::measureEnded(int slot, const batch::ProcessOutcome &outcome)
+{
+    const auto it = m_measuring.find(slot);
+    if (it == m_measuring.end())
+        return;
+    const Measuring m = *it;
+    m_measuring.erase(it);
+    if (outcome.succeeded() && QFileInfo::exists(m.measurement)) {
+        m_preMeasurement.insert(m.input, m.measurement);
+        m_albumMeasured[m.album] << m.measurement;
+    } else {
+        QFile::remove(m.measurement);
+        if (!m_stopRequested)
+            m_unmeasured.insert(m.album,
+                                QStringLiteral("%1: %2").arg(m.input, outcome.lastLine.isEmpty() ? outcome.describe()
+                                                                                                 : outcome.lastLine));
+    }
+    if (m_running && !m_timer.isActive())
+        m_timer.start();
+}
+
+void BatchDriver::failUnmeasuredAlbums(const Selections &sel)
+{
+    for (int row = int(m_head.size()); row < m_queue.count();) {
+        const QString input = m_queue.at(row);
+        const QString album = albumOf(input, inputsFor(sel, input, m_queue.rootAt(row)).outputDir);
+        const auto why = m_unmeasured.constFind(album);
+        if (why == m_unmeasured.constEnd()) {
+            ++row;
+            continue;
+        }
+        const QString reason =
+            QStringLiteral("not converted: the loudness of its album could not be measured (%1)").arg(*why);
+        m_failures.append({input, reason, m_queue.rootAt(row)});
+        const int id = m_nextId++;
+        m_status.fileStarted(id, std::nullopt);
+        m_status.fileEnded(id, false);
+        m_logs.write(input, conversionLogText(input, QString(), QString(), QString(), reason));
+        m_queue.removeAt(row);
+    }
 }
 
 void BatchDriver::albumStep(const QString &album)
@@ -96,7 +199,7 @@ void BatchDriver::albumStep(const QString &album)
 
 QList<pid_t> BatchDriver::runningPids() const
 {
-    return m_pool.pids();
+    return m_measurePool ? m_pool.pids() + m_measurePool->pids() : m_pool.pids();
 }
 
 int BatchDriver::runningJobs() const
@@ -171,6 +274,9 @@ void BatchDriver::stop()
     m_pool.stopAll(m_stopGraceMs);
     if (m_tagger)
         m_tagger->stop(m_stopGraceMs);
+    m_measureWaiting.clear();
+    if (m_measurePool)
+        m_measurePool->stopAll(m_stopGraceMs);
     if (runningJobs() == 0 && !m_timer.isActive())
         m_timer.start();
 }
@@ -236,6 +342,17 @@ void BatchDriver::ConvertNextFile()
             endBatch(false);
         return;
     }
+    if (albumNormalising()) {
+        // Every album is measured before its tracks convert.
+        if (measureWaiting(sel))
+            return;
+        failUnmeasuredAlbums(sel);
+        if (m_queue.count() <= m_head.size()) {
+            if (m_head.isEmpty() && albumWorkIdle())
+                endBatch(false);
+            return;
+        }
+    }
     QPointer<BatchDriver> self(this);
     const int started = m_pool.fill([&](batch::ConverterProcess &runner, int) {
         return m_running && !m_stopRequested && m_queue.count() > m_head.size()
@@ -293,6 +410,8 @@ bool BatchDriver::startFile(DOSOutputs &runner, const Selections &sel)
         f.measurement = folder + QLatin1Char('/') + measurementFileName(f.output);
         run.loudnessOut = f.measurement;
     }
+    if (albumNormalising())
+        run.albumFrom = m_albumMeasured.value(albumOf(f.input, in.outputDir));
     f.line = BuildCommandLine(run, f.output);
     const auto probed = m_durations ? m_durations->knownDurations({f.input}).value(0) : std::nullopt;
     m_status.fileStarted(f.id, probed);
@@ -478,6 +597,13 @@ void BatchDriver::endBatch(bool stopped)
     m_measurementOf.clear();
     m_albumOutputs.clear();
     m_albumKeys.clear();
+    for (const QString &measurement : std::as_const(m_preMeasurement))
+        QFile::remove(measurement);
+    m_preMeasurement.clear();
+    m_albumMeasured.clear();
+    m_unmeasured.clear();
+    m_measureWaiting.clear();
+    m_measurePool.reset();
     m_running = false;
     m_stopRequested = false;
     m_head.clear();

@@ -88,6 +88,12 @@ public:
     // Options, "Loudness", for batches started from now on: ReplayGain tags (with Album, each
     // album gets its album tags once its last file has ended; see engine/albums.h) and a
     // loudness every file is brought to. Off and none: the command lines as they always were.
+    // Album with a target normalises albums: before conversions start, every waiting file is
+    // measured (`conv -measure-only`, as many at once as the jobs, none beside a conversion), and
+    // each track is converted with the measurements of its whole album, which give it the album's
+    // one gain. An album one of whose files cannot be measured fails without being converted.
+    // Files added later are measured when the batch reaches them, after the running conversions
+    // have ended; one that joins an album already converted gets the gain of the album with it.
     void setLoudness(ReplayGain replayGain, std::optional<double> normalize);
     ReplayGain replayGain() const { return m_replayGain; }
     std::optional<double> normalize() const { return m_normalize; }
@@ -163,6 +169,15 @@ private:
     // A file of an album has ended: when none of the album is left, its tracks get their tags.
     void albumStep(const QString &album);
     bool albumWorkIdle() const;
+    // Album normalisation: whether the gain of every track is its album's.
+    bool albumNormalising() const { return m_replayGain == ReplayGain::Album && m_normalize.has_value(); }
+    // Starts the measuring of waiting files not measured yet; true while measuring holds the
+    // conversions back.
+    bool measureWaiting(const Selections &sel);
+    void measureEnded(int slot, const batch::ProcessOutcome &outcome);
+    // Takes the waiting files of albums that could not be measured out of the queue as failed.
+    void failUnmeasuredAlbums(const Selections &sel);
+    QString measurementFolder() const;
     void endBatch(bool stopped);
     void refreshStatus();
     void updateWaiting();
@@ -206,6 +221,16 @@ private:
     QHash<QString, QStringList> m_albumOutputs; // album -> its converted outputs so far
     QHash<QString, QString> m_measurementOf;    // output -> its measurement
     std::unique_ptr<AlbumTagger> m_tagger;
+    struct Measuring {
+        QString input, album, measurement;
+        QStringList arguments;
+    };
+    std::unique_ptr<batch::JobPool> m_measurePool;
+    QList<Measuring> m_measureWaiting;
+    QHash<int, Measuring> m_measuring;           // by slot of m_measurePool
+    QHash<QString, QString> m_preMeasurement;    // input -> its measurement before the gain
+    QHash<QString, QStringList> m_albumMeasured; // album -> its tracks' measurements
+    QHash<QString, QString> m_unmeasured;        // album -> why it could not be measured
 };
 
 } // namespace zm

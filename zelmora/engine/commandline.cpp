@@ -66,8 +66,15 @@ QString quoteArg(const QString &text)
 QStringList loudnessArguments(const CommandInputs &in)
 {
     QStringList args;
-    if (in.normalize)
+    if (in.measureOnly) {
+        args << QStringLiteral("-measure-only") << QStringLiteral("-loudness-out") << in.loudnessOut;
+        return args;
+    }
+    if (in.normalize) {
         args << QStringLiteral("-loudnorm") << QString::number(*in.normalize, 'g', 6);
+        for (const QString &m : in.albumFrom)
+            args << QStringLiteral("-album-from") << m;
+    }
     if (in.replayGain != ReplayGain::Off)
         args << QStringLiteral("-replaygain") << QStringLiteral("track");
     if (in.replayGain == ReplayGain::Album && !in.loudnessOut.isEmpty())
@@ -84,7 +91,11 @@ QString loudnessText(const CommandInputs &in)
     const QStringList args = loudnessArguments(in);
     for (qsizetype i = 0; i < args.size(); ++i)
         text += QLatin1Char(' ')
-                + (i > 0 && args.at(i - 1) == QLatin1String("-loudness-out") ? quoteArg(args.at(i)) : args.at(i));
+                + (i > 0
+                           && (args.at(i - 1) == QLatin1String("-loudness-out")
+                               || args.at(i - 1) == QLatin1String("-album-from"))
+                       ? quoteArg(args.at(i))
+                       : args.at(i));
     return text;
 }
 

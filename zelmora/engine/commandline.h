@@ -38,10 +38,17 @@ struct CommandInputs {
     ReplayGain replayGain = ReplayGain::Off;
     std::optional<double> normalize; // target loudness, LUFS (-loudnorm)
     QString loudnessOut;             // Album: where conv writes the track's measurement
+    // Album normalisation: the measurements of every track of the album (-album-from), which
+    // give each track the album's one gain instead of its own.
+    QStringList albumFrom;
+    // The measuring run before an album's normalisation: conv decodes and writes only
+    // loudnessOut ("-measure-only -loudness-out FILE"), never the output.
+    bool measureOnly = false;
 };
 
-// The loudness options conv gets for these inputs, in order ("-replaygain track -loudness-out
-// FILE", "-loudnorm -16"); empty when loudness is off. They go just before the output.
+// The loudness options conv gets for these inputs, in order ("-loudnorm -16 -album-from M1 ...
+// -replaygain track -loudness-out FILE"; a measuring run: "-measure-only -loudness-out FILE");
+// empty when loudness is off. They go just before the output.
 QStringList loudnessArguments(const CommandInputs &in);
 
 // The output folder with exactly one "/" at its end.

@@ -23,7 +23,7 @@ QString normaliseCaption(double lufs)
 QString loudnessSettingText(const LoudnessChoice &choice)
 {
     if (choice.normalize)
-        return QString::number(*choice.normalize, 'g', 6);
+        return (choice.albums ? QStringLiteral("album:") : QString()) + QString::number(*choice.normalize, 'g', 6);
     return choice.tags ? QStringLiteral("tags") : QStringLiteral("off");
 }
 
@@ -35,10 +35,13 @@ LoudnessChoice loudnessChoiceFromText(const QString &text)
         c.tags = true;
         return c;
     }
+    const bool albums = t.startsWith(QLatin1String("album:"));
     bool ok = false;
-    const double lufs = t.toDouble(&ok);
-    if (ok && normaliseTargets().contains(lufs))
+    const double lufs = (albums ? t.mid(6) : t).toDouble(&ok);
+    if (ok && normaliseTargets().contains(lufs)) {
         c.normalize = lufs;
+        c.albums = albums;
+    }
     return c;
 }
 

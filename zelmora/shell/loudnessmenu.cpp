@@ -1,4 +1,5 @@
-// Options, "Loudness": Off, "Tag Only (track and album)", "Normalise to" with its targets. The
+// Options, "Loudness": Off, "Tag Only (track and album)", "Normalise to" and "Normalise Albums to"
+// with their targets. The
 // choices act directly (no command word); the batch gets them, zelmora.conf keeps them.
 #include "shell/frmmain.h"
 
@@ -31,6 +32,10 @@ void frmMain::buildLoudnessMenu()
     normalise->setObjectName(QStringLiteral("menuNormalise"));
     for (double lufs : normaliseTargets())
         add(normalise, normaliseCaption(lufs), LoudnessChoice{false, lufs});
+    QMenu *albums = m_menuLoudness->addMenu(QStringLiteral("Normalise Albums to"));
+    albums->setObjectName(QStringLiteral("menuNormaliseAlbums"));
+    for (double lufs : normaliseTargets())
+        add(albums, normaliseCaption(lufs), LoudnessChoice{false, lufs, true});
 }
 
 void frmMain::setLoudnessChoice(const LoudnessChoice &choice, bool keep)

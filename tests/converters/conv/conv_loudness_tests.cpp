@@ -12,6 +12,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -147,6 +148,19 @@ std::pair<double, double> ebur128(const QString& file)
         QRegularExpression("True peak:\\s+Peak:\\s+(-?[0-9.]+|-inf) dBFS").match(summary);
     return {i.hasMatch() ? i.captured(1).toDouble() : 99,
             p.hasMatch() ? p.captured(1).toDouble() : 99};
+}
+
+// Integrated loudness to a thousandth of a LU (the summary above gives tenths): the ebur128
+// filter's last frame metadata.
+double precise_loudness(const QString& file)
+{
+    const RunResult r = run("ffmpeg", {"-hide_banner", "-nostats", "-i", file, "-af",
+                                       "ebur128=metadata=1,ametadata=mode=print:key=lavfi.r128.I",
+                                       "-f", "null", "-"});
+    const QString text = QString::fromUtf8(r.err);
+    const QString last = text.mid(text.lastIndexOf("lavfi.r128.I="));
+    const auto m = QRegularExpression("lavfi.r128.I=(-?[0-9.]+)").match(last);
+    return m.hasMatch() ? m.captured(1).toDouble() : 99;
 }
 
 QByteArray packets_md5(const QString& file)
@@ -361,6 +375,111 @@ TEST_F(Loudness, NormaliseHitsTheTargetUnderTheCeiling)
     const auto [integrated, peak] = ebur128(file);
     EXPECT_LT(integrated, -11.0);
     EXPECT_LE(peak, -2.0);
+}
+
+// Album normalisation: each track measured alone first (-measure-only writes nothing but the
+// measurement), then converted with the album's one gain. Every output (lossless: a lossy encoder
+// takes more off quiet noise than off a tone) is raised or lowered by the same amount, the album as
+// a whole lands on the target (or under it, where the ceiling holds it back), and the album tags
+// describe the sound as written.
+TEST_F(Loudness, AlbumNormaliseGivesEveryTrackTheSameGain)
+{
+    const QStringList names{"tone30", "noise20", "tone10"};
+    struct Row {
+        double target, ceiling;
+        const char* ext;
+        bool limited;
+    } rows[] = {{-16, -1, "flac", false}, {-16, -1, "wav", false}, {-6, -9, "flac", true}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.target) + " " + row.ext);
+        const QString out = folder();
+        QStringList jsons, files;
+        for (const QString& n : names) {
+            jsons << out + "/" + n + ".json";
+            files << out + "/" + n + "." + row.ext;
+            const RunResult r = run_conv(
+                {"-i", input(n), "-measure-only", "-loudness-out", jsons.last(), files.last()});
+            ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+            EXPECT_TRUE(r.out.contains("Loudness: ")) << r.out.toStdString();
+            EXPECT_TRUE(QFileInfo::exists(jsons.last()));
+            EXPECT_FALSE(QFileInfo::exists(files.last())) << "a measuring run wrote its output";
+        }
+        QStringList album{"-loudnorm", QString::number(row.target), "-loudnorm-ceiling",
+                          QString::number(row.ceiling)};
+        for (const QString& j : jsons)
+            album << "-album-from" << j;
+        for (int i = 0; i < names.size(); ++i) {
+            const RunResult r = run_conv(QStringList{"-i", input(names[i])} + album
+                                         + QStringList{"-replaygain", "track", files[i]});
+            ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+            EXPECT_EQ(r.err.contains("conv: note: normalised to"), row.limited)
+                << r.err.toStdString();
+        }
+        std::vector<double> gains;
+        for (int i = 0; i < names.size(); ++i) {
+            gains.push_back(precise_loudness(files[i]) - precise_loudness(input(names[i])));
+            EXPECT_LE(ebur128(files[i]).second, row.ceiling) << files[i].toStdString();
+        }
+        EXPECT_NEAR(gains[1], gains[0], 0.1);
+        EXPECT_NEAR(gains[2], gains[0], 0.1);
+        // The album's loudness as written: the tracks one after the other.
+        const QString joined = out + "/album.wav";
+        const RunResult cat =
+            run("ffmpeg", {"-v", "error", "-i", files[0], "-i", files[1], "-i", files[2],
+                           "-filter_complex", "[0:a][1:a][2:a]concat=n=3:v=0:a=1", joined});
+        ASSERT_EQ(cat.exitCode, 0) << cat.err.toStdString();
+        const double loudness = precise_loudness(joined);
+        if (row.limited) {
+            EXPECT_LT(loudness, row.target - 1.0);
+        } else {
+            EXPECT_NEAR(loudness, row.target, 0.5);
+        }
+        if (QString(row.ext) == "flac") {
+            // Joined, blocks straddle the tracks' ends: near, not equal, for tracks this short.
+            const Sound s = sound_of(files[0]);
+            EXPECT_NEAR(number(s.tags["replaygain_album_gain"]), -18.0 - loudness, 0.5);
+        }
+    }
+}
+
+// A measuring run refuses what would write an output, and an input it cannot read leaves no
+// measurement behind.
+TEST_F(Loudness, MeasuringRunRefusalsAndFailures)
+{
+    const QString out = folder();
+    const QString json = out + "/m.json";
+    const QString notMedia = out + "/notes.mp3";
+    {
+        QFile f(notMedia);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("not sound at all\n");
+    }
+    struct Row {
+        QStringList args;
+        int exit;
+        const char* says;
+    } rows[] = {
+        {{"-i", input("tone10"), "-measure-only", out + "/a.flac"}, 2, "needs -loudness-out"},
+        {{"-i", input("tone10"), "-measure-only", "-loudness-out", json, "-loudnorm", "-16",
+          out + "/a.flac"},
+         2,
+         "writes no output"},
+        {{"-measure-only", "-loudness-out", json, "-retag", out + "/a.flac"}, 2, "-retag"},
+        {{"-i", notMedia, "-measure-only", "-loudness-out", json, out + "/a.flac"}, 3, "conv: "},
+        {{"-i", input("tone10"), "-ss", "60", "-measure-only", "-loudness-out", json,
+          out + "/a.flac"},
+         3,
+         "nothing to convert"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args.join(' ').toStdString());
+        const RunResult r = run_conv(row.args);
+        EXPECT_EQ(r.exitCode, row.exit) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(row.says)) << r.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(json));
+    }
+    EXPECT_EQ(QDir(out).entryList(QDir::Hidden | QDir::Files | QDir::NoDotAndDotDot),
+              QStringList{"notes.mp3"});
 }
 
 // A tag rewrite that fails leaves the file as it was and no debris; bad values are refused
