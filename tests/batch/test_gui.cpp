@@ -230,6 +230,23 @@ TEST_F(BusTest, EachProgramsLauncherEntryIsUpdatedFromItsOwnPath)
 {
     ASSERT_TRUE(service.connect(QString(), QString(), QString::fromLatin1(batch::LauncherEntry::kInterface),
                                 QStringLiteral("Update"), &fake, SLOT(onUpdate(QString, QVariantMap, QDBusMessage))));
+    // The bus takes the match rule of that connection in its own time: until a signal sent now
+    // arrives, one sent by the entry could be dropped before the rule is in place. Signals of one
+    // connection arrive in order, so once the last probe is in, no earlier one is still on its way.
+    auto probe = [&](const QString &path) {
+        QDBusMessage update = QDBusMessage::createSignal(path, QString::fromLatin1(batch::LauncherEntry::kInterface),
+                                                         QStringLiteral("Update"));
+        update << QStringLiteral("application://probe.desktop") << QVariantMap();
+        client.send(update);
+    };
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            probe(QStringLiteral("/probe"));
+            return QTest::qWaitFor([&] { return fake.updatePaths.contains(QStringLiteral("/probe")); }, 200);
+        },
+        10000));
+    probe(QStringLiteral("/probe/last"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake.updatePaths.contains(QStringLiteral("/probe/last")); }, 10000));
     struct Row {
         QString desktopId, path;
     };
