@@ -157,7 +157,8 @@ void TruePeak::add(const float* samples, size_t frames)
     for (size_t c = 0; c < ch; ++c) {
         float* w = m_work.data();
         float* h = m_history.data() + c * history;
-        std::memcpy(w, h, history * sizeof(float));
+        if (history > 0) // without taps (no oversampling) there is no history, and no buffer
+            std::memcpy(w, h, history * sizeof(float));
         float peak = m_sample_peak[c];
         for (size_t i = 0; i < frames; ++i) {
             const float v = samples[i * ch + c];
@@ -174,7 +175,8 @@ void TruePeak::add(const float* samples, size_t frames)
         else
             tp = interpolated_peak<24, 1>(m_kernel, x, frames, m_coeff.data());
         m_true_peak[c] = std::max(m_true_peak[c], tp);
-        std::memcpy(h, w + frames, history * sizeof(float));
+        if (history > 0)
+            std::memcpy(h, w + frames, history * sizeof(float));
     }
 }
 
