@@ -2,6 +2,7 @@
 // window's command lines and the same bytes conv makes from them; and a stop by SIGINT in the
 // middle of a batch, after which no partial file is left.
 #include "engine/commandline.h"
+#include "portable_cli.h"
 #include "support/files.h"
 #include "support/media.h"
 #include "support/probe.h"
@@ -19,22 +20,6 @@
 using namespace zm;
 
 namespace {
-
-// A portable copy of zelmora-cli with the real converter beside it, and a folder of media.
-struct RealApp {
-    QTemporaryDir dir;
-    QString path, cli;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    RealApp()
-    {
-        path = dir.path();
-        QDir(path).mkpath(QStringLiteral("data"));
-        cli = path + QStringLiteral("/zelmora-cli");
-        QFile::copy(QStringLiteral(ZELMORA_CLI_PATH), cli);
-        QFile::copy(QStringLiteral(CONV_PATH), path + QStringLiteral("/data/conv"));
-        env.insert(QStringLiteral("XDG_STATE_HOME"), path + QStringLiteral("/state"));
-    }
-};
 
 // The decoded sound of a file, as a digest.
 QByteArray soundDigest(const QString &path)
@@ -57,7 +42,7 @@ QList<QJsonObject> events(const QByteArray &out, const QString &name)
 
 TEST(CliEndToEnd, EveryFormatWithTheWindowsCommandLinesAndBytes)
 {
-    RealApp app;
+    PortableCli app;
     const QString media = app.path + QStringLiteral("/media");
     QDir().mkpath(media + QStringLiteral("/more"));
     ASSERT_TRUE(testsupport::makeMedia(media + QStringLiteral("/clip.mp4"),
@@ -124,7 +109,7 @@ TEST(CliEndToEnd, EveryFormatWithTheWindowsCommandLinesAndBytes)
 
 TEST(CliEndToEnd, InterruptedMidBatchLeavesNoPartialFile)
 {
-    RealApp app;
+    PortableCli app;
     // Ten minutes of a quiet tone: quick to make, seconds to encode.
     QStringList inputs;
     for (const char *name : {"long1.wav", "long2.wav", "long3.wav"}) {

@@ -3,17 +3,17 @@
 // read back where players read them in every format that carries them, album tags after job
 // files have run, and a rewrite that fails leaving its file whole.
 #include "engine/albums.h"
+#include "portable_cli.h"
 #include "support/files.h"
+#include "support/loudness.h"
 #include "support/media.h"
 #include "support/probe.h"
 #include "support/process.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QEventLoop>
 #include <QFile>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -23,32 +23,6 @@
 using namespace zm;
 
 namespace {
-
-// A portable copy of zelmora-cli with the real converter beside it and a state folder of its own.
-struct RealApp {
-    QTemporaryDir dir;
-    QString path, cli, state;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    RealApp()
-    {
-        path = dir.path();
-        QDir(path).mkpath(QStringLiteral("data"));
-        cli = path + QStringLiteral("/zelmora-cli");
-        QFile::copy(QStringLiteral(ZELMORA_CLI_PATH), cli);
-        QFile::copy(QStringLiteral(CONV_PATH), path + QStringLiteral("/data/conv"));
-        state = path + QStringLiteral("/state");
-        env.insert(QStringLiteral("XDG_STATE_HOME"), state);
-    }
-    // The measurements kept in the state folder.
-    QStringList measurements() const
-    {
-        QStringList found;
-        QDirIterator it(state, {QStringLiteral("*.json")}, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            found << it.next();
-        return found;
-    }
-};
 
 // An album of three 3-second tracks at different levels (a tone and noise at about -30, -20 and
 // -10 dBFS), tagged with `album` when it is not empty.
@@ -107,22 +81,16 @@ struct Scan {
     double albumGain = std::nan("");
 };
 
-// loudgain's album scan of the files (it writes nothing without -s).
+// loudgain's album scan of the files.
 Scan loudgain(const QStringList &files)
 {
     Scan scan;
-    const testsupport::RunResult r =
-        testsupport::run(QStringLiteral("loudgain"), QStringList{"-a", "-q", "-O"} + files);
-    EXPECT_TRUE(r.ok()) << r.err.toStdString();
-    for (const QByteArray &line : r.out.split('\n')) {
-        const QList<QByteArray> f = line.split('\t');
-        if (f.size() < 9 || f.at(0) == "File")
-            continue;
-        const double gain = decibels(QString::fromUtf8(f.at(8)));
-        if (f.at(0) == "Album")
-            scan.albumGain = gain;
+    const QMap<QString, testsupport::LoudgainLine> lines = testsupport::loudgainScan(files);
+    for (auto it = lines.cbegin(); it != lines.cend(); ++it) {
+        if (it.key() == QLatin1String("Album"))
+            scan.albumGain = it.value().gain;
         else
-            scan.trackGain.insert(QFileInfo(QString::fromUtf8(f.at(0))).fileName(), gain);
+            scan.trackGain.insert(it.key(), it.value().gain);
     }
     return scan;
 }
@@ -135,36 +103,11 @@ QStringList filesIn(const QString &folder, const QString &pattern)
     return files;
 }
 
-// Integrated loudness (LUFS) and true peak (dBTP) as the ffmpeg CLI's ebur128 filter measures them;
-// several files are measured one after the other as one sound (an album).
-std::pair<double, double> ebur128(const QStringList &files)
-{
-    QStringList args{"-hide_banner", "-nostats"};
-    QString graph;
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        args << "-i" << files.at(i);
-        graph += QStringLiteral("[%1:a]").arg(i);
-    }
-    graph += QStringLiteral("concat=n=%1:v=0:a=1,ebur128=peak=true:metadata=1,ametadata=mode=print:key=lavfi.r128.I")
-                 .arg(files.size());
-    args << "-filter_complex" << graph << "-f"
-         << "null"
-         << "-";
-    const testsupport::RunResult r = testsupport::run(QStringLiteral("ffmpeg"), args, 120000);
-    const QString summary = QString::fromUtf8(r.err.mid(r.err.lastIndexOf("Summary:")));
-    // The last frame's integrated loudness, to a thousandth (the summary gives tenths).
-    const QString text = QString::fromUtf8(r.err);
-    const auto i = QRegularExpression(QStringLiteral("lavfi.r128.I=(-?[0-9.]+)"))
-                       .match(text.mid(text.lastIndexOf(QStringLiteral("lavfi.r128.I="))));
-    const auto p = QRegularExpression(QStringLiteral("True peak:\\s+Peak:\\s+(-?[0-9.]+|-inf) dBFS")).match(summary);
-    return {i.hasMatch() ? i.captured(1).toDouble() : 99, p.hasMatch() ? p.captured(1).toDouble() : 99};
-}
-
 } // namespace
 
 TEST(CliLoudness, AlbumGainMatchesTheReferenceScannerWithOneAndFourJobs)
 {
-    RealApp app;
+    PortableCli app;
     const QString music = app.path + QStringLiteral("/music");
     makeAlbum(music, QStringLiteral("Levels"));
     double albumGainOfOneJob = std::nan("");
@@ -208,7 +151,7 @@ TEST(CliLoudness, AlbumGainMatchesTheReferenceScannerWithOneAndFourJobs)
 
 TEST(CliLoudness, TagsWhereEachFormatKeepsThem)
 {
-    RealApp app;
+    PortableCli app;
     const QString music = app.path + QStringLiteral("/music");
     makeAlbum(music, {}); // no album tags: the folder is the album
     struct Row {
@@ -255,7 +198,7 @@ TEST(CliLoudness, TagsWhereEachFormatKeepsThem)
 
 TEST(CliLoudness, AlbumsAfterJobsRunOnSeveralMachines)
 {
-    RealApp app;
+    PortableCli app;
     const QString music = app.path + QStringLiteral("/music");
     makeAlbum(music, QStringLiteral("Levels"));
     const QString out = app.path + QStringLiteral("/out");
@@ -298,7 +241,7 @@ TEST(CliLoudness, AlbumsAfterJobsRunOnSeveralMachines)
 
 TEST(CliLoudness, AFailedFileIsLeftOutOfItsAlbum)
 {
-    RealApp app;
+    PortableCli app;
     const QString music = app.path + QStringLiteral("/music");
     makeAlbum(music, {});
     ASSERT_TRUE(testsupport::touch(music + QStringLiteral("/04 broken.flac"), QByteArray("not sound at all")));
@@ -315,7 +258,7 @@ TEST(CliLoudness, AFailedFileIsLeftOutOfItsAlbum)
 
 TEST(AlbumTaggerRun, ARewriteThatFailsLeavesItsFileWhole)
 {
-    RealApp app;
+    PortableCli app;
     const QString music = app.path + QStringLiteral("/music");
     makeAlbum(music, {});
     const QString out = app.path + QStringLiteral("/out");
@@ -365,14 +308,14 @@ TEST(AlbumTaggerRun, ARewriteThatFailsLeavesItsFileWhole)
 // track mode still brings each track to the target on its own.
 TEST(CliLoudness, AlbumNormaliseGivesEveryTrackTheAlbumsGain)
 {
-    RealApp app;
+    PortableCli app;
     const QString music = app.path + QStringLiteral("/music");
     makeAlbum(music, QStringLiteral("Levels"));
     const QStringList inputs = filesIn(music, QStringLiteral("*.flac"));
     ASSERT_EQ(inputs.size(), 3);
     QList<double> before;
     for (const QString &in : inputs)
-        before << ebur128({in}).first;
+        before << testsupport::ebur128({in}).integrated;
     struct Row {
         const char *mode, *jobs, *format;
         double target;
@@ -396,7 +339,7 @@ TEST(CliLoudness, AlbumNormaliseGivesEveryTrackTheAlbumsGain)
         ASSERT_EQ(outputs.size(), 3);
         QList<double> gains;
         for (qsizetype i = 0; i < outputs.size(); ++i) {
-            const auto [loudness, peak] = ebur128({outputs.at(i)});
+            const auto [loudness, peak] = testsupport::ebur128({outputs.at(i)});
             gains << loudness - before.at(i);
             EXPECT_LE(peak, -1.0) << outputs.at(i).toStdString();
             if (QLatin1String(r.mode) == QLatin1String("track")) {
@@ -407,7 +350,7 @@ TEST(CliLoudness, AlbumNormaliseGivesEveryTrackTheAlbumsGain)
             continue;
         EXPECT_NEAR(gains.at(1), gains.at(0), 0.1);
         EXPECT_NEAR(gains.at(2), gains.at(0), 0.1);
-        const double album = ebur128(outputs).first;
+        const double album = testsupport::ebur128(outputs).integrated;
         if (r.limited) {
             EXPECT_LT(album, r.target - 0.5);
         } else {
@@ -429,7 +372,7 @@ TEST(CliLoudness, AlbumNormaliseGivesEveryTrackTheAlbumsGain)
 // options together: an album's jobs could run before all of it is measured.
 TEST(CliLoudness, AnAlbumThatCannotBeMeasuredIsNotConverted)
 {
-    RealApp app;
+    PortableCli app;
     const QString music = app.path + QStringLiteral("/music");
     makeAlbum(music + QStringLiteral("/bad"), {});
     makeAlbum(music + QStringLiteral("/good"), {});
@@ -464,7 +407,7 @@ int main(int argc, char **argv)
 
 TEST(AlbumTaggerRun, SharedRewritesNameTheOneFileThatFailed)
 {
-    RealApp app;
+    PortableCli app;
     const QString music = app.path + QStringLiteral("/music");
     makeAlbum(music, {});
     const QString out = app.path + QStringLiteral("/out");

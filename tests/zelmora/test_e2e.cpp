@@ -7,6 +7,7 @@
 #include "probe/durationprobe.h"
 #include "queue/queuemodel.h"
 #include "support/files.h"
+#include "support/loudness.h"
 #include "support/media.h"
 #include "support/probe.h"
 #include "support/process.h"
@@ -20,7 +21,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -328,38 +328,30 @@ int main(int argc, char **argv)
 
 namespace {
 
-// Three 3-second tracks of one album at about -30, -20 and -10 dBFS.
-QStringList makeAlbum(const QString &folder)
-{
-    QDir().mkpath(folder);
+// A portable copy of the program with the real converter, and an album of three 3-second tracks
+// at about -30, -20 and -10 dBFS.
+struct AlbumFixture {
+    QTemporaryDir dir;
+    QString app = dir.path() + QStringLiteral("/app");
     QStringList tracks;
-    int n = 0;
-    for (const double amplitude : {0.0316, 0.1, 0.316}) {
-        const QString path = folder + QStringLiteral("/%1 track.flac").arg(++n);
-        if (!testsupport::makeMedia(path,
-                                    {"-f", "lavfi", "-i", QStringLiteral("anoisesrc=d=3:c=pink:a=%1").arg(amplitude),
-                                     "-ac", "2", "-metadata", "album=Window Album"}))
-            return {};
-        tracks << path;
+    AlbumFixture()
+    {
+        QDir().mkpath(app + QStringLiteral("/data"));
+        if (!QFile::copy(QStringLiteral(CONV_PATH), app + QStringLiteral("/data/conv")))
+            return;
+        const QString folder = dir.path() + QStringLiteral("/album");
+        QDir().mkpath(folder);
+        int n = 0;
+        for (const double amplitude : {0.0316, 0.1, 0.316}) {
+            const QString path = folder + QStringLiteral("/%1 track.flac").arg(++n);
+            if (!testsupport::makeMedia(path, {"-f", "lavfi", "-i",
+                                               QStringLiteral("anoisesrc=d=3:c=pink:a=%1").arg(amplitude), "-ac", "2",
+                                               "-metadata", "album=Window Album"}))
+                return;
+            tracks << path;
+        }
     }
-    return tracks;
-}
-
-// loudgain's lines for the files: file name (or "Album") -> loudness (LUFS) and gain (dB).
-QMap<QString, QPair<double, double>> loudgainScan(const QStringList &files)
-{
-    QMap<QString, QPair<double, double>> found;
-    const testsupport::RunResult r =
-        testsupport::run(QStringLiteral("loudgain"), QStringList{"-a", "-q", "-O"} + files);
-    for (const QByteArray &line : r.out.split('\n')) {
-        const QList<QByteArray> f = line.split('\t');
-        if (f.size() < 9 || f.at(0) == "File")
-            continue;
-        const auto number = [](const QByteArray &text) { return text.split(' ').value(0).toDouble(); };
-        found.insert(QFileInfo(QString::fromUtf8(f.at(0))).fileName(), {number(f.at(1)), number(f.at(8))});
-    }
-    return found;
-}
+};
 
 double gainOf(const QString &text)
 {
@@ -370,12 +362,11 @@ double gainOf(const QString &text)
 
 TEST(EndToEnd, LoudnessFromTheWindowsBatch)
 {
-    QTemporaryDir dir;
-    const QString app = dir.path() + QStringLiteral("/app");
-    QDir().mkpath(app + QStringLiteral("/data"));
-    ASSERT_TRUE(QFile::copy(QStringLiteral(CONV_PATH), app + QStringLiteral("/data/conv")));
-    const QStringList tracks = makeAlbum(dir.path() + QStringLiteral("/album"));
-    ASSERT_EQ(tracks.size(), 3);
+    AlbumFixture album;
+    ASSERT_EQ(album.tracks.size(), 3);
+    const QTemporaryDir &dir = album.dir;
+    const QString &app = album.app;
+    const QStringList &tracks = album.tracks;
     struct Row {
         const char *name;
         ReplayGain gain;
@@ -403,17 +394,17 @@ TEST(EndToEnd, LoudnessFromTheWindowsBatch)
         QStringList outputs;
         for (int i = 1; i <= 3; ++i)
             outputs << out + QStringLiteral("/%1 track.mp3").arg(i);
-        const auto scan = loudgainScan(outputs);
+        const auto scan = testsupport::loudgainScan(outputs);
         ASSERT_EQ(scan.size(), 4) << "three tracks and the album";
         for (const QString &o : outputs) {
             const testsupport::Probe p = testsupport::probe(o);
             SCOPED_TRACE(o.toStdString());
             if (r.normalize) {
-                EXPECT_NEAR(scan.value(QFileInfo(o).fileName()).first, *r.normalize, 0.5);
+                EXPECT_NEAR(scan.value(QFileInfo(o).fileName()).loudness, *r.normalize, 0.5);
                 EXPECT_FALSE(p.tags.contains("replaygain_album_gain")) << "no tags asked for";
             } else {
-                EXPECT_NEAR(gainOf(p.tags.value("replaygain_album_gain")), scan.value("Album").second, 0.1);
-                EXPECT_NEAR(gainOf(p.tags.value("replaygain_track_gain")), scan.value(QFileInfo(o).fileName()).second,
+                EXPECT_NEAR(gainOf(p.tags.value("replaygain_album_gain")), scan.value("Album").gain, 0.1);
+                EXPECT_NEAR(gainOf(p.tags.value("replaygain_track_gain")), scan.value(QFileInfo(o).fileName()).gain,
                             0.1);
             }
         }
@@ -421,48 +412,19 @@ TEST(EndToEnd, LoudnessFromTheWindowsBatch)
     }
 }
 
-namespace {
-
-// Integrated loudness (to a thousandth of a LU) and true peak (dBTP) of files played one after the
-// other, as the ffmpeg CLI's ebur128 filter measures them.
-QPair<double, double> ebur128Of(const QStringList &files)
-{
-    QStringList args{"-hide_banner", "-nostats"};
-    QString graph;
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        args << "-i" << files.at(i);
-        graph += QStringLiteral("[%1:a]").arg(i);
-    }
-    graph += QStringLiteral("concat=n=%1:v=0:a=1,ebur128=peak=true:metadata=1,ametadata=mode=print:key=lavfi.r128.I")
-                 .arg(files.size());
-    args << "-filter_complex" << graph << "-f"
-         << "null"
-         << "-";
-    const testsupport::RunResult r = testsupport::run(QStringLiteral("ffmpeg"), args, 120000);
-    const QString text = QString::fromUtf8(r.err);
-    const auto i = QRegularExpression(QStringLiteral("lavfi.r128.I=(-?[0-9.]+)"))
-                       .match(text.mid(text.lastIndexOf(QStringLiteral("lavfi.r128.I="))));
-    const auto p = QRegularExpression(QStringLiteral("True peak:\\s+Peak:\\s+(-?[0-9.]+|-inf) dBFS"))
-                       .match(text.mid(text.lastIndexOf(QStringLiteral("Summary:"))));
-    return {i.hasMatch() ? i.captured(1).toDouble() : 99, p.hasMatch() ? p.captured(1).toDouble() : 99};
-}
-
-} // namespace
-
 // Normalise Albums from the window's batch with one and three jobs: every track raised or lowered
 // by the album's one gain, the album on the target, the album tags those of the sound written,
 // and no measurement left. An album with a file that cannot be measured is not converted at all.
 TEST(EndToEnd, AlbumNormaliseFromTheWindowsBatch)
 {
-    QTemporaryDir dir;
-    const QString app = dir.path() + QStringLiteral("/app");
-    QDir().mkpath(app + QStringLiteral("/data"));
-    ASSERT_TRUE(QFile::copy(QStringLiteral(CONV_PATH), app + QStringLiteral("/data/conv")));
-    const QStringList tracks = makeAlbum(dir.path() + QStringLiteral("/album"));
-    ASSERT_EQ(tracks.size(), 3);
+    AlbumFixture album;
+    ASSERT_EQ(album.tracks.size(), 3);
+    const QTemporaryDir &dir = album.dir;
+    const QString &app = album.app;
+    const QStringList &tracks = album.tracks;
     QList<double> before;
     for (const QString &t : tracks)
-        before << ebur128Of({t}).first;
+        before << testsupport::ebur128({t}).integrated;
     const QString broken = dir.path() + QStringLiteral("/album/4 broken.flac");
     struct Row {
         const char *name;
@@ -510,17 +472,17 @@ TEST(EndToEnd, AlbumNormaliseFromTheWindowsBatch)
             outputs << out + QStringLiteral("/%1 track.flac").arg(i);
         QList<double> gains;
         for (qsizetype i = 0; i < outputs.size(); ++i) {
-            const auto [loudness, peak] = ebur128Of({outputs.at(i)});
+            const auto [loudness, peak] = testsupport::ebur128({outputs.at(i)});
             gains << loudness - before.at(i);
             EXPECT_LE(peak, -1.0) << outputs.at(i).toStdString();
         }
         EXPECT_NEAR(gains.at(1), gains.at(0), 0.1);
         EXPECT_NEAR(gains.at(2), gains.at(0), 0.1);
-        EXPECT_NEAR(ebur128Of(outputs).first, -16.0, 0.5);
-        const auto scan = loudgainScan(outputs);
+        EXPECT_NEAR(testsupport::ebur128(outputs).integrated, -16.0, 0.5);
+        const auto scan = testsupport::loudgainScan(outputs);
         ASSERT_EQ(scan.size(), 4) << "three tracks and the album";
         for (const QString &o : outputs)
-            EXPECT_NEAR(gainOf(testsupport::probe(o).tags.value("replaygain_album_gain")), scan.value("Album").second,
+            EXPECT_NEAR(gainOf(testsupport::probe(o).tags.value("replaygain_album_gain")), scan.value("Album").gain,
                         0.1)
                 << o.toStdString();
     }
