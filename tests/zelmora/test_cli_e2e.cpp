@@ -2,11 +2,11 @@
 // window's command lines and the same bytes conv makes from them; and a stop by SIGINT in the
 // middle of a batch, after which no partial file is left.
 #include "engine/commandline.h"
-#include "portable_cli.h"
 #include "support/files.h"
 #include "support/media.h"
 #include "support/probe.h"
 #include "support/process.h"
+#include "zelmora/portable_cli.h"
 
 #include <QCoreApplication>
 #include <QDir>

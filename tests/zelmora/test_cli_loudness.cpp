@@ -3,12 +3,12 @@
 // read back where players read them in every format that carries them, album tags after job
 // files have run, and a rewrite that fails leaving its file whole.
 #include "engine/albums.h"
-#include "portable_cli.h"
 #include "support/files.h"
 #include "support/loudness.h"
 #include "support/media.h"
 #include "support/probe.h"
 #include "support/process.h"
+#include "zelmora/portable_cli.h"
 
 #include <QCoreApplication>
 #include <QDir>
