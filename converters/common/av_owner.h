@@ -35,6 +35,9 @@ struct AudioFifoFreer {
 struct DictionaryFreer {
     void operator()(AVDictionary* d) const { av_dict_free(&d); }
 };
+struct ParametersFreer {
+    void operator()(AVCodecParameters* p) const { avcodec_parameters_free(&p); }
+};
 
 using InputFormatPtr = std::unique_ptr<AVFormatContext, InputFormatCloser>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFreer>;
@@ -42,6 +45,7 @@ using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
 using SwrPtr = std::unique_ptr<SwrContext, SwrFreer>;
 using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoFreer>;
+using ParametersPtr = std::unique_ptr<AVCodecParameters, ParametersFreer>;
 
 // Allocators that throw ConvError (Failure::Codec, "out of memory") instead of returning null.
 FramePtr make_frame();

@@ -21,13 +21,25 @@ struct OutputLength {
     int64_t frame_us = 0; // the longest frame of any stream (one sound frame, one picture)
 };
 
+// How the sound is decoded. With threads above 1, a file with one sound stream, of a codec whose
+// decoder gives each packet's sound as it is sent, is decoded a stretch of packets at a time on
+// up to that many threads beside the reading: the length found is the one a single decoder
+// finds, only sooner. A stretch ends at stretch_packets packets or stretch_bytes bytes.
+struct ReadBack {
+    int threads = 1;
+    size_t stretch_packets = 1024;
+    size_t stretch_bytes = size_t{4} << 20;
+};
+
 // Reads the file at path through as described above. Throws ConvError(Codec, "output check
 // failed: ...") when it cannot be opened or read, ConvError(Interrupted) on a stop. Without
 // `decode`, a sound stream's length is the span of its packets too (every packet is still read).
 // With `sound`, every frame decoded of the file's first sound stream goes to it as well (the
-// sound exactly as players get it, priming and padding dropped where the file says so).
+// sound exactly as players get it, priming and padding dropped where the file says so), and the
+// sound is decoded in order on the calling thread whatever `how` says.
 OutputLength read_output_length(const std::string& path, bool decode = true,
-                                const std::function<void(const AVFrame*)>& sound = {});
+                                const std::function<void(const AVFrame*)>& sound = {},
+                                const ReadBack& how = {});
 
 // How far the length read may lie from the expected one.
 struct LengthAllowance {

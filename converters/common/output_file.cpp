@@ -356,8 +356,8 @@ void OutputFile::check_output()
             extra = std::max(extra, av_rescale(int64_t(par->initial_padding) + par->frame_size,
                                                AV_TIME_BASE, par->sample_rate));
     }
-    const OutputLength got =
-        read_output_length(path, m_check_decodes || m_check_sound, m_check_sound);
+    const OutputLength got = read_output_length(path, m_check_decodes || m_check_sound,
+                                                m_check_sound, ReadBack{m_check_threads});
     LengthAllowance allowance = length_allowance(got.frame_us, extra);
     if (written)
         allowance.short_us = allowance.long_us;

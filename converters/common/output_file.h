@@ -80,6 +80,9 @@ public:
     // Whether the check decodes the sound (the default) or reads its packets only: for a file
     // whose packets are copied from one that was checked already (a tags-only rewrite).
     void set_check_decodes(bool decode) { m_check_decodes = decode; }
+    // How many threads the check may decode the sound on (output_check.h, ReadBack); 1 by
+    // default.
+    void set_check_threads(int threads) { m_check_threads = threads; }
     // Whether the finished file can be read back (not a device or FIFO).
     bool can_read_back() const { return m_target.seekable(); }
     // Every frame of the sound decoded by the check also goes to `sound` (the check decodes
@@ -130,6 +133,7 @@ private:
     std::function<void(const AVPacket*, AVRational)> m_tap;
     bool m_check = true;
     bool m_check_decodes = true;
+    int m_check_threads = 1;
     std::function<void(const AVFrame*)> m_check_sound;
     std::function<int64_t()> m_expected_us;
     std::vector<Span> m_written; // per stream, in its time base

@@ -791,6 +791,8 @@ void run(const Job& job, const TextSink& progress)
     // A tags-only rewrite copies the packets of a file that was read back whole when it was
     // made: reading every packet of the new file shows they are all there (no decoding).
     out.set_check_decodes(!job.retag);
+    // The check decodes on the threads the encode had (a long file's sound in stretches).
+    out.set_check_threads(zmconv::segment_threads(job.threads));
     out.set_check(job.verify, [copied, encoded] {
         const double seconds = copied ? copied->seconds_done() : encoded->seconds_done();
         return static_cast<int64_t>(std::llround(seconds * 1e6));

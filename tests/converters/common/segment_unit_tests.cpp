@@ -3,6 +3,7 @@
 // join makes to them, and whole encodes in segments against one encode from the start.
 #include "common/audio_encoder.h"
 #include "common/errors.h"
+#include "common/output_check.h"
 #include "common/output_file.h"
 #include "common/program.h"
 #include "common/progress.h"
@@ -22,6 +23,7 @@ extern "C" {
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <numeric>
 #include <optional>
 #include <string>
@@ -703,7 +705,8 @@ struct EncodeResult {
 
 // Encodes `seconds` of the test signal into a file, in segments when a plan is given.
 EncodeResult encode_file(const std::string& path, const char* muxer, const char* encoder, int rate,
-                         int channels, double seconds, std::optional<SegmentPlan> plan, int threads)
+                         int channels, double seconds, std::optional<SegmentPlan> plan, int threads,
+                         int64_t bit_rate = 0)
 {
     EncodeResult result;
     {
@@ -713,6 +716,7 @@ EncodeResult encode_file(const std::string& path, const char* muxer, const char*
         settings.encoder = encoder;
         settings.sample_rate = rate;
         settings.channels = channels;
+        settings.bit_rate = bit_rate;
         zmconv::AudioSourceFormat source{rate, channels, AV_SAMPLE_FMT_FLTP};
         std::unique_ptr<zmconv::AudioEncoder> enc =
             zmconv::make_audio_encoder(settings, source, out);
@@ -848,6 +852,66 @@ TEST(SegmentedEncodes, AStopEndsEveryRun)
     zmconv::set_stop_requested(false);
     EXPECT_TRUE(stopped);
     EXPECT_FALSE(std::filesystem::exists(dir.path + "/stopped.mp3"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The check's reading back in stretches
+
+// A file's sound decoded in stretches on several threads has the length one decoder finds, to
+// the sample, in every format conv writes: stretches of a few packets put a seam at every
+// kind of place (the MP3 reservoir, Vorbis block changes, Opus's pre-skip, the padding
+// dropped at the end). A file damaged in its middle is no different.
+TEST(ReadBack, InStretchesTheLengthOfOneDecoder)
+{
+    zmtest::TempFolder dir;
+    struct Row {
+        const char* name;
+        const char* muxer;
+        const char* encoder;
+        int rate;
+        int channels;
+        int64_t bit_rate;
+        double seconds;
+        bool damaged;
+    } rows[] = {
+        {"mp3", "mp3", "libmp3lame", 44100, 2, 0, 6.3, false},
+        {"mp3, 8 kHz 8 kbit/s", "mp3", "libmp3lame", 8000, 1, 8000, 6.3, false},
+        {"mp3, damaged", "mp3", "libmp3lame", 44100, 2, 0, 6.3, true},
+        {"aac", "adts", "aac", 44100, 2, 0, 5.1, false},
+        {"m4a", "ipod", "aac", 22050, 1, 0, 5.1, false},
+        {"opus", "ogg", "libopus", 48000, 2, 0, 5.1, false},
+        {"opus, 6 kbit/s", "ogg", "libopus", 48000, 1, 6000, 5.1, false},
+        {"opus, damaged", "ogg", "libopus", 48000, 2, 0, 5.1, true},
+        {"vorbis", "ogg", "libvorbis", 44100, 2, 0, 5.1, false},
+        {"flac", "flac", "flac", 44100, 2, 0, 12.1, false},
+        {"ac3", "ac3", "ac3", 48000, 2, 0, 5.1, false},
+        {"wma", "asf", "wmav2", 44100, 2, 0, 5.1, false},
+        {"amr", "amr", "libopencore_amrnb", 8000, 1, 0, 5.1, false},
+    };
+    zmconv::capture_library_log();
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const std::string path = dir.path + "/read back";
+        encode_file(path, r.muxer, r.encoder, r.rate, r.channels, r.seconds, std::nullopt, 1,
+                    r.bit_rate);
+        if (r.damaged) { // a run of bytes in the middle overwritten
+            std::string bytes = zmtest::read_file(path);
+            ASSERT_GT(bytes.size(), 4000u);
+            for (size_t i = bytes.size() / 2; i < bytes.size() / 2 + 1500; ++i)
+                bytes[i] = static_cast<char>(i * 37 % 251);
+            std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+        }
+        const zmconv::OutputLength one = zmconv::read_output_length(path);
+        EXPECT_GT(one.us, 4'000'000);
+        for (const zmconv::ReadBack how :
+             {zmconv::ReadBack{2, 5}, zmconv::ReadBack{3, 1}, zmconv::ReadBack{4, 7, 2000}}) {
+            SCOPED_TRACE(std::to_string(how.threads) + " threads, "
+                         + std::to_string(how.stretch_packets) + " packets");
+            const zmconv::OutputLength stretched = zmconv::read_output_length(path, true, {}, how);
+            EXPECT_EQ(stretched.us, one.us);
+            EXPECT_EQ(stretched.frame_us, one.frame_us);
+        }
+    }
 }
 
 } // namespace
