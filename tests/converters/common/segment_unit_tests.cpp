@@ -1,6 +1,7 @@
 // Unit tests of encoding in segments: the plan's arithmetic, the number of threads, where two
 // runs are joined, what MP3, AAC, Vorbis and FLAC packets say about themselves and the changes a
-// join makes to them, and whole encodes in segments against one encode from the start.
+// join makes to them, and whole encodes in segments against one encode from the start; the
+// output check's reading back in stretches against one decoder.
 #include "common/audio_encoder.h"
 #include "common/errors.h"
 #include "common/output_check.h"
