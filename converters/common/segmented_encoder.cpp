@@ -129,6 +129,20 @@ struct RunJob {
 struct RunOutput {
     std::vector<PacketPtr> packets;
     std::vector<PacketFacts> facts;
+    // A run told to meet another: the packets from which on both gave the same bytes (index here,
+    // index there). The run stopped there.
+    std::optional<std::pair<size_t, size_t>> met;
+};
+
+// Where a run meets another for good: this many packets in a row the same in both.
+constexpr int kMeetPackets = 16;
+
+// Where a run may meet another run's packets: the first of the packets alike starts in
+// (after, before).
+struct Meeting {
+    const std::vector<PacketFacts>* other = nullptr;
+    int64_t after = 0;  // the first packet of the stretch starts after this
+    int64_t before = 0; // and before this
 };
 
 // A run whose packets are written up to the join with the next run, from next_index on.
@@ -278,13 +292,18 @@ struct SegmentedEncoder::Impl {
         : inner(std::move(encoder)), out(output), codec(c), plan(p), threads(std::max(n, 1))
     {}
 
-    RunOutput encode_run(const RunJob& job);
+    // With a meeting: stops once its packets are those of the other run's.
+    RunOutput encode_run(const RunJob& job, const Meeting& meeting = {});
     void store(const AVFrame* frame);
     void hash_through(int64_t end); // hands samples [hashed_to, end) to the hasher
     void dispatch(int64_t segment, bool final);
     void consume_oldest();
     RunOutput wait_for(std::future<RunOutput>& result);
     void join(RunJob job, RunOutput made);
+    // For Vorbis runs a and b found out of step at their join: b encoded again in step with a,
+    // from its first packet after the join j (then set); empty when that finds no join either.
+    std::optional<Pending> realign(const Pending& a, const RunJob& job, const RunOutput& made,
+                                   std::optional<Junction>& j);
     void write_until(Pending& run, size_t last); // packets [run.next_index, last]
     void write_packet(AVPacket* pkt, bool last_of_stream);
     // With ZMCONV_SEGMENT_LOG: where a join lies (a packet boundary, as a time of the input).
@@ -301,7 +320,7 @@ void SegmentedEncoder::Impl::log_join(int64_t boundary, const char* how) const
     write_text(STDERR_FILENO, text);
 }
 
-RunOutput SegmentedEncoder::Impl::encode_run(const RunJob& job)
+RunOutput SegmentedEncoder::Impl::encode_run(const RunJob& job, const Meeting& meeting)
 {
     CodecContextPtr ctx = inner->open_twin();
     if (!ctx)
@@ -317,6 +336,29 @@ RunOutput SegmentedEncoder::Impl::encode_run(const RunJob& job)
     RunOutput made;
     FramePtr frame = make_frame();
     PacketPtr pkt = make_packet();
+    size_t there = 0; // in meeting.other: the first packet not before the last one made
+    int same = 0;     // packets in a row the same as the other run's
+
+    // Whether the packet just kept is the kMeetPackets-th in a row that the other run made too.
+    auto meets = [&](const PacketFacts& f) {
+        const std::vector<PacketFacts>& other = *meeting.other;
+        const size_t before = there;
+        while (there < other.size() && other[there].pts < f.pts)
+            ++there;
+        if (same > 0 && there != before + 1)
+            same = 0; // the other run made a packet this one did not
+        const bool alike = there < other.size() && other[there].pts == f.pts
+                           && other[there].end == f.end && other[there].size == f.size
+                           && other[there].fingerprint == f.fingerprint;
+        if (!alike || (same == 0 && (f.pts <= meeting.after || f.pts >= meeting.before))) {
+            same = 0;
+            return false;
+        }
+        if (++same < kMeetPackets)
+            return false;
+        made.met = {made.facts.size() - kMeetPackets, there + 1 - kMeetPackets};
+        return true;
+    };
 
     auto receive = [&] {
         for (;;) {
@@ -342,6 +384,8 @@ RunOutput SegmentedEncoder::Impl::encode_run(const RunJob& job)
                 PacketPtr kept = make_packet();
                 av_packet_move_ref(kept.get(), pkt.get());
                 made.packets.push_back(std::move(kept));
+                if (meeting.other && meets(f))
+                    return;
             }
             av_packet_unref(pkt.get());
         }
@@ -374,6 +418,8 @@ RunOutput SegmentedEncoder::Impl::encode_run(const RunJob& job)
         frame->pts = pos;
         check(avcodec_send_frame(ctx.get(), frame.get()), Failure::Codec, "audio encoding failed");
         receive();
+        if (made.met)
+            return made;
         const int64_t counted = std::min(pos + n, job.count_to) - std::max(pos, job.count_from);
         if (counted > 0)
             encoded.fetch_add(counted, std::memory_order_relaxed);
@@ -494,35 +540,26 @@ void SegmentedEncoder::Impl::join(RunJob job, RunOutput made)
             if (!move_reservoir(before_a, before_b, made.facts[j->first_of_b].borrowed))
                 j.reset();
         }
-        if (!j && codec.join == JoinKind::Vorbis) {
-            // Out of step: the later run is encoded again from a little later, so that its long
-            // blocks fall where the earlier run's do, and the join is looked for once more.
-            if (const auto shift = vorbis_realignment(a.out.facts, made.facts, end - plan.lead,
-                                                      end + plan.search, plan.frame)) {
-                RunJob later = job;
-                later.feed_from += *shift;
-                later.count_from = later.count_to = 0; // counted by the first encode
-                RunOutput again = encode_run(later);
-                ++counts.runs;
-                std::optional<Junction> k = find_junction(a.out.facts, again.facts, end - plan.lead,
-                                                          end + plan.search, codec.join);
-                if (log)
-                    write_text(STDERR_FILENO, "segments: run encoded again "
-                                                  + std::to_string(*shift) + " samples later"
-                                                  + (k ? "\n" : ", still no join\n"));
-                if (k) {
-                    ++counts.realigned;
-                    j = k;
-                    job = std::move(later);
-                    made = std::move(again);
-                }
-            }
-        }
+        // Vorbis runs out of step: the later run encoded again in step with the earlier one, up
+        // to where it meets the later run's first encode (if it does).
+        std::optional<Pending> bridge;
+        if (!j && codec.join == JoinKind::Vorbis)
+            bridge = realign(a, job, made, j);
         if (j) {
             counts.identical_joins += j->identical ? 1 : 0;
             log_join(a.out.facts[j->last_of_a].end, j->identical ? "identical" : "matching");
             write_until(a, j->last_of_a);
-            pending = Pending{std::move(job), std::move(made), j->first_of_b};
+            if (bridge && bridge->out.met) {
+                // Its packets up to the meeting, then the first encode's from there.
+                const auto [here, there] = *bridge->out.met;
+                if (here > bridge->next_index)
+                    write_until(*bridge, here - 1);
+                pending = Pending{std::move(job), std::move(made), there};
+            } else if (bridge) {
+                pending = std::move(bridge);
+            } else {
+                pending = Pending{std::move(job), std::move(made), j->first_of_b};
+            }
         } else {
             // No boundary to join at: the earlier run is encoded again, through this segment.
             RunJob longer = a.job;
@@ -554,6 +591,44 @@ void SegmentedEncoder::Impl::join(RunJob job, RunOutput made)
             write_until(*pending, pending->out.packets.size() - 1);
         pending.reset();
     }
+}
+
+std::optional<Pending> SegmentedEncoder::Impl::realign(const Pending& a, const RunJob& job,
+                                                       const RunOutput& made,
+                                                       std::optional<Junction>& j)
+{
+    const int64_t end = (a.job.last_segment + 1) * plan.length;
+    const auto shift =
+        vorbis_realignment(a.out.facts, made.facts, end - plan.lead, end + plan.search, plan.frame);
+    if (!shift)
+        return std::nullopt;
+    RunJob later = job;
+    later.feed_from += *shift;
+    later.count_from = later.count_to = 0; // counted by the first encode
+    // Where a transient brings both encodes into step, the second stops: only the stretch out of
+    // step is encoded twice. It meets the first after the join it is for, and before the next
+    // join's search (which looks at the first encode's packets).
+    Meeting meeting{&made.facts, end + plan.search + 2 * plan.frame, INT64_MAX};
+    if (!job.final)
+        meeting.before = (job.last_segment + 1) * plan.length - plan.lead - plan.reach;
+    RunOutput again = encode_run(later, meeting);
+    ++counts.runs;
+    const std::optional<Junction> k =
+        find_junction(a.out.facts, again.facts, end - plan.lead, end + plan.search, codec.join);
+    if (log)
+        write_text(STDERR_FILENO,
+                   "segments: run encoded again " + std::to_string(*shift) + " samples later"
+                       + (!k          ? ", still no join"
+                          : again.met ? ", back in step at sample "
+                                            + std::to_string(again.facts[again.met->first].pts)
+                                      : "")
+                       + "\n");
+    if (!k)
+        return std::nullopt;
+    ++counts.realigned;
+    counts.met += again.met ? 1 : 0;
+    j = k;
+    return Pending{std::move(later), std::move(again), k->first_of_b};
 }
 
 void SegmentedEncoder::Impl::write_until(Pending& run, size_t last)
@@ -657,7 +732,8 @@ void SegmentedEncoder::encode(const AVFrame* frame)
         write_text(STDERR_FILENO, "segments: " + std::to_string(d.counts.runs) + " runs on "
                                       + std::to_string(d.threads) + " threads, "
                                       + std::to_string(d.counts.continued) + " continued, "
-                                      + std::to_string(d.counts.realigned) + " realigned\n");
+                                      + std::to_string(d.counts.realigned) + " realigned, "
+                                      + std::to_string(d.counts.met) + " back in step\n");
 }
 
 int64_t SegmentedEncoder::samples_encoded() const

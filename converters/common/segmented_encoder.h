@@ -54,6 +54,7 @@ public:
         int continued = 0;       // continuations of a run past a segment it found no join in
         int identical_joins = 0; // joins where the packets before it were the same in both runs
         int realigned = 0;       // Vorbis runs encoded again in step with the run before them
+        int met = 0;             // of those, the ones stopped where they met the first encode
     };
     Counts counts() const;
 
