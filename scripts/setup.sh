@@ -11,6 +11,8 @@ PACKAGES=(
   libgl-dev
   libavformat-dev libavcodec-dev libavfilter-dev libswresample-dev libswscale-dev libavutil-dev
   libopencore-amrnb-dev
+  # libvorbis's block decisions: where conv starts the segments of a long Vorbis encode.
+  libvorbis-dev
   libgtest-dev
   ffmpeg xvfb xauth x11-utils imagemagick python3 dbus-daemon
   # Loudness: libebur128 measures in conv; loudgain (a ReplayGain 2.0 scanner) and espeak-ng

@@ -3,6 +3,7 @@
 #include "common/errors.h"
 #include "common/progress.h"
 #include "common/segment_join.h"
+#include "common/vorbis_grid.h"
 
 extern "C" {
 #include <libavutil/md5.h>
@@ -282,6 +283,11 @@ struct SegmentedEncoder::Impl {
     int min_frame = INT_MAX;
     int max_frame = 0;
 
+    // Vorbis: libvorbis's block decisions, scanned ahead of the runs on the feeding thread, and
+    // what the last run dispatched will make about the next seam.
+    std::unique_ptr<VorbisGrid> grid;
+    std::vector<PacketFacts> scanned;
+
     std::atomic<int64_t> encoded{0};
     std::atomic<bool> abort{false};
     Counts counts;
@@ -297,6 +303,10 @@ struct SegmentedEncoder::Impl {
     void store(const AVFrame* frame);
     void hash_through(int64_t end); // hands samples [hashed_to, end) to the hasher
     void dispatch(int64_t segment, bool final);
+    // Vorbis: how much later than planned the run of `segment` starts so that its long blocks
+    // fall in step with the run before it at their seam (0 when they do or when nothing helps).
+    int64_t start_in_step(int64_t segment, const RunJob& job);
+    void scan(const RunJob& job, int64_t to); // feeds the scan [where it is, to) of the run
     void consume_oldest();
     RunOutput wait_for(std::future<RunOutput>& result);
     void join(RunJob job, RunOutput made);
@@ -490,6 +500,11 @@ void SegmentedEncoder::Impl::dispatch(int64_t segment, bool final)
     job.count_to = final ? filled : (segment + 1) * plan.length;
     for (int64_t i = job.feed_from / plan.length; i * plan.length < job.feed_to; ++i)
         job.chunks.push_back(chunks.at(i));
+    if (grid) {
+        const int64_t shift = start_in_step(segment, job);
+        job.feed_from += shift;
+        counts.started_in_step += shift > 0 ? 1 : 0;
+    }
 
     while (static_cast<int>(slots.size()) >= threads)
         consume_oldest();
@@ -502,6 +517,56 @@ void SegmentedEncoder::Impl::dispatch(int64_t segment, bool final)
     const int64_t keep_from = plan.feed_from(next_run) / plan.length;
     while (!chunks.empty() && chunks.begin()->first < keep_from)
         chunks.erase(chunks.begin());
+}
+
+int64_t SegmentedEncoder::Impl::start_in_step(int64_t segment, const RunJob& job)
+{
+    // A fresh encoder's long blocks fall on its own grid until a transient moves them; where the
+    // stream before the seam was moved off that grid, the run starts later by what puts it back
+    // in step (under one long block), found by scanning where both runs' blocks fall. The scan
+    // sees the samples the runs are fed, so this depends on the input alone.
+    const int64_t seam = segment * plan.length;
+    int64_t shift = 0;
+    grid->restart(job.feed_from);
+    if (segment > 0) {
+        const int64_t from = seam - plan.lead;
+        const int64_t to = seam + plan.search;
+        scan(job, std::min(job.feed_to, to + 2 * plan.frame));
+        if (!find_junction(scanned, grid->packets(), from, to, JoinKind::Vorbis)) {
+            if (const auto s = vorbis_realignment(scanned, grid->packets(), from, to, plan.frame)) {
+                shift = *s;
+                grid->restart(job.feed_from + shift);
+            }
+        }
+    }
+    scanned.clear();
+    if (!job.final) {
+        // What this run makes about the next seam, for the next run's start.
+        const int64_t next = (segment + 1) * plan.length;
+        scan(job, job.feed_to);
+        for (const PacketFacts& f : grid->packets())
+            if (f.end >= next - plan.reach)
+                scanned.push_back(f);
+    }
+    return shift;
+}
+
+void SegmentedEncoder::Impl::scan(const RunJob& job, int64_t to)
+{
+    std::array<const float*, AV_NUM_DATA_POINTERS> planes{};
+    size_t chunk = 0;
+    for (int64_t pos = grid->fed_to(); pos < to;) {
+        const int n = static_cast<int>(std::min<int64_t>(plan.frame, to - pos));
+        while (chunk + 1 < job.chunks.size()
+               && pos >= job.chunks[chunk]->first + job.chunks[chunk]->capacity)
+            ++chunk;
+        const Chunk& c = *job.chunks[chunk];
+        for (int ch = 0; ch < channels; ++ch)
+            planes[static_cast<size_t>(ch)] =
+                reinterpret_cast<const float*>(c.planes[static_cast<size_t>(ch)]) + (pos - c.first);
+        grid->feed(planes.data(), n);
+        pos += n;
+    }
 }
 
 RunOutput SegmentedEncoder::Impl::wait_for(std::future<RunOutput>& result)
@@ -687,6 +752,14 @@ SegmentedEncoder::SegmentedEncoder(std::unique_ptr<AudioEncoder> inner, OutputFi
         av_md5_init(d.md5.get());
         d.hasher = std::make_unique<Pool>(1);
     }
+    if (codec.join == JoinKind::Vorbis && d.format == AV_SAMPLE_FMT_FLTP
+        && d.channels <= AV_NUM_DATA_POINTERS && vorbis_scan_enabled()) {
+        // Set up as the runs' encoders are: the bit rate they are opened with.
+        const CodecContextPtr twin = e.open_twin();
+        if (twin)
+            d.grid =
+                std::make_unique<VorbisGrid>(d.channels, d.inner->sample_rate(), twin->bit_rate);
+    }
     d.pool = std::make_unique<Pool>(d.threads);
 }
 
@@ -733,7 +806,9 @@ void SegmentedEncoder::encode(const AVFrame* frame)
                                       + std::to_string(d.threads) + " threads, "
                                       + std::to_string(d.counts.continued) + " continued, "
                                       + std::to_string(d.counts.realigned) + " realigned, "
-                                      + std::to_string(d.counts.met) + " back in step\n");
+                                      + std::to_string(d.counts.met) + " back in step, "
+                                      + std::to_string(d.counts.started_in_step)
+                                      + " started in step\n");
 }
 
 int64_t SegmentedEncoder::samples_encoded() const

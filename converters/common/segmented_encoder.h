@@ -55,6 +55,7 @@ public:
         int identical_joins = 0; // joins where the packets before it were the same in both runs
         int realigned = 0;       // Vorbis runs encoded again in step with the run before them
         int met = 0;             // of those, the ones stopped where they met the first encode
+        int started_in_step = 0; // Vorbis runs started later, in step, as the block scan said
     };
     Counts counts() const;
 

@@ -110,6 +110,12 @@ bool segment_log_enabled()
     return text && *text && std::string_view(text) != "0";
 }
 
+bool vorbis_scan_enabled()
+{
+    const char* text = std::getenv("ZMCONV_VORBIS_SCAN");
+    return !text || std::string_view(text) != "0";
+}
+
 double segment_seconds_from_environment()
 {
     const char* text = std::getenv("ZMCONV_SEGMENT_SECONDS");

@@ -84,6 +84,10 @@ SegmentPlan make_segment_plan(const SegmentCodec& codec, int sample_rate, int fr
 // inputs are encoded in one run, exactly as without segments.
 bool worth_splitting(const SegmentPlan& plan, int64_t samples);
 
+// Whether Vorbis runs are started in step by scanning libvorbis's block decisions first
+// (ZMCONV_VORBIS_SCAN=0 turns it off, for tests of the joins that do without it).
+bool vorbis_scan_enabled();
+
 // Whether ZMCONV_SEGMENT_LOG asks for a line on stderr about every join (tests read them).
 bool segment_log_enabled();
 

@@ -1,7 +1,8 @@
 // Unit tests of encoding in segments: the plan's arithmetic, the number of threads, where two
 // runs are joined, what MP3, AAC, Vorbis and FLAC packets say about themselves and the changes a
-// join makes to them, and whole encodes in segments against one encode from the start; the
-// output check's reading back in stretches against one decoder.
+// join makes to them, the Vorbis block scan against the encoder, and whole encodes in segments
+// against one encode from the start; the output check's reading back in stretches against one
+// decoder.
 #include "common/audio_encoder.h"
 #include "common/errors.h"
 #include "common/output_check.h"
@@ -11,6 +12,7 @@
 #include "common/segment_join.h"
 #include "common/segmented_encoder.h"
 #include "common/segments.h"
+#include "common/vorbis_grid.h"
 
 #include "converters/test_files.h"
 
@@ -694,6 +696,77 @@ TEST(VorbisBlocks, BlockSizesExplainEveryPacketsLength)
         EXPECT_EQ(packets[i]->duration, (half(shapes[i - 1]) + half(shapes[i])) / 2);
     }
     EXPECT_FALSE(zmconv::VorbisBlocks(std::vector<uint8_t>{1, 2, 3}).valid());
+}
+
+// The scan's packets against those of FFmpeg's libvorbis encoder fed the same frames: the same
+// stamps, lengths and block sizes, packet for packet, wherever the run starts.
+TEST(VorbisGrid, PacketsAreThoseTheEncoderMakes)
+{
+    struct Row {
+        int channels;
+        int rate;
+        int64_t bit_rate; // 0: the encoder's default quality
+        int64_t first;    // the run's first sample
+    };
+    const Row rows[] = {
+        {1, 44100, 0, 0},          {2, 44100, 160000, 0},     {2, 44100, 160000, 2048 * 37 + 448},
+        {2, 48000, 320000, 90112}, {1, 22050, 48000, 64 * 5}, {6, 48000, 0, 2048 * 3},
+        {2, 8000, 0, 0},
+    };
+    const AVCodec* codec = avcodec_find_encoder_by_name("libvorbis");
+    ASSERT_NE(codec, nullptr);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(::testing::Message() << r.channels << " ch, " << r.rate << " Hz, "
+                                          << r.bit_rate << " b/s, from " << r.first);
+        zmconv::CodecContextPtr ctx(avcodec_alloc_context3(codec));
+        ctx->sample_rate = r.rate;
+        ctx->sample_fmt = AV_SAMPLE_FMT_FLTP;
+        av_channel_layout_default(&ctx->ch_layout, r.channels);
+        ctx->time_base = AVRational{1, r.rate};
+        ctx->bit_rate = r.bit_rate;
+        ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        ASSERT_EQ(avcodec_open2(ctx.get(), codec, nullptr), 0);
+        zmconv::VorbisBlocks blocks({ctx->extradata, static_cast<size_t>(ctx->extradata_size)});
+        zmconv::VorbisGrid grid(r.channels, r.rate, r.bit_rate);
+        grid.restart(r.first);
+
+        std::vector<PacketFacts> made;
+        PacketPtr p = zmconv::make_packet();
+        zmconv::FramePtr f = zmconv::make_frame();
+        const int64_t frames = int64_t(r.rate) * 4 / 64;
+        for (int64_t k = 0; k < frames; ++k) {
+            av_frame_unref(f.get());
+            f->format = AV_SAMPLE_FMT_FLTP;
+            f->sample_rate = r.rate;
+            av_channel_layout_default(&f->ch_layout, r.channels);
+            f->nb_samples = 64;
+            ASSERT_EQ(av_frame_get_buffer(f.get(), 0), 0);
+            f->pts = r.first + k * 64;
+            fill(f.get(), f->pts);
+            ASSERT_EQ(avcodec_send_frame(ctx.get(), f.get()), 0);
+            while (avcodec_receive_packet(ctx.get(), p.get()) == 0) {
+                if (p->duration > 0)
+                    made.push_back(
+                        {p->pts, p->pts + p->duration, blocks.shape(bytes_of(p.get())), 0, 0, 0});
+                av_packet_unref(p.get());
+            }
+            grid.feed(reinterpret_cast<const float* const*>(f->extended_data), 64);
+        }
+        const std::vector<PacketFacts>& scanned = grid.packets();
+        ASSERT_GT(made.size(), 100u);
+        // The encoder hands a packet over a little after its block is decided.
+        ASSERT_GE(scanned.size(), made.size());
+        EXPECT_NE(std::count_if(made.begin(), made.end(), [](auto& m) { return m.shape == 0; }), 0)
+            << "no short block: the clicks should make some";
+        for (size_t i = 0; i < made.size(); ++i) {
+            SCOPED_TRACE(i);
+            ASSERT_EQ(scanned[i].pts, made[i].pts);
+            ASSERT_EQ(scanned[i].end, made[i].end);
+            ASSERT_EQ(scanned[i].shape, made[i].shape);
+        }
+        EXPECT_EQ(grid.fed_to(), r.first + frames * 64);
+    }
+    EXPECT_THROW(zmconv::VorbisGrid(2, 44100, 5000000), ConvError);
 }
 
 // ---------------------------------------------------------------------------------------------

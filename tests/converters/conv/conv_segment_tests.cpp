@@ -226,15 +226,17 @@ TEST_P(ConvSegments, LengthOfOneEncode)
 // as one encode is.
 // The check of SeamsAreInaudible for one conversion; returns how the runs were joined.
 std::vector<QString> check_seams(const QString& in, const Format& f, const QStringList& options,
-                                 int rate, int channels, const char* segment)
+                                 int rate, int channels, const char* segment,
+                                 const QList<QPair<QString, QString>>& env = {})
 {
     constexpr double kNone = 1e-3;        // -60 dBFS: the encodes agree
     constexpr double kInaudible = 3.2e-3; // -50 dBFS
     const QString dir = QFileInfo(in).absolutePath();
     const QString split = dir + "/split." + f.ext;
     const QString single = dir + "/single." + f.ext;
-    const RunResult a = conv_with(QStringList{"-i", in, "-y"} << options << split, segment,
-                                  {{"ZMCONV_SEGMENT_LOG", "1"}});
+    const RunResult a =
+        conv_with(QStringList{"-i", in, "-y"} << options << split, segment,
+                  QList<QPair<QString, QString>>{{"ZMCONV_SEGMENT_LOG", "1"}} << env);
     EXPECT_TRUE(a.ok()) << a.err.toStdString();
     EXPECT_TRUE(conv_with(QStringList{"-i", in, "-y"} << options << single, "0").ok());
     const std::vector<double> joins = joins_in(a.err);
@@ -304,11 +306,13 @@ TEST(ConvSegmentsMp3, JoinsThatBorrowFromTheReservoir)
 }
 
 // At some bit rates libvorbis finds no transient in a beeping sound where the runs' long blocks
-// could fall back into step: a later run is encoded again from a little later, in step with the
-// run before it, instead of the earlier run being continued (which costs a whole encode more at
-// every seam). Where a beep later brings both encodes of a run into step, the second stops there
-// and the first one's packets follow. Length, seams and bytes stay those of any other split.
-TEST(ConvSegmentsVorbis, RunsOutOfStepAreEncodedAgainInStep)
+// could fall back into step. Scanning libvorbis's block decisions first, each run starts where
+// it is in step with the run before it, and every seam joins at once. Without the scan a later
+// run is encoded again from a little later, in step, instead of the earlier run being continued
+// (which costs a whole encode more at every seam); where a beep later brings both encodes of a
+// run into step, the second stops there and the first one's packets follow. Either way length,
+// seams and bytes are those of any other split, the same on any number of threads.
+TEST(ConvSegmentsVorbis, RunsOutOfStepAreStartedOrEncodedAgainInStep)
 {
     QTemporaryDir temp;
     const QString in = temp.path() + "/beeps.wav";
@@ -318,27 +322,48 @@ TEST(ConvSegmentsVorbis, RunsOutOfStepAreEncodedAgainInStep)
                        "[0][1]amix=inputs=2,aformat=channel_layouts=stereo", "-ar", "44100", "-c:a",
                        "pcm_s16le"}));
     const QStringList options{"-ab", "192k"};
-    check_seams(in, kFormats[4], options, 44100, 2, "5");
     static const QRegularExpression summary(
-        "(\\d+) continued, (\\d+) realigned, (\\d+) back in step");
-    QByteArray bytes;
-    for (const char* threads : {"1", "3"}) {
-        SCOPED_TRACE(std::string("-threads ") + threads);
-        const QString out = temp.path() + "/t" + threads + ".ogg";
-        const RunResult run =
-            conv_with(QStringList{"-i", in, "-y", "-threads", threads} << options << out, "5",
-                      {{"ZMCONV_SEGMENT_LOG", "1"}});
-        ASSERT_TRUE(run.ok()) << run.err.toStdString();
-        const auto m = summary.match(QString::fromUtf8(run.err));
-        ASSERT_TRUE(m.hasMatch()) << run.err.toStdString();
-        EXPECT_EQ(m.captured(1).toInt(), 0);
-        EXPECT_GE(m.captured(2).toInt(), 1);
-        EXPECT_GE(m.captured(3).toInt(), 1);
-        EXPECT_LT(m.captured(3).toInt(), m.captured(2).toInt());
-        const QByteArray now = file_bytes(out);
-        if (bytes.isEmpty())
-            bytes = now;
-        EXPECT_TRUE(now == bytes);
+        "(\\d+) runs on \\d+ threads, (\\d+) continued, (\\d+) "
+        "realigned, (\\d+) back in step, (\\d+) started in step");
+    struct Row {
+        const char* scan; // ZMCONV_VORBIS_SCAN
+        bool scanned;
+    } rows[] = {{"1", true}, {"0", false}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string("scan ") + r.scan);
+        const QList<QPair<QString, QString>> env{{"ZMCONV_VORBIS_SCAN", r.scan}};
+        check_seams(in, kFormats[4], options, 44100, 2, "5", env);
+        QByteArray bytes;
+        for (const char* threads : {"1", "3"}) {
+            SCOPED_TRACE(std::string("-threads ") + threads);
+            const QString out = temp.path() + "/t" + threads + r.scan + ".ogg";
+            const RunResult run =
+                conv_with(QStringList{"-i", in, "-y", "-threads", threads} << options << out, "5",
+                          QList<QPair<QString, QString>>{{"ZMCONV_SEGMENT_LOG", "1"}} << env);
+            ASSERT_TRUE(run.ok()) << run.err.toStdString();
+            const auto m = summary.match(QString::fromUtf8(run.err));
+            ASSERT_TRUE(m.hasMatch()) << run.err.toStdString();
+            const int runs = m.captured(1).toInt();
+            const int realigned = m.captured(3).toInt();
+            const int met = m.captured(4).toInt();
+            const int started = m.captured(5).toInt();
+            EXPECT_EQ(m.captured(2).toInt(), 0);
+            if (r.scanned) {
+                // One encode per segment, no second tries.
+                EXPECT_EQ(runs, 6);
+                EXPECT_EQ(realigned, 0);
+                EXPECT_GE(started, 1);
+            } else {
+                EXPECT_EQ(started, 0);
+                EXPECT_GE(realigned, 1);
+                EXPECT_GE(met, 1);
+                EXPECT_LT(met, realigned);
+            }
+            const QByteArray now = file_bytes(out);
+            if (bytes.isEmpty())
+                bytes = now;
+            EXPECT_TRUE(now == bytes);
+        }
     }
 }
 
