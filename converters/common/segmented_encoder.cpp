@@ -754,11 +754,16 @@ SegmentedEncoder::SegmentedEncoder(std::unique_ptr<AudioEncoder> inner, OutputFi
     }
     if (codec.join == JoinKind::Vorbis && d.format == AV_SAMPLE_FMT_FLTP
         && d.channels <= AV_NUM_DATA_POINTERS && vorbis_scan_enabled()) {
-        // Set up as the runs' encoders are: the bit rate they are opened with.
+        // Set up as the runs' encoders are: the bit rate they are opened with. Without the scan
+        // the runs still join, only at more cost.
         const CodecContextPtr twin = e.open_twin();
-        if (twin)
-            d.grid =
-                std::make_unique<VorbisGrid>(d.channels, d.inner->sample_rate(), twin->bit_rate);
+        try {
+            if (twin)
+                d.grid = std::make_unique<VorbisGrid>(d.channels, d.inner->sample_rate(),
+                                                      twin->bit_rate);
+        } catch (const ConvError&) {
+            d.grid.reset();
+        }
     }
     d.pool = std::make_unique<Pool>(d.threads);
 }

@@ -18,15 +18,16 @@ namespace {
 // libvorbis, AC3 and WMA then mostly give the very packets a single encode gives. FFmpeg's AAC
 // encoder adapts its quantiser for seconds: two seconds leave it as close as the same encoder is
 // to itself across a file. The search covers where two runs find a boundary they agree on: at
-// once for frames of one size; for Vorbis, whose block boundaries fall where earlier transients
-// put them, the next transient (short blocks fall alike) or a stretch where the long blocks do.
-// Vorbis runs start on multiples of 2048 samples, where a fresh encoder's long blocks fall as
-// those of the encode from the file's start do while no transient has moved them.
+// once for frames of one size, and for Vorbis too once a run starts in step with the run before
+// it (the block scan); without that, half a second holds enough long blocks to tell how far
+// apart they lie. Vorbis runs start on multiples of 2048 samples, where a fresh encoder's long
+// blocks fall as those of the encode from the file's start do while no transient has moved them,
+// or as much later as puts them in step.
 constexpr std::array<SegmentCodec, 8> kCodecs = {{
     {"libmp3lame", JoinKind::Mp3, 1.0, 1.0, 0.2, 1},
     {"aac", JoinKind::Aac, 8.0, 0.5, 0.1, 1},
     {"libopus", JoinKind::Opus, 1.0, 0.5, 0.1, 1},
-    {"libvorbis", JoinKind::Vorbis, 1.5, 2.0, 0.2, 2048},
+    {"libvorbis", JoinKind::Vorbis, 1.5, 0.5, 0.2, 2048},
     {"ac3", JoinKind::Plain, 0.1, 0.0, 0.1, 1},
     {"wmav1", JoinKind::Plain, 0.2, 0.0, 0.2, 1},
     {"wmav2", JoinKind::Plain, 0.2, 0.0, 0.2, 1},
