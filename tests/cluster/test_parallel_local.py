@@ -53,6 +53,17 @@ class ParallelLocalTest(engines.EngineTest):
         jobs.write_jobs(self.root / "jobs.jsonl", batch)
         return batch
 
+    def running_here(self):
+        """Processes working in this test's folder (the jobs and their converters)."""
+        found = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                if os.readlink(f"/proc/{pid}/cwd") == str(self.root):
+                    found.append(int(pid))
+            except OSError:
+                pass
+        return found
+
     def assert_all_done(self, batch):
         for job in batch:
             jobs.check_output(self, self.root / job.output, job.seconds)
@@ -106,12 +117,16 @@ class ParallelLocalTest(engines.EngineTest):
             # One SIGTERM: parallel starts nothing new and waits for the running job.
             first.send_signal(signal.SIGTERM)
             first.wait(60)
-        finished = {r["seq"] - 1 for r in jobs.joblog(self.log) if r["exit"] == 0}
+        # A job parallel was starting as the stop came may go on unlogged after parallel has
+        # ended (seen now and then): it is waited for, never touched.
+        engines.wait_until(lambda: not self.running_here(), "the jobs left running end", 60)
+        logged = {r["seq"] - 1: r["exit"] for r in jobs.joblog(self.log)}
+        finished = {i for i, code in logged.items() if code == 0}
         self.assertLess(len(finished), len(batch), "the run ended before it was interrupted")
         for i, job in enumerate(batch):
             out = self.root / job.output
-            if i in finished:
-                jobs.check_output(self, out, job.seconds)
+            if i in finished or (i not in logged and out.exists()):
+                jobs.check_output(self, out, job.seconds)  # whole, even if nobody logged it
             else:
                 self.assertFalse(out.exists(), f"job {i} was not finished but left {out}")
         self.assertEqual(jobs.hidden_debris(self.root), [])
