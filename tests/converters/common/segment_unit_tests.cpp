@@ -706,11 +706,11 @@ TEST(VorbisGrid, PacketsAreThoseTheEncoderMakes)
         int channels;
         int rate;
         int64_t bit_rate; // 0: the encoder's default quality
-        int64_t first;    // the run's first sample
+        int64_t first;    // the run's first sample (multiples of 64, not all of 2048)
     };
     const Row rows[] = {
-        {1, 44100, 0, 0},          {2, 44100, 160000, 0},     {2, 44100, 160000, 2048 * 37 + 448},
-        {2, 48000, 320000, 90112}, {1, 22050, 48000, 64 * 5}, {6, 48000, 0, 2048 * 3},
+        {1, 44100, 0, 0},          {2, 44100, 160000, 0},  {2, 44100, 160000, 76224},
+        {2, 48000, 320000, 90112}, {1, 22050, 48000, 320}, {6, 48000, 0, 6144},
         {2, 8000, 0, 0},
     };
     const AVCodec* codec = avcodec_find_encoder_by_name("libvorbis");
