@@ -166,16 +166,18 @@ std::vector<std::pair<std::string, std::string>> gain_tags(TagStyle style, const
                               r128_text(zmconv::kR128Reference - *album->loudness));
         return tags;
     }
+    const double track_peak = track ? (sample_peak ? track->sample_peak : track->true_peak) : 0.0;
     if (track && track->integrated) {
         tags.emplace_back("REPLAYGAIN_TRACK_GAIN",
                           gain_text(zmconv::kReplayGainReference - *track->integrated));
-        tags.emplace_back("REPLAYGAIN_TRACK_PEAK",
-                          peak_text(sample_peak ? track->sample_peak : track->true_peak));
+        tags.emplace_back("REPLAYGAIN_TRACK_PEAK", peak_text(track_peak));
     }
     if (album && album->loudness) {
         tags.emplace_back("REPLAYGAIN_ALBUM_GAIN",
                           gain_text(zmconv::kReplayGainReference - *album->loudness));
-        tags.emplace_back("REPLAYGAIN_ALBUM_PEAK", peak_text(album->peak));
+        // An album peaks at least where any of its tracks does: this track as measured now too,
+        // should that be a hair above what its measurement file held.
+        tags.emplace_back("REPLAYGAIN_ALBUM_PEAK", peak_text(std::max(album->peak, track_peak)));
     }
     return tags;
 }
