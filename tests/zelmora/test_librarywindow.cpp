@@ -224,9 +224,12 @@ TEST(SavedQueue, WhatIsLeftForTheNextStart)
             QObject::connect(&h.window->batch(), &BatchDriver::batchFinished, &loop, [&] { ended = true; });
             h.window->imgStart_Click();
             ASSERT_TRUE(waitFor([&] { return !h.window->batch().runningPids().isEmpty(); }));
-            // While it runs the queue is saved, the running file marked.
-            ASSERT_TRUE(waitFor([&] { return readUnfinishedBatch(saved).has_value(); }));
-            EXPECT_EQ(readUnfinishedBatch(saved)->started, 1);
+            // While it runs the queue is saved, the running file marked (the save that marks it
+            // may follow the first one).
+            ASSERT_TRUE(waitFor([&] {
+                const auto batch = readUnfinishedBatch(saved);
+                return batch && batch->started == 1;
+            }));
             EXPECT_EQ(readUnfinishedBatch(saved)->left(), 3);
             if (QByteArray(r.how) == "stopped") {
                 h.window->batch().stop();
